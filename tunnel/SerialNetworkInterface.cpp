@@ -36,7 +36,7 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
     }
     IConnection* line = nullptr;
     serialPort->Connect(
-        TRs232Params(port_, kLineBaudRate, kLineDataBits, QERN2_PARITY_NONE, STOPBITS_ONE), &line);
+        TRs232Params(port_, kLineBaudRate, kLineDataBits, PARITY_NONE, STOPBITS_ONE), &line);
     if (line == nullptr) {
         return;
     }
@@ -113,6 +113,8 @@ Error TSerialNetworkInterface::Listen(unsigned short port, IConnection** connect
 
 Error TSerialNetworkInterface::ResolveAddressUsingDNS(const char*, unsigned long* address) {
     // Every name leads to the PC at the other end of the line.
-    *address = kLoopbackAddress;
+    if (address != nullptr) {
+        *address = kLoopbackAddress;
+    }
     return Error(0);
 }
