@@ -29,21 +29,21 @@ TUrl::TUrl(const std::string& url, unsigned short defaultPort) {
 }
 
 TUrl::TUrl(std::uint32_t address, unsigned short port, const std::string& document)
-    : address(address), port(port), document(document) {
+    : m_address(address), m_port(port), m_document(document) {
     for (int shift = 24; shift >= 0; shift -= 8) {
-        if (!host.empty()) {
-            host += '.';
+        if (!m_host.empty()) {
+            m_host += '.';
         }
-        host += IntToStdString((address >> shift) & 0xFF, 0);
+        m_host += IntToStdString((m_address >> shift) & 0xFF, 0);
     }
 }
 
 void TUrl::Clear() {
-    address = 0;
-    port = 0;
-    protocol.clear();
-    host.clear();
-    document.clear();
+    m_address = 0;
+    m_port = 0;
+    m_protocol.clear();
+    m_host.clear();
+    m_document.clear();
 }
 
 void TUrl::Parse(const std::string& url, unsigned short defaultPort) {
@@ -52,14 +52,14 @@ void TUrl::Parse(const std::string& url, unsigned short defaultPort) {
     std::size_t hostStart = 0;
     const std::size_t marker = url.find(cUrlProtocolMarker);
     if (marker != std::string::npos) {
-        protocol = url.substr(0, marker);
+        m_protocol = url.substr(0, marker);
         hostStart = marker + std::char_traits<char>::length(cUrlProtocolMarker);
     }
 
     std::size_t hostEnd = url.size();
     const std::size_t slash = url.find('/', hostStart);
     if (slash != std::string::npos) {
-        document = url.substr(slash + 1);
+        m_document = url.substr(slash + 1);
         hostEnd = slash;
     }
 
@@ -67,8 +67,8 @@ void TUrl::Parse(const std::string& url, unsigned short defaultPort) {
     // in the document spoils the host.
     const std::size_t colon = url.find(':', hostStart);
     if (colon == std::string::npos) {
-        port = defaultPort;
-        host = url.substr(hostStart, hostEnd - hostStart);
+        m_port = defaultPort;
+        m_host = url.substr(hostStart, hostEnd - hostStart);
     } else {
         if (colon >= hostEnd) {
             return;
@@ -77,8 +77,8 @@ void TUrl::Parse(const std::string& url, unsigned short defaultPort) {
         if (!portValue) {
             return;
         }
-        port = static_cast<unsigned short>(*portValue);
-        host = url.substr(hostStart, colon - hostStart);
+        m_port = static_cast<unsigned short>(*portValue);
+        m_host = url.substr(hostStart, colon - hostStart);
     }
     ParseHost();
 }
@@ -87,32 +87,32 @@ void TUrl::ParseHost() {
     std::uint32_t dotted = 0;
     std::size_t fieldStart = 0;
     for (int field = 0; field < 4; ++field) {
-        const std::size_t dot = host.find('.', fieldStart);
+        const std::size_t dot = m_host.find('.', fieldStart);
         if ((field < 3) == (dot == std::string::npos)) {
             return;  // not exactly four fields
         }
-        const std::size_t fieldEnd = field < 3 ? dot : host.size();
-        const auto value = DecimalField(host.substr(fieldStart, fieldEnd - fieldStart), 3, 255);
+        const std::size_t fieldEnd = field < 3 ? dot : m_host.size();
+        const auto value = DecimalField(m_host.substr(fieldStart, fieldEnd - fieldStart), 3, 255);
         if (!value) {
             return;
         }
         dotted = dotted << 8 | *value;
         fieldStart = fieldEnd + 1;
     }
-    address = dotted;
+    m_address = dotted;
 }
 
 std::string TUrl::GetFullUrl() const {
-    std::string url = host + ":" + IntToStdString(port, 0);
-    if (!protocol.empty()) {
-        url = protocol + cUrlProtocolMarker + url;
+    std::string url = m_host + ":" + IntToStdString(m_port, 0);
+    if (!m_protocol.empty()) {
+        url = m_protocol + cUrlProtocolMarker + url;
     }
-    if (!document.empty()) {
-        url += "/" + document;
+    if (!m_document.empty()) {
+        url += "/" + m_document;
     }
     return url;
 }
 
 bool TUrl::IsValidSymbolicAddress() const {
-    return !host.empty() && port != 0;
+    return !m_host.empty() && m_port != 0;
 }

@@ -27,19 +27,19 @@ class TUrl {
     // protocol and document only when present.
     std::string GetFullUrl() const;
 
-    std::uint32_t GetAddr() const { return address; }
-    unsigned short GetPort() const { return port; }
-    std::string GetHost() const { return host; }
-    std::string GetDoc() const { return document; }
-    std::string GetProtocol() const { return protocol; }
+    std::uint32_t GetAddr() const { return m_address; }
+    unsigned short GetPort() const { return m_port; }
+    std::string GetHost() const { return m_host; }
+    std::string GetDoc() const { return m_document; }
+    std::string GetProtocol() const { return m_protocol; }
 
     // A host to connect to and a port: enough for a connection attempt.
     bool IsValidSymbolicAddress() const;
 
   private:
-    std::uint32_t address = 0;
-    unsigned short port = 0;
-    std::string protocol;
-    std::string host;
-    std::string document;
+    std::uint32_t m_address = 0;
+    unsigned short m_port = 0;
+    std::string m_protocol;
+    std::string m_host;
+    std::string m_document;
 };
