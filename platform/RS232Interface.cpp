@@ -62,13 +62,13 @@ termios RawLineSettings(const TRs232Params& params) {
     cfsetispeed(&settings, speed);
     cfsetospeed(&settings, speed);
     settings.c_cflag |= CREAD | CLOCAL | CharacterSize(params.dataBits);
-    if (params.parity != QERN2_PARITY_NONE) {
+    if (params.parity != PARITY_NONE) {
         settings.c_cflag |= PARENB;
-        if (params.parity == QERN2_PARITY_ODD) {
+        if (params.parity == PARITY_ODD) {
             settings.c_cflag |= PARODD;
         }
     }
-    if (params.stopBits == STOPBITS_2) {
+    if (params.stopBits == STOPBITS_TWO) {
         settings.c_cflag |= CSTOPB;
     }
     settings.c_iflag |= INPCK;

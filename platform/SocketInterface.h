@@ -19,7 +19,7 @@ class TSocketInterface : public virtual INetworkInterface {
 
     // Closes every listening socket.
     void Close() override;
-    unsigned long GetCurrentState() override;
+    unsigned GetCurrentState() override;
     Error GetNetworkError() override;
     Error SetSelfParams(const TNetworkClientParam& params) override;
     Error GetSelfParams(TNetworkClientParam& params) override;
