@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
 
 // A fresh directory under the system's temporary directory, removed with
@@ -12,13 +11,16 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& Path() const { return path_; }
-    // Absolute path of a name inside the directory.
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    const std::string& Path() const { return m_path; }
+    // The path of `name` inside the directory.
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+    // Writes `contents` into the file `name` inside the directory.
+    void WriteFile(const std::string& name, const std::string& contents) const;
+    // The whole contents of the file `name`; empty when it cannot be read.
+    std::string ReadFile(const std::string& name) const;
+    bool Exists(const std::string& name) const;
 
   private:
-    std::filesystem::path path_;
+    std::string m_path;
 };
-
-// The whole content of a file, byte for byte; empty when it cannot be read.
-std::string ReadFileBytes(const std::filesystem::path& path);
