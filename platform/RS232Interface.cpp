@@ -54,8 +54,8 @@ tcflag_t CharacterSize(unsigned dataBits) {
     }
 }
 
-// Raw line settings: no input, output or local processing, no control
-// characters, so reads return at once with whatever has arrived.
+}  // namespace
+
 termios RawLineSettings(const TRs232Params& params) {
     termios settings{};
     const speed_t speed = LineSpeed(params.baudRate);
@@ -74,8 +74,6 @@ termios RawLineSettings(const TRs232Params& params) {
     settings.c_iflag |= INPCK;
     return settings;
 }
-
-}  // namespace
 
 TRS232Interface::TRS232Interface(IFileSystem* traceFileSystem)
     : traceFileSystem_(traceFileSystem), logName_{} {}

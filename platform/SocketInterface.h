@@ -16,6 +16,9 @@ class IFileSystem;
 class TSocketInterface : public virtual INetworkInterface {
   public:
     explicit TSocketInterface(IFileSystem* traceFileSystem);
+    // It holds the listening sockets of the process.
+    TSocketInterface(const TSocketInterface&) = delete;
+    TSocketInterface& operator=(const TSocketInterface&) = delete;
 
     // Closes every listening socket.
     void Close() override;

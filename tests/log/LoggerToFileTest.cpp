@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -115,11 +117,9 @@ class LoggerToFileTest : public ::testing::Test {
     void SetUp() override { ISystem::Install(&clock_); }
     void TearDown() override { ISystem::Install(nullptr); }
 
-    std::string LogText(const char* name = "CommLog1.txt") const {
-        return ReadFileBytes(dir_ / name);
-    }
+    std::string LogText(const char* name = "CommLog1.txt") const { return dir_.ReadFile(name); }
     void WriteLog(const std::string& content, const char* name = "CommLog1.txt") const {
-        std::ofstream(dir_ / name, std::ios::binary) << content;
+        dir_.WriteFile(name, content);
     }
 
     ClockOnlySystem clock_;
@@ -147,8 +147,11 @@ TEST_F(LoggerToFileTest, WritesEveryKindOfEntryExactlyAsExpected) {
     logger.LogData(DumpEvent(three, sizeof three));
     logger.LogData(T_LE_Disconnected());
 
-    const std::string expected =
-        ReadFileBytes(std::filesystem::path(__FILE__).parent_path() / "data" / "CommLog.expected");
+    std::ifstream expectedFile(
+        std::filesystem::path(__FILE__).parent_path() / "data" / "CommLog.expected",
+        std::ios::binary);
+    const std::string expected((std::istreambuf_iterator<char>(expectedFile)),
+                               std::istreambuf_iterator<char>());
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(LogText(), expected);
 }
@@ -177,7 +180,7 @@ TEST_F(LoggerToFileTest, TrimsToTheLastHalfOfTheLimitBeforeTheNextEntry) {
         TLoggerToFile("CommLog1.txt", &files_, 1000).LogData(T_LE_Connected(nullptr));
         EXPECT_EQ(LogText(), old.substr(old.size() - c.keptBytes) + entry)
             << "file of " << c.sizeBefore << " bytes";
-        EXPECT_FALSE(std::filesystem::exists(dir_ / "tmpflnm"));
+        EXPECT_FALSE(dir_.Exists("tmpflnm"));
     }
 }
 
@@ -190,7 +193,7 @@ TEST_F(LoggerToFileTest, WithoutFileSystemNeitherWritesNorReadsTheClock) {
 TEST_F(LoggerToFileTest, DropsTheEventWhenTheClockCannotBeRead) {
     clock_.FailReads();
     TLoggerToFile("CommLog1.txt", &files_, 0).LogData(T_LE_Connected(nullptr));
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "CommLog1.txt"));
+    EXPECT_FALSE(dir_.Exists("CommLog1.txt"));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -56,7 +56,7 @@ class RS232InterfaceTest : public ::testing::Test {
     }
 
     std::vector<std::string> Log(const char* name = "CommLog9.txt") const {
-        return CommLogEntries(ReadFileBytes(dir_ / "Trace" / name));
+        return CommLogEntries(dir_.ReadFile(std::string("Trace/") + name));
     }
 
     TempDir dir_;
@@ -94,7 +94,7 @@ TEST_F(RS232InterfaceTest, CarriesDataBothWaysAndLogsIt) {
                                    StartsWith("<01 C0 0D 0A "), "Disconnected\n"));
 }
 
-TEST_F(RS232InterfaceTest, ConfiguresTheLineAsRequested) {
+TEST(RawLineSettingsTest, SetSpeedAndFramingOfARawLine) {
     struct Case {
         TRs232Params params;
         speed_t speed;
@@ -103,34 +103,45 @@ TEST_F(RS232InterfaceTest, ConfiguresTheLineAsRequested) {
         bool twoStopBits;
     };
     const std::vector<Case> cases = {
-        {TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE), B115200, CS8, 0, false},
-        {TRs232Params(9, 4800, 8, PARITY_NONE, STOPBITS_ONE), B9600, CS8, 0, false},
-        {TRs232Params(9, 9600, 7, PARITY_ODD, STOPBITS_TWO), B9600, CS7, PARENB | PARODD, true},
-        {TRs232Params(9, 19200, 6, PARITY_EVEN, STOPBITS_ONE), B19200, CS6, PARENB, false},
-        {TRs232Params(9, 1200, 5, static_cast<QERN2_PARITY>('M'), STOPBITS_ONE), B1200, CS5, PARENB,
+        {TRs232Params(1, 115200, 8, PARITY_NONE, STOPBITS_ONE), B115200, CS8, 0, false},
+        {TRs232Params(1, 4800, 8, PARITY_NONE, STOPBITS_ONE), B9600, CS8, 0, false},
+        {TRs232Params(1, 9600, 7, PARITY_ODD, STOPBITS_TWO), B9600, CS7, PARENB | PARODD, true},
+        {TRs232Params(1, 19200, 6, PARITY_EVEN, STOPBITS_ONE), B19200, CS6, PARENB, false},
+        {TRs232Params(1, 1200, 5, static_cast<QERN2_PARITY>('M'), STOPBITS_ONE), B1200, CS5, PARENB,
          false},
-        {TRs232Params(9, 57600, 9, PARITY_NONE, static_cast<STOPBITS>(3)), B57600, CS8, 0, false},
+        {TRs232Params(1, 57600, 9, PARITY_NONE, static_cast<STOPBITS>(3)), B57600, CS8, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << c.params.baudRate << " baud, " << int(c.params.dataBits) << " bits, parity "
                      << char(c.params.parity));
-        std::unique_ptr<IConnection> line = Connect(c.params);
-        ASSERT_TRUE(line);
-        termios settings{};
-        ASSERT_EQ(tcgetattr(slave_.Get(), &settings), 0);
+        const termios settings = RawLineSettings(c.params);
         EXPECT_EQ(cfgetispeed(&settings), c.speed);
         EXPECT_EQ(cfgetospeed(&settings), c.speed);
         EXPECT_EQ(settings.c_cflag & CSIZE, c.size);
         EXPECT_EQ(settings.c_cflag & (PARENB | PARODD), c.parityFlags);
         EXPECT_EQ((settings.c_cflag & CSTOPB) != 0, c.twoStopBits);
         EXPECT_EQ(settings.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
-        EXPECT_EQ(settings.c_iflag & INPCK, tcflag_t(INPCK));
-        EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u);
-        EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+        EXPECT_EQ(settings.c_iflag, tcflag_t(INPCK));
+        EXPECT_EQ(settings.c_oflag, 0u);
+        EXPECT_EQ(settings.c_lflag, 0u);
         EXPECT_EQ(settings.c_cc[VMIN], 0);
         EXPECT_EQ(settings.c_cc[VTIME], 0);
     }
+}
+
+// A pseudo-terminal keeps the speed, the stop bits, the parity sense and the
+// raw mode it is given (it forces 8 bits without parity itself).
+TEST_F(RS232InterfaceTest, AppliesTheSettingsToTheLine) {
+    std::unique_ptr<IConnection> line = Connect(TRs232Params(9, 4800, 7, PARITY_ODD, STOPBITS_TWO));
+    ASSERT_TRUE(line);
+    termios settings{};
+    ASSERT_EQ(tcgetattr(slave_.Get(), &settings), 0);
+    EXPECT_EQ(cfgetospeed(&settings), speed_t(B9600));
+    EXPECT_EQ(settings.c_cflag & (PARODD | CSTOPB), tcflag_t(PARODD | CSTOPB));
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+    EXPECT_EQ(settings.c_cc[VMIN], 0);
 }
 
 TEST_F(RS232InterfaceTest, MissingDeviceGivesNoConnectionAndNoLog) {
@@ -149,13 +160,13 @@ TEST_F(RS232InterfaceTest, MissingDeviceGivesNoConnectionAndNoLog) {
 
 TEST_F(RS232InterfaceTest, PlainFileStillGivesAConnection) {
     std::filesystem::remove(dir_ / "ttyS99");
-    std::ofstream(dir_ / "ttyS99") << "";
+    dir_.WriteFile("ttyS99", "");
     std::unique_ptr<IConnection> line =
         Connect(TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE));
     ASSERT_TRUE(line);
     EXPECT_EQ(line->Send(reinterpret_cast<const unsigned char*>("abc"), 3), 3);
     line.reset();
-    EXPECT_EQ(ReadFileBytes(dir_ / "ttyS99"), "abc");
+    EXPECT_EQ(dir_.ReadFile("ttyS99"), "abc");
 }
 
 TEST_F(RS232InterfaceTest, IdleReceiveWaitsBrieflyAndLogsNothing) {

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -102,7 +103,7 @@ TEST_F(SocketConnectionTest, LogsEveryTransferAndTheCloseInOrder) {
     ASSERT_TRUE(SendAll(peer_, "\x01\x02"));
     ASSERT_EQ(ReceiveSomething(), 2);
     connection_.reset();
-    EXPECT_THAT(CommLogEntries(ReadFileBytes(trace_ / "sock.txt")),
+    EXPECT_THAT(CommLogEntries(trace_.ReadFile("sock.txt")),
                 ::testing::ElementsAre("Connected", ::testing::StartsWith(">61 62 63 "),
                                        ::testing::StartsWith("<01 02 "), "Disconnected\n"));
 }

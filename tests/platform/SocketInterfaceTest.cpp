@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "platform/FileSystem.h"
@@ -38,16 +39,16 @@ class SocketInterfaceTest : public ::testing::Test {
 
     // Entries of the one log file the trace directory holds.
     std::vector<std::string> OnlyLog() const {
-        std::vector<std::filesystem::path> logs;
+        std::vector<std::string> logs;
         for (const auto& entry : std::filesystem::directory_iterator(trace_.Path())) {
-            logs.push_back(entry.path());
+            logs.push_back(entry.path().filename().string());
         }
         if (logs.size() != 1) {
             ADD_FAILURE() << "expected one log file, found " << logs.size();
             return {};
         }
-        EXPECT_THAT(logs[0].filename().string(), ::testing::MatchesRegex(R"(sock\d{10}\.txt)"));
-        return CommLogEntries(ReadFileBytes(logs[0]));
+        EXPECT_THAT(logs[0], ::testing::MatchesRegex(R"(sock[0-9]{10}\.txt)"));
+        return CommLogEntries(trace_.ReadFile(logs[0]));
     }
 
     TempDir trace_;

@@ -1,4 +1,4 @@
-#include "support/CommLog.h"
+#include "CommLog.h"
 
 #include <gtest/gtest.h>
 

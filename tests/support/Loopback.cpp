@@ -1,4 +1,4 @@
-#include "support/Loopback.h"
+#include "Loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
