@@ -14,7 +14,6 @@
 namespace {
 
 constexpr const char* kTrimTempName = "tmpflnm";
-constexpr unsigned short kCreateAppend = 0x10;
 constexpr unsigned long kRowBytes = 16;
 constexpr std::size_t kHexColumns = 3 * kRowBytes;  // "XX " per byte, the last space a bar
 constexpr std::size_t kRowColumns = kHexColumns + kRowBytes;
@@ -54,7 +53,7 @@ void TLoggerToFile::LogData(const TLogEvent& event) {
     if (ISystem::Instance()->GetDateTime(&date, &time).Code() != 0) {
         return;
     }
-    std::unique_ptr<IFileWritable> file(fileSystem_->OpenForWrite(fileName_, kCreateAppend));
+    std::unique_ptr<IFileWritable> file(fileSystem_->OpenForWrite(fileName_, FILE_MODE_APPEND));
     if (!file) {
         return;
     }
@@ -88,7 +87,7 @@ void TLoggerToFile::TrimFile() {
     if (sizeLimit_ == 0 || !fileSystem_) {
         return;
     }
-    const std::uint32_t size = static_cast<std::uint32_t>(fileSystem_->GetFileLength(fileName_));
+    const std::uint32_t size = fileSystem_->GetFileLength(fileName_);
     if (size < sizeLimit_) {
         return;
     }
@@ -97,7 +96,7 @@ void TLoggerToFile::TrimFile() {
     if (!source) {
         return;
     }
-    std::unique_ptr<IFileWritable> target(fileSystem_->OpenForWrite(fileName_, kCreateAppend));
+    std::unique_ptr<IFileWritable> target(fileSystem_->OpenForWrite(fileName_, FILE_MODE_APPEND));
     if (!target) {
         return;
     }

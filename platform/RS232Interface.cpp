@@ -54,28 +54,26 @@ tcflag_t CharacterSize(unsigned dataBits) {
     }
 }
 
-// Raw line settings: no input, output or local processing, no control
-// characters, so reads return at once with whatever has arrived.
+}  // namespace
+
 termios RawLineSettings(const TRs232Params& params) {
     termios settings{};
     const speed_t speed = LineSpeed(params.baudRate);
     cfsetispeed(&settings, speed);
     cfsetospeed(&settings, speed);
     settings.c_cflag |= CREAD | CLOCAL | CharacterSize(params.dataBits);
-    if (params.parity != QERN2_PARITY_NONE) {
+    if (params.parity != PARITY_NONE) {
         settings.c_cflag |= PARENB;
-        if (params.parity == QERN2_PARITY_ODD) {
+        if (params.parity == PARITY_ODD) {
             settings.c_cflag |= PARODD;
         }
     }
-    if (params.stopBits == STOPBITS_2) {
+    if (params.stopBits == STOPBITS_TWO) {
         settings.c_cflag |= CSTOPB;
     }
     settings.c_iflag |= INPCK;
     return settings;
 }
-
-}  // namespace
 
 TRS232Interface::TRS232Interface(IFileSystem* traceFileSystem)
     : traceFileSystem_(traceFileSystem), logName_{} {}

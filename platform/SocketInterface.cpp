@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr unsigned long kInterfaceUp = 3;
+constexpr unsigned kInterfaceUp = 3;
 constexpr unsigned long kNotSupported = 2;
 constexpr unsigned long kCannotCreateSocket = 20006;
 constexpr unsigned long kConnectRefused = 20001;
@@ -40,7 +40,7 @@ void TSocketInterface::Close() {
     listeningSockets_.clear();
 }
 
-unsigned long TSocketInterface::GetCurrentState() {
+unsigned TSocketInterface::GetCurrentState() {
     return kInterfaceUp;
 }
 

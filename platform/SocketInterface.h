@@ -16,10 +16,13 @@ class IFileSystem;
 class TSocketInterface : public virtual INetworkInterface {
   public:
     explicit TSocketInterface(IFileSystem* traceFileSystem);
+    // It holds the listening sockets of the process.
+    TSocketInterface(const TSocketInterface&) = delete;
+    TSocketInterface& operator=(const TSocketInterface&) = delete;
 
     // Closes every listening socket.
     void Close() override;
-    unsigned long GetCurrentState() override;
+    unsigned GetCurrentState() override;
     Error GetNetworkError() override;
     Error SetSelfParams(const TNetworkClientParam& params) override;
     Error GetSelfParams(TNetworkClientParam& params) override;
