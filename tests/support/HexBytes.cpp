@@ -1,4 +1,4 @@
-#include "support/HexBytes.h"
+#include "HexBytes.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "support/MemoryConnection.h"
+#include "MemoryConnection.h"
 
 #include <algorithm>
 
