@@ -42,11 +42,17 @@ long TBufferedConnection::Receive(unsigned char* data, unsigned long length) {
     return 0;
 }
 
-unsigned long TBufferedConnection::GetPeerAddress() { return m_inner->GetPeerAddress(); }
+unsigned long TBufferedConnection::GetPeerAddress() {
+    return m_inner->GetPeerAddress();
+}
 
-CONNSTATE TBufferedConnection::GetState() { return m_inner->GetState(); }
+CONNSTATE TBufferedConnection::GetState() {
+    return m_inner->GetState();
+}
 
-Error TBufferedConnection::GetLastError() { return m_inner->GetLastError(); }
+Error TBufferedConnection::GetLastError() {
+    return m_inner->GetLastError();
+}
 
 void TBufferedConnection::FlushInputData() {
     if (m_fill >= 0) {

@@ -10,7 +10,7 @@
 // its input in small pieces, down to one byte per call, without one read of the
 // inner connection per piece. Output passes through unbuffered.
 class TBufferedConnection : public IConnection {
-public:
+  public:
     // Takes ownership of inner.
     explicit TBufferedConnection(IConnection* inner);
     ~TBufferedConnection() override;
@@ -34,7 +34,7 @@ public:
     // Discards the buffered input and everything the inner connection has ready.
     void FlushInputData();
 
-private:
+  private:
     static constexpr std::size_t kBufferSize = 4096;
     static constexpr unsigned long kDirectReadSize = 2048;
 

@@ -131,4 +131,6 @@ void TFrameLevel::InitFrameTimer() {
     m_frameTimer.reset(ISystem::Instance()->CreateTimer(kFrameTimeoutMs));
 }
 
-void TFrameLevel::DoneFrameTimer() { m_frameTimer.reset(); }
+void TFrameLevel::DoneFrameTimer() {
+    m_frameTimer.reset();
+}

@@ -29,7 +29,7 @@ struct TFrameHeader {
 // ReceiveData. Progress is made only inside SendData and ReceiveData, each of
 // which first handles at most one incoming frame.
 class TFrameLevel {
-public:
+  public:
     static constexpr unsigned long kPortionSize = 255;
     static constexpr unsigned long kFrameTimeoutMs = 2000;
     static constexpr std::uint8_t kTransmissionsPerPortion = 3;
@@ -58,7 +58,7 @@ public:
     // until the peer acknowledges the current portion or sends data.
     void ResetLink();
 
-private:
+  private:
     void ProcessReceivedFrame(const T_BinaryData& frame);
     bool DeliverFrame(TFrameHeader* header, const T_BinaryData& data);
     bool SendAuxFrame(unsigned char type, unsigned char sequence);

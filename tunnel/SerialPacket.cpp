@@ -21,8 +21,8 @@ bool CarriesData(unsigned char action) {
 
 }  // namespace
 
-TSerialPacket::TSerialPacket(unsigned char actionType, unsigned long socketId,
-                             unsigned long ipAddr, unsigned short port, unsigned long error)
+TSerialPacket::TSerialPacket(unsigned char actionType, unsigned long socketId, unsigned long ipAddr,
+                             unsigned short port, unsigned long error)
     : m_actionType(actionType),
       m_socketId(static_cast<std::uint32_t>(socketId)),
       m_ipAddr(static_cast<std::uint32_t>(ipAddr)),

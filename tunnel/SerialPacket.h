@@ -21,7 +21,7 @@ enum ACTION_TYPE : unsigned char {
 // a 16-bit length L of what follows, the action, the socket id and the
 // action's fields, all most significant byte first.
 class TSerialPacket {
-public:
+  public:
     // A packet without data; fields the action does not carry are ignored.
     TSerialPacket(unsigned char actionType, unsigned long socketId, unsigned long ipAddr,
                   unsigned short port, unsigned long error);
@@ -41,7 +41,7 @@ public:
     unsigned long GetError() const { return m_error; }
     const T_BinaryData& GetData() const { return m_data; }
 
-private:
+  private:
     std::uint8_t m_actionType = 0;
     std::uint32_t m_socketId = 0;
     std::uint32_t m_ipAddr = 0;

@@ -9,7 +9,7 @@
 // SLIP byte stuffing over a byte stream: every frame travels between two END
 // bytes, and END or ESC inside a frame become two-byte escape sequences.
 class SLIP {
-public:
+  public:
     static constexpr unsigned char END = 0xC0;
     static constexpr unsigned char ESC = 0xDB;
     static constexpr unsigned char ESC_END = 0xDC;  // ESC ESC_END stands for END
@@ -42,7 +42,7 @@ public:
     // The collected frame, unstuffed; the collection starts over.
     T_BinaryData ReturnAndFlushReceivedData();
 
-private:
+  private:
     // Appends one raw byte of the frame being collected, or drops the whole
     // frame when it grows beyond any legal length.
     void Collect(unsigned char byte);

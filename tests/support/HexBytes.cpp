@@ -1,7 +1,6 @@
 #include "HexBytes.h"
 
 #include <cctype>
-#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
@@ -26,15 +25,10 @@ T_BinaryData HexBytes(std::string_view text) {
     return T_BinaryData(bytes.data(), bytes.size());
 }
 
-std::string HexText(const T_BinaryData& data) {
-    std::string text;
-    for (unsigned long i = 0; i < data.Length(); ++i) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, "%02X", data[i]);
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += pair;
+std::vector<T_BinaryData> HexList(std::initializer_list<std::string_view> texts) {
+    std::vector<T_BinaryData> list;
+    for (const std::string_view text : texts) {
+        list.push_back(HexBytes(text));
     }
-    return text;
+    return list;
 }

@@ -21,9 +21,13 @@ TMemoryLine::TMemoryLine() : m_state(std::make_shared<State>()) {}
 
 TMemoryLine::~TMemoryLine() = default;
 
-IConnection* TMemoryLine::NewEnd(Side side) { return new TMemoryConnection(m_state, side); }
+IConnection* TMemoryLine::NewEnd(Side side) {
+    return new TMemoryConnection(m_state, side);
+}
 
-TMemoryLine::EndSwitches& TMemoryLine::Switches(Side side) { return m_state->Of(side).switches; }
+TMemoryLine::EndSwitches& TMemoryLine::Switches(Side side) {
+    return m_state->Of(side).switches;
+}
 
 std::size_t TMemoryLine::PendingCount(Side receiver) const {
     return m_state->Of(receiver).incoming.size();
@@ -41,11 +45,17 @@ void TMemoryLine::Inject(Side receiver, const T_BinaryData& bytes) {
     queue.insert(queue.end(), bytes.GetData(), bytes.GetData() + bytes.Length());
 }
 
-unsigned long TMemoryLine::SendCalls(Side side) const { return m_state->Of(side).sendCalls; }
+unsigned long TMemoryLine::SendCalls(Side side) const {
+    return m_state->Of(side).sendCalls;
+}
 
-unsigned long TMemoryLine::ReceiveCalls(Side side) const { return m_state->Of(side).receiveCalls; }
+unsigned long TMemoryLine::ReceiveCalls(Side side) const {
+    return m_state->Of(side).receiveCalls;
+}
 
-int TMemoryLine::LiveEnds(Side side) const { return m_state->Of(side).liveEnds; }
+int TMemoryLine::LiveEnds(Side side) const {
+    return m_state->Of(side).liveEnds;
+}
 
 TMemoryConnection::TMemoryConnection(std::shared_ptr<TMemoryLine::State> state,
                                      TMemoryLine::Side side)
@@ -53,7 +63,9 @@ TMemoryConnection::TMemoryConnection(std::shared_ptr<TMemoryLine::State> state,
     ++m_state->Of(m_side).liveEnds;
 }
 
-TMemoryConnection::~TMemoryConnection() { --m_state->Of(m_side).liveEnds; }
+TMemoryConnection::~TMemoryConnection() {
+    --m_state->Of(m_side).liveEnds;
+}
 
 long TMemoryConnection::Send(const unsigned char* data, unsigned long length) {
     TMemoryLine::State::End& self = m_state->Of(m_side);
@@ -82,8 +94,8 @@ long TMemoryConnection::Receive(unsigned char* buffer, unsigned long length) {
     if (self.switches.receiveFailure < 0) {
         return self.switches.receiveFailure;
     }
-    const auto count = static_cast<long>(
-        std::min({length, self.switches.maxReceiveChunk, self.incoming.size()}));
+    const auto count =
+        static_cast<long>(std::min({length, self.switches.maxReceiveChunk, self.incoming.size()}));
     std::copy_n(self.incoming.begin(), count, buffer);
     self.incoming.erase(self.incoming.begin(), self.incoming.begin() + count);
     return count;
@@ -93,7 +105,9 @@ unsigned long TMemoryConnection::GetPeerAddress() {
     return m_state->Of(m_side).switches.peerAddress;
 }
 
-CONNSTATE TMemoryConnection::GetState() { return m_state->Of(m_side).switches.state; }
+CONNSTATE TMemoryConnection::GetState() {
+    return m_state->Of(m_side).switches.state;
+}
 
 Error TMemoryConnection::GetLastError() {
     return Error(m_state->Of(m_side).switches.lastErrorCode);

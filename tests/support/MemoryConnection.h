@@ -23,7 +23,7 @@
 //     line.Inject(TMemoryLine::A, bytes);        // as if end B had sent them
 //     T_BinaryData wire = line.TakePending(TMemoryLine::B);  // what A sent
 class TMemoryLine {
-public:
+  public:
     enum Side { A = 0, B = 1 };
 
     // How one end behaves; the defaults make a perfect line.
@@ -75,13 +75,13 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> m_state;
 };
 
 // One end of a TMemoryLine.
 class TMemoryConnection : public IConnection {
-public:
+  public:
     TMemoryConnection(std::shared_ptr<TMemoryLine::State> state, TMemoryLine::Side side);
     ~TMemoryConnection() override;
 
@@ -91,7 +91,7 @@ public:
     CONNSTATE GetState() override;
     Error GetLastError() override;
 
-private:
+  private:
     std::shared_ptr<TMemoryLine::State> m_state;
     TMemoryLine::Side m_side;
 };

@@ -2,11 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "base/Conversions.h"
-#include "support/FakeClock.h"
+#include "support/FakeClockSystem.h"
 #include "support/HexBytes.h"
 #include "support/MemoryConnection.h"
 
@@ -15,13 +14,14 @@ namespace {
 // A frame level whose SLIP layer sits on end A of a memory line; the test
 // plays the peer on end B and steers time with a fake clock.
 class FrameLevelTest : public ::testing::Test {
-protected:
-    TFakeClock clock;
+  protected:
+    TFakeClockSystem system;
     TMemoryLine line;
     TFrameLevel level{new SLIP(line.NewEnd(TMemoryLine::A))};
 
     // A frame as the peer would send it (header, data, CRC), before stuffing.
-    static T_BinaryData Frame(unsigned char type, unsigned char sequence, const T_BinaryData& data) {
+    static T_BinaryData Frame(unsigned char type, unsigned char sequence,
+                              const T_BinaryData& data) {
         T_BinaryData frame(type);
         frame.AddDirectBytes(sequence, 1);
         frame.AddDirectBytes(static_cast<unsigned char>(data.Length()), 1);
@@ -54,36 +54,35 @@ protected:
         return frames;
     }
     // Type, sequence and length of each frame sent since the last call.
-    std::vector<std::string> SentHeaders() {
-        std::vector<std::string> headers;
+    std::vector<T_BinaryData> SentHeaders() {
+        std::vector<T_BinaryData> headers;
         for (const T_BinaryData& frame : SentFrames()) {
-            headers.push_back(HexText(frame.Copy(0, TFrameHeader::kSize)));
+            headers.push_back(frame.Copy(0, TFrameHeader::kSize));
         }
         return headers;
     }
-    using Headers = std::vector<std::string>;
 };
 
 TEST_F(FrameLevelTest, FirstSendGoesOutAsDataFrameOne) {
     EXPECT_TRUE(level.IsOnline());
     EXPECT_TRUE(level.SendData(HexBytes("01 02 03")));
-    EXPECT_EQ(HexText(line.TakePending(TMemoryLine::B)), "C0 41 01 03 01 02 03 71 1C C0");
+    EXPECT_EQ(line.TakePending(TMemoryLine::B), HexBytes("C0 41 01 03 01 02 03 71 1C C0"));
 }
 
 TEST_F(FrameLevelTest, AcknowledgesAndDeliversEveryGoodDataFrameEvenARepeatedOne) {
     const T_BinaryData frame = HexBytes("41 07 02 C0 DB F9 3A");
     PeerSends(frame);
     PeerSends(frame);
-    EXPECT_EQ(HexText(level.ReceiveData()), "C0 DB");
-    EXPECT_EQ(HexText(line.TakePending(TMemoryLine::B)), "C0 06 07 00 E7 AB C0");
-    EXPECT_EQ(HexText(level.ReceiveData()), "C0 DB");
-    EXPECT_EQ(SentHeaders(), Headers{"06 07 00"});
+    EXPECT_EQ(level.ReceiveData(), HexBytes("C0 DB"));
+    EXPECT_EQ(line.TakePending(TMemoryLine::B), HexBytes("C0 06 07 00 E7 AB C0"));
+    EXPECT_EQ(level.ReceiveData(), HexBytes("C0 DB"));
+    EXPECT_EQ(SentHeaders(), HexList({"06 07 00"}));
 }
 
 TEST_F(FrameLevelTest, NaksADamagedDataFrameAndDropsItsData) {
     PeerSends(HexBytes("41 07 02 C0 DB F9 3B"));
     EXPECT_EQ(level.ReceiveData().Length(), 0u);
-    EXPECT_EQ(SentHeaders(), Headers{"15 07 00"});
+    EXPECT_EQ(SentHeaders(), HexList({"15 07 00"}));
 }
 
 TEST_F(FrameLevelTest, IgnoresShortAndUnknownFramesAndBytesBeyondTheCheck) {
@@ -100,15 +99,14 @@ TEST_F(FrameLevelTest, IgnoresShortAndUnknownFramesAndBytesBeyondTheCheck) {
     };
     for (const auto& c : cases) {
         PeerSends(HexBytes(c.frame));
-        EXPECT_EQ(HexText(level.ReceiveData()), c.data) << c.frame;
-        const std::vector<std::string> headers = SentHeaders();
-        EXPECT_EQ(headers, c.answer[0] ? Headers{c.answer} : Headers{}) << c.frame;
+        EXPECT_EQ(level.ReceiveData(), HexBytes(c.data)) << c.frame;
+        EXPECT_EQ(SentHeaders(), c.answer[0] ? HexList({c.answer}) : HexList({})) << c.frame;
     }
     T_BinaryData padded = Frame(TFrameHeader::kData, 1, HexBytes("AA"));
     padded += HexBytes("EE EE");
     PeerSends(padded);
-    EXPECT_EQ(HexText(level.ReceiveData()), "AA");
-    EXPECT_EQ(SentHeaders(), Headers{"06 01 00"});
+    EXPECT_EQ(level.ReceiveData(), HexBytes("AA"));
+    EXPECT_EQ(SentHeaders(), HexList({"06 01 00"}));
 }
 
 TEST_F(FrameLevelTest, SendsLongDataInPortionsEachAfterTheAckOfThePrevious) {
@@ -120,7 +118,7 @@ TEST_F(FrameLevelTest, SendsLongDataInPortionsEachAfterTheAckOfThePrevious) {
     std::vector<T_BinaryData> frames = SentFrames();
     ASSERT_EQ(frames.size(), 1u);
     T_BinaryData carried = frames[0].Copy(3, 255);
-    EXPECT_EQ(HexText(frames[0].Copy(0, 3)), "41 01 FF");
+    EXPECT_EQ(frames[0].Copy(0, 3), HexBytes("41 01 FF"));
 
     PeerAcks(5);  // not the current portion: ignored
     level.ReceiveData();
@@ -132,7 +130,7 @@ TEST_F(FrameLevelTest, SendsLongDataInPortionsEachAfterTheAckOfThePrevious) {
         level.ReceiveData();
         frames = SentFrames();
         ASSERT_EQ(frames.size(), 1u);
-        EXPECT_EQ(HexText(frames[0].Copy(0, 3)), expected[sequence - 1]);
+        EXPECT_EQ(frames[0].Copy(0, 3), HexBytes(expected[sequence - 1]));
         carried += frames[0].Copy(3, frames[0][2]);
     }
     PeerAcks(3);
@@ -147,7 +145,7 @@ TEST_F(FrameLevelTest, NakRetransmitsTwiceAndTheThirdResetsTheLink) {
     for (int retry = 0; retry < 2; ++retry) {
         PeerNaks(1);
         level.ReceiveData();
-        EXPECT_EQ(HexText(line.TakePending(TMemoryLine::B)), HexText(first));
+        EXPECT_EQ(line.TakePending(TMemoryLine::B), first);
     }
     PeerNaks(1);
     level.ReceiveData();
@@ -156,14 +154,14 @@ TEST_F(FrameLevelTest, NakRetransmitsTwiceAndTheThirdResetsTheLink) {
 
     // The 45 queued bytes went with the portion; new data gets the next number.
     EXPECT_FALSE(level.SendData(HexBytes("77")));
-    EXPECT_EQ(SentHeaders(), Headers{"41 02 01"});
+    EXPECT_EQ(SentHeaders(), HexList({"41 02 01"}));
 }
 
 TEST_F(FrameLevelTest, AfterAResetTheLinkStaysDownUntilThePeerAnswers) {
     level.ResetLink();
     EXPECT_FALSE(level.IsOnline());
     EXPECT_FALSE(level.SendData(HexBytes("01")));
-    EXPECT_EQ(SentHeaders(), Headers{"41 01 01"});
+    EXPECT_EQ(SentHeaders(), HexList({"41 01 01"}));
     PeerAcks(9);
     level.ReceiveData();
     EXPECT_FALSE(level.IsOnline());
@@ -173,7 +171,7 @@ TEST_F(FrameLevelTest, AfterAResetTheLinkStaysDownUntilThePeerAnswers) {
 
     level.ResetLink();
     PeerSends(Frame(TFrameHeader::kData, 4, HexBytes("42")));
-    EXPECT_EQ(HexText(level.ReceiveData()), "42");
+    EXPECT_EQ(level.ReceiveData(), HexBytes("42"));
     EXPECT_TRUE(level.IsOnline());
 }
 
@@ -182,7 +180,7 @@ TEST_F(FrameLevelTest, StreamModeSendsEveryCallAtOnceAndWaitsOnlyForTheLastPorti
     level.SendData(BinaryDataFromRepeatedByte(0x01, 10));
     level.SendData(BinaryDataFromRepeatedByte(0x02, 10));
     level.SendData(BinaryDataFromRepeatedByte(0x03, 300));
-    EXPECT_EQ(SentHeaders(), (Headers{"41 01 0A", "41 02 0A", "41 03 FF"}));
+    EXPECT_EQ(SentHeaders(), HexList({"41 01 0A", "41 02 0A", "41 03 FF"}));
     PeerAcks(1);
     PeerAcks(2);
     level.ReceiveData();
@@ -190,7 +188,7 @@ TEST_F(FrameLevelTest, StreamModeSendsEveryCallAtOnceAndWaitsOnlyForTheLastPorti
     EXPECT_TRUE(SentFrames().empty());
     PeerAcks(3);
     level.ReceiveData();
-    EXPECT_EQ(SentHeaders(), Headers{"41 04 2D"});
+    EXPECT_EQ(SentHeaders(), HexList({"41 04 2D"}));
 }
 
 TEST_F(FrameLevelTest, SequenceNumberWrapsFrom255To0) {
@@ -201,40 +199,40 @@ TEST_F(FrameLevelTest, SequenceNumberWrapsFrom255To0) {
     }
     SentFrames();
     level.SendData(HexBytes("BB"));
-    EXPECT_EQ(SentHeaders(), Headers{"41 00 01"});
+    EXPECT_EQ(SentHeaders(), HexList({"41 00 01"}));
     level.SendData(HexBytes("CC"));
     PeerAcks(0);
     level.ReceiveData();
-    EXPECT_EQ(SentHeaders(), Headers{"41 01 01"});
+    EXPECT_EQ(SentHeaders(), HexList({"41 01 01"}));
 }
 
 TEST_F(FrameLevelTest, ExpiredFrameTimerDropsQueuedDataButRetransmitsNothing) {
     const struct {
         unsigned long elapsed;
         bool online;
-        Headers afterAck;
+        std::vector<T_BinaryData> afterAck;
     } cases[] = {
-        {1999, true, {"41 02 2D"}},
-        {2000, false, {}},
+        {1999, true, HexList({"41 02 2D"})},
+        {2000, false, HexList({})},
     };
     for (const auto& c : cases) {
-        TFakeClock caseClock;
+        TFakeClockSystem caseSystem;
         TMemoryLine caseLine;
         TFrameLevel caseLevel(new SLIP(caseLine.NewEnd(TMemoryLine::A)));
         caseLevel.SendData(BinaryDataFromRepeatedByte(0x55, 300));
         caseLine.TakePending(TMemoryLine::B);
 
-        caseClock.Advance(c.elapsed);
+        caseSystem.Clock().Advance(c.elapsed);
         caseLevel.ReceiveData();
         EXPECT_EQ(caseLevel.IsOnline(), c.online) << c.elapsed;
         EXPECT_EQ(caseLine.PendingCount(TMemoryLine::B), 0u) << c.elapsed;
 
         caseLine.Inject(TMemoryLine::A, HexBytes("C0 06 01 00 4D 0D C0"));  // ACK 1
         caseLevel.ReceiveData();
-        Headers sent;
+        std::vector<T_BinaryData> sent;
         const T_BinaryData wire = caseLine.TakePending(TMemoryLine::B);
         if (wire.Length() != 0) {
-            sent.push_back(HexText(wire.Copy(1, 3)));
+            sent.push_back(wire.Copy(1, 3));
         }
         EXPECT_EQ(sent, c.afterAck) << c.elapsed;
     }
@@ -242,22 +240,22 @@ TEST_F(FrameLevelTest, ExpiredFrameTimerDropsQueuedDataButRetransmitsNothing) {
 
 TEST_F(FrameLevelTest, EveryTransmissionStartsAFreshTimer) {
     level.SendData(BinaryDataFromRepeatedByte(0x55, 300));
-    clock.Advance(1500);
+    system.Clock().Advance(1500);
     PeerNaks(1);
     level.ReceiveData();
-    clock.Advance(1500);  // 3000 ms after the first transmission, 1500 after the second
+    system.Clock().Advance(1500);  // 3000 ms after the first transmission, 1500 after the second
     level.ReceiveData();
     EXPECT_TRUE(level.IsOnline());
     SentFrames();
     PeerAcks(1);
     level.ReceiveData();
-    EXPECT_EQ(SentHeaders(), Headers{"41 02 2D"});
+    EXPECT_EQ(SentHeaders(), HexList({"41 02 2D"}));
 }
 
 TEST_F(FrameLevelTest, ALostAckStallsALonePortionUntilMoreDataIsQueued) {
     level.SendData(HexBytes("01"));
     SentFrames();
-    clock.Advance(10000);
+    system.Clock().Advance(10000);
     level.ReceiveData();
     EXPECT_TRUE(level.IsOnline());
     EXPECT_TRUE(SentFrames().empty());  // no retransmission on time-out
@@ -271,7 +269,7 @@ TEST_F(FrameLevelTest, ALostAckStallsALonePortionUntilMoreDataIsQueued) {
 TEST_F(FrameLevelTest, AFailedWriteOfADataFrameResetsTheLinkButOfAnAnswerDoesNot) {
     line.Switches(TMemoryLine::A).sendFailure = -1;
     PeerSends(Frame(TFrameHeader::kData, 3, HexBytes("33")));
-    EXPECT_EQ(HexText(level.ReceiveData()), "33");
+    EXPECT_EQ(level.ReceiveData(), HexBytes("33"));
     EXPECT_TRUE(level.IsOnline());
     EXPECT_FALSE(level.SendData(HexBytes("01")));
 }
@@ -279,10 +277,10 @@ TEST_F(FrameLevelTest, AFailedWriteOfADataFrameResetsTheLinkButOfAnAnswerDoesNot
 TEST_F(FrameLevelTest, HandlesAtMostOneIncomingFramePerCall) {
     PeerSends(Frame(TFrameHeader::kData, 1, HexBytes("11")));
     PeerSends(Frame(TFrameHeader::kData, 2, HexBytes("22")));
-    EXPECT_EQ(HexText(level.ReceiveData()), "11");
-    EXPECT_EQ(SentHeaders(), Headers{"06 01 00"});
-    EXPECT_EQ(HexText(level.ReceiveData()), "22");
-    EXPECT_EQ(SentHeaders(), Headers{"06 02 00"});
+    EXPECT_EQ(level.ReceiveData(), HexBytes("11"));
+    EXPECT_EQ(SentHeaders(), HexList({"06 01 00"}));
+    EXPECT_EQ(level.ReceiveData(), HexBytes("22"));
+    EXPECT_EQ(SentHeaders(), HexList({"06 02 00"}));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "support/FakeClock.h"
+#include "support/FakeClockSystem.h"
 #include "support/MemoryConnection.h"
 #include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
@@ -23,7 +23,9 @@ struct StackCase {
     int damageEvery;
 };
 
-void PrintTo(const StackCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StackCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 T_BinaryData RandomBytes(std::mt19937& random, unsigned long count) {
     std::uniform_int_distribution<int> byte(0, 255);
@@ -34,12 +36,14 @@ T_BinaryData RandomBytes(std::mt19937& random, unsigned long count) {
     return data;
 }
 
-bool IsSlipSpecial(unsigned char byte) { return byte == SLIP::END || byte == SLIP::ESC; }
+bool IsSlipSpecial(unsigned char byte) {
+    return byte == SLIP::END || byte == SLIP::ESC;
+}
 
 // Counts the frames one end sends and damages some of its data frames in a
 // way that keeps the framing intact, so that only the CRC can tell.
 class LineTap {
-public:
+  public:
     explicit LineTap(int damageEvery) : m_damageEvery(damageEvery) {}
 
     void operator()(std::vector<unsigned char>& chunk) {
@@ -71,7 +75,7 @@ public:
     int naks = 0;
     int damaged = 0;
 
-private:
+  private:
     int m_damageEvery;
     int m_dataFrames = 0;
 };
@@ -85,8 +89,8 @@ struct Endpoint {
 };
 
 class LineStackTest : public ::testing::TestWithParam<StackCase> {
-protected:
-    TFakeClock clock;  // frozen: no frame timer ever runs out
+  protected:
+    TFakeClockSystem system;  // frozen: no frame timer ever runs out
     TMemoryLine line;
     Endpoint ends[2];
     std::mt19937 random{20261210};
@@ -96,8 +100,8 @@ protected:
         const unsigned long sizes[2] = {300000, 200000};
         for (TMemoryLine::Side side : {TMemoryLine::A, TMemoryLine::B}) {
             Endpoint& end = ends[side];
-            end.level = std::make_unique<TFrameLevel>(
-                new SLIP(new TBufferedConnection(line.NewEnd(side))));
+            end.level =
+                std::make_unique<TFrameLevel>(new SLIP(new TBufferedConnection(line.NewEnd(side))));
             end.level->SetStreamMode(c.streamMode);
             end.outgoing = RandomBytes(random, sizes[side]);
             end.tap = std::make_shared<LineTap>(c.damageEvery);
@@ -154,13 +158,14 @@ TEST_P(LineStackTest, DeliversEverythingIntactAndInOrder) {
 
 constexpr unsigned long kWhole = TMemoryLine::EndSwitches::kUnlimited;
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, LineStackTest,
-    ::testing::Values(StackCase{"normal", false, kWhole, kWhole, 0},
-                      StackCase{"stream", true, kWhole, kWhole, 0},
-                      StackCase{"normal_trickling", false, 7, 100, 0},
-                      StackCase{"stream_trickling", true, 7, 100, 0},
-                      StackCase{"normal_damaged", false, kWhole, kWhole, 5}),
-    [](const ::testing::TestParamInfo<StackCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modes, LineStackTest,
+                         ::testing::Values(StackCase{"normal", false, kWhole, kWhole, 0},
+                                           StackCase{"stream", true, kWhole, kWhole, 0},
+                                           StackCase{"normal_trickling", false, 7, 100, 0},
+                                           StackCase{"stream_trickling", true, 7, 100, 0},
+                                           StackCase{"normal_damaged", false, kWhole, kWhole, 5}),
+                         [](const ::testing::TestParamInfo<StackCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

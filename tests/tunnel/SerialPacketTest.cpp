@@ -31,7 +31,7 @@ TEST(SerialPacketTest, BuildsEveryActionInWireLayout) {
         {"unknown action", TSerialPacket(0x2A, 9, 1, 2, 3), "00 05 2A 00 00 00 09"},
     };
     for (const BuildCase& c : cases) {
-        EXPECT_EQ(HexText(c.packet.BuildPacket()), c.wire) << c.name;
+        EXPECT_EQ(c.packet.BuildPacket(), HexBytes(c.wire)) << c.name;
     }
 }
 
@@ -62,7 +62,7 @@ TEST(SerialPacketTest, ParsingGivesBackWhatWasBuilt) {
         EXPECT_EQ(parsed.GetIpAddr(), sent.GetIpAddr());
         EXPECT_EQ(parsed.GetPort(), sent.GetPort());
         EXPECT_EQ(parsed.GetError(), sent.GetError());
-        EXPECT_TRUE(parsed.GetData() == sent.GetData()) << int(sent.GetActionType());
+        EXPECT_EQ(parsed.GetData(), sent.GetData());
     }
     EXPECT_EQ(stream.Length(), 0u);
 }
@@ -82,7 +82,8 @@ TEST(SerialPacketTest, ParsesOddInputWithoutRejectingIt) {
         // Incomplete input waits untouched.
         {"", 0, 0, 0, 0, "", ""},
         {"00", 0, 0, 0, 0, "", "00"},
-        {"00 0B 01 00 00 00 01 0A 00 00 05 01", 0, 0, 0, 0, "", "00 0B 01 00 00 00 01 0A 00 00 05 01"},
+        {"00 0B 01 00 00 00 01 0A 00 00 05 01", 0, 0, 0, 0, "",
+         "00 0B 01 00 00 00 01 0A 00 00 05 01"},
         {"FF FF 08", 0, 0, 0, 0, "", "FF FF 08"},
         // Too short to carry an action: consumed with action 0.
         {"00 03 01 02 03", 0, 0, 0, 0, "", ""},
@@ -106,29 +107,30 @@ TEST(SerialPacketTest, ParsesOddInputWithoutRejectingIt) {
         EXPECT_EQ(packet.GetSocketID(), c.socketId) << c.input;
         EXPECT_EQ(packet.GetIpAddr(), c.ipAddr) << c.input;
         EXPECT_EQ(packet.GetPort(), c.port) << c.input;
-        EXPECT_EQ(HexText(packet.GetData()), c.data) << c.input;
-        EXPECT_EQ(HexText(input), c.left) << c.input;
+        EXPECT_EQ(packet.GetData(), HexBytes(c.data)) << c.input;
+        EXPECT_EQ(input, HexBytes(c.left)) << c.input;
     }
 }
 
 TEST(SerialPacketTest, OneAndAHalfPacketsLeaveTheHalfForLater) {
-    const T_BinaryData second = TSerialPacket(ACTION_DATA_OUT, 2, HexBytes("61 62 63")).BuildPacket();
+    const T_BinaryData second =
+        TSerialPacket(ACTION_DATA_OUT, 2, HexBytes("61 62 63")).BuildPacket();
     T_BinaryData input = TSerialPacket(ACTION_CLOSE, 1, 0, 0, 0).BuildPacket();
     input += second.Copy(0, 6);
 
     const TSerialPacket first(input);
     EXPECT_EQ(first.GetActionType(), ACTION_CLOSE);
     EXPECT_EQ(first.GetSocketID(), 1u);
-    EXPECT_EQ(HexText(input), HexText(second.Copy(0, 6)));
+    EXPECT_EQ(input, second.Copy(0, 6));
 
     const TSerialPacket none(input);
     EXPECT_EQ(none.GetActionType(), 0);
-    EXPECT_EQ(HexText(input), HexText(second.Copy(0, 6)));
+    EXPECT_EQ(input, second.Copy(0, 6));
 
     input += second.Copy(6, T_BinaryData::kToEnd);
     const TSerialPacket completed(input);
     EXPECT_EQ(completed.GetActionType(), ACTION_DATA_OUT);
-    EXPECT_EQ(HexText(completed.GetData()), "61 62 63");
+    EXPECT_EQ(completed.GetData(), HexBytes("61 62 63"));
     EXPECT_EQ(input.Length(), 0u);
 }
 

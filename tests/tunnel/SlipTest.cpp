@@ -12,16 +12,16 @@ namespace {
 
 // SLIP straight on end A of a memory line, so that every byte is one Receive.
 class SlipTest : public ::testing::Test {
-protected:
+  protected:
     TMemoryLine line;
     SLIP slip{line.NewEnd(TMemoryLine::A)};
 
     // Payloads of the frames ReceiveData returns until it returns nothing.
-    std::vector<std::string> ReceiveAll() {
-        std::vector<std::string> frames;
+    std::vector<T_BinaryData> ReceiveAll() {
+        std::vector<T_BinaryData> frames;
         for (T_BinaryData frame = slip.ReceiveData(); frame.Length() != 0;
              frame = slip.ReceiveData()) {
-            frames.push_back(HexText(frame));
+            frames.push_back(frame);
         }
         return frames;
     }
@@ -30,7 +30,7 @@ protected:
 TEST_F(SlipTest, StuffsEndAndEscAndSendsTheFrameInOneWrite) {
     EXPECT_TRUE(slip.SendData(HexBytes("C0 DB 41")));
     EXPECT_EQ(line.SendCalls(TMemoryLine::A), 1u);
-    EXPECT_EQ(HexText(line.TakePending(TMemoryLine::B)), "C0 DB DC DB DD 41 C0");
+    EXPECT_EQ(line.TakePending(TMemoryLine::B), HexBytes("C0 DB DC DB DD 41 C0"));
 }
 
 TEST_F(SlipTest, UnstuffingUndoesStuffing) {
@@ -49,13 +49,13 @@ TEST_F(SlipTest, UnstuffingDropsBrokenEscapes) {
         const char* payload;
     } cases[] = {
         {"DB DC DB DD", "C0 DB"},
-        {"41 DB 41 42", "41 42"},     // an unknown escape loses the byte after ESC
-        {"DB DB DC", "C0"},           // a second ESC starts a new escape
-        {"41 DB", "41"},              // ESC at the very end
-        {"DC DD", "DC DD"},           // escape codes alone are ordinary bytes
+        {"41 DB 41 42", "41 42"},  // an unknown escape loses the byte after ESC
+        {"DB DB DC", "C0"},        // a second ESC starts a new escape
+        {"41 DB", "41"},           // ESC at the very end
+        {"DC DD", "DC DD"},        // escape codes alone are ordinary bytes
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(HexText(SLIP::RemoveEscapedCharacters(HexBytes(c.stuffed))), c.payload)
+        EXPECT_EQ(SLIP::RemoveEscapedCharacters(HexBytes(c.stuffed)), HexBytes(c.payload))
             << c.stuffed;
     }
 }
@@ -63,26 +63,26 @@ TEST_F(SlipTest, UnstuffingDropsBrokenEscapes) {
 TEST_F(SlipTest, DelimitsFramesOneCallAtATime) {
     const struct {
         const char* line;
-        std::vector<std::string> frames;
+        std::vector<T_BinaryData> frames;
     } cases[] = {
-        {"C0 DB DC DB DD 41 C0", {"C0 DB 41"}},
-        {"C0 C0 41 C0", {"41"}},                        // repeated END gives no empty frame
-        {"41 42 C0 43 C0", {"43"}},                     // bytes before the first END are lost
-        {"C0 41 C0 C0 42 C0", {"41", "42"}},            // back to back, first one first
-        {"C0 41 C0 99 98 C0 42 C0", {"41", "42"}},      // garbage between frames is dropped
-        {"C0 41 C0 42 C0", {"41"}},                     // a closing END opens nothing
-        {"C0 DB DB DC C0", {"C0"}},
-        {"C0 41 DB C0", {"41"}},
+        {"C0 DB DC DB DD 41 C0", HexList({"C0 DB 41"})},
+        {"C0 C0 41 C0", HexList({"41"})},                    // repeated END gives no empty frame
+        {"41 42 C0 43 C0", HexList({"43"})},                 // bytes before the first END are lost
+        {"C0 41 C0 C0 42 C0", HexList({"41", "42"})},        // back to back, first one first
+        {"C0 41 C0 99 98 C0 42 C0", HexList({"41", "42"})},  // garbage between frames is dropped
+        {"C0 41 C0 42 C0", HexList({"41"})},                 // a closing END opens nothing
+        {"C0 DB DB DC C0", HexList({"C0"})},
+        {"C0 41 DB C0", HexList({"41"})},
     };
     for (const auto& c : cases) {
         TMemoryLine caseLine;
         SLIP receiver(caseLine.NewEnd(TMemoryLine::A));
         caseLine.Inject(TMemoryLine::A, HexBytes(c.line));
-        std::vector<std::string> frames;
+        std::vector<T_BinaryData> frames;
         for (int call = 0; call < 4; ++call) {
             const T_BinaryData frame = receiver.ReceiveData();
             if (frame.Length() != 0) {
-                frames.push_back(HexText(frame));
+                frames.push_back(frame);
             }
         }
         EXPECT_EQ(frames, c.frames) << c.line;
@@ -91,7 +91,7 @@ TEST_F(SlipTest, DelimitsFramesOneCallAtATime) {
 
 TEST_F(SlipTest, LeavesTheBytesAfterAFrameUnread) {
     line.Inject(TMemoryLine::A, HexBytes("C0 41 C0 C0 42 C0"));
-    EXPECT_EQ(HexText(slip.ReceiveData()), "41");
+    EXPECT_EQ(slip.ReceiveData(), HexBytes("41"));
     EXPECT_EQ(line.PendingCount(TMemoryLine::A), 3u);
 }
 
@@ -101,7 +101,7 @@ TEST_F(SlipTest, KeepsAPartlyReceivedFrameUntilItsEndArrives) {
     line.Inject(TMemoryLine::A, HexBytes("DC"));
     EXPECT_EQ(slip.ReceiveData().Length(), 0u);
     line.Inject(TMemoryLine::A, HexBytes("42 C0"));
-    EXPECT_EQ(ReceiveAll(), std::vector<std::string>{"41 C0 42"});
+    EXPECT_EQ(ReceiveAll(), HexList({"41 C0 42"}));
 }
 
 TEST_F(SlipTest, ReadErrorEndsTheCallAndKeepsTheFrame) {
@@ -111,7 +111,7 @@ TEST_F(SlipTest, ReadErrorEndsTheCallAndKeepsTheFrame) {
     line.Inject(TMemoryLine::A, HexBytes("42 C0"));
     EXPECT_EQ(slip.ReceiveData().Length(), 0u);
     line.Switches(TMemoryLine::A).receiveFailure = 0;
-    EXPECT_EQ(ReceiveAll(), std::vector<std::string>{"41 42"});
+    EXPECT_EQ(ReceiveAll(), HexList({"41 42"}));
 }
 
 TEST_F(SlipTest, ReportsAShortOrFailedWrite) {
@@ -137,7 +137,7 @@ TEST_F(SlipTest, DropsAnOversizedFrameAndResynchronisesAtTheNextEnd) {
     input += BinaryDataFromRepeatedByte(0x41, SLIP::kMaxRawFrameLength + 1);
     input += HexBytes("C0 C0 42 C0");
     line.Inject(TMemoryLine::A, input);
-    EXPECT_EQ(ReceiveAll(), std::vector<std::string>{"42"});
+    EXPECT_EQ(ReceiveAll(), HexList({"42"}));
 }
 
 TEST_F(SlipTest, EndlessBytesWithoutEndDoNotStopTheNextFrame) {
@@ -146,7 +146,7 @@ TEST_F(SlipTest, EndlessBytesWithoutEndDoNotStopTheNextFrame) {
     line.Inject(TMemoryLine::A, input);
     EXPECT_EQ(slip.ReceiveData().Length(), 0u);
     line.Inject(TMemoryLine::A, HexBytes("C0 C0 43 C0"));
-    EXPECT_EQ(ReceiveAll(), std::vector<std::string>{"43"});
+    EXPECT_EQ(ReceiveAll(), HexList({"43"}));
 }
 
 TEST(SlipOwnershipTest, DeletesItsConnection) {
