@@ -144,11 +144,7 @@ bool TSerialManager::SendPacket(const TSerialPacket& packet) {
 TSerialOutConnection* TSerialManager::AddCallingConnection(unsigned long socketId,
                                                            unsigned long ipAddr,
                                                            unsigned short port) {
-    auto* connection = new TSerialOutConnection(this, socketId, CONNSTATE_CONNECTING);
-    DeleteSerialConnection(socketId);
-    m_serialConnections[static_cast<std::uint32_t>(socketId)] = connection;
-    SendPacket(TSerialPacket(ACTION_CALL, socketId, ipAddr, port, 0));
-    return connection;
+    return AddSerialConnection(TSerialPacket(ACTION_CALL, socketId, ipAddr, port, 0));
 }
 
 IConnection* TSerialManager::AddListeningConnection(unsigned long socketId, unsigned short port) {
@@ -157,10 +153,15 @@ IConnection* TSerialManager::AddListeningConnection(unsigned long socketId, unsi
         m_localListeners[port] = loopback;
         return loopback;
     }
+    return AddSerialConnection(TSerialPacket(ACTION_LISTEN, socketId, 0, port, 0));
+}
+
+TSerialOutConnection* TSerialManager::AddSerialConnection(const TSerialPacket& request) {
+    const unsigned long socketId = request.GetSocketID();
     auto* connection = new TSerialOutConnection(this, socketId, CONNSTATE_CONNECTING);
     DeleteSerialConnection(socketId);
     m_serialConnections[static_cast<std::uint32_t>(socketId)] = connection;
-    SendPacket(TSerialPacket(ACTION_LISTEN, socketId, 0, port, 0));
+    SendPacket(request);
     return connection;
 }
 

@@ -92,6 +92,8 @@ class TSerialManager {
 
   private:
     bool Dispatch(const TSerialPacket& packet);
+    // A new tunnelled connection under the request's socket id, once the request is sent.
+    TSerialOutConnection* AddSerialConnection(const TSerialPacket& request);
     bool SendPacket(const TSerialPacket& packet);
     // Sends the call result or the connected notice once the TCP connection is up.
     void ReportEstablished(std::uint32_t socketId, TConnInfo& info);
@@ -99,9 +101,15 @@ class TSerialManager {
     bool DrainClosing(TConnInfo& info);
 
     std::unique_ptr<TFrameLevel> m_frameLevel;
+    // Terminal side, by socket id. Owned by their callers; each leaves the map when deleted.
     std::map<std::uint32_t, TSerialOutConnection*> m_serialConnections;
+    // Agent side, by socket id.
     std::map<std::uint32_t, std::unique_ptr<TConnInfo>> m_boundConnections;
+    // The loopback connections handed out for local listens, by port. Owned by their callers
+    // and never looked into here, so an entry may outlive its connection.
     std::map<std::uint16_t, TLoopbackConnection*> m_localListeners;
+    // Bytes from the frame level that do not form a complete packet yet.
     T_BinaryData m_input;
+    // Paces Process.
     std::unique_ptr<ITimer> m_stepTimer;
 };
