@@ -79,7 +79,6 @@ class TSharedDataRef {
     const unsigned char* GetData() const;
     unsigned long GetLength() const { return m_length; }
     TSharedData* GetDataLink() const { return m_storage; }
-    unsigned long GetOffset() const { return m_offset; }
 
     void DeleteData(unsigned long pos, unsigned long count);
     void InsertDirectBytes(unsigned long pos, unsigned char b, unsigned long count);
@@ -185,6 +184,9 @@ class T_BinaryData {
     void ReadFromFile(IFileReadable& f);
 
   private:
+    // Whether count bytes at offset lie inside the buffer.
+    bool Holds(unsigned long offset, unsigned long count) const;
+
     TSharedDataRef m_ref;
 };
 
