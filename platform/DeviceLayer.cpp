@@ -5,24 +5,11 @@ namespace {
 // Kind and index share one 32-bit key, 16 bits each.
 constexpr std::uint32_t cMaxKeyPart = 0xFFFF;
 
-// Makes one kind of device from its index and the trace file system.
+// Makes one kind of device: serial kinds take the index as their port
+// number, devices that log take the trace file system.
 using TDeviceFactory = IDevice* (*)(unsigned int index, IFileSystem* traceFileSystem);
 
-// A device that writes its traffic logs into the trace file system.
-template <typename TDevice>
-IDevice* MakeLogging(unsigned int, IFileSystem* traceFileSystem) {
-    return new TDevice(traceFileSystem);
-}
-
-// A device on the serial port numbered by the index, cut to 16 bits.
-template <typename TDevice>
-IDevice* MakeOnPort(unsigned int index, IFileSystem*) {
-    return new TDevice(static_cast<unsigned short>(index));
-}
-
-// The kinds this platform makes, one line each, such as
-// {DEVICE_ETHERNET, MakeLogging<TLinEthernetInterface>}; every other kind
-// gives null.
+// The kinds this platform makes; every other kind gives null.
 const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {};
 
 }  // namespace
