@@ -18,6 +18,10 @@ constexpr unsigned long kStepPeriodMs = 75;
 constexpr unsigned long kLinkWaitMs = 3000;
 // Largest block read from a TCP connection, and so the most data one ACTION_DATA_IN carries.
 constexpr unsigned long kReceiveBlock = 4096;
+// TCP data is read only while the serial line is less than this far behind (about six seconds of
+// the line at 115200 baud). Past it the data stays in the socket, and TCP's own window holds a
+// fast sender back instead of this process's memory growing without bound.
+constexpr unsigned long kMaxQueuedForLine = 64 * 1024;
 // Listens on ports up to this one stay inside the terminal.
 constexpr unsigned short kHighestLocalPort = 4095;
 // Most bytes offered to a TCP connection at once. An accepted socket blocks until it has queued
@@ -144,6 +148,10 @@ bool TSerialManager::HaveSerialConnections() const {
 
 bool TSerialManager::SendData(const T_BinaryData& data) {
     return m_frameLevel->SendData(data);
+}
+
+unsigned long TSerialManager::QueuedForLine() const {
+    return m_frameLevel->QueuedLength();
 }
 
 bool TSerialManager::SendPacket(const TSerialPacket& packet) {
@@ -296,7 +304,7 @@ bool TSerialManager::DrainClosing(TConnInfo& info) {
 
 CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* connection) {
     unsigned char block[kReceiveBlock];
-    for (;;) {
+    while (QueuedForLine() < kMaxQueuedForLine) {
         const long received = connection->Receive(block, sizeof block);
         if (received < 0) {
             return CONNSTATE_DISCONNECTED;
@@ -310,6 +318,7 @@ CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* co
             return CONNSTATE_DISCONNECTED;
         }
     }
+    return CONNSTATE_CONNECTED;
 }
 
 void TSerialManager::DeleteBoundConnection(unsigned long socketId) {

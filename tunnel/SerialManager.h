@@ -65,6 +65,8 @@ class TSerialManager {
     void SetStreamMode(bool on);
     bool HaveSerialConnections() const;
     bool SendData(const T_BinaryData& data);
+    // Bytes waiting in the frame level for the serial line.
+    unsigned long QueuedForLine() const;
 
     // Terminal side. The returned connections belong to the caller.
     TSerialOutConnection* AddCallingConnection(unsigned long socketId, unsigned long ipAddr,

@@ -233,6 +233,29 @@ TEST_F(AgentHalfTest, CloseRequestDeliversWhatThePeerHasNotTakenYet) {
     EXPECT_TRUE(PeerSeesClose(client));
 }
 
+TEST_F(AgentHalfTest, FastTcpPeerIsReadOnlyAsFastAsTheLineDrains) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    std::string sent(512 * 1024, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        sent[i] = static_cast<char>(i * 13 + i / 4096);
+    }
+    ASSERT_TRUE(SendAll(peer, sent));
+
+    // One step with the terminal silent: what is read waits in the frame level, and reading stops
+    // long before the half megabyte is in memory.
+    agent.ProcessContinuously();
+    EXPECT_GT(agent.QueuedForLine(), 0u);
+    EXPECT_LT(agent.QueuedForLine(), 80u * 1024);
+
+    std::string received;
+    for (const TSerialPacket& packet : Packets()) {
+        received += Text(packet.GetData());
+    }
+    EXPECT_EQ(received.size(), sent.size());
+    EXPECT_TRUE(received == sent);
+}
+
 TEST_F(AgentHalfTest, PeerThatTakesNothingIsDroppedOnceTheBacklogOverflows) {
     const std::uint16_t port = FreeLoopbackPort();
     Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
