@@ -1,5 +1,7 @@
 #include "platform/DeviceLayer.h"
 
+#include "platform/RS232Interface.h"
+#include "platform/SocketInterface.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {
@@ -11,14 +13,26 @@ constexpr std::uint32_t cMaxKeyPart = 0xFFFF;
 // number, devices that log take the trace file system.
 using TDeviceFactory = IDevice* (*)(unsigned int index, IFileSystem* traceFileSystem);
 
-IDevice* NewSerialNetworkInterface(unsigned int index, IFileSystem*) {
+IDevice* MakeEthernet(unsigned int, IFileSystem* traceFileSystem) {
+    return new TLinEthernetInterface(traceFileSystem);
+}
+
+// The port number comes later, with Connect.
+IDevice* MakeSerialPort(unsigned int, IFileSystem* traceFileSystem) {
+    return new TLinRS232Interface(traceFileSystem);
+}
+
+// The index is the serial port the tunnel runs on.
+IDevice* MakeSerialTunnel(unsigned int index, IFileSystem*) {
     return new TSerialNetworkInterface(static_cast<unsigned short>(index));
 }
 
 // The kinds this platform makes; every other kind gives null.
 const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {
-    {DEVICE_USB, NewSerialNetworkInterface},
-    {DEVICE_COM, NewSerialNetworkInterface},
+    {DEVICE_ETHERNET, MakeEthernet},      {DEVICE_WIFI, MakeEthernet},
+    {DEVICE_GPRS, MakeEthernet},          {DEVICE_RS232, MakeSerialPort},
+    {DEVICE_OTHER_NETWORK, MakeEthernet}, {DEVICE_USB, MakeSerialTunnel},
+    {DEVICE_COM, MakeSerialTunnel},
 };
 
 }  // namespace
