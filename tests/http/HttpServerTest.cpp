@@ -358,4 +358,235 @@ TEST_F(HttpServerTest, WaitingForOneSenderDropsTheRequestsOfOthers) {
     EXPECT_EQ(Text(untouched), "kept");
 }
 
+// ---------------------------------------------------------------------------
+// The server on the host's network, with curl and plain sockets as clients.
+
+using namespace std::chrono_literals;
+
+class HttpServerWithCurlTest : public ::testing::Test {
+  protected:
+    // From the first pass on the server listens on its port.
+    void SetUp() override { m_server.Process(); }
+
+    std::string Url(const std::string& target) const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + target;
+    }
+
+    // Starts curl; it prints "<status> <new connections>" for each transfer.
+    std::unique_ptr<ChildProcess> Curl(const std::vector<std::string>& args,
+                                       const char* maxSeconds = "10") {
+        std::vector<std::string> argv = {
+            "curl",      "--silent",    "--show-error",
+            "--noproxy", "*",           "--max-time",
+            maxSeconds,  "--write-out", "%{http_code} %{num_connects}\\n"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return std::make_unique<ChildProcess>(argv);
+    }
+
+    // Polls the server until condition holds (or ten seconds pass); requests
+    // collected meanwhile wait for NextRequest.
+    template <class Condition>
+    bool Pump(Condition condition) {
+        return WaitFor(
+            [&] {
+                TRequest request;
+                T_BinaryData data;
+                if (m_server.GetRequest(request.name, request.type, request.serial, data) == 0) {
+                    request.data = Text(data);
+                    m_requests.push_back(request);
+                }
+                return condition();
+            },
+            10s);
+    }
+
+    std::optional<TRequest> NextRequest() {
+        if (!Pump([&] { return !m_requests.empty(); })) {
+            return std::nullopt;
+        }
+        TRequest request = m_requests.front();
+        m_requests.pop_front();
+        return request;
+    }
+
+    // The lines curl prints for `count` transfers, serving it meanwhile.
+    std::vector<std::string> Results(ChildProcess& curl, std::size_t count = 1) {
+        std::vector<std::string> lines;
+        Pump([&] {
+            const std::string line = curl.ReadLine(0);
+            if (!line.empty()) {
+                lines.push_back(line);
+            }
+            return lines.size() == count;
+        });
+        return lines;
+    }
+
+    // Serves until the peer can read something.
+    bool PumpUntilReadable(const UniqueFd& peer) {
+        return Pump([&] {
+            char byte;
+            return recv(peer.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0;
+        });
+    }
+
+    TTestSystem m_system;  // its device layer is the real one: Ethernet is the host's network
+    std::uint16_t m_port = FreeLoopbackPort();
+    THttpServer m_server{m_port, 0, true};
+    TempDir m_files;
+    std::deque<TRequest> m_requests;
+};
+
+TEST_F(HttpServerWithCurlTest, GetNamesTheFileAndTheSerialNumber) {
+    auto curl =
+        Curl({"-A", "T1", "-o", m_files / "body", Url("/get?name=abc.bin&terminalSN=123456")});
+    const std::optional<TRequest> request = NextRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->name, "T1");
+    EXPECT_EQ(request->type, HTTP_REQUEST_GET);
+    EXPECT_EQ(request->serial, "123456");
+    EXPECT_EQ(request->data, "abc.bin");
+
+    EXPECT_EQ(m_server.DeliverTextReply("T1", "file contents").Code(), 0u);
+    EXPECT_THAT(Results(*curl), ElementsAre("200 1"));
+    EXPECT_EQ(m_files.ReadFile("body"), "file contents");
+}
+
+// Replies of the server itself carry no length, so curl reads on until the
+// connection closes, which the server does not do: curl gives up after its
+// time limit with the status line in hand.
+TEST_F(HttpServerWithCurlTest, RequestsItCannotServeAreAnsweredWithStatus500) {
+    struct {
+        std::vector<std::string> args;
+        const char* statusLine;
+    } const cases[] = {
+        {{Url("/get?name=abc.bin")}, "HTTP/1.1 500 No file name or serial number in GET request"},
+        {{Url("/get?name=abc.bin&terminalSN=")},
+         "HTTP/1.1 500 No file name or serial number in GET request"},
+        {{"--http1.0", Url("/get?name=abc.bin&terminalSN=1")}, "HTTP/1.1 500 Invalid request type"},
+    };
+    std::vector<std::unique_ptr<ChildProcess>> curls;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::vector<std::string> args = {"-D", m_files / std::to_string(i)};
+        args.insert(args.end(), cases[i].args.begin(), cases[i].args.end());
+        curls.push_back(Curl(args, "2"));
+    }
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_THAT(Results(*curls[i]), ElementsAre("500 1")) << cases[i].statusLine;
+        EXPECT_EQ(m_files.ReadFile(std::to_string(i)),
+                  std::string(cases[i].statusLine) + "\r\n\r\n");
+    }
+    EXPECT_TRUE(m_requests.empty());
+}
+
+TEST_F(HttpServerWithCurlTest, PostBodyArrivesWhole) {
+    std::string body;
+    for (int i = 0; i < 5000; ++i) {
+        body += static_cast<char>(i * 7);
+    }
+    m_files.WriteFile("upload", body);
+    auto curl = Curl({"-A", "T1", "-H", "Expect:", "--data-binary", "@" + (m_files / "upload"),
+                      "-o", m_files / "reply", Url("/post")});
+    const std::optional<TRequest> request = NextRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->type, HTTP_REQUEST_POST);
+    EXPECT_EQ(request->data, body);
+
+    EXPECT_EQ(m_server.DeliverTextReply("T1", "OK").Code(), 0u);
+    EXPECT_THAT(Results(*curl), ElementsAre("200 1"));
+    EXPECT_EQ(m_files.ReadFile("reply"), "OK");
+}
+
+TEST_F(HttpServerWithCurlTest, PostBodySentInTwoPartsIsReportedWhenComplete) {
+    UniqueFd client = ConnectToLoopback(m_port);
+    ASSERT_TRUE(client.Valid());
+    ASSERT_TRUE(
+        SendAll(client, "POST /up HTTP/1.1\r\nUser-Agent: T1\r\nContent-Length: 10\r\n\r\n0123"));
+    for (int pass = 0; pass < 100; ++pass) {
+        Pump([] { return true; });
+    }
+    EXPECT_TRUE(m_requests.empty());
+
+    ASSERT_TRUE(SendAll(client, "456789"));
+    const std::optional<TRequest> request = NextRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->data, "0123456789");
+}
+
+TEST_F(HttpServerWithCurlTest, KeptAliveConnectionCarriesSeveralRequests) {
+    auto curl = Curl({"-A", "T1", Url("/get?name=one&terminalSN=1"), "-o", m_files / "one",
+                      Url("/get?name=two&terminalSN=1"), "-o", m_files / "two"});
+    for (const char* name : {"one", "two"}) {
+        const std::optional<TRequest> request = NextRequest();
+        ASSERT_TRUE(request);
+        EXPECT_EQ(request->data, name);
+        EXPECT_EQ(m_server.DeliverTextReply("T1", std::string("contents of ") + name).Code(), 0u);
+    }
+    EXPECT_THAT(Results(*curl, 2), ElementsAre("200 1", "200 0"));
+    EXPECT_EQ(m_files.ReadFile("two"), "contents of two");
+}
+
+TEST_F(HttpServerWithCurlTest, SameUserAgentRepliesGoToTheFirstCustomerStillThere) {
+    auto first = Curl({"-A", "T1", "-o", m_files / "first", Url("/get?name=a&terminalSN=1")});
+    ASSERT_TRUE(NextRequest());
+    auto second = Curl({"-A", "T1", "-o", m_files / "second", Url("/get?name=b&terminalSN=2")});
+    ASSERT_TRUE(NextRequest());
+
+    EXPECT_EQ(m_server.DeliverTextReply("T1", "reply 1").Code(), 0u);
+    EXPECT_THAT(Results(*first), ElementsAre("200 1"));
+    EXPECT_EQ(m_files.ReadFile("first"), "reply 1");
+    first.reset();  // curl has closed its connection
+    for (int pass = 0; pass < 10; ++pass) {
+        m_server.Process();
+    }
+
+    EXPECT_EQ(m_server.DeliverTextReply("T1", "reply 2").Code(), 0u);
+    EXPECT_THAT(Results(*second), ElementsAre("200 1"));
+    EXPECT_EQ(m_files.ReadFile("second"), "reply 2");
+}
+
+TEST_F(HttpServerWithCurlTest, StoppedServerServesItsCustomersButAcceptsNoOneNew) {
+    auto curl = Curl({"-A", "T1", Url("/get?name=one&terminalSN=1"), "-o", m_files / "one",
+                      Url("/get?name=two&terminalSN=1"), "-o", m_files / "two"});
+    ASSERT_TRUE(NextRequest());
+    m_server.Stop();
+    UniqueFd latecomer =
+        ConnectToLoopback(m_port);  // the system queues it; the server does not take it
+    ASSERT_TRUE(latecomer.Valid());
+    ASSERT_TRUE(
+        SendAll(latecomer, "GET /get?name=late&terminalSN=1 HTTP/1.1\r\nUser-Agent: T2\r\n\r\n"));
+
+    EXPECT_EQ(m_server.DeliverTextReply("T1", "1").Code(), 0u);
+    std::optional<TRequest> request = NextRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->data, "two");
+    EXPECT_EQ(m_server.DeliverTextReply("T1", "2").Code(), 0u);
+    EXPECT_THAT(Results(*curl, 2), ElementsAre("200 1", "200 0"));
+    EXPECT_TRUE(m_requests.empty());
+
+    m_server.Start();
+    request = NextRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->data, "late");
+}
+
+TEST_F(HttpServerWithCurlTest, BodyOverTheBoundIsRefusedAndTheConnectionClosed) {
+    m_files.WriteFile("big", std::string(THttpCustomer::cMaxBodyBytes + 1, 'b'));
+    auto curl = Curl({"-A", "T1", "-H", "Expect: 100-continue", "-D", m_files / "head",
+                      "--data-binary", "@" + (m_files / "big"), Url("/post")});
+    EXPECT_THAT(Results(*curl), ElementsAre("500 1"));
+    EXPECT_EQ(m_files.ReadFile("head"), "HTTP/1.1 500 Request too large\r\n\r\n");
+    EXPECT_TRUE(m_requests.empty());
+}
+
+TEST_F(HttpServerWithCurlTest, HeaderOverTheBoundIsRefusedAndTheConnectionClosed) {
+    UniqueFd client = ConnectToLoopback(m_port);
+    ASSERT_TRUE(client.Valid());
+    ASSERT_TRUE(SendAll(client, "GET /get?name=a&terminalSN=1 HTTP/1.1\r\nX-Pad: " +
+                                    std::string(THttpCustomer::cMaxHeaderBytes, 'p')));
+    ASSERT_TRUE(PumpUntilReadable(client));
+    const std::string reply = "HTTP/1.1 500 Request too large\r\n\r\n";
+    EXPECT_EQ(ReceiveExactly(client, reply.size() + 1), reply) << "then the connection closes";
+}
+
 }  // namespace
