@@ -141,7 +141,11 @@ Error THttpServer::DeliverBinaryReply(const std::string& name, const T_BinaryDat
 }
 
 Error THttpServer::DeliverErrorReply(const std::string& name, const std::string& message) {
-    return DeliverToCustomer(name, "500 " + message, T_BinaryData());
+    const Error result = DeliverToCustomer(name, "500 " + message, T_BinaryData());
+    if (result.Code() == 0) {
+        DeleteCustomer(name);  // the customers before it of that name have gone
+    }
+    return result;
 }
 
 Error THttpServer::DeliverToCustomer(const std::string& name, const std::string& status,

@@ -66,7 +66,9 @@ class THttpServer {
     // file (an open that failed).
     Error DeliverFileReply(const std::string& name, IFileReadable* file);
     Error DeliverBinaryReply(const std::string& name, const T_BinaryData& data);
-    // Replies "500 " + message without a body, addressed like the above.
+    // Replies "500 " + message without a body, addressed like the above,
+    // then disconnects the customer: a reply without a length ends where
+    // the connection does.
     Error DeliverErrorReply(const std::string& name, const std::string& message);
 
     THttpCustomer* GetCustomerByName(const std::string& name);

@@ -262,8 +262,6 @@ TEST_F(HttpServerTest, RepliesCarryOnlyTheStatusLineAndTheLength) {
     EXPECT_EQ(Received(client), "HTTP/1.1 200 OK\r\n\r\n");
     EXPECT_EQ(server.DeliverTextReply("T1", "abc").Code(), 0u);
     EXPECT_EQ(Received(client), "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
-    EXPECT_EQ(server.DeliverErrorReply("T1", "File not found").Code(), 0u);
-    EXPECT_EQ(Received(client), "HTTP/1.1 500 File not found\r\n\r\n");
 
     TempDir dir;
     dir.WriteFile("f.bin", std::string("\x00\x01\x02", 3));
@@ -276,6 +274,10 @@ TEST_F(HttpServerTest, RepliesCarryOnlyTheStatusLineAndTheLength) {
     EXPECT_EQ(Received(client), "");
 
     EXPECT_EQ(server.DeliverTextReply("T9", "abc").Code(), HTTP_SERVER_NO_CUSTOMER);
+
+    EXPECT_EQ(server.DeliverErrorReply("T1", "File not found").Code(), 0u);
+    EXPECT_EQ(Received(client), "HTTP/1.1 500 File not found\r\n\r\n");
+    EXPECT_FALSE(Connected(client)) << "the end of the connection ends the reply";
 }
 
 TEST_F(HttpServerTest, RejectedRequestsAreAnsweredAndTheConnectionStays) {
