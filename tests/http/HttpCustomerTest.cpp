@@ -13,10 +13,6 @@ namespace {
 
 using ::testing::ElementsAreArray;
 
-std::string Text(const T_BinaryData& data) {
-    return std::string(reinterpret_cast<const char*>(data.GetData()), data.Length());
-}
-
 // What a customer hands over for one request, or the message it was rejected with.
 struct TCollected {
     std::string error;
@@ -69,7 +65,7 @@ class CustomerOnLine {
             } else {
                 const std::string name = customer.GetName();
                 const HTTP_REQUEST_TYPE type = customer.GetRequestType();
-                const std::string content = Text(customer.ReadRequest());
+                const std::string content = customer.ReadRequest().ToString();
                 collected.push_back({"", type, content, customer.GetSerialNumber(), name});
             }
             Pump();
@@ -78,7 +74,7 @@ class CustomerOnLine {
     }
 
     // Bytes the customer has sent.
-    std::string Sent() { return Text(m_line.TakePending(TMemoryLine::B)); }
+    std::string Sent() { return m_line.TakePending(TMemoryLine::B).ToString(); }
     TMemoryLine::EndSwitches& Switches() { return m_line.Switches(TMemoryLine::A); }
 
   private:
@@ -187,7 +183,7 @@ TEST(HttpCustomerTest, PostIsReportedOnceItsWholeBodyHasArrived) {
     EXPECT_FALSE(client.customer.IsRequestReceived());
     client.Feed("456789GET /next");
     ASSERT_TRUE(client.customer.IsRequestReceived());
-    EXPECT_EQ(Text(client.customer.ReadRequest()), "0123456789");
+    EXPECT_EQ(client.customer.ReadRequest().ToString(), "0123456789");
     // The start of the next request waits for the rest of it.
     client.Feed("?name=f&terminalSN=9 HTTP/1.1\r\n\r\n");
     EXPECT_THAT(client.Collect(),
@@ -270,7 +266,7 @@ TEST(HttpCustomerTest, NothingMoreIsReadWhileARequestWaitsToBeCollected) {
     ASSERT_TRUE(client.customer.IsRequestReceived());
     client.Feed(std::string(4 * THttpCustomer::cMaxHeaderBytes, 'x'));
     EXPECT_EQ(client.customer.GetErrorMessage(), "");
-    EXPECT_EQ(Text(client.customer.ReadRequest()), "abc.bin");
+    EXPECT_EQ(client.customer.ReadRequest().ToString(), "abc.bin");
 }
 
 TEST(HttpCustomerTest, AReplyGoesOutInOneSend) {

@@ -27,10 +27,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-std::string Text(const T_BinaryData& data) {
-    return std::string(reinterpret_cast<const char*>(data.GetData()), data.Length());
-}
-
 // One request as GetRequest hands it over.
 struct TRequest {
     std::string name;
@@ -109,7 +105,7 @@ class HttpServerTest : public ::testing::Test {
         client.Inject(TMemoryLine::A, T_BinaryData(bytes));
     }
     static std::string Received(TMemoryLine& client) {
-        return Text(client.TakePending(TMemoryLine::B));
+        return client.TakePending(TMemoryLine::B).ToString();
     }
     static bool Connected(TMemoryLine& client) { return client.LiveEnds(TMemoryLine::A) > 0; }
 
@@ -119,7 +115,7 @@ class HttpServerTest : public ::testing::Test {
             TRequest request;
             T_BinaryData data;
             if (server.GetRequest(request.name, request.type, request.serial, data).Code() == 0) {
-                request.data = Text(data);
+                request.data = data.ToString();
                 return request;
             }
         }
@@ -347,7 +343,7 @@ TEST_F(HttpServerTest, WaitingForOneSenderDropsTheRequestsOfOthers) {
 
     T_BinaryData data;
     EXPECT_EQ(server.GetTextRequestFromSpecificSender(1000, "T1", data).Code(), 0u);
-    EXPECT_EQ(Text(data), "wanted");
+    EXPECT_EQ(data.ToString(), "wanted");
     EXPECT_EQ(Received(other), "") << "the other request is dropped unanswered";
     EXPECT_TRUE(server.IsCustomerPresent("T2"));
 
@@ -357,7 +353,7 @@ TEST_F(HttpServerTest, WaitingForOneSenderDropsTheRequestsOfOthers) {
     EXPECT_EQ(server.GetTextRequestFromSpecificSender(1000, "T1", untouched).Code(),
               HTTP_SERVER_TIMEOUT);
     EXPECT_EQ(m_system.Clock().Now() - start, 1000u);
-    EXPECT_EQ(Text(untouched), "kept");
+    EXPECT_EQ(untouched.ToString(), "kept");
 }
 
 // ---------------------------------------------------------------------------
@@ -394,7 +390,7 @@ class HttpServerWithCurlTest : public ::testing::Test {
                 TRequest request;
                 T_BinaryData data;
                 if (m_server.GetRequest(request.name, request.type, request.serial, data) == 0) {
-                    request.data = Text(data);
+                    request.data = data.ToString();
                     m_requests.push_back(request);
                 }
                 return condition();
