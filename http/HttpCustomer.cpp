@@ -1,5 +1,7 @@
 #include "http/HttpCustomer.h"
 
+#include <string_view>
+
 #include "base/Conversions.h"
 #include "base/StringReader.h"
 #include "tunnel/BufferedConnection.h"
