@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
-#include <pty.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +20,7 @@
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
+#include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
@@ -357,31 +355,14 @@ class TwoHalvesTest : public ::testing::Test {
     static constexpr int kMaxRounds = 100000;
 
     void SetUp() override {
-        int master = -1;
-        int slave = -1;
-        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        m_master = UniqueFd(master);
-        m_slave = UniqueFd(slave);
-        // Raw from the start: nothing sent before the agent opens its port may be echoed or
-        // translated.
-        termios settings{};
-        ::tcgetattr(slave, &settings);
-        ::cfmakeraw(&settings);
-        ::tcsetattr(slave, TCSANOW, &settings);
-        std::filesystem::create_symlink(ttyname(slave), m_dir / "ttyS99");
-        m_previousDirectory = std::filesystem::current_path();
-        std::filesystem::current_path(m_dir.Path());
-
         system.SetDeviceLayer(
             std::make_unique<TTestDeviceLayer>([this](DEVICE kind, unsigned int index) -> IDevice* {
                 if (kind == DEVICE_RS232 && index == kTerminalPort) {
-                    return new TPtyMasterPort(m_master.Get(), &m_traceFiles);
+                    return new TPtyMasterPort(m_pty.Master(), &m_traceFiles);
                 }
                 return m_realDevices.CreateDevice(kind, index);
             }));
     }
-    void TearDown() override { std::filesystem::current_path(m_previousDirectory); }
-
     // Rounds of two terminal steps and one agent step, until the round's second terminal step
     // reports done. That step is whatever terminalStep does: an operation of a tunnelled
     // connection (each runs a step of its own), or RunOneStep and a look at something else.
@@ -448,12 +429,9 @@ class TwoHalvesTest : public ::testing::Test {
         return received;
     }
 
-    TempDir m_dir;
-    TLinFileSystem m_traceFiles{(m_dir / "Trace").c_str()};
+    TPseudoTerminal m_pty;
+    TLinFileSystem m_traceFiles{(m_pty.Directory() / "Trace").c_str()};
     TLinDeviceDebugLayer m_realDevices{&m_traceFiles};
-    UniqueFd m_master;
-    UniqueFd m_slave;
-    std::filesystem::path m_previousDirectory;
     std::optional<TEchoPeer> m_echo;
     TTestSystem system;
     TSerialNetworkInterface agent{kAgentPort};
