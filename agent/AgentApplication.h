@@ -4,7 +4,7 @@
 // the serial tunnel from a single polling loop. It owns no devices; the device
 // layer keeps them.
 class TAgentApplication {
-public:
+  public:
     // The process's agent, built on first use.
     static TAgentApplication* Instance();
 
@@ -27,7 +27,7 @@ public:
 
     unsigned short SerialPortNumber() const { return serialPort_; }
 
-private:
+  private:
     bool stopped_ = false;
     unsigned short serialPort_;
 };

@@ -12,7 +12,7 @@ struct TScreenOptions {
 // The terminal's window manager. The PC has none, so Instance() is null here;
 // callers treat a missing desktop as "nothing to show, nothing happened".
 class IDesktop {
-public:
+  public:
     // Code returned by GetTopWindowStatus while nothing has happened.
     static constexpr unsigned long kNothingHappened = 5;
 

@@ -11,7 +11,7 @@
 // call fetches what it needs afresh and keeps nothing; a device or desktop
 // that the platform does not provide gives a fixed answer, never an error.
 class SysUtil {
-public:
+  public:
     SysUtil() = delete;
 
     // The desktop's answer; false without a desktop.

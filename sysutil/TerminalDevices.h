@@ -10,28 +10,28 @@
 
 // DEVICE_KEYBOARD: the terminal's keypad.
 class IKeyboard : public IDevice {
-public:
+  public:
     // The code of a key pressed since the last query, 0 when none was.
     virtual unsigned char GetKeyPressed() = 0;
 };
 
 // DEVICE_BEEPER: the terminal's sounder.
 class IBeeper : public IDevice {
-public:
+  public:
     virtual Error BeepOK() = 0;
     virtual Error BeepError() = 0;
 };
 
 // DEVICE_PRINTER: the receipt printer.
 class IPrinter : public IDevice {
-public:
+  public:
     // True while the printer holds paper; valid between Open and Close.
     virtual bool HasPaper() = 0;
 };
 
 // DEVICE_PINPAD: the PIN entry device with its key store.
 class IPinpad : public IDevice {
-public:
+  public:
     // Fills the 3-byte check value of the stored key number key; false when
     // the key is absent or cannot be checked.
     virtual bool GetKeyCheckValue(unsigned char key, unsigned char value[3]) = 0;
