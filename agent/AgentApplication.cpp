@@ -46,7 +46,7 @@ TAgentApplication* TAgentApplication::Instance() {
     return &agent;
 }
 
-TAgentApplication::TAgentApplication() : serialPort_(LoadSerialPortNumber()) {}
+TAgentApplication::TAgentApplication() : m_serialPort(LoadSerialPortNumber()) {}
 
 unsigned short TAgentApplication::LoadSerialPortNumber() {
     return static_cast<unsigned short>(TIniFile("pinpad.ini").GetInteger("ComPort", 0));
@@ -57,19 +57,19 @@ bool TAgentApplication::IsEnabled() {
 }
 
 bool TAgentApplication::IsStopped(bool pollKeyboard) {
-    if (!stopped_ && pollKeyboard && SysUtil::GetKeyPressed() != 0) {
-        stopped_ = true;
+    if (!m_stopped && pollKeyboard && SysUtil::GetKeyPressed() != 0) {
+        m_stopped = true;
     }
-    return stopped_;
+    return m_stopped;
 }
 
 void TAgentApplication::Run(bool pollKeyboard) {
-    if (serialPort_ == 0) {
+    if (m_serialPort == 0) {
         return;
     }
     IDeviceLayer* devices = ISystem::Instance()->GetDeviceLayer();
     auto* tunnel =
-        dynamic_cast<TSerialNetworkInterface*>(devices->GetDevice(DEVICE_USB, serialPort_));
+        dynamic_cast<TSerialNetworkInterface*>(devices->GetDevice(DEVICE_USB, m_serialPort));
     auto* ethernet = dynamic_cast<INetworkInterface*>(devices->GetDevice(DEVICE_ETHERNET, 0));
     if (tunnel == nullptr || ethernet == nullptr) {
         return;

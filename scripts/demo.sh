@@ -109,7 +109,8 @@ relay_ms=$(sed -n 's/^\([0-9]*\) ms.*/\1/p' <<<"$relay")
 trace=$agent_dir/Trace
 show_log() {
     echo "    $1 (first lines):"
-    head -n "$2" "$trace/$1" | tr -d '\r' | sed 's/^/      | /'
+    # Bytes above 0x7E stand as they are in the log; show them as dots here.
+    head -n "$2" "$trace/$1" | LC_ALL=C tr -d '\r' | LC_ALL=C tr '\177-\377' '.' | sed 's/^/      | /'
 }
 sock_log=$(cd "$trace" && ls sock*.txt 2>/dev/null | head -n 1)
 

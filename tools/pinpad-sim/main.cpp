@@ -37,13 +37,13 @@ class TStopwatch {
   public:
     long long Milliseconds() const {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - start_)
+                   std::chrono::steady_clock::now() - m_start)
             .count();
     }
-    void Restart() { start_ = std::chrono::steady_clock::now(); }
+    void Restart() { m_start = std::chrono::steady_clock::now(); }
 
   private:
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
 int Fail(int status, const std::string& message) {
@@ -134,7 +134,9 @@ int Simulate(const TSimOptions& options) {
     }
     if (state != CONNSTATE_CONNECTED) {
         unsigned long code = connection->GetLastError().Code();
-        if (code != kNoCallResult) {
+        // A call that succeeded and closed at once (a refused connect on the
+        // agent's machine) leaves code 0; no call result at all leaves kNoCallResult.
+        if (code != 0 && code != kNoCallResult) {
             return Fail(kSimRefused, "the agent refused the connection to " + target + ": error " +
                                          std::to_string(code));
         }
