@@ -11,9 +11,9 @@
 
 namespace {
 
-constexpr unsigned long kPassPauseMs = 5;
-constexpr unsigned long kSettingsCheckMs = 5000;
-constexpr unsigned long kRetryPauseMs = 5000;
+constexpr unsigned long cPassPauseMs = 5;
+constexpr unsigned long cSettingsCheckMs = 5000;
+constexpr unsigned long cRetryPauseMs = 5000;
 
 // Serves the terminal for one cycle: steps the tunnel every pass and re-reads
 // "Enabled" every few seconds. Returns when the service is switched off or a
@@ -23,15 +23,15 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
     ISystem* system = ISystem::Instance();
     ethernet.Open();  // A failure shows later, as refused calls reported to the terminal.
     {
-        std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(kSettingsCheckMs));
+        std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
         do {
             tunnel.RunOneStep();
-            system->Wait(kPassPauseMs);
+            system->Wait(cPassPauseMs);
             if (settingsTimer->IsExpired()) {
                 if (!TAgentApplication::IsEnabled()) {
                     break;
                 }
-                settingsTimer->Restart(kSettingsCheckMs);
+                settingsTimer->Restart(cSettingsCheckMs);
             }
         } while (!agent.IsStopped(pollKeyboard));
     }
@@ -78,6 +78,6 @@ void TAgentApplication::Run(bool pollKeyboard) {
         if (IsEnabled() && tunnel->OpenAsService().Code() == 0) {
             Serve(*this, pollKeyboard, *tunnel, *ethernet);
         }
-        ISystem::Instance()->Wait(kRetryPauseMs);
+        ISystem::Instance()->Wait(cRetryPauseMs);
     } while (!IsStopped(pollKeyboard));
 }

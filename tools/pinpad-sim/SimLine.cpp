@@ -68,7 +68,7 @@ Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** conne
 }
 
 IDevice* TSimLine::TLineDeviceLayer::CreateDevice(DEVICE kind, unsigned int index) {
-    if (kind == DEVICE_RS232 && index == kPort) {
+    if (kind == DEVICE_RS232 && index == cPort) {
         return new TLineInterface(m_fd);
     }
     return TLinDeviceDebugLayer::CreateDevice(kind, index);
@@ -143,7 +143,7 @@ TSimLine::~TSimLine() {
 
 TSerialNetworkInterface& TSimLine::Tunnel() {
     return dynamic_cast<TSerialNetworkInterface&>(
-        *m_system.GetDeviceLayer()->GetDevice(DEVICE_COM, kPort));
+        *m_system.GetDeviceLayer()->GetDevice(DEVICE_COM, cPort));
 }
 
 bool TSimLine::WaitForAgent(unsigned seconds, const std::function<bool()>& stop) {

@@ -28,13 +28,13 @@ class TDescriptor {
 
 // The terminal's end of a serial line to an agent, with the terminal's half
 // of the tunnel on it. While it exists ISystem::Instance() is a system whose
-// device layer knows the line as serial port kPort, so the tunnel of
-// DEVICE_COM kPort, and everything that picks an interface from the device
+// device layer knows the line as serial port cPort, so the tunnel of
+// DEVICE_COM cPort, and everything that picks an interface from the device
 // layer, runs on it.
 class TSimLine {
   public:
     // Not port 1, whose frame level would run in stream mode.
-    static constexpr unsigned short kPort = 2;
+    static constexpr unsigned short cPort = 2;
 
     // Opens a serial device at 115200 baud, 8N1. Null with the reason in
     // error when the device cannot be used.
@@ -69,7 +69,7 @@ class TSimLine {
         int m_fd;
     };
 
-    // The platform's devices, with the line as serial port kPort.
+    // The platform's devices, with the line as serial port cPort.
     class TLineDeviceLayer : public TLinDeviceDebugLayer {
       public:
         // No traffic logs: the agent logs the line at its end.
