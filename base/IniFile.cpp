@@ -24,7 +24,7 @@ void ForEachListItem(const std::string& value, Action action) {
 
 }  // namespace
 
-TIniFile::TIniFile(const char* name) : m_fileName(name) {
+TIniFile::TIniFile(const char* name) : m_fileName(name != nullptr ? name : "") {
     LoadData();
 }
 

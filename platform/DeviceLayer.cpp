@@ -1,5 +1,8 @@
 #include "platform/DeviceLayer.h"
 
+#include "platform/RS232Interface.h"
+#include "platform/SocketInterface.h"
+
 namespace {
 
 // Kind and index share one 32-bit key, 16 bits each.
@@ -9,8 +12,21 @@ constexpr std::uint32_t cMaxKeyPart = 0xFFFF;
 // number, devices that log take the trace file system.
 using TDeviceFactory = IDevice* (*)(unsigned int index, IFileSystem* traceFileSystem);
 
+IDevice* MakeEthernet(unsigned int, IFileSystem* traceFileSystem) {
+    return new TLinEthernetInterface(traceFileSystem);
+}
+
+// The port number comes later, with Connect.
+IDevice* MakeSerialPort(unsigned int, IFileSystem* traceFileSystem) {
+    return new TLinRS232Interface(traceFileSystem);
+}
+
 // The kinds this platform makes; every other kind gives null.
-const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {};
+const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {
+    {DEVICE_ETHERNET, MakeEthernet},      {DEVICE_WIFI, MakeEthernet},
+    {DEVICE_GPRS, MakeEthernet},          {DEVICE_RS232, MakeSerialPort},
+    {DEVICE_OTHER_NETWORK, MakeEthernet},
+};
 
 }  // namespace
 

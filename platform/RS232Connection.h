@@ -24,10 +24,10 @@ class TRS232Connection : public IConnection, public TLoggerToFile {
     virtual long ReceiveData(unsigned char* buffer, unsigned long length) = 0;
 
   protected:
-    void SetLastError(const Error& error) { lastError_ = error; }
+    void SetLastError(const Error& error) { m_lastError = error; }
 
   private:
-    Error lastError_;
+    Error m_lastError;
 };
 
 // A serial line on an open terminal descriptor, which it owns.
@@ -36,6 +36,8 @@ class TLinRS232Connection : public TRS232Connection {
     TLinRS232Connection(long fileDescriptor, const char* logName, IFileSystem* traceFileSystem);
     // Closes the port before the disconnected entry is logged.
     ~TLinRS232Connection() override;
+    TLinRS232Connection(const TLinRS232Connection&) = delete;
+    TLinRS232Connection& operator=(const TLinRS232Connection&) = delete;
 
     // Waits at most 3 seconds for the line to take output, then writes once;
     // the caller offers what was not taken again.
@@ -46,5 +48,5 @@ class TLinRS232Connection : public TRS232Connection {
     void CloseConnection();
 
   private:
-    int fd_;
+    int m_fd;
 };

@@ -76,7 +76,7 @@ termios RawLineSettings(const TRs232Params& params) {
 }
 
 TRS232Interface::TRS232Interface(IFileSystem* traceFileSystem)
-    : traceFileSystem_(traceFileSystem), logName_{} {}
+    : m_traceFileSystem(traceFileSystem), m_logName{} {}
 
 Error TRS232Interface::Open() {
     return Error(0);
@@ -85,8 +85,8 @@ Error TRS232Interface::Open() {
 void TRS232Interface::Close() {}
 
 const char* TRS232Interface::GetConnLogName(long port) {
-    std::snprintf(logName_, sizeof logName_, "CommLog%ld.txt", port);
-    return logName_;
+    std::snprintf(m_logName, sizeof m_logName, "CommLog%ld.txt", port);
+    return m_logName;
 }
 
 TLinRS232Interface::TLinRS232Interface(IFileSystem* traceFileSystem)

@@ -20,11 +20,11 @@ class TRS232Interface : public IRS232Interface {
     const char* GetConnLogName(long port);
 
   protected:
-    IFileSystem* TraceFileSystem() const { return traceFileSystem_; }
+    IFileSystem* TraceFileSystem() const { return m_traceFileSystem; }
 
   private:
-    IFileSystem* traceFileSystem_;
-    char logName_[100];
+    IFileSystem* m_traceFileSystem;
+    char m_logName[100];
 };
 
 // The terminal settings a serial connection gets: raw (no input, output or

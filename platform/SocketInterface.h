@@ -43,9 +43,9 @@ class TSocketInterface : public virtual INetworkInterface {
     const char* GetConnLogName(long socket);
 
   private:
-    IFileSystem* traceFileSystem_;
-    char logName_[100];
-    std::map<std::uint16_t, std::int32_t> listeningSockets_;
+    IFileSystem* m_traceFileSystem;
+    char m_logName[100];
+    std::map<std::uint16_t, std::int32_t> m_listeningSockets;
 };
 
 class TLinEthernetInterface : public virtual TSocketInterface {

@@ -38,17 +38,17 @@ class RS232InterfaceTest : public ::testing::Test {
         int master = -1;
         int slave = -1;
         ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        master_ = UniqueFd(master);
-        slave_ = UniqueFd(slave);
-        std::filesystem::create_symlink(ttyname(slave), dir_ / "ttyS99");
-        previousDirectory_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.Path());
+        m_master = UniqueFd(master);
+        m_slave = UniqueFd(slave);
+        std::filesystem::create_symlink(ttyname(slave), m_dir / "ttyS99");
+        m_previousDirectory = std::filesystem::current_path();
+        std::filesystem::current_path(m_dir.Path());
     }
-    void TearDown() override { std::filesystem::current_path(previousDirectory_); }
+    void TearDown() override { std::filesystem::current_path(m_previousDirectory); }
 
     std::unique_ptr<IConnection> Connect(const TRs232Params& params, Error* result = nullptr) {
         IConnection* connection = reinterpret_cast<IConnection*>(1);  // must be reset
-        const Error error = serial_.Connect(params, &connection);
+        const Error error = m_serial.Connect(params, &connection);
         if (result) {
             *result = error;
         }
@@ -56,15 +56,15 @@ class RS232InterfaceTest : public ::testing::Test {
     }
 
     std::vector<std::string> Log(const char* name = "CommLog9.txt") const {
-        return CommLogEntries(dir_.ReadFile(std::string("Trace/") + name));
+        return CommLogEntries(m_dir.ReadFile(std::string("Trace/") + name));
     }
 
-    TempDir dir_;
-    TLinFileSystem traceFiles_{(dir_ / "Trace").c_str()};
-    TLinRS232Interface serial_{&traceFiles_};
-    UniqueFd master_;
-    UniqueFd slave_;
-    std::filesystem::path previousDirectory_;
+    TempDir m_dir;
+    TLinFileSystem m_traceFiles{(m_dir / "Trace").c_str()};
+    TLinRS232Interface m_serial{&m_traceFiles};
+    UniqueFd m_master;
+    UniqueFd m_slave;
+    std::filesystem::path m_previousDirectory;
 };
 
 TEST_F(RS232InterfaceTest, CarriesDataBothWaysAndLogsIt) {
@@ -78,10 +78,10 @@ TEST_F(RS232InterfaceTest, CarriesDataBothWaysAndLogsIt) {
     EXPECT_EQ(line->GetPeerAddress(), 0u);
 
     EXPECT_EQ(line->Send(reinterpret_cast<const unsigned char*>("hello"), 5), 5);
-    EXPECT_EQ(ReceiveExactly(master_, 5), "hello");
+    EXPECT_EQ(ReceiveExactly(m_master, 5), "hello");
 
     const unsigned char incoming[] = {0x01, 0xC0, 0x0D, 0x0A};
-    ASSERT_EQ(write(master_.Get(), incoming, sizeof incoming), 4);
+    ASSERT_EQ(write(m_master.Get(), incoming, sizeof incoming), 4);
     unsigned char buffer[16];
     long received = 0;
     ASSERT_TRUE(WaitFor([&] { return (received = line->Receive(buffer, sizeof buffer)) != 0; }));
@@ -136,7 +136,7 @@ TEST_F(RS232InterfaceTest, AppliesTheSettingsToTheLine) {
     std::unique_ptr<IConnection> line = Connect(TRs232Params(9, 4800, 7, PARITY_ODD, STOPBITS_TWO));
     ASSERT_TRUE(line);
     termios settings{};
-    ASSERT_EQ(tcgetattr(slave_.Get(), &settings), 0);
+    ASSERT_EQ(tcgetattr(m_slave.Get(), &settings), 0);
     EXPECT_EQ(cfgetospeed(&settings), speed_t(B9600));
     EXPECT_EQ(settings.c_cflag & (PARODD | CSTOPB), tcflag_t(PARODD | CSTOPB));
     EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u);
@@ -145,7 +145,7 @@ TEST_F(RS232InterfaceTest, AppliesTheSettingsToTheLine) {
 }
 
 TEST_F(RS232InterfaceTest, MissingDeviceGivesNoConnectionAndNoLog) {
-    std::filesystem::remove(dir_ / "ttyS99");
+    std::filesystem::remove(m_dir / "ttyS99");
     for (unsigned short port : {9, 0}) {  // ttyS99 here, /dev/ttyS-1
         Error result;
         std::unique_ptr<IConnection> line =
@@ -155,18 +155,18 @@ TEST_F(RS232InterfaceTest, MissingDeviceGivesNoConnectionAndNoLog) {
         ASSERT_TRUE(result.Sub());
         EXPECT_EQ(result.Sub()->Code(), 22000u + ENOENT);
     }
-    EXPECT_TRUE(std::filesystem::is_empty(dir_ / "Trace"));
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir / "Trace"));
 }
 
 TEST_F(RS232InterfaceTest, PlainFileStillGivesAConnection) {
-    std::filesystem::remove(dir_ / "ttyS99");
-    dir_.WriteFile("ttyS99", "");
+    std::filesystem::remove(m_dir / "ttyS99");
+    m_dir.WriteFile("ttyS99", "");
     std::unique_ptr<IConnection> line =
         Connect(TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE));
     ASSERT_TRUE(line);
     EXPECT_EQ(line->Send(reinterpret_cast<const unsigned char*>("abc"), 3), 3);
     line.reset();
-    EXPECT_EQ(dir_.ReadFile("ttyS99"), "abc");
+    EXPECT_EQ(m_dir.ReadFile("ttyS99"), "abc");
 }
 
 TEST_F(RS232InterfaceTest, IdleReceiveWaitsBrieflyAndLogsNothing) {
@@ -185,7 +185,7 @@ TEST_F(RS232InterfaceTest, PulledLineFailsSendButStaysConnected) {
     std::unique_ptr<IConnection> line =
         Connect(TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE));
     ASSERT_TRUE(line);
-    master_.Reset();
+    m_master.Reset();
     EXPECT_EQ(line->Send(reinterpret_cast<const unsigned char*>("x"), 1), -1);
     EXPECT_EQ(line->GetLastError().Code(), 20003u);
     ASSERT_TRUE(line->GetLastError().Sub());

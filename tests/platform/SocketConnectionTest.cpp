@@ -23,49 +23,49 @@ namespace {
 class SocketConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        UniqueFd ours = ConnectToLoopback(server_.port);
+        UniqueFd ours = ConnectToLoopback(m_server.port);
         ASSERT_TRUE(ours.Valid());
-        peer_ = AcceptPeer(server_.socket);
-        ASSERT_TRUE(peer_.Valid());
-        socket_ = ours.Get();
-        connection_ = std::make_unique<TLinEthernetConnection>(ours.Release(), true, "sock.txt",
-                                                               &traceFiles_);
-        ASSERT_TRUE(WaitFor([&] { return connection_->GetState() == CONNSTATE_CONNECTED; }));
+        m_peer = AcceptPeer(m_server.socket);
+        ASSERT_TRUE(m_peer.Valid());
+        m_socket = ours.Get();
+        m_connection = std::make_unique<TLinEthernetConnection>(ours.Release(), true, "sock.txt",
+                                                                &m_traceFiles);
+        ASSERT_TRUE(WaitFor([&] { return m_connection->GetState() == CONNSTATE_CONNECTED; }));
     }
 
     long Send(const std::string& bytes) {
-        return connection_->Send(reinterpret_cast<const unsigned char*>(bytes.data()),
-                                 bytes.size());
+        return m_connection->Send(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                  bytes.size());
     }
 
     // The first non-zero Receive result.
     long ReceiveSomething() {
         unsigned char buffer[64];
         long result = 0;
-        WaitFor([&] { return (result = connection_->Receive(buffer, sizeof buffer)) != 0; });
+        WaitFor([&] { return (result = m_connection->Receive(buffer, sizeof buffer)) != 0; });
         return result;
     }
 
     int SendBufferSize() const {
         int size = 0;
         socklen_t length = sizeof size;
-        getsockopt(socket_, SOL_SOCKET, SO_SNDBUF, &size, &length);
+        getsockopt(m_socket, SOL_SOCKET, SO_SNDBUF, &size, &length);
         return size;
     }
 
-    TempDir trace_;
-    TLinFileSystem traceFiles_{trace_.Path().c_str()};
-    LoopbackListener server_ = ListenOnLoopback();
-    UniqueFd peer_;
-    int socket_ = -1;
-    std::unique_ptr<TLinEthernetConnection> connection_;
+    TempDir m_trace;
+    TLinFileSystem m_traceFiles{m_trace.Path().c_str()};
+    LoopbackListener m_server = ListenOnLoopback();
+    UniqueFd m_peer;
+    int m_socket = -1;
+    std::unique_ptr<TLinEthernetConnection> m_connection;
 };
 
 TEST_F(SocketConnectionTest, PeerClosingEndsTheConnection) {
-    peer_.Reset();
+    m_peer.Reset();
     EXPECT_EQ(ReceiveSomething(), -2);
-    EXPECT_EQ(connection_->GetState(), CONNSTATE_DISCONNECTED);
-    EXPECT_EQ(connection_->GetLastError().Code(), 20003u);
+    EXPECT_EQ(m_connection->GetState(), CONNSTATE_DISCONNECTED);
+    EXPECT_EQ(m_connection->GetLastError().Code(), 20003u);
     EXPECT_LT(ReceiveSomething(), 0);
 }
 
@@ -76,7 +76,7 @@ TEST_F(SocketConnectionTest, SendBufferGrowsToTheLargestBlockAndNeverShrinks) {
     EXPECT_EQ(SendBufferSize(), 2 * 20000);
     ASSERT_EQ(Send(std::string(100, 'y')), 100);
     EXPECT_EQ(SendBufferSize(), 2 * 20000);
-    EXPECT_EQ(ReceiveExactly(peer_, 20100), large + std::string(100, 'y'));
+    EXPECT_EQ(ReceiveExactly(m_peer, 20100), large + std::string(100, 'y'));
 }
 
 TEST_F(SocketConnectionTest, SendToAPeerThatHasGoneFailsWithoutSignal) {
@@ -85,12 +85,12 @@ TEST_F(SocketConnectionTest, SendToAPeerThatHasGoneFailsWithoutSignal) {
     defaultAction.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &defaultAction, &original);  // a raised SIGPIPE would end the test
 
-    peer_.Reset();
+    m_peer.Reset();
     long result = 0;
     ASSERT_TRUE(WaitFor([&] { return (result = Send("x")) < 0; }));
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(connection_->GetState(), CONNSTATE_DISCONNECTED);
-    const Error error = connection_->GetLastError();
+    EXPECT_EQ(m_connection->GetState(), CONNSTATE_DISCONNECTED);
+    const Error error = m_connection->GetLastError();
     EXPECT_EQ(error.Code(), 20004u);
     ASSERT_TRUE(error.Sub());
     EXPECT_THAT(error.Sub()->Code(), ::testing::AnyOf(EPIPE, ECONNRESET));
@@ -99,11 +99,11 @@ TEST_F(SocketConnectionTest, SendToAPeerThatHasGoneFailsWithoutSignal) {
 
 TEST_F(SocketConnectionTest, LogsEveryTransferAndTheCloseInOrder) {
     ASSERT_EQ(Send("abc"), 3);
-    ASSERT_EQ(ReceiveExactly(peer_, 3), "abc");
-    ASSERT_TRUE(SendAll(peer_, "\x01\x02"));
+    ASSERT_EQ(ReceiveExactly(m_peer, 3), "abc");
+    ASSERT_TRUE(SendAll(m_peer, "\x01\x02"));
     ASSERT_EQ(ReceiveSomething(), 2);
-    connection_.reset();
-    EXPECT_THAT(CommLogEntries(trace_.ReadFile("sock.txt")),
+    m_connection.reset();
+    EXPECT_THAT(CommLogEntries(m_trace.ReadFile("sock.txt")),
                 ::testing::ElementsAre("Connected", ::testing::StartsWith(">61 62 63 "),
                                        ::testing::StartsWith("<01 02 "), "Disconnected\n"));
 }

@@ -20,7 +20,7 @@ class SocketInterfaceTest : public ::testing::Test {
   protected:
     std::unique_ptr<IConnection> Call(std::uint16_t port, Error* result = nullptr) {
         IConnection* connection = nullptr;
-        const Error error = network_.Call(
+        const Error error = m_network.Call(
             TNetworkHostParam(kLoopbackAddress, port, false, nullptr, nullptr), &connection);
         if (result) {
             *result = error;
@@ -30,7 +30,7 @@ class SocketInterfaceTest : public ::testing::Test {
 
     std::unique_ptr<IConnection> Listen(std::uint16_t port, Error* result = nullptr) {
         IConnection* connection = reinterpret_cast<IConnection*>(1);  // must be reset
-        const Error error = network_.Listen(port, &connection);
+        const Error error = m_network.Listen(port, &connection);
         if (result) {
             *result = error;
         }
@@ -40,7 +40,7 @@ class SocketInterfaceTest : public ::testing::Test {
     // Entries of the one log file the trace directory holds.
     std::vector<std::string> OnlyLog() const {
         std::vector<std::string> logs;
-        for (const auto& entry : std::filesystem::directory_iterator(trace_.Path())) {
+        for (const auto& entry : std::filesystem::directory_iterator(m_trace.Path())) {
             logs.push_back(entry.path().filename().string());
         }
         if (logs.size() != 1) {
@@ -48,12 +48,12 @@ class SocketInterfaceTest : public ::testing::Test {
             return {};
         }
         EXPECT_THAT(logs[0], ::testing::MatchesRegex(R"(sock[0-9]{10}\.txt)"));
-        return CommLogEntries(trace_.ReadFile(logs[0]));
+        return CommLogEntries(m_trace.ReadFile(logs[0]));
     }
 
-    TempDir trace_;
-    TLinFileSystem traceFiles_{trace_.Path().c_str()};
-    TLinEthernetInterface network_{&traceFiles_};
+    TempDir m_trace;
+    TLinFileSystem m_traceFiles{m_trace.Path().c_str()};
+    TLinEthernetInterface m_network{&m_traceFiles};
 };
 
 TEST_F(SocketInterfaceTest, CallConnectsInTheBackgroundAndLogsTheTraffic) {
@@ -62,7 +62,7 @@ TEST_F(SocketInterfaceTest, CallConnectsInTheBackgroundAndLogsTheTraffic) {
     std::unique_ptr<IConnection> connection = Call(server.port, &result);
     ASSERT_EQ(result.Code(), 0u);
     ASSERT_TRUE(connection);
-    EXPECT_TRUE(std::filesystem::is_empty(trace_.Path()));  // nothing logged before it is up
+    EXPECT_TRUE(std::filesystem::is_empty(m_trace.Path()));  // nothing logged before it is up
 
     ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
     EXPECT_EQ(connection->GetPeerAddress(), 0u);
@@ -150,8 +150,8 @@ TEST_F(SocketInterfaceTest, ListenOnAPortHeldElsewhereFails) {
 TEST_F(SocketInterfaceTest, ListeningSocketOutlivesItsConnectionsAndClose) {
     const std::uint16_t port = FreeLoopbackPort();
     ASSERT_TRUE(Listen(port));  // deleted while still listening
-    network_.Close();
-    ASSERT_EQ(network_.Open().Code(), 0u);
+    m_network.Close();
+    ASSERT_EQ(m_network.Open().Code(), 0u);
 
     UniqueFd peer = ConnectToLoopback(port);
     ASSERT_TRUE(peer.Valid());

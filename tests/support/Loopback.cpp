@@ -30,7 +30,7 @@ bool WaitReadable(int fd) {
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
         Reset();
-        fd_ = other.Release();
+        m_fd = other.Release();
     }
     return *this;
 }
@@ -40,15 +40,15 @@ UniqueFd::~UniqueFd() {
 }
 
 int UniqueFd::Release() {
-    const int fd = fd_;
-    fd_ = -1;
+    const int fd = m_fd;
+    m_fd = -1;
     return fd;
 }
 
 void UniqueFd::Reset() {
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
     }
 }
 
