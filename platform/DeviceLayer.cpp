@@ -2,6 +2,7 @@
 
 #include "platform/RS232Interface.h"
 #include "platform/SocketInterface.h"
+#include "tunnel/SerialNetworkInterface.h"
 
 namespace {
 
@@ -21,11 +22,17 @@ IDevice* MakeSerialPort(unsigned int, IFileSystem* traceFileSystem) {
     return new TLinRS232Interface(traceFileSystem);
 }
 
+// The index is the serial port the tunnel runs on.
+IDevice* MakeSerialTunnel(unsigned int index, IFileSystem*) {
+    return new TSerialNetworkInterface(static_cast<unsigned short>(index));
+}
+
 // The kinds this platform makes; every other kind gives null.
 const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {
     {DEVICE_ETHERNET, MakeEthernet},      {DEVICE_WIFI, MakeEthernet},
     {DEVICE_GPRS, MakeEthernet},          {DEVICE_RS232, MakeSerialPort},
-    {DEVICE_OTHER_NETWORK, MakeEthernet},
+    {DEVICE_OTHER_NETWORK, MakeEthernet}, {DEVICE_USB, MakeSerialTunnel},
+    {DEVICE_COM, MakeSerialTunnel},
 };
 
 }  // namespace
