@@ -63,7 +63,7 @@ done >"$www/sample.txt"
 
 python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$www" >"$demo/http.log" 2>&1 &
 started+=($!)
-http_port() { sed -n 's/^Serving HTTP on 127\.0\.0\.1 port \([0-9]*\).*/\1/p' "$demo/http.log"; }
+http_port() { sed -n 's/^Serving HTTP on 127\.0\.0\.1 port \([0-9]*\).*/\1/p' "$demo/http.log" 2>/dev/null; }
 have_port() { [[ -n $(http_port) ]]; }
 wait_for 10 have_port || fail "the HTTP server did not start"
 port=$(http_port)
