@@ -2,19 +2,15 @@
 // into a directory of its own, on a pseudo-terminal whose other end is the
 // terminal's half of our tunnel.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "Programs.h"
 #include "pinpad-sim/SimLine.h"
 #include "platform/NetworkInterface.h"
 #include "support/CommLog.h"
@@ -40,69 +36,6 @@ std::size_t Count(const std::string& text, const std::string& piece) {
     }
     return count;
 }
-
-// The agent binary in a directory of its own, run there with its output
-// caught in a file. Ended by its pid when the object goes.
-class TAgentProgram {
-  public:
-    explicit TAgentProgram(const TempDir& directory) : m_directory(directory) {
-        const char* tools = std::getenv("TEST_TOOLS_DIR");
-        EXPECT_NE(tools, nullptr) << "TEST_TOOLS_DIR is not set";
-        std::filesystem::copy_file(std::string(tools ? tools : ".") + "/agent",
-                                   directory / "agent");
-        std::filesystem::permissions(directory / "agent", std::filesystem::perms::owner_all);
-    }
-
-    ~TAgentProgram() {
-        if (m_pid > 0 && !HasEnded()) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    void Start() {
-        const std::string output = m_directory / "agent.out";
-        m_pid = fork();
-        if (m_pid == 0) {
-            int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd < 0 || chdir(m_directory.Path().c_str()) != 0) {
-                _exit(127);
-            }
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            execl("./agent", "agent", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ASSERT_GT(m_pid, 0);
-    }
-
-    // Whether the program ended within limit; its status in status.
-    bool WaitForExit(milliseconds limit, int& status) {
-        bool ended = WaitFor([this] { return HasEnded(); }, limit);
-        status = m_status;
-        return ended;
-    }
-
-    std::string Output() const { return m_directory.ReadFile("agent.out"); }
-
-  private:
-    bool HasEnded() {
-        if (m_ended) {
-            return true;
-        }
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_ended = true;
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-        }
-        return m_ended;
-    }
-
-    const TempDir& m_directory;
-    pid_t m_pid = -1;
-    bool m_ended = false;
-    int m_status = -1;
-};
 
 class AgentProgramTest : public testing::Test {
   protected:
