@@ -13,18 +13,11 @@
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
 #include "support/TestSystem.h"
-#include "tunnel/BufferedConnection.h"
-#include "tunnel/FrameLevel.h"
-#include "tunnel/Slip.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 namespace {
-
-TFrameLevel* NewStack(IConnection* lineEnd) {
-    return new TFrameLevel(new SLIP(new TBufferedConnection(lineEnd)));
-}
 
 std::string Text(const T_BinaryData& data) {
     return std::string(reinterpret_cast<const char*>(data.GetData()), data.Length());
@@ -51,25 +44,14 @@ bool PeerSeesClose(const UniqueFd& socket) {
 // device layer making its TCP connections on 127.0.0.1; the test plays the terminal.
 class AgentHalfTest : public ::testing::Test {
   protected:
-    static constexpr int kMaxRounds = 20000;
-
     TTestSystem system;
     TMemoryLine line;
-    TSerialManager agent{NewStack(line.NewEnd(TMemoryLine::A))};
+    TSerialManager agent{NewLineStack(line.NewEnd(TMemoryLine::A))};
     TPacketPeer terminal{line.NewEnd(TMemoryLine::B)};
 
     void SetUp() override { ASSERT_THAT(Notices(), ElementsAre("RESET 0")); }
 
-    // Agent steps and terminal answers until the line stays quiet for a few rounds.
-    void Exchange() {
-        for (int quiet = 0, round = 0; quiet < 3 && round < kMaxRounds; ++round) {
-            const bool handled = agent.ProcessContinuously();
-            const bool traffic =
-                line.PendingCount(TMemoryLine::A) + line.PendingCount(TMemoryLine::B) != 0;
-            terminal.Pump();
-            quiet = handled || traffic ? 0 : quiet + 1;
-        }
-    }
+    void Exchange() { ExchangeUntilQuiet(agent, terminal, line); }
 
     std::vector<TSerialPacket> Packets() {
         Exchange();
