@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "AnsweringPeer.h"
 #include "Programs.h"
 #include "pinpad-sim/SimLine.h"
 #include "platform/NetworkInterface.h"
@@ -106,17 +106,11 @@ TEST_F(AgentProgramTest, WithoutAgentIniThePortIsNeverOpened) {
 TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
     WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
     PlugInTerminal();
-    LoopbackListener server = ListenOnLoopback();
-    std::string request;
-    std::thread peer([&] {
-        UniqueFd connection = AcceptPeer(server.socket);
-        request = ReceiveExactly(connection, 20);
-        SendAll(connection, "pong from the network");
-    });  // closes its end when done
+    TAnsweringPeer server(20, "pong from the network");
     m_agent.Start();
     ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
 
-    std::unique_ptr<IConnection> connection = CallThroughAgent(server.port);
+    std::unique_ptr<IConnection> connection = CallThroughAgent(server.Port());
     ASSERT_TRUE(connection);
     ASSERT_TRUE(WaitFor([&] { return connection->GetState() != CONNSTATE_CONNECTING; }));
     ASSERT_EQ(connection->GetState(), CONNSTATE_CONNECTED);
@@ -133,8 +127,7 @@ TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
         }
         return received < 0;
     });
-    peer.join();
-    EXPECT_EQ(request, "ping from the pinpad");
+    EXPECT_EQ(server.Request(), "ping from the pinpad");
     EXPECT_EQ(answer, "pong from the network");
     EXPECT_LT(received, 0) << "the peer's close did not reach the terminal";
     connection.reset();

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "AnsweringPeer.h"
 #include "Programs.h"
 #include "pinpad-sim/SimOptions.h"
 #include "support/Loopback.h"
@@ -90,17 +90,10 @@ TEST_F(PinpadSimTest, FailuresBeforeAnyAgentAnswers) {
 }
 
 TEST_F(PinpadSimTest, RelaysARequestAndItsAnswerThroughTheAgent) {
-    LoopbackListener server = ListenOnLoopback();
-    std::string request;
-    std::thread peer([&] {
-        UniqueFd connection = AcceptPeer(server.socket);
-        request = ReceiveExactly(connection, 5);
-        SendAll(connection, "answer from the network");
-    });
-    TRun run = Run(OnPty({"connect", "127.0.0.1:" + std::to_string(server.port)}), true, "hello");
-    peer.join();
+    TAnsweringPeer server(5, "answer from the network");
+    TRun run = Run(OnPty({"connect", "127.0.0.1:" + std::to_string(server.Port())}), true, "hello");
     EXPECT_EQ(run.status, SIM_EXIT_OK) << run.error;
-    EXPECT_EQ(request, "hello");
+    EXPECT_EQ(server.Request(), "hello");
     EXPECT_EQ(run.output, "answer from the network");
     EXPECT_EQ(run.error, "");
 }
