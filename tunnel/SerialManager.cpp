@@ -1,5 +1,7 @@
 #include "tunnel/SerialManager.h"
 
+#include <algorithm>
+
 #include "platform/Device.h"
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
@@ -18,6 +20,9 @@ constexpr unsigned long kLinkWaitMs = 3000;
 constexpr unsigned long kReceiveBlock = 4096;
 // Listens on ports up to this one stay inside the terminal.
 constexpr unsigned short kHighestLocalPort = 4095;
+// Most bytes offered to a TCP connection at once. An accepted socket blocks until it has queued
+// all it is offered; a socket that reports itself writable has room for this much.
+constexpr unsigned long kSendBlock = 4096;
 // Bytes the terminal may have sent ahead of a TCP peer that does not read: about a minute and
 // a half of a full serial line. A peer further behind is treated as gone.
 constexpr unsigned long kMaxPendingOutput = 1024 * 1024;
@@ -38,12 +43,16 @@ bool TConnInfo::QueueOutput(const T_BinaryData& data) {
 }
 
 bool TConnInfo::FlushOutput() {
-    if (m_pendingOutput.Length() != 0) {
-        const long taken = m_connection->Send(m_pendingOutput.GetData(), m_pendingOutput.Length());
+    while (m_pendingOutput.Length() != 0) {
+        const unsigned long offered = std::min(m_pendingOutput.Length(), kSendBlock);
+        const long taken = m_connection->Send(m_pendingOutput.GetData(), offered);
         if (taken < 0) {
             return false;
         }
         m_pendingOutput.Cut(0, static_cast<unsigned long>(taken));
+        if (static_cast<unsigned long>(taken) < offered) {
+            break;
+        }
     }
     return m_pendingOutput.Length() <= kMaxPendingOutput;
 }
