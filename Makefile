@@ -7,7 +7,7 @@ FUZZERS    ?= fuzz_line_protocol
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 
-.PHONY: all build test sanitize fuzz clean
+.PHONY: all build test sanitize fuzz clean programs demo install package
 
 all: build
 
@@ -37,6 +37,23 @@ fuzz:
 		$(FUZZ_BUILD)/bin/$$f -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
 			$(FUZZ_BUILD)/corpus/$$f || exit 1; \
 	done
+
+# The agent and the terminal simulator only, for trying and installing them.
+programs:
+	@cmake -S . -B $(BUILD) $(GENERATOR) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target agent pinpad-sim
+
+# A file fetched over HTTP through the agent from a simulated PIN pad.
+demo: programs
+	@scripts/demo.sh $(BUILD)/bin demo
+
+# make install [PREFIX=/opt/pinpad-agent]; DESTDIR is honoured as usual.
+install: programs
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# A Debian package of what make install puts in place.
+package: programs
+	cd $(BUILD) && cpack
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

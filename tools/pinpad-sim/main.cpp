@@ -1,0 +1,235 @@
+// pinpad-sim: plays a PIN pad on a serial line or a pseudo-terminal, so that
+// an agent can be tried without one. It opens one tunnelled TCP connection
+// through the agent and relays standard input and output over it.
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pinpad-sim/Relay.h"
+#include "pinpad-sim/SimLine.h"
+#include "pinpad-sim/SimOptions.h"
+#include "platform/NetworkInterface.h"
+#include "tunnel/SerialNetworkInterface.h"
+
+namespace {
+
+// The code a tunnelled connection reports while no call result has failed it.
+constexpr unsigned long cNoCallResult = 20027;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) {
+    stopRequested = 1;
+}
+
+bool StopRequested() {
+    return stopRequested != 0;
+}
+
+class TStopwatch {
+  public:
+    long long Milliseconds() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - m_start)
+            .count();
+    }
+    void Restart() { m_start = std::chrono::steady_clock::now(); }
+
+  private:
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+};
+
+int Fail(int status, const std::string& message) {
+    std::fprintf(stderr, "pinpad-sim: %s\n", message.c_str());
+    return status;
+}
+
+// Dotted text of an address whose first octet is its most significant byte.
+std::string DottedAddress(unsigned long address) {
+    in_addr networkOrder{htonl(static_cast<std::uint32_t>(address))};
+    return inet_ntoa(networkOrder);
+}
+
+// The peer of an accepted connection: the agent reports the socket's address
+// with its octets in network order, lowest byte first.
+std::string DottedPeer(unsigned long address) {
+    in_addr networkOrder{static_cast<std::uint32_t>(address)};
+    return inet_ntoa(networkOrder);
+}
+
+// A dotted address as it is, any other name as the tunnel resolves it.
+unsigned long ResolveHost(TSerialNetworkInterface& tunnel, const std::string& host) {
+    in_addr dotted{};
+    if (inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
+        return ntohl(dotted.s_addr);
+    }
+    unsigned long address = 0;
+    tunnel.ResolveAddressUsingDNS(host.c_str(), &address);
+    return address;
+}
+
+// One run of the simulator: the line, the link to the agent, one tunnelled
+// connection and the relay over it. Each step returns an exit status when the
+// run ends there.
+class TSimulation {
+  public:
+    explicit TSimulation(const TSimOptions& options)
+        : m_options(options),
+          m_calling(options.command == TSimOptions::TCommand::Connect),
+          m_lineName(options.linePath.empty() ? options.ptyLink : options.linePath) {}
+
+    int Run() {
+        std::optional<int> end = OpenLine();
+        if (!end) {
+            end = ReachAgent();
+        }
+        if (!end) {
+            end = OpenConnection();
+        }
+        if (!end) {
+            end = AwaitAnswer();
+        }
+        return end ? *end : RelayData();
+    }
+
+  private:
+    std::optional<int> OpenLine() {
+        std::string error;
+        m_line = m_options.linePath.empty() ? TSimLine::MakePseudoTerminal(m_options.ptyLink, error)
+                                            : TSimLine::OpenDevice(m_options.linePath, error);
+        if (!m_line) {
+            return Fail(SIM_EXIT_LINE_UNUSABLE, error);
+        }
+        return std::nullopt;
+    }
+
+    std::optional<int> ReachAgent() {
+        Report("waiting for an agent on " + m_lineName);
+        m_clock.Restart();
+        if (!m_line->WaitForAgent(m_options.waitSeconds, StopRequested)) {
+            return Fail(SIM_EXIT_NO_LINK, "no agent answered on " + m_lineName + " within " +
+                                              std::to_string(m_options.waitSeconds) + " s");
+        }
+        Report("link up after " + Elapsed());
+        return std::nullopt;
+    }
+
+    std::optional<int> OpenConnection() {
+        TSerialNetworkInterface& tunnel = m_line->Tunnel();
+        IConnection* opened = nullptr;
+        Error result;
+        if (m_calling) {
+            unsigned long address = ResolveHost(tunnel, m_options.host);
+            m_target = DottedAddress(address) + ":" + std::to_string(m_options.port);
+            result = tunnel.Call(
+                TNetworkHostParam(address, m_options.port, false, nullptr, nullptr), &opened);
+        } else {
+            m_target = "port " + std::to_string(m_options.port) + " of the agent's machine";
+            result = tunnel.Listen(m_options.port, &opened);
+            Report("listening on " + m_target);
+        }
+        m_connection.reset(opened);
+        if (result.Code() != 0 || !m_connection) {
+            return Fail(SIM_EXIT_NO_LINK, "the link to the agent broke (error " +
+                                              std::to_string(result.Code()) + ")");
+        }
+        return std::nullopt;
+    }
+
+    // Waits for the agent's answer: a call is bounded by --wait, a listen
+    // waits for its peer as long as it takes.
+    std::optional<int> AwaitAnswer() {
+        m_clock.Restart();
+        CONNSTATE state = m_connection->GetState();
+        while (state == CONNSTATE_CONNECTING && !StopRequested() &&
+               (!m_calling || m_clock.Milliseconds() < m_options.waitSeconds * 1000LL)) {
+            state = m_connection->GetState();
+        }
+        if (state == CONNSTATE_CONNECTING) {
+            if (StopRequested()) {
+                return SIM_EXIT_OK;
+            }
+            return Fail(SIM_EXIT_NO_LINK, "the agent did not answer the call to " + m_target +
+                                              " within " + std::to_string(m_options.waitSeconds) +
+                                              " s");
+        }
+        if (state != CONNSTATE_CONNECTED) {
+            unsigned long code = m_connection->GetLastError().Code();
+            // A call that succeeded and closed at once (a refused connect on the
+            // agent's machine) leaves code 0; no call result at all leaves cNoCallResult.
+            if (code != 0 && code != cNoCallResult) {
+                return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + m_target +
+                                                  ": error " + std::to_string(code));
+            }
+            return Fail(SIM_EXIT_CLOSED_BY_AGENT,
+                        "the agent closed the connection to " + m_target + " before it was made");
+        }
+        Report(m_calling ? "connected to " + m_target + " after " + Elapsed()
+                         : "peer " + DottedPeer(m_connection->GetPeerAddress()) + " connected on " +
+                               m_target);
+        return std::nullopt;
+    }
+
+    int RelayData() {
+        m_clock.Restart();
+        TRelayResult relay = Relay(*m_connection, STDIN_FILENO, STDOUT_FILENO, StopRequested);
+        const char* how = relay.end == TRelayEnd::ClosedByPeer   ? "closed by the agent"
+                          : relay.end == TRelayEnd::OutputClosed ? "output closed"
+                                                                 : "stopped";
+        Report(std::string(how) + " after " + Elapsed() + ": " + std::to_string(relay.sent) +
+               " bytes sent, " + std::to_string(relay.received) + " bytes received");
+        if (relay.end == TRelayEnd::ClosedByPeer && relay.received == 0) {
+            // What the agent shows when a connect is refused on its machine.
+            return Fail(SIM_EXIT_CLOSED_BY_AGENT, "the agent closed the connection to " + m_target +
+                                                      " before any data arrived");
+        }
+        return SIM_EXIT_OK;
+    }
+
+    void Report(const std::string& message) const {
+        if (m_options.verbose) {
+            std::fprintf(stderr, "pinpad-sim: %s\n", message.c_str());
+        }
+    }
+
+    std::string Elapsed() const { return std::to_string(m_clock.Milliseconds()) + " ms"; }
+
+    const TSimOptions& m_options;
+    const bool m_calling;
+    const std::string m_lineName;
+    std::string m_target;
+    TStopwatch m_clock;
+    // Declared after the line, so that it closes while the tunnel is still there.
+    std::unique_ptr<TSimLine> m_line;
+    std::unique_ptr<IConnection> m_connection;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    std::optional<TSimOptions> options =
+        ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        return Fail(SIM_EXIT_BAD_ARGUMENTS, error + " (see pinpad-sim --help)");
+    }
+    if (options->command == TSimOptions::TCommand::Help) {
+        std::fputs(SimUsage(), stdout);
+        return SIM_EXIT_OK;
+    }
+
+    struct sigaction stop {};
+    stop.sa_handler = RequestStop;
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return TSimulation(*options).Run();
+}
