@@ -122,6 +122,8 @@ TEST_F(FrameLevelTest, SendsLongDataInPortionsEachAfterTheAckOfThePrevious) {
 
     PeerAcks(5);  // not the current portion: ignored
     level.ReceiveData();
+    PeerNaks(5);
+    level.ReceiveData();
     EXPECT_TRUE(SentFrames().empty());
 
     const char* expected[] = {"41 02 FF", "41 03 5A"};
@@ -155,6 +157,17 @@ TEST_F(FrameLevelTest, NakRetransmitsTwiceAndTheThirdResetsTheLink) {
     // The 45 queued bytes went with the portion; new data gets the next number.
     EXPECT_FALSE(level.SendData(HexBytes("77")));
     EXPECT_EQ(SentHeaders(), HexList({"41 02 01"}));
+}
+
+TEST_F(FrameLevelTest, ObeysAcksAndNaksWithoutCheckingTheirCrc) {
+    level.SendData(BinaryDataFromRepeatedByte(0x55, 300));
+    SentFrames();
+    PeerSends(HexBytes("15 01 00 00 00"));  // NAK 1 with a wrong check
+    level.ReceiveData();
+    EXPECT_EQ(SentHeaders(), HexList({"41 01 FF"}));
+    PeerSends(HexBytes("06 01 00 00 00"));  // ACK 1 with a wrong check
+    level.ReceiveData();
+    EXPECT_EQ(SentHeaders(), HexList({"41 02 2D"}));
 }
 
 TEST_F(FrameLevelTest, AfterAResetTheLinkStaysDownUntilThePeerAnswers) {
