@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "base/Conversions.h"
 #include "log/SystemTracer.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
