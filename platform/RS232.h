@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+#include "base/Error.h"
+#include "platform/Connection.h"
+#include "platform/Device.h"
+
+// Parity, as character codes: 'N' none, 'O' odd; any other value is even.
+enum QERN2_PARITY : std::uint32_t {
+    PARITY_NONE = 'N',
+    PARITY_ODD = 'O',
+    PARITY_EVEN = 'E',
+};
+
+// Stop bits: 2 gives two; any other value gives one.
+enum STOPBITS : std::uint32_t {
+    STOPBITS_ONE = 1,
+    STOPBITS_TWO = 2,
+};
+
+// How to open a serial port. The constructor takes the values in a different
+// order from the fields.
+struct TRs232Params {
+    TRs232Params(unsigned short port, unsigned long baudRate, unsigned char dataBits,
+                 QERN2_PARITY parity, STOPBITS stopBits)
+        : port(port),
+          dataBits(dataBits),
+          parity(parity),
+          stopBits(stopBits),
+          baudRate(static_cast<std::uint32_t>(baudRate)) {}
+
+    // 1 is the first serial port of the machine.
+    std::uint16_t port;
+    // 5, 6, 7 or 8.
+    std::uint8_t dataBits;
+    QERN2_PARITY parity;
+    STOPBITS stopBits;
+    std::uint32_t baudRate;
+};
+
+// A serial port that can be opened into a connection. Open and Close of a
+// serial port do nothing; Connect does the work.
+class IRS232Interface : public IDevice {
+  public:
+    // Opens the port; `*connection` is null first and stays null on failure.
+    virtual Error Connect(const TRs232Params& params, IConnection** connection) = 0;
+};

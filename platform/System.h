@@ -1,0 +1,54 @@
+#pragma once
+
+#include "base/Error.h"
+#include "platform/Device.h"
+#include "platform/FileSystem.h"
+#include "platform/Timer.h"
+
+// The process-wide entry point to the platform: device layer, timers,
+// sleeping, date and time, file systems and the machine's identity.
+// Dates are YYYYMMDD (20190903), times HHMMSS (94501).
+class ISystem {
+  public:
+    // The one system object of the process, made on the first call and
+    // destroyed at normal process end.
+    static ISystem* Instance();
+
+    // Test seam: makes `replacement` (not owned) what Instance() returns,
+    // until Install is called again; Install(nullptr) brings the process's
+    // own system back. Returns the replacement installed before, or null.
+    static ISystem* Install(ISystem* replacement);
+
+    virtual void Init() = 0;
+    virtual ~ISystem() = default;
+    // Ends the process with status 0.
+    virtual void Shutdown() = 0;
+    virtual Error Restart() = 0;
+    // Replaces the program's file by a waiting new version, if there is one.
+    virtual Error UpdateSoftware(const char* fileName) = 0;
+    // Made on the first call, owned by the system, never null afterwards.
+    virtual IDeviceLayer* GetDeviceLayer() = 0;
+    virtual Error SetDateTime(unsigned long date, unsigned long time) = 0;
+    // Either pointer may be null and is then skipped.
+    virtual Error GetDateTime(unsigned long* date, unsigned long* time) = 0;
+    // A new timer already running for that period, owned by the caller.
+    virtual ITimer* CreateTimer(unsigned long milliseconds) = 0;
+    // Sleeps that long; a signal does not shorten the wait.
+    virtual void Wait(unsigned long milliseconds) = 0;
+    // Fills 8 random bytes.
+    virtual Error GenerateRandom(unsigned char* buffer) = 0;
+    // Gives up the processor once; what polling loops call between passes.
+    virtual void Idle() = 0;
+    // A new file system for that directory, released with UnmountFileSystem.
+    virtual Error MountFileSystem(const char* name, IFileSystem** fileSystem) = 0;
+    virtual Error UnmountFileSystem(IFileSystem* fileSystem) = 0;
+    // The file system beside the program, owned by the system.
+    virtual IFileSystem* GetDefaultFileSystem() = 0;
+    virtual void FillModelName(char* buffer, unsigned int size) = 0;
+    virtual void FillOsVersion(char* buffer, unsigned int size) = 0;
+    virtual void GetScreenSize(unsigned short& width, unsigned short& height, bool& color) = 0;
+    virtual void StartInDebugMode() {}
+    virtual Error OpenSystemOptions() = 0;
+    virtual Error GetSerialNumber(char* buffer, unsigned int size) = 0;
+    virtual void SetBacklight(bool on) = 0;
+};
