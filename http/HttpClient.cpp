@@ -36,7 +36,8 @@ constexpr unsigned long kHeaderLineTimeoutMsec = 15000;
 constexpr unsigned long kBodyInactivityMsec = 90000;
 constexpr std::size_t kLineArea = 1024;
 constexpr unsigned long kPortionSize = 4096;
-constexpr unsigned short kCreateAndTruncate = 14;
+constexpr unsigned short kCreateAndTruncate =
+    FILE_MODE_TRUNCATE | FILE_MODE_CREATE | FILE_MODE_READ_WRITE;
 constexpr unsigned kProgressStep = 5;
 
 // Desktop status texts, Windows-1251.

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr unsigned short kAppend = 0x10;
 constexpr unsigned short kTracePort = 1;
 const char kTraceFileName[] = "qntrace.txt";
 
@@ -66,7 +65,7 @@ std::string TSystemTracer::EventToString(const TLogEvent& event) {
 
 void TSystemTracer::LogDataToFile(const TLogEvent& event) {
     const std::unique_ptr<IFileWritable> file(
-        ISystem::Instance()->GetDefaultFileSystem()->OpenForWrite(kTraceFileName, kAppend));
+        ISystem::Instance()->GetDefaultFileSystem()->OpenForWrite(kTraceFileName, FILE_MODE_APPEND));
     if (!file) {
         return;
     }
@@ -82,7 +81,7 @@ void TSystemTracer::LogDataToSerial(const TLogEvent& event) {
         return;
     }
     IConnection* opened = nullptr;
-    port->Connect(TRs232Params(kTracePort, 115200, 8, QERN2_PARITY('N'), STOPBITS(1)), &opened);
+    port->Connect(TRs232Params(kTracePort, 115200, 8, PARITY_NONE, STOPBITS_ONE), &opened);
     const std::unique_ptr<IConnection> connection(opened);
     if (!connection) {
         return;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "log/LogEvent.h"
 #include "log/Logger.h"
 
 // A free-text line for the system trace. The text is the whole event: it is
