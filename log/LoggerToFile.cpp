@@ -1,0 +1,142 @@
+#include "log/LoggerToFile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "log/LogEvent.h"
+#include "platform/FileSystem.h"
+#include "platform/System.h"
+
+namespace {
+
+constexpr const char* kTrimTempName = "tmpflnm";
+constexpr unsigned long kRowBytes = 16;
+constexpr std::size_t kHexColumns = 3 * kRowBytes;  // "XX " per byte, the last space a bar
+constexpr std::size_t kRowColumns = kHexColumns + kRowBytes;
+constexpr std::size_t kTrimChunk = 1000;
+// Rows of a dump start in this column, below the marker of the header.
+constexpr std::size_t kDumpIndent = 16;
+
+void WriteText(IFileWritable& file, std::string_view text) {
+    file.Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+// "DD.MM HH:MM:SS " followed directly by the marker.
+std::string EntryHeader(unsigned long date, unsigned long time, const char* marker) {
+    char stamp[128];
+    std::snprintf(stamp, sizeof stamp, "%02lu.%02lu %02lu:%02lu:%02lu ", date % 100,
+                  (date / 100) % 100, time / 10000, (time / 100) % 100, time % 100);
+    return std::string(stamp) + marker;
+}
+
+}  // namespace
+
+TLoggerToFile::TLoggerToFile(const char* fileName, IFileSystem* fileSystem, unsigned long sizeLimit)
+    : fileName_{}, fileSystem_(fileSystem), sizeLimit_(static_cast<std::uint32_t>(sizeLimit)) {
+    if (fileName) {
+        std::strncpy(fileName_, fileName, sizeof fileName_ - 1);
+    }
+}
+
+void TLoggerToFile::LogData(const TLogEvent& event) {
+    if (!fileSystem_) {
+        return;
+    }
+    TrimFile();
+
+    unsigned long date = 0;
+    unsigned long time = 0;
+    if (ISystem::Instance()->GetDateTime(&date, &time).Code() != 0) {
+        return;
+    }
+    std::unique_ptr<IFileWritable> file(fileSystem_->OpenForWrite(fileName_, FILE_MODE_APPEND));
+    if (!file) {
+        return;
+    }
+
+    const unsigned char* data = event.GetData();
+    long length = event.GetLength();
+    if (data && length == 0) {
+        length = static_cast<long>(std::strlen(reinterpret_cast<const char*>(data)));
+    }
+    const char* marker = event.GetEventMarker();
+    WriteText(*file, EntryHeader(date, time, marker));
+
+    if (data && length > 0) {
+        if (event.NeedsHexDump()) {
+            // One-character markers (">", "<") lead the rows themselves; a longer
+            // marker gets a line of its own and the rows start below it.
+            char direction = marker[0];
+            if (std::strlen(marker) >= 2) {
+                WriteText(*file, "\r\n" + std::string(kDumpIndent, ' '));
+                direction = ' ';
+            }
+            DumpHexDataToFile(direction, data, static_cast<unsigned long>(length), file.get());
+        } else {
+            file->Write(data, static_cast<unsigned long>(length));
+        }
+    }
+    WriteText(*file, "\r\n");
+}
+
+void TLoggerToFile::TrimFile() {
+    if (sizeLimit_ == 0 || !fileSystem_) {
+        return;
+    }
+    const std::uint32_t size = fileSystem_->GetFileLength(fileName_);
+    if (size < sizeLimit_) {
+        return;
+    }
+    fileSystem_->RenameFile(fileName_, kTrimTempName);
+    std::unique_ptr<IFileReadable> source(fileSystem_->OpenForRead(kTrimTempName));
+    if (!source) {
+        return;
+    }
+    std::unique_ptr<IFileWritable> target(fileSystem_->OpenForWrite(fileName_, FILE_MODE_APPEND));
+    if (!target) {
+        return;
+    }
+    const std::uint32_t keep = sizeLimit_ / 2;
+    const long start = static_cast<long>(size - keep);
+    if (source->Seek(static_cast<unsigned long>(start)) != start) {
+        return;  // the old contents stay in the temporary file
+    }
+    unsigned char chunk[kTrimChunk];
+    for (std::uint32_t left = keep; left > 0;) {
+        const long got = source->Read(chunk, std::min<std::uint32_t>(left, kTrimChunk));
+        if (got <= 0) {
+            break;
+        }
+        target->Write(chunk, static_cast<unsigned long>(got));
+        left -= static_cast<std::uint32_t>(got);
+    }
+    source.reset();
+    target.reset();
+    fileSystem_->EraseFile(kTrimTempName);
+}
+
+void TLoggerToFile::DumpHexDataToFile(char direction, const unsigned char* data,
+                                      unsigned long length, IFileWritable* file) {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    if (!file || !data) {
+        return;
+    }
+    for (unsigned long rowStart = 0; rowStart < length; rowStart += kRowBytes) {
+        std::string row(kRowColumns, ' ');
+        for (unsigned long i = 0; i < kRowBytes && rowStart + i < length; ++i) {
+            const unsigned char byte = data[rowStart + i];
+            row[3 * i] = kHexDigits[byte >> 4];
+            row[3 * i + 1] = kHexDigits[byte & 0x0F];
+            row[kHexColumns + i] = byte < 0x20 ? '.' : static_cast<char>(byte);
+        }
+        row[kHexColumns - 1] = '|';
+        if (rowStart + kRowBytes < length) {
+            row += "\r\n" + std::string(kDumpIndent - 1, ' ') + direction;
+        }
+        WriteText(*file, row);
+    }
+}

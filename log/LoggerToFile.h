@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+#include "log/Logger.h"
+
+class IFileSystem;
+class IFileWritable;
+
+// Appends each event as a timestamped CR LF entry, with hex dumps of sent
+// and received bytes, to a file of its own. The file is opened and closed
+// for every event, so the log is complete on disk at all times. With a size
+// limit, a file that has reached it is cut to its last limit/2 bytes before
+// the next entry.
+class TLoggerToFile : public ILogger {
+  public:
+    // A null file system disables logging; a size limit of 0 disables trimming.
+    TLoggerToFile(const char* fileName, IFileSystem* fileSystem, unsigned long sizeLimit);
+
+    void LogData(const TLogEvent& event) override;
+    void TrimFile();
+    void DumpHexDataToFile(char direction, const unsigned char* data, unsigned long length,
+                           IFileWritable* file);
+
+  private:
+    char fileName_[256];
+    IFileSystem* fileSystem_;
+    std::uint32_t sizeLimit_;
+};

@@ -1,0 +1,109 @@
+#include "platform/RS232Interface.h"
+
+#include <fcntl.h>
+#include <termios.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/RS232Connection.h"
+
+namespace {
+
+constexpr unsigned long kCannotOpenPort = 20001;
+constexpr unsigned short kLocalFilePort = 9;
+
+std::string DeviceName(unsigned short port) {
+    if (port == kLocalFilePort) {
+        return "ttyS99";
+    }
+    return "/dev/ttyS" + std::to_string(static_cast<int>(port) - 1);
+}
+
+speed_t LineSpeed(unsigned long baudRate) {
+    switch (baudRate) {
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B9600;
+    }
+}
+
+tcflag_t CharacterSize(unsigned dataBits) {
+    switch (dataBits) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
+    }
+}
+
+// Raw line settings: no input, output or local processing, no control
+// characters, so reads return at once with whatever has arrived.
+termios RawLineSettings(const TRs232Params& params) {
+    termios settings{};
+    const speed_t speed = LineSpeed(params.baudRate);
+    cfsetispeed(&settings, speed);
+    cfsetospeed(&settings, speed);
+    settings.c_cflag |= CREAD | CLOCAL | CharacterSize(params.dataBits);
+    if (params.parity != PARITY_NONE) {
+        settings.c_cflag |= PARENB;
+        if (params.parity == PARITY_ODD) {
+            settings.c_cflag |= PARODD;
+        }
+    }
+    if (params.stopBits == STOPBITS_TWO) {
+        settings.c_cflag |= CSTOPB;
+    }
+    settings.c_iflag |= INPCK;
+    return settings;
+}
+
+}  // namespace
+
+TRS232Interface::TRS232Interface(IFileSystem* traceFileSystem)
+    : traceFileSystem_(traceFileSystem), logName_{} {}
+
+Error TRS232Interface::Open() {
+    return Error(0);
+}
+
+void TRS232Interface::Close() {}
+
+const char* TRS232Interface::GetConnLogName(long port) {
+    std::snprintf(logName_, sizeof logName_, "CommLog%ld.txt", port);
+    return logName_;
+}
+
+TLinRS232Interface::TLinRS232Interface(IFileSystem* traceFileSystem)
+    : TRS232Interface(traceFileSystem) {}
+
+Error TLinRS232Interface::Connect(const TRs232Params& params, IConnection** connection) {
+    *connection = nullptr;
+    const int fd = open(DeviceName(params.port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return LinError(kCannotOpenPort);
+    }
+    // A name that is not a terminal (a plain file) still gives a connection.
+    termios settings = RawLineSettings(params);
+    tcsetattr(fd, TCSANOW, &settings);
+    tcgetattr(fd, &settings);
+    *connection = new TLinRS232Connection(fd, GetConnLogName(params.port), TraceFileSystem());
+    return Error(0);
+}

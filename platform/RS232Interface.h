@@ -1,0 +1,35 @@
+#pragma once
+
+#include "base/Error.h"
+#include "platform/RS232.h"
+
+class IFileSystem;
+
+// A serial port device. It keeps no descriptor of its own: every Connect
+// opens the port anew, and the connection logs into "CommLog<port>.txt" in
+// the trace file system.
+class TRS232Interface : public IRS232Interface {
+  public:
+    explicit TRS232Interface(IFileSystem* traceFileSystem);
+
+    Error Open() override;
+    void Close() override;
+
+    const char* GetConnLogName(long port);
+
+  protected:
+    IFileSystem* TraceFileSystem() const { return traceFileSystem_; }
+
+  private:
+    IFileSystem* traceFileSystem_;
+    char logName_[100];
+};
+
+// Opens "/dev/ttyS<port-1>" (port 9: the file "ttyS99" in the current
+// directory) raw, non-blocking, with the requested speed and framing.
+class TLinRS232Interface : public TRS232Interface {
+  public:
+    explicit TLinRS232Interface(IFileSystem* traceFileSystem);
+
+    Error Connect(const TRs232Params& params, IConnection** connection) override;
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+
+#include "base/Error.h"
+#include "log/LoggerToFile.h"
+#include "platform/Connection.h"
+
+class IFileSystem;
+
+// One TCP connection over a BSD socket, made by the socket interface. It
+// never waits: every GetState, Send and Receive first polls the socket with
+// a zero time-out. An outgoing connection notices its completed connect in
+// GetState; a listening one accepts its peer there. Traffic is logged.
+class TSocketConnection : public IConnection, public TLoggerToFile {
+  public:
+    // An outgoing connection starts connecting (1), any other listening (4)
+    // on the interface's shared listening socket.
+    TSocketConnection(long socket, bool outgoing, const char* logName,
+                      IFileSystem* traceFileSystem);
+    ~TSocketConnection() override;
+
+    // Returns the bytes taken, 0 while the socket cannot take any, -1 when
+    // the socket reports an exceptional condition or the send fails.
+    long Send(const unsigned char* data, unsigned long length) override;
+    // Returns the bytes read, 0 while nothing is waiting, -1 on an
+    // exceptional condition, -2 when the peer has closed, -3 when the
+    // receive fails.
+    long Receive(unsigned char* buffer, unsigned long length) override;
+    // An accepted peer's address as the socket layer stores it (first octet
+    // in the lowest-addressed byte); 0 for outgoing connections.
+    unsigned long GetPeerAddress() override;
+    CONNSTATE GetState() override;
+    Error GetLastError() override;
+
+    virtual unsigned long GetSystemError() = 0;
+
+    // Polls the socket and records what it reports; an exceptional
+    // condition ends the connection.
+    void CheckSocketState();
+    void SetDefState();
+
+  private:
+    void Fail(const Error& reason);
+    void AcceptWaitingPeer();
+
+    Error lastError_;
+    int socket_;
+    bool exception_ = false;
+    bool writable_ = false;
+    bool readable_ = false;
+    CONNSTATE state_;
+    std::uint32_t peerAddress_ = 0;
+    std::uint32_t sendBufferSize_ = 8192;
+    // False while socket_ is the interface's listening socket, which stays
+    // open for later listens even when this connection fails.
+    bool ownsSocket_;
+};
+
+class TLinEthernetConnection : public TSocketConnection {
+  public:
+    using TSocketConnection::TSocketConnection;
+    unsigned long GetSystemError() override;
+};

@@ -1,0 +1,149 @@
+#include "platform/SocketInterface.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/SocketConnection.h"
+
+namespace {
+
+constexpr unsigned kInterfaceUp = 3;
+constexpr unsigned long kNotSupported = 2;
+constexpr unsigned long kCannotCreateSocket = 20006;
+constexpr unsigned long kConnectRefused = 20001;
+constexpr unsigned long kCannotListen = 20008;
+constexpr int kListenBacklog = 1;
+
+sockaddr_in Ipv4Address(std::uint32_t hostOrderAddress, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(hostOrderAddress);
+    return address;
+}
+
+}  // namespace
+
+TSocketInterface::TSocketInterface(IFileSystem* traceFileSystem)
+    : traceFileSystem_(traceFileSystem), logName_{} {}
+
+void TSocketInterface::Close() {
+    for (const auto& [port, socket] : listeningSockets_) {
+        close(socket);
+    }
+    listeningSockets_.clear();
+}
+
+unsigned TSocketInterface::GetCurrentState() {
+    return kInterfaceUp;
+}
+
+Error TSocketInterface::GetNetworkError() {
+    return Error(0);
+}
+
+Error TSocketInterface::SetSelfParams(const TNetworkClientParam&) {
+    return Error(0);
+}
+
+Error TSocketInterface::GetSelfParams(TNetworkClientParam&) {
+    return Error(kNotSupported);
+}
+
+Error TSocketInterface::Ping(unsigned long) {
+    return Error(kNotSupported);
+}
+
+Error TSocketInterface::ResolveAddressUsingDNS(const char*, unsigned long*) {
+    return Error(kNotSupported);
+}
+
+long TSocketInterface::CreateNonblockingSocket() {
+    const int s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s < 0) {
+        return -1;
+    }
+    SetNonblockingMode(s);
+    const int reuse = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    return s;
+}
+
+Error TSocketInterface::Call(const TNetworkHostParam& host, IConnection** connection) {
+    *connection = nullptr;
+    const long s = CreateNonblockingSocket();
+    if (s == -1) {
+        return SubError(kCannotCreateSocket, GetSystemError());
+    }
+    const sockaddr_in address = Ipv4Address(static_cast<std::uint32_t>(host.address), host.port);
+    if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS && errno != EALREADY) {
+        const unsigned long cause = GetSystemError();
+        close(s);
+        return SubError(kConnectRefused, cause);
+    }
+    *connection = CreateSocketConnection(s, true, GetConnLogName(s), traceFileSystem_);
+    return Error(0);
+}
+
+long TSocketInterface::GetListeningSocket(unsigned short port) {
+    if (const auto known = listeningSockets_.find(port); known != listeningSockets_.end()) {
+        return known->second;
+    }
+    const long s = CreateNonblockingSocket();
+    if (s == -1) {
+        return -1;
+    }
+    const sockaddr_in address = Ipv4Address(INADDR_ANY, port);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(s, kListenBacklog) != 0) {
+        close(s);
+        return -1;
+    }
+    listeningSockets_[port] = static_cast<std::int32_t>(s);
+    return s;
+}
+
+Error TSocketInterface::Listen(unsigned short port, IConnection** connection) {
+    *connection = nullptr;
+    const long s = GetListeningSocket(port);
+    if (s == -1) {
+        return Error(kCannotListen);
+    }
+    *connection = CreateSocketConnection(s, false, GetConnLogName(s), traceFileSystem_);
+    return Error(0);
+}
+
+const char* TSocketInterface::GetConnLogName(long socket) {
+    std::snprintf(logName_, sizeof logName_, "sock%010lu.txt", static_cast<unsigned long>(socket));
+    return logName_;
+}
+
+TLinEthernetInterface::TLinEthernetInterface(IFileSystem* traceFileSystem)
+    : TSocketInterface(traceFileSystem) {}
+
+Error TLinEthernetInterface::Open() {
+    return Error(0);
+}
+
+void TLinEthernetInterface::Close() {}
+
+void TLinEthernetInterface::SetNonblockingMode(long socket) {
+    fcntl(static_cast<int>(socket), F_SETFL, O_NONBLOCK);
+}
+
+IConnection* TLinEthernetInterface::CreateSocketConnection(long socket, bool outgoing,
+                                                           const char* logName,
+                                                           IFileSystem* traceFileSystem) {
+    return new TLinEthernetConnection(socket, outgoing, logName, traceFileSystem);
+}
+
+unsigned long TLinEthernetInterface::GetSystemError() {
+    return static_cast<unsigned long>(errno);
+}

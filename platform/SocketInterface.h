@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "base/Error.h"
+#include "platform/NetworkInterface.h"
+
+class IFileSystem;
+
+// The host's own TCP/IP network. Outgoing connects run in the background
+// and are noticed by the connection's GetState; every port gets one
+// listening socket on its first Listen, shared by all listening connections
+// of that port. Connections log into "sock<descriptor>.txt" in the trace
+// file system.
+class TSocketInterface : public virtual INetworkInterface {
+  public:
+    explicit TSocketInterface(IFileSystem* traceFileSystem);
+
+    // Closes every listening socket.
+    void Close() override;
+    unsigned GetCurrentState() override;
+    Error GetNetworkError() override;
+    Error SetSelfParams(const TNetworkClientParam& params) override;
+    Error GetSelfParams(TNetworkClientParam& params) override;
+    Error Call(const TNetworkHostParam& host, IConnection** connection) override;
+    Error Listen(unsigned short port, IConnection** connection) override;
+    Error Ping(unsigned long address) override;
+    Error ResolveAddressUsingDNS(const char* name, unsigned long* address) override;
+
+    virtual void SetNonblockingMode(long socket) = 0;
+    virtual IConnection* CreateSocketConnection(long socket, bool outgoing, const char* logName,
+                                                IFileSystem* traceFileSystem) = 0;
+    virtual unsigned long GetSystemError() = 0;
+
+    // A new non-blocking TCP socket with SO_REUSEADDR, or -1.
+    long CreateNonblockingSocket();
+    // The port's listening socket, made on first use; -1 if it cannot be made.
+    long GetListeningSocket(unsigned short port);
+    const char* GetConnLogName(long socket);
+
+  private:
+    IFileSystem* traceFileSystem_;
+    char logName_[100];
+    std::map<std::uint16_t, std::int32_t> listeningSockets_;
+};
+
+class TLinEthernetInterface : public virtual TSocketInterface {
+  public:
+    explicit TLinEthernetInterface(IFileSystem* traceFileSystem);
+
+    Error Open() override;
+    // Keeps the listening sockets: they serve later listens until the
+    // process ends.
+    void Close() override;
+    void SetNonblockingMode(long socket) override;
+    IConnection* CreateSocketConnection(long socket, bool outgoing, const char* logName,
+                                        IFileSystem* traceFileSystem) override;
+    unsigned long GetSystemError() override;
+};
