@@ -36,22 +36,25 @@ class TSharedDataRef {
         void SetLength(unsigned long length);
         unsigned long GetCapacity() const { return m_capacity; }
 
+        // Removes count bytes at block position pos (both clamped to the length).
         void DeleteData(unsigned long pos, unsigned long count);
-        void ReplaceData(unsigned long pos, const unsigned char* src, unsigned long len,
-                         unsigned long removeCount);
-        void InsertDirectBytes(unsigned long pos, unsigned char b, unsigned long count);
+        // Edits of the used bytes, which begin at start and end at the block's
+        // length; pos counts from start. They return where the used bytes begin
+        // afterwards (0 once they had to be moved to make room).
+        unsigned long ReplaceData(unsigned long start, unsigned long pos, const unsigned char* src,
+                                  unsigned long len, unsigned long removeCount);
+        unsigned long InsertDirectBytes(unsigned long start, unsigned long pos, unsigned char b,
+                                        unsigned long count);
 
       private:
         friend class TSharedDataRef;
         ~TSharedData();
 
-        // Makes room for an edit at pos that changes the length by growth bytes,
-        // for bytes that start at offset start. Returns the new start of the
-        // used bytes (moved to 0 when the array was compacted or reallocated).
-        std::uint32_t __cloneData(std::uint32_t start, std::uint32_t pos, std::int64_t growth);
-        void __replaceData(std::uint32_t pos, const unsigned char* src, std::uint32_t len,
-                           std::uint32_t removeCount);
-        void __insertDirectData(std::uint32_t pos, unsigned char b, std::uint32_t count);
+        // Replaces the removeCount bytes at start + pos by an uninitialised gap
+        // of insertCount bytes, moving or reallocating as needed. Updates start
+        // and returns the block position of the gap.
+        std::uint32_t OpenGap(std::uint32_t& start, std::uint32_t pos, std::uint32_t removeCount,
+                              std::uint32_t insertCount);
 
         unsigned char* m_bytes;
         std::uint32_t m_length;
