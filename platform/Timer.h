@@ -1,5 +1,9 @@
 #pragma once
 
+#include <time.h>
+
+#include <cstdint>
+
 // A polled millisecond timer, created by ISystem::CreateTimer and owned by
 // its caller. A timer runs from its creation; there is no stopped state.
 class ITimer {
@@ -11,4 +15,41 @@ class ITimer {
     virtual void Restart(unsigned long milliseconds) = 0;
     // Milliseconds since the timer was last started.
     virtual unsigned long GetElapsedMsec() = 0;
+};
+
+// A timer over any free-running millisecond counter that wraps after
+// 0xFFFFFFFF. Start and deadline are counter values, the deadline computed
+// modulo 2^32, so a period may straddle the counter's wrap.
+class TPCTimer : public ITimer {
+  public:
+    bool IsExpired() override;
+    void Restart(unsigned long milliseconds) override;
+    unsigned long GetElapsedMsec() override;
+
+    // The platform's free-running millisecond counter; only its low 32 bits
+    // count.
+    virtual unsigned long GetMsecCounter() = 0;
+
+  protected:
+    // Starts a period of that length at the counter's current value.
+    void Setup(unsigned long milliseconds);
+
+  private:
+    std::uint32_t Now() { return static_cast<std::uint32_t>(GetMsecCounter()); }
+
+    std::uint32_t m_start = 0;
+    std::uint32_t m_deadline = 0;
+};
+
+// The Linux timer: counts the monotonic clock in milliseconds, which neither
+// jumps when the wall clock is set nor wraps before 2^32.
+class TLinTimer : public TPCTimer {
+  public:
+    // Already running for that period.
+    explicit TLinTimer(unsigned long milliseconds);
+
+    unsigned long GetMsecCounter() override;
+
+    // The counter value of a monotonic clock reading: milliseconds, low 32 bits.
+    static std::uint32_t MsecCounterAt(const timespec& monotonic);
 };

@@ -1,0 +1,41 @@
+#include "platform/Timer.h"
+
+void TPCTimer::Setup(unsigned long milliseconds) {
+    m_start = Now();
+    m_deadline = m_start + static_cast<std::uint32_t>(milliseconds);
+}
+
+void TPCTimer::Restart(unsigned long milliseconds) {
+    Setup(milliseconds);
+}
+
+bool TPCTimer::IsExpired() {
+    std::uint32_t now = Now();
+    if (m_deadline >= m_start) {
+        // Expired at the deadline, and also once the counter has wrapped past
+        // it back below the start.
+        return now >= m_deadline || now < m_start;
+    }
+    // The deadline wrapped: the counter must wrap too and then reach it.
+    return now >= m_deadline && now < m_start;
+}
+
+unsigned long TPCTimer::GetElapsedMsec() {
+    return static_cast<std::uint32_t>(Now() - m_start);
+}
+
+TLinTimer::TLinTimer(unsigned long milliseconds) {
+    Setup(milliseconds);
+}
+
+unsigned long TLinTimer::GetMsecCounter() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return MsecCounterAt(now);
+}
+
+std::uint32_t TLinTimer::MsecCounterAt(const timespec& monotonic) {
+    auto milliseconds = static_cast<std::uint64_t>(monotonic.tv_sec) * 1000u +
+                        static_cast<std::uint64_t>(monotonic.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(milliseconds);
+}
