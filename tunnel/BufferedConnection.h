@@ -1,0 +1,47 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "platform/Connection.h"
+
+// Gives another connection a 4096-byte input buffer, so that a reader can take
+// its input in small pieces, down to one byte per call, without one read of the
+// inner connection per piece. Output passes through unbuffered.
+class TBufferedConnection : public IConnection {
+  public:
+    // Takes ownership of inner.
+    explicit TBufferedConnection(IConnection* inner);
+    ~TBufferedConnection() override;
+
+    TBufferedConnection(const TBufferedConnection&) = delete;
+    TBufferedConnection& operator=(const TBufferedConnection&) = delete;
+
+    // Offers everything to the inner connection until all is taken or it fails.
+    // Returns length on success, otherwise a smaller value (negative when the
+    // first inner call already failed).
+    long Send(const unsigned char* data, unsigned long length) override;
+    // Hands out buffered bytes. When the buffer is used up, reads of 2048
+    // bytes and more go straight to the inner connection; smaller ones refill
+    // the buffer and return 0, the refilled bytes following on the next calls.
+    // Once a refill has failed, every call returns -1.
+    long Receive(unsigned char* data, unsigned long length) override;
+    unsigned long GetPeerAddress() override;
+    CONNSTATE GetState() override;
+    Error GetLastError() override;
+
+    // Discards the buffered input and everything the inner connection has ready.
+    void FlushInputData();
+
+  private:
+    static constexpr std::size_t kBufferSize = 4096;
+    static constexpr unsigned long kDirectReadSize = 2048;
+
+    std::unique_ptr<IConnection> m_inner;
+    std::array<unsigned char, kBufferSize> m_buffer{};
+    // Valid bytes in the buffer; a negative value is the failed result of the
+    // last refill and marks the connection as failed for good.
+    std::int32_t m_fill = 0;
+    std::int32_t m_position = 0;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "base/BinaryData.h"
+#include "platform/Connection.h"
+
+// SLIP byte stuffing over a byte stream: every frame travels between two END
+// bytes, and END or ESC inside a frame become two-byte escape sequences.
+class SLIP {
+  public:
+    static constexpr unsigned char END = 0xC0;
+    static constexpr unsigned char ESC = 0xDB;
+    static constexpr unsigned char ESC_END = 0xDC;  // ESC ESC_END stands for END
+    static constexpr unsigned char ESC_ESC = 0xDD;  // ESC ESC_ESC stands for ESC
+
+    // The longest run of raw bytes a frame may have: 255 data bytes with the
+    // 5 bytes of frame header and check, every one of them escaped. A longer
+    // frame is dropped and the receiver waits for the next END.
+    static constexpr unsigned long kMaxRawFrameLength = 2 * (3 + 255 + 2);
+
+    // Takes ownership of connection.
+    explicit SLIP(IConnection* connection);
+    ~SLIP();
+
+    SLIP(const SLIP&) = delete;
+    SLIP& operator=(const SLIP&) = delete;
+
+    static T_BinaryData EscapeSpecialCharacters(const T_BinaryData& payload);
+    // An ESC followed by anything but ESC_END or ESC_ESC yields nothing, and
+    // so does an ESC at the very end.
+    static T_BinaryData RemoveEscapedCharacters(const T_BinaryData& stuffed);
+
+    // Writes one framed payload with a single send; true when all of it was taken.
+    bool SendData(const T_BinaryData& payload);
+    // Reads byte by byte until a frame completes or no byte is ready. Returns
+    // that frame's payload, or an empty buffer; a partly received frame is kept
+    // for the next call. Bytes outside a frame are dropped, and an END that
+    // closes a frame does not open the next one.
+    T_BinaryData ReceiveData();
+    // The collected frame, unstuffed; the collection starts over.
+    T_BinaryData ReturnAndFlushReceivedData();
+
+  private:
+    // Appends one raw byte of the frame being collected, or drops the whole
+    // frame when it grows beyond any legal length.
+    void Collect(unsigned char byte);
+
+    bool m_inFrame = false;
+    std::unique_ptr<IConnection> m_connection;
+    T_BinaryData m_received;
+};
