@@ -3,7 +3,7 @@
 #include <cstdio>
 
 TLogEvent::TLogEvent(unsigned long tag, const unsigned char* data, int length)
-    : data_(data), length_(length), tag_(static_cast<std::uint32_t>(tag)) {}
+    : m_data(data), m_length(length), m_tag(static_cast<std::uint32_t>(tag)) {}
 
 T_LE_Connected::T_LE_Connected(const char* text)
     : TLogEvent(0, reinterpret_cast<const unsigned char*>(text), 0) {}
@@ -15,6 +15,6 @@ T_LE_Sent::T_LE_Sent(const unsigned char* data, int length) : TLogEvent(0, data,
 T_LE_Received::T_LE_Received(const unsigned char* data, int length) : TLogEvent(0, data, length) {}
 
 T_LE_ComError::T_LE_ComError(unsigned long code) : TLogEvent(0, nullptr, 0) {
-    std::snprintf(marker_, sizeof marker_, "Error %lu",
+    std::snprintf(m_marker, sizeof m_marker, "Error %lu",
                   static_cast<unsigned long>(static_cast<std::uint32_t>(code)));
 }

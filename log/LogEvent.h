@@ -13,13 +13,13 @@ class TLogEvent {
     virtual bool NeedsHexDump() const { return false; }
     virtual const char* GetEventMarker() const { return ""; }
 
-    const unsigned char* GetData() const { return data_; }
-    int GetLength() const { return length_; }
+    const unsigned char* GetData() const { return m_data; }
+    int GetLength() const { return m_length; }
 
   private:
-    const unsigned char* data_;
-    std::int32_t length_;
-    [[maybe_unused]] std::uint32_t tag_;  // kept for the record layout; never read
+    const unsigned char* m_data;
+    std::int32_t m_length;
+    [[maybe_unused]] std::uint32_t m_tag;  // kept for the record layout; never read
 };
 
 // A connection came up; the text (may be null) is the peer's address.
@@ -53,8 +53,8 @@ class T_LE_Received : public TLogEvent {
 class T_LE_ComError : public TLogEvent {
   public:
     explicit T_LE_ComError(unsigned long code);
-    const char* GetEventMarker() const override { return marker_; }
+    const char* GetEventMarker() const override { return m_marker; }
 
   private:
-    char marker_[17];
+    char m_marker[17];
 };

@@ -36,14 +36,14 @@ std::string EntryHeader(unsigned long date, unsigned long time, const char* mark
 }  // namespace
 
 TLoggerToFile::TLoggerToFile(const char* fileName, IFileSystem* fileSystem, unsigned long sizeLimit)
-    : fileName_{}, fileSystem_(fileSystem), sizeLimit_(static_cast<std::uint32_t>(sizeLimit)) {
+    : m_fileName{}, m_fileSystem(fileSystem), m_sizeLimit(static_cast<std::uint32_t>(sizeLimit)) {
     if (fileName) {
-        std::strncpy(fileName_, fileName, sizeof fileName_ - 1);
+        std::strncpy(m_fileName, fileName, sizeof m_fileName - 1);
     }
 }
 
 void TLoggerToFile::LogData(const TLogEvent& event) {
-    if (!fileSystem_) {
+    if (!m_fileSystem) {
         return;
     }
     TrimFile();
@@ -53,7 +53,7 @@ void TLoggerToFile::LogData(const TLogEvent& event) {
     if (ISystem::Instance()->GetDateTime(&date, &time).Code() != 0) {
         return;
     }
-    std::unique_ptr<IFileWritable> file(fileSystem_->OpenForWrite(fileName_, FILE_MODE_APPEND));
+    std::unique_ptr<IFileWritable> file(m_fileSystem->OpenForWrite(m_fileName, FILE_MODE_APPEND));
     if (!file) {
         return;
     }
@@ -84,23 +84,23 @@ void TLoggerToFile::LogData(const TLogEvent& event) {
 }
 
 void TLoggerToFile::TrimFile() {
-    if (sizeLimit_ == 0 || !fileSystem_) {
+    if (m_sizeLimit == 0 || !m_fileSystem) {
         return;
     }
-    const std::uint32_t size = fileSystem_->GetFileLength(fileName_);
-    if (size < sizeLimit_) {
+    const std::uint32_t size = m_fileSystem->GetFileLength(m_fileName);
+    if (size < m_sizeLimit) {
         return;
     }
-    fileSystem_->RenameFile(fileName_, kTrimTempName);
-    std::unique_ptr<IFileReadable> source(fileSystem_->OpenForRead(kTrimTempName));
+    m_fileSystem->RenameFile(m_fileName, kTrimTempName);
+    std::unique_ptr<IFileReadable> source(m_fileSystem->OpenForRead(kTrimTempName));
     if (!source) {
         return;
     }
-    std::unique_ptr<IFileWritable> target(fileSystem_->OpenForWrite(fileName_, FILE_MODE_APPEND));
+    std::unique_ptr<IFileWritable> target(m_fileSystem->OpenForWrite(m_fileName, FILE_MODE_APPEND));
     if (!target) {
         return;
     }
-    const std::uint32_t keep = sizeLimit_ / 2;
+    const std::uint32_t keep = m_sizeLimit / 2;
     const long start = static_cast<long>(size - keep);
     if (source->Seek(static_cast<unsigned long>(start)) != start) {
         return;  // the old contents stay in the temporary file
@@ -116,7 +116,7 @@ void TLoggerToFile::TrimFile() {
     }
     source.reset();
     target.reset();
-    fileSystem_->EraseFile(kTrimTempName);
+    m_fileSystem->EraseFile(kTrimTempName);
 }
 
 void TLoggerToFile::DumpHexDataToFile(char direction, const unsigned char* data,

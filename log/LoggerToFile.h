@@ -23,7 +23,7 @@ class TLoggerToFile : public ILogger {
                            IFileWritable* file);
 
   private:
-    char fileName_[256];
-    IFileSystem* fileSystem_;
-    std::uint32_t sizeLimit_;
+    char m_fileName[256];
+    IFileSystem* m_fileSystem;
+    std::uint32_t m_sizeLimit;
 };

@@ -13,7 +13,7 @@ constexpr int kReadWaitMs = 25;
 }  // namespace
 
 TRS232Connection::TRS232Connection(const char* logName, IFileSystem* traceFileSystem)
-    : TLoggerToFile(logName, traceFileSystem, 0), lastError_(0) {
+    : TLoggerToFile(logName, traceFileSystem, 0), m_lastError(0) {
     LogData(T_LE_Connected(nullptr));
 }
 
@@ -46,40 +46,40 @@ CONNSTATE TRS232Connection::GetState() {
 }
 
 Error TRS232Connection::GetLastError() {
-    return lastError_;
+    return m_lastError;
 }
 
 TLinRS232Connection::TLinRS232Connection(long fileDescriptor, const char* logName,
                                          IFileSystem* traceFileSystem)
-    : TRS232Connection(logName, traceFileSystem), fd_(static_cast<int>(fileDescriptor)) {}
+    : TRS232Connection(logName, traceFileSystem), m_fd(static_cast<int>(fileDescriptor)) {}
 
 TLinRS232Connection::~TLinRS232Connection() {
     CloseConnection();
 }
 
 void TLinRS232Connection::CloseConnection() {
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
     }
 }
 
 long TLinRS232Connection::ReceiveData(unsigned char* buffer, unsigned long length) {
-    if (IsSocketWithErrors(fd_)) {
+    if (IsSocketWithErrors(m_fd)) {
         return -1;
     }
-    if (!PollDescriptor(fd_, READINESS_READABLE, kReadWaitMs).readable) {
+    if (!PollDescriptor(m_fd, READINESS_READABLE, kReadWaitMs).readable) {
         return 0;
     }
-    return read(fd_, buffer, length);
+    return read(m_fd, buffer, length);
 }
 
 long TLinRS232Connection::SendData(const unsigned char* data, unsigned long length) {
-    if (!WaitSocketReadyForWriting(fd_)) {
+    if (!WaitSocketReadyForWriting(m_fd)) {
         SetLastError(LinError(kWriteFailed));
         return -1;
     }
-    const ssize_t written = write(fd_, data, length);
+    const ssize_t written = write(m_fd, data, length);
     if (written < 0) {
         SetLastError(LinError(kWriteFailed));
         return -1;

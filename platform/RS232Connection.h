@@ -24,10 +24,10 @@ class TRS232Connection : public IConnection, public TLoggerToFile {
     virtual long ReceiveData(unsigned char* buffer, unsigned long length) = 0;
 
   protected:
-    void SetLastError(const Error& error) { lastError_ = error; }
+    void SetLastError(const Error& error) { m_lastError = error; }
 
   private:
-    Error lastError_;
+    Error m_lastError;
 };
 
 // A serial line on an open terminal descriptor, which it owns.
@@ -46,5 +46,5 @@ class TLinRS232Connection : public TRS232Connection {
     void CloseConnection();
 
   private:
-    int fd_;
+    int m_fd;
 };

@@ -54,8 +54,8 @@ tcflag_t CharacterSize(unsigned dataBits) {
     }
 }
 
-// Raw line settings: no input, output or local processing, no control
-// characters, so reads return at once with whatever has arrived.
+}  // namespace
+
 termios RawLineSettings(const TRs232Params& params) {
     termios settings{};
     const speed_t speed = LineSpeed(params.baudRate);
@@ -75,10 +75,8 @@ termios RawLineSettings(const TRs232Params& params) {
     return settings;
 }
 
-}  // namespace
-
 TRS232Interface::TRS232Interface(IFileSystem* traceFileSystem)
-    : traceFileSystem_(traceFileSystem), logName_{} {}
+    : m_traceFileSystem(traceFileSystem), m_logName{} {}
 
 Error TRS232Interface::Open() {
     return Error(0);
@@ -87,8 +85,8 @@ Error TRS232Interface::Open() {
 void TRS232Interface::Close() {}
 
 const char* TRS232Interface::GetConnLogName(long port) {
-    std::snprintf(logName_, sizeof logName_, "CommLog%ld.txt", port);
-    return logName_;
+    std::snprintf(m_logName, sizeof m_logName, "CommLog%ld.txt", port);
+    return m_logName;
 }
 
 TLinRS232Interface::TLinRS232Interface(IFileSystem* traceFileSystem)

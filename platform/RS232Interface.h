@@ -1,5 +1,7 @@
 #pragma once
 
+#include <termios.h>
+
 #include "base/Error.h"
 #include "platform/RS232.h"
 
@@ -18,12 +20,19 @@ class TRS232Interface : public IRS232Interface {
     const char* GetConnLogName(long port);
 
   protected:
-    IFileSystem* TraceFileSystem() const { return traceFileSystem_; }
+    IFileSystem* TraceFileSystem() const { return m_traceFileSystem; }
 
   private:
-    IFileSystem* traceFileSystem_;
-    char logName_[100];
+    IFileSystem* m_traceFileSystem;
+    char m_logName[100];
 };
+
+// The terminal settings a serial connection gets: raw (no input, output or
+// local processing, no control characters, so reads return at once with
+// whatever has arrived), with the requested speed and framing. Speeds
+// without a setting of their own give 9600 baud, data bits other than 5 to
+// 7 give 8.
+termios RawLineSettings(const TRs232Params& params);
 
 // Opens "/dev/ttyS<port-1>" (port 9: the file "ttyS99" in the current
 // directory) raw, non-blocking, with the requested speed and framing.

@@ -24,73 +24,73 @@ constexpr unsigned long kTransferFailed = 20004;
 TSocketConnection::TSocketConnection(long socket, bool outgoing, const char* logName,
                                      IFileSystem* traceFileSystem)
     : TLoggerToFile(logName, traceFileSystem, 0),
-      lastError_(0),
-      socket_(static_cast<int>(socket)),
-      state_(outgoing ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING),
-      ownsSocket_(outgoing) {}
+      m_lastError(0),
+      m_socket(static_cast<int>(socket)),
+      m_state(outgoing ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING),
+      m_ownsSocket(outgoing) {}
 
 TSocketConnection::~TSocketConnection() {
-    if (state_ == CONNSTATE_LISTENING) {
+    if (m_state == CONNSTATE_LISTENING) {
         return;
     }
-    if (ownsSocket_) {
-        close(socket_);
+    if (m_ownsSocket) {
+        close(m_socket);
     }
     LogData(T_LE_Disconnected());
 }
 
 void TSocketConnection::SetDefState() {
-    exception_ = false;
-    writable_ = false;
-    readable_ = false;
+    m_exception = false;
+    m_writable = false;
+    m_readable = false;
 }
 
 void TSocketConnection::CheckSocketState() {
     SetDefState();
-    const TDescriptorReadiness readiness = PollDescriptor(socket_, READINESS_ANY, 0);
-    exception_ = readiness.exceptional;
-    writable_ = readiness.writable;
-    readable_ = readiness.readable;
-    if (exception_) {
-        lastError_ = Error(state_ == CONNSTATE_CONNECTING ? kConnectFailed : kConnectionBroken);
-        state_ = CONNSTATE_DISCONNECTED;
+    const TDescriptorReadiness readiness = PollDescriptor(m_socket, READINESS_ANY, 0);
+    m_exception = readiness.exceptional;
+    m_writable = readiness.writable;
+    m_readable = readiness.readable;
+    if (m_exception) {
+        m_lastError = Error(m_state == CONNSTATE_CONNECTING ? kConnectFailed : kConnectionBroken);
+        m_state = CONNSTATE_DISCONNECTED;
         LogData(T_LE_ComError(0));
     }
 }
 
 void TSocketConnection::Fail(const Error& reason) {
-    lastError_ = reason;
-    state_ = CONNSTATE_DISCONNECTED;
+    m_lastError = reason;
+    m_state = CONNSTATE_DISCONNECTED;
 }
 
 CONNSTATE TSocketConnection::GetState() {
-    if (state_ == CONNSTATE_DISCONNECTED) {
-        return state_;
+    if (m_state == CONNSTATE_DISCONNECTED) {
+        return m_state;
     }
     CheckSocketState();
-    if (exception_) {
-        return state_;
+    if (m_exception) {
+        return m_state;
     }
-    if (state_ == CONNSTATE_CONNECTING && writable_) {
-        state_ = CONNSTATE_CONNECTED;
+    if (m_state == CONNSTATE_CONNECTING && m_writable) {
+        m_state = CONNSTATE_CONNECTED;
         LogData(T_LE_Connected(nullptr));
-    } else if (state_ == CONNSTATE_LISTENING && readable_) {
+    } else if (m_state == CONNSTATE_LISTENING && m_readable) {
         AcceptWaitingPeer();
     }
-    return state_;
+    return m_state;
 }
 
 void TSocketConnection::AcceptWaitingPeer() {
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
-    const int accepted = accept(socket_, reinterpret_cast<sockaddr*>(&peer), &size);
+    const int accepted = accept(m_socket, reinterpret_cast<sockaddr*>(&peer), &size);
     if (accepted < 0) {
         return;  // another listening connection took the peer first
     }
-    peerAddress_ = peer.sin_addr.s_addr;
-    socket_ = accepted;
-    ownsSocket_ = true;
-    state_ = CONNSTATE_CONNECTED;
+    m_peerAddress = peer.sin_addr.s_addr;
+    m_socket = accepted;
+    m_ownsSocket = true;
+    m_state = CONNSTATE_CONNECTED;
     char dotted[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
     LogData(T_LE_Connected(dotted));
@@ -98,14 +98,14 @@ void TSocketConnection::AcceptWaitingPeer() {
 
 long TSocketConnection::Receive(unsigned char* buffer, unsigned long length) {
     CheckSocketState();
-    if (exception_) {
+    if (m_exception) {
         return -1;
     }
     // An empty read would look like the peer's close.
-    if (!readable_ || length == 0) {
+    if (!m_readable || length == 0) {
         return 0;
     }
-    const ssize_t received = recv(socket_, buffer, length, 0);
+    const ssize_t received = recv(m_socket, buffer, length, 0);
     if (received == 0) {
         Fail(Error(kPeerClosed));
         return -2;
@@ -120,19 +120,19 @@ long TSocketConnection::Receive(unsigned char* buffer, unsigned long length) {
 
 long TSocketConnection::Send(const unsigned char* data, unsigned long length) {
     CheckSocketState();
-    if (exception_) {
+    if (m_exception) {
         return -1;
     }
-    if (!writable_) {
+    if (!m_writable) {
         return 0;
     }
-    if (length > sendBufferSize_) {
-        sendBufferSize_ = static_cast<std::uint32_t>(std::min<unsigned long>(length, INT_MAX));
-        const int requested = static_cast<int>(sendBufferSize_);
-        setsockopt(socket_, SOL_SOCKET, SO_SNDBUF, &requested, sizeof requested);
+    if (length > m_sendBufferSize) {
+        m_sendBufferSize = static_cast<std::uint32_t>(std::min<unsigned long>(length, INT_MAX));
+        const int requested = static_cast<int>(m_sendBufferSize);
+        setsockopt(m_socket, SOL_SOCKET, SO_SNDBUF, &requested, sizeof requested);
     }
     // A peer that has gone must fail the send, not raise SIGPIPE.
-    const ssize_t sent = send(socket_, data, length, MSG_NOSIGNAL);
+    const ssize_t sent = send(m_socket, data, length, MSG_NOSIGNAL);
     if (sent < 0) {
         Fail(SubError(kTransferFailed, GetSystemError()));
         return -1;
@@ -144,11 +144,11 @@ long TSocketConnection::Send(const unsigned char* data, unsigned long length) {
 }
 
 unsigned long TSocketConnection::GetPeerAddress() {
-    return peerAddress_;
+    return m_peerAddress;
 }
 
 Error TSocketConnection::GetLastError() {
-    return lastError_;
+    return m_lastError;
 }
 
 unsigned long TLinEthernetConnection::GetSystemError() {

@@ -44,17 +44,17 @@ class TSocketConnection : public IConnection, public TLoggerToFile {
     void Fail(const Error& reason);
     void AcceptWaitingPeer();
 
-    Error lastError_;
-    int socket_;
-    bool exception_ = false;
-    bool writable_ = false;
-    bool readable_ = false;
-    CONNSTATE state_;
-    std::uint32_t peerAddress_ = 0;
-    std::uint32_t sendBufferSize_ = 8192;
-    // False while socket_ is the interface's listening socket, which stays
+    Error m_lastError;
+    int m_socket;
+    bool m_exception = false;
+    bool m_writable = false;
+    bool m_readable = false;
+    CONNSTATE m_state;
+    std::uint32_t m_peerAddress = 0;
+    std::uint32_t m_sendBufferSize = 8192;
+    // False while m_socket is the interface's listening socket, which stays
     // open for later listens even when this connection fails.
-    bool ownsSocket_;
+    bool m_ownsSocket;
 };
 
 class TLinEthernetConnection : public TSocketConnection {

@@ -31,13 +31,13 @@ sockaddr_in Ipv4Address(std::uint32_t hostOrderAddress, std::uint16_t port) {
 }  // namespace
 
 TSocketInterface::TSocketInterface(IFileSystem* traceFileSystem)
-    : traceFileSystem_(traceFileSystem), logName_{} {}
+    : m_traceFileSystem(traceFileSystem), m_logName{} {}
 
 void TSocketInterface::Close() {
-    for (const auto& [port, socket] : listeningSockets_) {
+    for (const auto& [port, socket] : m_listeningSockets) {
         close(socket);
     }
-    listeningSockets_.clear();
+    m_listeningSockets.clear();
 }
 
 unsigned TSocketInterface::GetCurrentState() {
@@ -88,12 +88,12 @@ Error TSocketInterface::Call(const TNetworkHostParam& host, IConnection** connec
         close(s);
         return SubError(kConnectRefused, cause);
     }
-    *connection = CreateSocketConnection(s, true, GetConnLogName(s), traceFileSystem_);
+    *connection = CreateSocketConnection(s, true, GetConnLogName(s), m_traceFileSystem);
     return Error(0);
 }
 
 long TSocketInterface::GetListeningSocket(unsigned short port) {
-    if (const auto known = listeningSockets_.find(port); known != listeningSockets_.end()) {
+    if (const auto known = m_listeningSockets.find(port); known != m_listeningSockets.end()) {
         return known->second;
     }
     const long s = CreateNonblockingSocket();
@@ -106,7 +106,7 @@ long TSocketInterface::GetListeningSocket(unsigned short port) {
         close(s);
         return -1;
     }
-    listeningSockets_[port] = static_cast<std::int32_t>(s);
+    m_listeningSockets[port] = static_cast<std::int32_t>(s);
     return s;
 }
 
@@ -116,13 +116,14 @@ Error TSocketInterface::Listen(unsigned short port, IConnection** connection) {
     if (s == -1) {
         return Error(kCannotListen);
     }
-    *connection = CreateSocketConnection(s, false, GetConnLogName(s), traceFileSystem_);
+    *connection = CreateSocketConnection(s, false, GetConnLogName(s), m_traceFileSystem);
     return Error(0);
 }
 
 const char* TSocketInterface::GetConnLogName(long socket) {
-    std::snprintf(logName_, sizeof logName_, "sock%010lu.txt", static_cast<unsigned long>(socket));
-    return logName_;
+    std::snprintf(m_logName, sizeof m_logName, "sock%010lu.txt",
+                  static_cast<unsigned long>(socket));
+    return m_logName;
 }
 
 TLinEthernetInterface::TLinEthernetInterface(IFileSystem* traceFileSystem)

@@ -16,6 +16,9 @@ class IFileSystem;
 class TSocketInterface : public virtual INetworkInterface {
   public:
     explicit TSocketInterface(IFileSystem* traceFileSystem);
+    // It holds the listening sockets of the process.
+    TSocketInterface(const TSocketInterface&) = delete;
+    TSocketInterface& operator=(const TSocketInterface&) = delete;
 
     // Closes every listening socket.
     void Close() override;
@@ -40,9 +43,9 @@ class TSocketInterface : public virtual INetworkInterface {
     const char* GetConnLogName(long socket);
 
   private:
-    IFileSystem* traceFileSystem_;
-    char logName_[100];
-    std::map<std::uint16_t, std::int32_t> listeningSockets_;
+    IFileSystem* m_traceFileSystem;
+    char m_logName[100];
+    std::map<std::uint16_t, std::int32_t> m_listeningSockets;
 };
 
 class TLinEthernetInterface : public virtual TSocketInterface {

@@ -1,0 +1,199 @@
+#include "log/LoggerToFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "log/LogEvent.h"
+#include "platform/FileSystem.h"
+#include "platform/System.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// A system whose clock is set by the test and counts how often it is read.
+// Everything else is out of the logger's reach and fails loudly if used.
+class ClockOnlySystem : public ISystem {
+  public:
+    void Set(unsigned long date, unsigned long time) {
+        m_date = date;
+        m_time = time;
+    }
+    void FailReads() { m_failing = true; }
+    int Reads() const { return m_reads; }
+
+    Error GetDateTime(unsigned long* date, unsigned long* time) override {
+        ++m_reads;
+        if (m_failing) {
+            return Error(1);
+        }
+        if (date) {
+            *date = m_date;
+        }
+        if (time) {
+            *time = m_time;
+        }
+        return Error(0);
+    }
+
+    void Init() override { Unexpected(); }
+    void Shutdown() override { Unexpected(); }
+    Error Restart() override {
+        Unexpected();
+        return Error(2);
+    }
+    Error UpdateSoftware(const char*) override {
+        Unexpected();
+        return Error(2);
+    }
+    IDeviceLayer* GetDeviceLayer() override {
+        Unexpected();
+        return nullptr;
+    }
+    Error SetDateTime(unsigned long, unsigned long) override {
+        Unexpected();
+        return Error(2);
+    }
+    ITimer* CreateTimer(unsigned long) override {
+        Unexpected();
+        return nullptr;
+    }
+    void Wait(unsigned long) override { Unexpected(); }
+    Error GenerateRandom(unsigned char*) override {
+        Unexpected();
+        return Error(2);
+    }
+    void Idle() override { Unexpected(); }
+    Error MountFileSystem(const char*, IFileSystem**) override {
+        Unexpected();
+        return Error(2);
+    }
+    Error UnmountFileSystem(IFileSystem*) override {
+        Unexpected();
+        return Error(2);
+    }
+    IFileSystem* GetDefaultFileSystem() override {
+        Unexpected();
+        return nullptr;
+    }
+    void FillModelName(char*, unsigned int) override { Unexpected(); }
+    void FillOsVersion(char*, unsigned int) override { Unexpected(); }
+    void GetScreenSize(unsigned short&, unsigned short&, bool&) override { Unexpected(); }
+    Error OpenSystemOptions() override {
+        Unexpected();
+        return Error(2);
+    }
+    Error GetSerialNumber(char*, unsigned int) override {
+        Unexpected();
+        return Error(2);
+    }
+    void SetBacklight(bool) override { Unexpected(); }
+
+  private:
+    static void Unexpected() {
+        ADD_FAILURE() << "the logger must use nothing of the system but its clock";
+    }
+
+    unsigned long m_date = 0;
+    unsigned long m_time = 0;
+    bool m_failing = false;
+    int m_reads = 0;
+};
+
+// A hex-dumped event whose marker is longer than one character.
+class DumpEvent : public TLogEvent {
+  public:
+    DumpEvent(const unsigned char* data, int length) : TLogEvent(0, data, length) {}
+    bool NeedsHexDump() const override { return true; }
+    const char* GetEventMarker() const override { return "Dump"; }
+};
+
+class LoggerToFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ISystem::Install(&m_clock); }
+    void TearDown() override { ISystem::Install(nullptr); }
+
+    std::string LogText(const char* name = "CommLog1.txt") const { return m_dir.ReadFile(name); }
+    void WriteLog(const std::string& content, const char* name = "CommLog1.txt") const {
+        m_dir.WriteFile(name, content);
+    }
+
+    ClockOnlySystem m_clock;
+    TempDir m_dir;
+    TLinFileSystem m_files{m_dir.Path().c_str()};
+};
+
+TEST_F(LoggerToFileTest, WritesEveryKindOfEntryExactlyAsExpected) {
+    TLoggerToFile logger("CommLog1.txt", &m_files, 0);
+    const unsigned char one[] = {0x41};
+    const unsigned char seventeen[] = {'H',  'e',  'l',  'l',  'o',  0x0D, 0x0A, 0x00, 0x1F,
+                                       0x20, 0x7E, 0x7F, 0x80, 0xFF, 'x',  'y',  'z'};
+    const unsigned char sixteen[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const unsigned char three[] = {1, 2, 3};
+
+    m_clock.Set(20260905, 140321);
+    logger.LogData(T_LE_Connected(nullptr));
+    logger.LogData(T_LE_Connected("192.168.0.5"));
+    m_clock.Set(20260201, 90807);
+    logger.LogData(T_LE_Sent(one, sizeof one));
+    logger.LogData(T_LE_Received(seventeen, sizeof seventeen));
+    m_clock.Set(20261231, 235959);
+    logger.LogData(T_LE_Sent(sixteen, sizeof sixteen));
+    logger.LogData(T_LE_ComError(20003));
+    logger.LogData(DumpEvent(three, sizeof three));
+    logger.LogData(T_LE_Disconnected());
+
+    std::ifstream expectedFile(
+        std::filesystem::path(__FILE__).parent_path() / "data" / "CommLog.expected",
+        std::ios::binary);
+    const std::string expected((std::istreambuf_iterator<char>(expectedFile)),
+                               std::istreambuf_iterator<char>());
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(LogText(), expected);
+}
+
+TEST_F(LoggerToFileTest, AppendsToWhatTheFileAlreadyHolds) {
+    WriteLog("earlier\r\n");
+    m_clock.Set(20190903, 90501);
+    TLoggerToFile("CommLog1.txt", &m_files, 0).LogData(T_LE_ComError(0));
+    EXPECT_EQ(LogText(), "earlier\r\n03.09 09:05:01 Error 0\r\n");
+}
+
+TEST_F(LoggerToFileTest, TrimsToTheLastHalfOfTheLimitBeforeTheNextEntry) {
+    struct Case {
+        std::size_t sizeBefore;
+        std::size_t keptBytes;  // of the old contents, from its end
+    };
+    const std::vector<Case> cases = {{999, 999}, {1000, 500}, {1500, 500}};
+    m_clock.Set(20190903, 90501);
+    const std::string entry = "03.09 09:05:01 Connected\r\n";
+    for (const Case& c : cases) {
+        std::string old;
+        for (std::size_t i = 0; i < c.sizeBefore; ++i) {
+            old += static_cast<char>('a' + i % 26);
+        }
+        WriteLog(old);
+        TLoggerToFile("CommLog1.txt", &m_files, 1000).LogData(T_LE_Connected(nullptr));
+        EXPECT_EQ(LogText(), old.substr(old.size() - c.keptBytes) + entry)
+            << "file of " << c.sizeBefore << " bytes";
+        EXPECT_FALSE(m_dir.Exists("tmpflnm"));
+    }
+}
+
+TEST_F(LoggerToFileTest, WithoutFileSystemNeitherWritesNorReadsTheClock) {
+    TLoggerToFile("CommLog1.txt", nullptr, 1000).LogData(T_LE_Connected(nullptr));
+    EXPECT_EQ(m_clock.Reads(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path()));
+}
+
+TEST_F(LoggerToFileTest, DropsTheEventWhenTheClockCannotBeRead) {
+    m_clock.FailReads();
+    TLoggerToFile("CommLog1.txt", &m_files, 0).LogData(T_LE_Connected(nullptr));
+    EXPECT_FALSE(m_dir.Exists("CommLog1.txt"));
+}
+
+}  // namespace

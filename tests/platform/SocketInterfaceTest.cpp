@@ -1,0 +1,182 @@
+#include "platform/SocketInterface.h"
+
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "platform/FileSystem.h"
+#include "support/CommLog.h"
+#include "support/Loopback.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+class SocketInterfaceTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<IConnection> Call(std::uint16_t port, Error* result = nullptr) {
+        IConnection* connection = nullptr;
+        const Error error = m_network.Call(
+            TNetworkHostParam(kLoopbackAddress, port, false, nullptr, nullptr), &connection);
+        if (result) {
+            *result = error;
+        }
+        return std::unique_ptr<IConnection>(connection);
+    }
+
+    std::unique_ptr<IConnection> Listen(std::uint16_t port, Error* result = nullptr) {
+        IConnection* connection = reinterpret_cast<IConnection*>(1);  // must be reset
+        const Error error = m_network.Listen(port, &connection);
+        if (result) {
+            *result = error;
+        }
+        return std::unique_ptr<IConnection>(connection);
+    }
+
+    // Entries of the one log file the trace directory holds.
+    std::vector<std::string> OnlyLog() const {
+        std::vector<std::string> logs;
+        for (const auto& entry : std::filesystem::directory_iterator(m_trace.Path())) {
+            logs.push_back(entry.path().filename().string());
+        }
+        if (logs.size() != 1) {
+            ADD_FAILURE() << "expected one log file, found " << logs.size();
+            return {};
+        }
+        EXPECT_THAT(logs[0], ::testing::MatchesRegex(R"(sock[0-9]{10}\.txt)"));
+        return CommLogEntries(m_trace.ReadFile(logs[0]));
+    }
+
+    TempDir m_trace;
+    TLinFileSystem m_traceFiles{m_trace.Path().c_str()};
+    TLinEthernetInterface m_network{&m_traceFiles};
+};
+
+TEST_F(SocketInterfaceTest, CallConnectsInTheBackgroundAndLogsTheTraffic) {
+    LoopbackListener server = ListenOnLoopback();
+    Error result;
+    std::unique_ptr<IConnection> connection = Call(server.port, &result);
+    ASSERT_EQ(result.Code(), 0u);
+    ASSERT_TRUE(connection);
+    EXPECT_TRUE(std::filesystem::is_empty(m_trace.Path()));  // nothing logged before it is up
+
+    ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
+    EXPECT_EQ(connection->GetPeerAddress(), 0u);
+    UniqueFd peer = AcceptPeer(server.socket);
+    ASSERT_TRUE(peer.Valid());
+
+    EXPECT_EQ(connection->Send(reinterpret_cast<const unsigned char*>("ping"), 4), 4);
+    EXPECT_EQ(ReceiveExactly(peer, 4), "ping");
+    ASSERT_TRUE(SendAll(peer, "pong"));
+    unsigned char buffer[16] = {};
+    long received = 0;
+    ASSERT_TRUE(
+        WaitFor([&] { return (received = connection->Receive(buffer, sizeof buffer)) != 0; }));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), received), "pong");
+
+    connection.reset();
+    EXPECT_EQ(ReceiveExactly(peer, 1), "");  // the socket is closed
+    EXPECT_THAT(OnlyLog(), ElementsAre("Connected", ::testing::StartsWith(">70 69 6E 67 "),
+                                       ::testing::StartsWith("<70 6F 6E 67 "), "Disconnected\n"));
+}
+
+TEST_F(SocketInterfaceTest, RefusedConnectFailsTheFirstReceive) {
+    // A bound socket that does not listen holds a port on which connects are refused.
+    UniqueFd holder(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(kLoopbackAddress);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(holder.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(holder.Get(), reinterpret_cast<sockaddr*>(&address), &size), 0);
+
+    Error result;
+    std::unique_ptr<IConnection> connection = Call(ntohs(address.sin_port), &result);
+    ASSERT_EQ(result.Code(), 0u);
+    ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
+
+    unsigned char buffer[16];
+    EXPECT_EQ(connection->Receive(buffer, sizeof buffer), -3);
+    EXPECT_EQ(connection->GetState(), CONNSTATE_DISCONNECTED);
+    const Error error = connection->GetLastError();
+    EXPECT_EQ(error.Code(), 20004u);
+    ASSERT_TRUE(error.Sub());
+    EXPECT_EQ(error.Sub()->Code(), static_cast<unsigned long>(ECONNREFUSED));
+}
+
+TEST_F(SocketInterfaceTest, TwoListensOnOnePortShareTheListeningSocket) {
+    const std::uint16_t port = FreeLoopbackPort();
+    Error first;
+    Error second;
+    std::unique_ptr<IConnection> a = Listen(port, &first);
+    std::unique_ptr<IConnection> b = Listen(port, &second);
+    ASSERT_EQ(first.Code(), 0u);
+    ASSERT_EQ(second.Code(), 0u);  // a second bind of the port would have failed
+    EXPECT_EQ(a->GetState(), CONNSTATE_LISTENING);
+    EXPECT_EQ(b->GetState(), CONNSTATE_LISTENING);
+
+    UniqueFd peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.Valid());
+    ASSERT_TRUE(WaitFor([&] { return a->GetState() == CONNSTATE_CONNECTED; }));
+    EXPECT_EQ(b->GetState(), CONNSTATE_LISTENING);
+    // As the socket layer stores it: the first octet in the lowest byte.
+    EXPECT_EQ(a->GetPeerAddress(), inet_addr("127.0.0.1"));
+
+    ASSERT_TRUE(SendAll(peer, "hi"));
+    unsigned char buffer[8];
+    long received = 0;
+    ASSERT_TRUE(WaitFor([&] { return (received = a->Receive(buffer, sizeof buffer)) != 0; }));
+    EXPECT_EQ(received, 2);
+
+    UniqueFd secondPeer = ConnectToLoopback(port);
+    ASSERT_TRUE(WaitFor([&] { return b->GetState() == CONNSTATE_CONNECTED; }));
+    EXPECT_THAT(OnlyLog(), ElementsAre("Connected127.0.0.1", ::testing::StartsWith("<68 69 "),
+                                       "Connected127.0.0.1"));
+}
+
+TEST_F(SocketInterfaceTest, ListenOnAPortHeldElsewhereFails) {
+    LoopbackListener other = ListenOnLoopback();
+    Error result;
+    std::unique_ptr<IConnection> connection = Listen(other.port, &result);
+    EXPECT_EQ(result.Code(), 20008u);
+    EXPECT_FALSE(result.Sub());
+    EXPECT_FALSE(connection);
+}
+
+TEST_F(SocketInterfaceTest, ListeningSocketOutlivesItsConnectionsAndClose) {
+    const std::uint16_t port = FreeLoopbackPort();
+    ASSERT_TRUE(Listen(port));  // deleted while still listening
+    m_network.Close();
+    ASSERT_EQ(m_network.Open().Code(), 0u);
+
+    UniqueFd peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.Valid());
+    std::unique_ptr<IConnection> connection = Listen(port);
+    ASSERT_TRUE(connection);
+    EXPECT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
+    EXPECT_THAT(OnlyLog(), ElementsAre("Connected127.0.0.1"));
+}
+
+TEST_F(SocketInterfaceTest, ListeningConnectionThatFailsLeavesTheListeningSocketOpen) {
+    const std::uint16_t port = FreeLoopbackPort();
+    std::unique_ptr<IConnection> failing = Listen(port);
+    UniqueFd peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.Valid());
+    // Reading a listening socket fails; the connection ends before it accepted.
+    unsigned char buffer[8];
+    long result = 0;
+    ASSERT_TRUE(WaitFor([&] { return (result = failing->Receive(buffer, sizeof buffer)) != 0; }));
+    EXPECT_LT(result, 0);
+    EXPECT_EQ(failing->GetState(), CONNSTATE_DISCONNECTED);
+    failing.reset();
+
+    std::unique_ptr<IConnection> next = Listen(port);
+    ASSERT_TRUE(next);
+    EXPECT_TRUE(WaitFor([&] { return next->GetState() == CONNSTATE_CONNECTED; }));
+}
+
+}  // namespace

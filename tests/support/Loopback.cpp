@@ -1,0 +1,113 @@
+#include "Loopback.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+
+sockaddr_in LoopbackAddress(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(kLoopbackAddress);
+    return address;
+}
+
+bool WaitReadable(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, kWaitMs) == 1;
+}
+
+}  // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        m_fd = other.Release();
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd() {
+    Reset();
+}
+
+int UniqueFd::Release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+void UniqueFd::Reset() {
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+}
+
+LoopbackListener ListenOnLoopback() {
+    LoopbackListener listener;
+    listener.socket = UniqueFd(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address = LoopbackAddress(0);
+    socklen_t size = sizeof address;
+    if (bind(listener.socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener.socket.Get(), 16) != 0 ||
+        getsockname(listener.socket.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return {};
+    }
+    listener.port = ntohs(address.sin_port);
+    return listener;
+}
+
+std::uint16_t FreeLoopbackPort() {
+    return ListenOnLoopback().port;
+}
+
+UniqueFd ConnectToLoopback(std::uint16_t port) {
+    UniqueFd peer(socket(AF_INET, SOCK_STREAM, 0));
+    const sockaddr_in address = LoopbackAddress(port);
+    if (connect(peer.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return UniqueFd();
+    }
+    return peer;
+}
+
+UniqueFd AcceptPeer(const UniqueFd& listener) {
+    if (!WaitReadable(listener.Get())) {
+        return UniqueFd();
+    }
+    return UniqueFd(accept(listener.Get(), nullptr, nullptr));
+}
+
+bool SendAll(const UniqueFd& socket, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t sent =
+            send(socket.Get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (sent <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+std::string ReceiveExactly(const UniqueFd& socket, std::size_t count) {
+    std::string bytes;
+    char chunk[4096];
+    while (bytes.size() < count && WaitReadable(socket.Get())) {
+        const ssize_t got = read(socket.Get(), chunk, std::min(sizeof chunk, count - bytes.size()));
+        if (got <= 0) {
+            break;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    }
+    return bytes;
+}
