@@ -86,29 +86,29 @@ THttpClient::THttpClient(const std::string& userAgent, const std::string& url,
 
 THttpClient::THttpClient(const std::string& userAgent, const TUrl& url,
                          unsigned long replyTimeoutMsec, IFileSystem* fileSystem)
-    : fileSystem(fileSystem ? fileSystem : SysUtil::DefaultFS()),
-      url(url),
-      userAgent(userAgent),
-      replyTimeoutMsec(static_cast<std::uint32_t>(replyTimeoutMsec)) {}
+    : m_fileSystem(fileSystem ? fileSystem : SysUtil::DefaultFS()),
+      m_url(url),
+      m_userAgent(userAgent),
+      m_replyTimeoutMsec(static_cast<std::uint32_t>(replyTimeoutMsec)) {}
 
 THttpClient::~THttpClient() = default;
 
 void THttpClient::SetURL(const std::string& newUrl) {
-    url = TUrl(newUrl, 0);
+    m_url = TUrl(newUrl, 0);
 }
 
 Error THttpClient::GetFile(const std::string& fileName, unsigned long expectedSize) {
-    expectedFileSize = static_cast<std::uint32_t>(expectedSize);
-    receivedFileBytes = 0;
-    lastShownPercent = 0;
+    m_expectedFileSize = static_cast<std::uint32_t>(expectedSize);
+    m_receivedFileBytes = 0;
+    m_lastShownPercent = 0;
     std::string reply;
     return TalkToServer("", reply, fileName, false);
 }
 
 Error THttpClient::Post(const std::string& body, std::string& reply, bool keepConnection) {
-    expectedFileSize = 0;
-    receivedFileBytes = 0;
-    lastShownPercent = 0;
+    m_expectedFileSize = 0;
+    m_receivedFileBytes = 0;
+    m_lastShownPercent = 0;
     return TalkToServer(body, reply, "", keepConnection);
 }
 
@@ -118,16 +118,16 @@ Error THttpClient::PutFile(const std::string&) {
 
 Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
                                 const std::string& fileName, bool keepConnection) {
-    statistics.Clear();
+    m_statistics.Clear();
     reply.clear();
-    if (!url.IsValidSymbolicAddress()) {
+    if (!m_url.IsValidSymbolicAddress()) {
         return Error(kBadUrl);
     }
     Error result(0);
-    if (!connection) {
-        result = ConnectToHost(connection);
+    if (!m_connection) {
+        result = ConnectToHost(m_connection);
     }
-    Trace("Connecting to " + url.GetFullUrl() + ", result=" + std::to_string(result.Code()) +
+    Trace("Connecting to " + m_url.GetFullUrl() + ", result=" + std::to_string(result.Code()) +
           "\n\n");
     if (result) {
         return result;
@@ -136,7 +136,7 @@ Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
     const std::string request = FormatRequest(body) + body;
     DisplayStatusMessage(kSendingText);
     const long sent =
-        connection->Send(reinterpret_cast<const unsigned char*>(request.data()), request.size());
+        m_connection->Send(reinterpret_cast<const unsigned char*>(request.data()), request.size());
     if (sent != static_cast<long>(request.size())) {
         result = Error(kTransferFailed);
     }
@@ -146,7 +146,7 @@ Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
 
     if (!result) {
         std::string statusLine;
-        result = ReadHeaderLine(connection.get(), statusLine, replyTimeoutMsec);
+        result = ReadHeaderLine(m_connection.get(), statusLine, m_replyTimeoutMsec);
         if (!result) {
             Trace(statusLine + "\n");
             result = TestHttpReplyCode(statusLine);
@@ -164,8 +164,8 @@ Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
     }
     DisplayStatusMessage(kDoneText);
 
-    if (connection && (result || !keepConnection)) {
-        connection.reset();
+    if (m_connection && (result || !keepConnection)) {
+        m_connection.reset();
     }
     Trace("\n\nDisconnected.\n\n\n\n");
     return result;
@@ -173,15 +173,15 @@ Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
 
 std::string THttpClient::FormatRequest(const std::string& body) const {
     const char* format = body.empty() ? cStandardHttpGetHeader : cStandardHttpPostHeader;
-    const std::string document = url.GetDoc();
-    const std::string host = url.GetHost();
+    const std::string document = m_url.GetDoc();
+    const std::string host = m_url.GetHost();
     const unsigned long length = body.size();
     // Measured first, so that no document, host or user agent is cut short.
     const int size = std::snprintf(nullptr, 0, format, document.c_str(), host.c_str(),
-                                   userAgent.c_str(), length);
+                                   m_userAgent.c_str(), length);
     std::string header(static_cast<std::size_t>(size) + 1, '\0');
     std::snprintf(header.data(), header.size(), format, document.c_str(), host.c_str(),
-                  userAgent.c_str(), length);
+                  m_userAgent.c_str(), length);
     header.resize(static_cast<std::size_t>(size));
     return header;
 }
@@ -190,8 +190,8 @@ Error THttpClient::SelectNetworkInterface(INetworkInterface** iface) {
     Error result(kNoInterface);
     for (unsigned attempt = 0; attempt < kPossibleInterfaceCount; ++attempt) {
         *iface = nullptr;
-        const TPossibleInterface& row = PossibleInterfaces[interfaceIndex];
-        statistics.interfaceName = row.name;
+        const TPossibleInterface& row = PossibleInterfaces[m_interfaceIndex];
+        m_statistics.interfaceName = row.name;
         result = EnableNetworkInterface(row.kind, row.timeoutMsec, iface);
         if (!result || IsCode(result, kStopInterfaceSearch)) {
             break;
@@ -202,7 +202,7 @@ Error THttpClient::SelectNetworkInterface(INetworkInterface** iface) {
 }
 
 void THttpClient::SelectNextInterface() {
-    interfaceIndex = (interfaceIndex + 1) % kPossibleInterfaceCount;
+    m_interfaceIndex = (m_interfaceIndex + 1) % kPossibleInterfaceCount;
 }
 
 Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec,
@@ -212,7 +212,7 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
     if (!*iface) {
         return Error(kNoInterface);
     }
-    statistics.waitedForInterface = false;
+    m_statistics.waitedForInterface = false;
     (*iface)->Open();
 
     Error waiting(kStillWaiting);
@@ -220,7 +220,7 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
     unsigned long state = (*iface)->GetCurrentState();
     while (state != kInterfaceUp && state != kInterfaceDown && !timer->IsExpired() &&
            IsCode(waiting, kStillWaiting)) {
-        statistics.waitedForInterface = true;
+        m_statistics.waitedForInterface = true;
         state = (*iface)->GetCurrentState();
         waiting = DesktopStatus();
         if (!IsCode(waiting, kStillWaiting)) {
@@ -229,7 +229,7 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
         ISystem::Instance()->Idle();
     }
     if (state == kInterfaceUp) {
-        statistics.interfaceStartMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
+        m_statistics.interfaceStartMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
     }
 
     Error result = waiting;
@@ -258,9 +258,9 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
         return result;
     }
 
-    unsigned long address = url.GetAddr();
+    unsigned long address = m_url.GetAddr();
     if (address == 0) {
-        const Error resolved = iface->ResolveAddressUsingDNS(url.GetHost().c_str(), &address);
+        const Error resolved = iface->ResolveAddressUsingDNS(m_url.GetHost().c_str(), &address);
         if (address == 0) {
             return resolved ? resolved : Error(kNoHostAddress);
         }
@@ -268,7 +268,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
 
     const std::unique_ptr<ITimer> timer = StartTimer(kConnectTimeoutMsec);
     IConnection* called = nullptr;
-    iface->Call(TNetworkHostParam(address, url.GetPort(), url.GetProtocol() == "https", nullptr,
+    iface->Call(TNetworkHostParam(address, m_url.GetPort(), m_url.GetProtocol() == "https", nullptr,
                                   nullptr),
                 &called);
     std::unique_ptr<IConnection> candidate(called);
@@ -298,7 +298,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
     } else {
         result = Error(kConnectTimeout);
     }
-    statistics.connectMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
+    m_statistics.connectMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
 
     if (result) {
         candidate.reset();
@@ -338,9 +338,9 @@ Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
     } while (IsCode(result, kIncompleteLine) && position < kLineArea && !timer->IsExpired());
 
     if (!result) {
-        statistics.serverAnswered = true;
+        m_statistics.serverAnswered = true;
     }
-    statistics.headerReadMsec += static_cast<std::uint32_t>(timer->GetElapsedMsec());
+    m_statistics.headerReadMsec += static_cast<std::uint32_t>(timer->GetElapsedMsec());
     return result;
 }
 
@@ -364,7 +364,7 @@ Error THttpClient::GetAttributeNameAndValue(const std::string& line, std::string
 Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply) {
     for (;;) {
         std::string line;
-        Error result = ReadHeaderLine(connection.get(), line, kHeaderLineTimeoutMsec);
+        Error result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
         if (!result && line.empty()) {
             return result;
         }
@@ -392,13 +392,13 @@ Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::
 // previous size would take whatever follows for body data.
 Error THttpClient::ReadChunkSize(unsigned long* size, bool afterChunk) {
     std::string line;
-    Error result = ReadHeaderLine(connection.get(), line, kHeaderLineTimeoutMsec);
+    Error result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
     if (!result && afterChunk) {
         // The line that ends the previous chunk's data must be empty.
         if (!line.empty()) {
             return Error(kTransferFailed);
         }
-        result = ReadHeaderLine(connection.get(), line, kHeaderLineTimeoutMsec);
+        result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
     }
     if (result || !ParseChunkSize(line, *size)) {
         return Error(kTransferFailed);
@@ -417,7 +417,7 @@ Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& rep
     std::unique_ptr<IFileWritable> file;
     while (!result && length != 0) {
         if (!fileName.empty() && !file) {
-            file.reset(fileSystem->OpenForWrite(fileName.c_str(), kCreateAndTruncate));
+            file.reset(m_fileSystem->OpenForWrite(fileName.c_str(), kCreateAndTruncate));
             if (!file) {
                 result = Error(kFileFailed);
                 break;
@@ -437,7 +437,7 @@ Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& rep
         // Nothing of a body whose framing broke is kept.
         reply.clear();
         if (fileCreated) {
-            fileSystem->EraseFile(fileName.c_str());
+            m_fileSystem->EraseFile(fileName.c_str());
         }
     }
     return result;
@@ -450,7 +450,7 @@ Error THttpClient::ReadPortionIntoFileOrString(unsigned long length, std::string
     const std::unique_ptr<ITimer> timer = StartTimer(kBodyInactivityMsec);
     unsigned char area[kPortionSize];
     while (received < length && !result) {
-        const long n = connection->Receive(area, std::min(length - received, kPortionSize));
+        const long n = m_connection->Receive(area, std::min(length - received, kPortionSize));
         if (n > 0) {
             const auto count = static_cast<unsigned long>(n);
             if (file) {
@@ -476,21 +476,21 @@ Error THttpClient::ReadPortionIntoFileOrString(unsigned long length, std::string
 }
 
 void THttpClient::ShowProgress(unsigned long newBytes) {
-    if (expectedFileSize == 0) {
+    if (m_expectedFileSize == 0) {
         return;
     }
-    receivedFileBytes += static_cast<std::uint32_t>(newBytes);
+    m_receivedFileBytes += static_cast<std::uint32_t>(newBytes);
     // In 64 bits: the product overflows 32 bits for files above 42 MB.
-    const auto percent = static_cast<std::uint32_t>(std::uint64_t{receivedFileBytes} * 100 /
-                                                    expectedFileSize);
-    if (percent >= lastShownPercent + kProgressStep || percent == 100) {
+    const auto percent = static_cast<std::uint32_t>(std::uint64_t{m_receivedFileBytes} * 100 /
+                                                    m_expectedFileSize);
+    if (percent >= m_lastShownPercent + kProgressStep || percent == 100) {
         DisplayStatusMessage(GetFileNameFromUrl() + "... " + std::to_string(percent) + "%");
-        lastShownPercent = percent;
+        m_lastShownPercent = percent;
     }
 }
 
 std::string THttpClient::GetFileNameFromUrl() const {
-    const std::string document = url.GetDoc();
+    const std::string document = m_url.GetDoc();
     const std::size_t equals = document.find('=');
     if (equals == std::string::npos) {
         return "";
@@ -513,6 +513,6 @@ Error THttpClient::DesktopStatus() {
 
 void THttpClient::DisplayStatusMessage(const std::string& text) const {
     if (InteractWithDesktop()) {
-        IDesktop::Instance()->StatusMessage(text, statistics.interfaceName);
+        IDesktop::Instance()->StatusMessage(text, m_statistics.interfaceName);
     }
 }

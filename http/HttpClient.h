@@ -80,8 +80,8 @@ public:
     // every exchange fail until a URL with a port is set. An open connection
     // stays open.
     void SetURL(const std::string& newUrl);
-    void SetFileSystem(IFileSystem* fs) { fileSystem = fs; }
-    THttpStatistics* GetStatistics() { return &statistics; }
+    void SetFileSystem(IFileSystem* fs) { m_fileSystem = fs; }
+    THttpStatistics* GetStatistics() { return &m_statistics; }
 
     // A GET whose body is written into fileName; expectedSize (0 for none)
     // drives the progress messages.
@@ -115,7 +115,7 @@ protected:
                                       IFileWritable* file);
     std::string GetFileNameFromUrl() const;
 
-    THttpStatistics statistics;
+    THttpStatistics m_statistics;
 
 private:
     std::string FormatRequest(const std::string& body) const;
@@ -125,13 +125,13 @@ private:
     static Error DesktopStatus();
     void DisplayStatusMessage(const std::string& text) const;
 
-    std::unique_ptr<TBufferedConnection> connection;
-    IFileSystem* fileSystem;  // not owned
-    TUrl url;
-    std::string userAgent;
-    std::uint32_t replyTimeoutMsec;
-    std::uint32_t interfaceIndex = 0;
-    std::uint32_t expectedFileSize = 0;
-    std::uint32_t receivedFileBytes = 0;
-    std::uint32_t lastShownPercent = 0;
+    std::unique_ptr<TBufferedConnection> m_connection;
+    IFileSystem* m_fileSystem;  // not owned
+    TUrl m_url;
+    std::string m_userAgent;
+    std::uint32_t m_replyTimeoutMsec;
+    std::uint32_t m_interfaceIndex = 0;  // the row of PossibleInterfaces tried first
+    std::uint32_t m_expectedFileSize = 0;
+    std::uint32_t m_receivedFileBytes = 0;
+    std::uint32_t m_lastShownPercent = 0;
 };

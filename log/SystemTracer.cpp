@@ -16,10 +16,10 @@ const char kTraceFileName[] = "qntrace.txt";
 
 }  // namespace
 
-TSysTraceLine::TSysTraceLine(std::string text) : TLogEvent(0, nullptr, 0), text(std::move(text)) {}
+TSysTraceLine::TSysTraceLine(std::string text) : TLogEvent(0, nullptr, 0), m_text(std::move(text)) {}
 
 const char* TSysTraceLine::GetEventMarker() const {
-    return text.c_str();
+    return m_text.c_str();
 }
 
 TSystemTracer& TSystemTracer::Instance() {
@@ -28,10 +28,10 @@ TSystemTracer& TSystemTracer::Instance() {
 }
 
 void TSystemTracer::LogData(const TLogEvent& event) {
-    if (!enabled) {
+    if (!m_enabled) {
         return;
     }
-    switch (output) {
+    switch (m_output) {
         case OUTPUT_SERIAL:
             LogDataToSerial(event);
             break;

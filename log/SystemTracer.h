@@ -15,7 +15,7 @@ public:
     const char* GetEventMarker() const override;
 
 private:
-    std::string text;
+    std::string m_text;
 };
 
 // The process-wide diagnostic trace. Events go to the file "qntrace.txt" in
@@ -37,8 +37,8 @@ public:
     TSystemTracer(const TSystemTracer&) = delete;
     TSystemTracer& operator=(const TSystemTracer&) = delete;
 
-    void SetOutput(std::uint32_t newOutput) { output = newOutput; }
-    void SetEnabled(bool on) { enabled = on; }
+    void SetOutput(std::uint32_t newOutput) { m_output = newOutput; }
+    void SetEnabled(bool on) { m_enabled = on; }
 
     void LogData(const TLogEvent& event) override;
 
@@ -53,6 +53,6 @@ private:
     void LogDataToSerial(const TLogEvent& event);
     void LogDataToPrinter(const TLogEvent& event);
 
-    std::uint32_t output = OUTPUT_NONE;
-    bool enabled = false;
+    std::uint32_t m_output = OUTPUT_NONE;
+    bool m_enabled = false;
 };
