@@ -1,10 +1,14 @@
 #include "base/BinaryData.h"
 
+#include "base/Conversions.h"
+#include "platform/FileSystem.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -332,6 +336,10 @@ T_BinaryData::T_BinaryData(bool own, const unsigned char* p, unsigned long len)
 T_BinaryData::T_BinaryData(const TSharedDataRef& ref, unsigned long offset, unsigned long length)
     : m_ref(ref, offset, length) {}
 
+T_BinaryData::T_BinaryData(IFileReadable& f) {
+    ReadFromFile(f);
+}
+
 T_BinaryData::T_BinaryData(const T_BinaryData& other) = default;
 
 T_BinaryData& T_BinaryData::operator=(const T_BinaryData& other) = default;
@@ -442,6 +450,27 @@ T_BinaryData BinaryDataFromRepeatedByte(unsigned char b, unsigned long n) {
     auto* bytes = new unsigned char[n];
     FillBytes(bytes, b, n);
     return T_BinaryData(true, bytes, n);
+}
+
+T_BinaryData BinaryDataFromLsbWord(unsigned short w) {
+    unsigned char bytes[2];
+    return T_BinaryData(WORD_TO_LSB(w, bytes), sizeof bytes);
+}
+
+T_BinaryData BinaryDataFromMsbWord(unsigned short w) {
+    unsigned char bytes[2];
+    return T_BinaryData(WORD_TO_MSB(w, bytes), sizeof bytes);
+}
+
+T_BinaryData BinaryDataFromInt(unsigned long v) {
+    unsigned char bytes[4];
+    return T_BinaryData(DWORD_TO_MSB(static_cast<std::uint32_t>(v), bytes), sizeof bytes);
+}
+
+T_BinaryData GetBcdDataFromString(const std::string& hex) {
+    T_BinaryData data;
+    data.FromAscii(hex);
+    return data;
 }
 
 namespace {
@@ -568,4 +597,142 @@ bool T_BinaryData::operator<(const T_BinaryData& other) const {
 
 bool T_BinaryData::operator<=(const T_BinaryData& other) const {
     return !(other < *this);
+}
+
+// ---------------------------------------------------------------------------
+// T_BinaryData: numeric readers and text conversions
+
+namespace {
+
+const char* CharsOf(const T_BinaryData& data) {
+    return reinterpret_cast<const char*>(data.GetData());
+}
+
+}  // namespace
+
+bool T_BinaryData::Holds(unsigned long offset, unsigned long count) const {
+    return count <= Length() && offset <= Length() - count;
+}
+
+unsigned short T_BinaryData::LsbWord(unsigned long offset) const {
+    return Holds(offset, 2) ? LSB_TO_WORD(GetData() + offset) : 0;
+}
+
+unsigned short T_BinaryData::MsbWord(unsigned long offset) const {
+    return Holds(offset, 2) ? MSB_TO_WORD(GetData() + offset) : 0;
+}
+
+unsigned long T_BinaryData::LsbDword(unsigned long offset) const {
+    return Holds(offset, 4) ? LSB_TO_DWORD(GetData() + offset) : 0;
+}
+
+unsigned long T_BinaryData::MsbDword(unsigned long offset) const {
+    return Holds(offset, 4) ? MSB_TO_DWORD(GetData() + offset) : 0;
+}
+
+long T_BinaryData::ToInt(unsigned long offset, unsigned long count) const {
+    ClampRange(Length(), offset, count);
+    return count == 0 ? 0 : StrToInt(CharsOf(*this) + offset, count);
+}
+
+unsigned long T_BinaryData::AsBcdAmount() const {
+    // The largest amount a 32-bit value holds, as 12 packed BCD digits.
+    static const unsigned char kLargest[] = {0x00, 0x42, 0x94, 0x96, 0x72, 0x95};
+    if (T_BinaryData(false, kLargest, sizeof kLargest) < *this) {
+        return 0xFFFFFFFFUL;
+    }
+    // Folded as an unsigned 32-bit number, so that amounts from 2147483648 up
+    // to the largest one come out right instead of overflowing a signed one.
+    std::uint32_t amount = 0;
+    for (const char digit : ToAscii()) {
+        amount = amount * 10 + static_cast<std::uint32_t>(digit - '0');
+    }
+    return amount;
+}
+
+std::string T_BinaryData::ToString(unsigned long offset, unsigned long count) const {
+    if (count == 0) {
+        count = kToEnd;
+    }
+    ClampRange(Length(), offset, count);
+    return count == 0 ? std::string() : std::string(CharsOf(*this) + offset, count);
+}
+
+std::string T_BinaryData::ToAscii() const {
+    std::string text(2 * Length(), '\0');
+    if (Length() != 0) {
+        BytesToHex(GetData(), text.data(), Length());
+    }
+    return text;
+}
+
+std::string T_BinaryData::ToAsciiTrimF() const {
+    std::string text = ToAscii();
+    if (!text.empty() && text.back() == 'F') {
+        text.pop_back();
+    }
+    return text;
+}
+
+void T_BinaryData::FromAscii(const std::string& hex) {
+    const std::string padded = hex.size() % 2 == 0 ? hex : hex + 'F';
+    const unsigned long count = padded.size() / 2;
+    // Bytes past the first character that is not a hex digit stay 0x00.
+    auto* bytes = new unsigned char[count]();
+    HexToBytes(padded.data(), bytes, static_cast<int>(padded.size()));
+    *this = T_BinaryData(true, bytes, count);
+}
+
+T_BinaryData T_BinaryData::AsciiToBinary() const {
+    return GetBcdDataFromString(ToString(0, 0));
+}
+
+std::string T_BinaryData::EncodeToBase64() const {
+    if (Length() == 0) {
+        return std::string();
+    }
+    std::string text(4 * ((Length() + 2) / 3), '\0');
+    int written = 0;
+    R_EncodePEMBlock(text.data(), &written, GetData(), static_cast<int>(Length()));
+    text.resize(static_cast<std::size_t>(written));
+    return text;
+}
+
+bool T_BinaryData::DecodeFromBase64(const char* text, int size) {
+    const unsigned long capacity = size > 0 ? 3UL * static_cast<unsigned long>(size) / 4 : 0;
+    auto bytes = std::make_unique<unsigned char[]>(capacity);
+    int decoded = 0;
+    if (R_DecodePEMBlock(bytes.get(), &decoded, text, size) != 0) {
+        Clear();
+        return false;
+    }
+    *this = T_BinaryData(true, bytes.release(), static_cast<unsigned long>(decoded));
+    return true;
+}
+
+bool T_BinaryData::DecodeFromBase64(const std::string& text) {
+    return DecodeFromBase64(text.data(), static_cast<int>(text.size()));
+}
+
+// ---------------------------------------------------------------------------
+// T_BinaryData: file input and output
+
+void T_BinaryData::SaveToFile(IFileWritable& f) const {
+    if (Length() != 0) {
+        f.Write(GetData(), Length());
+    }
+}
+
+void T_BinaryData::ReadFromFile(IFileReadable& f) {
+    Clear();
+    const long length = f.GetLength();
+    if (length <= 0) {
+        return;  // empty, or the length could not be found out
+    }
+    auto bytes = std::make_unique<unsigned char[]>(static_cast<std::size_t>(length));
+    const long read = f.Read(bytes.get(), static_cast<unsigned long>(length));
+    if (read <= 0) {
+        return;  // a failed read leaves the buffer empty
+    }
+    *this = T_BinaryData(true, bytes.release(), static_cast<unsigned long>(std::min(read, length)));
 }

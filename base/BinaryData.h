@@ -185,6 +185,9 @@ class T_BinaryData {
     void ReadFromFile(IFileReadable& f);
 
   private:
+    // Whether count bytes at offset lie inside the buffer.
+    bool Holds(unsigned long offset, unsigned long count) const;
+
     TSharedDataRef m_ref;
 };
 

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <random>
 #include <string>
 
+#include "platform/FileSystem.h"
 #include "support/Bytes.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -356,6 +360,319 @@ TEST(BinaryDataTest, SelfAssignmentKeepsTheBytes) {
     const T_BinaryData& self = data;
     data = self;
     EXPECT_EQ(Bytes({1, 2}), data);
+}
+
+}  // namespace
+
+namespace {
+
+using Vec = std::vector<unsigned char>;
+
+TEST(BinaryDataReadersTest, NumbersOnlyFromBytesThatExist) {
+    const T_BinaryData four = Bytes({0x01, 0x02, 0x03, 0x04});
+    const T_BinaryData two = Bytes({0x01, 0x02});
+    EXPECT_EQ(0, four.LsbWord(3));
+    EXPECT_EQ(0x0403, four.LsbWord(2));
+    EXPECT_EQ(258, two.MsbWord(0));
+    EXPECT_EQ(513, two.LsbWord(0));
+    EXPECT_EQ(0, two.MsbWord(1));
+    EXPECT_EQ(0x01020304UL, four.MsbDword(0));
+    EXPECT_EQ(0x04030201UL, four.LsbDword(0));
+    EXPECT_EQ(0UL, four.MsbDword(1));
+    EXPECT_EQ(0UL, four.LsbDword(0xFFFFFFFFFFFFFFFFUL));
+    EXPECT_EQ(0, four.MsbWord(0xFFFFFFFFUL));
+}
+
+TEST(BinaryDataReadersTest, Builders) {
+    EXPECT_EQ(Bytes({0x34, 0x12}), BinaryDataFromLsbWord(0x1234));
+    EXPECT_EQ(Bytes({0x12, 0x34}), BinaryDataFromMsbWord(0x1234));
+    EXPECT_EQ(Bytes({0x0A, 0x00, 0x00, 0x01}), BinaryDataFromInt(0x0A000001));
+    EXPECT_EQ(Bytes({0xAA, 0xAA, 0xAA}), BinaryDataFromRepeatedByte(0xAA, 3));
+    EXPECT_EQ(0UL, BinaryDataFromRepeatedByte(0xAA, 0).Length());
+    EXPECT_EQ(Bytes({0x99, 0x9F}), GetBcdDataFromString("999"));
+}
+
+TEST(BinaryDataReadersTest, DecimalText) {
+    const T_BinaryData text(std::string("x1234-5"));
+    EXPECT_EQ(1234, text.ToInt(1, 4));
+    EXPECT_EQ(34, text.ToInt(3, 2));
+    EXPECT_EQ(0, text.ToInt(5, 0xFFFFFFFF));  // "-5" is negative
+    EXPECT_EQ(0, text.ToInt(100, 2));
+}
+
+TEST(BinaryDataReadersTest, BcdAmounts) {
+    struct Case {
+        Vec bytes;
+        unsigned long amount;
+    };
+    const Case cases[] = {
+        {{0x00, 0x00, 0x00, 0x01, 0x23, 0x45}, 12345},
+        {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, 0},
+        {{0x00, 0x42, 0x94, 0x96, 0x72, 0x96}, 0xFFFFFFFF},
+        {{0x99, 0x99, 0x99, 0x99, 0x99, 0x99}, 0xFFFFFFFF},
+        // Beyond the signed range, up to the largest amount.
+        {{0x00, 0x30, 0x00, 0x00, 0x00, 0x00}, 3000000000UL},
+        {{0x00, 0x42, 0x94, 0x96, 0x72, 0x95}, 4294967295UL},
+    };
+    for (const Case& c : cases) {
+        const T_BinaryData data(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(c.amount, data.AsBcdAmount()) << data.ToAscii();
+    }
+}
+
+TEST(BinaryDataTextTest, ToString) {
+    const T_BinaryData data(std::string("ab\0cd", 5));
+    EXPECT_EQ(std::string("ab\0cd", 5), data.ToString());
+    EXPECT_EQ(std::string("b\0cd", 4), data.ToString(1, 0));
+    EXPECT_EQ("cd", data.ToString(3, 0xFFFFFFFF));
+    EXPECT_EQ("b", data.ToString(1, 1));
+    EXPECT_EQ("", data.ToString(9, 2));
+    EXPECT_EQ("", T_BinaryData().ToString());
+}
+
+TEST(BinaryDataTextTest, Hexadecimal) {
+    EXPECT_EQ("01ABFF", Bytes({0x01, 0xAB, 0xFF}).ToAscii());
+    EXPECT_EQ("", T_BinaryData().ToAscii());
+
+    struct Case {
+        Vec bytes;
+        std::string trimmed;
+    };
+    const Case cases[] = {
+        {{0x12, 0x3F}, "123"},
+        {{0x12, 0xFF}, "12F"},
+        {{0x12, 0x34}, "1234"},
+        {{}, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.trimmed, T_BinaryData(c.bytes.data(), c.bytes.size()).ToAsciiTrimF());
+    }
+}
+
+TEST(BinaryDataTextTest, FromAsciiReplacesTheContents) {
+    struct Case {
+        std::string hex;
+        Vec bytes;
+    };
+    const Case cases[] = {
+        {"123", {0x12, 0x3F}},
+        {"0A1B", {0x0A, 0x1B}},
+        {"", {}},
+        {"12G456", {0x12, 0x00, 0x00}},  // bytes after a bad digit stay 0
+        {"1a", {0x10}},                  // lower case is not a digit
+    };
+    for (const Case& c : cases) {
+        T_BinaryData data = Bytes({0xEE, 0xEE, 0xEE, 0xEE});
+        const T_BinaryData copy = data;
+        data.FromAscii(c.hex);
+        EXPECT_EQ(c.bytes, ToVector(data)) << c.hex;
+        EXPECT_EQ(Bytes({0xEE, 0xEE, 0xEE, 0xEE}), copy);
+    }
+    const T_BinaryData text(std::string("0A1B"));
+    EXPECT_EQ(Bytes({0x0A, 0x1B}), text.AsciiToBinary());
+    EXPECT_EQ(T_BinaryData(std::string("0A1B")), text);
+}
+
+TEST(BinaryDataTextTest, Base64RoundTripsTheRfcVectors) {
+    const std::pair<std::string, std::string> vectors[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [plain, encoded] : vectors) {
+        EXPECT_EQ(encoded, T_BinaryData(plain).EncodeToBase64());
+        T_BinaryData decoded = Bytes({0xEE});
+        EXPECT_TRUE(decoded.DecodeFromBase64(encoded)) << encoded;
+        EXPECT_EQ(T_BinaryData(plain), decoded) << encoded;
+    }
+}
+
+TEST(BinaryDataTextTest, BadBase64LeavesTheBufferEmpty) {
+    for (const std::string text : {"Zm9", "Zm9*", "Zg=x", "Zm9vYg"}) {
+        T_BinaryData data = Bytes({1, 2, 3});
+        const T_BinaryData copy = data;
+        EXPECT_FALSE(data.DecodeFromBase64(text)) << text;
+        EXPECT_EQ(0UL, data.Length()) << text;
+        EXPECT_EQ(Bytes({1, 2, 3}), copy);
+    }
+    T_BinaryData data;
+    EXPECT_TRUE(data.DecodeFromBase64("Zm9vYmFy", 4));  // only the first group
+    EXPECT_EQ(T_BinaryData(std::string("foo")), data);
+}
+
+TEST(BinaryDataBitsTest, BytewiseOperatorsKeepTheLongerTail) {
+    const T_BinaryData a = Bytes({0x01, 0x02, 0x03});
+    const T_BinaryData b = Bytes({0x0F});
+    EXPECT_EQ(Bytes({0x01, 0x02, 0x03}), a & b);
+    EXPECT_EQ(Bytes({0x01, 0x02, 0x03}), b & a);
+    EXPECT_EQ(Bytes({0x0F, 0x02, 0x03}), a | b);
+    EXPECT_EQ(Bytes({0x0E, 0x02, 0x03}), b ^ a);
+    EXPECT_EQ(Bytes({0xFF}), Bytes({0xF0}) | Bytes({0x0F}));
+    EXPECT_EQ(Bytes({0xFF, 0x00}), ~Bytes({0x00, 0xFF}));
+    EXPECT_EQ(0UL, (~T_BinaryData()).Length());
+    EXPECT_EQ(Bytes({0x01, 0x02, 0x03}), a);
+    EXPECT_EQ(Bytes({0x0F}), b);
+}
+
+TEST(BinaryDataBitsTest, InPlaceOperationsKeepTheLength) {
+    struct Case {
+        const char* name;
+        Vec target, other, expected;
+        void (*op)(T_BinaryData&, const T_BinaryData&);
+    };
+    const auto xorAssign = [](T_BinaryData& t, const T_BinaryData& o) { t ^= o; };
+    const auto addBytes = [](T_BinaryData& t, const T_BinaryData& o) { t.AddByteToByte(o); };
+    const Case cases[] = {
+        {"^= longer", {0x01, 0x02}, {0x03, 0x03, 0x03}, {0x02, 0x01}, xorAssign},
+        {"^= shorter", {0x01, 0x02}, {0x03}, {0x02, 0x02}, xorAssign},
+        {"^= empty", {0x01}, {}, {0x01}, xorAssign},
+        {"add without carry", {0xFF, 0x01}, {0x02, 0x02}, {0x01, 0x03}, addBytes},
+        {"add shorter", {0x10, 0x20}, {0x01}, {0x11, 0x20}, addBytes},
+    };
+    for (const Case& c : cases) {
+        T_BinaryData target(c.target.data(), c.target.size());
+        const T_BinaryData before = target;
+        c.op(target, T_BinaryData(c.other.data(), c.other.size()));
+        EXPECT_EQ(c.expected, ToVector(target)) << c.name;
+        EXPECT_EQ(c.target, ToVector(before)) << c.name;
+    }
+    T_BinaryData self = Bytes({0x5A, 0xA5});
+    self ^= self;
+    EXPECT_EQ(Bytes({0x00, 0x00}), self);
+}
+
+TEST(BinaryDataBitsTest, Increments) {
+    struct Case {
+        Vec before, lsb, msb;
+    };
+    const Case cases[] = {
+        {{0xFF, 0xFF, 0x01}, {0x00, 0x00, 0x02}, {0xFF, 0xFF, 0x02}},
+        {{0x01, 0xFF, 0xFF}, {0x02, 0xFF, 0xFF}, {0x02, 0x00, 0x00}},
+        {{0xFF, 0xFF}, {0x00, 0x00}, {0x00, 0x00}},
+        {{}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        const T_BinaryData original(c.before.data(), c.before.size());
+        T_BinaryData lsb = original;
+        T_BinaryData msb = original;
+        lsb.IncrementAsLSB();
+        msb.IncrementAsMSB();
+        EXPECT_EQ(c.lsb, ToVector(lsb));
+        EXPECT_EQ(c.msb, ToVector(msb));
+        EXPECT_EQ(c.before, ToVector(original));
+    }
+}
+
+TEST(BinaryDataBitsTest, ParityBits) {
+    EXPECT_EQ(Bytes({0x80, 0x01, 0x00}), Bytes({0x00, 0x01, 0x80}).ForceOddBits());
+    EXPECT_EQ(Bytes({0x81, 0x03}), Bytes({0x01, 0x03}).ForceEvenBits());
+    // A byte whose bit 7 is clear gets the parity asked for; bits 0-6 stay.
+    for (unsigned b = 0; b < 0x80; ++b) {
+        const T_BinaryData byte(static_cast<unsigned char>(b));
+        const unsigned char odd = byte.ForceOddBits()[0];
+        const unsigned char even = byte.ForceEvenBits()[0];
+        EXPECT_EQ(1, std::popcount(odd) % 2) << b;
+        EXPECT_EQ(0, std::popcount(even) % 2) << b;
+        EXPECT_EQ(b, odd & 0x7FU);
+        EXPECT_EQ(b, even & 0x7FU);
+    }
+}
+
+TEST(BinaryDataCompareTest, LexicographicOverUnsignedBytes) {
+    struct Case {
+        Vec a, b;
+        bool less, lessOrEqual, equal;
+    };
+    const Case cases[] = {
+        {{1, 2}, {1, 2, 3}, true, true, false}, {{1, 2, 3}, {2}, true, true, false},
+        {{1, 2}, {1, 2}, false, true, true},    {{0x80}, {0x7F}, false, false, false},
+        {{}, {0}, true, true, false},           {{}, {}, false, true, true},
+    };
+    for (const Case& c : cases) {
+        const T_BinaryData a(c.a.data(), c.a.size());
+        const T_BinaryData b(c.b.data(), c.b.size());
+        EXPECT_EQ(c.less, a < b) << ::testing::PrintToString(a) << ::testing::PrintToString(b);
+        EXPECT_EQ(c.lessOrEqual, a <= b) << ::testing::PrintToString(a);
+        EXPECT_EQ(c.equal, a == b) << ::testing::PrintToString(a);
+        EXPECT_EQ(!c.equal, a != b) << ::testing::PrintToString(a);
+    }
+    // Equality looks at the bytes, not at the block that holds them.
+    const T_BinaryData whole = Bytes({9, 1, 2});
+    EXPECT_EQ(Bytes({1, 2}), whole.Copy(1, 2));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BinaryDataFileTest, SavesAndReadsFilesWhole) {
+    TempDir dir;
+    TLinFileSystem fs(dir.Path().c_str());
+    const T_BinaryData content(std::string("line 1\r\n\0\xFF tail", 15));
+    {
+        std::unique_ptr<IFileWritable> file(fs.OpenForWrite("data.bin", FILE_MODE_TRUNCATE));
+        ASSERT_NE(nullptr, file);
+        content.SaveToFile(*file);
+        T_BinaryData().SaveToFile(*file);
+    }
+    EXPECT_EQ(content.ToString(), dir.ReadFile("data.bin"));
+
+    std::unique_ptr<IFileReadable> file(fs.OpenForRead("data.bin"));
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(content, T_BinaryData(*file));
+
+    dir.WriteFile("empty.txt", "");
+    std::unique_ptr<IFileReadable> empty(fs.OpenForRead("empty.txt"));
+    ASSERT_NE(nullptr, empty);
+    T_BinaryData data = Bytes({1, 2});
+    data.ReadFromFile(*empty);
+    EXPECT_EQ(0UL, data.Length());
+}
+
+// A file whose length and single read are scripted.
+class ScriptedFile : public IFileReadable {
+  public:
+    ScriptedFile(long length, long readResult) : m_length(length), m_readResult(readResult) {}
+    long Read(unsigned char* buffer, unsigned long count) override {
+        ++reads;
+        if (m_readResult > 0) {
+            std::memset(buffer, 0x5A, std::min<unsigned long>(count, m_readResult));
+        }
+        return m_readResult;
+    }
+    long Seek(unsigned long) override { return -1; }
+    long Tell() override { return 0; }
+    long GetLength() override { return m_length; }
+    int reads = 0;
+
+  private:
+    long m_length;
+    long m_readResult;
+};
+
+TEST(BinaryDataFileTest, TakesOnlyTheBytesActuallyRead) {
+    struct Case {
+        const char* name;
+        long length, readResult;
+        unsigned long expectedLength;
+        int reads;
+    };
+    const Case cases[] = {
+        {"whole file", 8, 8, 8, 1},   {"short read", 8, 3, 3, 1}, {"failed read", 8, -1, 0, 1},
+        {"nothing read", 8, 0, 0, 1}, {"empty file", 0, 5, 0, 0}, {"unknown length", -1, 5, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ScriptedFile file(c.length, c.readResult);
+        T_BinaryData data = Bytes({1, 2, 3});
+        data.ReadFromFile(file);
+        EXPECT_EQ(c.expectedLength, data.Length()) << c.name;
+        EXPECT_EQ(c.reads, file.reads) << c.name;
+        EXPECT_EQ(BinaryDataFromRepeatedByte(0x5A, c.expectedLength), data) << c.name;
+    }
 }
 
 }  // namespace

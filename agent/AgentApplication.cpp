@@ -1,0 +1,83 @@
+#include "agent/AgentApplication.h"
+
+#include <memory>
+
+#include "base/IniFile.h"
+#include "platform/NetworkInterface.h"
+#include "platform/System.h"
+#include "platform/Timer.h"
+#include "sysutil/SysUtil.h"
+#include "tunnel/SerialNetworkInterface.h"
+
+namespace {
+
+constexpr unsigned long kPassPauseMs = 5;
+constexpr unsigned long kSettingsCheckMs = 5000;
+constexpr unsigned long kRetryPauseMs = 5000;
+
+// Serves the terminal for one cycle: steps the tunnel every pass and re-reads
+// "Enabled" every few seconds. Returns when the service is switched off or a
+// stop is seen.
+void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface& tunnel,
+           INetworkInterface& ethernet) {
+    ISystem* system = ISystem::Instance();
+    ethernet.Open();  // A failure shows later, as refused calls reported to the terminal.
+    {
+        std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(kSettingsCheckMs));
+        do {
+            tunnel.RunOneStep();
+            system->Wait(kPassPauseMs);
+            if (settingsTimer->IsExpired()) {
+                if (!TAgentApplication::IsEnabled()) {
+                    break;
+                }
+                settingsTimer->Restart(kSettingsCheckMs);
+            }
+        } while (!agent.IsStopped(pollKeyboard));
+    }
+    ethernet.Close();
+    tunnel.Close();
+}
+
+}  // namespace
+
+TAgentApplication* TAgentApplication::Instance() {
+    static TAgentApplication agent;
+    return &agent;
+}
+
+TAgentApplication::TAgentApplication() : serialPort_(LoadSerialPortNumber()) {}
+
+unsigned short TAgentApplication::LoadSerialPortNumber() {
+    return static_cast<unsigned short>(TIniFile("pinpad.ini").GetInteger("ComPort", 0));
+}
+
+bool TAgentApplication::IsEnabled() {
+    return TIniFile("agent.ini").GetInteger("Enabled", 0) != 0;
+}
+
+bool TAgentApplication::IsStopped(bool pollKeyboard) {
+    if (!stopped_ && pollKeyboard && SysUtil::GetKeyPressed() != 0) {
+        stopped_ = true;
+    }
+    return stopped_;
+}
+
+void TAgentApplication::Run(bool pollKeyboard) {
+    if (serialPort_ == 0) {
+        return;
+    }
+    IDeviceLayer* devices = ISystem::Instance()->GetDeviceLayer();
+    auto* tunnel =
+        dynamic_cast<TSerialNetworkInterface*>(devices->GetDevice(DEVICE_USB, serialPort_));
+    auto* ethernet = dynamic_cast<INetworkInterface*>(devices->GetDevice(DEVICE_ETHERNET, 0));
+    if (tunnel == nullptr || ethernet == nullptr) {
+        return;
+    }
+    do {
+        if (IsEnabled() && tunnel->OpenAsService().Code() == 0) {
+            Serve(*this, pollKeyboard, *tunnel, *ethernet);
+        }
+        ISystem::Instance()->Wait(kRetryPauseMs);
+    } while (!IsStopped(pollKeyboard));
+}

@@ -1,0 +1,5 @@
+#include "sysutil/Desktop.h"
+
+IDesktop* IDesktop::Instance() {
+    return nullptr;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+#include "base/Error.h"
+
+// Screen options handed through to the desktop unread.
+struct TScreenOptions {
+    unsigned long flags = 0;
+};
+
+// The terminal's window manager. The PC has none, so Instance() is null here;
+// callers treat a missing desktop as "nothing to show, nothing happened".
+class IDesktop {
+  public:
+    // Code returned by GetTopWindowStatus while nothing has happened.
+    static constexpr unsigned long kNothingHappened = 5;
+
+    static IDesktop* Instance();
+
+    virtual ~IDesktop() = default;
+    virtual bool ShowTopWindow(unsigned long window, TScreenOptions* options) = 0;
+    // Code kNothingHappened while the top window has nothing to report.
+    virtual Error GetTopWindowStatus() = 0;
+    // Shows a progress text (Windows-1251) for a transfer over the named
+    // network interface.
+    virtual void StatusMessage(const std::string& text, const std::string& interfaceName) = 0;
+};

@@ -1,0 +1,134 @@
+#include "pinpad-sim/Relay.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <deque>
+#include <string>
+
+namespace {
+
+// A peer that answers once it has the whole request, then closes, as an
+// HTTP/1.0 server does. Once it has closed it takes no more input, but what
+// it answered can still be received.
+class TAnsweringPeer : public IConnection {
+  public:
+    TAnsweringPeer(std::string request, std::deque<std::string> answer, bool closed = false)
+        : request_(std::move(request)), answer_(std::move(answer)), closed_(closed) {}
+
+    long Send(const unsigned char* data, unsigned long length) override {
+        if (closed_) {
+            return -1;
+        }
+        received.append(reinterpret_cast<const char*>(data), length);
+        return static_cast<long>(length);
+    }
+    long Receive(unsigned char* buffer, unsigned long length) override {
+        if (received.size() < request_.size()) {
+            return 0;
+        }
+        closed_ = true;
+        if (answer_.empty()) {
+            return -1;
+        }
+        std::string piece = answer_.front().substr(0, length);
+        answer_.pop_front();
+        piece.copy(reinterpret_cast<char*>(buffer), piece.size());
+        return static_cast<long>(piece.size());
+    }
+    unsigned long GetPeerAddress() override { return 0; }
+    CONNSTATE GetState() override { return closed_ ? CONNSTATE_DISCONNECTED : CONNSTATE_CONNECTED; }
+    Error GetLastError() override { return Error(0); }
+
+    std::string received;
+
+  private:
+    std::string request_;
+    std::deque<std::string> answer_;
+    bool closed_;
+};
+
+class TPipe {
+  public:
+    TPipe() { EXPECT_EQ(pipe(ends_), 0); }
+    ~TPipe() {
+        CloseRead();
+        CloseWrite();
+    }
+    int Read() const { return ends_[0]; }
+    int Write() const { return ends_[1]; }
+    void CloseRead() { CloseEnd(0); }
+    void CloseWrite() { CloseEnd(1); }
+    std::string Drain() {
+        CloseWrite();
+        std::string text;
+        char buffer[256];
+        for (ssize_t n; (n = read(ends_[0], buffer, sizeof buffer)) > 0;) {
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+
+  private:
+    void CloseEnd(int end) {
+        if (ends_[end] >= 0) {
+            close(ends_[end]);
+            ends_[end] = -1;
+        }
+    }
+    int ends_[2] = {-1, -1};
+};
+
+bool Never() {
+    return false;
+}
+
+TEST(RelayTest, InputGoesOutAndTheAnswerComesBackUntilThePeerCloses) {
+    TAnsweringPeer peer("GET / HTTP/1.0\r\n\r\n", {"HTTP/1.0 200 OK\r\n", "\r\nbody"});
+    TPipe input, output;
+    ASSERT_EQ(write(input.Write(), "GET / HTTP/1.0\r\n\r\n", 18), 18);
+    input.CloseWrite();  // the end of input does not end the relay
+
+    TRelayResult result = Relay(peer, input.Read(), output.Write(), Never);
+
+    EXPECT_EQ(result.end, TRelayEnd::ClosedByPeer);
+    EXPECT_EQ(peer.received, "GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(output.Drain(), "HTTP/1.0 200 OK\r\n\r\nbody");
+    EXPECT_EQ(result.sent, 18u);
+    EXPECT_EQ(result.received, 23u);
+}
+
+TEST(RelayTest, WhatThePeerSentIsWrittenOutEvenAfterItRefusedInput) {
+    TAnsweringPeer peer("", {"bye"}, /*closed=*/true);
+    TPipe input, output;
+    ASSERT_EQ(write(input.Write(), "late input", 10), 10);
+
+    TRelayResult result = Relay(peer, input.Read(), output.Write(), Never);
+
+    EXPECT_EQ(result.end, TRelayEnd::ClosedByPeer);
+    EXPECT_EQ(result.sent, 0u);
+    EXPECT_EQ(output.Drain(), "bye");
+}
+
+TEST(RelayTest, EndsWhenOutputRefusesData) {
+    std::signal(SIGPIPE, SIG_IGN);
+    TAnsweringPeer peer("", {"answer", "more"});
+    TPipe input, output;
+    output.CloseRead();
+
+    TRelayResult result = Relay(peer, input.Read(), output.Write(), Never);
+
+    EXPECT_EQ(result.end, TRelayEnd::OutputClosed);
+    EXPECT_EQ(result.received, 0u);
+}
+
+TEST(RelayTest, StopsWhenAsked) {
+    TAnsweringPeer peer("never sent", {});
+    TPipe input, output;
+    int passes = 0;
+    TRelayResult result = Relay(peer, input.Read(), output.Write(), [&] { return ++passes > 3; });
+    EXPECT_EQ(result.end, TRelayEnd::Stopped);
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+#include "pinpad-sim/SimLine.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "platform/LinRS232.h"
+#include "tunnel/SerialNetworkInterface.h"
+
+namespace {
+
+std::string Reason(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// Raw 8-bit bytes at 115200 baud, no parity, one stop bit, no flow control.
+bool MakeRaw(int fd) {
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) {
+        return false;
+    }
+    cfmakeraw(&settings);
+    cfsetispeed(&settings, B115200);
+    cfsetospeed(&settings, B115200);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    return tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+}  // namespace
+
+TDescriptor::~TDescriptor() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+TDescriptor& TDescriptor::operator=(TDescriptor&& other) noexcept {
+    if (this != &other) {
+        TDescriptor old(fd_);
+        fd_ = other.Release();
+    }
+    return *this;
+}
+
+int TDescriptor::Release() {
+    return std::exchange(fd_, -1);
+}
+
+Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** connection) {
+    *connection = nullptr;
+    int fd = dup(fd_);
+    if (fd < 0) {
+        return LinError(20001);
+    }
+    // The simulator keeps no traffic log of its own: the agent logs the line.
+    *connection = new TLinRS232Connection(fd, "", nullptr);
+    return Error(0);
+}
+
+TSimLine::TLineSystem::TLineSystem()
+    : TForwardingSystem(ISystem::Instance()),
+      devices([this] { return Target()->GetDeviceLayer(); }) {}
+
+std::unique_ptr<TSimLine> TSimLine::OpenDevice(const std::string& path, std::string& error) {
+    TDescriptor line(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    if (!line.IsOpen()) {
+        error = Reason("cannot open " + path);
+        return nullptr;
+    }
+    if (!isatty(line.Get())) {
+        error = path + " is not a serial line";
+        return nullptr;
+    }
+    if (!MakeRaw(line.Get())) {
+        error = Reason("cannot set " + path + " to 115200 8N1");
+        return nullptr;
+    }
+    tcflush(line.Get(), TCIOFLUSH);
+    return std::unique_ptr<TSimLine>(new TSimLine(std::move(line), TDescriptor(), ""));
+}
+
+std::unique_ptr<TSimLine> TSimLine::MakePseudoTerminal(const std::string& linkPath,
+                                                       std::string& error) {
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        error = Reason("cannot make a pseudo-terminal");
+        return nullptr;
+    }
+    TDescriptor line(master);
+    TDescriptor agentSide(slave);
+    // Raw from the start: a pseudo-terminal echoes by default, which would
+    // send every frame back before the agent has set the line up.
+    if (!MakeRaw(agentSide.Get()) || fcntl(line.Get(), F_SETFL, O_NONBLOCK) != 0) {
+        error = Reason("cannot set up the pseudo-terminal");
+        return nullptr;
+    }
+    struct stat existing {};
+    if (lstat(linkPath.c_str(), &existing) == 0) {
+        if (!S_ISLNK(existing.st_mode)) {
+            error = linkPath + " exists and is not a symbolic link; not replacing it";
+            return nullptr;
+        }
+        unlink(linkPath.c_str());  // left behind by an earlier run
+    }
+    if (symlink(ptsname(line.Get()), linkPath.c_str()) != 0) {
+        error = Reason("cannot create the link " + linkPath);
+        return nullptr;
+    }
+    return std::unique_ptr<TSimLine>(new TSimLine(std::move(line), std::move(agentSide), linkPath));
+}
+
+TSimLine::TSimLine(TDescriptor line, TDescriptor agentSide, std::string link)
+    : line_(std::move(line)),
+      agentSide_(std::move(agentSide)),
+      link_(std::move(link)),
+      lineDevice_(line_.Get()),
+      installation_(&system_),
+      tunnel_(std::make_unique<TSerialNetworkInterface>(kPort)) {
+    system_.devices.Add(DEVICE_RS232, kPort, &lineDevice_);
+    system_.devices.Add(DEVICE_COM, kPort, tunnel_.get());
+}
+
+TSimLine::~TSimLine() {
+    if (!link_.empty()) {
+        unlink(link_.c_str());
+    }
+}
+
+bool TSimLine::WaitForAgent(unsigned seconds, const std::function<bool()>& stop) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (true) {
+        // Open waits a few seconds for an answer before it gives up.
+        if (tunnel_->Open().Code() == 0) {
+            return true;
+        }
+        DiscardUnread();
+        if (stop() || Clock::now() >= deadline) {
+            return false;
+        }
+    }
+}
+
+void TSimLine::DiscardUnread() {
+    if (agentSide_.IsOpen()) {
+        tcflush(agentSide_.Get(), TCIFLUSH);
+    }
+}

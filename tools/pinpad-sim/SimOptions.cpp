@@ -1,0 +1,134 @@
+#include "pinpad-sim/SimOptions.h"
+
+#include <charconv>
+
+namespace {
+
+// Whole decimal number in [minimum, maximum], or nothing.
+std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long minimum,
+                                         unsigned long maximum) {
+    unsigned long value = 0;
+    const char* end = text.data() + text.size();
+    auto [stop, failure] = std::from_chars(text.data(), end, value);
+    if (text.empty() || failure != std::errc() || stop != end || value < minimum ||
+        value > maximum) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<unsigned short> ParsePort(const std::string& text) {
+    if (auto port = ParseNumber(text, 1, 65535)) {
+        return static_cast<unsigned short>(*port);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<TSimOptions> ParseSimOptions(const std::vector<std::string>& args,
+                                           std::string& error) {
+    TSimOptions options;
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options.command = TSimOptions::TCommand::Help;
+            return options;
+        }
+        if (arg == "-v" || arg == "--verbose") {
+            options.verbose = true;
+        } else if (arg == "--line" || arg == "--pty" || arg == "--wait") {
+            if (i + 1 == args.size()) {
+                error = arg + " needs a value";
+                return std::nullopt;
+            }
+            const std::string& value = args[++i];
+            if (arg == "--line") {
+                options.linePath = value;
+            } else if (arg == "--pty") {
+                options.ptyLink = value;
+            } else if (auto seconds = ParseNumber(value, 1, 3600)) {
+                options.waitSeconds = static_cast<unsigned>(*seconds);
+            } else {
+                error = "--wait takes a number of seconds from 1 to 3600, not \"" + value + "\"";
+                return std::nullopt;
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        } else {
+            words.push_back(arg);
+        }
+    }
+
+    if (options.linePath.empty() == options.ptyLink.empty()) {
+        error = "give exactly one of --line DEVICE and --pty LINK";
+        return std::nullopt;
+    }
+    if (words.size() != 2 || (words[0] != "connect" && words[0] != "listen")) {
+        error = "expected the command connect HOST:PORT or listen PORT";
+        return std::nullopt;
+    }
+
+    if (words[0] == "connect") {
+        options.command = TSimOptions::TCommand::Connect;
+        std::size_t colon = words[1].rfind(':');
+        std::optional<unsigned short> port;
+        if (colon != std::string::npos && colon > 0) {
+            port = ParsePort(words[1].substr(colon + 1));
+        }
+        if (!port) {
+            error = "connect needs HOST:PORT with a port from 1 to 65535, not \"" + words[1] + "\"";
+            return std::nullopt;
+        }
+        options.host = words[1].substr(0, colon);
+        options.port = *port;
+    } else {
+        options.command = TSimOptions::TCommand::Listen;
+        std::optional<unsigned short> port = ParsePort(words[1]);
+        // Lower ports are the terminal's own: the tunnel answers them locally and
+        // never asks the agent.
+        if (!port || *port < 4096) {
+            error = "listen needs a port from 4096 to 65535, not \"" + words[1] + "\"";
+            return std::nullopt;
+        }
+        options.port = *port;
+    }
+    return options;
+}
+
+const char* SimUsage() {
+    return R"(Usage: pinpad-sim (--line DEVICE | --pty LINK) [-v] [--wait SECONDS] COMMAND
+
+Plays the terminal's half of the serial tunnel, so that an agent can be tried
+without a PIN pad.
+
+Line (exactly one):
+  --line DEVICE      the serial device the agent's line is plugged into,
+                     e.g. /dev/ttyUSB0 (set to 115200 baud, 8N1)
+  --pty LINK         make a pseudo-terminal pair and create the symbolic link
+                     LINK to the agent's side; an agent configured for port 9
+                     opens the file "ttyS99" in its working directory
+
+Commands:
+  connect HOST:PORT  open a TCP connection from the agent's machine to
+                     HOST:PORT and relay standard input and output over it;
+                     a HOST that is not a dotted address means the agent's
+                     machine itself (127.0.0.1)
+  listen PORT        have the agent accept one TCP connection on PORT (4096
+                     or above) and relay standard input and output over it
+
+Options:
+  --wait SECONDS     how long to wait for the agent to answer on the line,
+                     and for a call to be answered (default 30)
+  -v, --verbose      report the link, the connection and the bytes relayed
+                     on standard error
+  -h, --help         show this text
+
+Exit status: 0 relayed and closed, 1 line unusable, 2 bad arguments,
+3 no agent answered on the line, 4 call or listen refused by the agent
+(the error code is shown), 5 connection closed by the agent before any
+data arrived.
+)";
+}

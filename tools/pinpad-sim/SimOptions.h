@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the simulator was asked to do, from its command line.
+struct TSimOptions {
+    enum class TCommand { Help, Connect, Listen };
+
+    TCommand command = TCommand::Help;
+    std::string linePath;  // --line: a serial device to open
+    std::string ptyLink;   // --pty: where to link the agent's side of a new pseudo-terminal
+    std::string host;      // connect: dotted address or name
+    unsigned short port = 0;
+    unsigned waitSeconds = 30;
+    bool verbose = false;
+};
+
+// Exit statuses of the simulator.
+enum TSimExit : int {
+    kSimOk = 0,
+    kSimLineUnusable = 1,
+    kSimBadArguments = 2,
+    kSimNoLink = 3,
+    kSimRefused = 4,
+    kSimClosedByAgent = 5,
+};
+
+// Parses the arguments after the program name. On failure returns nothing and
+// says what is wrong in error.
+std::optional<TSimOptions> ParseSimOptions(const std::vector<std::string>& args,
+                                           std::string& error);
+
+// The --help text.
+const char* SimUsage();

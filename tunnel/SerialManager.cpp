@@ -1,0 +1,314 @@
+#include "tunnel/SerialManager.h"
+
+#include "platform/Device.h"
+#include "platform/NetworkInterface.h"
+#include "platform/System.h"
+#include "platform/Timer.h"
+#include "tunnel/FrameLevel.h"
+#include "tunnel/LoopbackConnection.h"
+#include "tunnel/SerialOutConnection.h"
+#include "tunnel/SerialPacket.h"
+#include "tunnel/TunnelErrors.h"
+
+namespace {
+
+constexpr unsigned long kStepPeriodMs = 75;
+constexpr unsigned long kLinkWaitMs = 3000;
+// Largest block read from a TCP connection, and so the most data one ACTION_DATA_IN carries.
+constexpr unsigned long kReceiveBlock = 4096;
+// Listens on ports up to this one stay inside the terminal.
+constexpr unsigned short kHighestLocalPort = 4095;
+// Bytes the terminal may have sent ahead of a TCP peer that does not read: about a minute and
+// a half of a full serial line. A peer further behind is treated as gone.
+constexpr unsigned long kMaxPendingOutput = 1024 * 1024;
+
+INetworkInterface* EthernetInterface() {
+    IDevice* device = ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0);
+    return dynamic_cast<INetworkInterface*>(device);
+}
+
+}  // namespace
+
+TConnInfo::TConnInfo(IConnection* connection, bool calling)
+    : connection_(connection), state_(calling ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING) {}
+
+bool TConnInfo::QueueOutput(const T_BinaryData& data) {
+    pendingOutput_ += data;
+    return FlushOutput();
+}
+
+bool TConnInfo::FlushOutput() {
+    if (pendingOutput_.Length() != 0) {
+        const long taken = connection_->Send(pendingOutput_.GetData(), pendingOutput_.Length());
+        if (taken < 0) {
+            return false;
+        }
+        pendingOutput_.Cut(0, static_cast<unsigned long>(taken));
+    }
+    return pendingOutput_.Length() <= kMaxPendingOutput;
+}
+
+TSerialManager::TSerialManager(TFrameLevel* frameLevel)
+    : frameLevel_(frameLevel), stepTimer_(ISystem::Instance()->CreateTimer(kStepPeriodMs)) {
+    SendResetFrame();
+}
+
+TSerialManager::~TSerialManager() {
+    DeleteAllBoundConnections();
+    // Tunnelled connections may outlive the stack; from now on they report themselves closed.
+    for (auto& [id, connection] : serialConnections_) {
+        connection->DetachFromManager();
+    }
+}
+
+bool TSerialManager::ProcessContinuously() { return ProcessSerialConnections(); }
+
+bool TSerialManager::ProcessSerialConnections() {
+    bool handled = false;
+    for (;;) {
+        ProcessBoundConnections();
+        input_ += frameLevel_->ReceiveData();
+        const TSerialPacket packet(input_);
+        if (!Dispatch(packet)) {
+            return handled;
+        }
+        handled = true;
+    }
+}
+
+bool TSerialManager::Dispatch(const TSerialPacket& packet) {
+    switch (packet.GetActionType()) {
+        case ACTION_CALL:
+        case ACTION_LISTEN:
+            ProcessCallRequest(packet);
+            return true;
+        case ACTION_CONNECTED:
+        case ACTION_CALL_RESULT:
+        case ACTION_CLOSED:
+        case ACTION_DATA_IN:
+            ProcessPacketAtConnection(packet);
+            return true;
+        case ACTION_CLOSE:
+            ProcessCloseRequest(packet);
+            return true;
+        case ACTION_DATA_OUT:
+            ProcessDataOutRequest(packet);
+            return true;
+        case ACTION_RESET:
+            ProcessReset();
+            return true;
+        default:
+            // No complete packet yet, or one nobody acts on: the step ends here.
+            return false;
+    }
+}
+
+bool TSerialManager::Process() {
+    if (!stepTimer_->IsExpired()) {
+        return false;
+    }
+    const bool handled = ProcessContinuously();
+    stepTimer_->Restart(kStepPeriodMs);
+    return handled;
+}
+
+bool TSerialManager::WaitInterfaceReady() {
+    const std::unique_ptr<ITimer> timer(ISystem::Instance()->CreateTimer(kLinkWaitMs));
+    bool online = false;
+    do {
+        ProcessContinuously();
+        online = frameLevel_->IsOnline();
+        ISystem::Instance()->Idle();
+    } while (!online && !timer->IsExpired());
+    return online;
+}
+
+void TSerialManager::SetStreamMode(bool on) { frameLevel_->SetStreamMode(on); }
+
+bool TSerialManager::HaveSerialConnections() const { return !serialConnections_.empty(); }
+
+bool TSerialManager::SendData(const T_BinaryData& data) { return frameLevel_->SendData(data); }
+
+bool TSerialManager::SendPacket(const TSerialPacket& packet) {
+    return SendData(packet.BuildPacket());
+}
+
+TSerialOutConnection* TSerialManager::AddCallingConnection(unsigned long socketId,
+                                                           unsigned long ipAddr,
+                                                           unsigned short port) {
+    auto* connection = new TSerialOutConnection(this, socketId, CONNSTATE_CONNECTING);
+    DeleteSerialConnection(socketId);
+    serialConnections_[static_cast<std::uint32_t>(socketId)] = connection;
+    SendPacket(TSerialPacket(ACTION_CALL, socketId, ipAddr, port, 0));
+    return connection;
+}
+
+IConnection* TSerialManager::AddListeningConnection(unsigned long socketId, unsigned short port) {
+    if (port <= kHighestLocalPort) {
+        auto* loopback = new TLoopbackConnection(nullptr);
+        localListeners_[port] = loopback;
+        return loopback;
+    }
+    auto* connection = new TSerialOutConnection(this, socketId, CONNSTATE_CONNECTING);
+    DeleteSerialConnection(socketId);
+    serialConnections_[static_cast<std::uint32_t>(socketId)] = connection;
+    SendPacket(TSerialPacket(ACTION_LISTEN, socketId, 0, port, 0));
+    return connection;
+}
+
+void TSerialManager::DeleteSerialConnection(unsigned long socketId) {
+    serialConnections_.erase(static_cast<std::uint32_t>(socketId));
+}
+
+void TSerialManager::ProcessPacketAtConnection(const TSerialPacket& packet) {
+    const auto it = serialConnections_.find(static_cast<std::uint32_t>(packet.GetSocketID()));
+    if (it != serialConnections_.end()) {
+        it->second->ProcessIncomingPacket(packet);
+    }
+}
+
+void TSerialManager::ProcessCallRequest(const TSerialPacket& packet) {
+    const unsigned long socketId = packet.GetSocketID();
+    const Error result = CreateBoundConnection(socketId, packet.GetIpAddr(), packet.GetPort(),
+                                               packet.GetActionType() == ACTION_CALL);
+    if (result.Code() != 0) {
+        DeleteBoundConnection(socketId);
+        SendCallErrorFrame(socketId, result.Code());
+    }
+}
+
+Error TSerialManager::CreateBoundConnection(unsigned long socketId, unsigned long ipAddr,
+                                            unsigned short port, bool calling) {
+    Error result(kErrorNoNetworkInterface);
+    IConnection* connection = nullptr;
+    if (INetworkInterface* ethernet = EthernetInterface()) {
+        if (calling) {
+            result = ethernet->Call(TNetworkHostParam(ipAddr, port, false, nullptr, nullptr),
+                                    &connection);
+        } else {
+            result = ethernet->Listen(port, &connection);
+        }
+    }
+    if (connection != nullptr) {
+        DeleteBoundConnection(socketId);
+        boundConnections_[static_cast<std::uint32_t>(socketId)] =
+            std::make_unique<TConnInfo>(connection, calling);
+    }
+    return result;
+}
+
+void TSerialManager::ProcessDataOutRequest(const TSerialPacket& packet) {
+    const unsigned long socketId = packet.GetSocketID();
+    const auto it = boundConnections_.find(static_cast<std::uint32_t>(socketId));
+    if (it == boundConnections_.end() || it->second->IsClosing()) {
+        SendCloseFrame(socketId);
+        return;
+    }
+    // Bytes the socket cannot take yet (connect still running, peer not accepted, send buffer
+    // full) wait in the record and go out on later visits.
+    if (!it->second->QueueOutput(packet.GetData())) {
+        SendCloseFrame(socketId);
+        DeleteBoundConnection(socketId);
+    }
+}
+
+void TSerialManager::ProcessCloseRequest(const TSerialPacket& packet) {
+    const auto it = boundConnections_.find(static_cast<std::uint32_t>(packet.GetSocketID()));
+    if (it == boundConnections_.end()) {
+        return;
+    }
+    if (it->second->HasPendingOutput()) {
+        it->second->MarkClosing();
+    } else {
+        boundConnections_.erase(it);
+    }
+}
+
+void TSerialManager::ProcessReset() {
+    for (auto& [id, connection] : serialConnections_) {
+        connection->MarkClosed();
+    }
+    DeleteAllBoundConnections();
+}
+
+void TSerialManager::ProcessBoundConnections() {
+    for (auto it = boundConnections_.begin(); it != boundConnections_.end();) {
+        const std::uint32_t socketId = it->first;
+        TConnInfo& info = *it->second;
+        if (info.IsClosing()) {
+            it = DrainClosing(info) ? boundConnections_.erase(it) : std::next(it);
+            continue;
+        }
+        CONNSTATE state = info.Connection()->GetState();
+        if (state == CONNSTATE_CONNECTED) {
+            ReportEstablished(socketId, info);
+            state = info.FlushOutput() ? ProcessReceive(socketId, info.Connection())
+                                       : CONNSTATE_DISCONNECTED;
+        }
+        if (state == CONNSTATE_DISCONNECTED) {
+            // One close per visit: the connections after this one wait for the next visit.
+            SendCloseFrame(socketId);
+            boundConnections_.erase(it);
+            return;
+        }
+        ++it;
+    }
+}
+
+void TSerialManager::ReportEstablished(std::uint32_t socketId, TConnInfo& info) {
+    if (info.State() == CONNSTATE_CONNECTING) {
+        SendPacket(TSerialPacket(ACTION_CALL_RESULT, socketId, 0, 0, 0));
+    } else if (info.State() == CONNSTATE_LISTENING) {
+        SendPacket(
+            TSerialPacket(ACTION_CONNECTED, socketId, info.Connection()->GetPeerAddress(), 0, 0));
+    }
+    info.SetState(CONNSTATE_CONNECTED);
+}
+
+bool TSerialManager::DrainClosing(TConnInfo& info) {
+    const CONNSTATE state = info.Connection()->GetState();
+    if (state == CONNSTATE_DISCONNECTED) {
+        return true;
+    }
+    if (state != CONNSTATE_CONNECTED) {
+        return false;
+    }
+    return !info.FlushOutput() || !info.HasPendingOutput();
+}
+
+CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* connection) {
+    unsigned char block[kReceiveBlock];
+    for (;;) {
+        const long received = connection->Receive(block, sizeof block);
+        if (received < 0) {
+            return CONNSTATE_DISCONNECTED;
+        }
+        if (received == 0) {
+            return CONNSTATE_CONNECTED;
+        }
+        const T_BinaryData data(block, static_cast<unsigned long>(received), 0);
+        if (!SendPacket(TSerialPacket(ACTION_DATA_IN, socketId, data))) {
+            // The link is down: what was read cannot reach the terminal.
+            return CONNSTATE_DISCONNECTED;
+        }
+    }
+}
+
+void TSerialManager::DeleteBoundConnection(unsigned long socketId) {
+    boundConnections_.erase(static_cast<std::uint32_t>(socketId));
+}
+
+void TSerialManager::DeleteAllBoundConnections() { boundConnections_.clear(); }
+
+void TSerialManager::SendResetFrame() {
+    SendPacket(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
+    frameLevel_->ResetLink();
+}
+
+void TSerialManager::SendCloseFrame(unsigned long socketId) {
+    SendPacket(TSerialPacket(ACTION_CLOSED, socketId, 0, 0, 0));
+}
+
+void TSerialManager::SendCallErrorFrame(unsigned long socketId, unsigned long error) {
+    SendPacket(TSerialPacket(ACTION_CALL_RESULT, socketId, 0, 0, error));
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "base/BinaryData.h"
+#include "base/Error.h"
+#include "platform/Connection.h"
+
+class ITimer;
+class TFrameLevel;
+class TLoopbackConnection;
+class TSerialOutConnection;
+class TSerialPacket;
+
+// One TCP connection that the agent holds for the terminal, keyed by the terminal's socket id.
+// The state records what has been reported to the terminal: CONNECTING for a call not yet
+// reported, LISTENING for a listen that has not accepted, CONNECTED once reported.
+class TConnInfo {
+public:
+    TConnInfo(IConnection* connection, bool calling);
+
+    IConnection* Connection() const { return connection_.get(); }
+    CONNSTATE State() const { return state_; }
+    void SetState(CONNSTATE state) { state_ = state; }
+
+    // Appends bytes for the TCP peer and offers what the socket will take now. The rest waits
+    // for FlushOutput. False when the connection failed or the backlog grew past its bound.
+    bool QueueOutput(const T_BinaryData& data);
+    bool FlushOutput();
+    bool HasPendingOutput() const { return pendingOutput_.Length() != 0; }
+
+    // The terminal closed the connection while bytes were still waiting for the TCP peer: the
+    // record stays until they are delivered (or the connection fails), and reports nothing.
+    void MarkClosing() { closing_ = true; }
+    bool IsClosing() const { return closing_; }
+
+private:
+    std::unique_ptr<IConnection> connection_;
+    CONNSTATE state_;
+    T_BinaryData pendingOutput_;
+    bool closing_ = false;
+};
+
+// The tunnel's packet layer and connection table. Packets cut out of the frame level's byte
+// stream are carried out here: requests from the terminal (call, listen, data out, close) become
+// TCP connections on the Ethernet interface, and notices from the agent (call result, connected,
+// closed, data in) are handed to the tunnelled connections of the terminal side. Which half is
+// active depends only on which packets arrive.
+class TSerialManager {
+public:
+    explicit TSerialManager(TFrameLevel* frameLevel);
+    ~TSerialManager();
+    TSerialManager(const TSerialManager&) = delete;
+    TSerialManager& operator=(const TSerialManager&) = delete;
+
+    // One processing step; true when at least one packet was handled.
+    bool ProcessContinuously();
+    bool ProcessSerialConnections();
+    // A step at most every 75 ms.
+    bool Process();
+    // Runs steps until the link is online or 3000 ms have passed.
+    bool WaitInterfaceReady();
+    void SetStreamMode(bool on);
+    bool HaveSerialConnections() const;
+    bool SendData(const T_BinaryData& data);
+
+    // Terminal side. The returned connections belong to the caller.
+    TSerialOutConnection* AddCallingConnection(unsigned long socketId, unsigned long ipAddr,
+                                               unsigned short port);
+    IConnection* AddListeningConnection(unsigned long socketId, unsigned short port);
+    void DeleteSerialConnection(unsigned long socketId);
+    void ProcessPacketAtConnection(const TSerialPacket& packet);
+
+    // Agent side.
+    void ProcessCallRequest(const TSerialPacket& packet);
+    void ProcessDataOutRequest(const TSerialPacket& packet);
+    void ProcessCloseRequest(const TSerialPacket& packet);
+    void ProcessReset();
+    Error CreateBoundConnection(unsigned long socketId, unsigned long ipAddr, unsigned short port,
+                                bool calling);
+    void ProcessBoundConnections();
+    CONNSTATE ProcessReceive(unsigned long socketId, IConnection* connection);
+    void DeleteBoundConnection(unsigned long socketId);
+    void DeleteAllBoundConnections();
+
+    // Notices.
+    void SendResetFrame();
+    void SendCloseFrame(unsigned long socketId);
+    void SendCallErrorFrame(unsigned long socketId, unsigned long error);
+
+private:
+    bool Dispatch(const TSerialPacket& packet);
+    bool SendPacket(const TSerialPacket& packet);
+    // Sends the call result or the connected notice once the TCP connection is up.
+    void ReportEstablished(std::uint32_t socketId, TConnInfo& info);
+    // Delivers what a closing connection still owes its peer; true when the record is done.
+    bool DrainClosing(TConnInfo& info);
+
+    std::unique_ptr<TFrameLevel> frameLevel_;
+    std::map<std::uint32_t, TSerialOutConnection*> serialConnections_;
+    std::map<std::uint32_t, std::unique_ptr<TConnInfo>> boundConnections_;
+    std::map<std::uint16_t, TLoopbackConnection*> localListeners_;
+    T_BinaryData input_;
+    std::unique_ptr<ITimer> stepTimer_;
+};

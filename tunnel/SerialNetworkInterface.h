@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "base/Error.h"
+#include "platform/NetworkInterface.h"
+
+class TSerialManager;
+
+// The tunnel as a network interface: a network reached through a serial port. It builds and
+// owns the protocol stack on the port (serial line, input buffering, SLIP, frame level, serial
+// manager). The agent serves the line with OpenAsService and RunOneStep; a terminal opens it
+// and makes tunnelled connections with Call and Listen.
+class TSerialNetworkInterface : public INetworkInterface {
+public:
+    explicit TSerialNetworkInterface(unsigned short port);
+    ~TSerialNetworkInterface() override;
+    TSerialNetworkInterface(const TSerialNetworkInterface&) = delete;
+    TSerialNetworkInterface& operator=(const TSerialNetworkInterface&) = delete;
+
+    Error Open() override;
+    void Close() override;
+    unsigned GetCurrentState() override;
+    Error GetNetworkError() override;
+    Error SetSelfParams(const TNetworkClientParam& params) override;
+    Error GetSelfParams(TNetworkClientParam& params) override;
+    Error Call(const TNetworkHostParam& host, IConnection** connection) override;
+    Error Listen(unsigned short port, IConnection** connection) override;
+    Error Ping(unsigned long address) override;
+    Error ResolveAddressUsingDNS(const char* name, unsigned long* address) override;
+
+    // Builds the stack without waiting for the other end.
+    Error OpenAsService();
+    void RunOneStep();
+    // Builds the stack unless it is built; with waitForLink the other end must answer within
+    // 3 seconds or the stack is taken down again.
+    void InitSerialManager(bool waitForLink);
+    // Deletes the whole stack, which closes the serial port.
+    void Cleanup();
+
+private:
+    std::unique_ptr<TSerialManager> manager_;
+    std::uint32_t lastSocketId_ = 0;
+    unsigned short port_;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+#include "base/BinaryData.h"
+#include "base/Error.h"
+#include "platform/Connection.h"
+
+class TSerialManager;
+class TSerialPacket;
+
+// One TCP connection made through the tunnel, seen from the terminal side. Sent bytes travel
+// to the agent as ACTION_DATA_OUT packets; the state and the received bytes follow the agent's
+// notices. Send, Receive, GetState and the destructor run a tunnel step themselves.
+class TSerialOutConnection : public IConnection {
+public:
+    TSerialOutConnection(TSerialManager* manager, unsigned long socketId, CONNSTATE state);
+    ~TSerialOutConnection() override;
+    TSerialOutConnection(const TSerialOutConnection&) = delete;
+    TSerialOutConnection& operator=(const TSerialOutConnection&) = delete;
+
+    long Send(const unsigned char* data, unsigned long length) override;
+    long Receive(unsigned char* buffer, unsigned long length) override;
+    unsigned long GetPeerAddress() override;
+    CONNSTATE GetState() override;
+    Error GetLastError() override;
+
+    // A notice from the agent for this connection's socket id.
+    void ProcessIncomingPacket(const TSerialPacket& packet);
+    bool SendPacket(const TSerialPacket& packet);
+    bool SendClosePacket();
+
+    // The agent dropped every connection (reset).
+    void MarkClosed() { state_ = CONNSTATE_DISCONNECTED; }
+    // The stack is going away while this connection lives on: it is closed for good and
+    // never touches the manager again.
+    void DetachFromManager();
+
+private:
+    void RunTunnelStep();
+
+    TSerialManager* manager_;
+    T_BinaryData receiveBuffer_;
+    std::uint32_t socketId_;
+    std::uint32_t peerAddress_ = 0;
+    std::uint32_t lastError_;
+    CONNSTATE state_;
+};
