@@ -347,7 +347,7 @@ Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
 Error THttpClient::TestHttpReplyCode(const std::string& statusLine) {
     const bool good = statusLine.size() >= 12 && statusLine.compare(0, 4, "HTTP") == 0 &&
                       statusLine.compare(9, 3, "200") == 0;
-    return Error(good ? 0 : kBadStatus);
+    return good ? Error(0) : Error(kBadStatus);
 }
 
 Error THttpClient::GetAttributeNameAndValue(const std::string& line, std::string& name,

@@ -1,4 +1,4 @@
-#include "support/ChildProcess.h"
+#include "ChildProcess.h"
 
 #include <cerrno>
 #include <csignal>
