@@ -12,9 +12,8 @@
 #include "sysutil/SysUtil.h"
 
 const TPossibleInterface PossibleInterfaces[kPossibleInterfaceCount] = {
-    {DEVICE_ETHERNET, "Ethernet", 5000}, {DEVICE_WIFI, "WiFi", 5000},
-    {DEVICE_GPRS, "GPRS", 80000},        {DEVICE_USB, "USB", 3000},
-    {DEVICE_COM, "COM", 3000},
+    {DEVICE_ETHERNET, "Ethernet", 5000}, {DEVICE_WIFI, "WiFi", 5000}, {DEVICE_GPRS, "GPRS", 80000},
+    {DEVICE_USB, "USB", 3000},           {DEVICE_COM, "COM", 3000},
 };
 
 const char cStandardHttpPostHeader[] =
@@ -207,8 +206,8 @@ void THttpClient::SelectNextInterface() {
 
 Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec,
                                           INetworkInterface** iface) {
-    *iface = dynamic_cast<INetworkInterface*>(
-        ISystem::Instance()->GetDeviceLayer()->GetDevice(kind, 0));
+    *iface =
+        dynamic_cast<INetworkInterface*>(ISystem::Instance()->GetDeviceLayer()->GetDevice(kind, 0));
     if (!*iface) {
         return Error(kNoInterface);
     }
@@ -280,8 +279,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
 
     Error waiting(kStillWaiting);
     CONNSTATE state = candidate->GetState();
-    while (state == CONNSTATE_CONNECTING && IsCode(waiting, kStillWaiting) &&
-           !timer->IsExpired()) {
+    while (state == CONNSTATE_CONNECTING && IsCode(waiting, kStillWaiting) && !timer->IsExpired()) {
         ISystem::Instance()->Idle();
         waiting = DesktopStatus();
         state = candidate->GetState();
@@ -481,8 +479,8 @@ void THttpClient::ShowProgress(unsigned long newBytes) {
     }
     m_receivedFileBytes += static_cast<std::uint32_t>(newBytes);
     // In 64 bits: the product overflows 32 bits for files above 42 MB.
-    const auto percent = static_cast<std::uint32_t>(std::uint64_t{m_receivedFileBytes} * 100 /
-                                                    m_expectedFileSize);
+    const auto percent =
+        static_cast<std::uint32_t>(std::uint64_t{m_receivedFileBytes} * 100 / m_expectedFileSize);
     if (percent >= m_lastShownPercent + kProgressStep || percent == 100) {
         DisplayStatusMessage(GetFileNameFromUrl() + "... " + std::to_string(percent) + "%");
         m_lastShownPercent = percent;

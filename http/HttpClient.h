@@ -45,7 +45,7 @@ extern const char cStandardHttpGetHeader[];
 // connects, sends the request, accepts only status 200 and reads the body
 // (Content-Length or chunked). Everything is polled on the caller's thread.
 class THttpClient {
-public:
+  public:
     // Result codes.
     enum : unsigned long {
         kNotSupported = 2,
@@ -94,7 +94,7 @@ public:
     Error TalkToServer(const std::string& body, std::string& reply, const std::string& fileName,
                        bool keepConnection);
 
-protected:
+  protected:
     // Chooses and brings up the interface to connect through. A derived
     // client may choose differently.
     virtual Error SelectNetworkInterface(INetworkInterface** iface);
@@ -117,7 +117,7 @@ protected:
 
     THttpStatistics m_statistics;
 
-private:
+  private:
     std::string FormatRequest(const std::string& body) const;
     void ShowProgress(unsigned long newBytes);
     static bool InteractWithDesktop();

@@ -16,7 +16,8 @@ const char kTraceFileName[] = "qntrace.txt";
 
 }  // namespace
 
-TSysTraceLine::TSysTraceLine(std::string text) : TLogEvent(0, nullptr, 0), m_text(std::move(text)) {}
+TSysTraceLine::TSysTraceLine(std::string text)
+    : TLogEvent(0, nullptr, 0), m_text(std::move(text)) {}
 
 const char* TSysTraceLine::GetEventMarker() const {
     return m_text.c_str();
@@ -65,7 +66,8 @@ std::string TSystemTracer::EventToString(const TLogEvent& event) {
 
 void TSystemTracer::LogDataToFile(const TLogEvent& event) {
     const std::unique_ptr<IFileWritable> file(
-        ISystem::Instance()->GetDefaultFileSystem()->OpenForWrite(kTraceFileName, FILE_MODE_APPEND));
+        ISystem::Instance()->GetDefaultFileSystem()->OpenForWrite(kTraceFileName,
+                                                                  FILE_MODE_APPEND));
     if (!file) {
         return;
     }

@@ -9,12 +9,12 @@
 // A free-text line for the system trace. The text is the whole event: it is
 // returned as the marker and carries its own line ends.
 class TSysTraceLine : public TLogEvent {
-public:
+  public:
     explicit TSysTraceLine(std::string text);
 
     const char* GetEventMarker() const override;
 
-private:
+  private:
     std::string m_text;
 };
 
@@ -23,7 +23,7 @@ private:
 // does nothing here) or nowhere, and only while the tracer is enabled. It
 // starts switched off with no output.
 class TSystemTracer : public ILogger {
-public:
+  public:
     // Where events go.
     enum : std::uint32_t {
         OUTPUT_NONE = 0,
@@ -46,7 +46,7 @@ public:
     // upper-case hex and a line feed when the event asks for a hex dump).
     static std::string EventToString(const TLogEvent& event);
 
-private:
+  private:
     TSystemTracer() = default;
 
     void LogDataToFile(const TLogEvent& event);

@@ -34,13 +34,13 @@ std::string Url(const std::string& port, const std::string& document) {
 
 // A client with access to the single steps of an exchange.
 class TestHttpClient : public THttpClient {
-public:
+  public:
     using THttpClient::THttpClient;
 };
 
 // Real HTTP peers on 127.0.0.1 and a file system in a temporary directory.
 class HttpClientTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::create_directories(Served());
         fs::create_directories(Received());
@@ -80,7 +80,7 @@ protected:
     std::unique_ptr<TLinFileSystem> files;
     std::unique_ptr<ChildProcess> server;
 
-private:
+  private:
     std::string StartServer(const std::vector<std::string>& argv) {
         server = std::make_unique<ChildProcess>(argv);
         std::string line = server->ReadLine();
@@ -117,7 +117,8 @@ TEST_F(HttpClientTest, GetFileOfAMissingDocumentFailsWithTheStatusLineAndWritesN
 }
 
 TEST_F(HttpClientTest, PostSendsTheTemplateExactlyAndReturnsTheBody) {
-    const std::string port = StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n{\"ok\":true}"});
+    const std::string port =
+        StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n{\"ok\":true}"});
     THttpClient client(kUserAgent, Url(port, "api/pay"), 5000, files.get());
     std::string reply;
 
@@ -183,8 +184,8 @@ const ResponseCase kResponses[] = {
     {"ShortestGoodStatusLine", "HTTP/1.1 200\r\nContent-Length: 2\r\n\r\nok", 0, "ok"},
     {"NoLengthMeansNoBody", "HTTP/1.1 200 OK\r\nServer: canned\r\n\r\nignored", 0, ""},
     {"ChunkedBody",
-     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n",
-     0, "helloabc"},
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n", 0,
+     "helloabc"},
     {"ChunkExtensionsAreIgnored",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;name=v\r\nhello\r\n0\r\n\r\n", 0,
      "hello"},
@@ -221,8 +222,9 @@ TEST_F(HttpClientTest, BrokenChunkSizeLeavesNoFile) {
 }
 
 TEST_F(HttpClientTest, ChunkedFileIsWrittenWhole) {
-    const std::string port = StartCannedServer(
-        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n"});
+    const std::string port =
+        StartCannedServer({"HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+                           "chunked\r\n\r\n5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n"});
     THttpClient client(kUserAgent, Url(port, "file"), 5000, files.get());
 
     ASSERT_EQ(client.GetFile("copy.bin", 8).Code(), 0u);
@@ -238,7 +240,8 @@ TEST_F(HttpClientTest, EmptyBodyCreatesNoFile) {
 }
 
 TEST_F(HttpClientTest, FileThatCannotBeWrittenFailsTheExchange) {
-    const std::string port = StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"});
+    const std::string port =
+        StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"});
     // Every write to /dev/full fails for want of space.
     TLinFileSystem deviceFiles("/dev");
     THttpClient client(kUserAgent, Url(port, "file"), 5000, &deviceFiles);
@@ -247,7 +250,8 @@ TEST_F(HttpClientTest, FileThatCannotBeWrittenFailsTheExchange) {
 }
 
 TEST_F(HttpClientTest, FileThatCannotBeOpenedFailsTheExchange) {
-    const std::string port = StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"});
+    const std::string port =
+        StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"});
     THttpClient client(kUserAgent, Url(port, "file"), 5000, files.get());
 
     EXPECT_EQ(client.GetFile("no-such-dir/copy.bin", 5).Code(), 27005u);
@@ -311,8 +315,9 @@ TEST_F(HttpClientTest, UrlWithoutHostOrPortFailsWithoutNetworkActivity) {
 
     EXPECT_EQ(client.Post("{}", reply, false).Code(), 27001u);
     EXPECT_EQ(client.GetStatistics()->interfaceName, "") << "no interface was tried";
-    EXPECT_EQ(THttpClient(kUserAgent, "http://:1/x", 5000, files.get()).Post("", reply, false).Code(),
-              27001u);
+    EXPECT_EQ(
+        THttpClient(kUserAgent, "http://:1/x", 5000, files.get()).Post("", reply, false).Code(),
+        27001u);
 }
 
 TEST_F(HttpClientTest, PutFileIsNotSupported) {

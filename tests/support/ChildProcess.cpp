@@ -1,11 +1,11 @@
 #include "ChildProcess.h"
 
-#include <cerrno>
-#include <csignal>
 #include <poll.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <stdexcept>
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
     int pipeEnds[2];

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 // A helper program started for a test (a small server, say). Its standard
 // output is a pipe the test can read lines from. The destructor ends the
 // program by its process id and reaps it.
 class ChildProcess {
-public:
+  public:
     explicit ChildProcess(const std::vector<std::string>& argv);
     ~ChildProcess();
 
@@ -19,7 +19,7 @@ public:
     // the program ends or prints nothing within timeoutMsec.
     std::string ReadLine(int timeoutMsec = 10000);
 
-private:
+  private:
     pid_t pid = -1;
     int output = -1;
     std::string pending;
