@@ -1,5 +1,10 @@
 #pragma once
 
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
 #include "base/Error.h"
 #include "platform/Device.h"
 #include "platform/FileSystem.h"
@@ -52,3 +57,125 @@ class ISystem {
     virtual Error GetSerialNumber(char* buffer, unsigned int size) = 0;
     virtual void SetBacklight(bool on) = 0;
 };
+
+// Platform-neutral part of the system: owns the device layer and the trace
+// file system, and switches a backlight off 30 seconds after it was last set.
+class TSystem : public ISystem {
+  public:
+    ~TSystem() override;
+    TSystem(const TSystem&) = delete;
+    TSystem& operator=(const TSystem&) = delete;
+
+    void Init() override;
+    IDeviceLayer* GetDeviceLayer() override;
+    // Switches the backlight off once its timer has run out.
+    void Idle() override;
+    Error UnmountFileSystem(IFileSystem* fileSystem) override;
+    Error OpenSystemOptions() override;
+    void SetBacklight(bool on) override;
+
+  protected:
+    TSystem() = default;
+
+    // Mounts the trace file system and makes the device layer, through
+    // AdoptDeviceLayer.
+    virtual void CreateDeviceLayer() = 0;
+    // Switches the hardware backlight.
+    virtual void Backlight(bool on) = 0;
+
+    // Takes ownership of the device layer and of the mounted trace file
+    // system, which is released with UnmountFileSystem.
+    void AdoptDeviceLayer(std::unique_ptr<IDeviceLayer> layer, IFileSystem* traceFileSystem);
+    // Deletes the device layer with its devices, then releases the trace file
+    // system. A derived system calls it from its destructor, while its own
+    // operations still serve the devices that log as they close.
+    void ReleaseDevices();
+
+    bool IsBacklightTimeout();
+    void RestartBacklightTimer();
+    void SetBacklightState(bool on);
+
+  private:
+    static constexpr unsigned long cBacklightMsec = 30000;
+
+    std::unique_ptr<IDeviceLayer> m_deviceLayer;
+    IFileSystem* m_traceFileSystem = nullptr;
+    bool m_backlightOn = false;
+    std::unique_ptr<ITimer> m_backlightTimer;
+};
+
+// What every desktop computer shares: software update by renaming files
+// through the shell, setting the clock through the shell, random bytes.
+class TPCSystem : public TSystem {
+  public:
+    // Runs one command line through the shell; returns its status.
+    using TShellRunner = std::function<int(const std::string& commandLine)>;
+
+    void Shutdown() override;
+    Error Restart() override;
+    // When a non-empty "<program>.new" waits beside the program, keeps the
+    // program as "<program>.old" and copies the new version in its place.
+    Error UpdateSoftware(const char* fileName) override;
+    // Passes "date D-M-YYYY" and "time H:M:S" to the shell.
+    Error SetDateTime(unsigned long date, unsigned long time) override;
+    // Fills 8 bytes from the operating system's cryptographic random source.
+    Error GenerateRandom(unsigned char* buffer) override;
+    void FillOsVersion(char* buffer, unsigned int size) override;
+
+  protected:
+    explicit TPCSystem(TShellRunner shell);
+
+    // The full path of the running program.
+    virtual void FillExecutableFileName(char* buffer, int size) = 0;
+    virtual const char* GetFileDeletionCommand() = 0;
+    virtual const char* GetFileRenameCommand() = 0;
+    virtual const char* GetFileCopyCommand() = 0;
+
+  private:
+    TShellRunner m_shell;
+};
+
+// The Linux system.
+class TLinSystem : public TPCSystem {
+  public:
+    // The system of the running program: files beside its executable, shell
+    // commands through the shell.
+    TLinSystem();
+    // A system that acts as if the program's executable were
+    // `executablePath`, and runs its shell commands through `shell`.
+    TLinSystem(std::string executablePath, TShellRunner shell);
+    ~TLinSystem() override;
+
+    Error GetDateTime(unsigned long* date, unsigned long* time) override;
+    ITimer* CreateTimer(unsigned long milliseconds) override;
+    void Wait(unsigned long milliseconds) override;
+    // Yields the processor once.
+    void Idle() override;
+    Error MountFileSystem(const char* name, IFileSystem** fileSystem) override;
+    IFileSystem* GetDefaultFileSystem() override;
+    void FillModelName(char* buffer, unsigned int size) override;
+    void GetScreenSize(unsigned short& width, unsigned short& height, bool& color) override;
+    // The first disk's serial number, or "UNKNOWN".
+    Error GetSerialNumber(char* buffer, unsigned int size) override;
+
+  protected:
+    void CreateDeviceLayer() override;
+    void Backlight(bool on) override;
+    void FillExecutableFileName(char* buffer, int size) override;
+    const char* GetFileDeletionCommand() override { return "rm"; }
+    const char* GetFileRenameCommand() override { return "mv -f"; }
+    const char* GetFileCopyCommand() override { return "cp"; }
+
+  private:
+    std::string m_executablePath;
+    TLinFileSystem m_defaultFileSystem;
+};
+
+// Local calendar time as the numbers YYYYMMDD and HHMMSS; either pointer may
+// be null.
+void DateTimeFromLocalTime(const std::tm& local, unsigned long* date, unsigned long* time);
+
+// The serial number in a disk's 512-byte identity block: its 20-character
+// field at byte 20, up to the first zero byte, cut to fit `size` with the
+// terminator.
+void SerialNumberFromIdentity(const unsigned char* identity, char* buffer, unsigned int size);

@@ -1,7 +1,9 @@
 #include "platform/FileSystem.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <ostream>
 
 #include <cerrno>
 #include <memory>
@@ -45,6 +47,10 @@ struct OpenModeCase {
     bool existing;
     const char* expected;  // contents after writing "ab"; null when the open fails
 };
+
+void PrintTo(const OpenModeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class OpenModeTest : public FileSystemTest, public ::testing::WithParamInterface<OpenModeCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/FakeClock.h"
 
 namespace {
@@ -13,6 +15,10 @@ struct ExpiryCase {
     std::uint32_t now;
     bool expired;
 };
+
+void PrintTo(const ExpiryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TimerExpiryTest : public ::testing::TestWithParam<ExpiryCase> {};
 
@@ -82,6 +88,10 @@ struct ElapsedCase {
     unsigned long elapsed;
 };
 
+void PrintTo(const ElapsedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TimerElapsedTest : public ::testing::TestWithParam<ElapsedCase> {};
 
 TEST_P(TimerElapsedTest, CountsMillisecondsSinceTheStart) {
@@ -107,6 +117,10 @@ struct CounterCase {
     timespec monotonic;
     std::uint32_t counter;
 };
+
+void PrintTo(const CounterCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LinTimerCounterTest : public ::testing::TestWithParam<CounterCase> {};
 

@@ -1,0 +1,57 @@
+#include "platform/DeviceLayer.h"
+
+namespace {
+
+// Kind and index share one 32-bit key, 16 bits each.
+constexpr std::uint32_t cMaxKeyPart = 0xFFFF;
+
+// Makes one kind of device: serial kinds take the index as their port
+// number, devices that log take the trace file system.
+using TDeviceFactory = IDevice* (*)(unsigned int index, IFileSystem* traceFileSystem);
+
+// The kinds this platform makes; every other kind gives null.
+const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {};
+
+}  // namespace
+
+TDeviceLayer::~TDeviceLayer() {
+    for (auto& [key, device] : m_devices) {
+        device.reset();
+    }
+}
+
+unsigned long TDeviceLayer::GetDeviceID(DEVICE kind, unsigned int index) {
+    return (static_cast<std::uint32_t>(kind) << 16) + static_cast<std::uint32_t>(index);
+}
+
+IDevice* TDeviceLayer::GetDevice(DEVICE kind, unsigned int index) {
+    if (kind > cMaxKeyPart || index > cMaxKeyPart) {
+        return nullptr;
+    }
+    std::unique_ptr<IDevice>& entry =
+        m_devices[static_cast<std::uint32_t>(GetDeviceID(kind, index))];
+    if (!entry) {
+        entry.reset(CreateDevice(kind, index));
+    }
+    return entry.get();
+}
+
+Error TLinDeviceLayer::Test(DEVICE, unsigned int* result) {
+    if (result != nullptr) {
+        *result = 0;
+    }
+    m_lastError = Error(2);
+    return m_lastError;
+}
+
+Error TLinDeviceLayer::GetLastError() {
+    return m_lastError;
+}
+
+TLinDeviceDebugLayer::TLinDeviceDebugLayer(IFileSystem* traceFileSystem)
+    : m_traceFileSystem(traceFileSystem) {}
+
+IDevice* TLinDeviceDebugLayer::CreateDevice(DEVICE kind, unsigned int index) {
+    auto factory = cDeviceFactories.find(kind);
+    return factory == cDeviceFactories.end() ? nullptr : factory->second(index, m_traceFileSystem);
+}
