@@ -2,6 +2,8 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+FUZZ_TIME  ?= 60
+FUZZERS    ?= fuzz_line_protocol
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 
@@ -39,6 +41,19 @@ install: programs
 # A Debian package of what make install puts in place.
 package: programs
 	cd $(BUILD) && cpack
+
+# Coverage-guided fuzzing with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer; each fuzzer runs for FUZZ_TIME seconds and keeps
+# its corpus in $(FUZZ_BUILD)/corpus.
+fuzz:
+	@cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++ -DBUILD_FUZZERS=ON \
+		-DBUILD_TESTS=OFF -DBUILD_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZERS)
+	@for f in $(FUZZERS); do \
+		mkdir -p $(FUZZ_BUILD)/corpus/$$f && \
+		$(FUZZ_BUILD)/bin/$$f -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
+			$(FUZZ_BUILD)/corpus/$$f || exit 1; \
+	done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

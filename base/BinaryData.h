@@ -79,7 +79,6 @@ class TSharedDataRef {
     const unsigned char* GetData() const;
     unsigned long GetLength() const { return m_length; }
     TSharedData* GetDataLink() const { return m_storage; }
-    unsigned long GetOffset() const { return m_offset; }
 
     void DeleteData(unsigned long pos, unsigned long count);
     void InsertDirectBytes(unsigned long pos, unsigned char b, unsigned long count);

@@ -11,10 +11,6 @@ constexpr unsigned long kCrcSize = 2;
 // Header and check of a frame; its data lies between them.
 constexpr unsigned long kFrameOverhead = TFrameHeader::kSize + kCrcSize;
 
-unsigned short FrameCrc(const T_BinaryData& frame, unsigned long length) {
-    return CountCrc(frame.GetData(), length);
-}
-
 }  // namespace
 
 TFrameLevel::TFrameLevel(SLIP* slip) : m_slip(slip) {}
@@ -62,7 +58,7 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
     switch (header.type) {
         case TFrameHeader::kData: {
             const unsigned long checked = TFrameHeader::kSize + header.length;
-            if (FrameCrc(frame, checked) == frame.MsbWord(checked)) {
+            if (CountCrc(frame.GetData(), checked) == frame.MsbWord(checked)) {
                 SendAuxFrame(TFrameHeader::kAck, header.sequence);
                 m_received += frame.Copy(TFrameHeader::kSize, header.length);
             } else {
@@ -95,7 +91,7 @@ bool TFrameLevel::DeliverFrame(TFrameHeader* header, const T_BinaryData& data) {
                                                                header->length};
     T_BinaryData frame(bytes.data(), bytes.size());
     frame += data;
-    frame += BinaryDataFromMsbWord(FrameCrc(frame, frame.Length()));
+    frame += BinaryDataFromMsbWord(CountCrc(frame.GetData(), frame.Length()));
     return m_slip->SendData(frame);
 }
 

@@ -26,7 +26,6 @@ TEST(ErrorTest, CodeZeroIsSuccessAlthoughARecordExists) {
 }
 
 TEST(ErrorTest, DerivedErrorsAttachACauseOnlyToFailures) {
-    errno = 5;
     struct Case {
         const char* name;
         Error error;
@@ -38,12 +37,20 @@ TEST(ErrorTest, DerivedErrorsAttachACauseOnlyToFailures) {
         {"SubError(0, 7)", SubError(0, 7), {0}},
         {"SubError(20004, 0)", SubError(20004, 0), {20004, 0}},
         {"SubError(20004, 7)", SubError(20004, 7), {20004, 7}},
-        {"ErrnoError(19001)", ErrnoError(19001), {19001, 5}},
-        {"LinError(20003)", LinError(20003), {20003, 22005}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.chain, Chain(c.error)) << c.name;
     }
+}
+
+TEST(ErrorTest, ErrnoIsReadWhenTheErrorIsBuilt) {
+    errno = 5;
+    const Error lin = LinError(20003);
+    errno = 2;
+    const Error plain = ErrnoError(19001);
+    errno = 0;
+    EXPECT_EQ((std::vector<unsigned long>{20003, 22005}), Chain(lin));
+    EXPECT_EQ((std::vector<unsigned long>{19001, 2}), Chain(plain));
 }
 
 TEST(ErrorTest, AddSubErrorOnACopyLeavesTheOriginalAlone) {
