@@ -11,7 +11,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/LinRS232.h"
+#include "platform/RS232Connection.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {

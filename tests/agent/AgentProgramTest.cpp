@@ -1,0 +1,266 @@
+// The agent program as shipped: the real binary, copied with its settings
+// into a directory of its own, on a pseudo-terminal whose other end is the
+// terminal's half of our tunnel.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "pinpad-sim/SimLine.h"
+#include "platform/NetworkInterface.h"
+#include "support/CommLog.h"
+#include "support/Loopback.h"
+#include "support/TempDir.h"
+#include "tunnel/SerialNetworkInterface.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+}
+
+std::size_t Count(const std::string& text, const std::string& piece) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + piece.size())) {
+        ++count;
+    }
+    return count;
+}
+
+// The agent binary in a directory of its own, run there with its output
+// caught in a file. Ended by its pid when the object goes.
+class TAgentProgram {
+  public:
+    explicit TAgentProgram(const TempDir& directory) : m_directory(directory) {
+        const char* tools = std::getenv("TEST_TOOLS_DIR");
+        EXPECT_NE(tools, nullptr) << "TEST_TOOLS_DIR is not set";
+        std::filesystem::copy_file(std::string(tools ? tools : ".") + "/agent",
+                                   directory / "agent");
+        std::filesystem::permissions(directory / "agent", std::filesystem::perms::owner_all);
+    }
+
+    ~TAgentProgram() {
+        if (m_pid > 0 && !HasEnded()) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    void Start() {
+        const std::string output = m_directory / "agent.out";
+        m_pid = fork();
+        if (m_pid == 0) {
+            int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd < 0 || chdir(m_directory.Path().c_str()) != 0) {
+                _exit(127);
+            }
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+            execl("./agent", "agent", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(m_pid, 0);
+    }
+
+    // Whether the program ended within limit; its status in status.
+    bool WaitForExit(milliseconds limit, int& status) {
+        bool ended = WaitFor([this] { return HasEnded(); }, limit);
+        status = m_status;
+        return ended;
+    }
+
+    std::string Output() const { return m_directory.ReadFile("agent.out"); }
+
+  private:
+    bool HasEnded() {
+        if (m_ended) {
+            return true;
+        }
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_ended = true;
+            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        }
+        return m_ended;
+    }
+
+    const TempDir& m_directory;
+    pid_t m_pid = -1;
+    bool m_ended = false;
+    int m_status = -1;
+};
+
+class AgentProgramTest : public testing::Test {
+  protected:
+    void WriteSettings(const std::string& pinpad, const std::string& agent) {
+        if (!pinpad.empty()) {
+            m_directory.WriteFile("pinpad.ini", pinpad);
+        }
+        if (!agent.empty()) {
+            m_directory.WriteFile("agent.ini", agent);
+        }
+    }
+
+    // The terminal's end of the agent's port 9, the file "ttyS99" beside it.
+    void PlugInTerminal() {
+        std::string error;
+        m_line = TSimLine::MakePseudoTerminal(m_directory / "ttyS99", error);
+        ASSERT_TRUE(m_line) << error;
+    }
+
+    std::unique_ptr<IConnection> CallThroughAgent(std::uint16_t port) {
+        IConnection* connection = nullptr;
+        Error result = m_line->Tunnel().Call(
+            TNetworkHostParam(kLoopbackAddress, port, false, nullptr, nullptr), &connection);
+        EXPECT_EQ(result.Code(), 0u);
+        return std::unique_ptr<IConnection>(connection);
+    }
+
+    std::string TraceFile(const std::string& name) const {
+        return m_directory.ReadFile("Trace/" + name);
+    }
+
+    TempDir m_directory;
+    TAgentProgram m_agent{m_directory};
+    std::unique_ptr<TSimLine> m_line;
+};
+
+TEST_F(AgentProgramTest, WithoutAPortTheProgramEndsAtOnceSilently) {
+    for (const char* pinpad : {"", "ComPort=0\r\n", "Other=9\r\n"}) {
+        TempDir directory;
+        TAgentProgram agent(directory);
+        if (*pinpad != '\0') {
+            directory.WriteFile("pinpad.ini", pinpad);
+        }
+        directory.WriteFile("agent.ini", "Enabled=1\r\n");
+        agent.Start();
+        int status = -1;
+        ASSERT_TRUE(agent.WaitForExit(seconds(5), status)) << "pinpad.ini: " << pinpad;
+        EXPECT_EQ(status, 0) << "pinpad.ini: " << pinpad;
+        EXPECT_EQ(agent.Output(), "") << "pinpad.ini: " << pinpad;
+        EXPECT_FALSE(directory.Exists("Trace")) << "pinpad.ini: " << pinpad;
+    }
+}
+
+TEST_F(AgentProgramTest, WithoutAgentIniThePortIsNeverOpened) {
+    WriteSettings("ComPort=9\r\n", "");
+    PlugInTerminal();
+    m_agent.Start();
+
+    // Longer than the agent's pause between attempts.
+    EXPECT_FALSE(m_line->WaitForAgent(7, [] { return false; }));
+
+    int status = 0;
+    EXPECT_FALSE(m_agent.WaitForExit(milliseconds(0), status)) << "the agent ended";
+    EXPECT_FALSE(m_directory.Exists("Trace/CommLog9.txt"));
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
+    WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
+    PlugInTerminal();
+    LoopbackListener server = ListenOnLoopback();
+    std::string request;
+    std::thread peer([&] {
+        UniqueFd connection = AcceptPeer(server.socket);
+        request = ReceiveExactly(connection, 20);
+        SendAll(connection, "pong from the network");
+    });  // closes its end when done
+    m_agent.Start();
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+
+    std::unique_ptr<IConnection> connection = CallThroughAgent(server.port);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(WaitFor([&] { return connection->GetState() != CONNSTATE_CONNECTING; }));
+    ASSERT_EQ(connection->GetState(), CONNSTATE_CONNECTED);
+    EXPECT_EQ(connection->Send(reinterpret_cast<const unsigned char*>("ping from the pinpad"), 20),
+              20);
+
+    std::string answer;
+    long received = 0;
+    WaitFor([&] {
+        unsigned char buffer[64];
+        received = connection->Receive(buffer, sizeof buffer);
+        if (received > 0) {
+            answer.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(received));
+        }
+        return received < 0;
+    });
+    peer.join();
+    EXPECT_EQ(request, "ping from the pinpad");
+    EXPECT_EQ(answer, "pong from the network");
+    EXPECT_LT(received, 0) << "the peer's close did not reach the terminal";
+    connection.reset();
+
+    // The socket's log is complete once the agent has dropped the connection.
+    std::string socketLogName;
+    ASSERT_TRUE(WaitFor([&] {
+        for (const auto& entry : std::filesystem::directory_iterator(m_directory / "Trace")) {
+            std::string name = entry.path().filename();
+            if (name.starts_with("sock") && Count(TraceFile(name), "Disconnected") == 1) {
+                socketLogName = name;
+                return true;
+            }
+        }
+        return false;
+    }));
+    std::vector<std::string> socketLog = CommLogEntries(TraceFile(socketLogName));
+    ASSERT_GE(socketLog.size(), 4u);
+    EXPECT_TRUE(socketLog.front().starts_with("Connected"));
+    EXPECT_TRUE(socketLog.back().starts_with("Disconnected"));
+    EXPECT_EQ(Count(TraceFile(socketLogName), "70 69 6E 67 20"), 1u);  // "ping " sent
+    EXPECT_EQ(Count(TraceFile(socketLogName), "70 6F 6E 67 20"), 1u);  // "pong " received
+
+    std::string lineLog = TraceFile("CommLog9.txt");
+    ASSERT_NE(lineLog.find(" >"), std::string::npos);
+    EXPECT_LT(lineLog.find(" Connected\r\n"), lineLog.find(" >"));
+    EXPECT_NE(lineLog.find(" <"), std::string::npos);
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+TEST_F(AgentProgramTest, SwitchingTheServiceOffAndOnStartsANewCycleWithAReset) {
+    WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
+    PlugInTerminal();
+    LoopbackListener server = ListenOnLoopback();  // the kernel completes connects unaccepted
+    m_agent.Start();
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+    std::unique_ptr<IConnection> connection = CallThroughAgent(server.port);
+    ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
+
+    auto lineLogHas = [this](const char* entry, std::size_t count) {
+        return Count(TraceFile("CommLog9.txt"), entry) >= count;
+    };
+    const Clock::time_point disabled = Clock::now();
+    m_directory.WriteFile("agent.ini", "Enabled=0\r\n");
+    ASSERT_TRUE(WaitFor([&] { return lineLogHas(" Disconnected", 1); }, seconds(12)));
+    const Clock::time_point closed = Clock::now();
+    EXPECT_LE(MillisecondsSince(disabled), 8000) << "the switch took too long to be seen";
+
+    // The agent dropped its side without a word: the terminal still sees the
+    // connection up until the next cycle's reset arrives.
+    EXPECT_EQ(connection->GetState(), CONNSTATE_CONNECTED);
+    m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
+    ASSERT_TRUE(WaitFor([&] { return lineLogHas(" Connected\r\n", 2); }, seconds(12)));
+    EXPECT_GE(MillisecondsSince(closed), 4500) << "the next cycle came too soon";
+
+    ASSERT_TRUE(
+        WaitFor([&] { return connection->GetState() == CONNSTATE_DISCONNECTED; }, seconds(5)));
+    EXPECT_EQ(connection->GetLastError().Code(), 20027u) << "closed by a reset, not a refusal";
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+}  // namespace
