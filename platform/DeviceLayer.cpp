@@ -1,5 +1,7 @@
 #include "platform/DeviceLayer.h"
 
+#include "tunnel/SerialNetworkInterface.h"
+
 namespace {
 
 // Kind and index share one 32-bit key, 16 bits each.
@@ -9,8 +11,15 @@ constexpr std::uint32_t cMaxKeyPart = 0xFFFF;
 // number, devices that log take the trace file system.
 using TDeviceFactory = IDevice* (*)(unsigned int index, IFileSystem* traceFileSystem);
 
+IDevice* NewSerialNetworkInterface(unsigned int index, IFileSystem*) {
+    return new TSerialNetworkInterface(static_cast<unsigned short>(index));
+}
+
 // The kinds this platform makes; every other kind gives null.
-const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {};
+const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {
+    {DEVICE_USB, NewSerialNetworkInterface},
+    {DEVICE_COM, NewSerialNetworkInterface},
+};
 
 }  // namespace
 

@@ -34,10 +34,14 @@ long TLoopbackConnection::Receive(unsigned char* buffer, unsigned long length) {
     return static_cast<long>(moved);
 }
 
-unsigned long TLoopbackConnection::GetPeerAddress() { return kLoopbackAddress; }
+unsigned long TLoopbackConnection::GetPeerAddress() {
+    return kLoopbackAddress;
+}
 
 CONNSTATE TLoopbackConnection::GetState() {
     return partner_ != nullptr ? CONNSTATE_CONNECTED : CONNSTATE_LISTENING;
 }
 
-Error TLoopbackConnection::GetLastError() { return Error(0); }
+Error TLoopbackConnection::GetLastError() {
+    return Error(0);
+}

@@ -7,7 +7,7 @@
 // An in-process connection: two coupled ends hand bytes to each other. An end without a
 // partner is listening.
 class TLoopbackConnection : public IConnection {
-public:
+  public:
     explicit TLoopbackConnection(TLoopbackConnection* partner);
     ~TLoopbackConnection() override;
     TLoopbackConnection(const TLoopbackConnection&) = delete;
@@ -22,7 +22,7 @@ public:
     void Couple(TLoopbackConnection* other) { partner_ = other; }
     void AddData(const T_BinaryData& data) { receiveBuffer_ += data; }
 
-private:
+  private:
     TLoopbackConnection* partner_;
     T_BinaryData receiveBuffer_;
 };

@@ -61,7 +61,9 @@ TSerialManager::~TSerialManager() {
     }
 }
 
-bool TSerialManager::ProcessContinuously() { return ProcessSerialConnections(); }
+bool TSerialManager::ProcessContinuously() {
+    return ProcessSerialConnections();
+}
 
 bool TSerialManager::ProcessSerialConnections() {
     bool handled = false;
@@ -123,11 +125,17 @@ bool TSerialManager::WaitInterfaceReady() {
     return online;
 }
 
-void TSerialManager::SetStreamMode(bool on) { frameLevel_->SetStreamMode(on); }
+void TSerialManager::SetStreamMode(bool on) {
+    frameLevel_->SetStreamMode(on);
+}
 
-bool TSerialManager::HaveSerialConnections() const { return !serialConnections_.empty(); }
+bool TSerialManager::HaveSerialConnections() const {
+    return !serialConnections_.empty();
+}
 
-bool TSerialManager::SendData(const T_BinaryData& data) { return frameLevel_->SendData(data); }
+bool TSerialManager::SendData(const T_BinaryData& data) {
+    return frameLevel_->SendData(data);
+}
 
 bool TSerialManager::SendPacket(const TSerialPacket& packet) {
     return SendData(packet.BuildPacket());
@@ -298,7 +306,9 @@ void TSerialManager::DeleteBoundConnection(unsigned long socketId) {
     boundConnections_.erase(static_cast<std::uint32_t>(socketId));
 }
 
-void TSerialManager::DeleteAllBoundConnections() { boundConnections_.clear(); }
+void TSerialManager::DeleteAllBoundConnections() {
+    boundConnections_.clear();
+}
 
 void TSerialManager::SendResetFrame() {
     SendPacket(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));

@@ -18,7 +18,7 @@ class TSerialPacket;
 // The state records what has been reported to the terminal: CONNECTING for a call not yet
 // reported, LISTENING for a listen that has not accepted, CONNECTED once reported.
 class TConnInfo {
-public:
+  public:
     TConnInfo(IConnection* connection, bool calling);
 
     IConnection* Connection() const { return connection_.get(); }
@@ -36,7 +36,7 @@ public:
     void MarkClosing() { closing_ = true; }
     bool IsClosing() const { return closing_; }
 
-private:
+  private:
     std::unique_ptr<IConnection> connection_;
     CONNSTATE state_;
     T_BinaryData pendingOutput_;
@@ -49,7 +49,7 @@ private:
 // closed, data in) are handed to the tunnelled connections of the terminal side. Which half is
 // active depends only on which packets arrive.
 class TSerialManager {
-public:
+  public:
     explicit TSerialManager(TFrameLevel* frameLevel);
     ~TSerialManager();
     TSerialManager(const TSerialManager&) = delete;
@@ -90,7 +90,7 @@ public:
     void SendCloseFrame(unsigned long socketId);
     void SendCallErrorFrame(unsigned long socketId, unsigned long error);
 
-private:
+  private:
     bool Dispatch(const TSerialPacket& packet);
     bool SendPacket(const TSerialPacket& packet);
     // Sends the call result or the connected notice once the TCP connection is up.

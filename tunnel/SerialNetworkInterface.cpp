@@ -23,7 +23,9 @@ constexpr unsigned short kStreamModePort = 1;
 
 TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port) : port_(port) {}
 
-TSerialNetworkInterface::~TSerialNetworkInterface() { Cleanup(); }
+TSerialNetworkInterface::~TSerialNetworkInterface() {
+    Cleanup();
+}
 
 void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
     if (manager_) {
@@ -40,8 +42,8 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
     if (line == nullptr) {
         return;
     }
-    manager_ = std::make_unique<TSerialManager>(
-        new TFrameLevel(new SLIP(new TBufferedConnection(line))));
+    manager_ =
+        std::make_unique<TSerialManager>(new TFrameLevel(new SLIP(new TBufferedConnection(line))));
     if (waitForLink && !manager_->WaitInterfaceReady()) {
         Close();
         return;
@@ -73,13 +75,17 @@ void TSerialNetworkInterface::Close() {
     Cleanup();
 }
 
-void TSerialNetworkInterface::Cleanup() { manager_.reset(); }
+void TSerialNetworkInterface::Cleanup() {
+    manager_.reset();
+}
 
 unsigned TSerialNetworkInterface::GetCurrentState() {
     return manager_ ? kStateUp : kStateFailed;
 }
 
-Error TSerialNetworkInterface::GetNetworkError() { return Error(kErrorNotSupported); }
+Error TSerialNetworkInterface::GetNetworkError() {
+    return Error(kErrorNotSupported);
+}
 
 Error TSerialNetworkInterface::SetSelfParams(const TNetworkClientParam&) {
     return Error(kErrorNotSupported);
@@ -89,7 +95,9 @@ Error TSerialNetworkInterface::GetSelfParams(TNetworkClientParam&) {
     return Error(kErrorNotSupported);
 }
 
-Error TSerialNetworkInterface::Ping(unsigned long) { return Error(kErrorNotSupported); }
+Error TSerialNetworkInterface::Ping(unsigned long) {
+    return Error(kErrorNotSupported);
+}
 
 Error TSerialNetworkInterface::Call(const TNetworkHostParam& host, IConnection** connection) {
     *connection = nullptr;

@@ -13,7 +13,7 @@ class TSerialManager;
 // manager). The agent serves the line with OpenAsService and RunOneStep; a terminal opens it
 // and makes tunnelled connections with Call and Listen.
 class TSerialNetworkInterface : public INetworkInterface {
-public:
+  public:
     explicit TSerialNetworkInterface(unsigned short port);
     ~TSerialNetworkInterface() override;
     TSerialNetworkInterface(const TSerialNetworkInterface&) = delete;
@@ -39,7 +39,7 @@ public:
     // Deletes the whole stack, which closes the serial port.
     void Cleanup();
 
-private:
+  private:
     std::unique_ptr<TSerialManager> manager_;
     std::uint32_t lastSocketId_ = 0;
     unsigned short port_;

@@ -48,8 +48,8 @@ long TSerialOutConnection::Send(const unsigned char* data, unsigned long length)
     }
     for (unsigned long offset = 0; offset < length; offset += kMaxPieceLength) {
         const unsigned long piece = std::min(kMaxPieceLength, length - offset);
-        if (!SendPacket(TSerialPacket(ACTION_DATA_OUT, socketId_,
-                                      T_BinaryData(data + offset, piece, 0)))) {
+        if (!SendPacket(
+                TSerialPacket(ACTION_DATA_OUT, socketId_, T_BinaryData(data + offset, piece, 0)))) {
             // The link is down; the pieces already handed over stay sent.
             state_ = CONNSTATE_DISCONNECTED;
             return -1;
@@ -67,14 +67,18 @@ long TSerialOutConnection::Receive(unsigned char* buffer, unsigned long length) 
     return static_cast<long>(MoveFrontBytes(receiveBuffer_, buffer, length));
 }
 
-unsigned long TSerialOutConnection::GetPeerAddress() { return peerAddress_; }
+unsigned long TSerialOutConnection::GetPeerAddress() {
+    return peerAddress_;
+}
 
 CONNSTATE TSerialOutConnection::GetState() {
     RunTunnelStep();
     return state_;
 }
 
-Error TSerialOutConnection::GetLastError() { return Error(lastError_); }
+Error TSerialOutConnection::GetLastError() {
+    return Error(lastError_);
+}
 
 void TSerialOutConnection::ProcessIncomingPacket(const TSerialPacket& packet) {
     switch (packet.GetActionType()) {

@@ -13,7 +13,7 @@ class TSerialPacket;
 // to the agent as ACTION_DATA_OUT packets; the state and the received bytes follow the agent's
 // notices. Send, Receive, GetState and the destructor run a tunnel step themselves.
 class TSerialOutConnection : public IConnection {
-public:
+  public:
     TSerialOutConnection(TSerialManager* manager, unsigned long socketId, CONNSTATE state);
     ~TSerialOutConnection() override;
     TSerialOutConnection(const TSerialOutConnection&) = delete;
@@ -36,7 +36,7 @@ public:
     // never touches the manager again.
     void DetachFromManager();
 
-private:
+  private:
     void RunTunnelStep();
 
     TSerialManager* manager_;
