@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -262,6 +263,10 @@ struct ResolveCase {
     unsigned long expected;
 };
 
+void PrintTo(const ResolveCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class HttpClientResolveTest : public HttpClientInterfaceTest,
                               public ::testing::WithParamInterface<ResolveCase> {};
 
@@ -286,6 +291,10 @@ struct ConnectCase {
     unsigned long lastError;
     unsigned long expected;
 };
+
+void PrintTo(const ConnectCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class HttpClientConnectFailureTest : public HttpClientInterfaceTest,
                                      public ::testing::WithParamInterface<ConnectCase> {};

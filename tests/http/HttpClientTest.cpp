@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -166,6 +167,10 @@ struct ResponseCase {
     unsigned long code;
     std::string reply;
 };
+
+void PrintTo(const ResponseCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class HttpResponseTest : public HttpClientTest,
                          public ::testing::WithParamInterface<ResponseCase> {};
