@@ -15,6 +15,7 @@
 #include "pinpad-sim/Relay.h"
 #include "pinpad-sim/SimLine.h"
 #include "pinpad-sim/SimOptions.h"
+#include "pinpad-sim/TunnelHttpClient.h"
 #include "platform/NetworkInterface.h"
 #include "tunnel/SerialNetworkInterface.h"
 
@@ -81,6 +82,19 @@ unsigned long ResolveHost(TSerialNetworkInterface& tunnel, const std::string& ho
     return address;
 }
 
+// get: one HTTP GET through the agent with our own client.
+int Fetch(const TSimOptions& options, TSerialNetworkInterface& tunnel) {
+    TStopwatch clock;
+    const Error result = FetchThroughTunnel(tunnel, options.url, options.outputPath, STDOUT_FILENO);
+    if (result) {
+        return Fail(kSimHttpFailed,
+                    "get " + options.url + " failed: error " + std::to_string(result.Code()));
+    }
+    Report(options,
+           "fetched " + options.url + " in " + std::to_string(clock.Milliseconds()) + " ms");
+    return kSimOk;
+}
+
 int Simulate(const TSimOptions& options) {
     std::string error;
     std::unique_ptr<TSimLine> line = options.linePath.empty()
@@ -100,6 +114,9 @@ int Simulate(const TSimOptions& options) {
     Report(options, "link up after " + std::to_string(clock.Milliseconds()) + " ms");
 
     TSerialNetworkInterface& tunnel = line->Tunnel();
+    if (options.command == TSimOptions::TCommand::Get) {
+        return Fetch(options, tunnel);
+    }
     const bool calling = options.command == TSimOptions::TCommand::Connect;
     std::string target;
     IConnection* opened = nullptr;
