@@ -401,7 +401,7 @@ Error THttpClient::ReadChunkSize(unsigned long* size, bool afterChunk) {
     if (result || !ParseChunkSize(line, *size)) {
         return Error(kTransferFailed);
     }
-    return result;
+    return Error(0);
 }
 
 Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& reply,

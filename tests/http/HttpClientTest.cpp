@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "log/SystemTracer.h"
 #include "platform/FileSystem.h"
+#include "platform/ForwardingSystem.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
@@ -32,12 +34,6 @@ void WriteWholeFile(const fs::path& path, const std::string& content) {
 std::string Url(const std::string& port, const std::string& document) {
     return "http://127.0.0.1:" + port + "/" + document;
 }
-
-// A client with access to the single steps of an exchange.
-class TestHttpClient : public THttpClient {
-  public:
-    using THttpClient::THttpClient;
-};
 
 // Real HTTP peers on 127.0.0.1 and a file system in a temporary directory.
 class HttpClientTest : public ::testing::Test {
@@ -276,6 +272,45 @@ TEST_F(HttpClientTest, KeepConnectionServesTwoPostsOnOneConnection) {
     EXPECT_TRUE(RequestLogged(1, 2));
     EXPECT_FALSE(RequestLogged(2, 1));
     EXPECT_EQ(client.GetStatistics()->interfaceName, "") << "the second post chose no interface";
+}
+
+// The process's system with the default file system, where the tracer
+// writes, in the test's directory.
+class TTracingSystem : public TForwardingSystem {
+  public:
+    explicit TTracingSystem(IFileSystem* files)
+        : TForwardingSystem(ISystem::Instance()), m_files(files) {}
+    IFileSystem* GetDefaultFileSystem() override { return m_files; }
+
+  private:
+    IFileSystem* m_files;
+};
+
+TEST_F(HttpClientTest, TraceShowsEveryExchangeAlsoOnAKeptConnection) {
+    const std::string port = StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none",
+                                                "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo"});
+    TTracingSystem system(files.get());
+    TSystemInstallation installation(&system);
+    TSystemTracer& tracer = TSystemTracer::Instance();
+    tracer.SetOutput(TSystemTracer::OUTPUT_FILE);
+    tracer.SetEnabled(true);
+    THttpClient client(kUserAgent, Url(port, "x"), 5000, files.get());
+    std::string reply;
+
+    const Error first = client.Post("1", reply, true);
+    const Error second = client.Post("2", reply, false);
+    tracer.SetEnabled(false);
+    tracer.SetOutput(TSystemTracer::OUTPUT_NONE);
+
+    ASSERT_EQ(first.Code(), 0u);
+    ASSERT_EQ(second.Code(), 0u);
+    auto exchange = [&](int request, const std::string& answer) {
+        return "Connecting to http://127.0.0.1:" + port + "/x, result=0\n\n" + "Sent:\n-----\n" +
+               LoggedRequest(1, request) + "\n\n" +
+               "Received:\n---------\nHTTP/1.1 200 OK\nContent-Length: 3\n" + answer +
+               "\n\nDisconnected.\n\n\n\n";
+    };
+    EXPECT_EQ(ReadWholeFile(Received() / "qntrace.txt"), exchange(1, "one") + exchange(2, "two"));
 }
 
 TEST_F(HttpClientTest, WithoutKeepConnectionEveryPostConnectsAnew) {
