@@ -125,8 +125,11 @@ class T_BinaryData {
     void Clear() { m_ref.Clear(); }
     bool OnlyZeroes() const;
 
-    // Slicing and editing
+    // Slicing and editing. Offsets beyond the end are reduced to the length,
+    // counts to what is left from the offset.
     T_BinaryData Copy(unsigned long offset, unsigned long count) const;
+    // Removes the range and returns it. Removing from either end moves no
+    // bytes, so a queue cut portion by portion costs linear time overall.
     T_BinaryData Cut(unsigned long offset, unsigned long count);
     void Paste(unsigned long pos, const unsigned char* src, unsigned long len);
     void Paste(unsigned long pos, const T_BinaryData& src);
@@ -140,7 +143,9 @@ class T_BinaryData {
     T_BinaryData operator+(const T_BinaryData& other) const;
     void AddDirectBytes(unsigned char b, unsigned long n);
     T_BinaryData AddBytes(unsigned char b, unsigned long n) const;
+    // Exactly count bytes from offset on, padded with 0x00 past the end.
     T_BinaryData CopyZeroPadded(unsigned long offset, unsigned long count) const;
+    // This buffer without its trailing run of bytes equal to b.
     T_BinaryData TrimTrailingBytes(unsigned char b) const;
 
     // Numeric readers: 0 when the bytes are missing.
@@ -149,15 +154,18 @@ class T_BinaryData {
     unsigned long LsbDword(unsigned long offset) const;
     unsigned long MsbDword(unsigned long offset) const;
     long ToInt(unsigned long offset, unsigned long count) const;
+    // A 12-digit packed-BCD amount; 0xFFFFFFFF above the largest 32-bit one.
     unsigned long AsBcdAmount() const;
 
-    // Text conversions
+    // Text conversions. ToString's count 0 (or 0xFFFFFFFF) means to the end.
     std::string ToString(unsigned long offset = 0, unsigned long count = 0) const;
     std::string ToAscii() const;
     std::string ToAsciiTrimF() const;
     void FromAscii(const std::string& hex);
     T_BinaryData AsciiToBinary() const;
     std::string EncodeToBase64() const;
+    // Replaces the contents by the decoded bytes; false, and empty, for text
+    // that is not Base64.
     bool DecodeFromBase64(const char* text, int size);
     bool DecodeFromBase64(const std::string& text);
 
@@ -179,7 +187,8 @@ class T_BinaryData {
     bool operator<(const T_BinaryData& other) const;
     bool operator<=(const T_BinaryData& other) const;
 
-    // File input and output
+    // File input and output. ReadFromFile replaces the contents by the bytes
+    // one read of the whole file delivers; nothing when the read fails.
     void SaveToFile(IFileWritable& f) const;
     void ReadFromFile(IFileReadable& f);
 

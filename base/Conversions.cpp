@@ -30,6 +30,12 @@ int HexDigitValue(char c) {
     return -1;
 }
 
+// Byte number `index` of value counted from the least significant end; zero
+// above the four bytes of a 32-bit value.
+unsigned char ByteOf(std::uint32_t value, int index) {
+    return index < 4 ? static_cast<unsigned char>(value >> (8 * index)) : 0;
+}
+
 // The least significant decimal digits of value, right-aligned in len places.
 void WriteDecimalDigits(unsigned long value, char* buf, int len) {
     for (int i = len - 1; i >= 0; --i) {
@@ -73,16 +79,6 @@ std::uint32_t MSB_TO_DWORD(const unsigned char* p) {
 unsigned char* DWORD_TO_MSB(std::uint32_t d, unsigned char* p) {
     return IntToMsb(d, p, 4);
 }
-
-namespace {
-
-// Byte number `index` of value counted from the least significant end; zero
-// above the four bytes of a 32-bit value.
-unsigned char ByteOf(std::uint32_t value, int index) {
-    return index < 4 ? static_cast<unsigned char>(value >> (8 * index)) : 0;
-}
-
-}  // namespace
 
 unsigned char* IntToMsb(std::uint32_t value, unsigned char* p, int len) {
     for (int i = 0; i < len; ++i) {

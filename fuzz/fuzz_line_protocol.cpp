@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "base/Conversions.h"
-#include "support/FakeClockSystem.h"
 #include "support/MemoryConnection.h"
+#include "support/TestSystem.h"
 #include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/SerialPacket.h"
@@ -82,7 +82,9 @@ void ParsePackets(T_BinaryData& input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    TFakeClockSystem system;
+    // One system for the whole run, its clock set back for every input.
+    static TTestSystem system;
+    system.Clock().Set(0);
     TMemoryLine line;
     TMemoryLine::EndSwitches& wire = line.Switches(TMemoryLine::A);
     TFrameLevel level(new SLIP(new TBufferedConnection(line.NewEnd(TMemoryLine::A))));

@@ -1,5 +1,7 @@
 #include "platform/DeviceLayer.h"
 
+#include "platform/RS232Interface.h"
+#include "platform/SocketInterface.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {
@@ -11,13 +13,24 @@ constexpr std::uint32_t cMaxKeyPart = 0xFFFF;
 // number, devices that log take the trace file system.
 using TDeviceFactory = IDevice* (*)(unsigned int index, IFileSystem* traceFileSystem);
 
+IDevice* MakeEthernet(unsigned int, IFileSystem* traceFileSystem) {
+    return new TLinEthernetInterface(traceFileSystem);
+}
+
+// The port number comes later, with Connect.
+IDevice* MakeSerialPort(unsigned int, IFileSystem* traceFileSystem) {
+    return new TLinRS232Interface(traceFileSystem);
+}
+
 IDevice* NewSerialNetworkInterface(unsigned int index, IFileSystem*) {
     return new TSerialNetworkInterface(static_cast<unsigned short>(index));
 }
 
 // The kinds this platform makes; every other kind gives null.
 const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {
-    {DEVICE_USB, NewSerialNetworkInterface},
+    {DEVICE_ETHERNET, MakeEthernet},      {DEVICE_WIFI, MakeEthernet},
+    {DEVICE_GPRS, MakeEthernet},          {DEVICE_RS232, MakeSerialPort},
+    {DEVICE_OTHER_NETWORK, MakeEthernet}, {DEVICE_USB, NewSerialNetworkInterface},
     {DEVICE_COM, NewSerialNetworkInterface},
 };
 

@@ -36,6 +36,8 @@ class TLinRS232Connection : public TRS232Connection {
     TLinRS232Connection(long fileDescriptor, const char* logName, IFileSystem* traceFileSystem);
     // Closes the port before the disconnected entry is logged.
     ~TLinRS232Connection() override;
+    TLinRS232Connection(const TLinRS232Connection&) = delete;
+    TLinRS232Connection& operator=(const TLinRS232Connection&) = delete;
 
     // Waits at most 3 seconds for the line to take output, then writes once;
     // the caller offers what was not taken again.

@@ -19,6 +19,8 @@ class TSocketConnection : public IConnection, public TLoggerToFile {
     TSocketConnection(long socket, bool outgoing, const char* logName,
                       IFileSystem* traceFileSystem);
     ~TSocketConnection() override;
+    TSocketConnection(const TSocketConnection&) = delete;
+    TSocketConnection& operator=(const TSocketConnection&) = delete;
 
     // Returns the bytes taken, 0 while the socket cannot take any, -1 when
     // the socket reports an exceptional condition or the send fails.

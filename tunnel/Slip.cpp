@@ -53,15 +53,14 @@ bool SLIP::SendData(const T_BinaryData& payload) {
 T_BinaryData SLIP::ReceiveData() {
     unsigned char byte = 0;
     while (m_connection->Receive(&byte, 1) > 0) {
-        if (byte != END) {
-            if (m_inFrame) {
-                Collect(byte);
+        if (byte == END) {
+            if (m_inFrame && m_received.Length() != 0) {
+                m_inFrame = false;
+                return ReturnAndFlushReceivedData();
             }
-        } else if (m_inFrame && m_received.Length() != 0) {
-            m_inFrame = false;
-            return ReturnAndFlushReceivedData();
-        } else {
-            m_inFrame = true;
+            m_inFrame = true;  // an END with nothing collected opens a frame
+        } else if (m_inFrame) {
+            Collect(byte);
         }
     }
     return T_BinaryData();

@@ -12,94 +12,22 @@
 #include "platform/FileSystem.h"
 #include "platform/System.h"
 #include "support/TempDir.h"
+#include "support/TestSystem.h"
 
 namespace {
 
-// A system whose clock is set by the test and counts how often it is read.
-// Everything else is out of the logger's reach and fails loudly if used.
-class ClockOnlySystem : public ISystem {
+// The test system's clock, counting its reads and failing them on request.
+class LoggerClock : public TTestSystem {
   public:
-    void Set(unsigned long date, unsigned long time) {
-        m_date = date;
-        m_time = time;
-    }
     void FailReads() { m_failing = true; }
     int Reads() const { return m_reads; }
 
     Error GetDateTime(unsigned long* date, unsigned long* time) override {
         ++m_reads;
-        if (m_failing) {
-            return Error(1);
-        }
-        if (date) {
-            *date = m_date;
-        }
-        if (time) {
-            *time = m_time;
-        }
-        return Error(0);
+        return m_failing ? Error(1) : TTestSystem::GetDateTime(date, time);
     }
-
-    void Init() override { Unexpected(); }
-    void Shutdown() override { Unexpected(); }
-    Error Restart() override {
-        Unexpected();
-        return Error(2);
-    }
-    Error UpdateSoftware(const char*) override {
-        Unexpected();
-        return Error(2);
-    }
-    IDeviceLayer* GetDeviceLayer() override {
-        Unexpected();
-        return nullptr;
-    }
-    Error SetDateTime(unsigned long, unsigned long) override {
-        Unexpected();
-        return Error(2);
-    }
-    ITimer* CreateTimer(unsigned long) override {
-        Unexpected();
-        return nullptr;
-    }
-    void Wait(unsigned long) override { Unexpected(); }
-    Error GenerateRandom(unsigned char*) override {
-        Unexpected();
-        return Error(2);
-    }
-    void Idle() override { Unexpected(); }
-    Error MountFileSystem(const char*, IFileSystem**) override {
-        Unexpected();
-        return Error(2);
-    }
-    Error UnmountFileSystem(IFileSystem*) override {
-        Unexpected();
-        return Error(2);
-    }
-    IFileSystem* GetDefaultFileSystem() override {
-        Unexpected();
-        return nullptr;
-    }
-    void FillModelName(char*, unsigned int) override { Unexpected(); }
-    void FillOsVersion(char*, unsigned int) override { Unexpected(); }
-    void GetScreenSize(unsigned short&, unsigned short&, bool&) override { Unexpected(); }
-    Error OpenSystemOptions() override {
-        Unexpected();
-        return Error(2);
-    }
-    Error GetSerialNumber(char*, unsigned int) override {
-        Unexpected();
-        return Error(2);
-    }
-    void SetBacklight(bool) override { Unexpected(); }
 
   private:
-    static void Unexpected() {
-        ADD_FAILURE() << "the logger must use nothing of the system but its clock";
-    }
-
-    unsigned long m_date = 0;
-    unsigned long m_time = 0;
     bool m_failing = false;
     int m_reads = 0;
 };
@@ -114,15 +42,12 @@ class DumpEvent : public TLogEvent {
 
 class LoggerToFileTest : public ::testing::Test {
   protected:
-    void SetUp() override { ISystem::Install(&m_clock); }
-    void TearDown() override { ISystem::Install(nullptr); }
-
     std::string LogText(const char* name = "CommLog1.txt") const { return m_dir.ReadFile(name); }
     void WriteLog(const std::string& content, const char* name = "CommLog1.txt") const {
         m_dir.WriteFile(name, content);
     }
 
-    ClockOnlySystem m_clock;
+    LoggerClock m_clock;
     TempDir m_dir;
     TLinFileSystem m_files{m_dir.Path().c_str()};
 };
@@ -135,13 +60,13 @@ TEST_F(LoggerToFileTest, WritesEveryKindOfEntryExactlyAsExpected) {
     const unsigned char sixteen[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     const unsigned char three[] = {1, 2, 3};
 
-    m_clock.Set(20260905, 140321);
+    m_clock.SetDateTime(20260905, 140321);
     logger.LogData(T_LE_Connected(nullptr));
     logger.LogData(T_LE_Connected("192.168.0.5"));
-    m_clock.Set(20260201, 90807);
+    m_clock.SetDateTime(20260201, 90807);
     logger.LogData(T_LE_Sent(one, sizeof one));
     logger.LogData(T_LE_Received(seventeen, sizeof seventeen));
-    m_clock.Set(20261231, 235959);
+    m_clock.SetDateTime(20261231, 235959);
     logger.LogData(T_LE_Sent(sixteen, sizeof sixteen));
     logger.LogData(T_LE_ComError(20003));
     logger.LogData(DumpEvent(three, sizeof three));
@@ -158,7 +83,7 @@ TEST_F(LoggerToFileTest, WritesEveryKindOfEntryExactlyAsExpected) {
 
 TEST_F(LoggerToFileTest, AppendsToWhatTheFileAlreadyHolds) {
     WriteLog("earlier\r\n");
-    m_clock.Set(20190903, 90501);
+    m_clock.SetDateTime(20190903, 90501);
     TLoggerToFile("CommLog1.txt", &m_files, 0).LogData(T_LE_ComError(0));
     EXPECT_EQ(LogText(), "earlier\r\n03.09 09:05:01 Error 0\r\n");
 }
@@ -169,7 +94,7 @@ TEST_F(LoggerToFileTest, TrimsToTheLastHalfOfTheLimitBeforeTheNextEntry) {
         std::size_t keptBytes;  // of the old contents, from its end
     };
     const std::vector<Case> cases = {{999, 999}, {1000, 500}, {1500, 500}};
-    m_clock.Set(20190903, 90501);
+    m_clock.SetDateTime(20190903, 90501);
     const std::string entry = "03.09 09:05:01 Connected\r\n";
     for (const Case& c : cases) {
         std::string old;

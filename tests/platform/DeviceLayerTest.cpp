@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include "platform/RS232Interface.h"
+#include "platform/SocketInterface.h"
+
 namespace {
 
 // Records its key in a shared list when it is deleted.
@@ -105,6 +108,20 @@ TEST(LinDeviceLayerTest, MakesNothingForKindsThisPlatformLacks) {
         EXPECT_EQ(layer.GetDevice(static_cast<DEVICE>(kind), 0), nullptr) << "kind " << kind;
         EXPECT_EQ(layer.GetDevice(static_cast<DEVICE>(kind), 0), nullptr) << "kind " << kind;
     }
+}
+
+TEST(LinDeviceLayerTest, MakesTheHostNetworkAndSerialPorts) {
+    TLinDeviceDebugLayer layer(nullptr);
+    for (DEVICE kind : {DEVICE_ETHERNET, DEVICE_WIFI, DEVICE_GPRS, DEVICE_OTHER_NETWORK}) {
+        IDevice* network = layer.GetDevice(kind, 0);
+        EXPECT_NE(dynamic_cast<TLinEthernetInterface*>(network), nullptr) << "kind " << kind;
+        EXPECT_EQ(layer.GetDevice(kind, 0), network) << "kind " << kind;
+    }
+    IDevice* port1 = layer.GetDevice(DEVICE_RS232, 1);
+    IDevice* port2 = layer.GetDevice(DEVICE_RS232, 2);
+    EXPECT_NE(dynamic_cast<TLinRS232Interface*>(port1), nullptr);
+    EXPECT_NE(dynamic_cast<TLinRS232Interface*>(port2), nullptr);
+    EXPECT_NE(port1, port2);
 }
 
 }  // namespace

@@ -239,12 +239,18 @@ TEST(DateTimeTest, LocalTimeAsDecimalNumbers) {
 }
 
 TEST_F(LinSystemTest, GetDateTimeTellsTheLocalTime) {
-    // Retried until no second boundary falls between the readings.
+    // Retried until no second boundary falls between the readings. The
+    // readings use the same clock as the system: time() may lag it by a tick.
+    auto seconds = [] {
+        timeval now{};
+        gettimeofday(&now, nullptr);
+        return now.tv_sec;
+    };
     for (;;) {
-        time_t before = ::time(nullptr);
+        time_t before = seconds();
         unsigned long date = 0, time = 0;
         EXPECT_EQ(m_system.GetDateTime(&date, &time).Code(), 0u);
-        if (::time(nullptr) != before) {
+        if (seconds() != before) {
             continue;
         }
         std::tm local{};

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "base/Conversions.h"
-#include "support/FakeClockSystem.h"
 #include "support/HexBytes.h"
 #include "support/MemoryConnection.h"
+#include "support/TestSystem.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ namespace {
 // plays the peer on end B and steers time with a fake clock.
 class FrameLevelTest : public ::testing::Test {
   protected:
-    TFakeClockSystem system;
+    TTestSystem system;
     TMemoryLine line;
     TFrameLevel level{new SLIP(line.NewEnd(TMemoryLine::A))};
 
@@ -216,7 +216,7 @@ TEST_F(FrameLevelTest, ExpiredFrameTimerDropsQueuedDataButRetransmitsNothing) {
         {2000, false, HexList({})},
     };
     for (const auto& c : cases) {
-        TFakeClockSystem caseSystem;
+        TTestSystem caseSystem;
         TMemoryLine caseLine;
         TFrameLevel caseLevel(new SLIP(caseLine.NewEnd(TMemoryLine::A)));
         caseLevel.SendData(BinaryDataFromRepeatedByte(0x55, 300));

@@ -4,8 +4,8 @@
 #include <random>
 #include <vector>
 
-#include "support/FakeClockSystem.h"
 #include "support/MemoryConnection.h"
+#include "support/TestSystem.h"
 #include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
 
@@ -90,7 +90,7 @@ struct Endpoint {
 
 class LineStackTest : public ::testing::TestWithParam<StackCase> {
   protected:
-    TFakeClockSystem system;  // frozen: no frame timer ever runs out
+    TTestSystem system;  // frozen: no frame timer ever runs out
     TMemoryLine line;
     Endpoint ends[2];
     std::mt19937 random{20261210};
