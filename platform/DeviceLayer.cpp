@@ -22,7 +22,8 @@ IDevice* MakeSerialPort(unsigned int, IFileSystem* traceFileSystem) {
     return new TLinRS232Interface(traceFileSystem);
 }
 
-IDevice* NewSerialNetworkInterface(unsigned int index, IFileSystem*) {
+// The index is the serial port the tunnel runs on.
+IDevice* MakeSerialTunnel(unsigned int index, IFileSystem*) {
     return new TSerialNetworkInterface(static_cast<unsigned short>(index));
 }
 
@@ -30,8 +31,8 @@ IDevice* NewSerialNetworkInterface(unsigned int index, IFileSystem*) {
 const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {
     {DEVICE_ETHERNET, MakeEthernet},      {DEVICE_WIFI, MakeEthernet},
     {DEVICE_GPRS, MakeEthernet},          {DEVICE_RS232, MakeSerialPort},
-    {DEVICE_OTHER_NETWORK, MakeEthernet}, {DEVICE_USB, NewSerialNetworkInterface},
-    {DEVICE_COM, NewSerialNetworkInterface},
+    {DEVICE_OTHER_NETWORK, MakeEthernet}, {DEVICE_USB, MakeSerialTunnel},
+    {DEVICE_COM, MakeSerialTunnel},
 };
 
 }  // namespace

@@ -1,0 +1,264 @@
+#include "tunnel/SerialManager.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <string>
+#include <vector>
+
+#include "support/Loopback.h"
+#include "support/MemoryConnection.h"
+#include "support/PacketPeer.h"
+#include "support/TestSystem.h"
+#include "tunnel/BufferedConnection.h"
+#include "tunnel/FrameLevel.h"
+#include "tunnel/Slip.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+TFrameLevel* NewStack(IConnection* lineEnd) {
+    return new TFrameLevel(new SLIP(new TBufferedConnection(lineEnd)));
+}
+
+std::string Text(const T_BinaryData& data) {
+    return std::string(reinterpret_cast<const char*>(data.GetData()), data.Length());
+}
+
+T_BinaryData Data(const std::string& text) {
+    return T_BinaryData(text);
+}
+
+// Whether the TCP peer has seen the other side close (end of stream or reset) within a second;
+// data still arriving before the close is skipped.
+bool PeerSeesClose(const UniqueFd& socket) {
+    char scratch[4096];
+    pollfd entry{socket.Get(), POLLIN, 0};
+    while (::poll(&entry, 1, 1000) > 0) {
+        if (::recv(socket.Get(), scratch, sizeof scratch, MSG_DONTWAIT) <= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The agent's half of the tunnel on an in-memory line, with the real Ethernet interface of the
+// device layer making its TCP connections on 127.0.0.1; the test plays the terminal.
+class AgentHalfTest : public ::testing::Test {
+  protected:
+    static constexpr int kMaxRounds = 20000;
+
+    TTestSystem system;
+    TMemoryLine line;
+    TSerialManager agent{NewStack(line.NewEnd(TMemoryLine::A))};
+    TPacketPeer terminal{line.NewEnd(TMemoryLine::B)};
+
+    void SetUp() override { ASSERT_THAT(Notices(), ElementsAre("RESET 0")); }
+
+    // Agent steps and terminal answers until the line stays quiet for a few rounds.
+    void Exchange() {
+        for (int quiet = 0, round = 0; quiet < 3 && round < kMaxRounds; ++round) {
+            const bool handled = agent.ProcessContinuously();
+            const bool traffic =
+                line.PendingCount(TMemoryLine::A) + line.PendingCount(TMemoryLine::B) != 0;
+            terminal.Pump();
+            quiet = handled || traffic ? 0 : quiet + 1;
+        }
+    }
+
+    std::vector<TSerialPacket> Packets() {
+        Exchange();
+        return terminal.TakePackets();
+    }
+    std::vector<std::string> Notices() { return Describe(Packets()); }
+
+    void Request(const TSerialPacket& packet) {
+        ASSERT_TRUE(terminal.Send(packet));
+        Exchange();
+    }
+    void Call(unsigned long socketId, std::uint16_t port) {
+        Request(TSerialPacket(ACTION_CALL, socketId, kLoopbackAddress, port, 0));
+    }
+    void DataOut(unsigned long socketId, const std::string& text) {
+        Request(TSerialPacket(ACTION_DATA_OUT, socketId, Data(text)));
+    }
+    void Close(unsigned long socketId) { Request(TSerialPacket(ACTION_CLOSE, socketId, 0, 0, 0)); }
+
+    // Calls the listener under the socket id and returns the accepted TCP peer, with the call
+    // result already taken off the line.
+    UniqueFd Connected(unsigned long socketId, const LoopbackListener& listener) {
+        Call(socketId, listener.port);
+        UniqueFd peer = AcceptPeer(listener.socket);
+        EXPECT_THAT(Notices(), ElementsAre("CALL_RESULT " + std::to_string(socketId) + " err=0"));
+        return peer;
+    }
+};
+
+TEST_F(AgentHalfTest, DataForAnUnknownSocketIsAnsweredWithClosedAlone) {
+    DataOut(7, "lost");
+    EXPECT_THAT(Notices(), ElementsAre("CLOSED 7"));
+}
+
+TEST_F(AgentHalfTest, CallIsReportedOnceBeforeItsDataAndRelaysBothWays) {
+    const LoopbackListener listener = ListenOnLoopback();
+    Call(1, listener.port);
+    const UniqueFd peer = AcceptPeer(listener.socket);
+    ASSERT_TRUE(peer.Valid());
+    ASSERT_TRUE(SendAll(peer, "hello"));
+
+    const std::vector<TSerialPacket> packets = Packets();
+    ASSERT_THAT(Describe(packets), ElementsAre("CALL_RESULT 1 err=0", "DATA_IN 1 len=5"));
+    EXPECT_EQ(Text(packets[1].GetData()), "hello");
+
+    DataOut(1, "ping");
+    EXPECT_EQ(ReceiveExactly(peer, 4), "ping");
+    ASSERT_TRUE(SendAll(peer, "pong"));
+    EXPECT_THAT(Notices(), ElementsAre("DATA_IN 1 len=4"));
+}
+
+TEST_F(AgentHalfTest, TcpDataGoesOutInBlocksOf4096) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    std::string sent(10000, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        sent[i] = static_cast<char>(i * 7);
+    }
+    ASSERT_TRUE(SendAll(peer, sent));
+
+    const std::vector<TSerialPacket> packets = Packets();
+    EXPECT_THAT(Describe(packets),
+                ElementsAre("DATA_IN 1 len=4096", "DATA_IN 1 len=4096", "DATA_IN 1 len=1808"));
+    std::string received;
+    for (const TSerialPacket& packet : packets) {
+        received += Text(packet.GetData());
+    }
+    EXPECT_EQ(received, sent);
+}
+
+TEST_F(AgentHalfTest, ListenReportsTheAcceptedPeerAndNothingBefore) {
+    const std::uint16_t port = FreeLoopbackPort();
+    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+    EXPECT_THAT(Notices(), IsEmpty());
+
+    const UniqueFd client = ConnectToLoopback(port);
+    ASSERT_TRUE(client.Valid());
+    // The socket layer's byte order: 127.0.0.1 arrives as 01 00 00 7F.
+    EXPECT_THAT(Notices(), ElementsAre("CONNECTED 2 addr=0100007F port=0"));
+
+    ASSERT_TRUE(SendAll(client, "up"));
+    EXPECT_THAT(Notices(), ElementsAre("DATA_IN 2 len=2"));
+}
+
+TEST_F(AgentHalfTest, FailedListenIsReportedAsCallResult) {
+    const LoopbackListener taken = ListenOnLoopback();
+    Request(TSerialPacket(ACTION_LISTEN, 3, 0, taken.port, 0));
+    EXPECT_THAT(Notices(), ElementsAre("CALL_RESULT 3 err=20008"));
+}
+
+TEST_F(AgentHalfTest, RefusedCallEndsInClosed) {
+    Call(4, FreeLoopbackPort());
+    const std::vector<std::string> notices = Notices();
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.back(), "CLOSED 4");
+}
+
+TEST_F(AgentHalfTest, PeerCloseIsReportedAfterItsData) {
+    const LoopbackListener listener = ListenOnLoopback();
+    UniqueFd peer = Connected(1, listener);
+    ASSERT_TRUE(SendAll(peer, "last words"));
+    peer.Reset();
+    EXPECT_THAT(Notices(), ElementsAre("DATA_IN 1 len=10", "CLOSED 1"));
+    DataOut(1, "too late");
+    EXPECT_THAT(Notices(), ElementsAre("CLOSED 1"));
+}
+
+TEST_F(AgentHalfTest, CallWithASocketIdInUseReplacesTheFirstConnection) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd first = Connected(3, listener);
+    const UniqueFd second = Connected(3, listener);
+
+    EXPECT_TRUE(PeerSeesClose(first));
+    DataOut(3, "to the second");
+    EXPECT_EQ(ReceiveExactly(second, 13), "to the second");
+}
+
+TEST_F(AgentHalfTest, CloseRequestDropsTheConnectionSilently) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(5, listener);
+    Close(5);
+    EXPECT_TRUE(PeerSeesClose(peer));
+    EXPECT_THAT(Notices(), IsEmpty());
+    Close(6);  // unknown: nothing at all
+    EXPECT_THAT(Notices(), IsEmpty());
+}
+
+TEST_F(AgentHalfTest, ResetDropsEveryConnectionWithoutNotices) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd first = Connected(1, listener);
+    const UniqueFd second = Connected(2, listener);
+
+    Request(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
+    EXPECT_TRUE(PeerSeesClose(first));
+    EXPECT_TRUE(PeerSeesClose(second));
+    EXPECT_THAT(Notices(), IsEmpty());
+}
+
+TEST_F(AgentHalfTest, TwoClosesInOneStepAreReportedInTwoVisitsLowerIdFirst) {
+    const LoopbackListener listener = ListenOnLoopback();
+    UniqueFd high = Connected(9, listener);
+    UniqueFd low = Connected(4, listener);
+    high.Reset();
+    low.Reset();
+    agent.SetStreamMode(true);  // every notice leaves at once, without waiting for acks
+
+    agent.ProcessBoundConnections();
+    terminal.Pump();
+    EXPECT_THAT(Describe(terminal.TakePackets()), ElementsAre("CLOSED 4"));
+    agent.ProcessBoundConnections();
+    terminal.Pump();
+    EXPECT_THAT(Describe(terminal.TakePackets()), ElementsAre("CLOSED 9"));
+}
+
+TEST_F(AgentHalfTest, DataSentBeforeThePeerIsAcceptedIsDeliveredOnceItIs) {
+    const std::uint16_t port = FreeLoopbackPort();
+    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+    DataOut(2, "early ");
+    DataOut(2, "bytes");
+
+    const UniqueFd client = ConnectToLoopback(port);
+    ASSERT_TRUE(client.Valid());
+    EXPECT_THAT(Notices(), ElementsAre("CONNECTED 2 addr=0100007F port=0"));
+    EXPECT_EQ(ReceiveExactly(client, 11), "early bytes");
+}
+
+TEST_F(AgentHalfTest, CloseRequestDeliversWhatThePeerHasNotTakenYet) {
+    const std::uint16_t port = FreeLoopbackPort();
+    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+    DataOut(2, "parting gift");
+    Close(2);
+
+    const UniqueFd client = ConnectToLoopback(port);
+    ASSERT_TRUE(client.Valid());
+    EXPECT_THAT(Notices(), IsEmpty());  // the terminal has let go: no CONNECTED, no CLOSED
+    EXPECT_EQ(ReceiveExactly(client, 12), "parting gift");
+    EXPECT_TRUE(PeerSeesClose(client));
+}
+
+TEST_F(AgentHalfTest, PeerThatTakesNothingIsDroppedOnceTheBacklogOverflows) {
+    const std::uint16_t port = FreeLoopbackPort();
+    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+    const std::string block(4096, 'x');
+    for (int i = 0; i < 256; ++i) {
+        DataOut(2, block);
+    }
+    EXPECT_THAT(Notices(), IsEmpty());  // a mebibyte waits for the peer
+    DataOut(2, "x");
+    EXPECT_THAT(Notices(), ElementsAre("CLOSED 2"));
+}
+
+}  // namespace
