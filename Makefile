@@ -25,6 +25,19 @@ sanitize:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# Coverage-guided fuzzing with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer; each fuzzer runs for FUZZ_TIME seconds and keeps
+# its corpus in $(FUZZ_BUILD)/corpus.
+fuzz:
+	@cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++ -DBUILD_FUZZERS=ON \
+		-DBUILD_TESTS=OFF -DBUILD_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZERS)
+	@for f in $(FUZZERS); do \
+		mkdir -p $(FUZZ_BUILD)/corpus/$$f && \
+		$(FUZZ_BUILD)/bin/$$f -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
+			$(FUZZ_BUILD)/corpus/$$f || exit 1; \
+	done
+
 # The agent and the terminal simulator only, for trying and installing them.
 programs:
 	@cmake -S . -B $(BUILD) $(GENERATOR) >/dev/null
@@ -41,19 +54,6 @@ install: programs
 # A Debian package of what make install puts in place.
 package: programs
 	cd $(BUILD) && cpack
-
-# Coverage-guided fuzzing with clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer; each fuzzer runs for FUZZ_TIME seconds and keeps
-# its corpus in $(FUZZ_BUILD)/corpus.
-fuzz:
-	@cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++ -DBUILD_FUZZERS=ON \
-		-DBUILD_TESTS=OFF -DBUILD_BENCHMARKS=OFF >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZERS)
-	@for f in $(FUZZERS); do \
-		mkdir -p $(FUZZ_BUILD)/corpus/$$f && \
-		$(FUZZ_BUILD)/bin/$$f -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
-			$(FUZZ_BUILD)/corpus/$$f || exit 1; \
-	done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

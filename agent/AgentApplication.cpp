@@ -11,9 +11,9 @@
 
 namespace {
 
-constexpr unsigned long kPassPauseMs = 5;
-constexpr unsigned long kSettingsCheckMs = 5000;
-constexpr unsigned long kRetryPauseMs = 5000;
+constexpr unsigned long cPassPauseMs = 5;
+constexpr unsigned long cSettingsCheckMs = 5000;
+constexpr unsigned long cRetryPauseMs = 5000;
 
 // Serves the terminal for one cycle: steps the tunnel every pass and re-reads
 // "Enabled" every few seconds. Returns when the service is switched off or a
@@ -23,15 +23,15 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
     ISystem* system = ISystem::Instance();
     ethernet.Open();  // A failure shows later, as refused calls reported to the terminal.
     {
-        std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(kSettingsCheckMs));
+        std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
         do {
             tunnel.RunOneStep();
-            system->Wait(kPassPauseMs);
+            system->Wait(cPassPauseMs);
             if (settingsTimer->IsExpired()) {
                 if (!TAgentApplication::IsEnabled()) {
                     break;
                 }
-                settingsTimer->Restart(kSettingsCheckMs);
+                settingsTimer->Restart(cSettingsCheckMs);
             }
         } while (!agent.IsStopped(pollKeyboard));
     }
@@ -46,7 +46,7 @@ TAgentApplication* TAgentApplication::Instance() {
     return &agent;
 }
 
-TAgentApplication::TAgentApplication() : serialPort_(LoadSerialPortNumber()) {}
+TAgentApplication::TAgentApplication() : m_serialPort(LoadSerialPortNumber()) {}
 
 unsigned short TAgentApplication::LoadSerialPortNumber() {
     return static_cast<unsigned short>(TIniFile("pinpad.ini").GetInteger("ComPort", 0));
@@ -57,19 +57,19 @@ bool TAgentApplication::IsEnabled() {
 }
 
 bool TAgentApplication::IsStopped(bool pollKeyboard) {
-    if (!stopped_ && pollKeyboard && SysUtil::GetKeyPressed() != 0) {
-        stopped_ = true;
+    if (!m_stopped && pollKeyboard && SysUtil::GetKeyPressed() != 0) {
+        m_stopped = true;
     }
-    return stopped_;
+    return m_stopped;
 }
 
 void TAgentApplication::Run(bool pollKeyboard) {
-    if (serialPort_ == 0) {
+    if (m_serialPort == 0) {
         return;
     }
     IDeviceLayer* devices = ISystem::Instance()->GetDeviceLayer();
     auto* tunnel =
-        dynamic_cast<TSerialNetworkInterface*>(devices->GetDevice(DEVICE_USB, serialPort_));
+        dynamic_cast<TSerialNetworkInterface*>(devices->GetDevice(DEVICE_USB, m_serialPort));
     auto* ethernet = dynamic_cast<INetworkInterface*>(devices->GetDevice(DEVICE_ETHERNET, 0));
     if (tunnel == nullptr || ethernet == nullptr) {
         return;
@@ -78,6 +78,6 @@ void TAgentApplication::Run(bool pollKeyboard) {
         if (IsEnabled() && tunnel->OpenAsService().Code() == 0) {
             Serve(*this, pollKeyboard, *tunnel, *ethernet);
         }
-        ISystem::Instance()->Wait(kRetryPauseMs);
+        ISystem::Instance()->Wait(cRetryPauseMs);
     } while (!IsStopped(pollKeyboard));
 }

@@ -25,9 +25,9 @@ class TAgentApplication {
     // once without a port or without the two network interfaces.
     void Run(bool pollKeyboard);
 
-    unsigned short SerialPortNumber() const { return serialPort_; }
+    unsigned short SerialPortNumber() const { return m_serialPort; }
 
   private:
-    bool stopped_ = false;
-    unsigned short serialPort_;
+    bool m_stopped = false;
+    unsigned short m_serialPort;
 };

@@ -63,7 +63,7 @@ done >"$www/sample.txt"
 
 python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$www" >"$demo/http.log" 2>&1 &
 started+=($!)
-http_port() { sed -n 's/^Serving HTTP on 127\.0\.0\.1 port \([0-9]*\).*/\1/p' "$demo/http.log"; }
+http_port() { sed -n 's/^Serving HTTP on 127\.0\.0\.1 port \([0-9]*\).*/\1/p' "$demo/http.log" 2>/dev/null; }
 have_port() { [[ -n $(http_port) ]]; }
 wait_for 10 have_port || fail "the HTTP server did not start"
 port=$(http_port)
@@ -109,7 +109,8 @@ relay_ms=$(sed -n 's/^\([0-9]*\) ms.*/\1/p' <<<"$relay")
 trace=$agent_dir/Trace
 show_log() {
     echo "    $1 (first lines):"
-    head -n "$2" "$trace/$1" | tr -d '\r' | sed 's/^/      | /'
+    # Bytes above 0x7E stand as they are in the log; show them as dots here.
+    head -n "$2" "$trace/$1" | LC_ALL=C tr -d '\r' | LC_ALL=C tr '\177-\377' '.' | sed 's/^/      | /'
 }
 sock_log=$(cd "$trace" && ls sock*.txt 2>/dev/null | head -n 1)
 

@@ -14,13 +14,13 @@ struct TScreenOptions {
 class IDesktop {
   public:
     // Code returned by GetTopWindowStatus while nothing has happened.
-    static constexpr unsigned long kNothingHappened = 5;
+    static constexpr unsigned long cNothingHappened = 5;
 
     static IDesktop* Instance();
 
     virtual ~IDesktop() = default;
     virtual bool ShowTopWindow(unsigned long window, TScreenOptions* options) = 0;
-    // Code kNothingHappened while the top window has nothing to report.
+    // Code cNothingHappened while the top window has nothing to report.
     virtual Error GetTopWindowStatus() = 0;
     // Shows a progress text (Windows-1251) for a transfer over the named
     // network interface.

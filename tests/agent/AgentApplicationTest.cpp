@@ -3,24 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/DeviceOverlay.h"
-#include "platform/FileSystem.h"
 #include "platform/NetworkInterface.h"
 #include "platform/RS232.h"
-#include "support/FakeClockSystem.h"
-#include "support/TempDir.h"
+#include "support/TestDeviceLayer.h"
+#include "support/TestSystem.h"
 #include "sysutil/TerminalDevices.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {
 
-constexpr unsigned short kPort = 9;
+constexpr unsigned short cPort = 9;
 
 // Something the agent did to its devices, and when.
 struct TEvent {
@@ -37,39 +36,51 @@ std::ostream& operator<<(std::ostream& out, const TEvent& event) {
 // serial line that records what is sent on it, an Ethernet interface and a
 // keyboard. Waiting moves the clock and runs whatever the test planned for
 // that moment.
-class TAgentWorld : public TFakeClockSystem {
+class TAgentWorld : public TTestSystem {
   public:
-    TAgentWorld()
-        : settings_(directory.Path().c_str()), line_(*this), ethernet_(*this), tunnel_(kPort) {
-        devices_.Add(DEVICE_RS232, kPort, &line_);
-        devices_.Add(DEVICE_ETHERNET, 0, &ethernet_);
-        devices_.Add(DEVICE_KEYBOARD, 0, &keyboard_);
-        devices_.Add(DEVICE_USB, kPort, &tunnel_);
+    TAgentWorld() {
+        auto devices = std::make_unique<TTestDeviceLayer>();
+        devices->Provide(DEVICE_RS232, cPort, std::make_unique<TLine>(*this));
+        devices->Provide(DEVICE_ETHERNET, 0, std::make_unique<TEthernet>(*this));
+        auto keyboard = std::make_unique<TKeyboard>();
+        m_keyboard = keyboard.get();
+        devices->Provide(DEVICE_KEYBOARD, 0, std::move(keyboard));
+        devices->Provide(DEVICE_USB, cPort, std::make_unique<TSerialNetworkInterface>(cPort));
+        SetDeviceLayer(std::move(devices));
     }
+    // The devices note their closing into this world, so they go first.
+    ~TAgentWorld() override { ReleaseDevices(); }
 
-    IDeviceLayer* GetDeviceLayer() override { return &devices_; }
-    IFileSystem* GetDefaultFileSystem() override { return &settings_; }
     void Wait(unsigned long milliseconds) override {
         waits[milliseconds]++;
         for (unsigned long left = milliseconds; left > 0; --left) {
-            TFakeClockSystem::Wait(1);
-            if (auto plan = plans_.find(Now()); plan != plans_.end()) {
+            TTestSystem::Wait(1);
+            if (auto plan = m_plans.find(Now()); plan != m_plans.end()) {
                 plan->second();
             }
         }
     }
     std::uint32_t Now() { return Clock().Now(); }
 
+    // Writes a settings file beside the agent; null contents remove it.
+    void WriteSetting(const std::string& name, const char* contents) {
+        const std::string path = Home() + "/" + name;
+        std::remove(path.c_str());
+        if (contents != nullptr) {
+            std::ofstream(path) << contents;
+        }
+    }
+
     // Runs action when the clock reaches at.
-    void At(std::uint32_t at, std::function<void()> action) { plans_[at] = std::move(action); }
+    void At(std::uint32_t at, std::function<void()> action) { m_plans[at] = std::move(action); }
     void PressKeyAt(std::uint32_t at) {
-        At(at, [this] { keyboard_.key = 0x0D; });
+        At(at, [this] { m_keyboard->key = 0x0D; });
     }
     void EnableAt(std::uint32_t at, bool enabled) {
         At(at, [this, enabled] { SetEnabled(enabled); });
     }
     void SetEnabled(bool enabled) {
-        directory.WriteFile("agent.ini", enabled ? "Enabled=1\r\n" : "Enabled=0\r\n");
+        WriteSetting("agent.ini", enabled ? "Enabled=1\r\n" : "Enabled=0\r\n");
     }
     void Note(const std::string& what) { events.push_back({Now(), what}); }
 
@@ -79,38 +90,37 @@ class TAgentWorld : public TFakeClockSystem {
     std::vector<std::string> lineTraffic;
     std::vector<TEvent> events;
     std::map<unsigned long, int> waits;  // length -> count
-    TempDir directory;
 
   private:
     class TLine : public IRS232Interface {
       public:
-        explicit TLine(TAgentWorld& world) : world_(world) {}
+        explicit TLine(TAgentWorld& world) : m_world(world) {}
         Error Open() override { return Error(0); }
         void Close() override {}
         Error Connect(const TRs232Params& params, IConnection** connection) override {
             *connection = nullptr;
-            if (!world_.lineOpens) {
-                world_.Note("line refused");
+            if (!m_world.lineOpens) {
+                m_world.Note("line refused");
                 return Error(20001);
             }
             EXPECT_EQ(params.baudRate, 115200u);
-            world_.Note("line opened");
-            world_.lineTraffic.emplace_back();
-            *connection = new TLineEnd(world_);
+            m_world.Note("line opened");
+            m_world.lineTraffic.emplace_back();
+            *connection = new TLineEnd(m_world);
             return Error(0);
         }
 
       private:
-        TAgentWorld& world_;
+        TAgentWorld& m_world;
     };
 
     // The agent's end of a line with a silent terminal at the other end.
     class TLineEnd : public IConnection {
       public:
-        explicit TLineEnd(TAgentWorld& world) : world_(world) {}
-        ~TLineEnd() override { world_.Note("line closed"); }
+        explicit TLineEnd(TAgentWorld& world) : m_world(world) {}
+        ~TLineEnd() override { m_world.Note("line closed"); }
         long Send(const unsigned char* data, unsigned long length) override {
-            world_.lineTraffic.back().append(reinterpret_cast<const char*>(data), length);
+            m_world.lineTraffic.back().append(reinterpret_cast<const char*>(data), length);
             return static_cast<long>(length);
         }
         long Receive(unsigned char*, unsigned long) override { return 0; }
@@ -119,17 +129,17 @@ class TAgentWorld : public TFakeClockSystem {
         Error GetLastError() override { return Error(0); }
 
       private:
-        TAgentWorld& world_;
+        TAgentWorld& m_world;
     };
 
     class TEthernet : public INetworkInterface {
       public:
-        explicit TEthernet(TAgentWorld& world) : world_(world) {}
+        explicit TEthernet(TAgentWorld& world) : m_world(world) {}
         Error Open() override {
-            world_.Note("ethernet opened");
+            m_world.Note("ethernet opened");
             return Error(0);
         }
-        void Close() override { world_.Note("ethernet closed"); }
+        void Close() override { m_world.Note("ethernet closed"); }
         unsigned GetCurrentState() override { return 3; }
         Error GetNetworkError() override { return Error(0); }
         Error SetSelfParams(const TNetworkClientParam&) override { return Error(2); }
@@ -146,7 +156,7 @@ class TAgentWorld : public TFakeClockSystem {
         Error ResolveAddressUsingDNS(const char*, unsigned long*) override { return Error(2); }
 
       private:
-        TAgentWorld& world_;
+        TAgentWorld& m_world;
     };
 
     class TKeyboard : public IKeyboard {
@@ -161,22 +171,16 @@ class TAgentWorld : public TFakeClockSystem {
         int queries = 0;
     };
 
-    TLinFileSystem settings_;
-    TLine line_;
-    TEthernet ethernet_;
-    TKeyboard keyboard_;
-    TDeviceOverlay devices_;
-    std::map<std::uint32_t, std::function<void()>> plans_;
-    // Last, so that it closes its line while the world is still whole.
-    TSerialNetworkInterface tunnel_;
+    TKeyboard* m_keyboard;
+    std::map<std::uint32_t, std::function<void()>> m_plans;
 
   public:
-    int KeyboardQueries() const { return keyboard_.queries; }
+    int KeyboardQueries() const { return m_keyboard->queries; }
 };
 
 class AgentApplicationTest : public testing::Test {
   protected:
-    AgentApplicationTest() { world.directory.WriteFile("pinpad.ini", "ComPort=9\r\n"); }
+    AgentApplicationTest() { world.WriteSetting("pinpad.ini", "ComPort=9\r\n"); }
 
     // The tunnel's reset request as it appears inside a frame on the line.
     static std::string ResetPacket() { return std::string("\x00\x05\x09\x00\x00\x00\x00", 7); }
@@ -194,10 +198,7 @@ TEST_F(AgentApplicationTest, PortNumberComesFromPinpadIniCutTo16Bits) {
         {"ComPort=65545\n", 9}, {"[x]\nComPort=4\n", 0}, {"ComPort=12", 12},
     };
     for (const Case& c : cases) {
-        std::remove((world.directory / "pinpad.ini").c_str());
-        if (c.contents != nullptr) {
-            world.directory.WriteFile("pinpad.ini", c.contents);
-        }
+        world.WriteSetting("pinpad.ini", c.contents);
         EXPECT_EQ(TAgentApplication::LoadSerialPortNumber(), c.port)
             << (c.contents ? c.contents : "(no file)");
         EXPECT_EQ(TAgentApplication().SerialPortNumber(), c.port);
@@ -210,12 +211,12 @@ TEST_F(AgentApplicationTest, EnabledIsReadAnewOnEveryCheck) {
     EXPECT_TRUE(TAgentApplication::IsEnabled());
     world.SetEnabled(false);
     EXPECT_FALSE(TAgentApplication::IsEnabled());
-    world.directory.WriteFile("agent.ini", "Enabled=7\n");
+    world.WriteSetting("agent.ini", "Enabled=7\n");
     EXPECT_TRUE(TAgentApplication::IsEnabled());
 }
 
 TEST_F(AgentApplicationTest, WithoutAPortRunEndsAtOnceAndTouchesNoDevice) {
-    world.directory.WriteFile("pinpad.ini", "ComPort=0\r\n");
+    world.WriteSetting("pinpad.ini", "ComPort=0\r\n");
     world.SetEnabled(true);
     TAgentApplication agent;
     agent.Run(true);

@@ -3,121 +3,130 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/DeviceOverlay.h"
-#include "platform/ForwardingSystem.h"
+#include "support/TestDeviceLayer.h"
+#include "support/TestSystem.h"
 #include "sysutil/BuildDateTime.h"
 #include "sysutil/TerminalDevices.h"
 
 namespace {
 
-// The PC's own system with a clock, a serial number and terminal devices
-// chosen by the test. Every call it sees is written into the journal, so the
-// order of device calls and waits can be checked.
-class TTerminalSystem : public TForwardingSystem {
+// What the fake devices were asked to do, each call with the test clock's
+// time, so the order of calls and the waits between them can be checked.
+class TJournal {
   public:
-    TTerminalSystem() : TForwardingSystem(ISystem::Instance()) {}
-
-    IDeviceLayer* GetDeviceLayer() override { return &devices; }
-    void Wait(unsigned long milliseconds) override {
-        journal.push_back("wait " + std::to_string(milliseconds));
+    explicit TJournal(const TFakeClock& clock) : m_clock(clock) {}
+    void Note(const std::string& call) {
+        calls.push_back(call + "@" + std::to_string(m_clock.Now()));
     }
-    Error GetDateTime(unsigned long* date, unsigned long* time) override {
-        if (setsDateTime) {
-            *date = this->date;
-            *time = this->time;
-        }
-        return Error(0);
-    }
-    Error GetSerialNumber(char* buffer, unsigned int size) override {
-        std::strncpy(buffer, serial.c_str(), size - 1);
-        return Error(0);
-    }
-
-    TDeviceOverlay devices;
-    std::vector<std::string> journal;
-    bool setsDateTime = true;
-    unsigned long date = 0;
-    unsigned long time = 0;
-    std::string serial;
-};
-
-// Terminal devices that answer as told and note their calls in the journal.
-class TJournalDevice {
-  public:
-    explicit TJournalDevice(std::vector<std::string>& journal) : journal_(journal) {}
-
-  protected:
-    void Note(const std::string& call) { journal_.push_back(call); }
+    std::vector<std::string> calls;
 
   private:
-    std::vector<std::string>& journal_;
+    const TFakeClock& m_clock;
 };
 
 class TFakeKeyboard : public IKeyboard {
   public:
+    explicit TFakeKeyboard(const unsigned char& key) : m_key(key) {}
     Error Open() override { return Error(0); }
     void Close() override {}
-    unsigned char GetKeyPressed() override { return key; }
-    unsigned char key = 0;
+    unsigned char GetKeyPressed() override { return m_key; }
+
+  private:
+    const unsigned char& m_key;
 };
 
-class TFakeBeeper : public IBeeper, TJournalDevice {
+class TFakeBeeper : public IBeeper {
   public:
-    using TJournalDevice::TJournalDevice;
+    explicit TFakeBeeper(TJournal& journal) : m_journal(journal) {}
     Error Open() override { return Error(0); }
     void Close() override {}
     Error BeepOK() override {
-        Note("ok");
+        m_journal.Note("ok");
         return Error(0);
     }
     Error BeepError() override {
-        Note("error");
+        m_journal.Note("error");
         return Error(7);
     }
+
+  private:
+    TJournal& m_journal;
 };
 
-class TFakePrinter : public IPrinter, TJournalDevice {
-  public:
-    using TJournalDevice::TJournalDevice;
-    Error Open() override {
-        Note("open");
-        return Error(openResult);
-    }
-    void Close() override { Note("close"); }
-    bool HasPaper() override {
-        Note("paper");
-        return paper;
-    }
+struct TPrinterBehaviour {
     unsigned long openResult = 0;
     bool paper = true;
 };
 
+class TFakePrinter : public IPrinter {
+  public:
+    TFakePrinter(TJournal& journal, const TPrinterBehaviour& behaviour)
+        : m_journal(journal), m_behaviour(behaviour) {}
+    Error Open() override {
+        m_journal.Note("open");
+        return Error(m_behaviour.openResult);
+    }
+    void Close() override { m_journal.Note("close"); }
+    bool HasPaper() override {
+        m_journal.Note("paper");
+        return m_behaviour.paper;
+    }
+
+  private:
+    TJournal& m_journal;
+    const TPrinterBehaviour& m_behaviour;
+};
+
+// Knows the check value of key 3 only.
 class TFakePinpad : public IPinpad {
   public:
     Error Open() override { return Error(0); }
     void Close() override {}
     bool GetKeyCheckValue(unsigned char key, unsigned char value[3]) override {
-        if (key != knownKey) {
+        if (key != 3) {
             return false;
         }
-        std::memcpy(value, checkValue, 3);
+        const unsigned char checkValue[3] = {0x0A, 0xBC, 0x12};
+        std::memcpy(value, checkValue, sizeof checkValue);
         return true;
     }
-    unsigned char knownKey = 3;
-    unsigned char checkValue[3] = {0x0A, 0xBC, 0x12};
 };
 
+// A test system whose disk has the serial number the test chooses.
+class TTerminalSystem : public TTestSystem {
+  public:
+    Error GetSerialNumber(char* buffer, unsigned int size) override {
+        std::strncpy(buffer, serial.c_str(), size - 1);
+        return Error(0);
+    }
+    std::string serial;
+};
+
+// A terminal with a keyboard, a beeper, a printer and PIN pad number 1.
 class SysUtilTest : public testing::Test {
   protected:
+    SysUtilTest() {
+        auto devices = std::make_unique<TTestDeviceLayer>();
+        devices->Provide(DEVICE_KEYBOARD, 0, std::make_unique<TFakeKeyboard>(key));
+        devices->Provide(DEVICE_BEEPER, 0, std::make_unique<TFakeBeeper>(journal));
+        devices->Provide(DEVICE_PRINTER, 0, std::make_unique<TFakePrinter>(journal, printer));
+        devices->Provide(DEVICE_PINPAD, 1, std::make_unique<TFakePinpad>());
+        system.SetDeviceLayer(std::move(devices));
+    }
+
     TTerminalSystem system;
-    TSystemInstallation installation{&system};
+    TJournal journal{system.Clock()};
+    unsigned char key = 0;
+    TPrinterBehaviour printer;
 };
 
 TEST(SysUtilAbsentDevicesTest, PlatformWithoutTerminalDevicesGivesFixedAnswers) {
-    // The PC's own device layer makes no keyboard, beeper, printer or PIN pad.
+    TTestSystem system;  // with the PC's own device layer, which makes no
+                         // keyboard, beeper, printer or PIN pad
     EXPECT_EQ(SysUtil::GetKeyPressed(), 0);
     SysUtil::BeepOK();
     SysUtil::BeepTwice();
@@ -132,6 +141,7 @@ TEST(SysUtilAbsentDevicesTest, PlatformWithoutTerminalDevicesGivesFixedAnswers) 
 }
 
 TEST(SysUtilAbsentDevicesTest, IdentityTextsOfThePC) {
+    TTestSystem system;
     EXPECT_EQ(SysUtil::GetOsVersion(), "PC system");
     EXPECT_EQ(SysUtil::GetModelName(), "LINUX");
     EXPECT_EQ(SysUtil::GetSoftwareVersion(), "29.24.05");
@@ -139,20 +149,16 @@ TEST(SysUtilAbsentDevicesTest, IdentityTextsOfThePC) {
 }
 
 TEST_F(SysUtilTest, KeyPressedIsTheKeyboardsAnswer) {
-    TFakeKeyboard keyboard;
-    system.devices.Add(DEVICE_KEYBOARD, 0, &keyboard);
     EXPECT_EQ(SysUtil::GetKeyPressed(), 0);
-    keyboard.key = 0x1B;
+    key = 0x1B;
     EXPECT_EQ(SysUtil::GetKeyPressed(), 0x1B);
 }
 
 TEST_F(SysUtilTest, BeepsSoundInOrderWithAPauseBetweenTwo) {
-    TFakeBeeper beeper(system.journal);
-    system.devices.Add(DEVICE_BEEPER, 0, &beeper);
     SysUtil::BeepOK();
     SysUtil::BeepTwice();
     SysUtil::BeepError();
-    EXPECT_EQ(system.journal, (std::vector<std::string>{"ok", "ok", "wait 200", "ok", "error"}));
+    EXPECT_EQ(journal.calls, (std::vector<std::string>{"ok@0", "ok@0", "ok@200", "error@200"}));
 }
 
 TEST_F(SysUtilTest, PaperStateOpensQueriesAndClosesThePrinter) {
@@ -163,51 +169,47 @@ TEST_F(SysUtilTest, PaperStateOpensQueriesAndClosesThePrinter) {
         std::vector<std::string> calls;
     };
     const Case cases[] = {
-        {0, true, "0", {"open", "paper", "close"}},
-        {0, false, "1", {"open", "paper", "close"}},
-        {20001, true, "", {"open"}},  // a printer that will not open is not closed
+        {0, true, "0", {"open@0", "paper@0", "close@0"}},
+        {0, false, "1", {"open@0", "paper@0", "close@0"}},
+        {20001, true, "", {"open@0"}},  // a printer that will not open is not closed
     };
     for (const Case& c : cases) {
-        system.journal.clear();
-        TFakePrinter printer(system.journal);
+        journal.calls.clear();
         printer.openResult = c.openResult;
         printer.paper = c.paper;
-        system.devices.Add(DEVICE_PRINTER, 0, &printer);
         EXPECT_EQ(SysUtil::GetPaperState(), c.state) << "open result " << c.openResult;
-        EXPECT_EQ(system.journal, c.calls) << "open result " << c.openResult;
+        EXPECT_EQ(journal.calls, c.calls) << "open result " << c.openResult;
     }
 }
 
 TEST_F(SysUtilTest, KeyCheckValueOfTheChosenPinpad) {
-    TFakePinpad pinpad;
-    system.devices.Add(DEVICE_PINPAD, 1, &pinpad);
     EXPECT_EQ(SysUtil::GetKeyCheckValue(3, 1), "0ABC12");
     EXPECT_EQ(SysUtil::GetKeyCheckValue(4, 1), "");  // the PIN pad does not know the key
     EXPECT_EQ(SysUtil::GetKeyCheckValue(3, 0), "");  // no PIN pad number 0
     EXPECT_EQ(SysUtil::DefaultPinpad(), nullptr);
 }
 
-TEST_F(SysUtilTest, DefaultPinpadIsNumberZero) {
-    TFakePinpad pinpad;
-    system.devices.Add(DEVICE_PINPAD, 0, &pinpad);
-    EXPECT_EQ(SysUtil::DefaultPinpad(), &pinpad);
+TEST_F(SysUtilTest, DefaultPinpadIsPinpadNumberZero) {
+    auto devices = std::make_unique<TTestDeviceLayer>();
+    auto pinpad = std::make_unique<TFakePinpad>();
+    IDevice* expected = pinpad.get();
+    devices->Provide(DEVICE_PINPAD, 0, std::move(pinpad));
+    system.SetDeviceLayer(std::move(devices));
+    EXPECT_EQ(SysUtil::DefaultPinpad(), expected);
 }
 
 TEST_F(SysUtilTest, DateAndTimeAsSixDigits) {
     struct Case {
-        bool setsDateTime;
         unsigned long date, time;
         std::string shortDate, shortTime;
     };
     const Case cases[] = {
-        {true, 20190903, 94501, "190903", "094501"},
-        {true, 20001231, 235959, "001231", "235959"},
-        {false, 0, 0, "000000", "000000"},  // a clock that answers nothing
+        {20190903, 94501, "190903", "094501"},
+        {20001231, 235959, "001231", "235959"},
+        {0, 0, "000000", "000000"},  // a clock that tells nothing
     };
     for (const Case& c : cases) {
-        system.setsDateTime = c.setsDateTime;
-        system.date = c.date;
-        system.time = c.time;
+        system.SetDateTime(c.date, c.time);
         EXPECT_EQ(SysUtil::GetDate(), c.shortDate) << c.date;
         EXPECT_EQ(SysUtil::GetTime(), c.shortTime) << c.time;
     }
@@ -254,7 +256,7 @@ TEST(BuildDateTimeTest, CompilerDateAndTimeInDayMonthYearOrder) {
         {"Dec 10 2019", "11:47:18", "10.12.2019 11:47:18"},
     };
     for (const Case& c : cases) {
-        char stamp[kBuildDateTimeLength + 1];
+        char stamp[cBuildDateTimeLength + 1];
         FormatBuildDateTime(c.date, c.time, stamp);
         EXPECT_STREQ(stamp, c.stamp) << c.date;
     }
@@ -262,7 +264,7 @@ TEST(BuildDateTimeTest, CompilerDateAndTimeInDayMonthYearOrder) {
 
 TEST(BuildDateTimeTest, ProgramStampHasTheFixedForm) {
     std::string stamp = GetBuildDateTime();
-    ASSERT_EQ(stamp.size(), kBuildDateTimeLength);
+    ASSERT_EQ(stamp.size(), cBuildDateTimeLength);
     EXPECT_EQ(stamp[2], '.');
     EXPECT_EQ(stamp[5], '.');
     EXPECT_EQ(stamp[10], ' ');

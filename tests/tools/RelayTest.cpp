@@ -15,56 +15,58 @@ namespace {
 class TAnsweringPeer : public IConnection {
   public:
     TAnsweringPeer(std::string request, std::deque<std::string> answer, bool closed = false)
-        : request_(std::move(request)), answer_(std::move(answer)), closed_(closed) {}
+        : m_request(std::move(request)), m_answer(std::move(answer)), m_closed(closed) {}
 
     long Send(const unsigned char* data, unsigned long length) override {
-        if (closed_) {
+        if (m_closed) {
             return -1;
         }
         received.append(reinterpret_cast<const char*>(data), length);
         return static_cast<long>(length);
     }
     long Receive(unsigned char* buffer, unsigned long length) override {
-        if (received.size() < request_.size()) {
+        if (received.size() < m_request.size()) {
             return 0;
         }
-        closed_ = true;
-        if (answer_.empty()) {
+        m_closed = true;
+        if (m_answer.empty()) {
             return -1;
         }
-        std::string piece = answer_.front().substr(0, length);
-        answer_.pop_front();
+        std::string piece = m_answer.front().substr(0, length);
+        m_answer.pop_front();
         piece.copy(reinterpret_cast<char*>(buffer), piece.size());
         return static_cast<long>(piece.size());
     }
     unsigned long GetPeerAddress() override { return 0; }
-    CONNSTATE GetState() override { return closed_ ? CONNSTATE_DISCONNECTED : CONNSTATE_CONNECTED; }
+    CONNSTATE GetState() override {
+        return m_closed ? CONNSTATE_DISCONNECTED : CONNSTATE_CONNECTED;
+    }
     Error GetLastError() override { return Error(0); }
 
     std::string received;
 
   private:
-    std::string request_;
-    std::deque<std::string> answer_;
-    bool closed_;
+    std::string m_request;
+    std::deque<std::string> m_answer;
+    bool m_closed;
 };
 
 class TPipe {
   public:
-    TPipe() { EXPECT_EQ(pipe(ends_), 0); }
+    TPipe() { EXPECT_EQ(pipe(m_ends), 0); }
     ~TPipe() {
         CloseRead();
         CloseWrite();
     }
-    int Read() const { return ends_[0]; }
-    int Write() const { return ends_[1]; }
+    int Read() const { return m_ends[0]; }
+    int Write() const { return m_ends[1]; }
     void CloseRead() { CloseEnd(0); }
     void CloseWrite() { CloseEnd(1); }
     std::string Drain() {
         CloseWrite();
         std::string text;
         char buffer[256];
-        for (ssize_t n; (n = read(ends_[0], buffer, sizeof buffer)) > 0;) {
+        for (ssize_t n; (n = read(m_ends[0], buffer, sizeof buffer)) > 0;) {
             text.append(buffer, static_cast<std::size_t>(n));
         }
         return text;
@@ -72,12 +74,12 @@ class TPipe {
 
   private:
     void CloseEnd(int end) {
-        if (ends_[end] >= 0) {
-            close(ends_[end]);
-            ends_[end] = -1;
+        if (m_ends[end] >= 0) {
+            close(m_ends[end]);
+            m_ends[end] = -1;
         }
     }
-    int ends_[2] = {-1, -1};
+    int m_ends[2] = {-1, -1};
 };
 
 bool Never() {

@@ -5,11 +5,13 @@
 
 #include <cerrno>
 
+#include "platform/DescriptorReadiness.h"
+
 namespace {
 
-constexpr std::size_t kBlockSize = 4096;
+constexpr std::size_t cBlockSize = 4096;
 // Pause of a pass in which nothing moved, so an idle relay does not spin.
-constexpr int kIdlePauseMs = 5;
+constexpr int cIdlePauseMs = 5;
 
 // Writes all of data; false when the descriptor refuses.
 bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
@@ -30,8 +32,7 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
 // Reads what input has ready within waitMs: the byte count, 0 at its end, -1
 // when nothing is ready.
 ssize_t ReadReady(int fd, unsigned char* buffer, std::size_t size, int waitMs) {
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, waitMs) <= 0) {
+    if (!PollDescriptor(fd, READINESS_READABLE, waitMs).readable) {
         return -1;
     }
     ssize_t count = read(fd, buffer, size);
@@ -47,12 +48,12 @@ ssize_t ReadReady(int fd, unsigned char* buffer, std::size_t size, int waitMs) {
 TRelayResult Relay(IConnection& connection, int input, int output,
                    const std::function<bool()>& stop) {
     TRelayResult result;
-    unsigned char buffer[kBlockSize];
+    unsigned char buffer[cBlockSize];
     bool inputOpen = true;
     bool connectionOpen = true;
     bool idle = false;
     while (!stop()) {
-        int waitMs = idle ? kIdlePauseMs : 0;
+        int waitMs = idle ? cIdlePauseMs : 0;
         idle = true;
         if (!inputOpen || !connectionOpen) {
             poll(nullptr, 0, waitMs);

@@ -39,26 +39,26 @@ bool MakeRaw(int fd) {
 }  // namespace
 
 TDescriptor::~TDescriptor() {
-    if (fd_ >= 0) {
-        close(fd_);
+    if (m_fd >= 0) {
+        close(m_fd);
     }
 }
 
 TDescriptor& TDescriptor::operator=(TDescriptor&& other) noexcept {
     if (this != &other) {
-        TDescriptor old(fd_);
-        fd_ = other.Release();
+        TDescriptor old(m_fd);
+        m_fd = other.Release();
     }
     return *this;
 }
 
 int TDescriptor::Release() {
-    return std::exchange(fd_, -1);
+    return std::exchange(m_fd, -1);
 }
 
 Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** connection) {
     *connection = nullptr;
-    int fd = dup(fd_);
+    int fd = dup(m_fd);
     if (fd < 0) {
         return LinError(20001);
     }
@@ -67,9 +67,16 @@ Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** conne
     return Error(0);
 }
 
-TSimLine::TLineSystem::TLineSystem()
-    : TForwardingSystem(ISystem::Instance()),
-      devices([this] { return Target()->GetDeviceLayer(); }) {}
+IDevice* TSimLine::TLineDeviceLayer::CreateDevice(DEVICE kind, unsigned int index) {
+    if (kind == DEVICE_RS232 && index == cPort) {
+        return new TLineInterface(m_fd);
+    }
+    return TLinDeviceDebugLayer::CreateDevice(kind, index);
+}
+
+void TSimLine::TLineSystem::CreateDeviceLayer() {
+    AdoptDeviceLayer(std::make_unique<TLineDeviceLayer>(m_fd), nullptr);
+}
 
 std::unique_ptr<TSimLine> TSimLine::OpenDevice(const std::string& path, std::string& error) {
     TDescriptor line(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
@@ -121,20 +128,22 @@ std::unique_ptr<TSimLine> TSimLine::MakePseudoTerminal(const std::string& linkPa
 }
 
 TSimLine::TSimLine(TDescriptor line, TDescriptor agentSide, std::string link)
-    : line_(std::move(line)),
-      agentSide_(std::move(agentSide)),
-      link_(std::move(link)),
-      lineDevice_(line_.Get()),
-      installation_(&system_),
-      tunnel_(std::make_unique<TSerialNetworkInterface>(kPort)) {
-    system_.devices.Add(DEVICE_RS232, kPort, &lineDevice_);
-    system_.devices.Add(DEVICE_COM, kPort, tunnel_.get());
-}
+    : m_line(std::move(line)),
+      m_agentSide(std::move(agentSide)),
+      m_link(std::move(link)),
+      m_system(m_line.Get()),
+      m_replaced(ISystem::Install(&m_system)) {}
 
 TSimLine::~TSimLine() {
-    if (!link_.empty()) {
-        unlink(link_.c_str());
+    if (!m_link.empty()) {
+        unlink(m_link.c_str());
     }
+    ISystem::Install(m_replaced);
+}
+
+TSerialNetworkInterface& TSimLine::Tunnel() {
+    return dynamic_cast<TSerialNetworkInterface&>(
+        *m_system.GetDeviceLayer()->GetDevice(DEVICE_COM, cPort));
 }
 
 bool TSimLine::WaitForAgent(unsigned seconds, const std::function<bool()>& stop) {
@@ -142,7 +151,7 @@ bool TSimLine::WaitForAgent(unsigned seconds, const std::function<bool()>& stop)
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
     while (true) {
         // Open waits a few seconds for an answer before it gives up.
-        if (tunnel_->Open().Code() == 0) {
+        if (Tunnel().Open().Code() == 0) {
             return true;
         }
         DiscardUnread();
@@ -153,7 +162,7 @@ bool TSimLine::WaitForAgent(unsigned seconds, const std::function<bool()>& stop)
 }
 
 void TSimLine::DiscardUnread() {
-    if (agentSide_.IsOpen()) {
-        tcflush(agentSide_.Get(), TCIFLUSH);
+    if (m_agentSide.IsOpen()) {
+        tcflush(m_agentSide.Get(), TCIFLUSH);
     }
 }

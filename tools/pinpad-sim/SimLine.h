@@ -4,36 +4,37 @@
 #include <memory>
 #include <string>
 
-#include "platform/DeviceOverlay.h"
-#include "platform/ForwardingSystem.h"
+#include "platform/DeviceLayer.h"
 #include "platform/RS232.h"
+#include "platform/System.h"
 
 class TSerialNetworkInterface;
 
 // An open descriptor, closed when its owner goes.
 class TDescriptor {
   public:
-    explicit TDescriptor(int fd = -1) : fd_(fd) {}
+    explicit TDescriptor(int fd = -1) : m_fd(fd) {}
     ~TDescriptor();
-    TDescriptor(TDescriptor&& other) noexcept : fd_(other.Release()) {}
+    TDescriptor(TDescriptor&& other) noexcept : m_fd(other.Release()) {}
     TDescriptor& operator=(TDescriptor&& other) noexcept;
 
-    int Get() const { return fd_; }
-    bool IsOpen() const { return fd_ >= 0; }
+    int Get() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
     int Release();
 
   private:
-    int fd_;
+    int m_fd;
 };
 
 // The terminal's end of a serial line to an agent, with the terminal's half
-// of the tunnel on it. While it exists the system's device layer knows the
-// line as serial port kPort and the tunnel as DEVICE_COM kPort, so everything
-// that picks an interface from the device layer finds them.
+// of the tunnel on it. While it exists ISystem::Instance() is a system whose
+// device layer knows the line as serial port cPort, so the tunnel of
+// DEVICE_COM cPort, and everything that picks an interface from the device
+// layer, runs on it.
 class TSimLine {
   public:
     // Not port 1, whose frame level would run in stream mode.
-    static constexpr unsigned short kPort = 2;
+    static constexpr unsigned short cPort = 2;
 
     // Opens a serial device at 115200 baud, 8N1. Null with the reason in
     // error when the device cannot be used.
@@ -47,7 +48,7 @@ class TSimLine {
     TSimLine(const TSimLine&) = delete;
     TSimLine& operator=(const TSimLine&) = delete;
 
-    TSerialNetworkInterface& Tunnel() { return *tunnel_; }
+    TSerialNetworkInterface& Tunnel();
 
     // Brings the tunnel up: tries until an agent answers, seconds have passed
     // or stop() is true.
@@ -59,21 +60,36 @@ class TSimLine {
     // close its stack without closing the line.
     class TLineInterface : public IRS232Interface {
       public:
-        explicit TLineInterface(int fd) : fd_(fd) {}
+        explicit TLineInterface(int fd) : m_fd(fd) {}
         Error Open() override { return Error(0); }
         void Close() override {}
         Error Connect(const TRs232Params& params, IConnection** connection) override;
 
       private:
-        int fd_;
+        int m_fd;
     };
 
-    // The process's system with the line and the tunnel in its device layer.
-    class TLineSystem : public TForwardingSystem {
+    // The platform's devices, with the line as serial port cPort.
+    class TLineDeviceLayer : public TLinDeviceDebugLayer {
       public:
-        TLineSystem();
-        IDeviceLayer* GetDeviceLayer() override { return &devices; }
-        TDeviceOverlay devices;
+        // No traffic logs: the agent logs the line at its end.
+        explicit TLineDeviceLayer(int fd) : TLinDeviceDebugLayer(nullptr), m_fd(fd) {}
+        IDevice* CreateDevice(DEVICE kind, unsigned int index) override;
+
+      private:
+        int m_fd;
+    };
+
+    // The Linux system with the line in its device layer.
+    class TLineSystem : public TLinSystem {
+      public:
+        explicit TLineSystem(int fd) : m_fd(fd) {}
+
+      protected:
+        void CreateDeviceLayer() override;
+
+      private:
+        int m_fd;
     };
 
     TSimLine(TDescriptor line, TDescriptor agentSide, std::string link);
@@ -82,11 +98,9 @@ class TSimLine {
     // find a backlog of stale requests.
     void DiscardUnread();
 
-    TDescriptor line_;
-    TDescriptor agentSide_;  // pseudo-terminal only: kept open so the line never hangs up
-    std::string link_;
-    TLineInterface lineDevice_;
-    TLineSystem system_;
-    TSystemInstallation installation_;
-    std::unique_ptr<TSerialNetworkInterface> tunnel_;
+    TDescriptor m_line;
+    TDescriptor m_agentSide;  // pseudo-terminal only: kept open so the line never hangs up
+    std::string m_link;
+    TLineSystem m_system;
+    ISystem* m_replaced;
 };

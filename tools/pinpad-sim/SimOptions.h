@@ -21,13 +21,13 @@ struct TSimOptions {
 
 // Exit statuses of the simulator.
 enum TSimExit : int {
-    kSimOk = 0,
-    kSimLineUnusable = 1,
-    kSimBadArguments = 2,
-    kSimNoLink = 3,
-    kSimRefused = 4,
-    kSimClosedByAgent = 5,
-    kSimHttpFailed = 6,
+    SIM_EXIT_OK = 0,
+    SIM_EXIT_LINE_UNUSABLE = 1,
+    SIM_EXIT_BAD_ARGUMENTS = 2,
+    SIM_EXIT_NO_LINK = 3,
+    SIM_EXIT_REFUSED = 4,
+    SIM_EXIT_CLOSED_BY_AGENT = 5,
+    SIM_EXIT_HTTP_FAILED = 6,
 };
 
 // Parses the arguments after the program name. On failure returns nothing and

@@ -22,7 +22,7 @@
 namespace {
 
 // The code a tunnelled connection reports while no call result has failed it.
-constexpr unsigned long kNoCallResult = 20027;
+constexpr unsigned long cNoCallResult = 20027;
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -38,13 +38,13 @@ class TStopwatch {
   public:
     long long Milliseconds() const {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - start_)
+                   std::chrono::steady_clock::now() - m_start)
             .count();
     }
-    void Restart() { start_ = std::chrono::steady_clock::now(); }
+    void Restart() { m_start = std::chrono::steady_clock::now(); }
 
   private:
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
 int Fail(int status, const std::string& message) {
@@ -87,12 +87,12 @@ int Fetch(const TSimOptions& options, TSerialNetworkInterface& tunnel) {
     TStopwatch clock;
     const Error result = FetchThroughTunnel(tunnel, options.url, options.outputPath, STDOUT_FILENO);
     if (result) {
-        return Fail(kSimHttpFailed,
+        return Fail(SIM_EXIT_HTTP_FAILED,
                     "get " + options.url + " failed: error " + std::to_string(result.Code()));
     }
     Report(options,
            "fetched " + options.url + " in " + std::to_string(clock.Milliseconds()) + " ms");
-    return kSimOk;
+    return SIM_EXIT_OK;
 }
 
 int Simulate(const TSimOptions& options) {
@@ -101,15 +101,15 @@ int Simulate(const TSimOptions& options) {
                                          ? TSimLine::MakePseudoTerminal(options.ptyLink, error)
                                          : TSimLine::OpenDevice(options.linePath, error);
     if (!line) {
-        return Fail(kSimLineUnusable, error);
+        return Fail(SIM_EXIT_LINE_UNUSABLE, error);
     }
     const std::string lineName = options.linePath.empty() ? options.ptyLink : options.linePath;
     Report(options, "waiting for an agent on " + lineName);
 
     TStopwatch clock;
     if (!line->WaitForAgent(options.waitSeconds, StopRequested)) {
-        return Fail(kSimNoLink, "no agent answered on " + lineName + " within " +
-                                    std::to_string(options.waitSeconds) + " s");
+        return Fail(SIM_EXIT_NO_LINK, "no agent answered on " + lineName + " within " +
+                                          std::to_string(options.waitSeconds) + " s");
     }
     Report(options, "link up after " + std::to_string(clock.Milliseconds()) + " ms");
 
@@ -133,7 +133,7 @@ int Simulate(const TSimOptions& options) {
     }
     std::unique_ptr<IConnection> connection(opened);
     if (result.Code() != 0 || !connection) {
-        return Fail(kSimNoLink,
+        return Fail(SIM_EXIT_NO_LINK,
                     "the link to the agent broke (error " + std::to_string(result.Code()) + ")");
     }
 
@@ -144,18 +144,20 @@ int Simulate(const TSimOptions& options) {
         state = connection->GetState();
     }
     if (state == CONNSTATE_CONNECTING) {
-        return StopRequested()
-                   ? kSimOk
-                   : Fail(kSimNoLink, "the agent did not answer the call to " + target +
+        return StopRequested() ? SIM_EXIT_OK
+                               : Fail(SIM_EXIT_NO_LINK,
+                                      "the agent did not answer the call to " + target +
                                           " within " + std::to_string(options.waitSeconds) + " s");
     }
     if (state != CONNSTATE_CONNECTED) {
         unsigned long code = connection->GetLastError().Code();
-        if (code != kNoCallResult) {
-            return Fail(kSimRefused, "the agent refused the connection to " + target + ": error " +
-                                         std::to_string(code));
+        // A call that succeeded and closed at once (a refused connect on the
+        // agent's machine) leaves code 0; no call result at all leaves cNoCallResult.
+        if (code != 0 && code != cNoCallResult) {
+            return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + target +
+                                              ": error " + std::to_string(code));
         }
-        return Fail(kSimClosedByAgent,
+        return Fail(SIM_EXIT_CLOSED_BY_AGENT,
                     "the agent closed the connection to " + target + " before it was made");
     }
     Report(options,
@@ -173,10 +175,10 @@ int Simulate(const TSimOptions& options) {
                         std::to_string(relay.received) + " bytes received");
     if (relay.end == TRelayEnd::ClosedByPeer && relay.received == 0) {
         // What the agent shows when a connect is refused on its machine.
-        return Fail(kSimClosedByAgent,
+        return Fail(SIM_EXIT_CLOSED_BY_AGENT,
                     "the agent closed the connection to " + target + " before any data arrived");
     }
-    return kSimOk;
+    return SIM_EXIT_OK;
 }
 
 }  // namespace
@@ -186,11 +188,11 @@ int main(int argc, char** argv) {
     std::optional<TSimOptions> options =
         ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        return Fail(kSimBadArguments, error + " (see pinpad-sim --help)");
+        return Fail(SIM_EXIT_BAD_ARGUMENTS, error + " (see pinpad-sim --help)");
     }
     if (options->command == TSimOptions::TCommand::Help) {
         std::fputs(SimUsage(), stdout);
-        return kSimOk;
+        return SIM_EXIT_OK;
     }
 
     struct sigaction stop {};
