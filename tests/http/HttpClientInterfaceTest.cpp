@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "http/HttpClient.h"
-#include "platform/DeviceOverlay.h"
-#include "support/FakeClockSystem.h"
+#include "support/TestDeviceLayer.h"
+#include "support/TestSystem.h"
 
 // Interface selection and connection set-up against scripted interfaces and
 // connections on a fake clock: every poll moves the clock on by kPollMsec.
@@ -98,13 +98,6 @@ class TScriptedInterface : public INetworkInterface {
     unsigned m_polls = 0;
 };
 
-// The fake clock system with the scripted interfaces in its device layer.
-class TInterfaceSystem : public TFakeClockSystem {
-  public:
-    IDeviceLayer* GetDeviceLayer() override { return &devices; }
-    TDeviceOverlay devices;
-};
-
 class TTestHttpClient : public THttpClient {
   public:
     using THttpClient::ConnectToHost;
@@ -115,11 +108,20 @@ class TTestHttpClient : public THttpClient {
 
 class HttpClientInterfaceTest : public ::testing::Test {
   protected:
+    HttpClientInterfaceTest() {
+        auto layer = std::make_unique<TTestDeviceLayer>();
+        devices = layer.get();
+        system.SetDeviceLayer(std::move(layer));
+        // Only the scripted polls move the clock.
+        system.SetIdleStep(0);
+    }
+
     // Puts an interface of that kind into the device layer.
     TScriptedInterface& Provide(DEVICE kind, const char* name) {
-        interfaces.push_back(std::make_unique<TScriptedInterface>(name, system.Clock(), journal));
-        system.devices.Add(kind, 0, interfaces.back().get());
-        return *interfaces.back();
+        auto iface = std::make_unique<TScriptedInterface>(name, system.Clock(), journal);
+        TScriptedInterface& provided = *iface;
+        devices->Provide(kind, 0, std::move(iface));
+        return provided;
     }
 
     // A connection for the next Call of iface; `deleted` tells when it is gone.
@@ -130,10 +132,11 @@ class HttpClientInterfaceTest : public ::testing::Test {
         return prepared;
     }
 
-    TInterfaceSystem system;
-    std::vector<std::unique_ptr<TScriptedInterface>> interfaces;
+    // Outlive the devices, which the system's device layer owns.
     std::vector<std::string> journal;
     bool connectionDeleted = false;
+    TTestSystem system;
+    TTestDeviceLayer* devices = nullptr;
     TTestHttpClient client{"test", "http://10.1.2.3:8080/doc", 5000, nullptr};
     INetworkInterface* chosen = nullptr;
     std::unique_ptr<TBufferedConnection> connection;

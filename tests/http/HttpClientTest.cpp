@@ -12,9 +12,10 @@
 
 #include "log/SystemTracer.h"
 #include "platform/FileSystem.h"
-#include "platform/ForwardingSystem.h"
+#include "platform/Timer.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "support/TestSystem.h"
 
 namespace {
 
@@ -34,6 +35,17 @@ void WriteWholeFile(const fs::path& path, const std::string& content) {
 std::string Url(const std::string& port, const std::string& document) {
     return "http://127.0.0.1:" + port + "/" + document;
 }
+
+// The test system on the real clock, since real servers answer in real time;
+// the default file system and the traffic logs are in its temporary home.
+class TRealTimeSystem : public TTestSystem {
+  public:
+    ITimer* CreateTimer(unsigned long milliseconds) override {
+        return TLinSystem::CreateTimer(milliseconds);
+    }
+    void Wait(unsigned long milliseconds) override { TLinSystem::Wait(milliseconds); }
+    void Idle() override { TLinSystem::Idle(); }
+};
 
 // Real HTTP peers on 127.0.0.1 and a file system in a temporary directory.
 class HttpClientTest : public ::testing::Test {
@@ -73,6 +85,7 @@ class HttpClientTest : public ::testing::Test {
                                         std::to_string(request) + ".txt"));
     }
 
+    TRealTimeSystem system;
     TempDir dir;
     std::unique_ptr<TLinFileSystem> files;
     std::unique_ptr<ChildProcess> server;
@@ -274,23 +287,9 @@ TEST_F(HttpClientTest, KeepConnectionServesTwoPostsOnOneConnection) {
     EXPECT_EQ(client.GetStatistics()->interfaceName, "") << "the second post chose no interface";
 }
 
-// The process's system with the default file system, where the tracer
-// writes, in the test's directory.
-class TTracingSystem : public TForwardingSystem {
-  public:
-    explicit TTracingSystem(IFileSystem* files)
-        : TForwardingSystem(ISystem::Instance()), m_files(files) {}
-    IFileSystem* GetDefaultFileSystem() override { return m_files; }
-
-  private:
-    IFileSystem* m_files;
-};
-
 TEST_F(HttpClientTest, TraceShowsEveryExchangeAlsoOnAKeptConnection) {
     const std::string port = StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none",
                                                 "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo"});
-    TTracingSystem system(files.get());
-    TSystemInstallation installation(&system);
     TSystemTracer& tracer = TSystemTracer::Instance();
     tracer.SetOutput(TSystemTracer::OUTPUT_FILE);
     tracer.SetEnabled(true);
@@ -310,7 +309,8 @@ TEST_F(HttpClientTest, TraceShowsEveryExchangeAlsoOnAKeptConnection) {
                "Received:\n---------\nHTTP/1.1 200 OK\nContent-Length: 3\n" + answer +
                "\n\nDisconnected.\n\n\n\n";
     };
-    EXPECT_EQ(ReadWholeFile(Received() / "qntrace.txt"), exchange(1, "one") + exchange(2, "two"));
+    EXPECT_EQ(ReadWholeFile(fs::path(system.Home()) / "qntrace.txt"),
+              exchange(1, "one") + exchange(2, "two"));
 }
 
 TEST_F(HttpClientTest, WithoutKeepConnectionEveryPostConnectsAnew) {

@@ -2,15 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "platform/DeviceOverlay.h"
 #include "platform/FileSystem.h"
-#include "platform/ForwardingSystem.h"
 #include "platform/RS232.h"
 #include "support/MemoryConnection.h"
-#include "support/TempDir.h"
+#include "support/TestDeviceLayer.h"
+#include "support/TestSystem.h"
 
 namespace {
 
@@ -32,33 +35,35 @@ class TLineRS232 : public IRS232Interface {
     TMemoryLine& m_line;
 };
 
-// The process's system with its default file system in a temporary directory
-// and serial port 1 on an in-memory line; it counts the requests for either.
-class TTraceSystem : public TForwardingSystem {
+// The test system, counting the requests for its default file system (where
+// "qntrace.txt" goes) and for its device layer.
+class TCountingSystem : public TTestSystem {
   public:
-    explicit TTraceSystem(IFileSystem& files)
-        : TForwardingSystem(ISystem::Instance()), m_files(files) {}
-
     IFileSystem* GetDefaultFileSystem() override {
         ++fileSystemRequests;
-        return &m_files;
+        return TTestSystem::GetDefaultFileSystem();
     }
     IDeviceLayer* GetDeviceLayer() override {
         ++deviceLayerRequests;
-        return &devices;
+        return TTestSystem::GetDeviceLayer();
     }
 
-    TDeviceOverlay devices;
     int fileSystemRequests = 0;
     int deviceLayerRequests = 0;
-
-  private:
-    IFileSystem& m_files;
 };
 
+// Serial port 1 is an in-memory line.
 class SystemTracerTest : public ::testing::Test {
   protected:
-    SystemTracerTest() { system.devices.Add(DEVICE_RS232, 1, &serialPort); }
+    SystemTracerTest() {
+        auto devices = std::make_unique<TTestDeviceLayer>();
+        auto port = std::make_unique<TLineRS232>(line);
+        serialPort = port.get();
+        devices->Provide(DEVICE_RS232, 1, std::move(port));
+        system.SetDeviceLayer(std::move(devices));
+        system.fileSystemRequests = 0;
+        system.deviceLayerRequests = 0;
+    }
 
     ~SystemTracerTest() override {
         tracer.SetOutput(TSystemTracer::OUTPUT_NONE);
@@ -75,12 +80,14 @@ class SystemTracerTest : public ::testing::Test {
         return std::string(reinterpret_cast<const char*>(sent.GetData()), sent.Length());
     }
 
-    TempDir dir;
-    TLinFileSystem files{dir.Path().c_str()};
+    std::string TraceFile() const {
+        std::ifstream in(system.Home() + "/qntrace.txt", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
     TMemoryLine line;
-    TLineRS232 serialPort{line};
-    TTraceSystem system{files};
-    TSystemInstallation installation{&system};
+    TCountingSystem system;
+    TLineRS232* serialPort = nullptr;
     TSystemTracer& tracer = TSystemTracer::Instance();
 };
 
@@ -95,17 +102,17 @@ TEST_F(SystemTracerTest, AsConstructedDropsEveryEventUntouched) {
 
     EXPECT_EQ(system.fileSystemRequests, 0);
     EXPECT_EQ(system.deviceLayerRequests, 0);
-    EXPECT_FALSE(dir.Exists("qntrace.txt"));
+    EXPECT_FALSE(std::filesystem::exists(system.Home() + "/qntrace.txt"));
 }
 
 TEST_F(SystemTracerTest, FileOutputAppendsTheTextsAsTheyAre) {
-    dir.WriteFile("qntrace.txt", "old");
+    std::ofstream(system.Home() + "/qntrace.txt", std::ios::binary) << "old";
     Enable(TSystemTracer::OUTPUT_FILE);
 
     tracer.LogData(TSysTraceLine("a\n"));
     tracer.LogData(TSysTraceLine("b"));
 
-    EXPECT_EQ(dir.ReadFile("qntrace.txt"), "olda\nb");
+    EXPECT_EQ(TraceFile(), "olda\nb");
 }
 
 TEST_F(SystemTracerTest, SerialOutputSendsTheTextAndACarriageReturnOverPortOne) {
@@ -115,17 +122,16 @@ TEST_F(SystemTracerTest, SerialOutputSendsTheTextAndACarriageReturnOverPortOne) 
 
     EXPECT_EQ(SerialBytes(), "x\r");
     EXPECT_EQ(line.LiveEnds(TMemoryLine::A), 0) << "the port is closed after the event";
-    ASSERT_TRUE(serialPort.lastParams.has_value());
-    EXPECT_EQ(serialPort.lastParams->port, 1);
-    EXPECT_EQ(serialPort.lastParams->baudRate, 115200u);
-    EXPECT_EQ(serialPort.lastParams->dataBits, 8);
-    EXPECT_EQ(serialPort.lastParams->parity, PARITY_NONE);
-    EXPECT_EQ(serialPort.lastParams->stopBits, STOPBITS_ONE);
+    ASSERT_TRUE(serialPort->lastParams.has_value());
+    EXPECT_EQ(serialPort->lastParams->port, 1);
+    EXPECT_EQ(serialPort->lastParams->baudRate, 115200u);
+    EXPECT_EQ(serialPort->lastParams->dataBits, 8);
+    EXPECT_EQ(serialPort->lastParams->parity, PARITY_NONE);
+    EXPECT_EQ(serialPort->lastParams->stopBits, STOPBITS_ONE);
 }
 
 TEST_F(SystemTracerTest, SerialOutputWithoutAPortDropsTheEvent) {
-    TTraceSystem withoutPorts(files);
-    TSystemInstallation replaced(&withoutPorts);
+    system.SetDeviceLayer(std::make_unique<TTestDeviceLayer>());
     Enable(TSystemTracer::OUTPUT_SERIAL);
 
     tracer.LogData(TSysTraceLine("x"));
@@ -139,7 +145,7 @@ TEST_F(SystemTracerTest, PrinterAndUnknownOutputsWriteNothing) {
         tracer.LogData(TSysTraceLine("x"));
     }
 
-    EXPECT_FALSE(dir.Exists("qntrace.txt"));
+    EXPECT_EQ(TraceFile(), "");
     EXPECT_EQ(line.PendingCount(TMemoryLine::B), 0u);
 }
 
