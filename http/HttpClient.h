@@ -99,10 +99,17 @@ class THttpClient {
     // client may choose differently.
     virtual Error SelectNetworkInterface(INetworkInterface** iface);
 
+    // Makes the next row of PossibleInterfaces the first to try.
     void SelectNextInterface();
+    // Brings up the interface of that kind within timeoutMsec.
     Error EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec, INetworkInterface** iface);
+    // Selects an interface and connects to the URL's host through it.
     Error ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnection);
 
+    THttpStatistics m_statistics;
+
+  private:
+    // One CR LF-terminated line of at most 1022 characters.
     Error ReadHeaderLine(TBufferedConnection* from, std::string& line, unsigned long timeoutMsec);
     static Error TestHttpReplyCode(const std::string& statusLine);
     static Error GetAttributeNameAndValue(const std::string& line, std::string& name,
@@ -113,11 +120,8 @@ class THttpClient {
                    const std::string& fileName);
     Error ReadPortionIntoFileOrString(unsigned long length, std::string& reply,
                                       IFileWritable* file);
+    // The document's text between its first "=" and the next "&".
     std::string GetFileNameFromUrl() const;
-
-    THttpStatistics m_statistics;
-
-  private:
     std::string FormatRequest(const std::string& body) const;
     void ShowProgress(unsigned long newBytes);
     static bool InteractWithDesktop();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -7,11 +9,15 @@
 #include <vector>
 
 #include "http/HttpClient.h"
+#include "platform/FileSystem.h"
+#include "support/MemoryConnection.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
+#include "sysutil/Desktop.h"
 
-// Interface selection and connection set-up against scripted interfaces and
-// connections on a fake clock: every poll moves the clock on by kPollMsec.
+// Interface selection, connection set-up and what the desktop is shown,
+// against scripted interfaces and connections on a fake clock: every poll
+// moves the clock on by kPollMsec.
 
 namespace {
 
@@ -338,6 +344,126 @@ TEST_F(HttpClientInterfaceTest, InterfaceWithoutConnectionObjectFails) {
     journal.clear();
     client.SelectNetworkInterface(&chosen);
     EXPECT_EQ(journal.front(), "open WiFi");
+}
+
+// A desktop that answers every status request alike and keeps the messages
+// it was asked to show, as "interface: text".
+class TRecordingDesktop : public IDesktop {
+  public:
+    TRecordingDesktop() : m_replaced(IDesktop::Install(this)) {}
+    ~TRecordingDesktop() override { IDesktop::Install(m_replaced); }
+
+    bool ShowTopWindow(unsigned long, TScreenOptions*) override { return true; }
+    Error GetTopWindowStatus() override { return Error(status); }
+    void StatusMessage(const std::string& text, const std::string& interfaceName) override {
+        messages.push_back(interfaceName + ": " + text);
+    }
+
+    unsigned long status = IDesktop::cNothingHappened;
+    std::vector<std::string> messages;
+
+  private:
+    IDesktop* m_replaced;
+};
+
+// Exchanges over an in-memory connection with a desktop to report to.
+class HttpClientDesktopTest : public HttpClientInterfaceTest {
+  protected:
+    // Ethernet comes up at once and connects to end A of the line.
+    void ConnectOverLine() {
+        Provide(DEVICE_ETHERNET, "Ethernet").nextConnection.reset(line.NewEnd(TMemoryLine::A));
+    }
+
+    void Answer(const std::string& response) {
+        line.Inject(TMemoryLine::A, T_BinaryData(response));
+    }
+
+    TMemoryLine line;
+    TRecordingDesktop desktop;
+};
+
+TEST_F(HttpClientDesktopTest, ShowsTheStepsAndTheProgressOfEachPortion) {
+    ConnectOverLine();
+    line.Switches(TMemoryLine::A).maxReceiveChunk = 100;
+    // A header of exactly one portion, then ten portions of body.
+    std::string header = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nX-Pad: ";
+    header += std::string(100 - header.size() - 4, 'x') + "\r\n\r\n";
+    ASSERT_EQ(header.size(), 100u);
+    Answer(header + std::string(1000, 'b'));
+    TTestHttpClient fetching("test", "http://10.1.2.3:8080/get?file=fw.bin&v=2", 5000, nullptr);
+
+    ASSERT_EQ(fetching.GetFile("fw.bin", 1000).Code(), 0u);
+
+    std::vector<std::string> expected{"Ethernet: \xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0",
+                                      "Ethernet: \xCF\xF0\xE8\xE5\xEC"};
+    for (int percent = 10; percent <= 100; percent += 10) {
+        expected.push_back("Ethernet: fw.bin... " + std::to_string(percent) + "%");
+    }
+    expected.push_back("Ethernet: \xC3\xEE\xF2\xEE\xE2\xEE");
+    EXPECT_EQ(desktop.messages, expected);
+}
+
+// A server's answer made up as it is read: a header announcing `bodySize`
+// bytes, then that many bytes, without holding them anywhere.
+class TGeneratedAnswer : public IConnection {
+  public:
+    explicit TGeneratedAnswer(std::uint64_t bodySize)
+        : m_header("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bodySize) + "\r\n\r\n"),
+          m_left(m_header.size() + bodySize) {}
+
+    long Send(const unsigned char*, unsigned long length) override {
+        return static_cast<long>(length);
+    }
+    long Receive(unsigned char* buffer, unsigned long length) override {
+        const std::uint64_t count = std::min<std::uint64_t>(length, m_left);
+        for (std::uint64_t i = 0; i < count; ++i, ++m_sent) {
+            buffer[i] = m_sent < m_header.size() ? m_header[m_sent] : 'b';
+        }
+        m_left -= count;
+        return static_cast<long>(count);
+    }
+    unsigned long GetPeerAddress() override { return 0; }
+    CONNSTATE GetState() override { return CONNSTATE_CONNECTED; }
+    Error GetLastError() override { return Error(0); }
+
+  private:
+    std::string m_header;
+    std::uint64_t m_left;
+    std::uint64_t m_sent = 0;
+};
+
+TEST_F(HttpClientDesktopTest, ProgressOfAFileBeyondFortyTwoMegabytesReachesAHundred) {
+    const unsigned long size = 50'000'000;
+    Provide(DEVICE_ETHERNET, "Ethernet").nextConnection = std::make_unique<TGeneratedAnswer>(size);
+    TLinFileSystem devices("/dev");
+    TTestHttpClient fetching("test", "http://10.1.2.3:8080/get?file=big.bin&", 5000, &devices);
+
+    ASSERT_EQ(fetching.GetFile("null", size).Code(), 0u);
+
+    // Received bytes times 100 overflow 32 bits here: the percentage must
+    // still climb to 100 in steps of 5.
+    ASSERT_GE(desktop.messages.size(), 3u);
+    const auto last = desktop.messages.end();
+    EXPECT_EQ(*(last - 3), "Ethernet: big.bin... 95%");
+    EXPECT_EQ(*(last - 2), "Ethernet: big.bin... 100%");
+}
+
+TEST_F(HttpClientDesktopTest, DesktopAnswerEndsTheWaitForTheServer) {
+    ConnectOverLine();
+    desktop.status = 9;
+    std::string reply;
+
+    EXPECT_EQ(client.Post("{}", reply, true).Code(), 9u);
+    EXPECT_EQ(line.LiveEnds(TMemoryLine::A), 0) << "a failed exchange closes the connection";
+}
+
+TEST_F(HttpClientDesktopTest, DesktopAnswerStopsTheInterfaceSearch) {
+    Provide(DEVICE_ETHERNET, "Ethernet").startingPolls = 1000;
+    Provide(DEVICE_WIFI, "WiFi");
+    desktop.status = 8000;
+
+    EXPECT_EQ(client.SelectNetworkInterface(&chosen).Code(), 8000u);
+    EXPECT_EQ(journal, (std::vector<std::string>{"open Ethernet", "close Ethernet"}));
 }
 
 }  // namespace
