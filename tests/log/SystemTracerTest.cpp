@@ -12,28 +12,11 @@
 #include "platform/FileSystem.h"
 #include "platform/RS232.h"
 #include "support/MemoryConnection.h"
+#include "support/MemorySerialPort.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
 
 namespace {
-
-// A serial port whose connections are end A of an in-memory line.
-class TLineRS232 : public IRS232Interface {
-  public:
-    explicit TLineRS232(TMemoryLine& line) : m_line(line) {}
-    Error Open() override { return Error(0); }
-    void Close() override {}
-    Error Connect(const TRs232Params& params, IConnection** connection) override {
-        lastParams = params;
-        *connection = m_line.NewEnd(TMemoryLine::A);
-        return Error(0);
-    }
-
-    std::optional<TRs232Params> lastParams;
-
-  private:
-    TMemoryLine& m_line;
-};
 
 // The test system, counting the requests for its default file system (where
 // "qntrace.txt" goes) and for its device layer.
@@ -57,7 +40,7 @@ class SystemTracerTest : public ::testing::Test {
   protected:
     SystemTracerTest() {
         auto devices = std::make_unique<TTestDeviceLayer>();
-        auto port = std::make_unique<TLineRS232>(line);
+        auto port = std::make_unique<TMemorySerialPort>(line);
         serialPort = port.get();
         devices->Provide(DEVICE_RS232, 1, std::move(port));
         system.SetDeviceLayer(std::move(devices));
@@ -87,7 +70,7 @@ class SystemTracerTest : public ::testing::Test {
 
     TMemoryLine line;
     TCountingSystem system;
-    TLineRS232* serialPort = nullptr;
+    TMemorySerialPort* serialPort = nullptr;
     TSystemTracer& tracer = TSystemTracer::Instance();
 };
 
@@ -122,12 +105,12 @@ TEST_F(SystemTracerTest, SerialOutputSendsTheTextAndACarriageReturnOverPortOne) 
 
     EXPECT_EQ(SerialBytes(), "x\r");
     EXPECT_EQ(line.LiveEnds(TMemoryLine::A), 0) << "the port is closed after the event";
-    ASSERT_TRUE(serialPort->lastParams.has_value());
-    EXPECT_EQ(serialPort->lastParams->port, 1);
-    EXPECT_EQ(serialPort->lastParams->baudRate, 115200u);
-    EXPECT_EQ(serialPort->lastParams->dataBits, 8);
-    EXPECT_EQ(serialPort->lastParams->parity, PARITY_NONE);
-    EXPECT_EQ(serialPort->lastParams->stopBits, STOPBITS_ONE);
+    ASSERT_TRUE(serialPort->LastParams().has_value());
+    EXPECT_EQ(serialPort->LastParams()->port, 1);
+    EXPECT_EQ(serialPort->LastParams()->baudRate, 115200u);
+    EXPECT_EQ(serialPort->LastParams()->dataBits, 8);
+    EXPECT_EQ(serialPort->LastParams()->parity, PARITY_NONE);
+    EXPECT_EQ(serialPort->LastParams()->stopBits, STOPBITS_ONE);
 }
 
 TEST_F(SystemTracerTest, SerialOutputWithoutAPortDropsTheEvent) {
