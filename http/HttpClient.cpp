@@ -85,15 +85,20 @@ THttpClient::THttpClient(const std::string& userAgent, const std::string& url,
 
 THttpClient::THttpClient(const std::string& userAgent, const TUrl& url,
                          unsigned long replyTimeoutMsec, IFileSystem* fileSystem)
-    : m_fileSystem(fileSystem ? fileSystem : SysUtil::DefaultFS()),
-      m_url(url),
+    : m_url(url),
       m_userAgent(userAgent),
-      m_replyTimeoutMsec(static_cast<std::uint32_t>(replyTimeoutMsec)) {}
+      m_replyTimeoutMsec(static_cast<std::uint32_t>(replyTimeoutMsec)) {
+    SetFileSystem(fileSystem);
+}
 
 THttpClient::~THttpClient() = default;
 
 void THttpClient::SetURL(const std::string& newUrl) {
     m_url = TUrl(newUrl, 0);
+}
+
+void THttpClient::SetFileSystem(IFileSystem* fs) {
+    m_fileSystem = fs ? fs : SysUtil::DefaultFS();
 }
 
 Error THttpClient::GetFile(const std::string& fileName, unsigned long expectedSize) {

@@ -80,7 +80,8 @@ class THttpClient {
     // every exchange fail until a URL with a port is set. An open connection
     // stays open.
     void SetURL(const std::string& newUrl);
-    void SetFileSystem(IFileSystem* fs) { m_fileSystem = fs; }
+    // Null stands for the default file system, as in the constructor.
+    void SetFileSystem(IFileSystem* fs);
     THttpStatistics* GetStatistics() { return &m_statistics; }
 
     // A GET whose body is written into fileName; expectedSize (0 for none)
@@ -130,7 +131,7 @@ class THttpClient {
     void DisplayStatusMessage(const std::string& text) const;
 
     std::unique_ptr<TBufferedConnection> m_connection;
-    IFileSystem* m_fileSystem;  // not owned
+    IFileSystem* m_fileSystem = nullptr;  // not owned
     TUrl m_url;
     std::string m_userAgent;
     std::uint32_t m_replyTimeoutMsec;

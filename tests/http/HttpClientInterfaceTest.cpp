@@ -11,6 +11,7 @@
 #include "http/HttpClient.h"
 #include "platform/FileSystem.h"
 #include "support/MemoryConnection.h"
+#include "support/TempDir.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
 #include "sysutil/Desktop.h"
@@ -255,6 +256,15 @@ TEST_F(HttpClientInterfaceTest, HttpsUrlAsksForASecureConnection) {
     EXPECT_TRUE(ethernet.calledHost->secure);
 }
 
+TEST_F(HttpClientInterfaceTest, UrlWithoutPortCallsPortEighty) {
+    TScriptedInterface& ethernet = Provide(DEVICE_ETHERNET, "Ethernet");
+    PrepareConnection(ethernet);
+    TTestHttpClient plain("test", "http://10.1.2.3/doc", 5000, nullptr);
+
+    ASSERT_EQ(plain.ConnectToHost(connection).Code(), 0u);
+    EXPECT_EQ(ethernet.calledHost->port, 80);
+}
+
 TEST_F(HttpClientInterfaceTest, SymbolicHostIsResolvedByTheInterface) {
     TScriptedInterface& ethernet = Provide(DEVICE_ETHERNET, "Ethernet");
     ethernet.resolvedAddress = 0x7F000001;
@@ -366,8 +376,9 @@ class TRecordingDesktop : public IDesktop {
     IDesktop* m_replaced;
 };
 
-// Exchanges over an in-memory connection with a desktop to report to.
-class HttpClientDesktopTest : public HttpClientInterfaceTest {
+// Exchanges over an in-memory connection, with a desktop that records what
+// it is shown.
+class HttpClientLineTest : public HttpClientInterfaceTest {
   protected:
     // Ethernet comes up at once and connects to end A of the line.
     void ConnectOverLine() {
@@ -382,7 +393,7 @@ class HttpClientDesktopTest : public HttpClientInterfaceTest {
     TRecordingDesktop desktop;
 };
 
-TEST_F(HttpClientDesktopTest, ShowsTheStepsAndTheProgressOfEachPortion) {
+TEST_F(HttpClientLineTest, ShowsTheStepsAndTheProgressOfEachPortion) {
     ConnectOverLine();
     line.Switches(TMemoryLine::A).maxReceiveChunk = 100;
     // A header of exactly one portion, then ten portions of body.
@@ -432,7 +443,7 @@ class TGeneratedAnswer : public IConnection {
     std::uint64_t m_sent = 0;
 };
 
-TEST_F(HttpClientDesktopTest, ProgressOfAFileBeyondFortyTwoMegabytesReachesAHundred) {
+TEST_F(HttpClientLineTest, ProgressOfAFileBeyondFortyTwoMegabytesReachesAHundred) {
     const unsigned long size = 50'000'000;
     Provide(DEVICE_ETHERNET, "Ethernet").nextConnection = std::make_unique<TGeneratedAnswer>(size);
     TLinFileSystem devices("/dev");
@@ -448,7 +459,22 @@ TEST_F(HttpClientDesktopTest, ProgressOfAFileBeyondFortyTwoMegabytesReachesAHund
     EXPECT_EQ(*(last - 2), "Ethernet: big.bin... 100%");
 }
 
-TEST_F(HttpClientDesktopTest, DesktopAnswerEndsTheWaitForTheServer) {
+TEST_F(HttpClientLineTest, NoFileSystemMeansTheDefaultOne) {
+    ConnectOverLine();
+    Answer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nfile");
+    TempDir other;
+    TLinFileSystem elsewhere(other.Path().c_str());
+    TTestHttpClient fetching("test", "http://10.1.2.3:8080/f", 5000, &elsewhere);
+    fetching.SetFileSystem(nullptr);
+
+    ASSERT_EQ(fetching.GetFile("copy.bin", 0).Code(), 0u);
+    std::unique_ptr<IFileReadable> copy(system.GetDefaultFileSystem()->OpenForRead("copy.bin"));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->GetLength(), 4);
+    EXPECT_FALSE(other.Exists("copy.bin"));
+}
+
+TEST_F(HttpClientLineTest, DesktopAnswerEndsTheWaitForTheServer) {
     ConnectOverLine();
     desktop.status = 9;
     std::string reply;
@@ -457,7 +483,7 @@ TEST_F(HttpClientDesktopTest, DesktopAnswerEndsTheWaitForTheServer) {
     EXPECT_EQ(line.LiveEnds(TMemoryLine::A), 0) << "a failed exchange closes the connection";
 }
 
-TEST_F(HttpClientDesktopTest, DesktopAnswerStopsTheInterfaceSearch) {
+TEST_F(HttpClientLineTest, DesktopAnswerStopsTheInterfaceSearch) {
     Provide(DEVICE_ETHERNET, "Ethernet").startingPolls = 1000;
     Provide(DEVICE_WIFI, "WiFi");
     desktop.status = 8000;
