@@ -356,6 +356,21 @@ TEST_F(HttpClientInterfaceTest, InterfaceWithoutConnectionObjectFails) {
     EXPECT_EQ(journal.front(), "open WiFi");
 }
 
+// The platform's own devices: the tunnel rows ask for serial port 0, which
+// no machine has.
+TEST(HttpClientPlatformDevicesTest, SerialTunnelRowsFail) {
+    TTestSystem system;
+    TTestHttpClient client("test", "http://10.1.2.3:8080/doc", 5000, nullptr);
+    INetworkInterface* chosen = nullptr;
+
+    for (DEVICE kind : {DEVICE_USB, DEVICE_COM}) {
+        EXPECT_EQ(client.EnableNetworkInterface(kind, 3000, &chosen).Code(), 20025u) << kind;
+        EXPECT_EQ(chosen, nullptr);
+    }
+    EXPECT_EQ(client.EnableNetworkInterface(DEVICE_ETHERNET, 5000, &chosen).Code(), 0u);
+    EXPECT_NE(chosen, nullptr);
+}
+
 // A desktop that answers every status request alike and keeps the messages
 // it was asked to show, as "interface: text".
 class TRecordingDesktop : public IDesktop {
