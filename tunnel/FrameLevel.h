@@ -51,6 +51,8 @@ class TFrameLevel {
     // the frame timer has run out while data waits in the queue.
     void Process();
     bool IsOnline() const { return !m_linkDown; }
+    // Bytes queued by SendData that have not gone out in a portion yet.
+    unsigned long QueuedLength() const { return m_sendQueue.Length(); }
     // In stream mode every SendData sends the next portion at once, without
     // waiting for the previous one to be acknowledged.
     void SetStreamMode(bool on) { m_streamMode = on; }

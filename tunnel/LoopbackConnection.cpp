@@ -6,29 +6,29 @@ namespace {
 constexpr unsigned long kLoopbackAddress = 0x7F000001;
 }
 
-TLoopbackConnection::TLoopbackConnection(TLoopbackConnection* partner) : partner_(partner) {
-    if (partner_ != nullptr) {
-        partner_->Couple(this);
+TLoopbackConnection::TLoopbackConnection(TLoopbackConnection* partner) : m_partner(partner) {
+    if (m_partner != nullptr) {
+        m_partner->Couple(this);
     }
 }
 
 TLoopbackConnection::~TLoopbackConnection() {
-    if (partner_ != nullptr) {
-        partner_->Couple(nullptr);
+    if (m_partner != nullptr) {
+        m_partner->Couple(nullptr);
     }
 }
 
 long TLoopbackConnection::Send(const unsigned char* data, unsigned long length) {
-    if (partner_ == nullptr) {
+    if (m_partner == nullptr) {
         return -1;
     }
-    partner_->AddData(T_BinaryData(data, length, 0));
+    m_partner->AddData(T_BinaryData(data, length, 0));
     return static_cast<long>(length);
 }
 
 long TLoopbackConnection::Receive(unsigned char* buffer, unsigned long length) {
-    const unsigned long moved = MoveFrontBytes(receiveBuffer_, buffer, length);
-    if (moved == 0 && partner_ == nullptr) {
+    const unsigned long moved = MoveFrontBytes(m_receiveBuffer, buffer, length);
+    if (moved == 0 && m_partner == nullptr) {
         return -1;
     }
     return static_cast<long>(moved);
@@ -39,7 +39,7 @@ unsigned long TLoopbackConnection::GetPeerAddress() {
 }
 
 CONNSTATE TLoopbackConnection::GetState() {
-    return partner_ != nullptr ? CONNSTATE_CONNECTED : CONNSTATE_LISTENING;
+    return m_partner != nullptr ? CONNSTATE_CONNECTED : CONNSTATE_LISTENING;
 }
 
 Error TLoopbackConnection::GetLastError() {

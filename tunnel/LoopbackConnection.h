@@ -19,10 +19,10 @@ class TLoopbackConnection : public IConnection {
     CONNSTATE GetState() override;
     Error GetLastError() override;
 
-    void Couple(TLoopbackConnection* other) { partner_ = other; }
-    void AddData(const T_BinaryData& data) { receiveBuffer_ += data; }
+    void Couple(TLoopbackConnection* other) { m_partner = other; }
+    void AddData(const T_BinaryData& data) { m_receiveBuffer += data; }
 
   private:
-    TLoopbackConnection* partner_;
-    T_BinaryData receiveBuffer_;
+    TLoopbackConnection* m_partner;
+    T_BinaryData m_receiveBuffer;
 };

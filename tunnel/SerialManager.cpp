@@ -1,5 +1,7 @@
 #include "tunnel/SerialManager.h"
 
+#include <algorithm>
+
 #include "platform/Device.h"
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
@@ -16,8 +18,15 @@ constexpr unsigned long kStepPeriodMs = 75;
 constexpr unsigned long kLinkWaitMs = 3000;
 // Largest block read from a TCP connection, and so the most data one ACTION_DATA_IN carries.
 constexpr unsigned long kReceiveBlock = 4096;
+// TCP data is read only while the serial line is less than this far behind (about six seconds of
+// the line at 115200 baud). Past it the data stays in the socket, and TCP's own window holds a
+// fast sender back instead of this process's memory growing without bound.
+constexpr unsigned long kMaxQueuedForLine = 64 * 1024;
 // Listens on ports up to this one stay inside the terminal.
 constexpr unsigned short kHighestLocalPort = 4095;
+// Most bytes offered to a TCP connection at once. An accepted socket blocks until it has queued
+// all it is offered; a socket that reports itself writable has room for this much.
+constexpr unsigned long kSendBlock = 4096;
 // Bytes the terminal may have sent ahead of a TCP peer that does not read: about a minute and
 // a half of a full serial line. A peer further behind is treated as gone.
 constexpr unsigned long kMaxPendingOutput = 1024 * 1024;
@@ -30,33 +39,37 @@ INetworkInterface* EthernetInterface() {
 }  // namespace
 
 TConnInfo::TConnInfo(IConnection* connection, bool calling)
-    : connection_(connection), state_(calling ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING) {}
+    : m_connection(connection), m_state(calling ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING) {}
 
 bool TConnInfo::QueueOutput(const T_BinaryData& data) {
-    pendingOutput_ += data;
+    m_pendingOutput += data;
     return FlushOutput();
 }
 
 bool TConnInfo::FlushOutput() {
-    if (pendingOutput_.Length() != 0) {
-        const long taken = connection_->Send(pendingOutput_.GetData(), pendingOutput_.Length());
+    while (m_pendingOutput.Length() != 0) {
+        const unsigned long offered = std::min(m_pendingOutput.Length(), kSendBlock);
+        const long taken = m_connection->Send(m_pendingOutput.GetData(), offered);
         if (taken < 0) {
             return false;
         }
-        pendingOutput_.Cut(0, static_cast<unsigned long>(taken));
+        m_pendingOutput.Cut(0, static_cast<unsigned long>(taken));
+        if (static_cast<unsigned long>(taken) < offered) {
+            break;
+        }
     }
-    return pendingOutput_.Length() <= kMaxPendingOutput;
+    return m_pendingOutput.Length() <= kMaxPendingOutput;
 }
 
 TSerialManager::TSerialManager(TFrameLevel* frameLevel)
-    : frameLevel_(frameLevel), stepTimer_(ISystem::Instance()->CreateTimer(kStepPeriodMs)) {
+    : m_frameLevel(frameLevel), m_stepTimer(ISystem::Instance()->CreateTimer(kStepPeriodMs)) {
     SendResetFrame();
 }
 
 TSerialManager::~TSerialManager() {
     DeleteAllBoundConnections();
     // Tunnelled connections may outlive the stack; from now on they report themselves closed.
-    for (auto& [id, connection] : serialConnections_) {
+    for (auto& [id, connection] : m_serialConnections) {
         connection->DetachFromManager();
     }
 }
@@ -69,8 +82,8 @@ bool TSerialManager::ProcessSerialConnections() {
     bool handled = false;
     for (;;) {
         ProcessBoundConnections();
-        input_ += frameLevel_->ReceiveData();
-        const TSerialPacket packet(input_);
+        m_input += m_frameLevel->ReceiveData();
+        const TSerialPacket packet(m_input);
         if (!Dispatch(packet)) {
             return handled;
         }
@@ -106,11 +119,11 @@ bool TSerialManager::Dispatch(const TSerialPacket& packet) {
 }
 
 bool TSerialManager::Process() {
-    if (!stepTimer_->IsExpired()) {
+    if (!m_stepTimer->IsExpired()) {
         return false;
     }
     const bool handled = ProcessContinuously();
-    stepTimer_->Restart(kStepPeriodMs);
+    m_stepTimer->Restart(kStepPeriodMs);
     return handled;
 }
 
@@ -119,22 +132,26 @@ bool TSerialManager::WaitInterfaceReady() {
     bool online = false;
     do {
         ProcessContinuously();
-        online = frameLevel_->IsOnline();
+        online = m_frameLevel->IsOnline();
         ISystem::Instance()->Idle();
     } while (!online && !timer->IsExpired());
     return online;
 }
 
 void TSerialManager::SetStreamMode(bool on) {
-    frameLevel_->SetStreamMode(on);
+    m_frameLevel->SetStreamMode(on);
 }
 
 bool TSerialManager::HaveSerialConnections() const {
-    return !serialConnections_.empty();
+    return !m_serialConnections.empty();
 }
 
 bool TSerialManager::SendData(const T_BinaryData& data) {
-    return frameLevel_->SendData(data);
+    return m_frameLevel->SendData(data);
+}
+
+unsigned long TSerialManager::QueuedForLine() const {
+    return m_frameLevel->QueuedLength();
 }
 
 bool TSerialManager::SendPacket(const TSerialPacket& packet) {
@@ -144,33 +161,34 @@ bool TSerialManager::SendPacket(const TSerialPacket& packet) {
 TSerialOutConnection* TSerialManager::AddCallingConnection(unsigned long socketId,
                                                            unsigned long ipAddr,
                                                            unsigned short port) {
-    auto* connection = new TSerialOutConnection(this, socketId, CONNSTATE_CONNECTING);
-    DeleteSerialConnection(socketId);
-    serialConnections_[static_cast<std::uint32_t>(socketId)] = connection;
-    SendPacket(TSerialPacket(ACTION_CALL, socketId, ipAddr, port, 0));
-    return connection;
+    return AddSerialConnection(TSerialPacket(ACTION_CALL, socketId, ipAddr, port, 0));
 }
 
 IConnection* TSerialManager::AddListeningConnection(unsigned long socketId, unsigned short port) {
     if (port <= kHighestLocalPort) {
         auto* loopback = new TLoopbackConnection(nullptr);
-        localListeners_[port] = loopback;
+        m_localListeners[port] = loopback;
         return loopback;
     }
+    return AddSerialConnection(TSerialPacket(ACTION_LISTEN, socketId, 0, port, 0));
+}
+
+TSerialOutConnection* TSerialManager::AddSerialConnection(const TSerialPacket& request) {
+    const unsigned long socketId = request.GetSocketID();
     auto* connection = new TSerialOutConnection(this, socketId, CONNSTATE_CONNECTING);
     DeleteSerialConnection(socketId);
-    serialConnections_[static_cast<std::uint32_t>(socketId)] = connection;
-    SendPacket(TSerialPacket(ACTION_LISTEN, socketId, 0, port, 0));
+    m_serialConnections[static_cast<std::uint32_t>(socketId)] = connection;
+    SendPacket(request);
     return connection;
 }
 
 void TSerialManager::DeleteSerialConnection(unsigned long socketId) {
-    serialConnections_.erase(static_cast<std::uint32_t>(socketId));
+    m_serialConnections.erase(static_cast<std::uint32_t>(socketId));
 }
 
 void TSerialManager::ProcessPacketAtConnection(const TSerialPacket& packet) {
-    const auto it = serialConnections_.find(static_cast<std::uint32_t>(packet.GetSocketID()));
-    if (it != serialConnections_.end()) {
+    const auto it = m_serialConnections.find(static_cast<std::uint32_t>(packet.GetSocketID()));
+    if (it != m_serialConnections.end()) {
         it->second->ProcessIncomingPacket(packet);
     }
 }
@@ -199,7 +217,7 @@ Error TSerialManager::CreateBoundConnection(unsigned long socketId, unsigned lon
     }
     if (connection != nullptr) {
         DeleteBoundConnection(socketId);
-        boundConnections_[static_cast<std::uint32_t>(socketId)] =
+        m_boundConnections[static_cast<std::uint32_t>(socketId)] =
             std::make_unique<TConnInfo>(connection, calling);
     }
     return result;
@@ -207,8 +225,8 @@ Error TSerialManager::CreateBoundConnection(unsigned long socketId, unsigned lon
 
 void TSerialManager::ProcessDataOutRequest(const TSerialPacket& packet) {
     const unsigned long socketId = packet.GetSocketID();
-    const auto it = boundConnections_.find(static_cast<std::uint32_t>(socketId));
-    if (it == boundConnections_.end() || it->second->IsClosing()) {
+    const auto it = m_boundConnections.find(static_cast<std::uint32_t>(socketId));
+    if (it == m_boundConnections.end() || it->second->IsClosing()) {
         SendCloseFrame(socketId);
         return;
     }
@@ -221,30 +239,30 @@ void TSerialManager::ProcessDataOutRequest(const TSerialPacket& packet) {
 }
 
 void TSerialManager::ProcessCloseRequest(const TSerialPacket& packet) {
-    const auto it = boundConnections_.find(static_cast<std::uint32_t>(packet.GetSocketID()));
-    if (it == boundConnections_.end()) {
+    const auto it = m_boundConnections.find(static_cast<std::uint32_t>(packet.GetSocketID()));
+    if (it == m_boundConnections.end()) {
         return;
     }
     if (it->second->HasPendingOutput()) {
         it->second->MarkClosing();
     } else {
-        boundConnections_.erase(it);
+        m_boundConnections.erase(it);
     }
 }
 
 void TSerialManager::ProcessReset() {
-    for (auto& [id, connection] : serialConnections_) {
+    for (auto& [id, connection] : m_serialConnections) {
         connection->MarkClosed();
     }
     DeleteAllBoundConnections();
 }
 
 void TSerialManager::ProcessBoundConnections() {
-    for (auto it = boundConnections_.begin(); it != boundConnections_.end();) {
+    for (auto it = m_boundConnections.begin(); it != m_boundConnections.end();) {
         const std::uint32_t socketId = it->first;
         TConnInfo& info = *it->second;
         if (info.IsClosing()) {
-            it = DrainClosing(info) ? boundConnections_.erase(it) : std::next(it);
+            it = DrainClosing(info) ? m_boundConnections.erase(it) : std::next(it);
             continue;
         }
         CONNSTATE state = info.Connection()->GetState();
@@ -256,7 +274,7 @@ void TSerialManager::ProcessBoundConnections() {
         if (state == CONNSTATE_DISCONNECTED) {
             // One close per visit: the connections after this one wait for the next visit.
             SendCloseFrame(socketId);
-            boundConnections_.erase(it);
+            m_boundConnections.erase(it);
             return;
         }
         ++it;
@@ -286,7 +304,7 @@ bool TSerialManager::DrainClosing(TConnInfo& info) {
 
 CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* connection) {
     unsigned char block[kReceiveBlock];
-    for (;;) {
+    while (QueuedForLine() < kMaxQueuedForLine) {
         const long received = connection->Receive(block, sizeof block);
         if (received < 0) {
             return CONNSTATE_DISCONNECTED;
@@ -300,19 +318,20 @@ CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* co
             return CONNSTATE_DISCONNECTED;
         }
     }
+    return CONNSTATE_CONNECTED;
 }
 
 void TSerialManager::DeleteBoundConnection(unsigned long socketId) {
-    boundConnections_.erase(static_cast<std::uint32_t>(socketId));
+    m_boundConnections.erase(static_cast<std::uint32_t>(socketId));
 }
 
 void TSerialManager::DeleteAllBoundConnections() {
-    boundConnections_.clear();
+    m_boundConnections.clear();
 }
 
 void TSerialManager::SendResetFrame() {
     SendPacket(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
-    frameLevel_->ResetLink();
+    m_frameLevel->ResetLink();
 }
 
 void TSerialManager::SendCloseFrame(unsigned long socketId) {

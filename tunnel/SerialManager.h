@@ -21,26 +21,26 @@ class TConnInfo {
   public:
     TConnInfo(IConnection* connection, bool calling);
 
-    IConnection* Connection() const { return connection_.get(); }
-    CONNSTATE State() const { return state_; }
-    void SetState(CONNSTATE state) { state_ = state; }
+    IConnection* Connection() const { return m_connection.get(); }
+    CONNSTATE State() const { return m_state; }
+    void SetState(CONNSTATE state) { m_state = state; }
 
     // Appends bytes for the TCP peer and offers what the socket will take now. The rest waits
     // for FlushOutput. False when the connection failed or the backlog grew past its bound.
     bool QueueOutput(const T_BinaryData& data);
     bool FlushOutput();
-    bool HasPendingOutput() const { return pendingOutput_.Length() != 0; }
+    bool HasPendingOutput() const { return m_pendingOutput.Length() != 0; }
 
     // The terminal closed the connection while bytes were still waiting for the TCP peer: the
     // record stays until they are delivered (or the connection fails), and reports nothing.
-    void MarkClosing() { closing_ = true; }
-    bool IsClosing() const { return closing_; }
+    void MarkClosing() { m_closing = true; }
+    bool IsClosing() const { return m_closing; }
 
   private:
-    std::unique_ptr<IConnection> connection_;
-    CONNSTATE state_;
-    T_BinaryData pendingOutput_;
-    bool closing_ = false;
+    std::unique_ptr<IConnection> m_connection;
+    CONNSTATE m_state;
+    T_BinaryData m_pendingOutput;
+    bool m_closing = false;
 };
 
 // The tunnel's packet layer and connection table. Packets cut out of the frame level's byte
@@ -65,6 +65,8 @@ class TSerialManager {
     void SetStreamMode(bool on);
     bool HaveSerialConnections() const;
     bool SendData(const T_BinaryData& data);
+    // Bytes waiting in the frame level for the serial line.
+    unsigned long QueuedForLine() const;
 
     // Terminal side. The returned connections belong to the caller.
     TSerialOutConnection* AddCallingConnection(unsigned long socketId, unsigned long ipAddr,
@@ -92,16 +94,24 @@ class TSerialManager {
 
   private:
     bool Dispatch(const TSerialPacket& packet);
+    // A new tunnelled connection under the request's socket id, once the request is sent.
+    TSerialOutConnection* AddSerialConnection(const TSerialPacket& request);
     bool SendPacket(const TSerialPacket& packet);
     // Sends the call result or the connected notice once the TCP connection is up.
     void ReportEstablished(std::uint32_t socketId, TConnInfo& info);
     // Delivers what a closing connection still owes its peer; true when the record is done.
     bool DrainClosing(TConnInfo& info);
 
-    std::unique_ptr<TFrameLevel> frameLevel_;
-    std::map<std::uint32_t, TSerialOutConnection*> serialConnections_;
-    std::map<std::uint32_t, std::unique_ptr<TConnInfo>> boundConnections_;
-    std::map<std::uint16_t, TLoopbackConnection*> localListeners_;
-    T_BinaryData input_;
-    std::unique_ptr<ITimer> stepTimer_;
+    std::unique_ptr<TFrameLevel> m_frameLevel;
+    // Terminal side, by socket id. Owned by their callers; each leaves the map when deleted.
+    std::map<std::uint32_t, TSerialOutConnection*> m_serialConnections;
+    // Agent side, by socket id.
+    std::map<std::uint32_t, std::unique_ptr<TConnInfo>> m_boundConnections;
+    // The loopback connections handed out for local listens, by port. Owned by their callers
+    // and never looked into here, so an entry may outlive its connection.
+    std::map<std::uint16_t, TLoopbackConnection*> m_localListeners;
+    // Bytes from the frame level that do not form a complete packet yet.
+    T_BinaryData m_input;
+    // Paces Process.
+    std::unique_ptr<ITimer> m_stepTimer;
 };

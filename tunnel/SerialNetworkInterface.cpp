@@ -21,66 +21,66 @@ constexpr unsigned long kLoopbackAddress = 0x7F000001;
 constexpr unsigned short kStreamModePort = 1;
 }  // namespace
 
-TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port) : port_(port) {}
+TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port) : m_port(port) {}
 
 TSerialNetworkInterface::~TSerialNetworkInterface() {
     Cleanup();
 }
 
 void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
-    if (manager_) {
+    if (m_manager) {
         return;
     }
     auto* serialPort = dynamic_cast<IRS232Interface*>(
-        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_RS232, port_));
+        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_RS232, m_port));
     if (serialPort == nullptr) {
         return;
     }
     IConnection* line = nullptr;
     serialPort->Connect(
-        TRs232Params(port_, kLineBaudRate, kLineDataBits, PARITY_NONE, STOPBITS_ONE), &line);
+        TRs232Params(m_port, kLineBaudRate, kLineDataBits, PARITY_NONE, STOPBITS_ONE), &line);
     if (line == nullptr) {
         return;
     }
-    manager_ =
+    m_manager =
         std::make_unique<TSerialManager>(new TFrameLevel(new SLIP(new TBufferedConnection(line))));
-    if (waitForLink && !manager_->WaitInterfaceReady()) {
+    if (waitForLink && !m_manager->WaitInterfaceReady()) {
         Close();
         return;
     }
-    manager_->SetStreamMode(port_ == kStreamModePort);
+    m_manager->SetStreamMode(m_port == kStreamModePort);
 }
 
 Error TSerialNetworkInterface::OpenAsService() {
     InitSerialManager(false);
-    return Error(manager_ ? 0 : kErrorInterfaceNotOpened);
+    return Error(m_manager ? 0 : kErrorInterfaceNotOpened);
 }
 
 Error TSerialNetworkInterface::Open() {
     InitSerialManager(true);
-    return Error(manager_ ? 0 : kErrorInterfaceNotOpened);
+    return Error(m_manager ? 0 : kErrorInterfaceNotOpened);
 }
 
 void TSerialNetworkInterface::RunOneStep() {
-    if (manager_) {
-        manager_->ProcessContinuously();
+    if (m_manager) {
+        m_manager->ProcessContinuously();
     }
 }
 
 void TSerialNetworkInterface::Close() {
     // Tunnelled connections still in use keep the stack up.
-    if (manager_ && manager_->HaveSerialConnections()) {
+    if (m_manager && m_manager->HaveSerialConnections()) {
         return;
     }
     Cleanup();
 }
 
 void TSerialNetworkInterface::Cleanup() {
-    manager_.reset();
+    m_manager.reset();
 }
 
 unsigned TSerialNetworkInterface::GetCurrentState() {
-    return manager_ ? kStateUp : kStateFailed;
+    return m_manager ? kStateUp : kStateFailed;
 }
 
 Error TSerialNetworkInterface::GetNetworkError() {
@@ -102,20 +102,20 @@ Error TSerialNetworkInterface::Ping(unsigned long) {
 Error TSerialNetworkInterface::Call(const TNetworkHostParam& host, IConnection** connection) {
     *connection = nullptr;
     InitSerialManager(true);
-    if (!manager_) {
+    if (!m_manager) {
         return Error(kErrorNoNetworkInterface);
     }
-    *connection = manager_->AddCallingConnection(++lastSocketId_, host.address, host.port);
+    *connection = m_manager->AddCallingConnection(++m_lastSocketId, host.address, host.port);
     return Error(0);
 }
 
 Error TSerialNetworkInterface::Listen(unsigned short port, IConnection** connection) {
     *connection = nullptr;
     InitSerialManager(true);
-    if (!manager_) {
+    if (!m_manager) {
         return Error(kErrorNoNetworkInterface);
     }
-    *connection = manager_->AddListeningConnection(++lastSocketId_, port);
+    *connection = m_manager->AddListeningConnection(++m_lastSocketId, port);
     return Error(0);
 }
 

@@ -40,7 +40,7 @@ class TSerialNetworkInterface : public INetworkInterface {
     void Cleanup();
 
   private:
-    std::unique_ptr<TSerialManager> manager_;
-    std::uint32_t lastSocketId_ = 0;
-    unsigned short port_;
+    std::unique_ptr<TSerialManager> m_manager;
+    std::uint32_t m_lastSocketId = 0;
+    unsigned short m_port;
 };

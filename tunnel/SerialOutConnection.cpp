@@ -14,87 +14,87 @@ constexpr unsigned long kMaxPieceLength = 255;
 
 TSerialOutConnection::TSerialOutConnection(TSerialManager* manager, unsigned long socketId,
                                            CONNSTATE state)
-    : manager_(manager),
-      socketId_(static_cast<std::uint32_t>(socketId)),
-      lastError_(kErrorNoCallResult),
-      state_(state) {}
+    : m_manager(manager),
+      m_socketId(static_cast<std::uint32_t>(socketId)),
+      m_lastError(kErrorNoCallResult),
+      m_state(state) {}
 
 TSerialOutConnection::~TSerialOutConnection() {
-    if (manager_ == nullptr) {
+    if (m_manager == nullptr) {
         return;
     }
-    if ((state_ == CONNSTATE_CONNECTING || state_ == CONNSTATE_CONNECTED) && SendClosePacket()) {
-        manager_->WaitInterfaceReady();
+    if ((m_state == CONNSTATE_CONNECTING || m_state == CONNSTATE_CONNECTED) && SendClosePacket()) {
+        m_manager->WaitInterfaceReady();
     }
-    manager_->DeleteSerialConnection(socketId_);
-    manager_->ProcessContinuously();
+    m_manager->DeleteSerialConnection(m_socketId);
+    m_manager->ProcessContinuously();
 }
 
 void TSerialOutConnection::DetachFromManager() {
-    manager_ = nullptr;
-    state_ = CONNSTATE_DISCONNECTED;
+    m_manager = nullptr;
+    m_state = CONNSTATE_DISCONNECTED;
 }
 
 void TSerialOutConnection::RunTunnelStep() {
-    if (manager_ != nullptr) {
-        manager_->ProcessContinuously();
+    if (m_manager != nullptr) {
+        m_manager->ProcessContinuously();
     }
 }
 
 long TSerialOutConnection::Send(const unsigned char* data, unsigned long length) {
     RunTunnelStep();
-    if (state_ == CONNSTATE_DISCONNECTED) {
+    if (m_state == CONNSTATE_DISCONNECTED) {
         return -1;
     }
     for (unsigned long offset = 0; offset < length; offset += kMaxPieceLength) {
         const unsigned long piece = std::min(kMaxPieceLength, length - offset);
-        if (!SendPacket(
-                TSerialPacket(ACTION_DATA_OUT, socketId_, T_BinaryData(data + offset, piece, 0)))) {
+        if (!SendPacket(TSerialPacket(ACTION_DATA_OUT, m_socketId,
+                                      T_BinaryData(data + offset, piece, 0)))) {
             // The link is down; the pieces already handed over stay sent.
-            state_ = CONNSTATE_DISCONNECTED;
+            m_state = CONNSTATE_DISCONNECTED;
             return -1;
         }
     }
-    manager_->WaitInterfaceReady();
+    m_manager->WaitInterfaceReady();
     return static_cast<long>(length);
 }
 
 long TSerialOutConnection::Receive(unsigned char* buffer, unsigned long length) {
     RunTunnelStep();
-    if (state_ == CONNSTATE_DISCONNECTED && receiveBuffer_.Length() == 0) {
+    if (m_state == CONNSTATE_DISCONNECTED && m_receiveBuffer.Length() == 0) {
         return -1;
     }
-    return static_cast<long>(MoveFrontBytes(receiveBuffer_, buffer, length));
+    return static_cast<long>(MoveFrontBytes(m_receiveBuffer, buffer, length));
 }
 
 unsigned long TSerialOutConnection::GetPeerAddress() {
-    return peerAddress_;
+    return m_peerAddress;
 }
 
 CONNSTATE TSerialOutConnection::GetState() {
     RunTunnelStep();
-    return state_;
+    return m_state;
 }
 
 Error TSerialOutConnection::GetLastError() {
-    return Error(lastError_);
+    return Error(m_lastError);
 }
 
 void TSerialOutConnection::ProcessIncomingPacket(const TSerialPacket& packet) {
     switch (packet.GetActionType()) {
         case ACTION_CONNECTED:
-            peerAddress_ = static_cast<std::uint32_t>(packet.GetIpAddr());
-            state_ = CONNSTATE_CONNECTED;
+            m_peerAddress = static_cast<std::uint32_t>(packet.GetIpAddr());
+            m_state = CONNSTATE_CONNECTED;
             break;
         case ACTION_CALL_RESULT:
-            lastError_ = static_cast<std::uint32_t>(packet.GetError());
-            state_ = lastError_ != 0 ? CONNSTATE_DISCONNECTED : CONNSTATE_CONNECTED;
+            m_lastError = static_cast<std::uint32_t>(packet.GetError());
+            m_state = m_lastError != 0 ? CONNSTATE_DISCONNECTED : CONNSTATE_CONNECTED;
             break;
         case ACTION_CLOSED:
-            state_ = CONNSTATE_DISCONNECTED;
+            m_state = CONNSTATE_DISCONNECTED;
             break;
         case ACTION_DATA_IN:
-            receiveBuffer_ += packet.GetData();
+            m_receiveBuffer += packet.GetData();
             break;
         default:
             break;
@@ -102,9 +102,9 @@ void TSerialOutConnection::ProcessIncomingPacket(const TSerialPacket& packet) {
 }
 
 bool TSerialOutConnection::SendPacket(const TSerialPacket& packet) {
-    return manager_ != nullptr && manager_->SendData(packet.BuildPacket());
+    return m_manager != nullptr && m_manager->SendData(packet.BuildPacket());
 }
 
 bool TSerialOutConnection::SendClosePacket() {
-    return SendPacket(TSerialPacket(ACTION_CLOSE, socketId_, 0, 0, 0));
+    return SendPacket(TSerialPacket(ACTION_CLOSE, m_socketId, 0, 0, 0));
 }

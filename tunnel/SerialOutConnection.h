@@ -31,7 +31,7 @@ class TSerialOutConnection : public IConnection {
     bool SendClosePacket();
 
     // The agent dropped every connection (reset).
-    void MarkClosed() { state_ = CONNSTATE_DISCONNECTED; }
+    void MarkClosed() { m_state = CONNSTATE_DISCONNECTED; }
     // The stack is going away while this connection lives on: it is closed for good and
     // never touches the manager again.
     void DetachFromManager();
@@ -39,10 +39,10 @@ class TSerialOutConnection : public IConnection {
   private:
     void RunTunnelStep();
 
-    TSerialManager* manager_;
-    T_BinaryData receiveBuffer_;
-    std::uint32_t socketId_;
-    std::uint32_t peerAddress_ = 0;
-    std::uint32_t lastError_;
-    CONNSTATE state_;
+    TSerialManager* m_manager;
+    T_BinaryData m_receiveBuffer;
+    std::uint32_t m_socketId;
+    std::uint32_t m_peerAddress = 0;
+    std::uint32_t m_lastError;
+    CONNSTATE m_state;
 };

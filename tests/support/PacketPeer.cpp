@@ -2,14 +2,23 @@
 
 #include <cstdio>
 
+#include "MemoryConnection.h"
 #include "tunnel/BufferedConnection.h"
+#include "tunnel/SerialManager.h"
 #include "tunnel/Slip.h"
 
 namespace {
 // Reading stops after this many calls in a row without data: the buffered connection answers
 // the call that refills it with nothing, so one empty call does not mean the line is quiet.
 constexpr int kQuietReads = 3;
+// Rounds without a packet handled or a byte on the line before an exchange counts as done.
+constexpr int kQuietRounds = 3;
+constexpr int kMaxRounds = 20000;
 }  // namespace
+
+TFrameLevel* NewLineStack(IConnection* lineEnd) {
+    return new TFrameLevel(new SLIP(new TBufferedConnection(lineEnd)));
+}
 
 TPacketPeer::TPacketPeer(IConnection* lineEnd)
     : m_frames(new SLIP(new TBufferedConnection(lineEnd))) {}
@@ -41,6 +50,16 @@ std::vector<TSerialPacket> TPacketPeer::TakePackets() {
     std::vector<TSerialPacket> packets;
     packets.swap(m_packets);
     return packets;
+}
+
+void ExchangeUntilQuiet(TSerialManager& manager, TPacketPeer& peer, const TMemoryLine& line) {
+    for (int quiet = 0, round = 0; quiet < kQuietRounds && round < kMaxRounds; ++round) {
+        const bool handled = manager.ProcessContinuously();
+        const bool traffic =
+            line.PendingCount(TMemoryLine::A) + line.PendingCount(TMemoryLine::B) != 0;
+        peer.Pump();
+        quiet = handled || traffic ? 0 : quiet + 1;
+    }
 }
 
 std::string Describe(const TSerialPacket& packet) {

@@ -8,6 +8,9 @@
 #include "tunnel/FrameLevel.h"
 #include "tunnel/SerialPacket.h"
 
+class TMemoryLine;
+class TSerialManager;
+
 // The far end of a tunnel line, played by a test: a frame level (so frames are acknowledged as
 // the real peer would) whose tunnel packets the test sends and reads one by one.
 //
@@ -36,6 +39,14 @@ class TPacketPeer {
     T_BinaryData m_input;
     std::vector<TSerialPacket> m_packets;
 };
+
+// The frame level of a tunnel stack (buffered connection, SLIP, frame level) on a line end,
+// which it owns: what a serial manager is built on.
+TFrameLevel* NewLineStack(IConnection* lineEnd);
+
+// Steps of the manager on one end of the line, each answered by the peer on the other, until the
+// line has stayed quiet for a few rounds.
+void ExchangeUntilQuiet(TSerialManager& manager, TPacketPeer& peer, const TMemoryLine& line);
 
 // A packet as short text for test expectations: "CALL_RESULT 1 err=0", "DATA_IN 2 len=4096",
 // "CLOSED 7", "CONNECTED 3 addr=0100007F port=0".

@@ -3,12 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <pty.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +21,7 @@
 #include "support/MemoryConnection.h"
 #include "support/MemorySerialPort.h"
 #include "support/PacketPeer.h"
+#include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
@@ -237,6 +236,281 @@ TEST(TunnelDeviceTest, DeviceLayerMakesOneTunnelInterfacePerKindAndPort) {
     IDevice* com3 = layer->GetDevice(DEVICE_COM, 3);
     EXPECT_NE(dynamic_cast<TSerialNetworkInterface*>(com3), nullptr);
     EXPECT_NE(com3, usb3);
+}
+
+}  // namespace
+
+namespace {
+
+// The master end of a pseudo-terminal pair as a serial line that is read without waiting, so
+// that only the other end's port (which waits up to 25 ms for input) paces the test.
+class TNoWaitRS232Connection : public TLinRS232Connection {
+  public:
+    TNoWaitRS232Connection(int fd, const char* logName, IFileSystem* traceFiles)
+        : TLinRS232Connection(fd, logName, traceFiles), m_fd(fd) {}
+
+    long ReceiveData(unsigned char* buffer, unsigned long length) override {
+        pollfd entry{m_fd, POLLIN, 0};
+        return ::poll(&entry, 1, 0) > 0 ? ::read(m_fd, buffer, length) : 0;
+    }
+
+  private:
+    int m_fd;
+};
+
+// A serial port whose connection is the master of a pseudo-terminal pair.
+class TPtyMasterPort : public IRS232Interface {
+  public:
+    TPtyMasterPort(int masterFd, IFileSystem* traceFiles)
+        : m_masterFd(masterFd), m_traceFiles(traceFiles) {}
+    Error Open() override { return Error(0); }
+    void Close() override {}
+    Error Connect(const TRs232Params& params, IConnection** connection) override {
+        const std::string logName = "CommLog" + std::to_string(params.port) + ".txt";
+        *connection = new TNoWaitRS232Connection(::dup(m_masterFd), logName.c_str(), m_traceFiles);
+        return Error(0);
+    }
+
+  private:
+    int m_masterFd;
+    IFileSystem* m_traceFiles;
+};
+
+// A TCP peer on 127.0.0.1 that sends back whatever it receives, without ever blocking.
+class TEchoPeer {
+  public:
+    explicit TEchoPeer(UniqueFd socket) : m_socket(std::move(socket)) {}
+
+    void Pump() {
+        char buffer[65536];
+        ssize_t received;
+        while ((received = ::recv(m_socket.Get(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+            m_pending.append(buffer, static_cast<std::size_t>(received));
+        }
+        while (!m_pending.empty()) {
+            const ssize_t sent = ::send(m_socket.Get(), m_pending.data(), m_pending.size(),
+                                        MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (sent <= 0) {
+                break;
+            }
+            m_pending.erase(0, static_cast<std::size_t>(sent));
+        }
+    }
+
+  private:
+    UniqueFd m_socket;
+    std::string m_pending;
+};
+
+std::string RandomBytes(std::size_t count) {
+    std::string bytes(count, '\0');
+    std::uint32_t state = 0x2545F491;
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+long SendText(IConnection& connection, const std::string& text) {
+    return connection.Send(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+// Whether the TCP peer has seen the other side close; data still arriving is skipped.
+bool PeerClosed(const UniqueFd& peer) {
+    char scratch[4096];
+    ssize_t n;
+    while ((n = ::recv(peer.Get(), scratch, sizeof scratch, MSG_DONTWAIT)) > 0) {
+    }
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+// Both halves of the tunnel in one process, joined by a pseudo-terminal pair. The agent's
+// interface runs on port 9, the serial port that opens "ttyS99", here a link to the slave; the
+// terminal's runs on the master. The test alternates their steps, and the agent makes real TCP
+// connections on 127.0.0.1.
+class TwoHalvesTest : public ::testing::Test {
+  protected:
+    static constexpr unsigned short kAgentPort = 9;
+    static constexpr unsigned short kTerminalPort = 2;
+    static constexpr int kMaxRounds = 100000;
+
+    void SetUp() override {
+        system.SetDeviceLayer(
+            std::make_unique<TTestDeviceLayer>([this](DEVICE kind, unsigned int index) -> IDevice* {
+                if (kind == DEVICE_RS232 && index == kTerminalPort) {
+                    return new TPtyMasterPort(m_pty.Master(), &m_traceFiles);
+                }
+                return m_realDevices.CreateDevice(kind, index);
+            }));
+    }
+    // Rounds of two terminal steps and one agent step, until the round's second terminal step
+    // reports done. That step is whatever terminalStep does: an operation of a tunnelled
+    // connection (each runs a step of its own), or RunOneStep and a look at something else.
+    // One terminal step reads the line and the next handles what it read, so the agent's port
+    // (which waits up to 25 ms for input) mostly finds the answer waiting.
+    template <class TerminalStep>
+    bool Drive(TerminalStep terminalStep) {
+        for (int round = 0; round < kMaxRounds; ++round) {
+            terminal.RunOneStep();
+            if (terminalStep()) {
+                return true;
+            }
+            if (m_echo) {
+                m_echo->Pump();
+            }
+            agent.RunOneStep();
+        }
+        return false;
+    }
+    template <class Condition>
+    bool DriveUntil(Condition condition) {
+        return Drive([&] {
+            terminal.RunOneStep();
+            return condition();
+        });
+    }
+
+    void StartBothHalves() {
+        ASSERT_EQ(agent.OpenAsService().Code(), 0u);
+        ASSERT_EQ(terminal.Open().Code(), 0u);  // the agent's reset is already on the line
+    }
+
+    std::unique_ptr<IConnection> Call(std::uint16_t port) {
+        IConnection* connection = nullptr;
+        EXPECT_EQ(terminal
+                      .Call(TNetworkHostParam(kLoopbackAddress, port, false, nullptr, nullptr),
+                            &connection)
+                      .Code(),
+                  0u);
+        return std::unique_ptr<IConnection>(connection);
+    }
+
+    // A call to a TCP peer on 127.0.0.1, established; the peer is returned through peer.
+    std::unique_ptr<IConnection> Connected(UniqueFd& peer) {
+        const LoopbackListener server = ListenOnLoopback();
+        std::unique_ptr<IConnection> call = Call(server.port);
+        EXPECT_TRUE(Drive([&] { return call->GetState() != CONNSTATE_CONNECTING; }));
+        EXPECT_EQ(call->GetState(), CONNSTATE_CONNECTED);
+        peer = AcceptPeer(server.socket);
+        return call;
+    }
+
+    // What the connection receives until count bytes have come or it reports its end.
+    std::string ReceiveAll(IConnection& connection, std::size_t count) {
+        std::string received;
+        Drive([&] {
+            unsigned char buffer[8192];
+            const long n = connection.Receive(buffer, sizeof buffer);
+            if (n > 0) {
+                received.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+            }
+            return received.size() >= count || n < 0;
+        });
+        return received;
+    }
+
+    TPseudoTerminal m_pty;
+    TLinFileSystem m_traceFiles{(m_pty.Directory() / "Trace").c_str()};
+    TLinDeviceDebugLayer m_realDevices{&m_traceFiles};
+    std::optional<TEchoPeer> m_echo;
+    TTestSystem system;
+    TSerialNetworkInterface agent{kAgentPort};
+    TSerialNetworkInterface terminal{kTerminalPort};
+};
+
+TEST_F(TwoHalvesTest, CallCarriesHundredsOfKilobytesBothWaysIntact) {
+    StartBothHalves();
+    UniqueFd peer;
+    const std::unique_ptr<IConnection> call = Connected(peer);
+    m_echo.emplace(std::move(peer));
+
+    const std::string payload = RandomBytes(300 * 1024);
+    EXPECT_EQ(SendText(*call, payload), static_cast<long>(payload.size()));
+    const std::string echoed = ReceiveAll(*call, payload.size());
+    EXPECT_EQ(echoed.size(), payload.size());
+    EXPECT_TRUE(echoed == payload);
+}
+
+TEST_F(TwoHalvesTest, ListenAcceptsAConnectionMadeOnThePc) {
+    StartBothHalves();
+    const std::uint16_t port = FreeLoopbackPort();
+    ASSERT_GE(port, 4096);
+    IConnection* raw = nullptr;
+    ASSERT_EQ(terminal.Listen(port, &raw).Code(), 0u);
+    const std::unique_ptr<IConnection> listening(raw);
+
+    UniqueFd client;
+    ASSERT_TRUE(DriveUntil([&] {
+        client = ConnectToLoopback(port);  // refused until the agent listens
+        return client.Valid();
+    }));
+    ASSERT_TRUE(Drive([&] { return listening->GetState() == CONNSTATE_CONNECTED; }));
+    EXPECT_EQ(listening->GetPeerAddress(), 0x0100007Fu);  // the socket layer's byte order
+
+    ASSERT_TRUE(SendAll(client, "from the PC"));
+    EXPECT_EQ(ReceiveAll(*listening, 11), "from the PC");
+    EXPECT_EQ(SendText(*listening, "from the terminal"), 17);
+    std::string received;
+    ASSERT_TRUE(DriveUntil([&] {
+        char buffer[64];
+        const ssize_t n = ::recv(client.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        received.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        return received.size() >= 17;
+    }));
+    EXPECT_EQ(received, "from the terminal");
+}
+
+TEST_F(TwoHalvesTest, EitherSideCanClose) {
+    StartBothHalves();
+    UniqueFd closedByTerminal;
+    std::unique_ptr<IConnection> first = Connected(closedByTerminal);
+    UniqueFd closedByPeer;
+    const std::unique_ptr<IConnection> second = Connected(closedByPeer);
+
+    first.reset();
+    EXPECT_TRUE(DriveUntil([&] { return PeerClosed(closedByTerminal); }));
+
+    ASSERT_TRUE(SendAll(closedByPeer, "bye"));
+    closedByPeer.Reset();
+    EXPECT_EQ(ReceiveAll(*second, 4), "bye");  // then the end
+    EXPECT_EQ(second->GetState(), CONNSTATE_DISCONNECTED);
+}
+
+TEST_F(TwoHalvesTest, AgentRestartClosesTheTerminalsConnections) {
+    StartBothHalves();
+    UniqueFd peer;
+    const std::unique_ptr<IConnection> call = Connected(peer);
+
+    agent.Close();
+    EXPECT_EQ(agent.GetCurrentState(), 4u);
+    EXPECT_TRUE(PeerClosed(peer));  // the agent's TCP connections went with its stack
+    ASSERT_EQ(agent.OpenAsService().Code(), 0u);
+    EXPECT_TRUE(Drive([&] { return call->GetState() == CONNSTATE_DISCONNECTED; }));
+}
+
+TEST_F(TwoHalvesTest, TerminalRestartDropsTheAgentsConnections) {
+    StartBothHalves();
+    UniqueFd peer;
+    const std::unique_ptr<IConnection> call = Connected(peer);
+
+    terminal.Cleanup();
+    EXPECT_EQ(call->GetState(), CONNSTATE_DISCONNECTED);  // outlived its stack
+    ASSERT_EQ(terminal.OpenAsService().Code(), 0u);
+    EXPECT_TRUE(DriveUntil([&] { return PeerClosed(peer); }));
+}
+
+TEST_F(TwoHalvesTest, OpenFailsAfterThreeSecondsWhenNobodyAnswers) {
+    system.SetIdleStep(25);  // a round on a quiet port takes about that long
+    TSerialNetworkInterface lonely(kAgentPort);
+    const std::uint32_t start = system.Clock().Now();
+    EXPECT_EQ(lonely.Open().Code(), 20025u);
+    const std::uint32_t waited = system.Clock().Now() - start;
+    EXPECT_GE(waited, 3000u);
+    EXPECT_LE(waited, 3025u);
+    EXPECT_EQ(lonely.GetCurrentState(), 4u);
 }
 
 }  // namespace

@@ -10,11 +10,8 @@
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
 #include "support/TestSystem.h"
-#include "tunnel/BufferedConnection.h"
-#include "tunnel/FrameLevel.h"
 #include "tunnel/LoopbackConnection.h"
 #include "tunnel/SerialManager.h"
-#include "tunnel/Slip.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -22,10 +19,6 @@ using ::testing::IsEmpty;
 namespace {
 
 constexpr unsigned long kHost = 0x0A000005;  // 10.0.0.5
-
-TFrameLevel* NewStack(IConnection* lineEnd) {
-    return new TFrameLevel(new SLIP(new TBufferedConnection(lineEnd)));
-}
 
 std::string Text(const T_BinaryData& data) {
     return std::string(reinterpret_cast<const char*>(data.GetData()), data.Length());
@@ -37,21 +30,12 @@ class TerminalHalfTest : public ::testing::Test {
     TTestSystem system;
     TMemoryLine line;
     std::unique_ptr<TSerialManager> terminal =
-        std::make_unique<TSerialManager>(NewStack(line.NewEnd(TMemoryLine::A)));
+        std::make_unique<TSerialManager>(NewLineStack(line.NewEnd(TMemoryLine::A)));
     TPacketPeer agent{line.NewEnd(TMemoryLine::B)};
 
     void SetUp() override { ASSERT_THAT(Requests(), ElementsAre("RESET 0")); }
 
-    // Terminal steps and agent answers until the line stays quiet for a few rounds.
-    void Exchange() {
-        for (int quiet = 0, round = 0; quiet < 3 && round < 10000; ++round) {
-            const bool handled = terminal->ProcessContinuously();
-            const bool traffic =
-                line.PendingCount(TMemoryLine::A) + line.PendingCount(TMemoryLine::B) != 0;
-            agent.Pump();
-            quiet = handled || traffic ? 0 : quiet + 1;
-        }
-    }
+    void Exchange() { ExchangeUntilQuiet(*terminal, agent, line); }
     std::vector<TSerialPacket> RequestPackets() {
         Exchange();
         return agent.TakePackets();
@@ -239,7 +223,7 @@ TEST_F(TerminalHalfTest, ConnectionOutlivingTheStackReportsItselfClosed) {
 
 TEST_F(TerminalHalfTest, WaitInterfaceReadyGivesUpAfterThreeSeconds) {
     TMemoryLine silentLine;
-    TSerialManager lonely(NewStack(silentLine.NewEnd(TMemoryLine::A)));
+    TSerialManager lonely(NewLineStack(silentLine.NewEnd(TMemoryLine::A)));
     const std::uint32_t start = system.Clock().Now();
     EXPECT_FALSE(lonely.WaitInterfaceReady());
     EXPECT_GE(system.Clock().Now() - start, 3000u);

@@ -1,0 +1,218 @@
+#include "http/HttpCustomer.h"
+
+#include <string_view>
+
+#include "base/Conversions.h"
+#include "base/StringReader.h"
+#include "tunnel/BufferedConnection.h"
+
+namespace {
+
+constexpr unsigned long cNoLineLimit = 0xFFFFFFFFUL;
+
+constexpr char cInvalidRequestType[] = "Invalid request type";
+constexpr char cNoNameOrSerial[] = "No file name or serial number in GET request";
+constexpr char cInvalidHeaderLine[] = "Invalid header line:";
+constexpr char cRequestTooLarge[] = "Request too large";
+
+// The text of line from start up to terminator, or to its end.
+std::string TextUpTo(const std::string& line, std::size_t start, const char* terminator) {
+    const std::size_t end = line.find(terminator, start);
+    return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+}  // namespace
+
+THttpCustomer::THttpCustomer(IConnection* connection)
+    : m_connection(std::make_unique<TBufferedConnection>(connection)) {}
+
+THttpCustomer::~THttpCustomer() = default;
+
+void THttpCustomer::TryToReadRawData() {
+    if (m_linkAborted || m_requestReceived || m_connection->GetState() != CONNSTATE_CONNECTED) {
+        return;
+    }
+    unsigned char chunk[cReadChunk];
+    const long count = m_connection->Receive(chunk, sizeof chunk);
+    if (count < 0) {
+        m_linkAborted = true;
+        return;
+    }
+    if (count > 0) {
+        m_received.Add(chunk, static_cast<unsigned long>(count));
+        m_parsePending = true;
+    }
+    if (m_parsePending) {
+        ValidateCurrentRequest();
+    }
+}
+
+bool THttpCustomer::ValidateCurrentRequest() {
+    m_errorMessage.clear();
+    m_requestReceived = false;
+    m_headers.clear();
+    m_parsePending = false;
+
+    TStringReader reader(m_received, true, cNoLineLimit);
+    const auto position = [&] { return m_received.Length() - reader.GetRemainingDataSize(); };
+    std::string line;
+    if (!reader.GetNextString(line)) {
+        return AwaitRestOfHeader();
+    }
+    m_requestType = GetRequestTypeFromFirstLine(line);
+    if (m_requestType == HTTP_REQUEST_INVALID) {
+        SetErrorMessage(cInvalidRequestType);
+        return false;
+    }
+    if (m_requestType == HTTP_REQUEST_GET) {
+        FillFileNameAndSerialNumberFromFirstLine(line);
+        if (m_content.Length() == 0 || m_serialNumber.empty()) {
+            SetErrorMessage(cNoNameOrSerial);
+            return false;
+        }
+    }
+    for (;;) {
+        const unsigned long lineStart = position();
+        if (!reader.GetNextString(line)) {
+            return AwaitRestOfHeader();
+        }
+        if (line.empty()) {
+            if (EndsInHalfLineEnd(lineStart, position())) {
+                return AwaitRestOfHeader();
+            }
+            break;
+        }
+        if (!AddHeaderLine(line)) {
+            SetErrorMessage(cInvalidHeaderLine + line);
+            return false;
+        }
+    }
+    if (position() > cMaxHeaderBytes) {
+        RejectAsTooLarge();
+        return false;
+    }
+
+    if (m_requestType == HTTP_REQUEST_POST) {
+        const auto header = m_headers.find("Content-Length");
+        const auto length = static_cast<unsigned long>(
+            header == m_headers.end() ? 0 : IntFromStdString(header->second));
+        if (length > cMaxBodyBytes) {
+            RejectAsTooLarge();
+            return false;
+        }
+        if (reader.GetRemainingDataSize() < length) {
+            return false;
+        }
+        m_content = reader.GetRemainingData(length);
+    }
+    // What follows is the start of the next request.
+    m_received = reader.GetRemainingData(T_BinaryData::kToEnd);
+    m_parsePending = m_received.Length() > 0;
+    m_requestReceived = true;
+    return true;
+}
+
+HTTP_REQUEST_TYPE THttpCustomer::GetRequestTypeFromFirstLine(const std::string& line) {
+    if (line.find("HTTP/1.1") == std::string::npos) {
+        return HTTP_REQUEST_INVALID;
+    }
+    if (line.starts_with("POST ")) {
+        return HTTP_REQUEST_POST;
+    }
+    if (line.starts_with("GET ")) {
+        return HTTP_REQUEST_GET;
+    }
+    return HTTP_REQUEST_INVALID;
+}
+
+void THttpCustomer::FillFileNameAndSerialNumberFromFirstLine(const std::string& line) {
+    static constexpr std::string_view cNameKey = "?name=";
+    static constexpr std::string_view cSerialKey = "&terminalSN=";
+
+    m_content.Clear();
+    const std::size_t name = line.find(cNameKey);
+    if (name == std::string::npos) {
+        return;
+    }
+    m_content = T_BinaryData(TextUpTo(line, name + cNameKey.size(), "&"));
+
+    m_serialNumber.clear();
+    const std::size_t serial = line.find(cSerialKey);
+    if (serial == std::string::npos) {
+        return;
+    }
+    m_serialNumber = TextUpTo(line, serial + cSerialKey.size(), " HTTP");
+}
+
+bool THttpCustomer::AddHeaderLine(const std::string& line) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) {
+        return false;
+    }
+    // A line that ends with its colon has an empty value.
+    const std::size_t valueStart = colon + 2;
+    m_headers[line.substr(0, colon)] = valueStart < line.size() ? line.substr(valueStart) : "";
+    return true;
+}
+
+void THttpCustomer::SetErrorMessage(const std::string& message) {
+    m_errorMessage = message;
+    m_requestReceived = true;
+}
+
+void THttpCustomer::FlushRequest() {
+    m_headers.clear();
+    m_received.Clear();
+    m_content.Clear();
+    m_requestReceived = false;
+    m_requestType = HTTP_REQUEST_INVALID;
+    m_errorMessage.clear();
+    m_parsePending = false;
+}
+
+T_BinaryData THttpCustomer::ReadRequest() {
+    m_requestReceived = false;
+    return m_content;
+}
+
+void THttpCustomer::DeliverReply(const T_BinaryData& data) {
+    if (m_linkAborted || m_connection->GetState() != CONNSTATE_CONNECTED) {
+        return;
+    }
+    const long sent = m_connection->Send(data.GetData(), data.Length());
+    if (sent < 0 || static_cast<unsigned long>(sent) != data.Length()) {
+        m_linkAborted = true;
+    }
+}
+
+bool THttpCustomer::IsLinkAborted() {
+    return m_linkAborted || m_connection->GetState() != CONNSTATE_CONNECTED;
+}
+
+std::string THttpCustomer::GetName() const {
+    const auto userAgent = m_headers.find("User-Agent");
+    return userAgent == m_headers.end() ? std::string() : userAgent->second;
+}
+
+bool THttpCustomer::AwaitRestOfHeader() {
+    if (m_received.Length() > cMaxHeaderBytes) {
+        RejectAsTooLarge();
+    }
+    return false;
+}
+
+void THttpCustomer::RejectAsTooLarge() {
+    m_received.Clear();
+    m_content.Clear();
+    m_headers.clear();
+    m_mustDisconnect = true;
+    SetErrorMessage(cRequestTooLarge);
+}
+
+bool THttpCustomer::EndsInHalfLineEnd(unsigned long lineStart, unsigned long lineEnd) const {
+    if (lineEnd != m_received.Length() || m_received[lineEnd - 1] != '\r') {
+        return false;
+    }
+    const bool pairedWithLf = lineEnd - lineStart >= 2 && m_received[lineEnd - 2] == '\n';
+    return !pairedWithLf;
+}

@@ -1,0 +1,301 @@
+#include "http/HttpCustomer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/MemoryConnection.h"
+
+namespace {
+
+using ::testing::ElementsAreArray;
+
+// What a customer hands over for one request, or the message it was rejected with.
+struct TCollected {
+    std::string error;
+    HTTP_REQUEST_TYPE type = HTTP_REQUEST_INVALID;
+    std::string content;
+    std::string serial;
+    std::string name;
+
+    bool operator==(const TCollected&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const TCollected& c) {
+    if (!c.error.empty()) {
+        return os << "error \"" << c.error << "\"";
+    }
+    return os << "type " << c.type << " content \"" << c.content << "\" serial \"" << c.serial
+              << "\" name \"" << c.name << "\"";
+}
+
+TCollected Rejected(const std::string& error) {
+    return TCollected{error, HTTP_REQUEST_INVALID, "", "", ""};
+}
+
+// A customer on one end of an in-memory line; the test plays the client at
+// the other end.
+class CustomerOnLine {
+  public:
+    // Passes the bytes to the customer and lets it read until it has taken
+    // everything it is willing to take.
+    void Feed(const std::string& bytes) {
+        m_line.Inject(TMemoryLine::A, T_BinaryData(bytes));
+        Pump(bytes.size());
+    }
+
+    void Pump(std::size_t expectedBytes = 0) {
+        const std::size_t passes = 2 * (expectedBytes / THttpCustomer::cReadChunk) + 4;
+        for (std::size_t i = 0; i < passes; ++i) {
+            customer.TryToReadRawData();
+        }
+    }
+
+    // Collects every request the customer has ready, as the server does:
+    // rejected ones are flushed, complete ones read.
+    std::vector<TCollected> Collect() {
+        std::vector<TCollected> collected;
+        while (customer.IsRequestReceived()) {
+            if (!customer.GetErrorMessage().empty()) {
+                collected.push_back(Rejected(customer.GetErrorMessage()));
+                customer.FlushRequest();
+            } else {
+                const std::string name = customer.GetName();
+                const HTTP_REQUEST_TYPE type = customer.GetRequestType();
+                const std::string content = customer.ReadRequest().ToString();
+                collected.push_back({"", type, content, customer.GetSerialNumber(), name});
+            }
+            Pump();
+        }
+        return collected;
+    }
+
+    // Bytes the customer has sent.
+    std::string Sent() { return m_line.TakePending(TMemoryLine::B).ToString(); }
+    TMemoryLine::EndSwitches& Switches() { return m_line.Switches(TMemoryLine::A); }
+
+  private:
+    TMemoryLine m_line;
+
+  public:
+    THttpCustomer customer{m_line.NewEnd(TMemoryLine::A)};
+};
+
+const std::string kGetAbc =
+    "GET /get?name=abc.bin&terminalSN=123456 HTTP/1.1\r\nUser-Agent: T1\r\n\r\n";
+
+struct ParseCase {
+    const char* label;
+    std::string bytes;
+    std::vector<TCollected> expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const ParseCase& c) {
+    return os << c.label;
+}
+
+class HttpCustomerParseTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(HttpCustomerParseTest, HandsOverWhatTheRequestSays) {
+    CustomerOnLine client;
+    client.Feed(GetParam().bytes);
+    EXPECT_THAT(client.Collect(), ElementsAreArray(GetParam().expected));
+}
+
+const char kNoNameOrSerial[] = "No file name or serial number in GET request";
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, HttpCustomerParseTest,
+    ::testing::Values(
+        ParseCase{
+            "GetWithNameAndSerial", kGetAbc, {{"", HTTP_REQUEST_GET, "abc.bin", "123456", "T1"}}},
+        ParseCase{"NameEndsAtTheNextAmpersand",
+                  "GET /get?name=a.bin&x=1&terminalSN=77 HTTP/1.1\r\n\r\n",
+                  {{"", HTTP_REQUEST_GET, "a.bin", "77", ""}}},
+        ParseCase{"QueryIsNotDecoded",
+                  "GET /get?name=a%20b+c&terminalSN=1 HTTP/1.1\r\n\r\n",
+                  {{"", HTTP_REQUEST_GET, "a%20b+c", "1", ""}}},
+        ParseCase{"BareLineFeeds",
+                  "GET /g?name=n&terminalSN=5 HTTP/1.1\nUser-Agent: T\n\n",
+                  {{"", HTTP_REQUEST_GET, "n", "5", "T"}}},
+        ParseCase{
+            "GetWithoutSerial", "GET /get?name=abc.bin HTTP/1.1\r\n", {Rejected(kNoNameOrSerial)}},
+        ParseCase{"GetWithEmptySerial",
+                  "GET /get?name=abc.bin&terminalSN= HTTP/1.1\r\n",
+                  {Rejected(kNoNameOrSerial)}},
+        ParseCase{
+            "GetWithoutName", "GET /get?terminalSN=1 HTTP/1.1\r\n", {Rejected(kNoNameOrSerial)}},
+        ParseCase{"Http10",
+                  "GET /get?name=a&terminalSN=1 HTTP/1.0\r\n",
+                  {Rejected("Invalid request type")}},
+        ParseCase{"OtherMethod", "PUT /x HTTP/1.1\r\n", {Rejected("Invalid request type")}},
+        ParseCase{"HeaderLineWithoutColon",
+                  "POST /x HTTP/1.1\r\nBogus\r\n\r\n",
+                  {Rejected("Invalid header line:Bogus")}},
+        ParseCase{"PostWithBody",
+                  "POST /up HTTP/1.1\r\nUser-Agent: T2\r\nContent-Length: 3\r\n\r\nabc",
+                  {{"", HTTP_REQUEST_POST, "abc", "", "T2"}}},
+        ParseCase{"PostWithoutLength",
+                  "POST /up HTTP/1.1\r\n\r\n",
+                  {{"", HTTP_REQUEST_POST, "", "", ""}}},
+        ParseCase{
+            "HeaderNotFinished", "GET /get?name=a&terminalSN=1 HTTP/1.1\r\nUser-Agent: T1\r\n", {}},
+        ParseCase{"BodyNotFinished", "POST /up HTTP/1.1\r\nContent-Length: 10\r\n\r\nabcd", {}},
+        ParseCase{"RequestsOneAfterTheOther",
+                  kGetAbc + "POST /up HTTP/1.1\r\nUser-Agent: T1\r\nContent-Length: 2\r\n\r\nok" +
+                      kGetAbc,
+                  {{"", HTTP_REQUEST_GET, "abc.bin", "123456", "T1"},
+                   {"", HTTP_REQUEST_POST, "ok", "123456", "T1"},
+                   {"", HTTP_REQUEST_GET, "abc.bin", "123456", "T1"}}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(HttpCustomerTest, HeaderValueStartsTwoCharactersAfterTheColon) {
+    struct {
+        const char* line;
+        const char* name;
+    } const cases[] = {
+        {"User-Agent: T1", "T1"}, {"User-Agent:T1", "1"},       {"User-Agent:1", ""},
+        {"User-Agent:", ""},      {"User-Agent: a: b", "a: b"}, {"User-Agent:  T1", " T1"},
+        {"user-agent: T1", ""},  // names are compared exactly
+    };
+    for (const auto& c : cases) {
+        CustomerOnLine client;
+        EXPECT_TRUE(client.customer.AddHeaderLine(c.line)) << c.line;
+        EXPECT_EQ(client.customer.GetName(), c.name) << c.line;
+    }
+}
+
+TEST(HttpCustomerTest, HeaderLinesWithoutColonAreRefusedAndRepeatedNamesKeepTheLast) {
+    CustomerOnLine client;
+    EXPECT_FALSE(client.customer.AddHeaderLine("User-Agent T1"));
+    EXPECT_EQ(client.customer.GetName(), "");
+    EXPECT_TRUE(client.customer.AddHeaderLine("User-Agent: T1"));
+    EXPECT_TRUE(client.customer.AddHeaderLine("User-Agent: T2"));
+    EXPECT_EQ(client.customer.GetName(), "T2");
+}
+
+TEST(HttpCustomerTest, PostIsReportedOnceItsWholeBodyHasArrived) {
+    CustomerOnLine client;
+    client.Feed("POST /up HTTP/1.1\r\nUser-Agent: T1\r\nContent-Length: 10\r\n\r\n0123");
+    EXPECT_FALSE(client.customer.IsRequestReceived());
+    client.Feed("456789GET /next");
+    ASSERT_TRUE(client.customer.IsRequestReceived());
+    EXPECT_EQ(client.customer.ReadRequest().ToString(), "0123456789");
+    // The start of the next request waits for the rest of it.
+    client.Feed("?name=f&terminalSN=9 HTTP/1.1\r\n\r\n");
+    EXPECT_THAT(client.Collect(),
+                ElementsAreArray({TCollected{"", HTTP_REQUEST_GET, "f", "9", ""}}));
+}
+
+// However the bytes of a stream of requests are cut, the same requests come
+// out, each exactly once: a request that is complete is not lost to bytes
+// behind it, and a CR LF cut in two is not taken for two line ends.
+TEST(HttpCustomerTest, RequestsComeOutTheSameWhereverTheStreamIsCut) {
+    const std::string stream =
+        kGetAbc + "POST /up HTTP/1.1\r\nUser-Agent: T1\r\nContent-Length: 4\r\n\r\n\r\nab" +
+        "GET /get?name=x&terminalSN=2 HTTP/1.1\nUser-Agent: T2\n\n";
+    const std::vector<TCollected> expected = {
+        {"", HTTP_REQUEST_GET, "abc.bin", "123456", "T1"},
+        {"", HTTP_REQUEST_POST, "\r\nab", "123456", "T1"},
+        {"", HTTP_REQUEST_GET, "x", "2", "T2"},
+    };
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        CustomerOnLine client;
+        client.Feed(stream.substr(0, cut));
+        std::vector<TCollected> collected = client.Collect();
+        client.Feed(stream.substr(cut));
+        for (const TCollected& c : client.Collect()) {
+            collected.push_back(c);
+        }
+        EXPECT_THAT(collected, ElementsAreArray(expected)) << "cut after " << cut << " bytes";
+    }
+
+    CustomerOnLine byteByByte;
+    std::vector<TCollected> collected;
+    for (char c : stream) {
+        byteByByte.Feed(std::string(1, c));
+        for (const TCollected& request : byteByByte.Collect()) {
+            collected.push_back(request);
+        }
+    }
+    EXPECT_THAT(collected, ElementsAreArray(expected));
+}
+
+// A GET whose header section (through its empty line) has exactly `size` bytes.
+std::string GetWithHeaderOfSize(std::size_t size) {
+    const std::string start = "GET /get?name=n&terminalSN=1 HTTP/1.1\r\nX-Pad: ";
+    const std::string end = "\r\n\r\n";
+    return start + std::string(size - start.size() - end.size(), 'p') + end;
+}
+
+TEST(HttpCustomerTest, RequestsOverTheSizeBoundsAreRejected) {
+    const std::size_t kHeader = THttpCustomer::cMaxHeaderBytes;
+    const std::string kPostStart = "POST /up HTTP/1.1\r\nContent-Length: ";
+    struct {
+        const char* label;
+        std::string bytes;
+        bool tooLarge;
+    } const cases[] = {
+        {"header at the bound", GetWithHeaderOfSize(kHeader), false},
+        {"header over the bound", GetWithHeaderOfSize(kHeader + 1), true},
+        {"unfinished header at the bound", std::string(kHeader, 'G'), false},
+        {"unfinished header over the bound", std::string(kHeader + 1, 'G'), true},
+        {"body at the bound",
+         kPostStart + std::to_string(THttpCustomer::cMaxBodyBytes) + "\r\n\r\n", false},
+        {"body over the bound",
+         kPostStart + std::to_string(THttpCustomer::cMaxBodyBytes + 1) + "\r\n\r\n", true},
+    };
+    for (const auto& c : cases) {
+        CustomerOnLine client;
+        client.Feed(c.bytes);
+        EXPECT_EQ(client.customer.MustDisconnect(), c.tooLarge) << c.label;
+        if (c.tooLarge) {
+            EXPECT_EQ(client.customer.GetErrorMessage(), "Request too large") << c.label;
+        } else {
+            EXPECT_EQ(client.customer.GetErrorMessage(), "") << c.label;
+        }
+    }
+}
+
+TEST(HttpCustomerTest, NothingMoreIsReadWhileARequestWaitsToBeCollected) {
+    CustomerOnLine client;
+    client.Feed(kGetAbc);
+    ASSERT_TRUE(client.customer.IsRequestReceived());
+    client.Feed(std::string(4 * THttpCustomer::cMaxHeaderBytes, 'x'));
+    EXPECT_EQ(client.customer.GetErrorMessage(), "");
+    EXPECT_EQ(client.customer.ReadRequest().ToString(), "abc.bin");
+}
+
+TEST(HttpCustomerTest, AReplyGoesOutInOneSend) {
+    CustomerOnLine client;
+    client.customer.DeliverReply(T_BinaryData(std::string("HTTP/1.1 200 OK\r\n\r\n")));
+    EXPECT_EQ(client.Sent(), "HTTP/1.1 200 OK\r\n\r\n");
+    EXPECT_FALSE(client.customer.IsLinkAborted());
+}
+
+TEST(HttpCustomerTest, FailuresOfTheConnectionAbortTheLink) {
+    {
+        CustomerOnLine client;
+        client.Switches().receiveFailure = -2;
+        client.Pump();
+        EXPECT_TRUE(client.customer.IsLinkAborted()) << "receive failed";
+    }
+    {
+        CustomerOnLine client;
+        client.Switches().sendFailure = -1;
+        client.customer.DeliverReply(T_BinaryData(std::string("x")));
+        EXPECT_TRUE(client.customer.IsLinkAborted()) << "send failed";
+    }
+    {
+        CustomerOnLine client;
+        client.Switches().state = CONNSTATE_DISCONNECTED;
+        client.Feed(kGetAbc);
+        EXPECT_TRUE(client.customer.IsLinkAborted()) << "disconnected";
+        EXPECT_FALSE(client.customer.IsRequestReceived()) << "nothing is read once disconnected";
+    }
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+#include "PseudoTerminal.h"
+
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+TPseudoTerminal::TPseudoTerminal() {
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    m_master = UniqueFd(master);
+    m_slave = UniqueFd(slave);
+    termios settings{};
+    ::tcgetattr(slave, &settings);
+    ::cfmakeraw(&settings);
+    ::tcsetattr(slave, TCSANOW, &settings);
+    std::filesystem::create_symlink(::ttyname(slave), m_dir / "ttyS99");
+    m_previousDirectory = std::filesystem::current_path();
+    std::filesystem::current_path(m_dir.Path());
+}
+
+TPseudoTerminal::~TPseudoTerminal() {
+    std::filesystem::current_path(m_previousDirectory);
+}
