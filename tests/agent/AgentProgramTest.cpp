@@ -2,19 +2,15 @@
 // into a directory of its own, on a pseudo-terminal whose other end is the
 // terminal's half of our tunnel.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "AnsweringPeer.h"
+#include "Programs.h"
 #include "pinpad-sim/SimLine.h"
 #include "platform/NetworkInterface.h"
 #include "support/CommLog.h"
@@ -40,69 +36,6 @@ std::size_t Count(const std::string& text, const std::string& piece) {
     }
     return count;
 }
-
-// The agent binary in a directory of its own, run there with its output
-// caught in a file. Ended by its pid when the object goes.
-class TAgentProgram {
-  public:
-    explicit TAgentProgram(const TempDir& directory) : m_directory(directory) {
-        const char* tools = std::getenv("TEST_TOOLS_DIR");
-        EXPECT_NE(tools, nullptr) << "TEST_TOOLS_DIR is not set";
-        std::filesystem::copy_file(std::string(tools ? tools : ".") + "/agent",
-                                   directory / "agent");
-        std::filesystem::permissions(directory / "agent", std::filesystem::perms::owner_all);
-    }
-
-    ~TAgentProgram() {
-        if (m_pid > 0 && !HasEnded()) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    void Start() {
-        const std::string output = m_directory / "agent.out";
-        m_pid = fork();
-        if (m_pid == 0) {
-            int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd < 0 || chdir(m_directory.Path().c_str()) != 0) {
-                _exit(127);
-            }
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            execl("./agent", "agent", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ASSERT_GT(m_pid, 0);
-    }
-
-    // Whether the program ended within limit; its status in status.
-    bool WaitForExit(milliseconds limit, int& status) {
-        bool ended = WaitFor([this] { return HasEnded(); }, limit);
-        status = m_status;
-        return ended;
-    }
-
-    std::string Output() const { return m_directory.ReadFile("agent.out"); }
-
-  private:
-    bool HasEnded() {
-        if (m_ended) {
-            return true;
-        }
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_ended = true;
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-        }
-        return m_ended;
-    }
-
-    const TempDir& m_directory;
-    pid_t m_pid = -1;
-    bool m_ended = false;
-    int m_status = -1;
-};
 
 class AgentProgramTest : public testing::Test {
   protected:
@@ -173,17 +106,11 @@ TEST_F(AgentProgramTest, WithoutAgentIniThePortIsNeverOpened) {
 TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
     WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
     PlugInTerminal();
-    LoopbackListener server = ListenOnLoopback();
-    std::string request;
-    std::thread peer([&] {
-        UniqueFd connection = AcceptPeer(server.socket);
-        request = ReceiveExactly(connection, 20);
-        SendAll(connection, "pong from the network");
-    });  // closes its end when done
+    TAnsweringPeer server(20, "pong from the network");
     m_agent.Start();
     ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
 
-    std::unique_ptr<IConnection> connection = CallThroughAgent(server.port);
+    std::unique_ptr<IConnection> connection = CallThroughAgent(server.Port());
     ASSERT_TRUE(connection);
     ASSERT_TRUE(WaitFor([&] { return connection->GetState() != CONNSTATE_CONNECTING; }));
     ASSERT_EQ(connection->GetState(), CONNSTATE_CONNECTED);
@@ -200,8 +127,7 @@ TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
         }
         return received < 0;
     });
-    peer.join();
-    EXPECT_EQ(request, "ping from the pinpad");
+    EXPECT_EQ(server.Request(), "ping from the pinpad");
     EXPECT_EQ(answer, "pong from the network");
     EXPECT_LT(received, 0) << "the peer's close did not reach the terminal";
     connection.reset();

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,12 +53,6 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
-void Report(const TSimOptions& options, const std::string& message) {
-    if (options.verbose) {
-        std::fprintf(stderr, "pinpad-sim: %s\n", message.c_str());
-    }
-}
-
 // Dotted text of an address whose first octet is its most significant byte.
 std::string DottedAddress(unsigned long address) {
     in_addr networkOrder{htonl(static_cast<std::uint32_t>(address))};
@@ -82,104 +77,157 @@ unsigned long ResolveHost(TSerialNetworkInterface& tunnel, const std::string& ho
     return address;
 }
 
-// get: one HTTP GET through the agent with our own client.
-int Fetch(const TSimOptions& options, TSerialNetworkInterface& tunnel) {
-    TStopwatch clock;
-    const Error result = FetchThroughTunnel(tunnel, options.url, options.outputPath, STDOUT_FILENO);
-    if (result) {
-        return Fail(SIM_EXIT_HTTP_FAILED,
-                    "get " + options.url + " failed: error " + std::to_string(result.Code()));
-    }
-    Report(options,
-           "fetched " + options.url + " in " + std::to_string(clock.Milliseconds()) + " ms");
-    return SIM_EXIT_OK;
-}
+// One run of the simulator: the line, the link to the agent, one tunnelled
+// connection and the relay over it. Each step returns an exit status when the
+// run ends there.
+class TSimulation {
+  public:
+    explicit TSimulation(const TSimOptions& options)
+        : m_options(options),
+          m_calling(options.command == TSimOptions::TCommand::Connect),
+          m_lineName(options.linePath.empty() ? options.ptyLink : options.linePath) {}
 
-int Simulate(const TSimOptions& options) {
-    std::string error;
-    std::unique_ptr<TSimLine> line = options.linePath.empty()
-                                         ? TSimLine::MakePseudoTerminal(options.ptyLink, error)
-                                         : TSimLine::OpenDevice(options.linePath, error);
-    if (!line) {
-        return Fail(SIM_EXIT_LINE_UNUSABLE, error);
-    }
-    const std::string lineName = options.linePath.empty() ? options.ptyLink : options.linePath;
-    Report(options, "waiting for an agent on " + lineName);
-
-    TStopwatch clock;
-    if (!line->WaitForAgent(options.waitSeconds, StopRequested)) {
-        return Fail(SIM_EXIT_NO_LINK, "no agent answered on " + lineName + " within " +
-                                          std::to_string(options.waitSeconds) + " s");
-    }
-    Report(options, "link up after " + std::to_string(clock.Milliseconds()) + " ms");
-
-    TSerialNetworkInterface& tunnel = line->Tunnel();
-    if (options.command == TSimOptions::TCommand::Get) {
-        return Fetch(options, tunnel);
-    }
-    const bool calling = options.command == TSimOptions::TCommand::Connect;
-    std::string target;
-    IConnection* opened = nullptr;
-    Error result;
-    if (calling) {
-        unsigned long address = ResolveHost(tunnel, options.host);
-        target = DottedAddress(address) + ":" + std::to_string(options.port);
-        result =
-            tunnel.Call(TNetworkHostParam(address, options.port, false, nullptr, nullptr), &opened);
-    } else {
-        target = "port " + std::to_string(options.port) + " of the agent's machine";
-        result = tunnel.Listen(options.port, &opened);
-        Report(options, "listening on " + target);
-    }
-    std::unique_ptr<IConnection> connection(opened);
-    if (result.Code() != 0 || !connection) {
-        return Fail(SIM_EXIT_NO_LINK,
-                    "the link to the agent broke (error " + std::to_string(result.Code()) + ")");
-    }
-
-    clock.Restart();
-    CONNSTATE state = connection->GetState();
-    while (state == CONNSTATE_CONNECTING && !StopRequested() &&
-           (!calling || clock.Milliseconds() < options.waitSeconds * 1000LL)) {
-        state = connection->GetState();
-    }
-    if (state == CONNSTATE_CONNECTING) {
-        return StopRequested() ? SIM_EXIT_OK
-                               : Fail(SIM_EXIT_NO_LINK,
-                                      "the agent did not answer the call to " + target +
-                                          " within " + std::to_string(options.waitSeconds) + " s");
-    }
-    if (state != CONNSTATE_CONNECTED) {
-        unsigned long code = connection->GetLastError().Code();
-        // A call that succeeded and closed at once (a refused connect on the
-        // agent's machine) leaves code 0; no call result at all leaves cNoCallResult.
-        if (code != 0 && code != cNoCallResult) {
-            return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + target +
-                                              ": error " + std::to_string(code));
+    int Run() {
+        std::optional<int> end = OpenLine();
+        if (!end) {
+            end = ReachAgent();
         }
-        return Fail(SIM_EXIT_CLOSED_BY_AGENT,
-                    "the agent closed the connection to " + target + " before it was made");
+        if (!end && m_options.command == TSimOptions::TCommand::Get) {
+            return FetchDocument();
+        }
+        if (!end) {
+            end = OpenConnection();
+        }
+        if (!end) {
+            end = AwaitAnswer();
+        }
+        return end ? *end : RelayData();
     }
-    Report(options,
-           calling
-               ? "connected to " + target + " after " + std::to_string(clock.Milliseconds()) + " ms"
-               : "peer " + DottedPeer(connection->GetPeerAddress()) + " connected on " + target);
 
-    clock.Restart();
-    TRelayResult relay = Relay(*connection, STDIN_FILENO, STDOUT_FILENO, StopRequested);
-    const char* how = relay.end == TRelayEnd::ClosedByPeer   ? "closed by the agent"
-                      : relay.end == TRelayEnd::OutputClosed ? "output closed"
-                                                             : "stopped";
-    Report(options, std::string(how) + " after " + std::to_string(clock.Milliseconds()) +
-                        " ms: " + std::to_string(relay.sent) + " bytes sent, " +
-                        std::to_string(relay.received) + " bytes received");
-    if (relay.end == TRelayEnd::ClosedByPeer && relay.received == 0) {
-        // What the agent shows when a connect is refused on its machine.
-        return Fail(SIM_EXIT_CLOSED_BY_AGENT,
-                    "the agent closed the connection to " + target + " before any data arrived");
+  private:
+    std::optional<int> OpenLine() {
+        std::string error;
+        m_line = m_options.linePath.empty() ? TSimLine::MakePseudoTerminal(m_options.ptyLink, error)
+                                            : TSimLine::OpenDevice(m_options.linePath, error);
+        if (!m_line) {
+            return Fail(SIM_EXIT_LINE_UNUSABLE, error);
+        }
+        return std::nullopt;
     }
-    return SIM_EXIT_OK;
-}
+
+    std::optional<int> ReachAgent() {
+        Report("waiting for an agent on " + m_lineName);
+        m_clock.Restart();
+        if (!m_line->WaitForAgent(m_options.waitSeconds, StopRequested)) {
+            return Fail(SIM_EXIT_NO_LINK, "no agent answered on " + m_lineName + " within " +
+                                              std::to_string(m_options.waitSeconds) + " s");
+        }
+        Report("link up after " + Elapsed());
+        return std::nullopt;
+    }
+
+    std::optional<int> OpenConnection() {
+        TSerialNetworkInterface& tunnel = m_line->Tunnel();
+        IConnection* opened = nullptr;
+        Error result;
+        if (m_calling) {
+            unsigned long address = ResolveHost(tunnel, m_options.host);
+            m_target = DottedAddress(address) + ":" + std::to_string(m_options.port);
+            result = tunnel.Call(
+                TNetworkHostParam(address, m_options.port, false, nullptr, nullptr), &opened);
+        } else {
+            m_target = "port " + std::to_string(m_options.port) + " of the agent's machine";
+            result = tunnel.Listen(m_options.port, &opened);
+            Report("listening on " + m_target);
+        }
+        m_connection.reset(opened);
+        if (result.Code() != 0 || !m_connection) {
+            return Fail(SIM_EXIT_NO_LINK, "the link to the agent broke (error " +
+                                              std::to_string(result.Code()) + ")");
+        }
+        return std::nullopt;
+    }
+
+    // Waits for the agent's answer: a call is bounded by --wait, a listen
+    // waits for its peer as long as it takes.
+    std::optional<int> AwaitAnswer() {
+        m_clock.Restart();
+        CONNSTATE state = m_connection->GetState();
+        while (state == CONNSTATE_CONNECTING && !StopRequested() &&
+               (!m_calling || m_clock.Milliseconds() < m_options.waitSeconds * 1000LL)) {
+            state = m_connection->GetState();
+        }
+        if (state == CONNSTATE_CONNECTING) {
+            if (StopRequested()) {
+                return SIM_EXIT_OK;
+            }
+            return Fail(SIM_EXIT_NO_LINK, "the agent did not answer the call to " + m_target +
+                                              " within " + std::to_string(m_options.waitSeconds) +
+                                              " s");
+        }
+        if (state != CONNSTATE_CONNECTED) {
+            unsigned long code = m_connection->GetLastError().Code();
+            // A call that succeeded and closed at once (a refused connect on the
+            // agent's machine) leaves code 0; no call result at all leaves cNoCallResult.
+            if (code != 0 && code != cNoCallResult) {
+                return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + m_target +
+                                                  ": error " + std::to_string(code));
+            }
+            return Fail(SIM_EXIT_CLOSED_BY_AGENT,
+                        "the agent closed the connection to " + m_target + " before it was made");
+        }
+        Report(m_calling ? "connected to " + m_target + " after " + Elapsed()
+                         : "peer " + DottedPeer(m_connection->GetPeerAddress()) + " connected on " +
+                               m_target);
+        return std::nullopt;
+    }
+
+    // get: one HTTP GET through the agent with our own client.
+    int FetchDocument() {
+        m_clock.Restart();
+        const Error result = FetchThroughTunnel(m_line->Tunnel(), m_options.url,
+                                                m_options.outputPath, STDOUT_FILENO);
+        if (result) {
+            return Fail(SIM_EXIT_HTTP_FAILED,
+                        "get " + m_options.url + " failed: error " + std::to_string(result.Code()));
+        }
+        Report("fetched " + m_options.url + " in " + Elapsed());
+        return SIM_EXIT_OK;
+    }
+
+    int RelayData() {
+        m_clock.Restart();
+        TRelayResult relay = Relay(*m_connection, STDIN_FILENO, STDOUT_FILENO, StopRequested);
+        const char* how = relay.end == TRelayEnd::ClosedByPeer   ? "closed by the agent"
+                          : relay.end == TRelayEnd::OutputClosed ? "output closed"
+                                                                 : "stopped";
+        Report(std::string(how) + " after " + Elapsed() + ": " + std::to_string(relay.sent) +
+               " bytes sent, " + std::to_string(relay.received) + " bytes received");
+        if (relay.end == TRelayEnd::ClosedByPeer && relay.received == 0) {
+            // What the agent shows when a connect is refused on its machine.
+            return Fail(SIM_EXIT_CLOSED_BY_AGENT, "the agent closed the connection to " + m_target +
+                                                      " before any data arrived");
+        }
+        return SIM_EXIT_OK;
+    }
+
+    void Report(const std::string& message) const {
+        if (m_options.verbose) {
+            std::fprintf(stderr, "pinpad-sim: %s\n", message.c_str());
+        }
+    }
+
+    std::string Elapsed() const { return std::to_string(m_clock.Milliseconds()) + " ms"; }
+
+    const TSimOptions& m_options;
+    const bool m_calling;
+    const std::string m_lineName;
+    std::string m_target;
+    TStopwatch m_clock;
+    // Declared after the line, so that it closes while the tunnel is still there.
+    std::unique_ptr<TSimLine> m_line;
+    std::unique_ptr<IConnection> m_connection;
+};
 
 }  // namespace
 
@@ -200,5 +248,5 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &stop, nullptr);
     sigaction(SIGTERM, &stop, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    return Simulate(*options);
+    return TSimulation(*options).Run();
 }
