@@ -3,19 +3,47 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+
+#include "platform/System.h"
+#include "platform/Timer.h"
 
 TBufferedConnection::TBufferedConnection(IConnection* inner) : m_inner(inner) {}
 
 TBufferedConnection::~TBufferedConnection() = default;
 
+namespace {
+
+// Paces the offers while the inner connection takes nothing. False once it has
+// taken nothing for the stall limit: the peer has stopped reading, and offering
+// on would spin for ever.
+bool WaitForProgress(std::unique_ptr<ITimer>& stall, unsigned long limitMsec) {
+    ISystem* system = ISystem::Instance();
+    if (!stall) {
+        stall.reset(system->CreateTimer(limitMsec));
+    } else if (stall->IsExpired()) {
+        return false;
+    }
+    system->Wait(1);
+    return true;
+}
+
+}  // namespace
+
 long TBufferedConnection::Send(const unsigned char* data, unsigned long length) {
     unsigned long taken = 0;
+    std::unique_ptr<ITimer> stall;  // runs while the inner connection takes nothing
     do {
         const long result = m_inner->Send(data + taken, length - taken);
         if (result < 0) {
             return taken == 0 ? result : static_cast<long>(taken);
         }
         taken += static_cast<unsigned long>(result);
+        if (result > 0) {
+            stall.reset();
+        } else if (taken < length && !WaitForProgress(stall, kSendStallLimitMsec)) {
+            return taken == 0 ? -1 : static_cast<long>(taken);
+        }
     } while (taken < length);
     return static_cast<long>(length);
 }

@@ -18,9 +18,9 @@ class TBufferedConnection : public IConnection {
     TBufferedConnection(const TBufferedConnection&) = delete;
     TBufferedConnection& operator=(const TBufferedConnection&) = delete;
 
-    // Offers everything to the inner connection until all is taken or it fails.
-    // Returns length on success, otherwise a smaller value (negative when the
-    // first inner call already failed).
+    // Offers everything to the inner connection until all is taken, it fails,
+    // or it has taken nothing for kSendStallLimitMsec. Returns length on
+    // success, otherwise a smaller value (negative when nothing was taken).
     long Send(const unsigned char* data, unsigned long length) override;
     // Hands out buffered bytes. When the buffer is used up, reads of 2048
     // bytes and more go straight to the inner connection; smaller ones refill
@@ -33,6 +33,9 @@ class TBufferedConnection : public IConnection {
 
     // Discards the buffered input and everything the inner connection has ready.
     void FlushInputData();
+
+    // How long Send waits for an inner connection that keeps taking nothing.
+    static constexpr unsigned long kSendStallLimitMsec = 15000;
 
   private:
     static constexpr std::size_t kBufferSize = 4096;

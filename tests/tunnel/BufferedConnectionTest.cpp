@@ -6,6 +6,7 @@
 
 #include "support/HexBytes.h"
 #include "support/MemoryConnection.h"
+#include "support/TestSystem.h"
 
 namespace {
 
@@ -109,6 +110,7 @@ struct SendCase {
 };
 
 TEST_F(BufferedConnectionTest, SendInsistsUntilAllIsTakenOrTheInnerConnectionFails) {
+    TTestSystem system;  // the pauses after sends that take nothing pass at once
     const SendCase cases[] = {
         {"all at once", TMemoryLine::EndSwitches::kUnlimited, 0, -1, 10, 1, 10},
         {"four per call", 4, 0, -1, 10, 3, 10},
@@ -135,6 +137,39 @@ TEST_F(BufferedConnectionTest, SendInsistsUntilAllIsTakenOrTheInnerConnectionFai
         EXPECT_EQ(connection.Send(payload.GetData(), payload.Length()), c.expected) << c.name;
         EXPECT_EQ(sendLine.SendCalls(TMemoryLine::A), c.innerCalls) << c.name;
         EXPECT_EQ(sendLine.TakePending(TMemoryLine::B), payload.Copy(0, c.bytesOnLine)) << c.name;
+    }
+}
+
+TEST(BufferedConnectionSendStallTest, GivesUpOnlyAfterTheInnerConnectionTookNothingForTheLimit) {
+    constexpr unsigned long kLimit = TBufferedConnection::kSendStallLimitMsec;
+    // Long enough to outlast the limit, short enough to end if it is ignored.
+    constexpr unsigned int kStall = 10 * kLimit;
+    const struct {
+        const char* name;
+        unsigned int zerosFirst;      // Send results of 0 before anything is taken
+        unsigned int zerosAfterEach;  // and after each piece taken
+        long expected;
+        unsigned long bytesOnLine;
+    } cases[] = {
+        {"nothing taken at first", kStall, 0, -1, 0},
+        {"stalled after a piece", 0, kStall, 4, 4},
+        {"slow but never stalled for the limit", kLimit / 2, kLimit / 2, 10, 10},
+    };
+    const T_BinaryData payload = HexBytes("00 01 02 03 04 05 06 07 08 09");
+    for (const auto& c : cases) {
+        TTestSystem system;
+        TMemoryLine line;
+        TBufferedConnection connection(line.NewEnd(TMemoryLine::A));
+        TMemoryLine::EndSwitches& end = line.Switches(TMemoryLine::A);
+        end.maxSendChunk = 4;
+        end.zeroSends = c.zerosFirst;
+        end.tap = [&end, &c](std::vector<unsigned char>&) { end.zeroSends = c.zerosAfterEach; };
+
+        EXPECT_EQ(connection.Send(payload.GetData(), payload.Length()), c.expected) << c.name;
+        EXPECT_EQ(line.TakePending(TMemoryLine::B), payload.Copy(0, c.bytesOnLine)) << c.name;
+        if (c.expected != static_cast<long>(payload.Length())) {
+            EXPECT_GE(system.Clock().Now(), kLimit) << c.name;
+        }
     }
 }
 
