@@ -221,6 +221,20 @@ TEST_F(TerminalHalfTest, ConnectionOutlivingTheStackReportsItselfClosed) {
     connection.reset();  // touches no manager
 }
 
+TEST_F(TerminalHalfTest, NewConnectionUnderAnIdInUseCutsTheOlderOneLoose) {
+    std::unique_ptr<IConnection> older = Call(3);
+    const std::unique_ptr<IConnection> newer = Call(3);
+    EXPECT_EQ(older->GetState(), CONNSTATE_DISCONNECTED);
+
+    older.reset();
+    EXPECT_THAT(Requests(), IsEmpty());  // a close for id 3 would end the newer one at the agent
+    Notify(ACTION_CALL_RESULT, 3, 0);
+    EXPECT_EQ(newer->GetState(), CONNSTATE_CONNECTED);
+
+    terminal.reset();  // the newer one is still known, so it is told the stack is gone
+    EXPECT_EQ(newer->GetState(), CONNSTATE_DISCONNECTED);
+}
+
 TEST_F(TerminalHalfTest, WaitInterfaceReadyGivesUpAfterThreeSeconds) {
     TMemoryLine silentLine;
     TSerialManager lonely(NewLineStack(silentLine.NewEnd(TMemoryLine::A)));
