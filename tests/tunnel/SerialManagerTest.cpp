@@ -161,6 +161,16 @@ TEST_F(AgentHalfTest, PeerCloseIsReportedAfterItsData) {
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 1"));
 }
 
+TEST_F(AgentHalfTest, LinkDownWhileRelayingDropsTheTcpConnection) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    line.Switches(TMemoryLine::A).sendFailure = -1;
+    ASSERT_TRUE(SendAll(peer, "nowhere to go"));
+
+    agent.ProcessContinuously();
+    EXPECT_TRUE(PeerSeesClose(peer));
+}
+
 TEST_F(AgentHalfTest, CallWithASocketIdInUseReplacesTheFirstConnection) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd first = Connected(3, listener);
