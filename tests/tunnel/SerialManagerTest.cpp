@@ -12,6 +12,7 @@
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
+#include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
 
 using ::testing::AnyOf;
@@ -161,6 +162,16 @@ TEST_F(AgentHalfTest, PeerCloseIsReportedAfterItsData) {
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 1"));
 }
 
+TEST_F(AgentHalfTest, LinkDownWhileRelayingDropsTheTcpConnection) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    line.Switches(TMemoryLine::A).sendFailure = -1;
+    ASSERT_TRUE(SendAll(peer, "nowhere to go"));
+
+    agent.ProcessContinuously();
+    EXPECT_TRUE(PeerSeesClose(peer));
+}
+
 TEST_F(AgentHalfTest, CallWithASocketIdInUseReplacesTheFirstConnection) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd first = Connected(3, listener);
@@ -266,6 +277,21 @@ TEST_F(AgentHalfTest, PeerThatTakesNothingIsDroppedOnceTheBacklogOverflows) {
     EXPECT_THAT(Notices(), IsEmpty());  // a mebibyte waits for the peer
     DataOut(2, "x");
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 2"));
+}
+
+TEST(AgentWithoutEthernetTest, CallsAndListensAreRefusedWithNoNetworkInterface) {
+    TTestSystem system;
+    system.SetDeviceLayer(std::make_unique<TTestDeviceLayer>());  // hands out no devices
+    TMemoryLine line;
+    TSerialManager agent(NewLineStack(line.NewEnd(TMemoryLine::A)));
+    TPacketPeer terminal(line.NewEnd(TMemoryLine::B));
+
+    ASSERT_TRUE(terminal.Send(TSerialPacket(ACTION_CALL, 5, kLoopbackAddress, 80, 0)));
+    ExchangeUntilQuiet(agent, terminal, line);
+    ASSERT_TRUE(terminal.Send(TSerialPacket(ACTION_LISTEN, 6, 0, 5000, 0)));
+    ExchangeUntilQuiet(agent, terminal, line);
+    EXPECT_THAT(Describe(terminal.TakePackets()),
+                ElementsAre("RESET 0", "CALL_RESULT 5 err=20011", "CALL_RESULT 6 err=20011"));
 }
 
 }  // namespace
