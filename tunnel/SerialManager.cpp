@@ -249,7 +249,10 @@ void TSerialManager::ProcessCloseRequest(const TSerialPacket& packet) {
     if (it == m_boundConnections.end()) {
         return;
     }
-    if (it->second->HasPendingOutput()) {
+    // Bytes still owed to a connected (or connecting) peer go out before the socket closes. A
+    // listen that has no peer yet is dropped with its bytes: kept, it could take the peer of a
+    // newer listen on the same port.
+    if (it->second->HasPendingOutput() && it->second->State() != CONNSTATE_LISTENING) {
         it->second->MarkClosing();
     } else {
         m_boundConnections.erase(it);

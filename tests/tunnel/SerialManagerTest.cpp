@@ -231,17 +231,33 @@ TEST_F(AgentHalfTest, DataSentBeforeThePeerIsAcceptedIsDeliveredOnceItIs) {
     EXPECT_EQ(ReceiveExactly(client, 11), "early bytes");
 }
 
-TEST_F(AgentHalfTest, CloseRequestDeliversWhatThePeerHasNotTakenYet) {
-    const std::uint16_t port = FreeLoopbackPort();
-    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+TEST_F(AgentHalfTest, CloseRequestRightAfterDataDeliversTheDataThenCloses) {
+    const LoopbackListener listener = ListenOnLoopback();
+    Call(2, listener.port);
     DataOut(2, "parting gift");
     Close(2);
 
+    const UniqueFd peer = AcceptPeer(listener.socket);
+    ASSERT_TRUE(peer.Valid());
+    EXPECT_EQ(ReceiveExactly(peer, 12), "parting gift");
+    EXPECT_TRUE(PeerSeesClose(peer));
+    EXPECT_THAT(Notices(), AnyOf(IsEmpty(), ElementsAre("CALL_RESULT 2 err=0")));
+}
+
+TEST_F(AgentHalfTest, ClosedListenWithoutPeerDoesNotTakeTheNextListensPeer) {
+    const std::uint16_t port = FreeLoopbackPort();
+    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+    DataOut(2, "for nobody");
+    Close(2);
+    Request(TSerialPacket(ACTION_LISTEN, 3, 0, port, 0));
+
     const UniqueFd client = ConnectToLoopback(port);
     ASSERT_TRUE(client.Valid());
-    EXPECT_THAT(Notices(), IsEmpty());  // the terminal has let go: no CONNECTED, no CLOSED
-    EXPECT_EQ(ReceiveExactly(client, 12), "parting gift");
-    EXPECT_TRUE(PeerSeesClose(client));
+    const std::vector<std::string> notices = Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].rfind("CONNECTED 3 ", 0), 0u) << notices[0];
+    ASSERT_TRUE(SendAll(client, "hi"));
+    EXPECT_THAT(Notices(), ElementsAre("DATA_IN 3 len=2"));
 }
 
 TEST_F(AgentHalfTest, FastTcpPeerIsReadOnlyAsFastAsTheLineDrains) {
