@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -67,6 +68,31 @@ TEST_F(SocketConnectionTest, PeerClosingEndsTheConnection) {
     EXPECT_EQ(m_connection->GetState(), CONNSTATE_DISCONNECTED);
     EXPECT_EQ(m_connection->GetLastError().Code(), 20003u);
     EXPECT_LT(ReceiveSomething(), 0);
+}
+
+TEST_F(SocketConnectionTest, UrgentDataIsAnExceptionalConditionThatEndsTheConnection) {
+    ASSERT_EQ(send(m_peer.Get(), "!", 1, MSG_OOB), 1);
+    ASSERT_TRUE(WaitFor([&] { return m_connection->GetState() == CONNSTATE_DISCONNECTED; }));
+    EXPECT_EQ(m_connection->GetLastError().Code(), 20003u);
+    EXPECT_FALSE(m_connection->GetLastError().Sub());
+    unsigned char buffer[8];
+    EXPECT_EQ(m_connection->Receive(buffer, sizeof buffer), -1);
+    m_connection.reset();
+    EXPECT_THAT(CommLogEntries(m_trace.ReadFile("sock.txt")),
+                ::testing::ElementsAre("Connected", "Error 0", "Error 0", "Disconnected\n"));
+}
+
+// A receive into no room at all must not read like the peer's close.
+TEST_F(SocketConnectionTest, EmptyReceiveOnAReadableConnectionTakesNothing) {
+    ASSERT_TRUE(SendAll(m_peer, "ab"));
+    ASSERT_TRUE(WaitFor([&] {
+        pollfd entry{m_socket, POLLIN, 0};
+        return poll(&entry, 1, 0) == 1;
+    }));
+    unsigned char buffer[8];
+    EXPECT_EQ(m_connection->Receive(buffer, 0), 0);
+    EXPECT_EQ(m_connection->GetState(), CONNSTATE_CONNECTED);
+    EXPECT_EQ(ReceiveSomething(), 2);
 }
 
 TEST_F(SocketConnectionTest, SendBufferGrowsToTheLargestBlockAndNeverShrinks) {
