@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <filesystem>
@@ -135,7 +136,31 @@ TEST_F(SocketConnectionTest, LogsEveryTransferAndTheCloseInOrder) {
 }
 
 // Readiness tests must work for descriptors beyond the classic 1024 limit.
+// Lets the process open `count` descriptors while it lives, where the hard
+// limit allows.
+class DescriptorLimit {
+  public:
+    explicit DescriptorLimit(rlim_t count) {
+        getrlimit(RLIMIT_NOFILE, &m_original);
+        rlimit raised = m_original;
+        if (raised.rlim_cur < count && count <= raised.rlim_max) {
+            raised.rlim_cur = count;
+            m_raised = setrlimit(RLIMIT_NOFILE, &raised) == 0;
+        }
+    }
+    ~DescriptorLimit() {
+        if (m_raised) {
+            setrlimit(RLIMIT_NOFILE, &m_original);
+        }
+    }
+
+  private:
+    rlimit m_original{};
+    bool m_raised = false;
+};
+
 TEST(SocketConnectionHighDescriptorTest, PollsSocketsAbove1024) {
+    const DescriptorLimit limit(2048);
     std::vector<UniqueFd> filler;
     while (filler.empty() || filler.back().Get() < 1100) {
         filler.emplace_back(open("/dev/null", O_RDONLY));
