@@ -195,10 +195,11 @@ TSharedDataRef::TSharedDataRef(const unsigned char* src, unsigned long len, unsi
 TSharedDataRef::TSharedDataRef(const TSharedDataRef& ref, unsigned long offset,
                                unsigned long length)
     : m_storage(nullptr), m_offset(0), m_length(0) {
-    if (length == T_BinaryData::kToEnd) {
-        length = ref.m_length;
-    }
-    m_length = CheckedLength(length);
+    // The slicing operations clamp before they get here; clamping again keeps
+    // a direct caller's view inside ref's bytes, and makes 0xFFFFFFFF mean
+    // "to the end" from any offset.
+    ClampRange(ref.m_length, offset, length);
+    m_length = static_cast<std::uint32_t>(length);
     if (IsBorrowed(*ref.m_storage)) {
         Attach(new TSharedData(ref.GetData() + offset, length, 0));
     } else {
