@@ -500,6 +500,9 @@ TEST(BinaryDataReadersTest, BcdAmounts) {
         // Beyond the signed range, up to the largest amount.
         {{0x00, 0x30, 0x00, 0x00, 0x00, 0x00}, 3000000000UL},
         {{0x00, 0x42, 0x94, 0x96, 0x72, 0x95}, 4294967295UL},
+        // More than 32 bits spelled past the comparison: too large, not wrapped.
+        {{0x00, 0x00, 0x99, 0x99, 0x99, 0x99, 0x99}, 0xFFFFFFFF},
+        {{0x00, 0x00, 0x00, 0x00, 0x01, 0x23, 0x45}, 12345},
     };
     for (const Case& c : cases) {
         const T_BinaryData data(c.bytes.data(), c.bytes.size());
