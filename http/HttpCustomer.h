@@ -82,8 +82,9 @@ class THttpCustomer {
     bool AwaitRestOfHeader();
     void RejectAsTooLarge();
     // Whether the empty line that ends the header, at [lineStart, lineEnd),
-    // ends in a CR that is the last received byte: its LF may still be on
-    // the way and would otherwise be taken for the next byte of the stream.
+    // ends in a CR that is the last received byte while the lines before
+    // ended in CR LF: its LF may still be on the way and would otherwise be
+    // taken for the next byte of the stream.
     bool EndsInHalfLineEnd(unsigned long lineStart, unsigned long lineEnd) const;
 
     std::unique_ptr<TBufferedConnection> m_connection;

@@ -121,6 +121,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"BareLineFeeds",
                   "GET /g?name=n&terminalSN=5 HTTP/1.1\nUser-Agent: T\n\n",
                   {{"", HTTP_REQUEST_GET, "n", "5", "T"}}},
+        ParseCase{"BareCarriageReturns",
+                  "GET /g?name=n&terminalSN=5 HTTP/1.1\rUser-Agent: T\r\r",
+                  {{"", HTTP_REQUEST_GET, "n", "5", "T"}}},
         ParseCase{
             "GetWithoutSerial", "GET /get?name=abc.bin HTTP/1.1\r\n", {Rejected(kNoNameOrSerial)}},
         ParseCase{"GetWithEmptySerial",
@@ -138,6 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"PostWithBody",
                   "POST /up HTTP/1.1\r\nUser-Agent: T2\r\nContent-Length: 3\r\n\r\nabc",
                   {{"", HTTP_REQUEST_POST, "abc", "", "T2"}}},
+        ParseCase{"PostWithLengthThatIsNoNumber",
+                  "POST /up HTTP/1.1\r\nContent-Length: 1x\r\n\r\nabc",
+                  {Rejected("Invalid header line:Content-Length: 1x")}},
+        ParseCase{"PostWithEmptyLength",
+                  "POST /up HTTP/1.1\r\nContent-Length:\r\n\r\n",
+                  {{"", HTTP_REQUEST_POST, "", "", ""}}},
         ParseCase{"PostWithoutLength",
                   "POST /up HTTP/1.1\r\n\r\n",
                   {{"", HTTP_REQUEST_POST, "", "", ""}}},
@@ -247,6 +256,11 @@ TEST(HttpCustomerTest, RequestsOverTheSizeBoundsAreRejected) {
          kPostStart + std::to_string(THttpCustomer::cMaxBodyBytes) + "\r\n\r\n", false},
         {"body over the bound",
          kPostStart + std::to_string(THttpCustomer::cMaxBodyBytes + 1) + "\r\n\r\n", true},
+        {"body at the bound with leading zeros",
+         kPostStart + "0000000000" + std::to_string(THttpCustomer::cMaxBodyBytes) + "\r\n\r\n",
+         false},
+        // 2^32 + 10 must not pass for a body of 10 bytes.
+        {"body length beyond 32 bits", kPostStart + "4294967306\r\n\r\n0123456789", true},
     };
     for (const auto& c : cases) {
         CustomerOnLine client;
