@@ -10,7 +10,7 @@
 #include <string>
 
 #include "AnsweringPeer.h"
-#include "Programs.h"
+#include "AgentProgram.h"
 #include "pinpad-sim/SimLine.h"
 #include "platform/NetworkInterface.h"
 #include "support/CommLog.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "AgentProgram.h"
 #include "AnsweringPeer.h"
-#include "Programs.h"
 #include "pinpad-sim/SimOptions.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
@@ -30,11 +30,12 @@ class PinpadSimTest : public testing::Test {
     TRun Run(const std::vector<std::string>& arguments, bool withAgent,
              const std::string& input = "") {
         m_directory.WriteFile("input", input);
-        TProgram sim;
-        sim.Start(ToolPath("pinpad-sim"), arguments, m_directory.Path(),
-                  {.input = m_directory / "input",
-                   .output = m_directory / "output",
-                   .error = m_directory / "error"});
+        std::vector<std::string> argv = {ToolPath("pinpad-sim")};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        ChildProcess sim(argv, {.directory = m_directory.Path(),
+                                .input = m_directory / "input",
+                                .output = m_directory / "output",
+                                .error = m_directory / "error"});
         TAgentProgram agent(m_directory);
         if (withAgent) {
             m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");

@@ -1,15 +1,38 @@
 #include "ChildProcess.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-    int pipeEnds[2];
-    if (argv.empty() || pipe(pipeEnds) != 0) {
+#include "support/Loopback.h"
+
+namespace {
+
+// Opens path onto the descriptor target in a child about to exec.
+void Redirect(const std::string& path, int flags, int target) {
+    const int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0 || dup2(fd, target) < 0) {
+        _exit(127);
+    }
+    close(fd);
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) : ChildProcess(argv, TOptions{}) {}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const TOptions& options) {
+    const bool toPipe = options.output.empty();
+    int pipeEnds[2] = {-1, -1};
+    if (argv.empty() || (toPipe && pipe(pipeEnds) != 0)) {
         throw std::runtime_error("cannot start a child process");
     }
     std::vector<char*> args;
@@ -20,22 +43,39 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
 
     pid = fork();
     if (pid == 0) {
-        dup2(pipeEnds[1], STDOUT_FILENO);
-        close(pipeEnds[0]);
-        close(pipeEnds[1]);
+        Redirect(options.input, O_RDONLY, STDIN_FILENO);
+        if (toPipe) {
+            dup2(pipeEnds[1], STDOUT_FILENO);
+            close(pipeEnds[0]);
+            close(pipeEnds[1]);
+        } else {
+            Redirect(options.output, O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
+        }
+        if (!options.error.empty() && options.error == options.output) {
+            dup2(STDOUT_FILENO, STDERR_FILENO);
+        } else if (!options.error.empty()) {
+            Redirect(options.error, O_WRONLY | O_CREAT | O_TRUNC, STDERR_FILENO);
+        }
+        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
+            _exit(127);
+        }
         execvp(args[0], args.data());
         _exit(127);
     }
-    close(pipeEnds[1]);
-    output = pipeEnds[0];
+    if (toPipe) {
+        close(pipeEnds[1]);
+        output = pipeEnds[0];
+    }
     if (pid < 0) {
-        close(output);
+        if (output >= 0) {
+            close(output);
+        }
         throw std::runtime_error("cannot fork a child process");
     }
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid > 0) {
+    if (pid > 0 && !HasEnded()) {
         kill(pid, SIGTERM);
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
@@ -54,7 +94,7 @@ std::string ChildProcess::ReadLine(int timeoutMsec) {
             return line;
         }
         pollfd ready{output, POLLIN, 0};
-        if (poll(&ready, 1, timeoutMsec) <= 0) {
+        if (output < 0 || poll(&ready, 1, timeoutMsec) <= 0) {
             return "";
         }
         char buffer[256];
@@ -64,4 +104,25 @@ std::string ChildProcess::ReadLine(int timeoutMsec) {
         }
         pending.append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+bool ChildProcess::WaitForExit(std::chrono::milliseconds limit, int& status) {
+    const bool hasEnded = WaitFor([this] { return HasEnded(); }, limit);
+    status = exitStatus;
+    return hasEnded;
+}
+
+bool ChildProcess::HasEnded() {
+    int status = 0;
+    if (!ended && waitpid(pid, &status, WNOHANG) == pid) {
+        ended = true;
+        exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+    return ended;
+}
+
+std::string ToolPath(const std::string& name) {
+    const char* tools = std::getenv("TEST_TOOLS_DIR");
+    EXPECT_NE(tools, nullptr) << "TEST_TOOLS_DIR is not set";
+    return std::filesystem::absolute(std::string(tools ? tools : ".") + "/" + name);
 }

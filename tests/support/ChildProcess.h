@@ -1,15 +1,28 @@
 #pragma once
 
 #include <sys/types.h>
+
+#include <chrono>
 #include <string>
 #include <vector>
 
-// A helper program started for a test (a small server, say). Its standard
-// output is a pipe the test can read lines from. The destructor ends the
-// program by its process id and reaps it.
+// A program started for a test: a helper server, curl, or a program of the
+// build. The destructor ends it by its process id, unless it has ended by
+// itself, and reaps it.
 class ChildProcess {
   public:
+    // Where the program runs and where its standard streams go.
+    struct TOptions {
+        std::string directory;  // empty: the test's working directory
+        std::string input = "/dev/null";
+        std::string output;  // empty: a pipe the test reads with ReadLine
+        std::string error;   // empty: the test's own; the output's path: the same stream
+    };
+
+    // Runs argv[0] (looked up on PATH unless it holds a "/") with its output
+    // in a pipe.
     explicit ChildProcess(const std::vector<std::string>& argv);
+    ChildProcess(const std::vector<std::string>& argv, const TOptions& options);
     ~ChildProcess();
 
     ChildProcess(const ChildProcess&) = delete;
@@ -19,8 +32,18 @@ class ChildProcess {
     // the program ends or prints nothing within timeoutMsec.
     std::string ReadLine(int timeoutMsec = 10000);
 
+    // Whether the program ended within limit; its exit status, or minus the
+    // signal that ended it, in status.
+    bool WaitForExit(std::chrono::milliseconds limit, int& status);
+    bool HasEnded();
+
   private:
     pid_t pid = -1;
     int output = -1;
     std::string pending;
+    bool ended = false;
+    int exitStatus = -1;
 };
+
+// The path of a program of the build (TEST_TOOLS_DIR).
+std::string ToolPath(const std::string& name);
