@@ -67,6 +67,14 @@ bool THttpCustomer::ValidateCurrentRequest() {
     m_requestReceived = false;
     m_headers.clear();
     m_parsePending = false;
+    if (m_skippingRejected) {
+        unsigned long headerEnd = 0;
+        if (!FindHeaderEnd(headerEnd)) {
+            return AwaitRestOfHeader();
+        }
+        m_received = m_received.Copy(headerEnd, T_BinaryData::kToEnd);
+        m_skippingRejected = false;
+    }
 
     TStringReader reader(m_received, true, cNoLineLimit);
     const auto position = [&] { return m_received.Length() - reader.GetRemainingDataSize(); };
@@ -181,8 +189,15 @@ void THttpCustomer::SetErrorMessage(const std::string& message) {
 }
 
 void THttpCustomer::FlushRequest() {
+    // A rejected request whose header has not all arrived keeps its bytes
+    // until the rest has: its remaining lines would otherwise be taken for
+    // requests of their own, and each answered again.
+    unsigned long headerEnd = 0;
+    m_skippingRejected = !m_errorMessage.empty() && !m_mustDisconnect && !FindHeaderEnd(headerEnd);
+    if (!m_skippingRejected) {
+        m_received.Clear();
+    }
     m_headers.clear();
-    m_received.Clear();
     m_content.Clear();
     m_requestReceived = false;
     m_requestType = HTTP_REQUEST_INVALID;
@@ -227,6 +242,25 @@ void THttpCustomer::RejectAsTooLarge() {
     m_headers.clear();
     m_mustDisconnect = true;
     SetErrorMessage(cRequestTooLarge);
+}
+
+bool THttpCustomer::FindHeaderEnd(unsigned long& end) const {
+    TStringReader reader(m_received, true, cNoLineLimit);
+    const auto position = [&] { return m_received.Length() - reader.GetRemainingDataSize(); };
+    std::string line;
+    if (!reader.GetNextString(line)) {
+        return false;
+    }
+    for (;;) {
+        const unsigned long lineStart = position();
+        if (!reader.GetNextString(line)) {
+            return false;
+        }
+        if (line.empty()) {
+            end = position();
+            return !EndsInHalfLineEnd(lineStart, end);
+        }
+    }
 }
 
 bool THttpCustomer::EndsInHalfLineEnd(unsigned long lineStart, unsigned long lineEnd) const {

@@ -233,6 +233,28 @@ TEST(HttpCustomerTest, RequestsComeOutTheSameWhereverTheStreamIsCut) {
     EXPECT_THAT(collected, ElementsAreArray(expected));
 }
 
+// A request rejected on its first line is answered once, however its header
+// arrives: the lines still to come are not taken for requests of their own.
+TEST(HttpCustomerTest, RestOfARejectedHeaderIsDroppedAsItArrives) {
+    const std::string rejected = "GET /get?name=a HTTP/1.1\r\nUser-Agent: T1\r\nHost: h\r\n\r\n";
+    const std::vector<TCollected> expected = {
+        Rejected("No file name or serial number in GET request"),
+        {"", HTTP_REQUEST_GET, "abc.bin", "123456", "T1"},
+    };
+    for (std::size_t cut = 1; cut <= rejected.size(); ++cut) {
+        CustomerOnLine client;
+        client.Feed(rejected.substr(0, cut));
+        std::vector<TCollected> collected = client.Collect();
+        for (const std::string& rest : {rejected.substr(cut), kGetAbc}) {
+            client.Feed(rest);
+            for (const TCollected& c : client.Collect()) {
+                collected.push_back(c);
+            }
+        }
+        EXPECT_THAT(collected, ElementsAreArray(expected)) << "cut after " << cut << " bytes";
+    }
+}
+
 // A GET whose header section (through its empty line) has exactly `size` bytes.
 std::string GetWithHeaderOfSize(std::size_t size) {
     const std::string start = "GET /get?name=n&terminalSN=1 HTTP/1.1\r\nX-Pad: ";
