@@ -17,6 +17,10 @@ class IDesktop {
     static constexpr unsigned long cNothingHappened = 5;
 
     static IDesktop* Instance();
+    // Test seam: makes `replacement` (not owned) what Instance() returns,
+    // until Install is called again; Install(nullptr) takes it away again.
+    // Returns the desktop installed before, or null.
+    static IDesktop* Install(IDesktop* replacement);
 
     virtual ~IDesktop() = default;
     virtual bool ShowTopWindow(unsigned long window, TScreenOptions* options) = 0;

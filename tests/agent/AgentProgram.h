@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "support/ChildProcess.h"
@@ -15,8 +16,9 @@ class TAgentProgram {
     explicit TAgentProgram(const TempDir& directory);
 
     void Start();
-    bool WaitForExit(std::chrono::milliseconds limit, int& status) {
-        return m_program->WaitForExit(limit, status);
+    // The exit status once the agent has ended within limit.
+    std::optional<int> WaitForExit(std::chrono::milliseconds limit) {
+        return m_program->WaitForExit(static_cast<int>(limit.count()));
     }
     std::string Output() const { return m_directory.ReadFile("agent.out"); }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,6 @@
 #include "support/TempDir.h"
 
 namespace {
-
-using std::chrono::seconds;
 
 struct TRun {
     int status = -1;
@@ -44,7 +43,9 @@ class PinpadSimTest : public testing::Test {
             agent.Start();
         }
         TRun run;
-        EXPECT_TRUE(sim.WaitForExit(seconds(30), run.status));
+        const std::optional<int> status = sim.WaitForExit(30000);
+        EXPECT_TRUE(status.has_value()) << "pinpad-sim did not end";
+        run.status = status.value_or(-1);
         run.output = m_directory.ReadFile("output");
         run.error = m_directory.ReadFile("error");
         return run;

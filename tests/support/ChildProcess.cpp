@@ -106,19 +106,17 @@ std::string ChildProcess::ReadLine(int timeoutMsec) {
     }
 }
 
-bool ChildProcess::WaitForExit(std::chrono::milliseconds limit, int& status) {
-    const bool hasEnded = WaitFor([this] { return HasEnded(); }, limit);
-    status = exitStatus;
-    return hasEnded;
+std::optional<int> ChildProcess::WaitForExit(int timeoutMsec) {
+    WaitFor([this] { return HasEnded(); }, std::chrono::milliseconds(timeoutMsec));
+    return exitStatus;
 }
 
 bool ChildProcess::HasEnded() {
     int status = 0;
-    if (!ended && waitpid(pid, &status, WNOHANG) == pid) {
-        ended = true;
+    if (!exitStatus && waitpid(pid, &status, WNOHANG) == pid) {
         exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
-    return ended;
+    return exitStatus.has_value();
 }
 
 std::string ToolPath(const std::string& name) {

@@ -2,12 +2,12 @@
 
 #include <sys/types.h>
 
-#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
-// A program started for a test: a helper server, curl, or a program of the
-// build. The destructor ends it by its process id, unless it has ended by
+// A program started for a test: a helper server, curl, the agent or another
+// program of the build. The destructor ends it by its process id, unless it has ended by
 // itself, and reaps it.
 class ChildProcess {
   public:
@@ -32,17 +32,17 @@ class ChildProcess {
     // the program ends or prints nothing within timeoutMsec.
     std::string ReadLine(int timeoutMsec = 10000);
 
-    // Whether the program ended within limit; its exit status, or minus the
-    // signal that ended it, in status.
-    bool WaitForExit(std::chrono::milliseconds limit, int& status);
-    bool HasEnded();
+    // The exit status once the program has ended within timeoutMsec (the
+    // negated signal number when a signal ended it); nothing while it runs.
+    std::optional<int> WaitForExit(int timeoutMsec);
 
   private:
+    bool HasEnded();
+
     pid_t pid = -1;
     int output = -1;
     std::string pending;
-    bool ended = false;
-    int exitStatus = -1;
+    std::optional<int> exitStatus;
 };
 
 // The path of a program of the build (TEST_TOOLS_DIR).

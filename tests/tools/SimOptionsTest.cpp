@@ -83,4 +83,39 @@ TEST(SimOptionsTest, RejectedCommandLinesSayWhy) {
     }
 }
 
+TEST(SimOptionsTest, GetTakesAUrlAndAnOptionalOutputFile) {
+    struct Case {
+        std::string line;
+        std::string url, outputPath;
+    };
+    const Case accepted[] = {
+        {"--pty l get http://127.0.0.1:8000/a.bin", "http://127.0.0.1:8000/a.bin", ""},
+        {"-o out.bin --line /dev/ttyUSB0 get http://host/x", "http://host/x", "out.bin"},
+        {"--pty l get http://host/x --output /tmp/x", "http://host/x", "/tmp/x"},
+    };
+    for (const Case& c : accepted) {
+        std::string error;
+        std::optional<TSimOptions> options = ParseSimOptions(Words(c.line), error);
+        ASSERT_TRUE(options.has_value()) << c.line << ": " << error;
+        EXPECT_EQ(options->command, TSimOptions::TCommand::Get) << c.line;
+        EXPECT_EQ(options->url, c.url) << c.line;
+        EXPECT_EQ(options->outputPath, c.outputPath) << c.line;
+    }
+
+    struct Rejected {
+        std::string line;
+        std::string reason;  // a piece of the error text
+    };
+    const Rejected rejected[] = {
+        {"--pty l get", "expected the command"},
+        {"--pty l get http://host/x -o", "-o needs a value"},
+        {"--pty l -o f connect 127.0.0.1:80", "-o FILE goes with get"},
+    };
+    for (const Rejected& c : rejected) {
+        std::string error;
+        EXPECT_FALSE(ParseSimOptions(Words(c.line), error).has_value()) << c.line;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.line << " gave: " << error;
+    }
+}
+
 }  // namespace

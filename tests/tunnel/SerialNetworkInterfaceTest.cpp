@@ -19,6 +19,7 @@
 #include "platform/RS232Connection.h"
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
+#include "support/MemorySerialPort.h"
 #include "support/PacketPeer.h"
 #include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
@@ -31,24 +32,6 @@
 using ::testing::ElementsAre;
 
 namespace {
-
-// A serial port whose connections are end A of a memory line.
-class TMemorySerialPort : public IRS232Interface {
-  public:
-    explicit TMemorySerialPort(TMemoryLine& line) : m_line(line) {}
-    Error Open() override { return Error(0); }
-    void Close() override {}
-    Error Connect(const TRs232Params& params, IConnection** connection) override {
-        m_params = params;
-        *connection = m_line.NewEnd(TMemoryLine::A);
-        return Error(0);
-    }
-    const std::optional<TRs232Params>& LastParams() const { return m_params; }
-
-  private:
-    TMemoryLine& m_line;
-    std::optional<TRs232Params> m_params;
-};
 
 // Data frames in the bytes a port sent.
 int DataFrameCount(const T_BinaryData& wire) {

@@ -38,7 +38,8 @@ std::optional<TSimOptions> ParseSimOptions(const std::vector<std::string>& args,
         }
         if (arg == "-v" || arg == "--verbose") {
             options.verbose = true;
-        } else if (arg == "--line" || arg == "--pty" || arg == "--wait") {
+        } else if (arg == "--line" || arg == "--pty" || arg == "--wait" || arg == "-o" ||
+                   arg == "--output") {
             if (i + 1 == args.size()) {
                 error = arg + " needs a value";
                 return std::nullopt;
@@ -48,6 +49,8 @@ std::optional<TSimOptions> ParseSimOptions(const std::vector<std::string>& args,
                 options.linePath = value;
             } else if (arg == "--pty") {
                 options.ptyLink = value;
+            } else if (arg == "-o" || arg == "--output") {
+                options.outputPath = value;
             } else if (auto seconds = ParseNumber(value, 1, 3600)) {
                 options.waitSeconds = static_cast<unsigned>(*seconds);
             } else {
@@ -66,12 +69,19 @@ std::optional<TSimOptions> ParseSimOptions(const std::vector<std::string>& args,
         error = "give exactly one of --line DEVICE and --pty LINK";
         return std::nullopt;
     }
-    if (words.size() != 2 || (words[0] != "connect" && words[0] != "listen")) {
-        error = "expected the command connect HOST:PORT or listen PORT";
+    if (words.size() != 2 || (words[0] != "connect" && words[0] != "listen" && words[0] != "get")) {
+        error = "expected the command connect HOST:PORT, listen PORT or get URL";
+        return std::nullopt;
+    }
+    if (!options.outputPath.empty() && words[0] != "get") {
+        error = "-o FILE goes with get URL only";
         return std::nullopt;
     }
 
-    if (words[0] == "connect") {
+    if (words[0] == "get") {
+        options.command = TSimOptions::TCommand::Get;
+        options.url = words[1];
+    } else if (words[0] == "connect") {
         options.command = TSimOptions::TCommand::Connect;
         std::size_t colon = words[1].rfind(':');
         std::optional<unsigned short> port;
@@ -118,6 +128,9 @@ Commands:
                      machine itself (127.0.0.1)
   listen PORT        have the agent accept one TCP connection on PORT (4096
                      or above) and relay standard input and output over it
+  get URL [-o FILE]  fetch URL (http://HOST[:PORT]/DOCUMENT, port 80 when
+                     none is given) with HTTP GET from the agent's machine and
+                     write the body into FILE, or onto standard output
 
 Options:
   --wait SECONDS     how long to wait for the agent to answer on the line,
@@ -129,6 +142,6 @@ Options:
 Exit status: 0 relayed and closed, 1 line unusable, 2 bad arguments,
 3 no agent answered on the line, 4 call or listen refused by the agent
 (the error code is shown), 5 connection closed by the agent before any
-data arrived.
+data arrived, 6 the HTTP exchange of get failed (the error code is shown).
 )";
 }

@@ -6,13 +6,15 @@
 
 // What the simulator was asked to do, from its command line.
 struct TSimOptions {
-    enum class TCommand { Help, Connect, Listen };
+    enum class TCommand { Help, Connect, Listen, Get };
 
     TCommand command = TCommand::Help;
     std::string linePath;  // --line: a serial device to open
     std::string ptyLink;   // --pty: where to link the agent's side of a new pseudo-terminal
     std::string host;      // connect: dotted address or name
     unsigned short port = 0;
+    std::string url;         // get: what to fetch
+    std::string outputPath;  // get: -o, the file for the body; standard output when empty
     unsigned waitSeconds = 30;
     bool verbose = false;
 };
@@ -25,6 +27,7 @@ enum TSimExit : int {
     SIM_EXIT_NO_LINK = 3,
     SIM_EXIT_REFUSED = 4,
     SIM_EXIT_CLOSED_BY_AGENT = 5,
+    SIM_EXIT_HTTP_FAILED = 6,
 };
 
 // Parses the arguments after the program name. On failure returns nothing and

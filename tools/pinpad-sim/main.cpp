@@ -16,6 +16,7 @@
 #include "pinpad-sim/Relay.h"
 #include "pinpad-sim/SimLine.h"
 #include "pinpad-sim/SimOptions.h"
+#include "pinpad-sim/TunnelHttpClient.h"
 #include "platform/NetworkInterface.h"
 #include "tunnel/SerialNetworkInterface.h"
 
@@ -90,6 +91,9 @@ class TSimulation {
         std::optional<int> end = OpenLine();
         if (!end) {
             end = ReachAgent();
+        }
+        if (!end && m_options.command == TSimOptions::TCommand::Get) {
+            return FetchDocument();
         }
         if (!end) {
             end = OpenConnection();
@@ -176,6 +180,19 @@ class TSimulation {
                          : "peer " + DottedPeer(m_connection->GetPeerAddress()) + " connected on " +
                                m_target);
         return std::nullopt;
+    }
+
+    // get: one HTTP GET through the agent with our own client.
+    int FetchDocument() {
+        m_clock.Restart();
+        const Error result = FetchThroughTunnel(m_line->Tunnel(), m_options.url,
+                                                m_options.outputPath, STDOUT_FILENO);
+        if (result) {
+            return Fail(SIM_EXIT_HTTP_FAILED,
+                        "get " + m_options.url + " failed: error " + std::to_string(result.Code()));
+        }
+        Report("fetched " + m_options.url + " in " + Elapsed());
+        return SIM_EXIT_OK;
     }
 
     int RelayData() {

@@ -1,0 +1,521 @@
+#include "http/HttpClient.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+#include "base/Conversions.h"
+#include "log/SystemTracer.h"
+#include "platform/System.h"
+#include "platform/Timer.h"
+#include "sysutil/Desktop.h"
+#include "sysutil/SysUtil.h"
+
+const TPossibleInterface PossibleInterfaces[kPossibleInterfaceCount] = {
+    {DEVICE_ETHERNET, "Ethernet", 5000}, {DEVICE_WIFI, "WiFi", 5000}, {DEVICE_GPRS, "GPRS", 80000},
+    {DEVICE_USB, "USB", 3000},           {DEVICE_COM, "COM", 3000},
+};
+
+const char cStandardHttpPostHeader[] =
+    "POST /%s HTTP/1.1\r\nHost: %s\r\nConnection: keep-alive\r\nUser-Agent: %s\r\n"
+    "Accept: application/json, application/*+json\r\n"
+    "Content-type: application/json;charset=UTF-8\r\nContent-Length: %lu\r\n\r\n";
+const char cStandardHttpGetHeader[] =
+    "GET /%s HTTP/1.1\r\nHost: %s\r\nConnection: keep-alive\r\nUser-Agent: %s\r\n"
+    "Accept: application/octet-stream\r\nContent-Type: application/octet-stream\r\n\r\n";
+
+namespace {
+
+// Interface readiness reported by INetworkInterface::GetCurrentState.
+constexpr unsigned long kInterfaceUp = 3;
+constexpr unsigned long kInterfaceDown = 4;
+
+constexpr unsigned long kConnectTimeoutMsec = 15000;
+constexpr unsigned long kHeaderLineTimeoutMsec = 15000;
+constexpr unsigned long kBodyInactivityMsec = 90000;
+constexpr std::size_t kLineArea = 1024;
+constexpr unsigned long kPortionSize = 4096;
+constexpr unsigned short kCreateAndTruncate =
+    FILE_MODE_TRUNCATE | FILE_MODE_CREATE | FILE_MODE_READ_WRITE;
+constexpr unsigned kProgressStep = 5;
+
+// Desktop status texts, Windows-1251.
+const char kSendingText[] = "\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0";
+const char kReceivingText[] = "\xCF\xF0\xE8\xE5\xEC";
+const char kDoneText[] = "\xC3\xEE\xF2\xEE\xE2\xEE";
+
+void Trace(const std::string& text) {
+    TSystemTracer::Instance().LogData(TSysTraceLine(text));
+}
+
+std::unique_ptr<ITimer> StartTimer(unsigned long milliseconds) {
+    return std::unique_ptr<ITimer>(ISystem::Instance()->CreateTimer(milliseconds));
+}
+
+bool IsCode(const Error& error, unsigned long code) {
+    return error.Code() == code;
+}
+
+// A chunk size: hexadecimal digits, optionally followed by chunk extensions.
+bool ParseChunkSize(const std::string& line, unsigned long& size) {
+    const char* end = line.data() + line.size();
+    unsigned long value = 0;
+    auto [rest, status] = std::from_chars(line.data(), end, value, 16);
+    if (status != std::errc() || (rest != end && *rest != ';' && *rest != ' ' && *rest != '\t')) {
+        return false;
+    }
+    size = value;
+    return true;
+}
+
+}  // namespace
+
+void THttpStatistics::Clear() {
+    waitedForInterface = false;
+    serverAnswered = false;
+    interfaceStartMsec = 0;
+    connectMsec = 0;
+    headerReadMsec = 0;
+    interfaceName.clear();
+}
+
+THttpClient::THttpClient(const std::string& userAgent, const std::string& url,
+                         unsigned long replyTimeoutMsec, IFileSystem* fileSystem)
+    : THttpClient(userAgent, TUrl(url, 80), replyTimeoutMsec, fileSystem) {}
+
+THttpClient::THttpClient(const std::string& userAgent, const TUrl& url,
+                         unsigned long replyTimeoutMsec, IFileSystem* fileSystem)
+    : m_url(url),
+      m_userAgent(userAgent),
+      m_replyTimeoutMsec(static_cast<std::uint32_t>(replyTimeoutMsec)) {
+    SetFileSystem(fileSystem);
+}
+
+THttpClient::~THttpClient() = default;
+
+void THttpClient::SetURL(const std::string& newUrl) {
+    m_url = TUrl(newUrl, 0);
+}
+
+void THttpClient::SetFileSystem(IFileSystem* fs) {
+    m_fileSystem = fs ? fs : SysUtil::DefaultFS();
+}
+
+Error THttpClient::GetFile(const std::string& fileName, unsigned long expectedSize) {
+    m_expectedFileSize = static_cast<std::uint32_t>(expectedSize);
+    m_receivedFileBytes = 0;
+    m_lastShownPercent = 0;
+    std::string reply;
+    return TalkToServer("", reply, fileName, false);
+}
+
+Error THttpClient::Post(const std::string& body, std::string& reply, bool keepConnection) {
+    m_expectedFileSize = 0;
+    m_receivedFileBytes = 0;
+    m_lastShownPercent = 0;
+    return TalkToServer(body, reply, "", keepConnection);
+}
+
+Error THttpClient::PutFile(const std::string&) {
+    return Error(kNotSupported);
+}
+
+Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
+                                const std::string& fileName, bool keepConnection) {
+    m_statistics.Clear();
+    reply.clear();
+    if (!m_url.IsValidSymbolicAddress()) {
+        return Error(kBadUrl);
+    }
+    Error result(0);
+    if (!m_connection) {
+        result = ConnectToHost(m_connection);
+    }
+    Trace("Connecting to " + m_url.GetFullUrl() + ", result=" + std::to_string(result.Code()) +
+          "\n\n");
+    if (result) {
+        return result;
+    }
+
+    const std::string request = FormatRequest(body) + body;
+    DisplayStatusMessage(kSendingText);
+    const long sent =
+        m_connection->Send(reinterpret_cast<const unsigned char*>(request.data()), request.size());
+    if (sent != static_cast<long>(request.size())) {
+        result = Error(kTransferFailed);
+    }
+    Trace("Sent:\n-----\n" + request + "\n\n");
+    DisplayStatusMessage(kReceivingText);
+    Trace("Received:\n---------\n");
+
+    if (!result) {
+        std::string statusLine;
+        result = ReadHeaderLine(m_connection.get(), statusLine, m_replyTimeoutMsec);
+        if (!result) {
+            Trace(statusLine + "\n");
+            result = TestHttpReplyCode(statusLine);
+            if (result) {
+                reply = statusLine;
+            } else {
+                unsigned long contentLength = 0;
+                bool chunked = false;
+                result = ReadHeader(contentLength, chunked, reply);
+                if (!result) {
+                    result = ReadBody(contentLength, chunked, reply, fileName);
+                }
+            }
+        }
+    }
+    DisplayStatusMessage(kDoneText);
+
+    if (m_connection && (result || !keepConnection)) {
+        m_connection.reset();
+    }
+    Trace("\n\nDisconnected.\n\n\n\n");
+    return result;
+}
+
+std::string THttpClient::FormatRequest(const std::string& body) const {
+    const char* format = body.empty() ? cStandardHttpGetHeader : cStandardHttpPostHeader;
+    const std::string document = m_url.GetDoc();
+    const std::string host = m_url.GetHost();
+    const unsigned long length = body.size();
+    // Measured first, so that no document, host or user agent is cut short.
+    const int size = std::snprintf(nullptr, 0, format, document.c_str(), host.c_str(),
+                                   m_userAgent.c_str(), length);
+    std::string header(static_cast<std::size_t>(size) + 1, '\0');
+    std::snprintf(header.data(), header.size(), format, document.c_str(), host.c_str(),
+                  m_userAgent.c_str(), length);
+    header.resize(static_cast<std::size_t>(size));
+    return header;
+}
+
+Error THttpClient::SelectNetworkInterface(INetworkInterface** iface) {
+    Error result(kNoInterface);
+    for (unsigned attempt = 0; attempt < kPossibleInterfaceCount; ++attempt) {
+        *iface = nullptr;
+        const TPossibleInterface& row = PossibleInterfaces[m_interfaceIndex];
+        m_statistics.interfaceName = row.name;
+        result = EnableNetworkInterface(row.kind, row.timeoutMsec, iface);
+        if (!result || IsCode(result, kStopInterfaceSearch)) {
+            break;
+        }
+        SelectNextInterface();
+    }
+    return result;
+}
+
+void THttpClient::SelectNextInterface() {
+    m_interfaceIndex = (m_interfaceIndex + 1) % kPossibleInterfaceCount;
+}
+
+Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec,
+                                          INetworkInterface** iface) {
+    *iface =
+        dynamic_cast<INetworkInterface*>(ISystem::Instance()->GetDeviceLayer()->GetDevice(kind, 0));
+    if (!*iface) {
+        return Error(kNoInterface);
+    }
+    m_statistics.waitedForInterface = false;
+    (*iface)->Open();
+
+    Error waiting(kStillWaiting);
+    const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
+    unsigned long state = (*iface)->GetCurrentState();
+    while (state != kInterfaceUp && state != kInterfaceDown && !timer->IsExpired() &&
+           IsCode(waiting, kStillWaiting)) {
+        m_statistics.waitedForInterface = true;
+        state = (*iface)->GetCurrentState();
+        waiting = DesktopStatus();
+        if (!IsCode(waiting, kStillWaiting)) {
+            Trace("Screen error " + std::to_string(waiting.Code()) + "\n");
+        }
+        ISystem::Instance()->Idle();
+    }
+    if (state == kInterfaceUp) {
+        m_statistics.interfaceStartMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
+    }
+
+    Error result = waiting;
+    if (IsCode(waiting, kStillWaiting)) {
+        if (state == kInterfaceUp) {
+            result = Error(0);
+        } else if (state == kInterfaceDown) {
+            result = Error(kInterfaceFailed);
+            result.AddSubError((*iface)->GetNetworkError());
+        } else {
+            result = Error(kInterfaceTimeout);
+        }
+    }
+    if (result) {
+        (*iface)->Close();
+        *iface = nullptr;
+    }
+    return result;
+}
+
+Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnection) {
+    newConnection.reset();
+    INetworkInterface* iface = nullptr;
+    Error result = SelectNetworkInterface(&iface);
+    if (result) {
+        return result;
+    }
+
+    unsigned long address = m_url.GetAddr();
+    if (address == 0) {
+        const Error resolved = iface->ResolveAddressUsingDNS(m_url.GetHost().c_str(), &address);
+        if (address == 0) {
+            return resolved ? resolved : Error(kNoHostAddress);
+        }
+    }
+
+    const std::unique_ptr<ITimer> timer = StartTimer(kConnectTimeoutMsec);
+    IConnection* called = nullptr;
+    iface->Call(TNetworkHostParam(address, m_url.GetPort(), m_url.GetProtocol() == "https", nullptr,
+                                  nullptr),
+                &called);
+    std::unique_ptr<IConnection> candidate(called);
+    if (!candidate) {
+        iface->Close();
+        SelectNextInterface();
+        return Error(kNoConnection);
+    }
+
+    Error waiting(kStillWaiting);
+    CONNSTATE state = candidate->GetState();
+    while (state == CONNSTATE_CONNECTING && IsCode(waiting, kStillWaiting) && !timer->IsExpired()) {
+        ISystem::Instance()->Idle();
+        waiting = DesktopStatus();
+        state = candidate->GetState();
+    }
+    if (state == CONNSTATE_CONNECTED) {
+        result = Error(0);
+    } else if (!IsCode(waiting, kStillWaiting)) {
+        result = waiting;
+    } else if (state == CONNSTATE_DISCONNECTED) {
+        result = candidate->GetLastError();
+        if (!result) {
+            result = Error(kConnectFailed);
+        }
+    } else {
+        result = Error(kConnectTimeout);
+    }
+    m_statistics.connectMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
+
+    if (result) {
+        candidate.reset();
+        iface->Close();
+        SelectNextInterface();
+    } else {
+        newConnection = std::make_unique<TBufferedConnection>(candidate.release());
+    }
+    return result;
+}
+
+Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
+                                  unsigned long timeoutMsec) {
+    const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
+    Error result(kIncompleteLine);
+    line.clear();
+    unsigned char area[kLineArea];
+    std::size_t position = 0;
+    do {
+        const long n = from->Receive(area + position, 1);
+        if (n < 0) {
+            break;
+        }
+        if (n == 0) {
+            ISystem::Instance()->Idle();
+            const Error desktop = DesktopStatus();
+            if (!IsCode(desktop, kStillWaiting)) {
+                result = desktop;
+            }
+            continue;
+        }
+        if (position > 0 && area[position - 1] == '\r' && area[position] == '\n') {
+            result = Error(0);
+            line.assign(reinterpret_cast<const char*>(area), position - 1);
+        }
+        ++position;
+    } while (IsCode(result, kIncompleteLine) && position < kLineArea && !timer->IsExpired());
+
+    if (!result) {
+        m_statistics.serverAnswered = true;
+    }
+    m_statistics.headerReadMsec += static_cast<std::uint32_t>(timer->GetElapsedMsec());
+    return result;
+}
+
+Error THttpClient::TestHttpReplyCode(const std::string& statusLine) {
+    const bool good = statusLine.size() >= 12 && statusLine.compare(0, 4, "HTTP") == 0 &&
+                      statusLine.compare(9, 3, "200") == 0;
+    return good ? Error(0) : Error(kBadStatus);
+}
+
+Error THttpClient::GetAttributeNameAndValue(const std::string& line, std::string& name,
+                                            std::string& value) {
+    const std::size_t separator = line.find(": ");
+    if (separator == std::string::npos) {
+        return Error(kBadHeaderLine);
+    }
+    name = line.substr(0, separator);
+    value = line.substr(separator + 2);
+    return Error(0);
+}
+
+Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply) {
+    for (;;) {
+        std::string line;
+        Error result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
+        if (!result && line.empty()) {
+            return result;
+        }
+        std::string name;
+        std::string value;
+        const Error split = GetAttributeNameAndValue(line, name, value);
+        Trace(line + "\n");
+        if (!result) {
+            result = split;
+        }
+        if (result) {
+            reply = line;
+            return result;
+        }
+        if (value == "chunked") {
+            chunked = true;
+        } else if (name == "Content-Length") {
+            contentLength = static_cast<unsigned long>(IntFromStdString(value));
+        }
+    }
+}
+
+// Fails with kTransferFailed, leaving size alone, when the line cannot be
+// read or does not start with a hexadecimal size: carrying on with the
+// previous size would take whatever follows for body data.
+Error THttpClient::ReadChunkSize(unsigned long* size, bool afterChunk) {
+    std::string line;
+    Error result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
+    if (!result && afterChunk) {
+        // The line that ends the previous chunk's data must be empty.
+        if (!line.empty()) {
+            return Error(kTransferFailed);
+        }
+        result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
+    }
+    if (result || !ParseChunkSize(line, *size)) {
+        return Error(kTransferFailed);
+    }
+    return Error(0);
+}
+
+Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& reply,
+                            const std::string& fileName) {
+    Error result(0);
+    bool brokenChunkSize = false;
+    if (chunked) {
+        result = ReadChunkSize(&length, false);
+        brokenChunkSize = static_cast<bool>(result);
+    }
+    std::unique_ptr<IFileWritable> file;
+    while (!result && length != 0) {
+        if (!fileName.empty() && !file) {
+            file.reset(m_fileSystem->OpenForWrite(fileName.c_str(), kCreateAndTruncate));
+            if (!file) {
+                result = Error(kFileFailed);
+                break;
+            }
+        }
+        result = ReadPortionIntoFileOrString(length, reply, file.get());
+        if (result || !chunked) {
+            break;
+        }
+        result = ReadChunkSize(&length, true);
+        brokenChunkSize = static_cast<bool>(result);
+    }
+    const bool fileCreated = static_cast<bool>(file);
+    file.reset();
+
+    if (brokenChunkSize) {
+        // Nothing of a body whose framing broke is kept.
+        reply.clear();
+        if (fileCreated) {
+            m_fileSystem->EraseFile(fileName.c_str());
+        }
+    }
+    return result;
+}
+
+Error THttpClient::ReadPortionIntoFileOrString(unsigned long length, std::string& reply,
+                                               IFileWritable* file) {
+    Error result(0);
+    unsigned long received = 0;
+    const std::unique_ptr<ITimer> timer = StartTimer(kBodyInactivityMsec);
+    unsigned char area[kPortionSize];
+    while (received < length && !result) {
+        const long n = m_connection->Receive(area, std::min(length - received, kPortionSize));
+        if (n > 0) {
+            const auto count = static_cast<unsigned long>(n);
+            if (file) {
+                ShowProgress(count);
+            }
+            received += count;
+            timer->Restart(kBodyInactivityMsec);
+            if (file) {
+                // A short write would leave a damaged file behind a success.
+                if (file->Write(area, count) != n) {
+                    result = Error(kFileFailed);
+                }
+            } else {
+                const std::string portion(reinterpret_cast<const char*>(area), count);
+                reply += portion;
+                Trace(portion);
+            }
+        } else if (n < 0 || timer->IsExpired()) {
+            result = Error(kTransferFailed);
+        }
+    }
+    return result;
+}
+
+void THttpClient::ShowProgress(unsigned long newBytes) {
+    if (m_expectedFileSize == 0) {
+        return;
+    }
+    m_receivedFileBytes += static_cast<std::uint32_t>(newBytes);
+    // In 64 bits: the product overflows 32 bits for files above 42 MB.
+    const auto percent =
+        static_cast<std::uint32_t>(std::uint64_t{m_receivedFileBytes} * 100 / m_expectedFileSize);
+    if (percent >= m_lastShownPercent + kProgressStep || percent == 100) {
+        DisplayStatusMessage(GetFileNameFromUrl() + "... " + std::to_string(percent) + "%");
+        m_lastShownPercent = percent;
+    }
+}
+
+std::string THttpClient::GetFileNameFromUrl() const {
+    const std::string document = m_url.GetDoc();
+    const std::size_t equals = document.find('=');
+    if (equals == std::string::npos) {
+        return "";
+    }
+    const std::size_t ampersand = document.find('&', equals + 1);
+    if (ampersand == std::string::npos) {
+        return "";
+    }
+    return document.substr(equals + 1, ampersand - equals - 1);
+}
+
+bool THttpClient::InteractWithDesktop() {
+    return IDesktop::Instance() != nullptr;
+}
+
+Error THttpClient::DesktopStatus() {
+    return InteractWithDesktop() ? IDesktop::Instance()->GetTopWindowStatus()
+                                 : Error(kStillWaiting);
+}
+
+void THttpClient::DisplayStatusMessage(const std::string& text) const {
+    if (InteractWithDesktop()) {
+        IDesktop::Instance()->StatusMessage(text, m_statistics.interfaceName);
+    }
+}

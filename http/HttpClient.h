@@ -1,0 +1,142 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/Error.h"
+#include "http/Url.h"
+#include "platform/Device.h"
+#include "platform/FileSystem.h"
+#include "platform/NetworkInterface.h"
+#include "tunnel/BufferedConnection.h"
+
+// Figures of the client's most recent exchange.
+struct THttpStatistics {
+    THttpStatistics() { Clear(); }
+    void Clear();
+
+    bool waitedForInterface;  // the interface was not up at once
+    bool serverAnswered;      // at least one complete response line arrived
+    std::uint32_t interfaceStartMsec;
+    std::uint32_t connectMsec;
+    std::uint32_t headerReadMsec;  // summed over all response lines
+    std::string interfaceName;     // display name of the interface last tried
+};
+
+// One kind of network interface the client may bring up, in the order tried.
+struct TPossibleInterface {
+    DEVICE kind;
+    const char* name;
+    unsigned long timeoutMsec;  // how long it may take to come up
+};
+
+inline constexpr unsigned kPossibleInterfaceCount = 5;
+extern const TPossibleInterface PossibleInterfaces[kPossibleInterfaceCount];
+
+// printf formats of the request header: document, host, user agent and body
+// length, in this order. The GET header has no place for the length.
+extern const char cStandardHttpPostHeader[];
+extern const char cStandardHttpGetHeader[];
+
+// A small HTTP/1.1 client for one server: a GET whose body goes into a file,
+// or a POST of a JSON text whose response body comes back as a string. It
+// brings up the first network interface of PossibleInterfaces that works,
+// connects, sends the request, accepts only status 200 and reads the body
+// (Content-Length or chunked). Everything is polled on the caller's thread.
+class THttpClient {
+  public:
+    // Result codes.
+    enum : unsigned long {
+        kNotSupported = 2,
+        kStillWaiting = 5,  // also the desktop's "nothing happened"
+        kStopInterfaceSearch = 8000,
+        kNoHostAddress = 20010,
+        kNoInterface = 20011,
+        kInterfaceTimeout = 20012,
+        kInterfaceFailed = 20025,
+        kConnectTimeout = 20027,
+        kConnectFailed = 20028,
+        kBadUrl = 27001,
+        kNoConnection = 27002,
+        kTransferFailed = 27003,
+        kFileFailed = 27005,
+        kIncompleteLine = 27006,
+        kBadStatus = 27007,
+        kBadHeaderLine = 27008,
+    };
+
+    // A URL without a port gets port 80.
+    THttpClient(const std::string& userAgent, const std::string& url,
+                unsigned long replyTimeoutMsec, IFileSystem* fileSystem);
+    THttpClient(const std::string& userAgent, const TUrl& url, unsigned long replyTimeoutMsec,
+                IFileSystem* fileSystem);
+    virtual ~THttpClient();
+
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
+
+    // Unlike the constructor, a URL without a port gets port 0, which makes
+    // every exchange fail until a URL with a port is set. An open connection
+    // stays open.
+    void SetURL(const std::string& newUrl);
+    // Null stands for the default file system, as in the constructor.
+    void SetFileSystem(IFileSystem* fs);
+    THttpStatistics* GetStatistics() { return &m_statistics; }
+
+    // A GET whose body is written into fileName; expectedSize (0 for none)
+    // drives the progress messages.
+    Error GetFile(const std::string& fileName, unsigned long expectedSize);
+    // A POST of body (a GET when body is empty) whose response body comes
+    // back in reply. With keepConnection a successful exchange leaves the
+    // connection open for the next one.
+    Error Post(const std::string& body, std::string& reply, bool keepConnection);
+    Error PutFile(const std::string& fileName);
+    Error TalkToServer(const std::string& body, std::string& reply, const std::string& fileName,
+                       bool keepConnection);
+
+  protected:
+    // Chooses and brings up the interface to connect through. A derived
+    // client may choose differently.
+    virtual Error SelectNetworkInterface(INetworkInterface** iface);
+
+    // Makes the next row of PossibleInterfaces the first to try.
+    void SelectNextInterface();
+    // Brings up the interface of that kind within timeoutMsec.
+    Error EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec, INetworkInterface** iface);
+    // Selects an interface and connects to the URL's host through it.
+    Error ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnection);
+
+    THttpStatistics m_statistics;
+
+  private:
+    // One CR LF-terminated line of at most 1022 characters.
+    Error ReadHeaderLine(TBufferedConnection* from, std::string& line, unsigned long timeoutMsec);
+    static Error TestHttpReplyCode(const std::string& statusLine);
+    static Error GetAttributeNameAndValue(const std::string& line, std::string& name,
+                                          std::string& value);
+    Error ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply);
+    Error ReadChunkSize(unsigned long* size, bool afterChunk);
+    Error ReadBody(unsigned long length, bool chunked, std::string& reply,
+                   const std::string& fileName);
+    Error ReadPortionIntoFileOrString(unsigned long length, std::string& reply,
+                                      IFileWritable* file);
+    // The document's text between its first "=" and the next "&".
+    std::string GetFileNameFromUrl() const;
+    std::string FormatRequest(const std::string& body) const;
+    void ShowProgress(unsigned long newBytes);
+    static bool InteractWithDesktop();
+    // The desktop's status, or kStillWaiting when there is no desktop.
+    static Error DesktopStatus();
+    void DisplayStatusMessage(const std::string& text) const;
+
+    std::unique_ptr<TBufferedConnection> m_connection;
+    IFileSystem* m_fileSystem = nullptr;  // not owned
+    TUrl m_url;
+    std::string m_userAgent;
+    std::uint32_t m_replyTimeoutMsec;
+    std::uint32_t m_interfaceIndex = 0;  // the row of PossibleInterfaces tried first
+    std::uint32_t m_expectedFileSize = 0;
+    std::uint32_t m_receivedFileBytes = 0;
+    std::uint32_t m_lastShownPercent = 0;
+};

@@ -1,0 +1,93 @@
+// pinpad-sim get: our HTTP client on the terminal's end of a pseudo-terminal,
+// the real agent program on the other end, a file server on 127.0.0.1.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kExchangeLimitMsec = 60000;
+
+class SimGetTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        fs::copy_file(ToolPath("agent"), agentHome / "agent");
+        agentHome.WriteFile("pinpad.ini", "ComPort=9\r\n");
+        agentHome.WriteFile("agent.ini", "Enabled=1\r\n");
+
+        fileServer = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"python3", "-u", "-m", "http.server", "0", "--bind",
+                                     "127.0.0.1", "--directory", served.Path()});
+        // "Serving HTTP on 127.0.0.1 port N (http://127.0.0.1:N/) ..."
+        const std::string banner = fileServer->ReadLine();
+        const std::size_t at = banner.find(" port ");
+        ASSERT_NE(at, std::string::npos) << "the file server did not start: " << banner;
+        port = banner.substr(at + 6, banner.find(' ', at + 6) - at - 6);
+    }
+
+    // Runs pinpad-sim get with these arguments after the URL, then the agent
+    // on the pseudo-terminal it makes; the simulator's exit status.
+    std::optional<int> RunGet(const std::string& document, const std::vector<std::string>& more) {
+        std::vector<std::string> argv{ToolPath("pinpad-sim"),
+                                      "--pty",
+                                      agentHome / "ttyS99",
+                                      "--wait",
+                                      "20",
+                                      "get",
+                                      "http://127.0.0.1:" + port + "/" + document};
+        argv.insert(argv.end(), more.begin(), more.end());
+        sim = std::make_unique<ChildProcess>(argv);
+        for (int i = 0; i < 1000 && !fs::is_symlink(agentHome / "ttyS99"); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ChildProcess::TOptions inAgentHome;
+        inAgentHome.directory = agentHome.Path();
+        agent = std::make_unique<ChildProcess>(std::vector<std::string>{"./agent"}, inAgentHome);
+        return sim->WaitForExit(kExchangeLimitMsec);
+    }
+
+    TempDir agentHome;
+    TempDir served;
+    TempDir received;
+    std::string port;
+    std::unique_ptr<ChildProcess> fileServer;
+    std::unique_ptr<ChildProcess> sim;
+    std::unique_ptr<ChildProcess> agent;
+};
+
+TEST_F(SimGetTest, FetchesAFileThroughTheAgent) {
+    std::string content;
+    for (int i = 0; i < 64 * 1024; ++i) {
+        content += static_cast<char>(i * 31 % 253);
+    }
+    served.WriteFile("data.bin", content);
+
+    EXPECT_EQ(RunGet("data.bin", {"-o", received / "copy.bin"}), 0);
+    EXPECT_EQ(received.ReadFile("copy.bin"), content);
+}
+
+TEST_F(SimGetTest, WritesTheBodyToStandardOutputWithoutOutputFile) {
+    served.WriteFile("hello.txt", "hello through the tunnel\n");
+
+    EXPECT_EQ(RunGet("hello.txt", {}), 0);
+    EXPECT_EQ(sim->ReadLine(), "hello through the tunnel");
+}
+
+TEST_F(SimGetTest, MissingDocumentFailsTheCommand) {
+    EXPECT_EQ(RunGet("missing.bin", {"-o", received / "copy.bin"}), 6);
+    EXPECT_FALSE(received.Exists("copy.bin"));
+}
+
+}  // namespace

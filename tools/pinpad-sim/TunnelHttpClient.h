@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "base/Error.h"
+#include "http/HttpClient.h"
+
+class TSerialNetworkInterface;
+
+// An HTTP client whose only network is the simulator's tunnel: every
+// connection it makes is a call that the agent carries out on its machine.
+class TTunnelHttpClient : public THttpClient {
+  public:
+    TTunnelHttpClient(TSerialNetworkInterface& tunnel, const std::string& url,
+                      IFileSystem* fileSystem);
+
+  protected:
+    Error SelectNetworkInterface(INetworkInterface** iface) override;
+
+  private:
+    TSerialNetworkInterface& m_tunnel;
+};
+
+// A GET of url through the tunnel. The body goes into the file outputPath,
+// or onto the descriptor output when outputPath is empty.
+Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url,
+                         const std::string& outputPath, int output);
