@@ -76,14 +76,9 @@ bool ParseContentLength(const std::string& value, unsigned long& length) {
     if (first == std::string::npos) {
         return false;
     }
-    const std::size_t last = value.find_last_not_of(" \t");
-    const char* begin = value.data() + first;
-    const char* end = value.data() + last + 1;
-    if (!std::all_of(begin, end, [](char c) { return c >= '0' && c <= '9'; })) {
-        return false;
-    }
+    const char* end = value.data() + value.find_last_not_of(" \t") + 1;
     unsigned long parsed = 0;
-    auto [rest, status] = std::from_chars(begin, end, parsed, 10);
+    auto [rest, status] = std::from_chars(value.data() + first, end, parsed, 10);
     if (status != std::errc() || rest != end) {
         return false;
     }
