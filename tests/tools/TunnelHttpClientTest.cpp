@@ -78,6 +78,15 @@ TEST_F(SimGetTest, FetchesAFileThroughTheAgent) {
     EXPECT_EQ(received.ReadFile("copy.bin"), content);
 }
 
+TEST_F(SimGetTest, EmptyDocumentLeavesAnEmptyFile) {
+    served.WriteFile("empty.bin", "");
+    received.WriteFile("copy.bin", "older content");
+
+    EXPECT_EQ(RunGet("empty.bin", {"-o", received / "copy.bin"}), 0);
+    ASSERT_TRUE(received.Exists("copy.bin"));
+    EXPECT_EQ(received.ReadFile("copy.bin"), "");
+}
+
 TEST_F(SimGetTest, WritesTheBodyToStandardOutputWithoutOutputFile) {
     served.WriteFile("hello.txt", "hello through the tunnel\n");
 
