@@ -195,10 +195,11 @@ TSharedDataRef::TSharedDataRef(const unsigned char* src, unsigned long len, unsi
 TSharedDataRef::TSharedDataRef(const TSharedDataRef& ref, unsigned long offset,
                                unsigned long length)
     : m_storage(nullptr), m_offset(0), m_length(0) {
-    if (length == T_BinaryData::kToEnd) {
-        length = ref.m_length;
-    }
-    m_length = CheckedLength(length);
+    // The slicing operations clamp before they get here; clamping again keeps
+    // a direct caller's view inside ref's bytes, and makes 0xFFFFFFFF mean
+    // "to the end" from any offset.
+    ClampRange(ref.m_length, offset, length);
+    m_length = static_cast<std::uint32_t>(length);
     if (IsBorrowed(*ref.m_storage)) {
         Attach(new TSharedData(ref.GetData() + offset, length, 0));
     } else {
@@ -641,13 +642,18 @@ unsigned long T_BinaryData::AsBcdAmount() const {
     if (T_BinaryData(false, kLargest, sizeof kLargest) < *this) {
         return 0xFFFFFFFFUL;
     }
-    // Folded as an unsigned 32-bit number, so that amounts from 2147483648 up
-    // to the largest one come out right instead of overflowing a signed one.
-    std::uint32_t amount = 0;
+    // Folded as an unsigned number, so that amounts from 2147483648 up to the
+    // largest one come out right instead of overflowing a signed one. A longer
+    // buffer may still spell more than 32 bits: it answers the same 0xFFFFFFFF
+    // as any other amount too large.
+    std::uint64_t amount = 0;
     for (const char digit : ToAscii()) {
-        amount = amount * 10 + static_cast<std::uint32_t>(digit - '0');
+        amount = amount * 10 + static_cast<std::uint64_t>(digit - '0');
+        if (amount > 0xFFFFFFFFULL) {
+            return 0xFFFFFFFFUL;
+        }
     }
-    return amount;
+    return static_cast<unsigned long>(amount);
 }
 
 std::string T_BinaryData::ToString(unsigned long offset, unsigned long count) const {

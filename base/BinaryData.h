@@ -65,8 +65,8 @@ class TSharedDataRef {
     TSharedDataRef();
     TSharedDataRef(bool own, const unsigned char* p, unsigned long len);
     TSharedDataRef(const unsigned char* src, unsigned long len, unsigned long block);
-    // View of ref's bytes [offset, offset + length); 0xFFFFFFFF as length means
-    // all of ref. Callers clamp the range first.
+    // View of ref's bytes [offset, offset + length), clamped to ref's length;
+    // 0xFFFFFFFF as length means up to the end.
     TSharedDataRef(const TSharedDataRef& ref, unsigned long offset, unsigned long length);
     TSharedDataRef(const TSharedDataRef& other);
     TSharedDataRef& operator=(const TSharedDataRef& other);

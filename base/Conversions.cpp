@@ -37,7 +37,7 @@ unsigned char ByteOf(std::uint32_t value, int index) {
 }
 
 // The least significant decimal digits of value, right-aligned in len places.
-void WriteDecimalDigits(unsigned long value, char* buf, int len) {
+void WriteDecimalDigits(std::uint32_t value, char* buf, int len) {
     for (int i = len - 1; i >= 0; --i) {
         buf[i] = static_cast<char>('0' + value % 10);
         value /= 10;
@@ -161,7 +161,7 @@ int IntFromStdString(const std::string& s) {
 }
 
 char* _IntToStr(unsigned long value, char* buf, int len) {
-    WriteDecimalDigits(value, buf, len);
+    WriteDecimalDigits(static_cast<std::uint32_t>(value), buf, len);
     return buf;
 }
 
@@ -171,11 +171,12 @@ char* IntToStr(unsigned long value, char* buf, int len) {
 }
 
 std::string IntToStdString(unsigned long value, int width) {
+    const auto value32 = static_cast<std::uint32_t>(value);
     if (width <= 0) {
-        return std::to_string(value);
+        return std::to_string(value32);
     }
     std::string text(static_cast<std::size_t>(width), '0');
-    WriteDecimalDigits(value, text.data(), width);
+    WriteDecimalDigits(value32, text.data(), width);
     return text;
 }
 

@@ -65,11 +65,13 @@ long FindBufStr(const unsigned char* buf, unsigned long bufLen, const unsigned c
 // digit test, in signed 32-bit arithmetic, and answers 0 for a negative result.
 int StrToInt(const char* text, unsigned long len);
 int IntFromStdString(const std::string& s);
-// The len least significant decimal digits of value, zero-padded on the left.
-// _IntToStr writes no terminator; IntToStr writes one at buf[len].
+// The len least significant decimal digits of value, a 32-bit number (so a
+// negative int passed in reads as its 32-bit two's complement), zero-padded on
+// the left. _IntToStr writes no terminator; IntToStr writes one at buf[len].
 char* _IntToStr(unsigned long value, char* buf, int len);
 char* IntToStr(unsigned long value, char* buf, int len);
-// width <= 0: plain decimal; width > 0: exactly width digits as IntToStr.
+// The 32-bit value as text. width <= 0: plain decimal; width > 0: exactly
+// width digits as IntToStr.
 std::string IntToStdString(unsigned long value, int width);
 bool ContainsOnlyDigits(const std::string& s);
 // s without leading '0' characters, but never shorter than keep characters.

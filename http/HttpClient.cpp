@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstdio>
 
-#include "base/Conversions.h"
 #include "log/SystemTracer.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
@@ -68,6 +67,25 @@ bool ParseChunkSize(const std::string& line, unsigned long& size) {
     return true;
 }
 
+// A Content-Length value: decimal digits, with optional spaces or tabs
+// around them. Anything else, or a length beyond the range, is no length:
+// reading a body by a misread length would cut it short or run into the
+// next response and still report success.
+bool ParseContentLength(const std::string& value, unsigned long& length) {
+    const std::size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return false;
+    }
+    const char* end = value.data() + value.find_last_not_of(" \t") + 1;
+    unsigned long parsed = 0;
+    auto [rest, status] = std::from_chars(value.data() + first, end, parsed, 10);
+    if (status != std::errc() || rest != end) {
+        return false;
+    }
+    length = parsed;
+    return true;
+}
+
 }  // namespace
 
 void THttpStatistics::Clear() {
@@ -94,7 +112,14 @@ THttpClient::THttpClient(const std::string& userAgent, const TUrl& url,
 THttpClient::~THttpClient() = default;
 
 void THttpClient::SetURL(const std::string& newUrl) {
+    const TUrl previous = m_url;
     m_url = TUrl(newUrl, 0);
+    // A kept connection goes on serving documents of its own server only;
+    // requests for another server must not go to it.
+    if (m_url.GetProtocol() != previous.GetProtocol() || m_url.GetHost() != previous.GetHost() ||
+        m_url.GetPort() != previous.GetPort()) {
+        m_connection.reset();
+    }
 }
 
 void THttpClient::SetFileSystem(IFileSystem* fs) {
@@ -149,22 +174,7 @@ Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
     Trace("Received:\n---------\n");
 
     if (!result) {
-        std::string statusLine;
-        result = ReadHeaderLine(m_connection.get(), statusLine, m_replyTimeoutMsec);
-        if (!result) {
-            Trace(statusLine + "\n");
-            result = TestHttpReplyCode(statusLine);
-            if (result) {
-                reply = statusLine;
-            } else {
-                unsigned long contentLength = 0;
-                bool chunked = false;
-                result = ReadHeader(contentLength, chunked, reply);
-                if (!result) {
-                    result = ReadBody(contentLength, chunked, reply, fileName);
-                }
-            }
-        }
+        result = ReadResponse(reply, fileName, keepConnection);
     }
     DisplayStatusMessage(kDoneText);
 
@@ -172,6 +182,33 @@ Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
         m_connection.reset();
     }
     Trace("\n\nDisconnected.\n\n\n\n");
+    return result;
+}
+
+Error THttpClient::ReadResponse(std::string& reply, const std::string& fileName,
+                                bool keepConnection) {
+    std::string statusLine;
+    Error result = ReadHeaderLine(m_connection.get(), statusLine, m_replyTimeoutMsec);
+    if (result) {
+        return result;
+    }
+    Trace(statusLine + "\n");
+    result = TestHttpReplyCode(statusLine);
+    if (result) {
+        reply = statusLine;
+        return result;
+    }
+    unsigned long contentLength = 0;
+    bool chunked = false;
+    result = ReadHeader(contentLength, chunked, reply);
+    if (!result) {
+        result = ReadBody(contentLength, chunked, reply, fileName);
+    }
+    // The trailer of a chunked body is still on the line; left there, it
+    // would be read as the next response's status line.
+    if (!result && chunked && keepConnection && !SkipTrailer()) {
+        m_connection.reset();
+    }
     return result;
 }
 
@@ -384,8 +421,9 @@ Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::
         }
         if (value == "chunked") {
             chunked = true;
-        } else if (name == "Content-Length") {
-            contentLength = static_cast<unsigned long>(IntFromStdString(value));
+        } else if (name == "Content-Length" && !ParseContentLength(value, contentLength)) {
+            reply = line;
+            return Error(kTransferFailed);
         }
     }
 }
@@ -409,13 +447,21 @@ Error THttpClient::ReadChunkSize(unsigned long* size, bool afterChunk) {
     return Error(0);
 }
 
+bool THttpClient::SkipTrailer() {
+    std::string line;
+    do {
+        if (ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec)) {
+            return false;
+        }
+    } while (!line.empty());
+    return true;
+}
+
 Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& reply,
                             const std::string& fileName) {
     Error result(0);
-    bool brokenChunkSize = false;
     if (chunked) {
         result = ReadChunkSize(&length, false);
-        brokenChunkSize = static_cast<bool>(result);
     }
     std::unique_ptr<IFileWritable> file;
     while (!result && length != 0) {
@@ -431,13 +477,13 @@ Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& rep
             break;
         }
         result = ReadChunkSize(&length, true);
-        brokenChunkSize = static_cast<bool>(result);
     }
     const bool fileCreated = static_cast<bool>(file);
     file.reset();
 
-    if (brokenChunkSize) {
-        // Nothing of a body whose framing broke is kept.
+    if (result) {
+        // Nothing of a body that did not arrive whole is kept: a part of it
+        // would pass for the whole.
         reply.clear();
         if (fileCreated) {
             m_fileSystem->EraseFile(fileName.c_str());
@@ -473,6 +519,9 @@ Error THttpClient::ReadPortionIntoFileOrString(unsigned long length, std::string
             }
         } else if (n < 0 || timer->IsExpired()) {
             result = Error(kTransferFailed);
+        } else {
+            // Nothing yet: give the processor away while the server is slow.
+            ISystem::Instance()->Idle();
         }
     }
     return result;

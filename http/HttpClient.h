@@ -78,7 +78,7 @@ class THttpClient {
 
     // Unlike the constructor, a URL without a port gets port 0, which makes
     // every exchange fail until a URL with a port is set. An open connection
-    // stays open.
+    // stays open while the protocol, host and port stay the same.
     void SetURL(const std::string& newUrl);
     // Null stands for the default file system, as in the constructor.
     void SetFileSystem(IFileSystem* fs);
@@ -112,11 +112,16 @@ class THttpClient {
   private:
     // One CR LF-terminated line of at most 1022 characters.
     Error ReadHeaderLine(TBufferedConnection* from, std::string& line, unsigned long timeoutMsec);
+    // The status line, the header and the body of the response.
+    Error ReadResponse(std::string& reply, const std::string& fileName, bool keepConnection);
     static Error TestHttpReplyCode(const std::string& statusLine);
     static Error GetAttributeNameAndValue(const std::string& line, std::string& name,
                                           std::string& value);
     Error ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply);
     Error ReadChunkSize(unsigned long* size, bool afterChunk);
+    // Reads the lines after a chunked body up to the empty one; false when
+    // they cannot be read.
+    bool SkipTrailer();
     Error ReadBody(unsigned long length, bool chunked, std::string& reply,
                    const std::string& fileName);
     Error ReadPortionIntoFileOrString(unsigned long length, std::string& reply,

@@ -1,5 +1,6 @@
 #include "http/HttpCustomer.h"
 
+#include <climits>
 #include <string_view>
 
 #include "base/Conversions.h"
@@ -14,6 +15,20 @@ constexpr char cInvalidRequestType[] = "Invalid request type";
 constexpr char cNoNameOrSerial[] = "No file name or serial number in GET request";
 constexpr char cInvalidHeaderLine[] = "Invalid header line:";
 constexpr char cRequestTooLarge[] = "Request too large";
+
+constexpr char cContentLength[] = "Content-Length";
+
+// The body length a decimal Content-Length announces. A number too long for
+// 32 bits would wrap around to a small length, so any number of more than
+// nine significant digits counts as beyond every bound.
+unsigned long BodyLength(const std::string& digits) {
+    constexpr std::size_t cMostDigits = 9;
+    const std::size_t first = digits.find_first_not_of('0');
+    if (first != std::string::npos && digits.size() - first > cMostDigits) {
+        return ULONG_MAX;
+    }
+    return static_cast<unsigned long>(IntFromStdString(digits));
+}
 
 // The text of line from start up to terminator, or to its end.
 std::string TextUpTo(const std::string& line, std::size_t start, const char* terminator) {
@@ -52,6 +67,14 @@ bool THttpCustomer::ValidateCurrentRequest() {
     m_requestReceived = false;
     m_headers.clear();
     m_parsePending = false;
+    if (m_skippingRejected) {
+        unsigned long headerEnd = 0;
+        if (!FindHeaderEnd(headerEnd)) {
+            return AwaitRestOfHeader();
+        }
+        m_received = m_received.Copy(headerEnd, T_BinaryData::kToEnd);
+        m_skippingRejected = false;
+    }
 
     TStringReader reader(m_received, true, cNoLineLimit);
     const auto position = [&] { return m_received.Length() - reader.GetRemainingDataSize(); };
@@ -93,9 +116,14 @@ bool THttpCustomer::ValidateCurrentRequest() {
     }
 
     if (m_requestType == HTTP_REQUEST_POST) {
-        const auto header = m_headers.find("Content-Length");
-        const auto length = static_cast<unsigned long>(
-            header == m_headers.end() ? 0 : IntFromStdString(header->second));
+        const auto header = m_headers.find(cContentLength);
+        const std::string lengthText = header == m_headers.end() ? "" : header->second;
+        if (!ContainsOnlyDigits(lengthText)) {
+            // Any other reading would cut the stream at a guessed place.
+            SetErrorMessage(cInvalidHeaderLine + (cContentLength + (": " + lengthText)));
+            return false;
+        }
+        const unsigned long length = BodyLength(lengthText);
         if (length > cMaxBodyBytes) {
             RejectAsTooLarge();
             return false;
@@ -161,8 +189,15 @@ void THttpCustomer::SetErrorMessage(const std::string& message) {
 }
 
 void THttpCustomer::FlushRequest() {
+    // A rejected request whose header has not all arrived keeps its bytes
+    // until the rest has: its remaining lines would otherwise be taken for
+    // requests of their own, and each answered again.
+    unsigned long headerEnd = 0;
+    m_skippingRejected = !m_errorMessage.empty() && !m_mustDisconnect && !FindHeaderEnd(headerEnd);
+    if (!m_skippingRejected) {
+        m_received.Clear();
+    }
     m_headers.clear();
-    m_received.Clear();
     m_content.Clear();
     m_requestReceived = false;
     m_requestType = HTTP_REQUEST_INVALID;
@@ -209,10 +244,33 @@ void THttpCustomer::RejectAsTooLarge() {
     SetErrorMessage(cRequestTooLarge);
 }
 
+bool THttpCustomer::FindHeaderEnd(unsigned long& end) const {
+    TStringReader reader(m_received, true, cNoLineLimit);
+    const auto position = [&] { return m_received.Length() - reader.GetRemainingDataSize(); };
+    std::string line;
+    if (!reader.GetNextString(line)) {
+        return false;
+    }
+    for (;;) {
+        const unsigned long lineStart = position();
+        if (!reader.GetNextString(line)) {
+            return false;
+        }
+        if (line.empty()) {
+            end = position();
+            return !EndsInHalfLineEnd(lineStart, end);
+        }
+    }
+}
+
 bool THttpCustomer::EndsInHalfLineEnd(unsigned long lineStart, unsigned long lineEnd) const {
     if (lineEnd != m_received.Length() || m_received[lineEnd - 1] != '\r') {
         return false;
     }
-    const bool pairedWithLf = lineEnd - lineStart >= 2 && m_received[lineEnd - 2] == '\n';
-    return !pairedWithLf;
+    if (lineEnd - lineStart >= 2) {
+        return false;  // an LF CR pair, complete as it stands
+    }
+    // A client whose previous line ended in a CR of its own ends its lines
+    // with CR alone: no LF is coming.
+    return m_received[lineEnd - 2] != '\r';
 }

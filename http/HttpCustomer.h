@@ -55,7 +55,9 @@ class THttpCustomer {
     // Rejects the request being parsed: it waits to be collected and answered
     // with message.
     void SetErrorMessage(const std::string& message);
-    // Drops the request and every received byte.
+    // Drops the request and every received byte; of a rejected request
+    // whose header is still arriving, the rest of the header goes too, as
+    // it comes.
     void FlushRequest();
     // Collects the waiting request: the file name of a GET, the body of a
     // POST.
@@ -82,9 +84,13 @@ class THttpCustomer {
     bool AwaitRestOfHeader();
     void RejectAsTooLarge();
     // Whether the empty line that ends the header, at [lineStart, lineEnd),
-    // ends in a CR that is the last received byte: its LF may still be on
-    // the way and would otherwise be taken for the next byte of the stream.
+    // ends in a CR that is the last received byte while the lines before
+    // ended in CR LF: its LF may still be on the way and would otherwise be
+    // taken for the next byte of the stream.
     bool EndsInHalfLineEnd(unsigned long lineStart, unsigned long lineEnd) const;
+    // The offset just behind the empty line that ends the header at the
+    // start of the received bytes; false while that line has not arrived.
+    bool FindHeaderEnd(unsigned long& end) const;
 
     std::unique_ptr<TBufferedConnection> m_connection;
     T_BinaryData m_received;
@@ -99,4 +105,7 @@ class THttpCustomer {
     // behind a collected request.
     bool m_parsePending = false;
     bool m_mustDisconnect = false;
+    // The received bytes start with a rejected request whose header has not
+    // all arrived; they are dropped through its end.
+    bool m_skippingRejected = false;
 };

@@ -91,7 +91,11 @@ void TLoggerToFile::TrimFile() {
     if (size < m_sizeLimit) {
         return;
     }
-    m_fileSystem->RenameFile(m_fileName, kTrimTempName);
+    // Without the rename, "tmpflnm" could be a leftover of another log, whose
+    // bytes must not end up in this one.
+    if (m_fileSystem->RenameFile(m_fileName, kTrimTempName).Code() != 0) {
+        return;
+    }
     std::unique_ptr<IFileReadable> source(m_fileSystem->OpenForRead(kTrimTempName));
     if (!source) {
         return;

@@ -13,13 +13,6 @@ namespace {
 constexpr unsigned long kCannotOpenPort = 20001;
 constexpr unsigned short kLocalFilePort = 9;
 
-std::string DeviceName(unsigned short port) {
-    if (port == kLocalFilePort) {
-        return "ttyS99";
-    }
-    return "/dev/ttyS" + std::to_string(static_cast<int>(port) - 1);
-}
-
 speed_t LineSpeed(unsigned long baudRate) {
     switch (baudRate) {
         case 1200:
@@ -55,6 +48,13 @@ tcflag_t CharacterSize(unsigned dataBits) {
 }
 
 }  // namespace
+
+std::string SerialDeviceName(unsigned short port) {
+    if (port == kLocalFilePort) {
+        return "ttyS99";
+    }
+    return "/dev/ttyS" + std::to_string(static_cast<int>(port) - 1);
+}
 
 termios RawLineSettings(const TRs232Params& params) {
     termios settings{};
@@ -94,7 +94,7 @@ TLinRS232Interface::TLinRS232Interface(IFileSystem* traceFileSystem)
 
 Error TLinRS232Interface::Connect(const TRs232Params& params, IConnection** connection) {
     *connection = nullptr;
-    const int fd = open(DeviceName(params.port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = open(SerialDeviceName(params.port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         return LinError(kCannotOpenPort);
     }

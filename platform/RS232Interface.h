@@ -2,6 +2,8 @@
 
 #include <termios.h>
 
+#include <string>
+
 #include "base/Error.h"
 #include "platform/RS232.h"
 
@@ -33,6 +35,11 @@ class TRS232Interface : public IRS232Interface {
 // without a setting of their own give 9600 baud, data bits other than 5 to
 // 7 give 8.
 termios RawLineSettings(const TRs232Params& params);
+
+// The device a port number opens: "/dev/ttyS<port-1>" (port 1 is the
+// machine's first serial port), except port 9, which is the file "ttyS99" in
+// the current directory.
+std::string SerialDeviceName(unsigned short port);
 
 // Opens "/dev/ttyS<port-1>" (port 9: the file "ttyS99" in the current
 // directory) raw, non-blocking, with the requested speed and framing.

@@ -21,6 +21,8 @@ bool TPCTimer::IsExpired() {
 }
 
 unsigned long TPCTimer::GetElapsedMsec() {
+    // Modulo 2^32, so the count stays exact across the counter's wrap: from
+    // 0xFFFFFFFF to 0 one millisecond has passed, not none.
     return static_cast<std::uint32_t>(Now() - m_start);
 }
 

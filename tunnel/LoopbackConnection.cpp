@@ -8,12 +8,17 @@ constexpr unsigned long kLoopbackAddress = 0x7F000001;
 
 TLoopbackConnection::TLoopbackConnection(TLoopbackConnection* partner) : m_partner(partner) {
     if (m_partner != nullptr) {
+        // An end that was coupled already loses its old partner, which is left alone rather
+        // than pointing at an end that no longer answers to it.
+        if (m_partner->m_partner != nullptr) {
+            m_partner->m_partner->Couple(nullptr);
+        }
         m_partner->Couple(this);
     }
 }
 
 TLoopbackConnection::~TLoopbackConnection() {
-    if (m_partner != nullptr) {
+    if (m_partner != nullptr && m_partner->m_partner == this) {
         m_partner->Couple(nullptr);
     }
 }

@@ -176,6 +176,12 @@ IConnection* TSerialManager::AddListeningConnection(unsigned long socketId, unsi
 TSerialOutConnection* TSerialManager::AddSerialConnection(const TSerialPacket& request) {
     const unsigned long socketId = request.GetSocketID();
     auto* connection = new TSerialOutConnection(this, socketId, CONNSTATE_CONNECTING);
+    // An older connection under the same id no longer hears from the agent. Cut loose, it can
+    // neither close the new one with its own close request nor take its entry when deleted.
+    if (const auto older = m_serialConnections.find(static_cast<std::uint32_t>(socketId));
+        older != m_serialConnections.end()) {
+        older->second->DetachFromManager();
+    }
     DeleteSerialConnection(socketId);
     m_serialConnections[static_cast<std::uint32_t>(socketId)] = connection;
     SendPacket(request);
@@ -243,7 +249,10 @@ void TSerialManager::ProcessCloseRequest(const TSerialPacket& packet) {
     if (it == m_boundConnections.end()) {
         return;
     }
-    if (it->second->HasPendingOutput()) {
+    // Bytes still owed to a connected (or connecting) peer go out before the socket closes. A
+    // listen that has no peer yet is dropped with its bytes: kept, it could take the peer of a
+    // newer listen on the same port.
+    if (it->second->HasPendingOutput() && it->second->State() != CONNSTATE_LISTENING) {
         it->second->MarkClosing();
     } else {
         m_boundConnections.erase(it);

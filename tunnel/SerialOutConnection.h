@@ -32,8 +32,8 @@ class TSerialOutConnection : public IConnection {
 
     // The agent dropped every connection (reset).
     void MarkClosed() { m_state = CONNSTATE_DISCONNECTED; }
-    // The stack is going away while this connection lives on: it is closed for good and
-    // never touches the manager again.
+    // The manager lets go of this connection (the stack is going away, or a newer connection
+    // took its socket id): it is closed for good and never touches the manager again.
     void DetachFromManager();
 
   private:

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "AgentProgram.h"
 #include "AnsweringPeer.h"
-#include "Programs.h"
 #include "pinpad-sim/SimLine.h"
 #include "platform/NetworkInterface.h"
 #include "support/CommLog.h"
@@ -81,9 +81,7 @@ TEST_F(AgentProgramTest, WithoutAPortTheProgramEndsAtOnceSilently) {
         }
         directory.WriteFile("agent.ini", "Enabled=1\r\n");
         agent.Start();
-        int status = -1;
-        ASSERT_TRUE(agent.WaitForExit(seconds(5), status)) << "pinpad.ini: " << pinpad;
-        EXPECT_EQ(status, 0) << "pinpad.ini: " << pinpad;
+        EXPECT_EQ(agent.WaitForExit(seconds(5)), 0) << "pinpad.ini: " << pinpad;
         EXPECT_EQ(agent.Output(), "") << "pinpad.ini: " << pinpad;
         EXPECT_FALSE(directory.Exists("Trace")) << "pinpad.ini: " << pinpad;
     }
@@ -97,8 +95,7 @@ TEST_F(AgentProgramTest, WithoutAgentIniThePortIsNeverOpened) {
     // Longer than the agent's pause between attempts.
     EXPECT_FALSE(m_line->WaitForAgent(7, [] { return false; }));
 
-    int status = 0;
-    EXPECT_FALSE(m_agent.WaitForExit(milliseconds(0), status)) << "the agent ended";
+    EXPECT_EQ(m_agent.WaitForExit(milliseconds(0)), std::nullopt) << "the agent ended";
     EXPECT_FALSE(m_directory.Exists("Trace/CommLog9.txt"));
     EXPECT_EQ(m_agent.Output(), "");
 }

@@ -3,18 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "AgentProgram.h"
 #include "AnsweringPeer.h"
-#include "Programs.h"
 #include "pinpad-sim/SimOptions.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
 
 namespace {
-
-using std::chrono::seconds;
 
 struct TRun {
     int status = -1;
@@ -30,11 +29,12 @@ class PinpadSimTest : public testing::Test {
     TRun Run(const std::vector<std::string>& arguments, bool withAgent,
              const std::string& input = "") {
         m_directory.WriteFile("input", input);
-        TProgram sim;
-        sim.Start(ToolPath("pinpad-sim"), arguments, m_directory.Path(),
-                  {.input = m_directory / "input",
-                   .output = m_directory / "output",
-                   .error = m_directory / "error"});
+        std::vector<std::string> argv = {ToolPath("pinpad-sim")};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        ChildProcess sim(argv, {.directory = m_directory.Path(),
+                                .input = m_directory / "input",
+                                .output = m_directory / "output",
+                                .error = m_directory / "error"});
         TAgentProgram agent(m_directory);
         if (withAgent) {
             m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
@@ -43,7 +43,9 @@ class PinpadSimTest : public testing::Test {
             agent.Start();
         }
         TRun run;
-        EXPECT_TRUE(sim.WaitForExit(seconds(30), run.status));
+        const std::optional<int> status = sim.WaitForExit(30000);
+        EXPECT_TRUE(status.has_value()) << "pinpad-sim did not end";
+        run.status = status.value_or(-1);
         run.output = m_directory.ReadFile("output");
         run.error = m_directory.ReadFile("error");
         return run;

@@ -43,6 +43,11 @@ TEST(BinaryDataTest, Construction) {
         {"string with zero byte", T_BinaryData(std::string("a\0b", 3)), {'a', 0, 'b'}},
         {"borrowed", T_BinaryData(false, src, 2), {1, 2}},
         {"adopted", T_BinaryData(true, new unsigned char[2]{9, 8}, 2), {9, 8}},
+        {"view", T_BinaryData(Bytes({1, 2, 3}).GetDataRef(), 1, 1), {2}},
+        // A view never reaches past the bytes it is made of.
+        {"view to the end", T_BinaryData(Bytes({1, 2, 3}).GetDataRef(), 1, 0xFFFFFFFF), {2, 3}},
+        {"view clamped", T_BinaryData(Bytes({1, 2, 3}).GetDataRef(), 2, 5), {3}},
+        {"view past the end", T_BinaryData(Bytes({1, 2, 3}).GetDataRef(), 7, 2), {}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.expected, ToVector(c.data)) << c.name;
@@ -309,6 +314,88 @@ TEST(BinaryDataTest, QueueOfAppendsAndFrontCutsKeepsItsBytes) {
     }
 }
 
+TEST(BinaryDataTest, RandomEditsOfSharingBuffersMatchPlainVectors) {
+    // Buffers that copy, slice and edit one another at random, each checked
+    // against a plain vector after every step: no edit may reach a buffer it
+    // was not made on, whatever sharing or spare room is in play.
+    constexpr std::size_t kSlots = 4;
+    std::mt19937 random(11);
+    T_BinaryData buffers[kSlots];
+    Vec models[kSlots];
+    for (int step = 0; step < 20000; ++step) {
+        const std::size_t i = random() % kSlots;
+        const std::size_t j = random() % kSlots;
+        T_BinaryData& a = buffers[i];
+        Vec& m = models[i];
+        const Vec other = models[j];
+        // Positions and counts may lie past the end: the buffer clamps them.
+        const unsigned long pos = random() % (m.size() + 3);
+        const unsigned long count = random() % (m.size() + 3);
+        const auto from = m.begin() + std::min<unsigned long>(pos, m.size());
+        const auto to = from + std::min<unsigned long>(count, m.end() - from);
+        switch (random() % 9) {
+            case 0:
+                a = buffers[j];
+                m = other;
+                break;
+            case 1: {
+                buffers[j] = a.Copy(pos, count);
+                models[j] = Vec(from, to);
+                break;
+            }
+            case 2: {
+                const Vec expected(from, to);
+                const T_BinaryData cut = a.Cut(pos, count);
+                m.erase(from, to);
+                ASSERT_EQ(expected, ToVector(cut)) << "step " << step;
+                buffers[j] = cut;
+                models[j] = expected;
+                break;
+            }
+            case 3:
+                a.Paste(pos, buffers[j]);
+                m.insert(from, other.begin(), other.end());
+                break;
+            case 4:
+                a.Replace(pos, count, buffers[j]);
+                if (!other.empty()) {
+                    m.insert(m.erase(from, to), other.begin(), other.end());
+                }
+                break;
+            case 5: {
+                const unsigned long n = random() % 300;
+                a.AddDirectBytes(static_cast<unsigned char>(step), n);
+                m.insert(m.end(), n, static_cast<unsigned char>(step));
+                break;
+            }
+            case 6:
+                a += buffers[j];
+                m.insert(m.end(), other.begin(), other.end());
+                break;
+            case 7:
+                if (!m.empty()) {
+                    a.Data()[pos % m.size()] ^= 0x5A;
+                    m[pos % m.size()] ^= 0x5A;
+                }
+                break;
+            case 8: {
+                Vec padded(count, 0x00);
+                std::copy(from, std::min(to, from + count), padded.begin());
+                buffers[j] = a.CopyZeroPadded(pos, count);
+                models[j] = padded;
+                break;
+            }
+        }
+        if (random() % 50 == 0) {
+            buffers[j].Clear();
+            models[j].clear();
+        }
+        for (std::size_t k = 0; k < kSlots; ++k) {
+            ASSERT_EQ(models[k], ToVector(buffers[k])) << "step " << step << " slot " << k;
+        }
+    }
+}
+
 TEST(BinaryDataTest, CopyZeroPadded) {
     const T_BinaryData data = Bytes({1, 2, 3});
     struct Case {
@@ -413,6 +500,9 @@ TEST(BinaryDataReadersTest, BcdAmounts) {
         // Beyond the signed range, up to the largest amount.
         {{0x00, 0x30, 0x00, 0x00, 0x00, 0x00}, 3000000000UL},
         {{0x00, 0x42, 0x94, 0x96, 0x72, 0x95}, 4294967295UL},
+        // More than 32 bits spelled past the comparison: too large, not wrapped.
+        {{0x00, 0x00, 0x99, 0x99, 0x99, 0x99, 0x99}, 0xFFFFFFFF},
+        {{0x00, 0x00, 0x00, 0x00, 0x01, 0x23, 0x45}, 12345},
     };
     for (const Case& c : cases) {
         const T_BinaryData data(c.bytes.data(), c.bytes.size());

@@ -214,16 +214,25 @@ TEST(DecimalTextTest, FixedAndFreeWidthText) {
     std::memset(buf, 'x', sizeof buf);
     EXPECT_EQ(_IntToStr(98765, buf, 3), buf);
     EXPECT_EQ(std::string(buf, 5), "765xx");  // no terminator written
+    EXPECT_STREQ(IntToStr(0x100000007ul, buf, 4), "0007");
 
     const struct {
         unsigned long value;
         int width;
         std::string text;
     } cases[] = {
-        {1234, 2, "34"},     {1234, 0, "1234"},
-        {1234, -1, "1234"},  {0, 0, "0"},
-        {1234, 6, "001234"}, {4294967295ul, 0, "4294967295"},
-        {0, 3, "000"},       {4294967295ul, 10, "4294967295"},
+        {1234, 2, "34"},
+        {1234, 0, "1234"},
+        {1234, -1, "1234"},
+        {0, 0, "0"},
+        {1234, 6, "001234"},
+        {4294967295ul, 0, "4294967295"},
+        {0, 3, "000"},
+        {4294967295ul, 10, "4294967295"},
+        // Values are 32-bit: a negative number reads as its two's complement.
+        {static_cast<unsigned long>(-1), 0, "4294967295"},
+        {0x100000005ul, 0, "5"},
+        {static_cast<unsigned long>(-2), 3, "294"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IntToStdString(c.value, c.width), c.text) << c.value << "/" << c.width;

@@ -489,6 +489,21 @@ TEST_F(HttpClientLineTest, NoFileSystemMeansTheDefaultOne) {
     EXPECT_FALSE(other.Exists("copy.bin"));
 }
 
+TEST_F(HttpClientLineTest, BodyThatStallsFailsAfterNinetySecondsOfSilenceAndKeepsNothing) {
+    ConnectOverLine();
+    Answer("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello");
+    // The client yields the processor while it waits: here each yield takes
+    // a second.
+    system.SetIdleStep(1000);
+    std::string reply;
+
+    EXPECT_EQ(client.Post("{}", reply, false).Code(), 27003u);
+
+    EXPECT_EQ(reply, "");
+    EXPECT_GE(system.Clock().Now(), 90000u);
+    EXPECT_LT(system.Clock().Now(), 92000u);
+}
+
 TEST_F(HttpClientLineTest, DesktopAnswerEndsTheWaitForTheServer) {
     ConnectOverLine();
     desktop.status = 9;

@@ -1,5 +1,6 @@
 #include "http/HttpClient.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -64,15 +65,21 @@ class HttpClientTest : public ::testing::Test {
     // A server that answers the n-th request of every connection with the
     // n-th response; returns its port.
     std::string StartCannedServer(const std::vector<std::string>& responses) {
+        return StartCannedServer(responses, server);
+    }
+    // As above, the server held in `holder`.
+    std::string StartCannedServer(const std::vector<std::string>& responses,
+                                  std::unique_ptr<ChildProcess>& holder) {
         const fs::path script = fs::path(__FILE__).parent_path() / "canned_http_server.py";
         std::vector<std::string> argv{"python3", script.string(), Requests().string()};
         argv.insert(argv.end(), responses.begin(), responses.end());
-        return StartServer(argv);
+        return StartServer(argv, holder);
     }
 
     std::string StartStaticServer() {
         return StartServer({"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
-                            "--directory", Served().string()});
+                            "--directory", Served().string()},
+                           server);
     }
 
     std::string LoggedRequest(int connection, int request) const {
@@ -89,11 +96,13 @@ class HttpClientTest : public ::testing::Test {
     TempDir dir;
     std::unique_ptr<TLinFileSystem> files;
     std::unique_ptr<ChildProcess> server;
+    std::unique_ptr<ChildProcess> secondServer;
 
   private:
-    std::string StartServer(const std::vector<std::string>& argv) {
-        server = std::make_unique<ChildProcess>(argv);
-        std::string line = server->ReadLine();
+    std::string StartServer(const std::vector<std::string>& argv,
+                            std::unique_ptr<ChildProcess>& holder) {
+        holder = std::make_unique<ChildProcess>(argv);
+        std::string line = holder->ReadLine();
         // http.server announces "Serving HTTP on 127.0.0.1 port N (...)".
         const std::size_t port = line.find(" port ");
         if (port != std::string::npos) {
@@ -219,20 +228,38 @@ const ResponseCase kResponses[] = {
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n", 27003, ""},
     {"ConnectionClosedBeforeNextChunkSize",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", 27003, ""},
-    {"BodyCutShort", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello", 27003, "hello"},
+    {"BodyCutShort", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello", 27003, ""},
+    {"ChunkCutShort", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel", 27003, ""},
+    {"ContentLengthWithSpaces", "HTTP/1.1 200 OK\r\nContent-Length:  5 \r\n\r\nhello", 0, "hello"},
+    {"ContentLengthNotANumber", "HTTP/1.1 200 OK\r\nContent-Length: 5x\r\n\r\nhello", 27003,
+     "Content-Length: 5x"},
+    {"ContentLengthNegative", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello", 27003,
+     "Content-Length: -5"},
+    {"ContentLengthEmpty", "HTTP/1.1 200 OK\r\nContent-Length: \r\n\r\nhello", 27003,
+     "Content-Length: "},
+    {"ContentLengthBeyondRange",
+     "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\nhello", 27003,
+     "Content-Length: 99999999999999999999999"},
     {"ConnectionClosedInTheHeader", "HTTP/1.1 200 OK\r\nContent-Le", 27006, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Responses, HttpResponseTest, ::testing::ValuesIn(kResponses),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(HttpClientTest, BrokenChunkSizeLeavesNoFile) {
-    const std::string port = StartCannedServer(
-        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\nmore\r\n"});
-    THttpClient client(kUserAgent, Url(port, "file"), 5000, files.get());
+TEST_F(HttpClientTest, BrokenBodyLeavesNoFile) {
+    const char* const responses[] = {
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\nmore\r\n",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nab",
+        "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello",
+    };
+    for (const char* response : responses) {
+        SCOPED_TRACE(response);
+        THttpClient client(kUserAgent, Url(StartCannedServer({response}), "file"), 5000,
+                           files.get());
 
-    EXPECT_EQ(client.GetFile("copy.bin", 0).Code(), 27003u);
-    EXPECT_FALSE(fs::exists(Received() / "copy.bin"));
+        EXPECT_EQ(client.GetFile("copy.bin", 0).Code(), 27003u);
+        EXPECT_FALSE(fs::exists(Received() / "copy.bin"));
+    }
 }
 
 TEST_F(HttpClientTest, ChunkedFileIsWrittenWhole) {
@@ -253,14 +280,26 @@ TEST_F(HttpClientTest, EmptyBodyCreatesNoFile) {
     EXPECT_FALSE(fs::exists(Received() / "copy.bin"));
 }
 
-TEST_F(HttpClientTest, FileThatCannotBeWrittenFailsTheExchange) {
+// Files are created in the directory as usual, but every write to them fails
+// for want of space.
+class TFullDisk : public TLinFileSystem {
+  public:
+    using TLinFileSystem::TLinFileSystem;
+
+    IFileWritable* OpenForWrite(const char* name, unsigned short mode) override {
+        std::unique_ptr<IFileWritable> created(TLinFileSystem::OpenForWrite(name, mode));
+        return created ? new TPCFile(name, open("/dev/full", O_WRONLY | O_CLOEXEC)) : nullptr;
+    }
+};
+
+TEST_F(HttpClientTest, FileThatCannotBeWrittenFailsTheExchangeAndIsRemoved) {
     const std::string port =
         StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"});
-    // Every write to /dev/full fails for want of space.
-    TLinFileSystem deviceFiles("/dev");
-    THttpClient client(kUserAgent, Url(port, "file"), 5000, &deviceFiles);
+    TFullDisk fullDisk(Received().c_str());
+    THttpClient client(kUserAgent, Url(port, "file"), 5000, &fullDisk);
 
-    EXPECT_EQ(client.GetFile("full", 5).Code(), 27005u);
+    EXPECT_EQ(client.GetFile("copy.bin", 5).Code(), 27005u);
+    EXPECT_FALSE(fs::exists(Received() / "copy.bin"));
 }
 
 TEST_F(HttpClientTest, FileThatCannotBeOpenedFailsTheExchange) {
@@ -272,19 +311,47 @@ TEST_F(HttpClientTest, FileThatCannotBeOpenedFailsTheExchange) {
 }
 
 TEST_F(HttpClientTest, KeepConnectionServesTwoPostsOnOneConnection) {
-    const std::string port = StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none",
-                                                "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo"});
-    THttpClient client(kUserAgent, Url(port, "x"), 5000, files.get());
+    // The first body comes by its length, or chunked with a trailer that
+    // must not be taken for the second response.
+    const char* const firstResponses[] = {
+        "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\none\r\n0\r\nX-T: 1\r\n\r\n",
+    };
+    for (const char* first : firstResponses) {
+        SCOPED_TRACE(first);
+        fs::remove_all(Requests());
+        fs::create_directories(Requests());
+        const std::string port =
+            StartCannedServer({first, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo"});
+        THttpClient client(kUserAgent, Url(port, "x"), 5000, files.get());
+        std::string reply;
+
+        ASSERT_EQ(client.Post("{\"n\":1}", reply, true).Code(), 0u);
+        EXPECT_EQ(reply, "one");
+        ASSERT_EQ(client.Post("{\"n\":2}", reply, false).Code(), 0u);
+        EXPECT_EQ(reply, "two");
+
+        EXPECT_TRUE(RequestLogged(1, 2));
+        EXPECT_FALSE(RequestLogged(2, 1));
+        EXPECT_EQ(client.GetStatistics()->interfaceName, "")
+            << "the second post chose no interface";
+    }
+}
+
+TEST_F(HttpClientTest, KeptConnectionIsNotUsedForAnotherServer) {
+    const std::string first =
+        StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none",
+                           "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nbad"});
+    const std::string second =
+        StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo"}, secondServer);
+    THttpClient client(kUserAgent, Url(first, "x"), 5000, files.get());
     std::string reply;
 
-    ASSERT_EQ(client.Post("{\"n\":1}", reply, true).Code(), 0u);
-    EXPECT_EQ(reply, "one");
-    ASSERT_EQ(client.Post("{\"n\":2}", reply, false).Code(), 0u);
-    EXPECT_EQ(reply, "two");
+    ASSERT_EQ(client.Post("{}", reply, true).Code(), 0u);
+    client.SetURL(Url(second, "x"));
+    ASSERT_EQ(client.Post("{}", reply, false).Code(), 0u);
 
-    EXPECT_TRUE(RequestLogged(1, 2));
-    EXPECT_FALSE(RequestLogged(2, 1));
-    EXPECT_EQ(client.GetStatistics()->interfaceName, "") << "the second post chose no interface";
+    EXPECT_EQ(reply, "two");
 }
 
 TEST_F(HttpClientTest, TraceShowsEveryExchangeAlsoOnAKeptConnection) {

@@ -121,6 +121,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"BareLineFeeds",
                   "GET /g?name=n&terminalSN=5 HTTP/1.1\nUser-Agent: T\n\n",
                   {{"", HTTP_REQUEST_GET, "n", "5", "T"}}},
+        ParseCase{"BareCarriageReturns",
+                  "GET /g?name=n&terminalSN=5 HTTP/1.1\rUser-Agent: T\r\r",
+                  {{"", HTTP_REQUEST_GET, "n", "5", "T"}}},
         ParseCase{
             "GetWithoutSerial", "GET /get?name=abc.bin HTTP/1.1\r\n", {Rejected(kNoNameOrSerial)}},
         ParseCase{"GetWithEmptySerial",
@@ -138,6 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"PostWithBody",
                   "POST /up HTTP/1.1\r\nUser-Agent: T2\r\nContent-Length: 3\r\n\r\nabc",
                   {{"", HTTP_REQUEST_POST, "abc", "", "T2"}}},
+        ParseCase{"PostWithLengthThatIsNoNumber",
+                  "POST /up HTTP/1.1\r\nContent-Length: 1x\r\n\r\nabc",
+                  {Rejected("Invalid header line:Content-Length: 1x")}},
+        ParseCase{"PostWithEmptyLength",
+                  "POST /up HTTP/1.1\r\nContent-Length:\r\n\r\n",
+                  {{"", HTTP_REQUEST_POST, "", "", ""}}},
         ParseCase{"PostWithoutLength",
                   "POST /up HTTP/1.1\r\n\r\n",
                   {{"", HTTP_REQUEST_POST, "", "", ""}}},
@@ -224,6 +233,28 @@ TEST(HttpCustomerTest, RequestsComeOutTheSameWhereverTheStreamIsCut) {
     EXPECT_THAT(collected, ElementsAreArray(expected));
 }
 
+// A request rejected on its first line is answered once, however its header
+// arrives: the lines still to come are not taken for requests of their own.
+TEST(HttpCustomerTest, RestOfARejectedHeaderIsDroppedAsItArrives) {
+    const std::string rejected = "GET /get?name=a HTTP/1.1\r\nUser-Agent: T1\r\nHost: h\r\n\r\n";
+    const std::vector<TCollected> expected = {
+        Rejected("No file name or serial number in GET request"),
+        {"", HTTP_REQUEST_GET, "abc.bin", "123456", "T1"},
+    };
+    for (std::size_t cut = 1; cut <= rejected.size(); ++cut) {
+        CustomerOnLine client;
+        client.Feed(rejected.substr(0, cut));
+        std::vector<TCollected> collected = client.Collect();
+        for (const std::string& rest : {rejected.substr(cut), kGetAbc}) {
+            client.Feed(rest);
+            for (const TCollected& c : client.Collect()) {
+                collected.push_back(c);
+            }
+        }
+        EXPECT_THAT(collected, ElementsAreArray(expected)) << "cut after " << cut << " bytes";
+    }
+}
+
 // A GET whose header section (through its empty line) has exactly `size` bytes.
 std::string GetWithHeaderOfSize(std::size_t size) {
     const std::string start = "GET /get?name=n&terminalSN=1 HTTP/1.1\r\nX-Pad: ";
@@ -247,6 +278,11 @@ TEST(HttpCustomerTest, RequestsOverTheSizeBoundsAreRejected) {
          kPostStart + std::to_string(THttpCustomer::cMaxBodyBytes) + "\r\n\r\n", false},
         {"body over the bound",
          kPostStart + std::to_string(THttpCustomer::cMaxBodyBytes + 1) + "\r\n\r\n", true},
+        {"body at the bound with leading zeros",
+         kPostStart + "0000000000" + std::to_string(THttpCustomer::cMaxBodyBytes) + "\r\n\r\n",
+         false},
+        // 2^32 + 10 must not pass for a body of 10 bytes.
+        {"body length beyond 32 bits", kPostStart + "4294967306\r\n\r\n0123456789", true},
     };
     for (const auto& c : cases) {
         CustomerOnLine client;

@@ -19,9 +19,8 @@ namespace {
 
 using ::testing::StartsWith;
 
-std::string ToolPath() {
-    const char* tools = std::getenv("TEST_TOOLS_DIR");
-    return std::string(tools ? tools : ".") + "/terminal-file-server";
+std::string ServerPath() {
+    return ToolPath("terminal-file-server");
 }
 
 class TerminalFileServerTest : public ::testing::Test {
@@ -30,13 +29,13 @@ class TerminalFileServerTest : public ::testing::Test {
         std::filesystem::create_directories(m_root / "served/sub");
         m_root.WriteFile("secret", "outside the served directory");
         m_root.WriteFile("served/sub/inner.txt", "in a subdirectory");
-        ASSERT_TRUE(std::filesystem::exists(ToolPath())) << ToolPath() << " has not been built";
+        ASSERT_TRUE(std::filesystem::exists(ServerPath())) << ServerPath() << " has not been built";
     }
 
     // Starts the server and waits until it serves.
     void StartServer() {
         m_server = std::make_unique<ChildProcess>(std::vector<std::string>{
-            ToolPath(), "--dir", m_root / "served", "--port", std::to_string(m_port)});
+            ServerPath(), "--dir", m_root / "served", "--port", std::to_string(m_port)});
         ASSERT_THAT(m_server->ReadLine(), StartsWith("Serving "));
     }
 
@@ -142,7 +141,7 @@ TEST_F(TerminalFileServerTest, BadCommandLinesAreRefused) {
         {"--dir " + dir + " --port " + std::to_string(busy.port), 1},
     };
     for (const auto& c : cases) {
-        const int status = std::system((ToolPath() + " " + c.arguments + " 2>/dev/null").c_str());
+        const int status = std::system((ServerPath() + " " + c.arguments + " 2>/dev/null").c_str());
         ASSERT_TRUE(WIFEXITED(status)) << c.arguments;
         EXPECT_EQ(WEXITSTATUS(status), c.status) << c.arguments;
     }

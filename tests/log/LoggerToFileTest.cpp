@@ -109,6 +109,36 @@ TEST_F(LoggerToFileTest, TrimsToTheLastHalfOfTheLimitBeforeTheNextEntry) {
     }
 }
 
+// A directory whose renames fail, as on a file system that refuses them.
+class NoRenameFileSystem : public TLinFileSystem {
+  public:
+    using TLinFileSystem::TLinFileSystem;
+    Error RenameFile(const char*, const char*) override { return Error(FILE_ERROR_RENAME); }
+};
+
+TEST_F(LoggerToFileTest, FailedRenameLeavesTheFileUntrimmedAndTheTemporaryFileAlone) {
+    NoRenameFileSystem files(m_dir.Path().c_str());
+    const std::string old(1500, 'o');
+    WriteLog(old);
+    WriteLog("left over from another log", "tmpflnm");
+    m_clock.SetDateTime(20190903, 90501);
+    TLoggerToFile("CommLog1.txt", &files, 1000).LogData(T_LE_Connected(nullptr));
+    EXPECT_EQ(LogText(), old + "03.09 09:05:01 Connected\r\n");
+    EXPECT_EQ(LogText("tmpflnm"), "left over from another log");
+}
+
+// Only a positive length, or a text, has bytes to show; a negative one is
+// never taken as a count.
+TEST_F(LoggerToFileTest, EventsWithoutBytesGetJustTheirHeader) {
+    const unsigned char bytes[] = {0x41, 0x42};
+    m_clock.SetDateTime(20190903, 90501);
+    TLoggerToFile logger("CommLog1.txt", &m_files, 0);
+    logger.LogData(T_LE_Sent(bytes, -1));
+    logger.LogData(T_LE_Received(nullptr, 5));
+    logger.LogData(T_LE_Connected(""));
+    EXPECT_EQ(LogText(), "03.09 09:05:01 >\r\n03.09 09:05:01 <\r\n03.09 09:05:01 Connected\r\n");
+}
+
 TEST_F(LoggerToFileTest, WithoutFileSystemNeitherWritesNorReadsTheClock) {
     TLoggerToFile("CommLog1.txt", nullptr, 1000).LogData(T_LE_Connected(nullptr));
     EXPECT_EQ(m_clock.Reads(), 0);

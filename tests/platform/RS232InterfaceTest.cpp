@@ -94,6 +94,16 @@ TEST_F(RS232InterfaceTest, CarriesDataBothWaysAndLogsIt) {
                                    StartsWith("<01 C0 0D 0A "), "Disconnected\n"));
 }
 
+TEST(SerialDeviceNameTest, PortNumbersCountFromOneExceptTheLocalFile) {
+    const std::vector<std::pair<unsigned short, std::string>> cases = {
+        {1, "/dev/ttyS0"}, {2, "/dev/ttyS1"},  {8, "/dev/ttyS7"},
+        {9, "ttyS99"},     {10, "/dev/ttyS9"}, {0, "/dev/ttyS-1"},
+    };
+    for (const auto& [port, device] : cases) {
+        EXPECT_EQ(SerialDeviceName(port), device) << "port " << port;
+    }
+}
+
 TEST(RawLineSettingsTest, SetSpeedAndFramingOfARawLine) {
     struct Case {
         TRs232Params params;

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <filesystem>
@@ -69,6 +71,31 @@ TEST_F(SocketConnectionTest, PeerClosingEndsTheConnection) {
     EXPECT_LT(ReceiveSomething(), 0);
 }
 
+TEST_F(SocketConnectionTest, UrgentDataIsAnExceptionalConditionThatEndsTheConnection) {
+    ASSERT_EQ(send(m_peer.Get(), "!", 1, MSG_OOB), 1);
+    ASSERT_TRUE(WaitFor([&] { return m_connection->GetState() == CONNSTATE_DISCONNECTED; }));
+    EXPECT_EQ(m_connection->GetLastError().Code(), 20003u);
+    EXPECT_FALSE(m_connection->GetLastError().Sub());
+    unsigned char buffer[8];
+    EXPECT_EQ(m_connection->Receive(buffer, sizeof buffer), -1);
+    m_connection.reset();
+    EXPECT_THAT(CommLogEntries(m_trace.ReadFile("sock.txt")),
+                ::testing::ElementsAre("Connected", "Error 0", "Error 0", "Disconnected\n"));
+}
+
+// A receive into no room at all must not read like the peer's close.
+TEST_F(SocketConnectionTest, EmptyReceiveOnAReadableConnectionTakesNothing) {
+    ASSERT_TRUE(SendAll(m_peer, "ab"));
+    ASSERT_TRUE(WaitFor([&] {
+        pollfd entry{m_socket, POLLIN, 0};
+        return poll(&entry, 1, 0) == 1;
+    }));
+    unsigned char buffer[8];
+    EXPECT_EQ(m_connection->Receive(buffer, 0), 0);
+    EXPECT_EQ(m_connection->GetState(), CONNSTATE_CONNECTED);
+    EXPECT_EQ(ReceiveSomething(), 2);
+}
+
 TEST_F(SocketConnectionTest, SendBufferGrowsToTheLargestBlockAndNeverShrinks) {
     const std::string large(20000, 'x');
     ASSERT_EQ(Send(large), 20000);
@@ -109,7 +136,31 @@ TEST_F(SocketConnectionTest, LogsEveryTransferAndTheCloseInOrder) {
 }
 
 // Readiness tests must work for descriptors beyond the classic 1024 limit.
+// Lets the process open `count` descriptors while it lives, where the hard
+// limit allows.
+class DescriptorLimit {
+  public:
+    explicit DescriptorLimit(rlim_t count) {
+        getrlimit(RLIMIT_NOFILE, &m_original);
+        rlimit raised = m_original;
+        if (raised.rlim_cur < count && count <= raised.rlim_max) {
+            raised.rlim_cur = count;
+            m_raised = setrlimit(RLIMIT_NOFILE, &raised) == 0;
+        }
+    }
+    ~DescriptorLimit() {
+        if (m_raised) {
+            setrlimit(RLIMIT_NOFILE, &m_original);
+        }
+    }
+
+  private:
+    rlimit m_original{};
+    bool m_raised = false;
+};
+
 TEST(SocketConnectionHighDescriptorTest, PollsSocketsAbove1024) {
+    const DescriptorLimit limit(2048);
     std::vector<UniqueFd> filler;
     while (filler.empty() || filler.back().Get() < 1100) {
         filler.emplace_back(open("/dev/null", O_RDONLY));

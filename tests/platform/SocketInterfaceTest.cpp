@@ -56,6 +56,21 @@ class SocketInterfaceTest : public ::testing::Test {
     TLinEthernetInterface m_network{&m_traceFiles};
 };
 
+// The PC's network is always up, needs no settings and resolves no names:
+// callers choose their path by these codes.
+TEST_F(SocketInterfaceTest, AnswersOfANetworkThatIsAlwaysThere) {
+    EXPECT_EQ(m_network.Open().Code(), 0u);
+    EXPECT_EQ(m_network.GetCurrentState(), 3u);
+    EXPECT_EQ(m_network.GetNetworkError().Code(), 0u);
+    TNetworkClientParam params;
+    EXPECT_EQ(m_network.SetSelfParams(params).Code(), 0u);
+    EXPECT_EQ(m_network.GetSelfParams(params).Code(), 2u);
+    EXPECT_EQ(m_network.Ping(kLoopbackAddress).Code(), 2u);
+    unsigned long address = 0x12345678;
+    EXPECT_EQ(m_network.ResolveAddressUsingDNS("localhost", &address).Code(), 2u);
+    EXPECT_EQ(address, 0x12345678u);
+}
+
 TEST_F(SocketInterfaceTest, CallConnectsInTheBackgroundAndLogsTheTraffic) {
     LoopbackListener server = ListenOnLoopback();
     Error result;

@@ -115,10 +115,14 @@ TEST_P(UpdateSoftwareTest, RunsTheRenameCommandsOnlyForAWaitingUpdate) {
     });
     EXPECT_EQ(system.UpdateSoftware(nullptr).Code(), 0u);
 
+    // The search goes on after each replacement: the directory's own name may
+    // end in "D" and would otherwise be replaced again and again.
+    const std::string directory = dir.Path() + "/";
     std::vector<std::string> expected;
     for (std::string command : c.commands) {
-        for (std::size_t at; (at = command.find("D/")) != std::string::npos;) {
-            command.replace(at, 2, dir.Path() + "/");
+        for (std::size_t at = 0; (at = command.find("D/", at)) != std::string::npos;
+             at += directory.size()) {
+            command.replace(at, 2, directory);
         }
         expected.push_back(command);
     }

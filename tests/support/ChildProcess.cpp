@@ -1,19 +1,38 @@
 #include "ChildProcess.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
-#include <thread>
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::string& workingDirectory) {
-    int pipeEnds[2];
-    if (argv.empty() || pipe(pipeEnds) != 0) {
+#include "support/Loopback.h"
+
+namespace {
+
+// Opens path onto the descriptor target in a child about to exec.
+void Redirect(const std::string& path, int flags, int target) {
+    const int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0 || dup2(fd, target) < 0) {
+        _exit(127);
+    }
+    close(fd);
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) : ChildProcess(argv, TOptions{}) {}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const TOptions& options) {
+    const bool toPipe = options.output.empty();
+    int pipeEnds[2] = {-1, -1};
+    if (argv.empty() || (toPipe && pipe(pipeEnds) != 0)) {
         throw std::runtime_error("cannot start a child process");
     }
     std::vector<char*> args;
@@ -22,69 +41,86 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     }
     args.push_back(nullptr);
 
-    m_pid = fork();
-    if (m_pid == 0) {
-        dup2(pipeEnds[1], STDOUT_FILENO);
-        close(pipeEnds[0]);
-        close(pipeEnds[1]);
-        if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) {
+    pid = fork();
+    if (pid == 0) {
+        Redirect(options.input, O_RDONLY, STDIN_FILENO);
+        if (toPipe) {
+            dup2(pipeEnds[1], STDOUT_FILENO);
+            close(pipeEnds[0]);
+            close(pipeEnds[1]);
+        } else {
+            Redirect(options.output, O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
+        }
+        if (!options.error.empty() && options.error == options.output) {
+            dup2(STDOUT_FILENO, STDERR_FILENO);
+        } else if (!options.error.empty()) {
+            Redirect(options.error, O_WRONLY | O_CREAT | O_TRUNC, STDERR_FILENO);
+        }
+        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
             _exit(127);
         }
         execvp(args[0], args.data());
         _exit(127);
     }
-    close(pipeEnds[1]);
-    m_output = pipeEnds[0];
-    if (m_pid < 0) {
-        close(m_output);
+    if (toPipe) {
+        close(pipeEnds[1]);
+        output = pipeEnds[0];
+    }
+    if (pid < 0) {
+        if (output >= 0) {
+            close(output);
+        }
         throw std::runtime_error("cannot fork a child process");
     }
 }
 
 ChildProcess::~ChildProcess() {
-    if (m_pid > 0 && !m_status) {
-        kill(m_pid, SIGTERM);
-        while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+    if (pid > 0 && !HasEnded()) {
+        kill(pid, SIGTERM);
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
-    if (m_output >= 0) {
-        close(m_output);
+    if (output >= 0) {
+        close(output);
     }
 }
 
 std::string ChildProcess::ReadLine(int timeoutMsec) {
     for (;;) {
-        const std::size_t end = m_pending.find('\n');
+        const std::size_t end = pending.find('\n');
         if (end != std::string::npos) {
-            std::string line = m_pending.substr(0, end);
-            m_pending.erase(0, end + 1);
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
             return line;
         }
-        pollfd ready{m_output, POLLIN, 0};
-        if (poll(&ready, 1, timeoutMsec) <= 0) {
+        pollfd ready{output, POLLIN, 0};
+        if (output < 0 || poll(&ready, 1, timeoutMsec) <= 0) {
             return "";
         }
         char buffer[256];
-        const ssize_t n = read(m_output, buffer, sizeof buffer);
+        const ssize_t n = read(output, buffer, sizeof buffer);
         if (n <= 0) {
             return "";
         }
-        m_pending.append(buffer, static_cast<std::size_t>(n));
+        pending.append(buffer, static_cast<std::size_t>(n));
     }
 }
 
 std::optional<int> ChildProcess::WaitForExit(int timeoutMsec) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMsec);
-    while (!m_status) {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-        } else if (Clock::now() >= deadline) {
-            break;
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    WaitFor([this] { return HasEnded(); }, std::chrono::milliseconds(timeoutMsec));
+    return exitStatus;
+}
+
+bool ChildProcess::HasEnded() {
+    int status = 0;
+    if (!exitStatus && waitpid(pid, &status, WNOHANG) == pid) {
+        exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
-    return m_status;
+    return exitStatus.has_value();
+}
+
+std::string ToolPath(const std::string& name) {
+    const char* tools = std::getenv("TEST_TOOLS_DIR");
+    EXPECT_NE(tools, nullptr) << "TEST_TOOLS_DIR is not set";
+    return std::filesystem::absolute(std::string(tools ? tools : ".") + "/" + name);
 }

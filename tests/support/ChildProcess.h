@@ -6,15 +6,23 @@
 #include <string>
 #include <vector>
 
-// A helper program started for a test (a small server, the agent, a tool).
-// Its standard output is a pipe the test can read lines from. The destructor
-// ends the program by its process id, if it still runs, and reaps it.
+// A program started for a test: a helper server, curl, the agent or another
+// program of the build. The destructor ends it by its process id, unless it has ended by
+// itself, and reaps it.
 class ChildProcess {
   public:
-    // Runs argv (looked up in PATH) in workingDirectory, or in the test's own
-    // directory when that is empty.
-    explicit ChildProcess(const std::vector<std::string>& argv,
-                          const std::string& workingDirectory = "");
+    // Where the program runs and where its standard streams go.
+    struct TOptions {
+        std::string directory;  // empty: the test's working directory
+        std::string input = "/dev/null";
+        std::string output;  // empty: a pipe the test reads with ReadLine
+        std::string error;   // empty: the test's own; the output's path: the same stream
+    };
+
+    // Runs argv[0] (looked up on PATH unless it holds a "/") with its output
+    // in a pipe.
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ChildProcess(const std::vector<std::string>& argv, const TOptions& options);
     ~ChildProcess();
 
     ChildProcess(const ChildProcess&) = delete;
@@ -29,8 +37,13 @@ class ChildProcess {
     std::optional<int> WaitForExit(int timeoutMsec);
 
   private:
-    pid_t m_pid = -1;
-    int m_output = -1;
-    std::string m_pending;
-    std::optional<int> m_status;
+    bool HasEnded();
+
+    pid_t pid = -1;
+    int output = -1;
+    std::string pending;
+    std::optional<int> exitStatus;
 };
+
+// The path of a program of the build (TEST_TOOLS_DIR).
+std::string ToolPath(const std::string& name);

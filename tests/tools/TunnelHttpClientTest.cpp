@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,15 +20,10 @@ namespace fs = std::filesystem;
 
 constexpr int kExchangeLimitMsec = 60000;
 
-std::string Tool(const std::string& name) {
-    const char* tools = std::getenv("TEST_TOOLS_DIR");
-    return std::string(tools ? tools : ".") + "/" + name;
-}
-
 class SimGetTest : public testing::Test {
   protected:
     void SetUp() override {
-        fs::copy_file(Tool("agent"), agentHome / "agent");
+        fs::copy_file(ToolPath("agent"), agentHome / "agent");
         agentHome.WriteFile("pinpad.ini", "ComPort=9\r\n");
         agentHome.WriteFile("agent.ini", "Enabled=1\r\n");
 
@@ -45,7 +40,7 @@ class SimGetTest : public testing::Test {
     // Runs pinpad-sim get with these arguments after the URL, then the agent
     // on the pseudo-terminal it makes; the simulator's exit status.
     std::optional<int> RunGet(const std::string& document, const std::vector<std::string>& more) {
-        std::vector<std::string> argv{Tool("pinpad-sim"),
+        std::vector<std::string> argv{ToolPath("pinpad-sim"),
                                       "--pty",
                                       agentHome / "ttyS99",
                                       "--wait",
@@ -57,8 +52,9 @@ class SimGetTest : public testing::Test {
         for (int i = 0; i < 1000 && !fs::is_symlink(agentHome / "ttyS99"); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        agent =
-            std::make_unique<ChildProcess>(std::vector<std::string>{"./agent"}, agentHome.Path());
+        ChildProcess::TOptions inAgentHome;
+        inAgentHome.directory = agentHome.Path();
+        agent = std::make_unique<ChildProcess>(std::vector<std::string>{"./agent"}, inAgentHome);
         return sim->WaitForExit(kExchangeLimitMsec);
     }
 
@@ -80,6 +76,15 @@ TEST_F(SimGetTest, FetchesAFileThroughTheAgent) {
 
     EXPECT_EQ(RunGet("data.bin", {"-o", received / "copy.bin"}), 0);
     EXPECT_EQ(received.ReadFile("copy.bin"), content);
+}
+
+TEST_F(SimGetTest, EmptyDocumentLeavesAnEmptyFile) {
+    served.WriteFile("empty.bin", "");
+    received.WriteFile("copy.bin", "older content");
+
+    EXPECT_EQ(RunGet("empty.bin", {"-o", received / "copy.bin"}), 0);
+    ASSERT_TRUE(received.Exists("copy.bin"));
+    EXPECT_EQ(received.ReadFile("copy.bin"), "");
 }
 
 TEST_F(SimGetTest, WritesTheBodyToStandardOutputWithoutOutputFile) {

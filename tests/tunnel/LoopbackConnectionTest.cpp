@@ -49,4 +49,19 @@ TEST(LoopbackConnectionTest, EndLeftAloneListensAndDrainsWhatItHolds) {
     EXPECT_EQ(a.Receive(&byte, 1), -1);
 }
 
+TEST(LoopbackConnectionTest, CouplingATakenEndLeavesItsFormerPartnerAlone) {
+    auto a = std::make_unique<TLoopbackConnection>(nullptr);
+    TLoopbackConnection b(a.get());
+    TLoopbackConnection c(a.get());
+
+    EXPECT_EQ(b.GetState(), CONNSTATE_LISTENING);
+    EXPECT_EQ(SendText(b, "x"), -1);
+    EXPECT_EQ(SendText(c, "to a"), 4);
+    EXPECT_EQ(ReceiveText(*a, 10), "to a");
+
+    a.reset();
+    EXPECT_EQ(c.GetState(), CONNSTATE_LISTENING);
+    EXPECT_EQ(SendText(b, "x"), -1);  // never reaches the deleted end
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
+#include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
 
 using ::testing::AnyOf;
@@ -161,6 +162,16 @@ TEST_F(AgentHalfTest, PeerCloseIsReportedAfterItsData) {
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 1"));
 }
 
+TEST_F(AgentHalfTest, LinkDownWhileRelayingDropsTheTcpConnection) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    line.Switches(TMemoryLine::A).sendFailure = -1;
+    ASSERT_TRUE(SendAll(peer, "nowhere to go"));
+
+    agent.ProcessContinuously();
+    EXPECT_TRUE(PeerSeesClose(peer));
+}
+
 TEST_F(AgentHalfTest, CallWithASocketIdInUseReplacesTheFirstConnection) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd first = Connected(3, listener);
@@ -220,17 +231,33 @@ TEST_F(AgentHalfTest, DataSentBeforeThePeerIsAcceptedIsDeliveredOnceItIs) {
     EXPECT_EQ(ReceiveExactly(client, 11), "early bytes");
 }
 
-TEST_F(AgentHalfTest, CloseRequestDeliversWhatThePeerHasNotTakenYet) {
-    const std::uint16_t port = FreeLoopbackPort();
-    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+TEST_F(AgentHalfTest, CloseRequestRightAfterDataDeliversTheDataThenCloses) {
+    const LoopbackListener listener = ListenOnLoopback();
+    Call(2, listener.port);
     DataOut(2, "parting gift");
     Close(2);
 
+    const UniqueFd peer = AcceptPeer(listener.socket);
+    ASSERT_TRUE(peer.Valid());
+    EXPECT_EQ(ReceiveExactly(peer, 12), "parting gift");
+    EXPECT_TRUE(PeerSeesClose(peer));
+    EXPECT_THAT(Notices(), AnyOf(IsEmpty(), ElementsAre("CALL_RESULT 2 err=0")));
+}
+
+TEST_F(AgentHalfTest, ClosedListenWithoutPeerDoesNotTakeTheNextListensPeer) {
+    const std::uint16_t port = FreeLoopbackPort();
+    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+    DataOut(2, "for nobody");
+    Close(2);
+    Request(TSerialPacket(ACTION_LISTEN, 3, 0, port, 0));
+
     const UniqueFd client = ConnectToLoopback(port);
     ASSERT_TRUE(client.Valid());
-    EXPECT_THAT(Notices(), IsEmpty());  // the terminal has let go: no CONNECTED, no CLOSED
-    EXPECT_EQ(ReceiveExactly(client, 12), "parting gift");
-    EXPECT_TRUE(PeerSeesClose(client));
+    const std::vector<std::string> notices = Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].rfind("CONNECTED 3 ", 0), 0u) << notices[0];
+    ASSERT_TRUE(SendAll(client, "hi"));
+    EXPECT_THAT(Notices(), ElementsAre("DATA_IN 3 len=2"));
 }
 
 TEST_F(AgentHalfTest, FastTcpPeerIsReadOnlyAsFastAsTheLineDrains) {
@@ -266,6 +293,21 @@ TEST_F(AgentHalfTest, PeerThatTakesNothingIsDroppedOnceTheBacklogOverflows) {
     EXPECT_THAT(Notices(), IsEmpty());  // a mebibyte waits for the peer
     DataOut(2, "x");
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 2"));
+}
+
+TEST(AgentWithoutEthernetTest, CallsAndListensAreRefusedWithNoNetworkInterface) {
+    TTestSystem system;
+    system.SetDeviceLayer(std::make_unique<TTestDeviceLayer>());  // hands out no devices
+    TMemoryLine line;
+    TSerialManager agent(NewLineStack(line.NewEnd(TMemoryLine::A)));
+    TPacketPeer terminal(line.NewEnd(TMemoryLine::B));
+
+    ASSERT_TRUE(terminal.Send(TSerialPacket(ACTION_CALL, 5, kLoopbackAddress, 80, 0)));
+    ExchangeUntilQuiet(agent, terminal, line);
+    ASSERT_TRUE(terminal.Send(TSerialPacket(ACTION_LISTEN, 6, 0, 5000, 0)));
+    ExchangeUntilQuiet(agent, terminal, line);
+    EXPECT_THAT(Describe(terminal.TakePackets()),
+                ElementsAre("RESET 0", "CALL_RESULT 5 err=20011", "CALL_RESULT 6 err=20011"));
 }
 
 }  // namespace

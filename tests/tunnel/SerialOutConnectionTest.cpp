@@ -221,6 +221,20 @@ TEST_F(TerminalHalfTest, ConnectionOutlivingTheStackReportsItselfClosed) {
     connection.reset();  // touches no manager
 }
 
+TEST_F(TerminalHalfTest, NewConnectionUnderAnIdInUseCutsTheOlderOneLoose) {
+    std::unique_ptr<IConnection> older = Call(3);
+    const std::unique_ptr<IConnection> newer = Call(3);
+    EXPECT_EQ(older->GetState(), CONNSTATE_DISCONNECTED);
+
+    older.reset();
+    EXPECT_THAT(Requests(), IsEmpty());  // a close for id 3 would end the newer one at the agent
+    Notify(ACTION_CALL_RESULT, 3, 0);
+    EXPECT_EQ(newer->GetState(), CONNSTATE_CONNECTED);
+
+    terminal.reset();  // the newer one is still known, so it is told the stack is gone
+    EXPECT_EQ(newer->GetState(), CONNSTATE_DISCONNECTED);
+}
+
 TEST_F(TerminalHalfTest, WaitInterfaceReadyGivesUpAfterThreeSeconds) {
     TMemoryLine silentLine;
     TSerialManager lonely(NewLineStack(silentLine.NewEnd(TMemoryLine::A)));
@@ -238,10 +252,23 @@ TEST_F(TerminalHalfTest, WaitInterfaceReadyReturnsAsSoonAsThePeerHasAnswered) {
 
 TEST_F(TerminalHalfTest, PacedStepRunsOnlyEvery75Milliseconds) {
     const std::unique_ptr<IConnection> connection = Call(1);
-    ASSERT_TRUE(agent.Send(TSerialPacket(ACTION_CLOSED, 1, 0, 0, 0)));
+    system.Clock().Advance(75);
+    terminal->Process();  // a step now: the next period starts here
+    // Whether Process ran a step, which always reads the line.
+    auto stepped = [&] {
+        const unsigned long before = line.ReceiveCalls(TMemoryLine::A);
+        terminal->Process();
+        return line.ReceiveCalls(TMemoryLine::A) != before;
+    };
     system.Clock().Advance(74);
-    EXPECT_FALSE(terminal->Process());
+    EXPECT_FALSE(stepped());
     system.Clock().Advance(1);
+    EXPECT_TRUE(stepped());
+    EXPECT_FALSE(stepped());  // the period starts again
+    system.Clock().Advance(75);
+    EXPECT_TRUE(stepped());
+
+    ASSERT_TRUE(agent.Send(TSerialPacket(ACTION_CLOSED, 1, 0, 0, 0)));
     bool handled = false;
     for (int i = 0; i < 10 && !handled; ++i) {
         system.Clock().Advance(75);

@@ -57,11 +57,15 @@ Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url
     const std::filesystem::path path = std::filesystem::absolute(outputPath);
     TLinFileSystem directory(path.parent_path().c_str());
     TTunnelHttpClient client(tunnel, url, &directory);
+    // The body goes into a file of its own first, so that an older file of
+    // the name is replaced only by a whole document.
     const std::string name = path.filename().string();
-    const Error result = client.GetFile(name, 0);
+    const std::string partial = name + ".part";
+    Error result = client.GetFile(partial, 0);
     if (!result) {
         // The client writes no file for an empty body; the caller asked for one.
-        std::unique_ptr<IFileWritable>(directory.OpenForWrite(name.c_str(), FILE_MODE_CREATE));
+        std::unique_ptr<IFileWritable>(directory.OpenForWrite(partial.c_str(), FILE_MODE_CREATE));
+        result = directory.RenameFile(partial.c_str(), name.c_str());
     }
     return result;
 }

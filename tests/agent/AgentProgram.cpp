@@ -1,0 +1,16 @@
+#include "AgentProgram.h"
+
+#include <filesystem>
+
+TAgentProgram::TAgentProgram(const TempDir& directory) : m_directory(directory) {
+    std::filesystem::copy_file(ToolPath("agent"), directory / "agent",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(directory / "agent", std::filesystem::perms::owner_all);
+}
+
+void TAgentProgram::Start() {
+    const std::string output = m_directory / "agent.out";
+    m_program = std::make_unique<ChildProcess>(
+        std::vector<std::string>{m_directory / "agent"},
+        ChildProcess::TOptions{.directory = m_directory.Path(), .output = output, .error = output});
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+// The agent program copied into a directory of its own, as it is installed,
+// and run there with its output caught in "agent.out". Ended by its pid when
+// the object goes.
+class TAgentProgram {
+  public:
+    explicit TAgentProgram(const TempDir& directory);
+
+    void Start();
+    // The exit status once the agent has ended within limit.
+    std::optional<int> WaitForExit(std::chrono::milliseconds limit) {
+        return m_program->WaitForExit(static_cast<int>(limit.count()));
+    }
+    std::string Output() const { return m_directory.ReadFile("agent.out"); }
+
+  private:
+    const TempDir& m_directory;
+    std::unique_ptr<ChildProcess> m_program;
+};
