@@ -142,7 +142,7 @@ Error THttpClient::Post(const std::string& body, std::string& reply, bool keepCo
 }
 
 Error THttpClient::PutFile(const std::string&) {
-    return Error(kNotSupported);
+    return Error(kErrorNotSupported);
 }
 
 Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
@@ -228,7 +228,7 @@ std::string THttpClient::FormatRequest(const std::string& body) const {
 }
 
 Error THttpClient::SelectNetworkInterface(INetworkInterface** iface) {
-    Error result(kNoInterface);
+    Error result(kErrorNoNetworkInterface);
     for (unsigned attempt = 0; attempt < kPossibleInterfaceCount; ++attempt) {
         *iface = nullptr;
         const TPossibleInterface& row = PossibleInterfaces[m_interfaceIndex];
@@ -251,20 +251,20 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
     *iface =
         dynamic_cast<INetworkInterface*>(ISystem::Instance()->GetDeviceLayer()->GetDevice(kind, 0));
     if (!*iface) {
-        return Error(kNoInterface);
+        return Error(kErrorNoNetworkInterface);
     }
     m_statistics.waitedForInterface = false;
     (*iface)->Open();
 
-    Error waiting(kStillWaiting);
+    Error waiting(kErrorNothingHappened);
     const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
     unsigned long state = (*iface)->GetCurrentState();
     while (state != kInterfaceUp && state != kInterfaceDown && !timer->IsExpired() &&
-           IsCode(waiting, kStillWaiting)) {
+           IsCode(waiting, kErrorNothingHappened)) {
         m_statistics.waitedForInterface = true;
         state = (*iface)->GetCurrentState();
         waiting = DesktopStatus();
-        if (!IsCode(waiting, kStillWaiting)) {
+        if (!IsCode(waiting, kErrorNothingHappened)) {
             Trace("Screen error " + std::to_string(waiting.Code()) + "\n");
         }
         ISystem::Instance()->Idle();
@@ -274,14 +274,14 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
     }
 
     Error result = waiting;
-    if (IsCode(waiting, kStillWaiting)) {
+    if (IsCode(waiting, kErrorNothingHappened)) {
         if (state == kInterfaceUp) {
             result = Error(0);
         } else if (state == kInterfaceDown) {
-            result = Error(kInterfaceFailed);
+            result = Error(kErrorInterfaceFailed);
             result.AddSubError((*iface)->GetNetworkError());
         } else {
-            result = Error(kInterfaceTimeout);
+            result = Error(kErrorInterfaceTimeout);
         }
     }
     if (result) {
@@ -303,7 +303,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
     if (address == 0) {
         const Error resolved = iface->ResolveAddressUsingDNS(m_url.GetHost().c_str(), &address);
         if (address == 0) {
-            return resolved ? resolved : Error(kNoHostAddress);
+            return resolved ? resolved : Error(kErrorNoHostAddress);
         }
     }
 
@@ -319,24 +319,25 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
         return Error(kNoConnection);
     }
 
-    Error waiting(kStillWaiting);
+    Error waiting(kErrorNothingHappened);
     CONNSTATE state = candidate->GetState();
-    while (state == CONNSTATE_CONNECTING && IsCode(waiting, kStillWaiting) && !timer->IsExpired()) {
+    while (state == CONNSTATE_CONNECTING && IsCode(waiting, kErrorNothingHappened) &&
+           !timer->IsExpired()) {
         ISystem::Instance()->Idle();
         waiting = DesktopStatus();
         state = candidate->GetState();
     }
     if (state == CONNSTATE_CONNECTED) {
         result = Error(0);
-    } else if (!IsCode(waiting, kStillWaiting)) {
+    } else if (!IsCode(waiting, kErrorNothingHappened)) {
         result = waiting;
     } else if (state == CONNSTATE_DISCONNECTED) {
         result = candidate->GetLastError();
         if (!result) {
-            result = Error(kConnectFailed);
+            result = Error(kErrorConnectFailed);
         }
     } else {
-        result = Error(kConnectTimeout);
+        result = Error(kErrorNotConnected);
     }
     m_statistics.connectMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
 
@@ -365,7 +366,7 @@ Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
         if (n == 0) {
             ISystem::Instance()->Idle();
             const Error desktop = DesktopStatus();
-            if (!IsCode(desktop, kStillWaiting)) {
+            if (!IsCode(desktop, kErrorNothingHappened)) {
                 result = desktop;
             }
             continue;
@@ -560,7 +561,7 @@ bool THttpClient::InteractWithDesktop() {
 
 Error THttpClient::DesktopStatus() {
     return InteractWithDesktop() ? IDesktop::Instance()->GetTopWindowStatus()
-                                 : Error(kStillWaiting);
+                                 : Error(kErrorNothingHappened);
 }
 
 void THttpClient::DisplayStatusMessage(const std::string& text) const {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/Error.h"
+#include "base/ErrorCodes.h"
 #include "http/Url.h"
 #include "platform/Device.h"
 #include "platform/FileSystem.h"
@@ -46,17 +47,10 @@ extern const char cStandardHttpGetHeader[];
 // (Content-Length or chunked). Everything is polled on the caller's thread.
 class THttpClient {
   public:
-    // Result codes.
+    // Result codes of the client's own; the shared generic and communication
+    // codes it also returns are in base/ErrorCodes.h.
     enum : unsigned long {
-        kNotSupported = 2,
-        kStillWaiting = 5,  // also the desktop's "nothing happened"
         kStopInterfaceSearch = 8000,
-        kNoHostAddress = 20010,
-        kNoInterface = 20011,
-        kInterfaceTimeout = 20012,
-        kInterfaceFailed = 20025,
-        kConnectTimeout = 20027,
-        kConnectFailed = 20028,
         kBadUrl = 27001,
         kNoConnection = 27002,
         kTransferFailed = 27003,
@@ -131,7 +125,7 @@ class THttpClient {
     std::string FormatRequest(const std::string& body) const;
     void ShowProgress(unsigned long newBytes);
     static bool InteractWithDesktop();
-    // The desktop's status, or kStillWaiting when there is no desktop.
+    // The desktop's status, or kErrorNothingHappened when there is no desktop.
     static Error DesktopStatus();
     void DisplayStatusMessage(const std::string& text) const;
 

@@ -1,5 +1,6 @@
 #include "platform/DeviceLayer.h"
 
+#include "base/ErrorCodes.h"
 #include "platform/RS232Interface.h"
 #include "platform/SocketInterface.h"
 #include "tunnel/SerialNetworkInterface.h"
@@ -63,7 +64,7 @@ Error TLinDeviceLayer::Test(DEVICE, unsigned int* result) {
     if (result != nullptr) {
         *result = 0;
     }
-    m_lastError = Error(2);
+    m_lastError = Error(kErrorNotSupported);
     return m_lastError;
 }
 

@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 
+#include "base/ErrorCodes.h"
 #include "log/LogEvent.h"
 #include "platform/DescriptorReadiness.h"
 
 namespace {
 
-constexpr unsigned long kWriteFailed = 20003;
 constexpr int kReadWaitMs = 25;
 
 }  // namespace
@@ -76,12 +76,12 @@ long TLinRS232Connection::ReceiveData(unsigned char* buffer, unsigned long lengt
 
 long TLinRS232Connection::SendData(const unsigned char* data, unsigned long length) {
     if (!WaitSocketReadyForWriting(m_fd)) {
-        SetLastError(LinError(kWriteFailed));
+        SetLastError(LinError(kErrorConnectionBroken));
         return -1;
     }
     const ssize_t written = write(m_fd, data, length);
     if (written < 0) {
-        SetLastError(LinError(kWriteFailed));
+        SetLastError(LinError(kErrorConnectionBroken));
         return -1;
     }
     return written;

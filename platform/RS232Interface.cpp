@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <string>
 
+#include "base/ErrorCodes.h"
 #include "platform/RS232Connection.h"
 
 namespace {
 
-constexpr unsigned long kCannotOpenPort = 20001;
 constexpr unsigned short kLocalFilePort = 9;
 
 speed_t LineSpeed(unsigned long baudRate) {
@@ -96,7 +96,7 @@ Error TLinRS232Interface::Connect(const TRs232Params& params, IConnection** conn
     *connection = nullptr;
     const int fd = open(SerialDeviceName(params.port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        return LinError(kCannotOpenPort);
+        return LinError(kErrorCannotConnect);
     }
     // A name that is not a terminal (a plain file) still gives a connection.
     termios settings = RawLineSettings(params);

@@ -9,17 +9,9 @@
 #include <cerrno>
 #include <climits>
 
+#include "base/ErrorCodes.h"
 #include "log/LogEvent.h"
 #include "platform/DescriptorReadiness.h"
-
-namespace {
-
-constexpr unsigned long kPeerClosed = 20003;
-constexpr unsigned long kConnectFailed = 20001;
-constexpr unsigned long kConnectionBroken = 20003;
-constexpr unsigned long kTransferFailed = 20004;
-
-}  // namespace
 
 TSocketConnection::TSocketConnection(long socket, bool outgoing, const char* logName,
                                      IFileSystem* traceFileSystem)
@@ -52,7 +44,8 @@ void TSocketConnection::CheckSocketState() {
     m_writable = readiness.writable;
     m_readable = readiness.readable;
     if (m_exception) {
-        m_lastError = Error(m_state == CONNSTATE_CONNECTING ? kConnectFailed : kConnectionBroken);
+        m_lastError =
+            Error(m_state == CONNSTATE_CONNECTING ? kErrorCannotConnect : kErrorConnectionBroken);
         m_state = CONNSTATE_DISCONNECTED;
         LogData(T_LE_ComError(0));
     }
@@ -107,11 +100,11 @@ long TSocketConnection::Receive(unsigned char* buffer, unsigned long length) {
     }
     const ssize_t received = recv(m_socket, buffer, length, 0);
     if (received == 0) {
-        Fail(Error(kPeerClosed));
+        Fail(Error(kErrorConnectionBroken));
         return -2;
     }
     if (received < 0) {
-        Fail(SubError(kTransferFailed, GetSystemError()));
+        Fail(SubError(kErrorTransferFailed, GetSystemError()));
         return -3;
     }
     LogData(T_LE_Received(buffer, static_cast<int>(received)));
@@ -134,7 +127,7 @@ long TSocketConnection::Send(const unsigned char* data, unsigned long length) {
     // A peer that has gone must fail the send, not raise SIGPIPE.
     const ssize_t sent = send(m_socket, data, length, MSG_NOSIGNAL);
     if (sent < 0) {
-        Fail(SubError(kTransferFailed, GetSystemError()));
+        Fail(SubError(kErrorTransferFailed, GetSystemError()));
         return -1;
     }
     if (sent > 0) {

@@ -9,15 +9,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/ErrorCodes.h"
 #include "platform/SocketConnection.h"
 
 namespace {
 
 constexpr unsigned kInterfaceUp = 3;
-constexpr unsigned long kNotSupported = 2;
-constexpr unsigned long kCannotCreateSocket = 20006;
-constexpr unsigned long kConnectRefused = 20001;
-constexpr unsigned long kCannotListen = 20008;
 constexpr int kListenBacklog = 1;
 
 sockaddr_in Ipv4Address(std::uint32_t hostOrderAddress, std::uint16_t port) {
@@ -53,15 +50,15 @@ Error TSocketInterface::SetSelfParams(const TNetworkClientParam&) {
 }
 
 Error TSocketInterface::GetSelfParams(TNetworkClientParam&) {
-    return Error(kNotSupported);
+    return Error(kErrorNotSupported);
 }
 
 Error TSocketInterface::Ping(unsigned long) {
-    return Error(kNotSupported);
+    return Error(kErrorNotSupported);
 }
 
 Error TSocketInterface::ResolveAddressUsingDNS(const char*, unsigned long*) {
-    return Error(kNotSupported);
+    return Error(kErrorNotSupported);
 }
 
 long TSocketInterface::CreateNonblockingSocket() {
@@ -79,14 +76,14 @@ Error TSocketInterface::Call(const TNetworkHostParam& host, IConnection** connec
     *connection = nullptr;
     const long s = CreateNonblockingSocket();
     if (s == -1) {
-        return SubError(kCannotCreateSocket, GetSystemError());
+        return SubError(kErrorCannotCreateSocket, GetSystemError());
     }
     const sockaddr_in address = Ipv4Address(static_cast<std::uint32_t>(host.address), host.port);
     if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS && errno != EALREADY) {
         const unsigned long cause = GetSystemError();
         close(s);
-        return SubError(kConnectRefused, cause);
+        return SubError(kErrorCannotConnect, cause);
     }
     *connection = CreateSocketConnection(s, true, GetConnLogName(s), m_traceFileSystem);
     return Error(0);
@@ -114,7 +111,7 @@ Error TSocketInterface::Listen(unsigned short port, IConnection** connection) {
     *connection = nullptr;
     const long s = GetListeningSocket(port);
     if (s == -1) {
-        return Error(kCannotListen);
+        return Error(kErrorCannotListen);
     }
     *connection = CreateSocketConnection(s, false, GetConnLogName(s), m_traceFileSystem);
     return Error(0);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/ErrorCodes.h"
 #include "platform/DeviceLayer.h"
 
 namespace {
@@ -107,7 +108,7 @@ Error TSystem::UnmountFileSystem(IFileSystem* fileSystem) {
 }
 
 Error TSystem::OpenSystemOptions() {
-    return Error(2);
+    return Error(kErrorNotSupported);
 }
 
 void TSystem::SetBacklight(bool on) {
@@ -158,7 +159,7 @@ Error TPCSystem::UpdateSoftware(const char*) {
         separator = backslash;
     }
     if (separator == nullptr) {
-        return Error(2);
+        return Error(kErrorNotSupported);
     }
     const std::string name = separator + 1;
     if (GetDefaultFileSystem()->GetFileLength((name + cExecutableUpdate).c_str()) == 0) {
@@ -191,13 +192,13 @@ Error TPCSystem::SetDateTime(unsigned long date, unsigned long time) {
 
 Error TPCSystem::GenerateRandom(unsigned char* buffer) {
     if (buffer == nullptr) {
-        return Error(3);
+        return Error(kErrorRandomFailed);
     }
     unsigned int filled = 0;
     while (filled < cRandomBytes) {
         ssize_t count = getrandom(buffer + filled, cRandomBytes - filled, 0);
         if (count < 0 && errno != EINTR) {
-            return ErrnoError(3);
+            return ErrnoError(kErrorRandomFailed);
         }
         filled += count > 0 ? static_cast<unsigned int>(count) : 0;
     }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/Error.h"
+#include "base/ErrorCodes.h"
 
 // Screen options handed through to the desktop unread.
 struct TScreenOptions {
@@ -13,9 +14,6 @@ struct TScreenOptions {
 // callers treat a missing desktop as "nothing to show, nothing happened".
 class IDesktop {
   public:
-    // Code returned by GetTopWindowStatus while nothing has happened.
-    static constexpr unsigned long cNothingHappened = 5;
-
     static IDesktop* Instance();
     // Test seam: makes `replacement` (not owned) what Instance() returns,
     // until Install is called again; Install(nullptr) takes it away again.
@@ -24,7 +22,7 @@ class IDesktop {
 
     virtual ~IDesktop() = default;
     virtual bool ShowTopWindow(unsigned long window, TScreenOptions* options) = 0;
-    // Code cNothingHappened while the top window has nothing to report.
+    // Code kErrorNothingHappened while the top window has nothing to report.
     virtual Error GetTopWindowStatus() = 0;
     // Shows a progress text (Windows-1251) for a transfer over the named
     // network interface.

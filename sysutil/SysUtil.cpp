@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/Conversions.h"
+#include "base/ErrorCodes.h"
 #include "platform/System.h"
 #include "sysutil/BuildDateTime.h"
 #include "sysutil/TerminalDevices.h"
@@ -46,7 +47,7 @@ bool SysUtil::ShowTopWindow(unsigned long window, TScreenOptions* options) {
 
 Error SysUtil::GetTopWindowStatus() {
     IDesktop* desktop = IDesktop::Instance();
-    return desktop != nullptr ? desktop->GetTopWindowStatus() : Error(IDesktop::cNothingHappened);
+    return desktop != nullptr ? desktop->GetTopWindowStatus() : Error(kErrorNothingHappened);
 }
 
 IDevice* SysUtil::DefaultPinpad() {

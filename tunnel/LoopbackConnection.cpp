@@ -2,10 +2,6 @@
 
 #include "tunnel/ReceiveBuffer.h"
 
-namespace {
-constexpr unsigned long kLoopbackAddress = 0x7F000001;
-}
-
 TLoopbackConnection::TLoopbackConnection(TLoopbackConnection* partner) : m_partner(partner) {
     if (m_partner != nullptr) {
         // An end that was coupled already loses its old partner, which is left alone rather

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/ErrorCodes.h"
 #include "platform/Device.h"
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
@@ -10,7 +11,6 @@
 #include "tunnel/LoopbackConnection.h"
 #include "tunnel/SerialOutConnection.h"
 #include "tunnel/SerialPacket.h"
-#include "tunnel/TunnelErrors.h"
 
 namespace {
 

@@ -1,22 +1,21 @@
 #include "tunnel/SerialNetworkInterface.h"
 
+#include "base/ErrorCodes.h"
 #include "platform/Device.h"
 #include "platform/RS232.h"
 #include "platform/System.h"
 #include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
+#include "tunnel/LoopbackConnection.h"
 #include "tunnel/SerialManager.h"
 #include "tunnel/SerialOutConnection.h"
 #include "tunnel/Slip.h"
-#include "tunnel/TunnelErrors.h"
 
 namespace {
 constexpr unsigned long kLineBaudRate = 115200;
 constexpr unsigned char kLineDataBits = 8;
 constexpr unsigned kStateUp = 3;
 constexpr unsigned kStateFailed = 4;
-constexpr unsigned long kErrorNotSupported = 2;
-constexpr unsigned long kLoopbackAddress = 0x7F000001;
 // The first port of the machine runs its frames in stream mode.
 constexpr unsigned short kStreamModePort = 1;
 }  // namespace
@@ -53,12 +52,12 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
 
 Error TSerialNetworkInterface::OpenAsService() {
     InitSerialManager(false);
-    return Error(m_manager ? 0 : kErrorInterfaceNotOpened);
+    return Error(m_manager ? 0 : kErrorInterfaceFailed);
 }
 
 Error TSerialNetworkInterface::Open() {
     InitSerialManager(true);
-    return Error(m_manager ? 0 : kErrorInterfaceNotOpened);
+    return Error(m_manager ? 0 : kErrorInterfaceFailed);
 }
 
 void TSerialNetworkInterface::RunOneStep() {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/ErrorCodes.h"
 #include "tunnel/ReceiveBuffer.h"
 #include "tunnel/SerialManager.h"
 #include "tunnel/SerialPacket.h"
-#include "tunnel/TunnelErrors.h"
 
 namespace {
 // Data packets from the terminal carry at most one frame's worth of bytes.
@@ -16,7 +16,7 @@ TSerialOutConnection::TSerialOutConnection(TSerialManager* manager, unsigned lon
                                            CONNSTATE state)
     : m_manager(manager),
       m_socketId(static_cast<std::uint32_t>(socketId)),
-      m_lastError(kErrorNoCallResult),
+      m_lastError(kErrorNotConnected),
       m_state(state) {}
 
 TSerialOutConnection::~TSerialOutConnection() {

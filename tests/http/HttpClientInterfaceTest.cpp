@@ -384,7 +384,7 @@ class TRecordingDesktop : public IDesktop {
         messages.push_back(interfaceName + ": " + text);
     }
 
-    unsigned long status = IDesktop::cNothingHappened;
+    unsigned long status = kErrorNothingHappened;
     std::vector<std::string> messages;
 
   private:

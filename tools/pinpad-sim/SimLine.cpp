@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/ErrorCodes.h"
 #include "platform/RS232Connection.h"
 #include "tunnel/SerialNetworkInterface.h"
 
@@ -60,7 +61,7 @@ Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** conne
     *connection = nullptr;
     int fd = dup(m_fd);
     if (fd < 0) {
-        return LinError(20001);
+        return LinError(kErrorCannotConnect);
     }
     // The simulator keeps no traffic log of its own: the agent logs the line.
     *connection = new TLinRS232Connection(fd, "", nullptr);

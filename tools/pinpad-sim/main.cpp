@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ErrorCodes.h"
 #include "pinpad-sim/Relay.h"
 #include "pinpad-sim/SimLine.h"
 #include "pinpad-sim/SimOptions.h"
@@ -21,9 +22,6 @@
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {
-
-// The code a tunnelled connection reports while no call result has failed it.
-constexpr unsigned long cNoCallResult = 20027;
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -168,8 +166,8 @@ class TSimulation {
         if (state != CONNSTATE_CONNECTED) {
             unsigned long code = m_connection->GetLastError().Code();
             // A call that succeeded and closed at once (a refused connect on the
-            // agent's machine) leaves code 0; no call result at all leaves cNoCallResult.
-            if (code != 0 && code != cNoCallResult) {
+            // agent's machine) leaves code 0; no call result at all leaves kErrorNotConnected.
+            if (code != 0 && code != kErrorNotConnected) {
                 return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + m_target +
                                                   ": error " + std::to_string(code));
             }
