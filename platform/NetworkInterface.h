@@ -8,6 +8,9 @@
 #include "platform/Connection.h"
 #include "platform/Device.h"
 
+// 127.0.0.1, first octet in the most significant byte like every address below.
+inline constexpr std::uint32_t kLoopbackAddress = 0x7F000001;
+
 // The host that INetworkInterface::Call connects to.
 struct TNetworkHostParam {
     static constexpr std::size_t cMaxAuxText = 64;

@@ -1,5 +1,6 @@
 #include "tunnel/LoopbackConnection.h"
 
+#include "platform/NetworkInterface.h"
 #include "tunnel/ReceiveBuffer.h"
 
 TLoopbackConnection::TLoopbackConnection(TLoopbackConnection* partner) : m_partner(partner) {

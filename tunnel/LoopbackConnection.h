@@ -4,10 +4,6 @@
 #include "base/Error.h"
 #include "platform/Connection.h"
 
-// 127.0.0.1: the peer address of every loopback end, and the tunnel's answer to
-// every name lookup.
-inline constexpr unsigned long kLoopbackAddress = 0x7F000001;
-
 // An in-process connection: two coupled ends hand bytes to each other. An end without a
 // partner is listening.
 class TLoopbackConnection : public IConnection {

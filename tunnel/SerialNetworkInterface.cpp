@@ -6,7 +6,6 @@
 #include "platform/System.h"
 #include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
-#include "tunnel/LoopbackConnection.h"
 #include "tunnel/SerialManager.h"
 #include "tunnel/SerialOutConnection.h"
 #include "tunnel/Slip.h"

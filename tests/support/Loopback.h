@@ -5,6 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/NetworkInterface.h"
+
 // Plain BSD-socket peers on 127.0.0.1 for tests of code that talks TCP.
 
 // Owns one descriptor and closes it.
@@ -47,9 +49,6 @@ bool SendAll(const UniqueFd& socket, const std::string& bytes);
 // Receives `count` bytes, waiting at most five seconds for each piece; fewer
 // when the peer closes or goes quiet.
 std::string ReceiveExactly(const UniqueFd& socket, std::size_t count);  // any readable descriptor
-
-// 127.0.0.1 with the first octet in the most significant byte.
-constexpr std::uint32_t kLoopbackAddress = 0x7F000001;
 
 // Polls `condition` until it holds or `limit` has passed; whether it held.
 template <class Condition>
