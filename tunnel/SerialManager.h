@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "base/BinaryData.h"
 #include "base/Error.h"
 #include "platform/Connection.h"
+#include "tunnel/CallFilter.h"
 
 class ITimer;
 class TFrameLevel;
@@ -76,6 +78,8 @@ class TSerialManager {
     void ProcessPacketAtConnection(const TSerialPacket& packet);
 
     // Agent side.
+    // Requests the filter refuses get their error code as call result; none at all without one.
+    void SetCallFilter(TCallFilter filter) { m_callFilter = std::move(filter); }
     void ProcessCallRequest(const TSerialPacket& packet);
     void ProcessDataOutRequest(const TSerialPacket& packet);
     void ProcessCloseRequest(const TSerialPacket& packet);
@@ -114,4 +118,5 @@ class TSerialManager {
     T_BinaryData m_input;
     // Paces Process.
     std::unique_ptr<ITimer> m_stepTimer;
+    TCallFilter m_callFilter;
 };
