@@ -78,7 +78,8 @@ class TSerialManager {
     void ProcessPacketAtConnection(const TSerialPacket& packet);
 
     // Agent side.
-    // Requests the filter refuses get their error code as call result; none at all without one.
+    // A call or listen the filter refuses is answered with its error code and makes no
+    // connection. Without a filter every request goes ahead.
     void SetCallFilter(TCallFilter filter) { m_callFilter = std::move(filter); }
     void ProcessCallRequest(const TSerialPacket& packet);
     void ProcessDataOutRequest(const TSerialPacket& packet);
