@@ -1,7 +1,9 @@
 #include "agent/AgentApplication.h"
 
+#include <cstdint>
 #include <memory>
 
+#include "agent/DestinationFilter.h"
 #include "base/IniFile.h"
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
@@ -16,11 +18,16 @@ constexpr unsigned long cSettingsCheckMs = 5000;
 constexpr unsigned long cRetryPauseMs = 5000;
 
 // Serves the terminal for one cycle: steps the tunnel every pass and re-reads
-// "Enabled" every few seconds. Returns when the service is switched off or a
-// stop is seen.
+// "Enabled" and the destination lists every few seconds. Returns when the
+// service is switched off or a stop is seen.
 void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface& tunnel,
-           INetworkInterface& ethernet) {
+           INetworkInterface& ethernet, TDestinationFilter& destinations) {
     ISystem* system = ISystem::Instance();
+    destinations.Reload();
+    tunnel.SetCallFilter([&destinations](std::uint32_t socketId, std::uint32_t address,
+                                         std::uint16_t port, bool calling) {
+        return destinations.Check(socketId, address, port, calling);
+    });
     ethernet.Open();  // A failure shows later, as refused calls reported to the terminal.
     {
         std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
@@ -31,11 +38,14 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
                 if (!TAgentApplication::IsEnabled()) {
                     break;
                 }
+                destinations.Reload();
                 settingsTimer->Restart(cSettingsCheckMs);
             }
         } while (!agent.IsStopped(pollKeyboard));
     }
     ethernet.Close();
+    // The filter refers to the caller's destinations; the interface outlives them.
+    tunnel.SetCallFilter(nullptr);
     tunnel.Close();
 }
 
@@ -74,9 +84,10 @@ void TAgentApplication::Run(bool pollKeyboard) {
     if (tunnel == nullptr || ethernet == nullptr) {
         return;
     }
+    TDestinationFilter destinations;
     do {
         if (IsEnabled() && tunnel->OpenAsService().Code() == 0) {
-            Serve(*this, pollKeyboard, *tunnel, *ethernet);
+            Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations);
         }
         ISystem::Instance()->Wait(cRetryPauseMs);
     } while (!IsStopped(pollKeyboard));

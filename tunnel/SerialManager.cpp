@@ -201,8 +201,15 @@ void TSerialManager::ProcessPacketAtConnection(const TSerialPacket& packet) {
 
 void TSerialManager::ProcessCallRequest(const TSerialPacket& packet) {
     const unsigned long socketId = packet.GetSocketID();
-    const Error result = CreateBoundConnection(socketId, packet.GetIpAddr(), packet.GetPort(),
-                                               packet.GetActionType() == ACTION_CALL);
+    const bool calling = packet.GetActionType() == ACTION_CALL;
+    const unsigned long refusal = m_callFilter
+                                      ? m_callFilter(static_cast<std::uint32_t>(socketId),
+                                                     static_cast<std::uint32_t>(packet.GetIpAddr()),
+                                                     packet.GetPort(), calling)
+                                      : 0;
+    const Error result = refusal != 0 ? Error(refusal)
+                                      : CreateBoundConnection(socketId, packet.GetIpAddr(),
+                                                              packet.GetPort(), calling);
     if (result.Code() != 0) {
         DeleteBoundConnection(socketId);
         SendCallErrorFrame(socketId, result.Code());

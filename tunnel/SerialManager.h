@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "base/BinaryData.h"
 #include "base/Error.h"
 #include "platform/Connection.h"
+#include "tunnel/CallFilter.h"
 
 class ITimer;
 class TFrameLevel;
@@ -76,6 +78,9 @@ class TSerialManager {
     void ProcessPacketAtConnection(const TSerialPacket& packet);
 
     // Agent side.
+    // A call or listen the filter refuses is answered with its error code and makes no
+    // connection. Without a filter every request goes ahead.
+    void SetCallFilter(TCallFilter filter) { m_callFilter = std::move(filter); }
     void ProcessCallRequest(const TSerialPacket& packet);
     void ProcessDataOutRequest(const TSerialPacket& packet);
     void ProcessCloseRequest(const TSerialPacket& packet);
@@ -114,4 +119,5 @@ class TSerialManager {
     T_BinaryData m_input;
     // Paces Process.
     std::unique_ptr<ITimer> m_stepTimer;
+    TCallFilter m_callFilter;
 };

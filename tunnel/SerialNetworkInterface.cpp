@@ -42,6 +42,7 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
     }
     m_manager =
         std::make_unique<TSerialManager>(new TFrameLevel(new SLIP(new TBufferedConnection(line))));
+    m_manager->SetCallFilter(m_callFilter);
     if (waitForLink && !m_manager->WaitInterfaceReady()) {
         Close();
         return;
@@ -75,6 +76,13 @@ void TSerialNetworkInterface::Close() {
 
 void TSerialNetworkInterface::Cleanup() {
     m_manager.reset();
+}
+
+void TSerialNetworkInterface::SetCallFilter(TCallFilter filter) {
+    m_callFilter = std::move(filter);
+    if (m_manager) {
+        m_manager->SetCallFilter(m_callFilter);
+    }
 }
 
 unsigned TSerialNetworkInterface::GetCurrentState() {

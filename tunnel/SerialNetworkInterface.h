@@ -5,6 +5,7 @@
 
 #include "base/Error.h"
 #include "platform/NetworkInterface.h"
+#include "tunnel/CallFilter.h"
 
 class TSerialManager;
 
@@ -38,9 +39,13 @@ class TSerialNetworkInterface : public INetworkInterface {
     void InitSerialManager(bool waitForLink);
     // Deletes the whole stack, which closes the serial port.
     void Cleanup();
+    // Screens the terminal's call and listen requests, in this stack and every one built
+    // later; an empty filter admits them all.
+    void SetCallFilter(TCallFilter filter);
 
   private:
     std::unique_ptr<TSerialManager> m_manager;
+    TCallFilter m_callFilter;
     std::uint32_t m_lastSocketId = 0;
     unsigned short m_port;
 };

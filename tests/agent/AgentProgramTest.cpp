@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -61,6 +63,19 @@ class AgentProgramTest : public testing::Test {
             TNetworkHostParam(kLoopbackAddress, port, false, nullptr, nullptr), &connection);
         EXPECT_EQ(result.Code(), 0u);
         return std::unique_ptr<IConnection>(connection);
+    }
+
+    std::unique_ptr<IConnection> ListenThroughAgent(std::uint16_t port) {
+        IConnection* connection = nullptr;
+        Error result = m_line->Tunnel().Listen(port, &connection);
+        EXPECT_EQ(result.Code(), 0u);
+        return std::unique_ptr<IConnection>(connection);
+    }
+
+    // The state a tunnelled call or listen settles in, and its error code.
+    static std::pair<CONNSTATE, unsigned long> Outcome(IConnection& connection) {
+        WaitFor([&] { return connection.GetState() != CONNSTATE_CONNECTING; });
+        return {connection.GetState(), connection.GetLastError().Code()};
     }
 
     std::string TraceFile(const std::string& name) const {
@@ -152,6 +167,7 @@ TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
     ASSERT_NE(lineLog.find(" >"), std::string::npos);
     EXPECT_LT(lineLog.find(" Connected\r\n"), lineLog.find(" >"));
     EXPECT_NE(lineLog.find(" <"), std::string::npos);
+    EXPECT_FALSE(m_directory.Exists("Trace/AllowList.txt")) << "nothing was screened";
     EXPECT_EQ(m_agent.Output(), "");
 }
 
@@ -192,6 +208,80 @@ TEST_F(AgentProgramTest, SwitchingTheServiceOffAndOnStartsANewCycleWithAReset) {
     const std::string firstRow =
         lineLog.substr(firstSent, lineLog.find("\r\n", firstSent) - firstSent);
     EXPECT_NE(firstRow.find("00 05 09 00 00 00 00"), std::string::npos) << firstRow;
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+bool HasPendingPeer(const LoopbackListener& listener) {
+    pollfd waiting{listener.socket.Get(), POLLIN, 0};
+    return poll(&waiting, 1, 0) > 0;
+}
+
+TEST_F(AgentProgramTest, AllowListsAdmitOnlyTheDestinationsTheyName) {
+    LoopbackListener allowed = ListenOnLoopback();
+    LoopbackListener refused = ListenOnLoopback();
+    const std::uint16_t listenAllowed = FreeLoopbackPort();
+    const std::uint16_t listenRefused = FreeLoopbackPort();
+    WriteSettings("ComPort=9\r\n",
+                  "Enabled=1\r\nAllowCall=10.0.0.0/8 127.0.0.1:" + std::to_string(allowed.port) +
+                      ",bogus\r\nAllowListen=" + std::to_string(listenAllowed) + ", 0\r\n");
+    PlugInTerminal();
+    m_agent.Start();
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+
+    std::unique_ptr<IConnection> call = CallThroughAgent(allowed.port);  // #1
+    EXPECT_EQ(Outcome(*call), std::make_pair(CONNSTATE_CONNECTED, 0ul));
+    EXPECT_TRUE(HasPendingPeer(allowed));
+
+    std::unique_ptr<IConnection> barred = CallThroughAgent(refused.port);  // #2
+    EXPECT_EQ(Outcome(*barred), std::make_pair(CONNSTATE_DISCONNECTED, 20001ul));
+    EXPECT_FALSE(HasPendingPeer(refused)) << "the refused call reached its destination";
+
+    std::unique_ptr<IConnection> listen = ListenThroughAgent(listenAllowed);  // #3
+    UniqueFd peer;
+    ASSERT_TRUE(WaitFor([&] {
+        peer = ConnectToLoopback(listenAllowed);
+        return peer.Valid();
+    }));
+    EXPECT_EQ(Outcome(*listen).first, CONNSTATE_CONNECTED);
+
+    std::unique_ptr<IConnection> deaf = ListenThroughAgent(listenRefused);  // #4
+    EXPECT_EQ(Outcome(*deaf), std::make_pair(CONNSTATE_DISCONNECTED, 20008ul));
+    EXPECT_FALSE(ConnectToLoopback(listenRefused).Valid()) << "the refused listen is open";
+
+    EXPECT_EQ(CommLogEntries(TraceFile("AllowList.txt")),
+              (std::vector<std::string>{
+                  "Ignored AllowCall entry \"bogus\"",
+                  "Ignored AllowListen entry \"0\"",
+                  "Refused call #2 to 127.0.0.1:" + std::to_string(refused.port),
+                  "Refused listen #4 on port " + std::to_string(listenRefused),
+              }));
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+TEST_F(AgentProgramTest, AllowListsChangedWhileServingTakeEffectWithinSeconds) {
+    LoopbackListener first = ListenOnLoopback();
+    LoopbackListener second = ListenOnLoopback();
+    auto allowOnly = [](const LoopbackListener& listener) {
+        return "Enabled=1\r\nAllowCall=127.0.0.1:" + std::to_string(listener.port) + "\r\n";
+    };
+    WriteSettings("ComPort=9\r\n", allowOnly(first));
+    PlugInTerminal();
+    m_agent.Start();
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+    auto callSettles = [this](const LoopbackListener& listener) {
+        return Outcome(*CallThroughAgent(listener.port)).first;
+    };
+    EXPECT_EQ(callSettles(first), CONNSTATE_CONNECTED);
+    EXPECT_EQ(callSettles(second), CONNSTATE_DISCONNECTED);
+
+    m_directory.WriteFile("agent.ini", allowOnly(second));
+    ASSERT_TRUE(WaitFor([&] { return callSettles(second) == CONNSTATE_CONNECTED; }, seconds(12)))
+        << "the changed list was not read while serving";
+    EXPECT_EQ(callSettles(first), CONNSTATE_DISCONNECTED);
+
+    // Without the key, every destination is open again.
+    m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
+    ASSERT_TRUE(WaitFor([&] { return callSettles(first) == CONNSTATE_CONNECTED; }, seconds(12)));
     EXPECT_EQ(m_agent.Output(), "");
 }
 

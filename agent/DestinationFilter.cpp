@@ -1,0 +1,92 @@
+#include "agent/DestinationFilter.h"
+
+#include <vector>
+
+#include "base/ErrorCodes.h"
+#include "base/IniFile.h"
+#include "log/LogEvent.h"
+#include "platform/System.h"
+
+namespace {
+
+constexpr const char* kSettingsFile = "agent.ini";
+constexpr const char* kCallKey = "AllowCall";
+constexpr const char* kListenKey = "AllowListen";
+constexpr const char* kLogName = "AllowList.txt";
+// A terminal that keeps asking for a refused destination cannot fill the disk:
+// past this size the log keeps its newer half.
+constexpr unsigned long kLogSizeLimit = 1024 * 1024;
+// What a missing key reads as; no value read from a file holds a line end.
+constexpr const char* kMissing = "\n";
+
+IFileSystem* MountTrace() {
+    IFileSystem* trace = nullptr;
+    ISystem::Instance()->MountFileSystem("Trace", &trace);
+    return trace;
+}
+
+std::optional<std::string> ReadList(const TIniFile& settings, const char* key) {
+    std::string value = settings.GetString(key, kMissing);
+    if (value == kMissing) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+TDestinationFilter::TDestinationFilter()
+    : m_trace(MountTrace()), m_log(kLogName, m_trace, kLogSizeLimit) {}
+
+TDestinationFilter::~TDestinationFilter() {
+    if (m_trace != nullptr) {
+        ISystem::Instance()->UnmountFileSystem(m_trace);
+    }
+}
+
+void TDestinationFilter::Reload() {
+    const TIniFile settings(kSettingsFile);
+    std::optional<std::string> callList = ReadList(settings, kCallKey);
+    std::optional<std::string> listenList = ReadList(settings, kListenKey);
+    const bool callChanged = !m_loaded || callList != m_callList;
+    const bool listenChanged = !m_loaded || listenList != m_listenList;
+    if (!callChanged && !listenChanged) {
+        return;
+    }
+    m_loaded = true;
+    m_callList = std::move(callList);
+    m_listenList = std::move(listenList);
+    m_policy = TDestinationPolicy(m_callList, m_listenList);
+    auto logBad = [this](const char* key, const std::vector<std::string>& entries) {
+        for (const std::string& entry : entries) {
+            Log(std::string("Ignored ") + key + " entry \"" + entry + "\"");
+        }
+    };
+    if (callChanged) {
+        logBad(kCallKey, m_policy.BadCallEntries());
+    }
+    if (listenChanged) {
+        logBad(kListenKey, m_policy.BadListenEntries());
+    }
+}
+
+unsigned long TDestinationFilter::Check(std::uint32_t socketId, std::uint32_t address,
+                                        std::uint16_t port, bool calling) {
+    const std::string id = "#" + std::to_string(socketId);
+    if (calling) {
+        if (m_policy.AdmitsCall(address, port)) {
+            return 0;
+        }
+        Log("Refused call " + id + " to " + DottedAddress(address) + ":" + std::to_string(port));
+        return kErrorCannotConnect;
+    }
+    if (m_policy.AdmitsListen(port)) {
+        return 0;
+    }
+    Log("Refused listen " + id + " on port " + std::to_string(port));
+    return kErrorCannotListen;
+}
+
+void TDestinationFilter::Log(const std::string& text) {
+    m_log.LogData(TLogEvent(0, reinterpret_cast<const unsigned char*>(text.c_str()), 0));
+}
