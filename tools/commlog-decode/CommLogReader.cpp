@@ -97,12 +97,12 @@ class TReader {
         if (const std::optional<TStamp> stamp = ParseStamp(line)) {
             return Header(*stamp, line.substr(kStampLength), number);
         }
-        if (line.size() > kIndent.size() && line.substr(0, kIndent.size()) == kIndent) {
-            return Continuation(line, number);
-        }
         if (m_log.entries.empty()) {
             ++m_log.skippedLines;
             return true;
+        }
+        if (line.size() > kIndent.size() && line.substr(0, kIndent.size()) == kIndent) {
+            return Continuation(line, number);
         }
         return Stop(number, "not a log entry");
     }
@@ -197,6 +197,9 @@ TCommLog ReadCommLog(const std::string& text) {
         if (end == std::string::npos && !line.empty()) {
             reader.Stop(number, "the file ends in the middle of an entry");
         }
+    }
+    if (log.entries.empty() && log.skippedLines != 0) {
+        log.stop = TLogStop{1, "no log entry in the file"};
     }
     return log;
 }

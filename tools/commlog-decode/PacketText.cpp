@@ -95,5 +95,5 @@ std::string Preview(const T_BinaryData& data) {
         const unsigned char byte = data[i];
         text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
     }
-    return text + (data.Length() > kShown ? "...\"" : "\"");
+    return text + (data.Length() > kShown ? "\"..." : "\"");
 }

@@ -17,5 +17,6 @@ std::string ErrorMeaning(unsigned long code);
 // "CALL #1 -> 10.0.0.5:443", "CALL_RESULT #1 ok", "DATA_OUT #1 517 bytes "GET /"", "CLOSED #1".
 std::string DescribePacket(const TSerialPacket& packet);
 
-// The first bytes of data as text in quotes, bytes outside printable ASCII as '.'.
+// The first bytes of data as text in quotes, bytes outside printable ASCII
+// as '.', and "..." after the quotes when there is more.
 std::string Preview(const T_BinaryData& data);
