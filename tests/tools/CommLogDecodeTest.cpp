@@ -96,12 +96,12 @@ TEST(CommLogDecodeTest, DecodesATunnelConversationLayerByLayer) {
     WriteConversation(logs);
     const TDecodeReport report = DecodeLine(logs);
 
-    EXPECT_EQ(Texts(report, TEvent::TLayer::Packet),
-              (std::vector<std::string>{
-                  "RESET", "CALL #1 -> 10.0.0.5:443", "CALL_RESULT #1 ok",
-                  "DATA_OUT #1 517 bytes \"........................\"...",
-                  "LISTEN #2 port 5000", "DATA_IN #1 15 bytes \"HTTP/1.0 200 OK\"", "CLOSED #1",
-                  "CONNECTED #2 from 10.0.0.7", "CLOSE #2"}));
+    EXPECT_EQ(
+        Texts(report, TEvent::TLayer::Packet),
+        (std::vector<std::string>{"RESET", "CALL #1 -> 10.0.0.5:443", "CALL_RESULT #1 ok",
+                                  "DATA_OUT #1 517 bytes \"........................\"...",
+                                  "LISTEN #2 port 5000", "DATA_IN #1 15 bytes \"HTTP/1.0 200 OK\"",
+                                  "CLOSED #1", "CONNECTED #2 from 10.0.0.7", "CLOSE #2"}));
     EXPECT_EQ(Problems(report),
               std::vector<std::string>{"RESET: every tunnelled connection is dropped"});
     EXPECT_TRUE(report.stops.empty());
@@ -159,8 +159,9 @@ TEST(CommLogDecodeTest, FlagsWhatAPersonShouldLookAt) {
           "NAK for DATA seq 1: its receiver found a bad CRC", "DATA seq 1 is sent again",
           "NAK for DATA seq 1: its receiver found a bad CRC",
           "third NAK for seq 1: the sender resets the link and drops its queued data"}},
-        {"unanswered frame", [&](TTrafficLogs& l) { l.Sent(kLine, DataFrame(1, close3)); },
-         {"DATA seq 1 > at 05.09 10:00:00 was never answered"}},
+        {"unanswered frame",
+         [&](TTrafficLogs& l) { l.Sent(kLine, DataFrame(1, close3)); },
+         {"DATA seq 1 sent at 05.09 10:00:00 was never answered"}},
         {"sequence gap",
          [&](TTrafficLogs& l) {
              l.Received(kLine, DataFrame(1, close3));
@@ -199,13 +200,16 @@ TEST(CommLogDecodeTest, FlagsWhatAPersonShouldLookAt) {
              l.Received(kLine, bytes);
              l.Sent(kLine, Ack(1));
          },
-         {"2 bytes < outside any frame are ignored"}},
-        {"unknown frame type", [&](TTrafficLogs& l) { l.Received(kLine, WireFrame(0x33, 1, {})); },
+         {"2 received bytes outside any frame are ignored"}},
+        {"unknown frame type",
+         [&](TTrafficLogs& l) { l.Received(kLine, WireFrame(0x33, 1, {})); },
          {"a frame of unknown type 0x33 is ignored"}},
-        {"short frame", [&](TTrafficLogs& l) { l.Received(kLine, HexBytes("C0 41 01 02 C0")); },
+        {"short frame",
+         [&](TTrafficLogs& l) { l.Received(kLine, HexBytes("C0 41 01 02 C0")); },
          {"a frame too short for its header and CRC is dropped"}},
-        {"frame never completed", [&](TTrafficLogs& l) { l.Received(kLine, HexBytes("C0 41 01")); },
-         {"a frame < was never completed"}},
+        {"frame never completed",
+         [&](TTrafficLogs& l) { l.Received(kLine, HexBytes("C0 41 01")); },
+         {"a received frame was never completed"}},
         {"packet too short for an action",
          [&](TTrafficLogs& l) {
              l.Received(kLine, DataFrame(1, HexBytes("00 03 01 02 03")));
@@ -223,8 +227,9 @@ TEST(CommLogDecodeTest, FlagsWhatAPersonShouldLookAt) {
              l.Received(kLine, DataFrame(1, T_BinaryData(PacketBytes(Call(1)).GetDataRef(), 0, 5)));
              l.Sent(kLine, Ack(1));
          },
-         {"5 bytes < of an incomplete packet are left"}},
-        {"serial port error", [&](TTrafficLogs& l) { l.Failed(kLine, 20003); },
+         {"5 received bytes of an incomplete packet are left"}},
+        {"serial port error",
+         [&](TTrafficLogs& l) { l.Failed(kLine, 20003); },
          {"the serial port reported an error"}},
         {"port opened twice",
          [&](TTrafficLogs& l) {
@@ -295,13 +300,16 @@ TEST(CommLogDecodeTest, DamagedFilesAreReadUpToWhereTheyBreak) {
     };
     const TCase cases[] = {
         {"intact", good, 3, 2, 0, ""},
-        {"LF line ends", [&] {
+        {"LF line ends",
+         [&] {
              std::string text;
              for (char c : good) {
-                 if (c != '\r') text += c;
+                 if (c != '\r')
+                     text += c;
              }
              return text;
-         }(), 3, 2, 0, ""},
+         }(),
+         3, 2, 0, ""},
         {"cut in a hex row at the end", good.substr(0, row + 16 + 7), 2, 18, 3,
          "the hex dump row is cut short"},
         {"hex row cut in the middle", replaced(row + 16 + 6, 58, ""), 2, 18, 3,
@@ -418,9 +426,10 @@ TEST(CommLogDecodeTest, SocketLogsAreSummarisedAndMergedIntoTheTimeline) {
         connections.push_back(c.name + " " + c.target + " " + std::to_string(c.bytesOut) + "/" +
                               std::to_string(c.bytesIn) + " " + c.ending);
     }
-    EXPECT_EQ(connections, (std::vector<std::string>{"connection 1 outgoing 5/3 closed",
-                                                     "connection 2 peer 10.0.0.7 0/0 failed, then closed",
-                                                     "connection 3 outgoing 0/0 never closed"}));
+    EXPECT_EQ(connections,
+              (std::vector<std::string>{"connection 1 outgoing 5/3 closed",
+                                        "connection 2 peer 10.0.0.7 0/0 failed, then closed",
+                                        "connection 3 outgoing 0/0 never closed"}));
 }
 
 struct TRun {
@@ -456,15 +465,18 @@ TEST(CommLogDecodeTest, CommandLine) {
         {{"--frames", trace.Path()}, DECODE_EXIT_BAD_ARGUMENTS, "", "unknown option --frames"},
         {{empty / "CommLog1.txt"}, DECODE_EXIT_UNREADABLE, "", "cannot be read"},
         {{empty.Path()}, DECODE_EXIT_UNREADABLE, "", "no CommLog*.txt or sock*.txt files"},
-        {{trace.Path()}, DECODE_EXIT_OK,
+        {{trace.Path()},
+         DECODE_EXIT_OK,
          "CommLog1.txt #1 CALL 10.0.0.5:443: 05.09 14:03:22 for 3 s, 517 bytes out, 15 bytes in, "
          "closed from the network side (CLOSED)",
          ""},
-        {{trace / "CommLog1.txt"}, DECODE_EXIT_OK,
+        {{trace / "CommLog1.txt"},
+         DECODE_EXIT_OK,
          "05.09 14:03:22 CommLog1.txt < frame DATA seq 1, 13 bytes, CRC ok\n"
          "05.09 14:03:22 CommLog1.txt <   CALL #1 -> 10.0.0.5:443\n",
          ""},
-        {{"--json", trace.Path()}, DECODE_EXIT_OK,
+        {{"--json", trace.Path()},
+         DECODE_EXIT_OK,
          "{\"time\": \"05.09 14:03:25\", \"source\": \"CommLog1.txt\", \"direction\": \"sent\", "
          "\"layer\": \"packet\", \"text\": \"DATA_IN #1 15 bytes \\\"HTTP/1.0 200 OK\\\"\"}",
          ""},

@@ -35,7 +35,7 @@ TEST(SlipDecoderTest, CutsFramesAndCountsWhatItDrops) {
     const TCase cases[] = {
         {"C0 DB DC DB DD 41 C0", HexList({"C0 DB 41"}), 0},
         {"C0 41 C0 C0 42 C0", HexList({"41", "42"}), 0},
-        {"41 42 C0 43 C0", HexList({"43"}), 2},     // bytes before the first END
+        {"41 42 C0 43 C0", HexList({"43"}), 2},                 // bytes before the first END
         {"C0 41 C0 44 45 C0 46 C0", HexList({"41", "46"}), 2},  // closing END opens nothing
         {"C0 C0 41 C0", HexList({"41"}), 0},
         {"C0 41 42", {}, 0},  // still collecting

@@ -6,8 +6,8 @@
 
 // Exit statuses of commlog-decode.
 enum TDecodeExit : int {
-    DECODE_EXIT_OK = 0,            // decoded, problems in the logs or not
-    DECODE_EXIT_UNREADABLE = 1,    // a file or directory cannot be read
+    DECODE_EXIT_OK = 0,          // decoded, problems in the logs or not
+    DECODE_EXIT_UNREADABLE = 1,  // a file or directory cannot be read
     DECODE_EXIT_BAD_ARGUMENTS = 2,
 };
 

@@ -6,10 +6,10 @@
 
 namespace {
 
-constexpr std::size_t kStampLength = 15;   // "DD.MM HH:MM:SS "
-constexpr std::size_t kRowStart = 16;      // a dump row follows the stamp and the direction
+constexpr std::size_t kStampLength = 15;  // "DD.MM HH:MM:SS "
+constexpr std::size_t kRowStart = 16;     // a dump row follows the stamp and the direction
 constexpr std::size_t kRowBytes = 16;
-constexpr std::size_t kHexColumns = 48;    // "XX " per byte, the last space a '|'
+constexpr std::size_t kHexColumns = 48;                  // "XX " per byte, the last space a '|'
 constexpr std::string_view kIndent = "               ";  // 15 spaces before a continuation
 
 bool IsDigit(char c) {
@@ -154,8 +154,8 @@ class TReader {
     bool Row(std::string_view row, std::size_t number) {
         TLogEntry& entry = m_log.entries.back();
         T_BinaryData ignored;
-        const bool dumped = entry.kind == TLogEntry::TKind::Sent ||
-                            entry.kind == TLogEntry::TKind::Received;
+        const bool dumped =
+            entry.kind == TLogEntry::TKind::Sent || entry.kind == TLogEntry::TKind::Received;
         const TRow parsed = ParseRow(row, dumped ? entry.bytes : ignored);
         m_lastRowFull = parsed.full;
         return parsed.fault.empty() ? true : Stop(number, parsed.fault);

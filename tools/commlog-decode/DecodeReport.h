@@ -11,7 +11,7 @@ struct TEvent {
     enum class TLayer { Log, Frame, Packet, Problem };
 
     TStamp stamp;
-    std::string source;   // the log file's name
+    std::string source;    // the log file's name
     char direction = ' ';  // '>' sent, '<' received by the log's owner, ' ' neither
     TLayer layer = TLayer::Log;
     std::string text;

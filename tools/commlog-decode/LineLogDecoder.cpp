@@ -19,6 +19,11 @@ std::string Seq(unsigned seq) {
     return "seq " + std::to_string(seq);
 }
 
+// How a direction of the line reads in a sentence.
+std::string Way(char mark) {
+    return mark == '>' ? "sent" : "received";
+}
+
 // The socket ids of the tunnel, from their CALL or LISTEN to their end.
 class TTunnelSockets {
   public:
@@ -34,10 +39,10 @@ class TTunnelSockets {
                 End(stamp, id, "replaced by a new request with the same id");
                 const bool calling = packet.GetActionType() == ACTION_CALL;
                 const std::string target =
-                    calling ? "CALL " + DottedAddress(static_cast<std::uint32_t>(
-                                            packet.GetIpAddr())) + ":" +
-                                  std::to_string(packet.GetPort())
-                            : "LISTEN port " + std::to_string(packet.GetPort());
+                    calling
+                        ? "CALL " + DottedAddress(static_cast<std::uint32_t>(packet.GetIpAddr())) +
+                              ":" + std::to_string(packet.GetPort())
+                        : "LISTEN port " + std::to_string(packet.GetPort());
                 Open(stamp, id, target);
                 break;
             }
@@ -98,8 +103,8 @@ class TTunnelSockets {
 
     TOpen& Open(const TStamp& stamp, std::uint32_t id, const std::string& target) {
         TOpen& open = m_open[id];
-        open.summary = TConnectionSummary{m_sink.Source(), "#" + std::to_string(id), target,
-                                          stamp, stamp, 0, 0, ""};
+        open.summary = TConnectionSummary{
+            m_sink.Source(), "#" + std::to_string(id), target, stamp, stamp, 0, 0, ""};
         return open;
     }
 
@@ -177,25 +182,25 @@ class TLineSession {
             }
         }
         if (const unsigned long dropped = direction.slip.TakeDroppedCount()) {
-            m_sink.Problem(stamp, std::to_string(dropped) + " bytes " + direction.mark +
-                                      " outside any frame are ignored");
+            m_sink.Problem(stamp, std::to_string(dropped) + " " + Way(direction.mark) +
+                                      " bytes outside any frame are ignored");
         }
     }
 
     // Reports what the session leaves unfinished.
     void End(const TStamp& stamp) {
         for (TDirection* direction : {&m_sent, &m_received}) {
-            const std::string mark(1, direction->mark);
-            for (const auto& [seq, sent] : direction->unanswered) {
-                m_sink.Problem(stamp, "DATA " + Seq(seq) + " " + mark + " at " + sent.Text() +
+            const std::string way = Way(direction->mark);
+            for (const auto& [seq, at] : direction->unanswered) {
+                m_sink.Problem(stamp, "DATA " + Seq(seq) + " " + way + " at " + at.Text() +
                                           " was never answered");
             }
             if (direction->slip.InFrame()) {
-                m_sink.Problem(stamp, "a frame " + mark + " was never completed");
+                m_sink.Problem(stamp, "a " + way + " frame was never completed");
             }
             if (direction->packets.Length() != 0) {
-                m_sink.Problem(stamp, std::to_string(direction->packets.Length()) +
-                                          " bytes " + mark + " of an incomplete packet are left");
+                m_sink.Problem(stamp, std::to_string(direction->packets.Length()) + " " + way +
+                                          " bytes of an incomplete packet are left");
             }
         }
     }
@@ -213,7 +218,8 @@ class TLineSession {
         const std::uint8_t type = frame[0];
         const std::uint8_t seq = frame[1];
         const unsigned long checked = TFrameHeader::kSize + length;
-        const bool good = CountCrc(frame.GetData(), checked) == MSB_TO_WORD(frame.GetData() + checked);
+        const bool good =
+            CountCrc(frame.GetData(), checked) == MSB_TO_WORD(frame.GetData() + checked);
         const T_BinaryData data(frame.GetDataRef(), TFrameHeader::kSize, length);
         switch (type) {
             case TFrameHeader::kData:
@@ -226,7 +232,8 @@ class TLineSession {
             default: {
                 char text[64];
                 std::snprintf(text, sizeof text, "a frame of unknown type 0x%02X is ignored", type);
-                m_sink.Add(stamp, direction.mark, TLayer::Frame, "frame type " + std::to_string(type));
+                m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                           "frame type " + std::to_string(type));
                 m_sink.Problem(stamp, text);
                 return;
             }
@@ -248,9 +255,10 @@ class TLineSession {
         } else {
             direction.lastNaks = 0;
             direction.lastDelivered = false;
-            if (good && direction.haveGood && seq != static_cast<std::uint8_t>(direction.lastGoodSeq + 1)) {
-                m_sink.Problem(stamp, "sequence gap: " + Seq(seq) + " follows " +
-                                          Seq(direction.lastGoodSeq));
+            if (good && direction.haveGood &&
+                seq != static_cast<std::uint8_t>(direction.lastGoodSeq + 1)) {
+                m_sink.Problem(
+                    stamp, "sequence gap: " + Seq(seq) + " follows " + Seq(direction.lastGoodSeq));
             }
         }
         const bool deliver = good && !(retransmission && direction.lastDelivered);

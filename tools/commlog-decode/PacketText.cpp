@@ -12,9 +12,8 @@ constexpr unsigned long kSystemErrorBase = 22000;
 constexpr unsigned long kSystemErrorLast = 22999;
 
 std::string Name(unsigned char action) {
-    static const char* const kNames[] = {"?",      "CALL",  "LISTEN",  "CONNECTED",
-                                         "CALL_RESULT", "CLOSED", "CLOSE", "DATA_IN",
-                                         "DATA_OUT", "RESET"};
+    static const char* const kNames[] = {"?",      "CALL",  "LISTEN",  "CONNECTED", "CALL_RESULT",
+                                         "CLOSED", "CLOSE", "DATA_IN", "DATA_OUT",  "RESET"};
     if (action < std::size(kNames) && action != 0) {
         return kNames[action];
     }
@@ -61,8 +60,8 @@ std::string ErrorMeaning(unsigned long code) {
 }
 
 std::string DescribePacket(const TSerialPacket& packet) {
-    const std::string head = Name(packet.GetActionType()) + " #" +
-                             std::to_string(packet.GetSocketID());
+    const std::string head =
+        Name(packet.GetActionType()) + " #" + std::to_string(packet.GetSocketID());
     const auto port = std::to_string(packet.GetPort());
     switch (packet.GetActionType()) {
         case ACTION_CALL:

@@ -12,8 +12,9 @@ TFileDecode DecodeSocketLog(const std::string& source, const TCommLog& log) {
     int count = 0;
     for (const TLogEntry& entry : log.entries) {
         if (!open) {
-            open = TConnectionSummary{source,      "connection " + std::to_string(++count), "",
-                                      entry.stamp, entry.stamp, 0, 0, ""};
+            open = TConnectionSummary{
+                source, "connection " + std::to_string(++count), "", entry.stamp, entry.stamp, 0, 0,
+                ""};
             failed = false;
         }
         open->last = entry.stamp;

@@ -62,9 +62,9 @@ TDecodeReport DecodeLogs(const std::vector<TLogFile>& files) {
                                                             : DecodeLineLog(file.name, log);
         if (log.skippedLines != 0 && !log.entries.empty()) {
             TEventSink sink(file.name);
-            sink.Problem(log.entries.front().stamp,
-                         std::to_string(log.skippedLines) +
-                             " lines before the first entry are skipped");
+            sink.Problem(
+                log.entries.front().stamp,
+                std::to_string(log.skippedLines) + " lines before the first entry are skipped");
             std::vector<TEvent> skipped = sink.Take();
             decoded.events.insert(decoded.events.begin(), skipped.begin(), skipped.end());
         }
