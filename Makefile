@@ -3,7 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TIME  ?= 60
-FUZZERS    ?= fuzz_line_protocol
+FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 
@@ -38,10 +38,11 @@ fuzz:
 			$(FUZZ_BUILD)/corpus/$$f || exit 1; \
 	done
 
-# The agent and the terminal simulator only, for trying and installing them.
+# The agent, the terminal simulator and the log reader only, for trying and
+# installing them.
 programs:
 	@cmake -S . -B $(BUILD) $(GENERATOR) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target agent pinpad-sim
+	@cmake --build $(BUILD) -j $(JOBS) --target agent pinpad-sim commlog-decode
 
 # A file fetched over HTTP through the agent from a simulated PIN pad.
 demo: programs

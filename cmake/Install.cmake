@@ -9,7 +9,7 @@ set(SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
 if(TARGET agent)
   install(TARGETS agent DESTINATION ${AGENT_INSTALL_DIR})
 endif()
-install(TARGETS pinpad-sim DESTINATION bin)
+install(TARGETS pinpad-sim commlog-decode DESTINATION bin)
 install(FILES packaging/pinpad.ini RENAME pinpad.ini.example DESTINATION ${AGENT_INSTALL_DIR})
 install(FILES packaging/agent.ini RENAME agent.ini.example DESTINATION ${AGENT_INSTALL_DIR})
 

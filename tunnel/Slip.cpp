@@ -53,30 +53,13 @@ bool SLIP::SendData(const T_BinaryData& payload) {
 T_BinaryData SLIP::ReceiveData() {
     unsigned char byte = 0;
     while (m_connection->Receive(&byte, 1) > 0) {
-        if (byte == END) {
-            if (m_inFrame && m_received.Length() != 0) {
-                m_inFrame = false;
-                return ReturnAndFlushReceivedData();
-            }
-            m_inFrame = true;  // an END with nothing collected opens a frame
-        } else if (m_inFrame) {
-            Collect(byte);
+        if (m_decoder.Feed(byte)) {
+            return ReturnAndFlushReceivedData();
         }
     }
     return T_BinaryData();
 }
 
 T_BinaryData SLIP::ReturnAndFlushReceivedData() {
-    T_BinaryData payload = RemoveEscapedCharacters(m_received);
-    m_received.Clear();
-    return payload;
-}
-
-void SLIP::Collect(unsigned char byte) {
-    if (m_received.Length() == kMaxRawFrameLength) {
-        m_received.Clear();
-        m_inFrame = false;
-        return;
-    }
-    m_received.AddDirectBytes(byte, 1);
+    return m_decoder.TakeFrame();
 }

@@ -5,6 +5,7 @@
 
 #include "base/BinaryData.h"
 #include "platform/Connection.h"
+#include "tunnel/SlipDecoder.h"
 
 // SLIP byte stuffing over a byte stream: every frame travels between two END
 // bytes, and END or ESC inside a frame become two-byte escape sequences.
@@ -43,11 +44,6 @@ class SLIP {
     T_BinaryData ReturnAndFlushReceivedData();
 
   private:
-    // Appends one raw byte of the frame being collected, or drops the whole
-    // frame when it grows beyond any legal length.
-    void Collect(unsigned char byte);
-
-    bool m_inFrame = false;
     std::unique_ptr<IConnection> m_connection;
-    T_BinaryData m_received;
+    TSlipDecoder m_decoder;
 };

@@ -78,6 +78,45 @@ class AgentProgramTest : public testing::Test {
         return {connection.GetState(), connection.GetLastError().Code()};
     }
 
+    // A call to an answering peer, whose request and answer are relayed
+    // through the agent until the peer closes.
+    void ExchangeThroughAgent(const TAnsweringPeer& server, const std::string& request,
+                              std::string& answer, long& lastReceived) {
+        std::unique_ptr<IConnection> connection = CallThroughAgent(server.Port());
+        ASSERT_TRUE(connection);
+        ASSERT_TRUE(WaitFor([&] { return connection->GetState() != CONNSTATE_CONNECTING; }));
+        ASSERT_EQ(connection->GetState(), CONNSTATE_CONNECTED);
+        EXPECT_EQ(connection->Send(reinterpret_cast<const unsigned char*>(request.data()),
+                                   request.size()),
+                  static_cast<long>(request.size()));
+        WaitFor([&] {
+            unsigned char buffer[64];
+            lastReceived = connection->Receive(buffer, sizeof buffer);
+            if (lastReceived > 0) {
+                answer.append(reinterpret_cast<char*>(buffer),
+                              static_cast<std::size_t>(lastReceived));
+            }
+            return lastReceived < 0;
+        });
+    }
+
+    // The name of the socket log in "Trace" once it is complete, which it is
+    // when the agent has dropped the connection; empty if that never happens.
+    std::string WaitForClosedSocketLog() const {
+        std::string socketLogName;
+        WaitFor([&] {
+            for (const auto& entry : std::filesystem::directory_iterator(m_directory / "Trace")) {
+                std::string name = entry.path().filename();
+                if (name.starts_with("sock") && Count(TraceFile(name), "Disconnected") == 1) {
+                    socketLogName = name;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return socketLogName;
+    }
+
     std::string TraceFile(const std::string& name) const {
         return m_directory.ReadFile("Trace/" + name);
     }
@@ -122,40 +161,15 @@ TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
     m_agent.Start();
     ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
 
-    std::unique_ptr<IConnection> connection = CallThroughAgent(server.Port());
-    ASSERT_TRUE(connection);
-    ASSERT_TRUE(WaitFor([&] { return connection->GetState() != CONNSTATE_CONNECTING; }));
-    ASSERT_EQ(connection->GetState(), CONNSTATE_CONNECTED);
-    EXPECT_EQ(connection->Send(reinterpret_cast<const unsigned char*>("ping from the pinpad"), 20),
-              20);
-
     std::string answer;
     long received = 0;
-    WaitFor([&] {
-        unsigned char buffer[64];
-        received = connection->Receive(buffer, sizeof buffer);
-        if (received > 0) {
-            answer.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(received));
-        }
-        return received < 0;
-    });
+    ExchangeThroughAgent(server, "ping from the pinpad", answer, received);
     EXPECT_EQ(server.Request(), "ping from the pinpad");
     EXPECT_EQ(answer, "pong from the network");
     EXPECT_LT(received, 0) << "the peer's close did not reach the terminal";
-    connection.reset();
 
-    // The socket's log is complete once the agent has dropped the connection.
-    std::string socketLogName;
-    ASSERT_TRUE(WaitFor([&] {
-        for (const auto& entry : std::filesystem::directory_iterator(m_directory / "Trace")) {
-            std::string name = entry.path().filename();
-            if (name.starts_with("sock") && Count(TraceFile(name), "Disconnected") == 1) {
-                socketLogName = name;
-                return true;
-            }
-        }
-        return false;
-    }));
+    const std::string socketLogName = WaitForClosedSocketLog();
+    ASSERT_FALSE(socketLogName.empty());
     std::vector<std::string> socketLog = CommLogEntries(TraceFile(socketLogName));
     ASSERT_GE(socketLog.size(), 4u);
     EXPECT_TRUE(socketLog.front().starts_with("Connected"));
@@ -169,6 +183,41 @@ TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
     EXPECT_NE(lineLog.find(" <"), std::string::npos);
     EXPECT_FALSE(m_directory.Exists("Trace/AllowList.txt")) << "nothing was screened";
     EXPECT_EQ(m_agent.Output(), "");
+}
+
+TEST_F(AgentProgramTest, TheTrafficLogDecoderReadsBackWhatTheAgentLogged) {
+    WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
+    PlugInTerminal();
+    TAnsweringPeer server(20, "pong from the network");
+    m_agent.Start();
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+    std::string answer;
+    long received = 0;
+    ExchangeThroughAgent(server, "ping from the pinpad", answer, received);
+    ASSERT_EQ(answer, "pong from the network");
+    ASSERT_FALSE(WaitForClosedSocketLog().empty());
+
+    const std::string output = m_directory / "decoded.txt";
+    ChildProcess decoder({ToolPath("commlog-decode"), m_directory / "Trace"},
+                         ChildProcess::TOptions{.directory = "", .output = output, .error = ""});
+    ASSERT_EQ(decoder.WaitForExit(10000), 0);
+    const std::string report = m_directory.ReadFile("decoded.txt");
+    const std::string port = std::to_string(server.Port());
+    for (const std::string& piece : std::vector<std::string>{
+             "<   CALL #1 -> 127.0.0.1:" + port + "\n",
+             ">   CALL_RESULT #1 ok\n",
+             "<   DATA_OUT #1 20 bytes \"ping from the pinpad\"\n",
+             ">   DATA_IN #1 21 bytes \"pong from the network\"\n",
+             ">   CLOSED #1\n",
+             "CommLog9.txt #1 CALL 127.0.0.1:" + port + ": ",
+             "20 bytes out, 21 bytes in, closed from the network side (CLOSED)\n",
+             "connection 1 outgoing: ",
+             "20 bytes out, 21 bytes in, closed\n",
+         }) {
+        EXPECT_NE(report.find(piece), std::string::npos) << piece << "\n" << report;
+    }
+    EXPECT_EQ(report.find("decoding stopped"), std::string::npos) << report;
+    EXPECT_EQ(report.find("bad CRC"), std::string::npos) << report;
 }
 
 TEST_F(AgentProgramTest, SwitchingTheServiceOffAndOnStartsANewCycleWithAReset) {

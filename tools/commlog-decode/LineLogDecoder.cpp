@@ -1,0 +1,369 @@
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "LogDecoders.h"
+#include "PacketText.h"
+#include "base/Conversions.h"
+#include "tunnel/FrameLevel.h"
+#include "tunnel/SerialPacket.h"
+#include "tunnel/SlipDecoder.h"
+
+namespace {
+
+using TLayer = TEvent::TLayer;
+
+std::string Seq(unsigned seq) {
+    return "seq " + std::to_string(seq);
+}
+
+// How a direction of the line reads in a sentence.
+std::string Way(char mark) {
+    return mark == '>' ? "sent" : "received";
+}
+
+// The socket ids of the tunnel, from their CALL or LISTEN to their end.
+class TTunnelSockets {
+  public:
+    TTunnelSockets(TEventSink& sink, std::vector<TConnectionSummary>& ended)
+        : m_sink(sink), m_ended(ended) {}
+
+    void Packet(const TStamp& stamp, const TSerialPacket& packet) {
+        const std::uint32_t id = static_cast<std::uint32_t>(packet.GetSocketID());
+        const std::string name = "#" + std::to_string(id);
+        switch (packet.GetActionType()) {
+            case ACTION_CALL:
+            case ACTION_LISTEN: {
+                End(stamp, id, "replaced by a new request with the same id");
+                const bool calling = packet.GetActionType() == ACTION_CALL;
+                const std::string target =
+                    calling
+                        ? "CALL " + DottedAddress(static_cast<std::uint32_t>(packet.GetIpAddr())) +
+                              ":" + std::to_string(packet.GetPort())
+                        : "LISTEN port " + std::to_string(packet.GetPort());
+                Open(stamp, id, target);
+                break;
+            }
+            case ACTION_CONNECTED:
+            case ACTION_CALL_RESULT:
+                if (packet.GetError() != 0) {
+                    m_sink.Problem(stamp, name + " failed: " + ErrorMeaning(packet.GetError()));
+                    End(stamp, id, "failed: " + ErrorMeaning(packet.GetError()));
+                } else {
+                    Touch(stamp, id).up = true;
+                }
+                break;
+            case ACTION_DATA_OUT:
+                Touch(stamp, id).summary.bytesOut += packet.GetData().Length();
+                break;
+            case ACTION_DATA_IN:
+                Touch(stamp, id).summary.bytesIn += packet.GetData().Length();
+                break;
+            case ACTION_CLOSED:
+                Closed(stamp, id, name);
+                break;
+            case ACTION_CLOSE:
+                End(stamp, id, "closed by the terminal (CLOSE)");
+                break;
+            case ACTION_RESET:
+                m_sink.Problem(stamp, "RESET: every tunnelled connection is dropped");
+                EndAll(stamp, "dropped by RESET");
+                break;
+            default:
+                m_sink.Problem(stamp, "a packet with unknown action " +
+                                          std::to_string(packet.GetActionType()) + " for " + name +
+                                          " is ignored");
+                break;
+        }
+    }
+
+    void EndAll(const TStamp& stamp, const std::string& ending) {
+        while (!m_open.empty()) {
+            End(stamp, m_open.begin()->first, ending);
+        }
+    }
+
+    // What is still open where the log ends.
+    void Finish() {
+        while (!m_open.empty()) {
+            const TConnectionSummary& summary = m_open.begin()->second.summary;
+            m_sink.Problem(summary.last,
+                           summary.name + " never closed (still open where the log ends)");
+            End(summary.last, m_open.begin()->first, "never closed");
+        }
+    }
+
+  private:
+    struct TOpen {
+        TConnectionSummary summary;
+        bool up = false;  // answered by CALL_RESULT ok or CONNECTED
+    };
+
+    TOpen& Open(const TStamp& stamp, std::uint32_t id, const std::string& target) {
+        TOpen& open = m_open[id];
+        open.summary = TConnectionSummary{
+            m_sink.Source(), "#" + std::to_string(id), target, stamp, stamp, 0, 0, ""};
+        return open;
+    }
+
+    // The open socket id, or one whose request lies before the log's start.
+    TOpen& Touch(const TStamp& stamp, std::uint32_t id) {
+        const auto found = m_open.find(id);
+        if (found == m_open.end()) {
+            TOpen& open = Open(stamp, id, "(requested before the log starts)");
+            open.up = true;
+            return open;
+        }
+        found->second.summary.last = stamp;
+        return found->second;
+    }
+
+    void Closed(const TStamp& stamp, std::uint32_t id, const std::string& name) {
+        const auto found = m_open.find(id);
+        if (found == m_open.end()) {
+            m_sink.Problem(stamp, "CLOSED for " + name + ", which is not open");
+        } else if (!found->second.up) {
+            m_sink.Problem(stamp, name + " failed: closed before it was connected");
+            End(stamp, id, "failed: closed before it was connected");
+        } else {
+            End(stamp, id, "closed from the network side (CLOSED)");
+        }
+    }
+
+    void End(const TStamp& stamp, std::uint32_t id, const std::string& ending) {
+        const auto found = m_open.find(id);
+        if (found == m_open.end()) {
+            return;
+        }
+        TConnectionSummary summary = found->second.summary;
+        summary.last = stamp;
+        summary.ending = ending;
+        m_ended.push_back(summary);
+        m_open.erase(found);
+    }
+
+    TEventSink& m_sink;
+    std::vector<TConnectionSummary>& m_ended;
+    std::map<std::uint32_t, TOpen> m_open;
+};
+
+// The frames of one direction of the line and the packets in their data.
+struct TDirection {
+    explicit TDirection(char directionMark) : mark(directionMark) {}
+
+    char mark;
+    TSlipDecoder slip;
+    T_BinaryData packets;  // delivered data not yet forming a whole packet
+    // The last data frame, to recognise its retransmission.
+    bool haveLast = false;
+    std::uint8_t lastSeq = 0;
+    T_BinaryData lastData;
+    bool lastGood = false;
+    bool lastDelivered = false;
+    int lastNaks = 0;
+    // The last data frame with a good CRC, to find gaps in the numbering.
+    bool haveGood = false;
+    std::uint8_t lastGoodSeq = 0;
+    std::map<std::uint8_t, TStamp> unanswered;  // data frames by sequence number
+};
+
+// One opening of the serial port: both directions from scratch.
+class TLineSession {
+  public:
+    TLineSession(TEventSink& sink, TTunnelSockets& sockets) : m_sink(sink), m_sockets(sockets) {}
+
+    void Bytes(const TStamp& stamp, bool sent, const T_BinaryData& bytes) {
+        TDirection& direction = sent ? m_sent : m_received;
+        for (unsigned long i = 0; i < bytes.Length(); ++i) {
+            if (direction.slip.Feed(bytes[i])) {
+                Frame(stamp, direction, sent ? m_received : m_sent, direction.slip.TakeFrame());
+            }
+        }
+        if (const unsigned long dropped = direction.slip.TakeDroppedCount()) {
+            m_sink.Problem(stamp, std::to_string(dropped) + " " + Way(direction.mark) +
+                                      " bytes outside any frame are ignored");
+        }
+    }
+
+    // Reports what the session leaves unfinished.
+    void End(const TStamp& stamp) {
+        for (TDirection* direction : {&m_sent, &m_received}) {
+            const std::string way = Way(direction->mark);
+            for (const auto& [seq, at] : direction->unanswered) {
+                m_sink.Problem(stamp, "DATA " + Seq(seq) + " " + way + " at " + at.Text() +
+                                          " was never answered");
+            }
+            if (direction->slip.InFrame()) {
+                m_sink.Problem(stamp, "a " + way + " frame was never completed");
+            }
+            if (direction->packets.Length() != 0) {
+                m_sink.Problem(stamp, std::to_string(direction->packets.Length()) + " " + way +
+                                          " bytes of an incomplete packet are left");
+            }
+        }
+    }
+
+  private:
+    void Frame(const TStamp& stamp, TDirection& direction, TDirection& answered,
+               const T_BinaryData& frame) {
+        const unsigned long length = frame.Length() >= TFrameHeader::kSize ? frame[2] : 0;
+        if (frame.Length() < length + TFrameHeader::kSize + 2) {
+            m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                       "frame of " + std::to_string(frame.Length()) + " bytes");
+            m_sink.Problem(stamp, "a frame too short for its header and CRC is dropped");
+            return;
+        }
+        const std::uint8_t type = frame[0];
+        const std::uint8_t seq = frame[1];
+        const unsigned long checked = TFrameHeader::kSize + length;
+        const bool good =
+            CountCrc(frame.GetData(), checked) == MSB_TO_WORD(frame.GetData() + checked);
+        const T_BinaryData data(frame.GetDataRef(), TFrameHeader::kSize, length);
+        switch (type) {
+            case TFrameHeader::kData:
+                DataFrame(stamp, direction, seq, data, good);
+                return;
+            case TFrameHeader::kAck:
+            case TFrameHeader::kNak:
+                Answer(stamp, direction, answered, type == TFrameHeader::kAck, seq, good);
+                return;
+            default: {
+                char text[64];
+                std::snprintf(text, sizeof text, "a frame of unknown type 0x%02X is ignored", type);
+                m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                           "frame type " + std::to_string(type));
+                m_sink.Problem(stamp, text);
+                return;
+            }
+        }
+    }
+
+    void DataFrame(const TStamp& stamp, TDirection& direction, std::uint8_t seq,
+                   const T_BinaryData& data, bool good) {
+        const bool retransmission = direction.haveLast && direction.lastSeq == seq &&
+                                    (!direction.lastGood || direction.lastData == data);
+        m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                   "DATA " + Seq(seq) + ", " + std::to_string(data.Length()) + " bytes, CRC " +
+                       (good ? "ok" : "BAD") + (retransmission ? ", retransmitted" : ""));
+        if (!good) {
+            m_sink.Problem(stamp, "bad CRC on DATA " + Seq(seq) + ": its data is dropped");
+        }
+        if (retransmission) {
+            m_sink.Problem(stamp, "DATA " + Seq(seq) + " is sent again");
+        } else {
+            direction.lastNaks = 0;
+            direction.lastDelivered = false;
+            if (good && direction.haveGood &&
+                seq != static_cast<std::uint8_t>(direction.lastGoodSeq + 1)) {
+                m_sink.Problem(
+                    stamp, "sequence gap: " + Seq(seq) + " follows " + Seq(direction.lastGoodSeq));
+            }
+        }
+        const bool deliver = good && !(retransmission && direction.lastDelivered);
+        direction.haveLast = true;
+        direction.lastSeq = seq;
+        direction.lastData = data;
+        direction.lastGood = good;
+        direction.lastDelivered = direction.lastDelivered || deliver;
+        if (good) {
+            direction.haveGood = true;
+            direction.lastGoodSeq = seq;
+        }
+        direction.unanswered[seq] = stamp;
+        if (deliver) {
+            direction.packets += data;
+            Packets(stamp, direction);
+        }
+    }
+
+    void Answer(const TStamp& stamp, const TDirection& direction, TDirection& answered, bool ack,
+                std::uint8_t seq, bool good) {
+        m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                   std::string(ack ? "ACK " : "NAK ") + Seq(seq) + (good ? "" : ", CRC BAD"));
+        answered.unanswered.erase(seq);
+        if (ack) {
+            return;
+        }
+        m_sink.Problem(stamp, "NAK for DATA " + Seq(seq) + ": its receiver found a bad CRC");
+        if (answered.haveLast && answered.lastSeq == seq && ++answered.lastNaks == 3) {
+            m_sink.Problem(stamp, "third NAK for " + Seq(seq) +
+                                      ": the sender resets the link and drops its queued data");
+        }
+    }
+
+    void Packets(const TStamp& stamp, TDirection& direction) {
+        for (;;) {
+            const unsigned long before = direction.packets.Length();
+            const unsigned long announced =
+                before >= 2 ? MSB_TO_WORD(direction.packets.GetData()) : 0;
+            const TSerialPacket packet(direction.packets);
+            if (direction.packets.Length() == before) {
+                return;
+            }
+            if (packet.GetActionType() == 0) {
+                m_sink.Problem(stamp, "a packet of length " + std::to_string(announced) +
+                                          ", too short for an action, is dropped");
+                continue;
+            }
+            m_sink.Add(stamp, direction.mark, TLayer::Packet, DescribePacket(packet));
+            m_sockets.Packet(stamp, packet);
+        }
+    }
+
+    TEventSink& m_sink;
+    TTunnelSockets& m_sockets;
+    TDirection m_sent{'>'};
+    TDirection m_received{'<'};
+};
+
+}  // namespace
+
+TFileDecode DecodeLineLog(const std::string& source, const TCommLog& log) {
+    TEventSink sink(source);
+    TFileDecode result;
+    TTunnelSockets sockets(sink, result.connections);
+    std::unique_ptr<TLineSession> session = std::make_unique<TLineSession>(sink, sockets);
+    bool portOpen = false;
+    TStamp last;
+    for (const TLogEntry& entry : log.entries) {
+        last = entry.stamp;
+        switch (entry.kind) {
+            case TLogEntry::TKind::Connected:
+                if (portOpen) {
+                    session->End(entry.stamp);
+                    sink.Problem(entry.stamp,
+                                 "the port is opened again without being closed: the program "
+                                 "before ended abruptly");
+                    sockets.EndAll(entry.stamp, "lost when the program ended abruptly");
+                }
+                session = std::make_unique<TLineSession>(sink, sockets);
+                portOpen = true;
+                sink.Add(entry.stamp, ' ', TLayer::Log, "port opened");
+                break;
+            case TLogEntry::TKind::Disconnected:
+                sink.Add(entry.stamp, ' ', TLayer::Log, "port closed");
+                session->End(entry.stamp);
+                sockets.EndAll(entry.stamp, "dropped when the port was closed");
+                session = std::make_unique<TLineSession>(sink, sockets);
+                portOpen = false;
+                break;
+            case TLogEntry::TKind::Sent:
+            case TLogEntry::TKind::Received:
+                session->Bytes(entry.stamp, entry.kind == TLogEntry::TKind::Sent, entry.bytes);
+                break;
+            case TLogEntry::TKind::Error:
+                sink.Add(entry.stamp, ' ', TLayer::Log, "Error " + entry.text);
+                sink.Problem(entry.stamp, "the serial port reported an error");
+                break;
+            case TLogEntry::TKind::Other:
+                sink.Add(entry.stamp, ' ', TLayer::Log, entry.text);
+                break;
+        }
+    }
+    session->End(last);
+    sockets.Finish();
+    result.events = sink.Take();
+    return result;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "base/BinaryData.h"
+
+// Cuts SLIP frames out of a byte stream fed one byte at a time, with no
+// connection behind it: the receiving half of the link and the traffic log
+// reader share it. Bytes outside a frame are dropped, an END that closes a
+// frame does not open the next one, and a frame longer than any legal one is
+// dropped whole.
+class TSlipDecoder {
+  public:
+    // Takes one raw byte; true when it closed a frame, which TakeFrame then
+    // hands out.
+    bool Feed(unsigned char byte);
+    // The completed frame, unstuffed; the collection starts over.
+    T_BinaryData TakeFrame();
+
+    // Whether a frame has been opened and is still being collected.
+    bool InFrame() const { return m_inFrame; }
+    // How many bytes were thrown away (outside frames or in an overlong one)
+    // since the last call.
+    unsigned long TakeDroppedCount();
+
+  private:
+    void Collect(unsigned char byte);
+
+    bool m_inFrame = false;
+    T_BinaryData m_received;
+    unsigned long m_dropped = 0;
+};
