@@ -17,11 +17,12 @@ namespace {
 
 constexpr unsigned long kStepPeriodMs = 75;
 constexpr unsigned long kLinkWaitMs = 3000;
-// Largest block read from a TCP connection at once.
-constexpr unsigned long kReceiveBlock = 4096;
 // The most data one ACTION_DATA_IN carries: the packet (7 bytes of header) fills one portion, so
 // a lost portion loses whole packets only and the peer's packet stream stays in step.
 constexpr unsigned long kMaxDataPerPacket = 255 - 7;
+// Largest block read from a TCP connection at once: whole packets' worth, so that a full read
+// leaves no short packet behind.
+constexpr unsigned long kReceiveBlock = 16 * kMaxDataPerPacket;
 // A TCP connection is read only while less than this of its data waits for the serial line
 // (about six seconds of the line at 115200 baud), and while all connections together have less
 // than kMaxQueuedForLine waiting. Past it the data stays in the socket, and TCP's own window

@@ -97,7 +97,7 @@ TEST_F(TerminalHalfTest, NoticeForAnotherSocketIdIsDropped) {
     EXPECT_EQ(connection->GetState(), CONNSTATE_CONNECTING);
 }
 
-TEST_F(TerminalHalfTest, SendCutsDataIntoPacketsOf255Bytes) {
+TEST_F(TerminalHalfTest, SendCutsDataIntoPacketsThatFillOnePortionEach) {
     const std::unique_ptr<IConnection> connection = Call(1);
     std::string sent(600, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i) {
@@ -108,7 +108,7 @@ TEST_F(TerminalHalfTest, SendCutsDataIntoPacketsOf255Bytes) {
 
     const std::vector<TSerialPacket> packets = RequestPackets();
     ASSERT_THAT(Describe(packets),
-                ElementsAre("DATA_OUT 1 len=255", "DATA_OUT 1 len=255", "DATA_OUT 1 len=90"));
+                ElementsAre("DATA_OUT 1 len=248", "DATA_OUT 1 len=248", "DATA_OUT 1 len=104"));
     EXPECT_EQ(Text(packets[0].GetData()) + Text(packets[1].GetData()) + Text(packets[2].GetData()),
               sent);
 }
