@@ -201,10 +201,10 @@ TEST_F(FrameLevelTest, SendsLongDataInPortionsEachAfterTheAckOfThePrevious) {
     EXPECT_TRUE(carried == data);
 }
 
-TEST_F(FrameLevelTest, NakRetransmitsTwiceAndTheThirdResetsTheLink) {
+TEST_F(FrameLevelTest, NakRetransmitsUntilTheTransmissionsAreUsedUpAndTheLastResetsTheLink) {
     level.SendData(BinaryDataFromRepeatedByte(0x55, 300));
     const T_BinaryData first = line.TakePending(TMemoryLine::B);
-    for (int retry = 0; retry < 2; ++retry) {
+    for (int retry = 1; retry < TFrameLevel::kTransmissionsPerPortion; ++retry) {
         PeerNaks(1);
         level.ReceiveData();
         EXPECT_EQ(line.TakePending(TMemoryLine::B), first);
@@ -214,6 +214,7 @@ TEST_F(FrameLevelTest, NakRetransmitsTwiceAndTheThirdResetsTheLink) {
     EXPECT_TRUE(SentFrames().empty());
     EXPECT_FALSE(level.IsOnline());
 
+    EXPECT_TRUE(level.TakeOutgoingLoss());
     // The 45 queued bytes went with the portion; new data gets the next number.
     EXPECT_FALSE(level.SendData(HexBytes("77")));
     EXPECT_EQ(SentHeaders(), HexList({"41 02 01"}));
