@@ -17,6 +17,8 @@
 #include "support/PacketPeer.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
+#include "tunnel/FrameLevel.h"
+#include "tunnel/Slip.h"
 
 using ::testing::AnyOf;
 using ::testing::ElementsAre;
@@ -143,6 +145,18 @@ TEST_F(AgentHalfTest, CallIsReportedOnceBeforeItsDataAndRelaysBothWays) {
 TEST_F(AgentHalfTest, TcpDataGoesOutInPacketsThatFillOnePortionEach) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd peer = Connected(1, listener);
+    // Every data frame the agent sends must carry exactly one whole packet.
+    int mixedFrames = 0;
+    line.Switches(TMemoryLine::A).tap = [&mixedFrames](std::vector<unsigned char>& chunk) {
+        if (chunk.size() < 2 || chunk[1] != TFrameHeader::kData) {
+            return;
+        }
+        const T_BinaryData frame = SLIP::RemoveEscapedCharacters(
+            T_BinaryData(chunk.data() + 1, static_cast<unsigned long>(chunk.size() - 2)));
+        T_BinaryData portion = frame.Copy(TFrameHeader::kSize, frame[2]);
+        const TSerialPacket packet(portion);
+        mixedFrames += packet.GetActionType() == 0 || portion.Length() != 0;
+    };
     std::string sent(10000, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i) {
         sent[i] = static_cast<char>(i * 7);
@@ -154,6 +168,7 @@ TEST_F(AgentHalfTest, TcpDataGoesOutInPacketsThatFillOnePortionEach) {
     for (const TSerialPacket& packet : packets) {
         EXPECT_LE(packet.GetData().Length(), 248u);
     }
+    EXPECT_EQ(mixedFrames, 0);
     std::string received;
     for (const TSerialPacket& packet : packets) {
         received += Text(packet.GetData());
@@ -487,6 +502,31 @@ TEST_F(AgentHalfTest, WaitsOnEachSocketForWhatItCanDoNext) {
 
     const UniqueFd client = ConnectToLoopback(port);
     EXPECT_TRUE(WaitFor([&] { return ready(); }, std::chrono::milliseconds(1000)));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AgentHalfTest, AStepSaysWhetherItMovedAnythingAndWhenTheLineNeedsTheNext) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    EXPECT_FALSE(agent.ProcessContinuously());
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kNoDeadline);
+
+    ASSERT_TRUE(SendAll(peer, "x"));
+    EXPECT_TRUE(WaitFor([&] { return agent.ProcessContinuously(); }));  // read, handed over
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kFrameTimeoutMs);
+    system.Clock().Advance(500);
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kFrameTimeoutMs - 500);
+    terminal.Pump();
+    bool moved = false;  // the line's buffer may take a step of its own to refill
+    for (int step = 0; step < 3; ++step) {
+        moved = agent.ProcessContinuously() || moved;
+    }
+    EXPECT_TRUE(moved);  // the acknowledgement came
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kNoDeadline);
+    EXPECT_FALSE(agent.ProcessContinuously());
 }
 
 }  // namespace
