@@ -5,6 +5,7 @@
 #include "base/Error.h"
 #include "log/LoggerToFile.h"
 #include "platform/Connection.h"
+#include "platform/WaitSet.h"
 
 class IFileSystem;
 
@@ -12,7 +13,7 @@ class IFileSystem;
 // never waits: every GetState, Send and Receive first polls the socket with
 // a zero time-out. An outgoing connection notices its completed connect in
 // GetState; a listening one accepts its peer there. Traffic is logged.
-class TSocketConnection : public IConnection, public TLoggerToFile {
+class TSocketConnection : public IConnection, public TLoggerToFile, public IPollable {
   public:
     // An outgoing connection starts connecting (1), any other listening (4)
     // on the interface's shared listening socket.
@@ -36,6 +37,7 @@ class TSocketConnection : public IConnection, public TLoggerToFile {
     Error GetLastError() override;
 
     virtual unsigned long GetSystemError() = 0;
+    int GetDescriptor() const override { return m_socket; }
 
     // Polls the socket and records what it reports; an exceptional
     // condition ends the connection.

@@ -7,6 +7,7 @@
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
+#include "platform/WaitSet.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/LoopbackConnection.h"
 #include "tunnel/SerialOutConnection.h"
@@ -16,12 +17,18 @@ namespace {
 
 constexpr unsigned long kStepPeriodMs = 75;
 constexpr unsigned long kLinkWaitMs = 3000;
-// Largest block read from a TCP connection, and so the most data one ACTION_DATA_IN carries.
-constexpr unsigned long kReceiveBlock = 4096;
-// TCP data is read only while the serial line is less than this far behind (about six seconds of
-// the line at 115200 baud). Past it the data stays in the socket, and TCP's own window holds a
-// fast sender back instead of this process's memory growing without bound.
-constexpr unsigned long kMaxQueuedForLine = 64 * 1024;
+// The most data one ACTION_DATA_IN carries: the packet (7 bytes of header) fills one portion, so
+// a lost portion loses whole packets only and the peer's packet stream stays in step.
+constexpr unsigned long kMaxDataPerPacket = 255 - 7;
+// Largest block read from a TCP connection at once: whole packets' worth, so that a full read
+// leaves no short packet behind.
+constexpr unsigned long kReceiveBlock = 16 * kMaxDataPerPacket;
+// A TCP connection is read only while less than this of its data waits for the serial line
+// (about six seconds of the line at 115200 baud), and while all connections together have less
+// than kMaxQueuedForLine waiting. Past it the data stays in the socket, and TCP's own window
+// holds a fast sender back instead of this process's memory growing without bound.
+constexpr unsigned long kMaxQueuedPerConnection = 64 * 1024;
+constexpr unsigned long kMaxQueuedForLine = 512 * 1024;
 // Listens on ports up to this one stay inside the terminal.
 constexpr unsigned short kHighestLocalPort = 4095;
 // Most bytes offered to a TCP connection at once. An accepted socket blocks until it has queued
@@ -79,16 +86,151 @@ bool TSerialManager::ProcessContinuously() {
 }
 
 bool TSerialManager::ProcessSerialConnections() {
-    bool handled = false;
+    m_progress = false;
+    const unsigned long framesBefore = m_frameLevel->FramesReceived();
     for (;;) {
         ProcessBoundConnections();
-        m_input += m_frameLevel->ReceiveData();
-        const TSerialPacket packet(m_input);
-        if (!Dispatch(packet)) {
-            return handled;
+        SendQueuedPackets();
+        // Nothing past a break joins the input before the half packet in front of it is gone.
+        if (!m_breakAhead) {
+            m_input += m_frameLevel->ReceiveData();
+            m_breakAhead = m_frameLevel->BreakFollows();
         }
-        handled = true;
+        const TSerialPacket packet(m_input);
+        if (Dispatch(packet)) {
+            m_progress = true;
+        } else if (m_breakAhead) {
+            HandleStreamBreak();
+            m_progress = true;
+        } else {
+            break;
+        }
     }
+    SendQueuedPackets();
+    return m_progress || m_frameLevel->FramesReceived() != framesBefore;
+}
+
+void TSerialManager::HandleStreamBreak() {
+    m_breakAhead = false;
+    // What is left before the break is the front of a packet whose rest was lost.
+    m_input.Clear();
+    m_input += m_frameLevel->ReceiveData();
+    m_breakAhead = m_frameLevel->BreakFollows();
+    // A peer whose stack started again begins with a reset, which drops every connection
+    // anyway; new connections of its own may already be on the way under the old ids.
+    const T_BinaryData reset = TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket();
+    if (m_input.Copy(0, reset.Length()) == reset) {
+        return;
+    }
+    CloseAllConnections();
+}
+
+void TSerialManager::CloseAllConnections() {
+    while (!m_boundConnections.empty()) {
+        CloseBoundConnection(m_boundConnections.begin()->first);
+    }
+    while (!m_serialConnections.empty()) {
+        AbandonSerialConnection(m_serialConnections.begin()->first);
+    }
+}
+
+void TSerialManager::CloseBoundConnection(std::uint32_t socketId) {
+    m_outbound.Drop(socketId);
+    DeleteBoundConnection(socketId);
+    SendCloseFrame(socketId);
+}
+
+void TSerialManager::AbandonSerialConnection(std::uint32_t socketId) {
+    const auto it = m_serialConnections.find(socketId);
+    const bool open = it == m_serialConnections.end() || it->second->IsOpen();
+    if (it != m_serialConnections.end()) {
+        // Cut loose, it reports itself closed and no late notice can open it again.
+        it->second->DetachFromManager();
+        m_serialConnections.erase(it);
+    }
+    m_outbound.Drop(socketId);
+    if (open) {
+        QueuePacket(TSerialPacket(ACTION_CLOSE, socketId, 0, 0, 0));
+    }
+}
+
+void TSerialManager::SendQueuedPackets() {
+    for (;;) {
+        // After a loss the next packet waits for the next step: a line that fails every write
+        // would otherwise resend the loss's own notice for ever.
+        if (CheckPacketInFlight() || !m_frameLevel->IsReadyForPortion()) {
+            return;
+        }
+        std::optional<TOutboundPacket> next = m_outbound.PopNext();
+        if (!next) {
+            return;
+        }
+        m_progress = true;
+        m_frameLevel->SendData(next->bytes);
+        m_inFlight = std::move(next);
+    }
+}
+
+bool TSerialManager::CheckPacketInFlight() {
+    if (m_frameLevel->TakeOutgoingLoss() && m_inFlight) {
+        const TOutboundPacket lost = *m_inFlight;
+        m_inFlight.reset();
+        HandleLostPacket(lost);
+        return true;
+    }
+    if (!m_frameLevel->HasOutstanding()) {
+        m_inFlight.reset();
+    }
+    return false;
+}
+
+void TSerialManager::HandleLostPacket(const TOutboundPacket& packet) {
+    switch (packet.action) {
+        case ACTION_CONNECTED:
+        case ACTION_CALL_RESULT:
+        case ACTION_CLOSED:
+        case ACTION_DATA_IN:
+            // The terminal may wait for this notice for ever, or hold a stream with a hole.
+            CloseBoundConnection(packet.socketId);
+            break;
+        case ACTION_CALL:
+        case ACTION_LISTEN:
+        case ACTION_CLOSE:
+        case ACTION_DATA_OUT:
+            AbandonSerialConnection(packet.socketId);
+            break;
+        default:
+            break;
+    }
+}
+
+void TSerialManager::AddWaits(TWaitSet& waits) const {
+    for (const auto& [socketId, info] : m_boundConnections) {
+        const auto* pollable = dynamic_cast<const IPollable*>(info->Connection());
+        if (pollable == nullptr || pollable->GetDescriptor() < 0) {
+            continue;
+        }
+        unsigned interests = info->HasPendingOutput() ? unsigned{READINESS_WRITABLE} : 0U;
+        if (info->State() == CONNSTATE_CONNECTING) {
+            interests |= READINESS_WRITABLE;
+        } else if (info->State() == CONNSTATE_LISTENING) {
+            interests |= READINESS_READABLE;
+        } else if (!info->IsClosing() && WouldRead(socketId)) {
+            interests |= READINESS_READABLE;
+        }
+        if (interests != 0) {
+            waits.Add(pollable->GetDescriptor(), interests);
+        }
+    }
+}
+
+unsigned long TSerialManager::MillisecondsToNextDeadline() const {
+    return m_frameLevel->MillisecondsToNextDeadline();
+}
+
+bool TSerialManager::WouldRead(std::uint32_t socketId) const {
+    return m_outbound.QueuedBytes(socketId) < kMaxQueuedPerConnection &&
+           m_outbound.TotalBytes() < kMaxQueuedForLine;
 }
 
 bool TSerialManager::Dispatch(const TSerialPacket& packet) {
@@ -146,16 +288,14 @@ bool TSerialManager::HaveSerialConnections() const {
     return !m_serialConnections.empty();
 }
 
-bool TSerialManager::SendData(const T_BinaryData& data) {
-    return m_frameLevel->SendData(data);
-}
-
-unsigned long TSerialManager::QueuedForLine() const {
-    return m_frameLevel->QueuedLength();
-}
-
 bool TSerialManager::SendPacket(const TSerialPacket& packet) {
-    return SendData(packet.BuildPacket());
+    QueuePacket(packet);
+    SendQueuedPackets();
+    return m_frameLevel->IsOnline();
+}
+
+void TSerialManager::QueuePacket(const TSerialPacket& packet) {
+    m_outbound.Push(packet);
 }
 
 TSerialOutConnection* TSerialManager::AddCallingConnection(unsigned long socketId,
@@ -183,6 +323,8 @@ TSerialOutConnection* TSerialManager::AddSerialConnection(const TSerialPacket& r
         older->second->DetachFromManager();
     }
     DeleteSerialConnection(socketId);
+    // Nothing queued for the older connection may reach the agent's new one.
+    m_outbound.Drop(static_cast<std::uint32_t>(socketId));
     m_serialConnections[static_cast<std::uint32_t>(socketId)] = connection;
     SendPacket(request);
     return connection;
@@ -201,6 +343,8 @@ void TSerialManager::ProcessPacketAtConnection(const TSerialPacket& packet) {
 
 void TSerialManager::ProcessCallRequest(const TSerialPacket& packet) {
     const unsigned long socketId = packet.GetSocketID();
+    // Nothing queued for an older connection under the id may reach the terminal's new one.
+    m_outbound.Drop(static_cast<std::uint32_t>(socketId));
     const bool calling = packet.GetActionType() == ACTION_CALL;
     const unsigned long refusal = m_callFilter
                                       ? m_callFilter(static_cast<std::uint32_t>(socketId),
@@ -252,6 +396,8 @@ void TSerialManager::ProcessDataOutRequest(const TSerialPacket& packet) {
 }
 
 void TSerialManager::ProcessCloseRequest(const TSerialPacket& packet) {
+    // The terminal no longer listens to this id: what waits for the line for it is dropped.
+    m_outbound.Drop(static_cast<std::uint32_t>(packet.GetSocketID()));
     const auto it = m_boundConnections.find(static_cast<std::uint32_t>(packet.GetSocketID()));
     if (it == m_boundConnections.end()) {
         return;
@@ -271,6 +417,9 @@ void TSerialManager::ProcessReset() {
         connection->MarkClosed();
     }
     DeleteAllBoundConnections();
+    // Every packet waiting, or on the way, speaks of a connection the peer has forgotten.
+    m_outbound.Clear();
+    m_inFlight.reset();
 }
 
 void TSerialManager::ProcessBoundConnections() {
@@ -284,13 +433,17 @@ void TSerialManager::ProcessBoundConnections() {
         CONNSTATE state = info.Connection()->GetState();
         if (state == CONNSTATE_CONNECTED) {
             ReportEstablished(socketId, info);
-            state = info.FlushOutput() ? ProcessReceive(socketId, info.Connection())
-                                       : CONNSTATE_DISCONNECTED;
+            const unsigned long pendingBefore = info.PendingOutputLength();
+            const bool flushed = info.FlushOutput();
+            m_progress = m_progress || info.PendingOutputLength() != pendingBefore;
+            state = flushed ? ProcessReceive(socketId, info.Connection()) : CONNSTATE_DISCONNECTED;
         }
         if (state == CONNSTATE_DISCONNECTED) {
-            // One close per visit: the connections after this one wait for the next visit.
-            SendCloseFrame(socketId);
+            // One close per visit: the connections after this one wait for the next visit. The
+            // notice follows the connection's data still waiting for the line.
+            m_progress = true;
             m_boundConnections.erase(it);
+            SendCloseFrame(socketId);
             return;
         }
         ++it;
@@ -298,10 +451,13 @@ void TSerialManager::ProcessBoundConnections() {
 }
 
 void TSerialManager::ReportEstablished(std::uint32_t socketId, TConnInfo& info) {
+    if (info.State() != CONNSTATE_CONNECTED) {
+        m_progress = true;
+    }
     if (info.State() == CONNSTATE_CONNECTING) {
-        SendPacket(TSerialPacket(ACTION_CALL_RESULT, socketId, 0, 0, 0));
+        QueuePacket(TSerialPacket(ACTION_CALL_RESULT, socketId, 0, 0, 0));
     } else if (info.State() == CONNSTATE_LISTENING) {
-        SendPacket(
+        QueuePacket(
             TSerialPacket(ACTION_CONNECTED, socketId, info.Connection()->GetPeerAddress(), 0, 0));
     }
     info.SetState(CONNSTATE_CONNECTED);
@@ -319,8 +475,9 @@ bool TSerialManager::DrainClosing(TConnInfo& info) {
 }
 
 CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* connection) {
+    const auto id = static_cast<std::uint32_t>(socketId);
     unsigned char block[kReceiveBlock];
-    while (QueuedForLine() < kMaxQueuedForLine) {
+    while (WouldRead(id)) {
         const long received = connection->Receive(block, sizeof block);
         if (received < 0) {
             return CONNSTATE_DISCONNECTED;
@@ -328,10 +485,11 @@ CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* co
         if (received == 0) {
             return CONNSTATE_CONNECTED;
         }
-        const T_BinaryData data(block, static_cast<unsigned long>(received), 0);
-        if (!SendPacket(TSerialPacket(ACTION_DATA_IN, socketId, data))) {
-            // The link is down: what was read cannot reach the terminal.
-            return CONNSTATE_DISCONNECTED;
+        m_progress = true;
+        const auto count = static_cast<unsigned long>(received);
+        for (unsigned long offset = 0; offset < count; offset += kMaxDataPerPacket) {
+            const T_BinaryData data(block + offset, std::min(kMaxDataPerPacket, count - offset), 0);
+            QueuePacket(TSerialPacket(ACTION_DATA_IN, socketId, data));
         }
     }
     return CONNSTATE_CONNECTED;
@@ -346,14 +504,16 @@ void TSerialManager::DeleteAllBoundConnections() {
 }
 
 void TSerialManager::SendResetFrame() {
-    SendPacket(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
+    // Ahead of everything waiting; the link reset right after drops it from the frame level.
+    m_frameLevel->SendData(TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket());
     m_frameLevel->ResetLink();
+    m_inFlight.reset();
 }
 
 void TSerialManager::SendCloseFrame(unsigned long socketId) {
-    SendPacket(TSerialPacket(ACTION_CLOSED, socketId, 0, 0, 0));
+    QueuePacket(TSerialPacket(ACTION_CLOSED, socketId, 0, 0, 0));
 }
 
 void TSerialManager::SendCallErrorFrame(unsigned long socketId, unsigned long error) {
-    SendPacket(TSerialPacket(ACTION_CALL_RESULT, socketId, 0, 0, error));
+    QueuePacket(TSerialPacket(ACTION_CALL_RESULT, socketId, 0, 0, error));
 }

@@ -3,14 +3,17 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "base/BinaryData.h"
 #include "base/Error.h"
 #include "platform/Connection.h"
 #include "tunnel/CallFilter.h"
+#include "tunnel/PacketScheduler.h"
 
 class ITimer;
+class TWaitSet;
 class TFrameLevel;
 class TLoopbackConnection;
 class TSerialOutConnection;
@@ -32,6 +35,7 @@ class TConnInfo {
     bool QueueOutput(const T_BinaryData& data);
     bool FlushOutput();
     bool HasPendingOutput() const { return m_pendingOutput.Length() != 0; }
+    unsigned long PendingOutputLength() const { return m_pendingOutput.Length(); }
 
     // The terminal closed the connection while bytes were still waiting for the TCP peer: the
     // record stays until they are delivered (or the connection fails), and reports nothing.
@@ -50,6 +54,12 @@ class TConnInfo {
 // TCP connections on the Ethernet interface, and notices from the agent (call result, connected,
 // closed, data in) are handed to the tunnelled connections of the terminal side. Which half is
 // active depends only on which packets arrive.
+//
+// Outgoing packets wait here, per socket id, and go to the frame level one portion each, when it
+// has nothing left to send: the ids take turns, TCP reading pauses while a connection's backlog
+// is large, and the one packet the frame level holds is known, so that its loss closes exactly
+// the connection it belonged to. Data the peer lost (a break in the stream) closes every
+// connection, since any of them may have a hole.
 class TSerialManager {
   public:
     explicit TSerialManager(TFrameLevel* frameLevel);
@@ -57,8 +67,14 @@ class TSerialManager {
     TSerialManager(const TSerialManager&) = delete;
     TSerialManager& operator=(const TSerialManager&) = delete;
 
-    // One processing step; true when at least one packet was handled.
+    // One processing step; true when it made any progress (a frame or packet handled, bytes
+    // moved to or from a TCP connection, a packet handed to the line), so a loop may step again
+    // at once instead of sleeping.
     bool ProcessContinuously();
+    // Adds the descriptors of the TCP connections with what this manager waits for on each.
+    void AddWaits(TWaitSet& waits) const;
+    // How long a loop may sleep before the frame level's timer needs a step.
+    unsigned long MillisecondsToNextDeadline() const;
     bool ProcessSerialConnections();
     // A step at most every 75 ms.
     bool Process();
@@ -66,9 +82,11 @@ class TSerialManager {
     bool WaitInterfaceReady();
     void SetStreamMode(bool on);
     bool HaveSerialConnections() const;
-    bool SendData(const T_BinaryData& data);
-    // Bytes waiting in the frame level for the serial line.
-    unsigned long QueuedForLine() const;
+    // Queues a packet for the line and hands the line what it is ready for; false while the
+    // link is down. Not for use inside the manager's own walks of its tables.
+    bool SendPacket(const TSerialPacket& packet);
+    // Bytes of packets waiting for the serial line.
+    unsigned long QueuedForLine() const { return m_outbound.TotalBytes(); }
 
     // Terminal side. The returned connections belong to the caller.
     TSerialOutConnection* AddCallingConnection(unsigned long socketId, unsigned long ipAddr,
@@ -92,7 +110,7 @@ class TSerialManager {
     void DeleteBoundConnection(unsigned long socketId);
     void DeleteAllBoundConnections();
 
-    // Notices.
+    // Notices. All but the reset are queued for the step to send.
     void SendResetFrame();
     void SendCloseFrame(unsigned long socketId);
     void SendCallErrorFrame(unsigned long socketId, unsigned long error);
@@ -101,7 +119,26 @@ class TSerialManager {
     bool Dispatch(const TSerialPacket& packet);
     // A new tunnelled connection under the request's socket id, once the request is sent.
     TSerialOutConnection* AddSerialConnection(const TSerialPacket& request);
-    bool SendPacket(const TSerialPacket& packet);
+    // Queues a packet only; the step hands it to the frame level, outside any walk of the
+    // tables that the handling of a lost packet may change.
+    void QueuePacket(const TSerialPacket& packet);
+    // Hands queued packets to the frame level while it is ready for one.
+    void SendQueuedPackets();
+    // Notices when the frame level has delivered or given up the packet it held; true when it
+    // was given up.
+    bool CheckPacketInFlight();
+    // The packet may not have reached the peer: close what it belonged to.
+    void HandleLostPacket(const TOutboundPacket& packet);
+    // The peer lost data it had sent: drops the half packet and, unless the peer restarted,
+    // closes every connection.
+    void HandleStreamBreak();
+    // Closes the agent's TCP connection of the id and tells the terminal.
+    void CloseBoundConnection(std::uint32_t socketId);
+    // Gives up the terminal's tunnelled connection of the id and asks the agent to close it.
+    void AbandonSerialConnection(std::uint32_t socketId);
+    void CloseAllConnections();
+    // Whether the connection's data may be read now without its backlog growing too large.
+    bool WouldRead(std::uint32_t socketId) const;
     // Sends the call result or the connected notice once the TCP connection is up.
     void ReportEstablished(std::uint32_t socketId, TConnInfo& info);
     // Delivers what a closing connection still owes its peer; true when the record is done.
@@ -117,6 +154,14 @@ class TSerialManager {
     std::map<std::uint16_t, TLoopbackConnection*> m_localListeners;
     // Bytes from the frame level that do not form a complete packet yet.
     T_BinaryData m_input;
+    // The frame level reported a break after what m_input holds.
+    bool m_breakAhead = false;
+    // Packets not yet handed to the frame level.
+    TPacketScheduler m_outbound;
+    // The packet the frame level holds until the peer acknowledges it.
+    std::optional<TOutboundPacket> m_inFlight;
+    // Set by whatever moves the current step along.
+    bool m_progress = false;
     // Paces Process.
     std::unique_ptr<ITimer> m_stepTimer;
     TCallFilter m_callFilter;

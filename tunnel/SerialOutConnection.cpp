@@ -8,8 +8,9 @@
 #include "tunnel/SerialPacket.h"
 
 namespace {
-// Data packets from the terminal carry at most one frame's worth of bytes.
-constexpr unsigned long kMaxPieceLength = 255;
+// Data packets from the terminal fill one frame's portion at most (7 bytes of packet header), so
+// that a portion lost on the line takes whole packets with it and the agent stays in step.
+constexpr unsigned long kMaxPieceLength = 255 - 7;
 }  // namespace
 
 TSerialOutConnection::TSerialOutConnection(TSerialManager* manager, unsigned long socketId,
@@ -23,8 +24,13 @@ TSerialOutConnection::~TSerialOutConnection() {
     if (m_manager == nullptr) {
         return;
     }
-    if ((m_state == CONNSTATE_CONNECTING || m_state == CONNSTATE_CONNECTED) && SendClosePacket()) {
+    // Sending the close, or waiting for it, may give this connection up (a packet of it was
+    // lost on the line): then the manager has forgotten it already.
+    if (IsOpen() && SendClosePacket() && m_manager != nullptr) {
         m_manager->WaitInterfaceReady();
+    }
+    if (m_manager == nullptr) {
+        return;
     }
     m_manager->DeleteSerialConnection(m_socketId);
     m_manager->ProcessContinuously();
@@ -50,12 +56,17 @@ long TSerialOutConnection::Send(const unsigned char* data, unsigned long length)
         const unsigned long piece = std::min(kMaxPieceLength, length - offset);
         if (!SendPacket(TSerialPacket(ACTION_DATA_OUT, m_socketId,
                                       T_BinaryData(data + offset, piece, 0)))) {
-            // The link is down; the pieces already handed over stay sent.
+            // The link is down; the pieces already handed over stay sent, and the agent is asked
+            // to close, since nobody here will use the connection again.
+            SendClosePacket();
             m_state = CONNSTATE_DISCONNECTED;
             return -1;
         }
     }
-    m_manager->WaitInterfaceReady();
+    // Handing the pieces over may have given this connection up (an earlier piece was lost).
+    if (m_manager != nullptr) {
+        m_manager->WaitInterfaceReady();
+    }
     return static_cast<long>(length);
 }
 
@@ -102,7 +113,7 @@ void TSerialOutConnection::ProcessIncomingPacket(const TSerialPacket& packet) {
 }
 
 bool TSerialOutConnection::SendPacket(const TSerialPacket& packet) {
-    return m_manager != nullptr && m_manager->SendData(packet.BuildPacket());
+    return m_manager != nullptr && m_manager->SendPacket(packet);
 }
 
 bool TSerialOutConnection::SendClosePacket() {

@@ -30,6 +30,10 @@ class TSerialOutConnection : public IConnection {
     bool SendPacket(const TSerialPacket& packet);
     bool SendClosePacket();
 
+    // Neither closed by the agent nor failed: the agent may still hold its TCP connection.
+    bool IsOpen() const {
+        return m_state == CONNSTATE_CONNECTING || m_state == CONNSTATE_CONNECTED;
+    }
     // The agent dropped every connection (reset).
     void MarkClosed() { m_state = CONNSTATE_DISCONNECTED; }
     // The manager lets go of this connection (the stack is going away, or a newer connection

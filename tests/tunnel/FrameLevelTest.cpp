@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "base/Conversions.h"
@@ -10,6 +12,24 @@
 #include "support/TestSystem.h"
 
 namespace {
+
+// A frame as it travels on the line: stuffed, between two END bytes.
+T_BinaryData SlipWire(const T_BinaryData& frame) {
+    T_BinaryData wire(SLIP::END);
+    wire += SLIP::EscapeSpecialCharacters(frame);
+    wire.AddDirectBytes(SLIP::END, 1);
+    return wire;
+}
+
+std::string ToHex(const T_BinaryData& data) {
+    std::string text;
+    char pair[4];
+    for (unsigned long i = 0; i < data.Length(); ++i) {
+        std::snprintf(pair, sizeof pair, i == 0 ? "%02X" : " %02X", data[i]);
+        text += pair;
+    }
+    return text;
+}
 
 // A frame level whose SLIP layer sits on end A of a memory line; the test
 // plays the peer on end B and steers time with a fake clock.
@@ -29,12 +49,7 @@ class FrameLevelTest : public ::testing::Test {
         return frame + BinaryDataFromMsbWord(CountCrc(frame.GetData(), frame.Length()));
     }
 
-    void PeerSends(const T_BinaryData& frame) {
-        T_BinaryData wire(SLIP::END);
-        wire += SLIP::EscapeSpecialCharacters(frame);
-        wire.AddDirectBytes(SLIP::END, 1);
-        line.Inject(TMemoryLine::A, wire);
-    }
+    void PeerSends(const T_BinaryData& frame) { line.Inject(TMemoryLine::A, SlipWire(frame)); }
     void PeerAcks(unsigned char sequence) { PeerSends(Frame(TFrameHeader::kAck, sequence, {})); }
     void PeerNaks(unsigned char sequence) { PeerSends(Frame(TFrameHeader::kNak, sequence, {})); }
 
@@ -69,14 +84,57 @@ TEST_F(FrameLevelTest, FirstSendGoesOutAsDataFrameOne) {
     EXPECT_EQ(line.TakePending(TMemoryLine::B), HexBytes("C0 41 01 03 01 02 03 71 1C C0"));
 }
 
-TEST_F(FrameLevelTest, AcknowledgesAndDeliversEveryGoodDataFrameEvenARepeatedOne) {
+TEST_F(FrameLevelTest, AcknowledgesEveryGoodDataFrameButDeliversARepeatOnlyOnce) {
     const T_BinaryData frame = HexBytes("41 07 02 C0 DB F9 3A");
     PeerSends(frame);
     PeerSends(frame);
     EXPECT_EQ(level.ReceiveData(), HexBytes("C0 DB"));
     EXPECT_EQ(line.TakePending(TMemoryLine::B), HexBytes("C0 06 07 00 E7 AB C0"));
-    EXPECT_EQ(level.ReceiveData(), HexBytes("C0 DB"));
+    EXPECT_EQ(level.ReceiveData().Length(), 0u);
+    EXPECT_FALSE(level.BreakFollows());
     EXPECT_EQ(SentHeaders(), HexList({"06 07 00"}));
+}
+
+// Portions arriving one after the other (each acknowledged), and where the stream breaks.
+TEST_F(FrameLevelTest, DeliversEachPortionOnceAndMarksWhereThePeerLostSome) {
+    struct Arrival {
+        unsigned char sequence;
+        const char* data;
+    };
+    const struct {
+        const char* name;
+        std::vector<Arrival> arrivals;
+        // What successive ReceiveData calls return; '|' after a piece: a break follows it.
+        std::vector<std::string> pieces;
+    } cases[] = {
+        {"in order from any first number", {{9, "01"}, {10, "02"}, {11, "03"}}, {"01 02 03"}},
+        {"repeat of the last", {{1, "01"}, {1, "01"}, {2, "02"}}, {"01 02"}},
+        {"wrap from 255 to 0", {{255, "01"}, {0, "02"}}, {"01 02"}},
+        {"gap", {{1, "01 02"}, {3, "03"}, {4, "04"}}, {"01 02|", "03 04"}},
+        {"same number, other bytes", {{1, "01"}, {1, "05"}}, {"01|", "05"}},
+        {"older number", {{5, "01"}, {4, "02"}}, {"01|", "02"}},
+        {"two gaps", {{1, "01"}, {3, "03"}, {6, "06"}}, {"01|", "03|", "06"}},
+        {"gap before anything was taken", {{1, ""}, {3, "03"}}, {"|", "03"}},
+    };
+    for (const auto& c : cases) {
+        TMemoryLine caseLine;
+        TFrameLevel caseLevel(new SLIP(caseLine.NewEnd(TMemoryLine::A)));
+        for (const Arrival& arrival : c.arrivals) {
+            caseLine.Inject(TMemoryLine::A,
+                            SlipWire(Frame(TFrameHeader::kData, arrival.sequence,
+                                           HexBytes(arrival.data))));
+            caseLevel.Process();
+        }
+        std::vector<std::string> pieces;
+        for (int call = 0; call < 8; ++call) {
+            const T_BinaryData data = caseLevel.ReceiveData();
+            if (data.Length() == 0 && !caseLevel.BreakFollows()) {
+                continue;
+            }
+            pieces.push_back(ToHex(data) + (caseLevel.BreakFollows() ? "|" : ""));
+        }
+        EXPECT_EQ(pieces, c.pieces) << c.name;
+    }
 }
 
 TEST_F(FrameLevelTest, NaksADamagedDataFrameAndDropsItsData) {
@@ -91,11 +149,13 @@ TEST_F(FrameLevelTest, IgnoresShortAndUnknownFramesAndBytesBeyondTheCheck) {
         const char* answer;
         const char* data;
     } cases[] = {
-        {"41 01 00 FF", "", ""},                      // shorter than any frame
-        {"41 01 05 01 02 03 04 05 06", "", ""},       // shorter than its length says
+        {"41", "", ""},                               // not even a number to refuse
+        {"41 01 00 FF", "15 01 00", ""},              // data frame shorter than any frame
+        {"41 02 05 01 02 03 04 05 06", "15 02 00", ""},  // shorter than its length says
+        {"06 01 00 FF", "", ""},                      // answer shorter than any frame
         {"99 01 00 12 34", "", ""},                   // unknown type
         {"06 05 00 00 00", "", ""},                   // ACK for nothing outstanding
-        {"41 01 01 AA 00 00 EE EE", "15 01 00", ""},  // damaged, with trailing bytes
+        {"41 03 01 AA 00 00 EE EE", "15 03 00", ""},  // damaged, with trailing bytes
     };
     for (const auto& c : cases) {
         PeerSends(HexBytes(c.frame));
@@ -141,10 +201,10 @@ TEST_F(FrameLevelTest, SendsLongDataInPortionsEachAfterTheAckOfThePrevious) {
     EXPECT_TRUE(carried == data);
 }
 
-TEST_F(FrameLevelTest, NakRetransmitsTwiceAndTheThirdResetsTheLink) {
+TEST_F(FrameLevelTest, NakRetransmitsUntilTheTransmissionsAreUsedUpAndTheLastResetsTheLink) {
     level.SendData(BinaryDataFromRepeatedByte(0x55, 300));
     const T_BinaryData first = line.TakePending(TMemoryLine::B);
-    for (int retry = 0; retry < 2; ++retry) {
+    for (int retry = 1; retry < TFrameLevel::kTransmissionsPerPortion; ++retry) {
         PeerNaks(1);
         level.ReceiveData();
         EXPECT_EQ(line.TakePending(TMemoryLine::B), first);
@@ -154,6 +214,7 @@ TEST_F(FrameLevelTest, NakRetransmitsTwiceAndTheThirdResetsTheLink) {
     EXPECT_TRUE(SentFrames().empty());
     EXPECT_FALSE(level.IsOnline());
 
+    EXPECT_TRUE(level.TakeOutgoingLoss());
     // The 45 queued bytes went with the portion; new data gets the next number.
     EXPECT_FALSE(level.SendData(HexBytes("77")));
     EXPECT_EQ(SentHeaders(), HexList({"41 02 01"}));
@@ -219,36 +280,39 @@ TEST_F(FrameLevelTest, SequenceNumberWrapsFrom255To0) {
     EXPECT_EQ(SentHeaders(), HexList({"41 01 01"}));
 }
 
-TEST_F(FrameLevelTest, ExpiredFrameTimerDropsQueuedDataButRetransmitsNothing) {
-    const struct {
-        unsigned long elapsed;
-        bool online;
-        std::vector<T_BinaryData> afterAck;
-    } cases[] = {
-        {1999, true, HexList({"41 02 2D"})},
-        {2000, false, HexList({})},
-    };
-    for (const auto& c : cases) {
-        TTestSystem caseSystem;
-        TMemoryLine caseLine;
-        TFrameLevel caseLevel(new SLIP(caseLine.NewEnd(TMemoryLine::A)));
-        caseLevel.SendData(BinaryDataFromRepeatedByte(0x55, 300));
-        caseLine.TakePending(TMemoryLine::B);
-
-        caseSystem.Clock().Advance(c.elapsed);
-        caseLevel.ReceiveData();
-        EXPECT_EQ(caseLevel.IsOnline(), c.online) << c.elapsed;
-        EXPECT_EQ(caseLine.PendingCount(TMemoryLine::B), 0u) << c.elapsed;
-
-        caseLine.Inject(TMemoryLine::A, HexBytes("C0 06 01 00 4D 0D C0"));  // ACK 1
-        caseLevel.ReceiveData();
-        std::vector<T_BinaryData> sent;
-        const T_BinaryData wire = caseLine.TakePending(TMemoryLine::B);
-        if (wire.Length() != 0) {
-            sent.push_back(wire.Copy(1, 3));
-        }
-        EXPECT_EQ(sent, c.afterAck) << c.elapsed;
+TEST_F(FrameLevelTest, UnansweredPortionIsSentAgainOnTimeOutUntilItsTransmissionsAreUsedUp) {
+    level.SendData(BinaryDataFromRepeatedByte(0x55, 300));
+    const T_BinaryData first = line.TakePending(TMemoryLine::B);
+    EXPECT_EQ(level.MillisecondsToNextDeadline(), 2000u);
+    for (int repeat = 1; repeat < TFrameLevel::kTransmissionsPerPortion; ++repeat) {
+        system.Clock().Advance(1999);
+        level.ReceiveData();
+        EXPECT_EQ(level.MillisecondsToNextDeadline(), 1u);
+        EXPECT_EQ(line.PendingCount(TMemoryLine::B), 0u);
+        system.Clock().Advance(1);
+        level.ReceiveData();
+        EXPECT_EQ(line.TakePending(TMemoryLine::B), first) << "repeat " << repeat;
+        EXPECT_TRUE(level.IsOnline());
     }
+    EXPECT_FALSE(level.TakeOutgoingLoss());
+    system.Clock().Advance(2000);
+    level.ReceiveData();
+    EXPECT_TRUE(SentFrames().empty());
+    EXPECT_FALSE(level.IsOnline());
+    EXPECT_FALSE(level.HasOutstanding());
+    EXPECT_TRUE(level.TakeOutgoingLoss());
+    EXPECT_FALSE(level.TakeOutgoingLoss());  // told once
+    EXPECT_EQ(level.MillisecondsToNextDeadline(), TFrameLevel::kNoDeadline);
+}
+
+TEST_F(FrameLevelTest, OnlyTheLayersOwnResetCountsAsALoss) {
+    level.SendData(HexBytes("01"));
+    level.ResetLink();
+    EXPECT_FALSE(level.TakeOutgoingLoss());
+
+    line.Switches(TMemoryLine::A).sendFailure = -1;
+    level.SendData(HexBytes("02"));
+    EXPECT_TRUE(level.TakeOutgoingLoss());
 }
 
 TEST_F(FrameLevelTest, EveryTransmissionStartsAFreshTimer) {
@@ -265,18 +329,44 @@ TEST_F(FrameLevelTest, EveryTransmissionStartsAFreshTimer) {
     EXPECT_EQ(SentHeaders(), HexList({"41 02 2D"}));
 }
 
-TEST_F(FrameLevelTest, ALostAckStallsALonePortionUntilMoreDataIsQueued) {
+TEST_F(FrameLevelTest, ALostAckCostsOneRepeatThatThePeerDoesNotDeliverTwice) {
+    TMemoryLine peerLine;
+    TFrameLevel peer(new SLIP(peerLine.NewEnd(TMemoryLine::A)));
     level.SendData(HexBytes("01"));
-    SentFrames();
-    system.Clock().Advance(10000);
-    level.ReceiveData();
-    EXPECT_TRUE(level.IsOnline());
-    EXPECT_TRUE(SentFrames().empty());  // no retransmission on time-out
+    EXPECT_TRUE(level.SendData(HexBytes("02")));  // waits for the first
+    const T_BinaryData frame = line.TakePending(TMemoryLine::B);
+    peerLine.Inject(TMemoryLine::A, frame);
+    EXPECT_EQ(peer.ReceiveData(), HexBytes("01"));
+    peerLine.TakePending(TMemoryLine::B);  // its ACK is lost
 
-    EXPECT_TRUE(level.SendData(HexBytes("02")));  // only queued
-    EXPECT_TRUE(SentFrames().empty());
-    level.ReceiveData();  // the timer has run out while data waits
-    EXPECT_FALSE(level.IsOnline());
+    system.Clock().Advance(2000);
+    level.ReceiveData();
+    EXPECT_EQ(line.TakePending(TMemoryLine::B), frame);
+    peerLine.Inject(TMemoryLine::A, frame);
+    EXPECT_EQ(peer.ReceiveData().Length(), 0u);
+    line.Inject(TMemoryLine::A, peerLine.TakePending(TMemoryLine::B));
+    level.ReceiveData();
+    EXPECT_EQ(SentHeaders(), HexList({"41 02 01"}));
+}
+
+TEST_F(FrameLevelTest, EverySendDataBeginsAPortionOfItsOwn) {
+    EXPECT_TRUE(level.IsReadyForPortion());
+    level.SendData(HexBytes("01 02"));
+    EXPECT_FALSE(level.IsReadyForPortion());
+    level.SendData(HexBytes("03"));
+    level.SendData(BinaryDataFromRepeatedByte(0x04, 256));
+    const char* expected[] = {"41 02 01", "41 03 FF", "41 04 01"};
+    EXPECT_EQ(SentHeaders(), HexList({"41 01 02"}));
+    for (unsigned char sequence = 1; sequence <= 3; ++sequence) {
+        PeerAcks(sequence);
+        level.ReceiveData();
+        EXPECT_EQ(SentHeaders(), HexList({expected[sequence - 1]}));
+    }
+    EXPECT_TRUE(level.HasOutstanding());
+    PeerAcks(4);
+    level.ReceiveData();
+    EXPECT_FALSE(level.HasOutstanding());
+    EXPECT_TRUE(level.IsReadyForPortion());
 }
 
 TEST_F(FrameLevelTest, AFailedWriteOfADataFrameResetsTheLinkButOfAnAnswerDoesNot) {

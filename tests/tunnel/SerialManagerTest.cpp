@@ -6,18 +6,24 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/WaitSet.h"
 
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
+#include "tunnel/FrameLevel.h"
+#include "tunnel/Slip.h"
 
 using ::testing::AnyOf;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
 
 namespace {
 
@@ -40,6 +46,21 @@ bool PeerSeesClose(const UniqueFd& socket) {
         }
     }
     return false;
+}
+
+// Everything the TCP peer receives until the other side closes (at most a second of silence).
+std::string ReceiveUntilClose(const UniqueFd& socket) {
+    std::string received;
+    char block[4096];
+    pollfd entry{socket.Get(), POLLIN, 0};
+    while (::poll(&entry, 1, 1000) > 0) {
+        const ssize_t count = ::recv(socket.Get(), block, sizeof block, MSG_DONTWAIT);
+        if (count <= 0) {
+            break;
+        }
+        received.append(block, static_cast<std::size_t>(count));
+    }
+    return received;
 }
 
 // The agent's half of the tunnel on an in-memory line, with the real Ethernet interface of the
@@ -73,6 +94,22 @@ class AgentHalfTest : public ::testing::Test {
     }
     void Close(unsigned long socketId) { Request(TSerialPacket(ACTION_CLOSE, socketId, 0, 0, 0)); }
 
+    // While on, every data frame the agent sends vanishes on the line.
+    void DropAgentDataFrames(bool on) {
+        line.Switches(TMemoryLine::A).tap = [on](std::vector<unsigned char>& chunk) {
+            if (on && chunk.size() > 1 && chunk[1] == TFrameHeader::kData) {
+                chunk.clear();
+            }
+        };
+    }
+    // Lets the frame timer run out until the agent has used up the transmissions of a portion.
+    void OutlastTransmissions() {
+        for (int i = 0; i < TFrameLevel::kTransmissionsPerPortion; ++i) {
+            system.Clock().Advance(TFrameLevel::kFrameTimeoutMs);
+            agent.ProcessContinuously();
+        }
+    }
+
     // Calls the listener under the socket id and returns the accepted TCP peer, with the call
     // result already taken off the line.
     UniqueFd Connected(unsigned long socketId, const LoopbackListener& listener) {
@@ -105,9 +142,21 @@ TEST_F(AgentHalfTest, CallIsReportedOnceBeforeItsDataAndRelaysBothWays) {
     EXPECT_THAT(Notices(), ElementsAre("DATA_IN 1 len=4"));
 }
 
-TEST_F(AgentHalfTest, TcpDataGoesOutInBlocksOf4096) {
+TEST_F(AgentHalfTest, TcpDataGoesOutInPacketsThatFillOnePortionEach) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd peer = Connected(1, listener);
+    // Every data frame the agent sends must carry exactly one whole packet.
+    int mixedFrames = 0;
+    line.Switches(TMemoryLine::A).tap = [&mixedFrames](std::vector<unsigned char>& chunk) {
+        if (chunk.size() < 2 || chunk[1] != TFrameHeader::kData) {
+            return;
+        }
+        const T_BinaryData frame = SLIP::RemoveEscapedCharacters(
+            T_BinaryData(chunk.data() + 1, static_cast<unsigned long>(chunk.size() - 2)));
+        T_BinaryData portion = frame.Copy(TFrameHeader::kSize, frame[2]);
+        const TSerialPacket packet(portion);
+        mixedFrames += packet.GetActionType() == 0 || portion.Length() != 0;
+    };
     std::string sent(10000, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i) {
         sent[i] = static_cast<char>(i * 7);
@@ -115,8 +164,11 @@ TEST_F(AgentHalfTest, TcpDataGoesOutInBlocksOf4096) {
     ASSERT_TRUE(SendAll(peer, sent));
 
     const std::vector<TSerialPacket> packets = Packets();
-    EXPECT_THAT(Describe(packets),
-                ElementsAre("DATA_IN 1 len=4096", "DATA_IN 1 len=4096", "DATA_IN 1 len=1808"));
+    // 248 data bytes and 7 of packet header make one 255-byte portion.
+    for (const TSerialPacket& packet : packets) {
+        EXPECT_LE(packet.GetData().Length(), 248u);
+    }
+    EXPECT_EQ(mixedFrames, 0);
     std::string received;
     for (const TSerialPacket& packet : packets) {
         received += Text(packet.GetData());
@@ -209,14 +261,14 @@ TEST_F(AgentHalfTest, TwoClosesInOneStepAreReportedInTwoVisitsLowerIdFirst) {
     UniqueFd low = Connected(4, listener);
     high.Reset();
     low.Reset();
-    agent.SetStreamMode(true);  // every notice leaves at once, without waiting for acks
+    const unsigned long closedLength = 7;
 
     agent.ProcessBoundConnections();
-    terminal.Pump();
-    EXPECT_THAT(Describe(terminal.TakePackets()), ElementsAre("CLOSED 4"));
+    EXPECT_EQ(agent.QueuedForLine(), closedLength);
     agent.ProcessBoundConnections();
-    terminal.Pump();
-    EXPECT_THAT(Describe(terminal.TakePackets()), ElementsAre("CLOSED 9"));
+    EXPECT_EQ(agent.QueuedForLine(), 2 * closedLength);
+    // Each id's turn comes round in order; which goes first depends on whose turn it is.
+    EXPECT_THAT(Notices(), UnorderedElementsAre("CLOSED 4", "CLOSED 9"));
 }
 
 TEST_F(AgentHalfTest, DataSentBeforeThePeerIsAcceptedIsDeliveredOnceItIs) {
@@ -308,6 +360,173 @@ TEST(AgentWithoutEthernetTest, CallsAndListensAreRefusedWithNoNetworkInterface) 
     ExchangeUntilQuiet(agent, terminal, line);
     EXPECT_THAT(Describe(terminal.TakePackets()),
                 ElementsAre("RESET 0", "CALL_RESULT 5 err=20011", "CALL_RESULT 6 err=20011"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AgentHalfTest, DataTheTerminalLostClosesEveryConnectionAfterThePacketsBeforeIt) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd first = Connected(1, listener);
+    const UniqueFd second = Connected(2, listener);
+    // One portion ends with the front of a packet whose rest the terminal then loses.
+    const T_BinaryData whole = TSerialPacket(ACTION_DATA_OUT, 1, Data("abc")).BuildPacket();
+    const T_BinaryData half = TSerialPacket(ACTION_DATA_OUT, 2, Data("lost")).BuildPacket();
+    ASSERT_TRUE(terminal.Frames().SendData(whole + half.Copy(0, 9)));
+    Exchange();
+    terminal.Frames().SendData(half.Copy(9, 2));
+    line.TakePending(TMemoryLine::A);
+    terminal.Frames().ResetLink();
+    terminal.Send(TSerialPacket(ACTION_DATA_OUT, 2, Data("after the gap")));
+
+    EXPECT_THAT(Notices(), UnorderedElementsAre("CLOSED 1", "CLOSED 2", "CLOSED 2"));
+    EXPECT_EQ(ReceiveUntilClose(first), "abc");
+    EXPECT_EQ(ReceiveUntilClose(second), "");
+    EXPECT_TRUE(PeerSeesClose(second));
+}
+
+TEST_F(AgentHalfTest, ATerminalThatStartsAgainIsNotALoss) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd old = Connected(1, listener);
+    const T_BinaryData half = TSerialPacket(ACTION_DATA_OUT, 1, Data("cut off")).BuildPacket();
+    ASSERT_TRUE(terminal.Frames().SendData(half.Copy(0, 8)));
+    Exchange();
+
+    TPacketPeer restarted(line.NewEnd(TMemoryLine::B));
+    restarted.Send(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
+    restarted.Send(TSerialPacket(ACTION_CALL, 1, kLoopbackAddress, listener.port, 0));
+    ExchangeUntilQuiet(agent, restarted, line);
+    const UniqueFd renewed = AcceptPeer(listener.socket);
+    ExchangeUntilQuiet(agent, restarted, line);
+
+    EXPECT_THAT(Describe(restarted.TakePackets()), ElementsAre("CALL_RESULT 1 err=0"));
+    EXPECT_EQ(ReceiveUntilClose(old), "");
+    ASSERT_TRUE(renewed.Valid());
+    ASSERT_TRUE(restarted.Send(TSerialPacket(ACTION_DATA_OUT, 1, Data("new"))));
+    ExchangeUntilQuiet(agent, restarted, line);
+    EXPECT_EQ(ReceiveExactly(renewed, 3), "new");
+}
+
+// A notice that the agent's frame level gives up must not leave the terminal waiting for it, nor
+// holding a stream with a hole: the connection is closed and the terminal told so.
+class LostNoticeTest;
+
+struct LostNoticeCase {
+    const char* name;
+    // Makes the agent send one notice for socket id 1 (while its data frames vanish).
+    std::function<UniqueFd(LostNoticeTest&, const LoopbackListener&)> provoke;
+};
+
+class LostNoticeTest : public AgentHalfTest, public ::testing::WithParamInterface<LostNoticeCase> {
+  public:
+    using AgentHalfTest::Call;
+    using AgentHalfTest::Connected;
+    using AgentHalfTest::DropAgentDataFrames;
+    using AgentHalfTest::Exchange;
+};
+
+TEST_P(LostNoticeTest, LostNoticeEndsInAClosedNotice) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = GetParam().provoke(*this, listener);
+    Exchange();
+    OutlastTransmissions();
+    DropAgentDataFrames(false);
+    EXPECT_THAT(Notices(), ElementsAre("CLOSED 1"));
+    EXPECT_TRUE(PeerSeesClose(peer));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Notices, LostNoticeTest,
+    ::testing::Values(
+        LostNoticeCase{"CallResult",
+                       [](LostNoticeTest& test, const LoopbackListener& listener) {
+                           test.DropAgentDataFrames(true);
+                           test.Call(1, listener.port);
+                           return AcceptPeer(listener.socket);
+                       }},
+        LostNoticeCase{"DataIn",
+                       [](LostNoticeTest& test, const LoopbackListener& listener) {
+                           UniqueFd peer = test.Connected(1, listener);
+                           test.DropAgentDataFrames(true);
+                           SendAll(peer, "hello");
+                           return peer;
+                       }},
+        LostNoticeCase{"Closed",
+                       [](LostNoticeTest& test, const LoopbackListener& listener) {
+                           UniqueFd peer = test.Connected(1, listener);
+                           test.DropAgentDataFrames(true);
+                           ::shutdown(peer.Get(), SHUT_WR);
+                           return peer;
+                       }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AgentHalfTest, ANoticeWaitsForAtMostOnePortionOfABusyDownload) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd busy = Connected(1, listener);
+    UniqueFd quiet = Connected(2, listener);
+    ASSERT_TRUE(SendAll(busy, std::string(100000, 'd')));
+    agent.ProcessContinuously();  // tens of kilobytes wait now, one portion is on the line
+    EXPECT_GT(agent.QueuedForLine(), 32u * 1024);
+    quiet.Reset();
+    agent.ProcessContinuously();
+
+    const std::vector<std::string> notices = Notices();
+    const auto closed = std::find(notices.begin(), notices.end(), "CLOSED 2");
+    ASSERT_NE(closed, notices.end());
+    // The portion on the line when the close came, at most one more, then the notice.
+    EXPECT_LE(closed - notices.begin(), 2);
+}
+
+TEST_F(AgentHalfTest, WaitsOnEachSocketForWhatItCanDoNext) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    const std::uint16_t port = FreeLoopbackPort();
+    Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
+    auto ready = [&] {
+        TWaitSet waits;
+        agent.AddWaits(waits);
+        return waits.Wait(0);
+    };
+    EXPECT_FALSE(ready());  // nothing to read, nothing to write, nobody calling
+
+    ASSERT_TRUE(SendAll(peer, "x"));
+    EXPECT_TRUE(WaitFor([&] { return ready(); }, std::chrono::milliseconds(1000)));
+    Exchange();
+    EXPECT_FALSE(ready());
+
+    // A backlog at its bound: the socket is not read, so its data does not wake the loop.
+    ASSERT_TRUE(SendAll(peer, std::string(200000, 'y')));
+    agent.ProcessContinuously();
+    EXPECT_FALSE(ready());
+
+    const UniqueFd client = ConnectToLoopback(port);
+    EXPECT_TRUE(WaitFor([&] { return ready(); }, std::chrono::milliseconds(1000)));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AgentHalfTest, AStepSaysWhetherItMovedAnythingAndWhenTheLineNeedsTheNext) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    EXPECT_FALSE(agent.ProcessContinuously());
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kNoDeadline);
+
+    ASSERT_TRUE(SendAll(peer, "x"));
+    EXPECT_TRUE(WaitFor([&] { return agent.ProcessContinuously(); }));  // read, handed over
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kFrameTimeoutMs);
+    system.Clock().Advance(500);
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kFrameTimeoutMs - 500);
+    terminal.Pump();
+    bool moved = false;  // the line's buffer may take a step of its own to refill
+    for (int step = 0; step < 3; ++step) {
+        moved = agent.ProcessContinuously() || moved;
+    }
+    EXPECT_TRUE(moved);  // the acknowledgement came
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kNoDeadline);
+    EXPECT_FALSE(agent.ProcessContinuously());
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_F(TerminalHalfTest, NoticeForAnotherSocketIdIsDropped) {
     EXPECT_EQ(connection->GetState(), CONNSTATE_CONNECTING);
 }
 
-TEST_F(TerminalHalfTest, SendCutsDataIntoPacketsOf255Bytes) {
+TEST_F(TerminalHalfTest, SendCutsDataIntoPacketsThatFillOnePortionEach) {
     const std::unique_ptr<IConnection> connection = Call(1);
     std::string sent(600, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i) {
@@ -108,7 +108,7 @@ TEST_F(TerminalHalfTest, SendCutsDataIntoPacketsOf255Bytes) {
 
     const std::vector<TSerialPacket> packets = RequestPackets();
     ASSERT_THAT(Describe(packets),
-                ElementsAre("DATA_OUT 1 len=255", "DATA_OUT 1 len=255", "DATA_OUT 1 len=90"));
+                ElementsAre("DATA_OUT 1 len=248", "DATA_OUT 1 len=248", "DATA_OUT 1 len=104"));
     EXPECT_EQ(Text(packets[0].GetData()) + Text(packets[1].GetData()) + Text(packets[2].GetData()),
               sent);
 }
@@ -275,6 +275,91 @@ TEST_F(TerminalHalfTest, PacedStepRunsOnlyEvery75Milliseconds) {
         handled = terminal->Process();
     }
     EXPECT_TRUE(handled);
+}
+
+}  // namespace
+
+namespace {
+
+// While on, every data frame the terminal sends vanishes on the line.
+void DropDataFrames(TMemoryLine& line, bool on) {
+    line.Switches(TMemoryLine::A).tap = [on](std::vector<unsigned char>& chunk) {
+        if (on && chunk.size() > 1 && chunk[1] == TFrameHeader::kData) {
+            chunk.clear();
+        }
+    };
+}
+
+struct LostRequestCase {
+    const char* name;
+    bool answeredFirst;  // the agent reported the call up before the loss
+    std::string sent;    // what the application sends while the line drops data frames
+};
+
+class LostRequestTest : public TerminalHalfTest,
+                        public ::testing::WithParamInterface<LostRequestCase> {};
+
+TEST_P(LostRequestTest, ALostRequestClosesTheConnectionAndTheAgentIsAskedToCloseToo) {
+    const LostRequestCase& c = GetParam();
+    std::unique_ptr<IConnection> connection;
+    if (c.answeredFirst) {
+        connection = Call(1);
+        Notify(ACTION_CALL_RESULT, 1, 0);
+        DropDataFrames(line, true);
+        connection->Send(reinterpret_cast<const unsigned char*>(c.sent.data()), c.sent.size());
+    } else {
+        DropDataFrames(line, true);
+        connection.reset(terminal->AddCallingConnection(1, kHost, 443));
+    }
+    for (int i = 0; i < TFrameLevel::kTransmissionsPerPortion; ++i) {
+        system.Clock().Advance(TFrameLevel::kFrameTimeoutMs);
+        terminal->ProcessContinuously();
+    }
+    DropDataFrames(line, false);
+    EXPECT_EQ(connection->GetState(), CONNSTATE_DISCONNECTED);
+    EXPECT_THAT(Requests(), ElementsAre("CLOSE 1"));
+
+    Notify(ACTION_CALL_RESULT, 1, 0);  // late: the connection stays closed
+    EXPECT_EQ(connection->GetState(), CONNSTATE_DISCONNECTED);
+    connection.reset();
+    EXPECT_THAT(Requests(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, LostRequestTest,
+                         ::testing::Values(LostRequestCase{"Call", false, ""},
+                                           LostRequestCase{"DataOut", true, "lost"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TerminalHalfTest, DataTheAgentLostClosesEveryTunnelledConnection) {
+    const std::unique_ptr<IConnection> first = Call(1);
+    const std::unique_ptr<IConnection> second = Call(2);
+    Notify(ACTION_CALL_RESULT, 1, 0);
+    // The agent gives up a portion of data for the second connection.
+    agent.Frames().SendData(TSerialPacket(ACTION_DATA_IN, 2, T_BinaryData(std::string("lost")))
+                                .BuildPacket());
+    line.TakePending(TMemoryLine::A);
+    agent.Frames().ResetLink();
+    agent.Send(TSerialPacket(ACTION_DATA_IN, 2, T_BinaryData(std::string("after the gap"))));
+    Exchange();
+
+    EXPECT_EQ(first->GetState(), CONNSTATE_DISCONNECTED);
+    EXPECT_EQ(second->GetState(), CONNSTATE_DISCONNECTED);
+    unsigned char buffer[16];
+    EXPECT_EQ(second->Receive(buffer, sizeof buffer), -1);
+    EXPECT_THAT(Requests(), ::testing::UnorderedElementsAre("CLOSE 1", "CLOSE 2"));
+    EXPECT_FALSE(terminal->HaveSerialConnections());
+}
+
+TEST_F(TerminalHalfTest, AnAgentThatStartsAgainIsNotALoss) {
+    const std::unique_ptr<IConnection> connection = Call(1);
+    Notify(ACTION_CALL_RESULT, 1, 0);
+    TPacketPeer restarted(line.NewEnd(TMemoryLine::B));
+    ASSERT_TRUE(restarted.Send(TSerialPacket(ACTION_RESET, 0, 0, 0, 0)));
+    ExchangeUntilQuiet(*terminal, restarted, line);
+
+    EXPECT_EQ(connection->GetState(), CONNSTATE_DISCONNECTED);
+    EXPECT_THAT(Describe(restarted.TakePackets()), IsEmpty());  // no close: the reset did it
+    EXPECT_TRUE(terminal->HaveSerialConnections());
 }
 
 }  // namespace

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+
+#include "base/BinaryData.h"
+
+class TSerialPacket;
+
+// A tunnel packet waiting for the line, with what its sender must know should it be lost.
+struct TOutboundPacket {
+    std::uint32_t socketId;
+    unsigned char action;
+    T_BinaryData bytes;
+};
+
+// The packets waiting for the line, one queue per socket id. Each id's packets keep their
+// order; the ids take turns, so a busy connection delays another's notices by one packet at
+// most.
+class TPacketScheduler {
+  public:
+    void Push(const TSerialPacket& packet);
+    // The next packet: the oldest of the first id after the one served last that has any.
+    std::optional<TOutboundPacket> PopNext();
+    // Forgets every packet of the id.
+    void Drop(std::uint32_t socketId);
+    void Clear();
+    bool IsEmpty() const { return m_queues.empty(); }
+    unsigned long QueuedBytes(std::uint32_t socketId) const;
+    unsigned long TotalBytes() const { return m_totalBytes; }
+
+  private:
+    struct TQueue {
+        std::deque<TOutboundPacket> packets;
+        unsigned long bytes = 0;
+    };
+
+    // Only ids with packets have an entry.
+    std::map<std::uint32_t, TQueue> m_queues;
+    std::optional<std::uint32_t> m_lastServed;
+    unsigned long m_totalBytes = 0;
+};
