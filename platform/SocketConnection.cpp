@@ -11,6 +11,20 @@
 
 #include "base/ErrorCodes.h"
 #include "log/LogEvent.h"
+
+namespace {
+
+// The error a non-blocking connect ended with, 0 when it succeeded.
+int PendingSocketError(int socket) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        return errno;
+    }
+    return error;
+}
+
+}  // namespace
 #include "platform/DescriptorReadiness.h"
 
 TSocketConnection::TSocketConnection(long socket, bool outgoing, const char* logName,
@@ -65,8 +79,15 @@ CONNSTATE TSocketConnection::GetState() {
         return m_state;
     }
     if (m_state == CONNSTATE_CONNECTING && m_writable) {
-        m_state = CONNSTATE_CONNECTED;
-        LogData(T_LE_Connected(nullptr));
+        // A refused or unreachable connect also makes the socket writable:
+        // only a clear socket error means the connect succeeded.
+        if (const int connectError = PendingSocketError(m_socket); connectError != 0) {
+            Fail(SubError(kErrorCannotConnect, static_cast<unsigned long>(connectError)));
+            LogData(T_LE_ComError(0));
+        } else {
+            m_state = CONNSTATE_CONNECTED;
+            LogData(T_LE_Connected(nullptr));
+        }
     } else if (m_state == CONNSTATE_LISTENING && m_readable) {
         AcceptWaitingPeer();
     }

@@ -106,7 +106,7 @@ TEST_F(PinpadSimTest, ConnectionsTheAgentRefusesOrClosesEndWithTheirOwnStatus) {
     const TFailure failures[] = {
         {OnPty({"listen", std::to_string(busy.port)}), SIM_EXIT_REFUSED, "refused"},
         {OnPty({"connect", "127.0.0.1:" + std::to_string(closedPort)}), SIM_EXIT_CLOSED_BY_AGENT,
-         "before any data arrived"},
+         "before it was made"},
     };
     for (const TFailure& failure : failures) {
         TRun run = Run(failure.arguments, true);

@@ -165,8 +165,8 @@ class TSimulation {
         }
         if (state != CONNSTATE_CONNECTED) {
             unsigned long code = m_connection->GetLastError().Code();
-            // A call that succeeded and closed at once (a refused connect on the
-            // agent's machine) leaves code 0; no call result at all leaves kErrorNotConnected.
+            // A connect that failed on the agent's machine is reported by a close
+            // alone, which leaves code 0; no call result at all leaves kErrorNotConnected.
             if (code != 0 && code != kErrorNotConnected) {
                 return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + m_target +
                                                   ": error " + std::to_string(code));
@@ -202,7 +202,7 @@ class TSimulation {
         Report(std::string(how) + " after " + Elapsed() + ": " + std::to_string(relay.sent) +
                " bytes sent, " + std::to_string(relay.received) + " bytes received");
         if (relay.end == TRelayEnd::ClosedByPeer && relay.received == 0) {
-            // What the agent shows when a connect is refused on its machine.
+            // The peer accepted and hung up without a word.
             return Fail(SIM_EXIT_CLOSED_BY_AGENT, "the agent closed the connection to " + m_target +
                                                       " before any data arrived");
         }
