@@ -8,18 +8,34 @@
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
+#include "platform/WaitSet.h"
 #include "sysutil/SysUtil.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {
 
-constexpr unsigned long cPassPauseMs = 5;
+// Longest sleep of an idle serving loop. Everything the tunnel waits for
+// wakes it earlier; the bound serves the timers (the frame timer, the
+// settings check), which no descriptor announces.
+constexpr unsigned long cIdleWaitMs = 100;
 constexpr unsigned long cSettingsCheckMs = 5000;
 constexpr unsigned long cRetryPauseMs = 5000;
 
-// Serves the terminal for one cycle: steps the tunnel every pass and re-reads
-// "Enabled" and the destination lists every few seconds. Returns when the
-// service is switched off or a stop is seen.
+// One pass of the serving loop: a tunnel step, and when it found nothing to
+// do, a sleep until the line or a TCP connection has work.
+void ServeOnePass(TSerialNetworkInterface& tunnel) {
+    if (tunnel.RunOneStep()) {
+        return;  // more may be waiting: step again at once
+    }
+    TWaitSet waits;
+    tunnel.AddWaits(waits);
+    ISystem::Instance()->WaitForActivity(waits, cIdleWaitMs);
+}
+
+// Serves the terminal for one cycle: steps the tunnel while there is work
+// and re-reads "Enabled" and the destination lists every few seconds.
+// Returns when the service is switched off, the serial line is lost, or a
+// stop is seen.
 void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface& tunnel,
            INetworkInterface& ethernet, TDestinationFilter& destinations) {
     ISystem* system = ISystem::Instance();
@@ -32,8 +48,13 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
     {
         std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
         do {
-            tunnel.RunOneStep();
-            system->Wait(cPassPauseMs);
+            ServeOnePass(tunnel);
+            // A vanished device ends the cycle like a disabled service: the
+            // port is opened anew at the next attempt, so service comes back
+            // when the device does.
+            if (tunnel.IsLineLost()) {
+                break;
+            }
             if (settingsTimer->IsExpired()) {
                 if (!TAgentApplication::IsEnabled()) {
                     break;

@@ -5,6 +5,7 @@
 #include "base/Error.h"
 #include "platform/Connection.h"
 #include "platform/Device.h"
+#include "platform/WaitSet.h"
 
 // Parity, as character codes: 'N' none, 'O' odd; any other value is even.
 enum QERN2_PARITY : std::uint32_t {
@@ -45,4 +46,16 @@ class IRS232Interface : public IDevice {
   public:
     // Opens the port; `*connection` is null first and stays null on failure.
     virtual Error Connect(const TRs232Params& params, IConnection** connection) = 0;
+};
+
+// A serial line connection that a loop can sleep on in a wait set. Such a
+// loop lets Receive only look instead of wait, so that one idle line does not
+// hold up the loop's other work.
+class ISerialLine : public IPollable {
+  public:
+    // How long Receive waits for input when none is pending; 0 only looks.
+    virtual void SetReceiveWait(unsigned long milliseconds) = 0;
+
+  protected:
+    ~ISerialLine() = default;
 };

@@ -1,6 +1,11 @@
 #include "platform/RS232Connection.h"
 
+#include <poll.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 
 #include "base/ErrorCodes.h"
 #include "log/LogEvent.h"
@@ -8,7 +13,11 @@
 
 namespace {
 
-constexpr int kReadWaitMs = 25;
+// Errors after which the device will not come back on this descriptor: it
+// was unplugged or removed, or the descriptor no longer refers to it.
+bool MeansDeviceGone(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO || error == EBADF;
+}
 
 }  // namespace
 
@@ -42,16 +51,26 @@ unsigned long TRS232Connection::GetPeerAddress() {
 }
 
 CONNSTATE TRS232Connection::GetState() {
-    return CONNSTATE_CONNECTED;
+    return m_lost ? CONNSTATE_DISCONNECTED : CONNSTATE_CONNECTED;
 }
 
 Error TRS232Connection::GetLastError() {
     return m_lastError;
 }
 
+void TRS232Connection::NoteFailure(const Error& reason, bool definite) {
+    ++m_failuresInRow;
+    if (!m_lost && (definite || m_failuresInRow >= kFailuresUntilLost)) {
+        m_lost = true;
+        m_lastError = reason;
+    }
+}
+
 TLinRS232Connection::TLinRS232Connection(long fileDescriptor, const char* logName,
                                          IFileSystem* traceFileSystem)
-    : TRS232Connection(logName, traceFileSystem), m_fd(static_cast<int>(fileDescriptor)) {}
+    : TRS232Connection(logName, traceFileSystem),
+      m_fd(static_cast<int>(fileDescriptor)),
+      m_isTerminal(isatty(m_fd) == 1) {}
 
 TLinRS232Connection::~TLinRS232Connection() {
     CloseConnection();
@@ -64,25 +83,66 @@ void TLinRS232Connection::CloseConnection() {
     }
 }
 
+int TLinRS232Connection::GetDescriptor() const {
+    return m_isTerminal && !IsLost() ? m_fd : -1;
+}
+
+void TLinRS232Connection::SetReceiveWait(unsigned long milliseconds) {
+    m_receiveWaitMs = static_cast<int>(std::min<unsigned long>(milliseconds, INT_MAX));
+}
+
 long TLinRS232Connection::ReceiveData(unsigned char* buffer, unsigned long length) {
-    if (IsSocketWithErrors(m_fd)) {
+    if (IsLost()) {
         return -1;
     }
-    if (!PollDescriptor(m_fd, READINESS_READABLE, kReadWaitMs).readable) {
+    pollfd line{m_fd, POLLIN | POLLPRI, 0};
+    if (poll(&line, 1, m_receiveWaitMs) <= 0) {
         return 0;
     }
-    return read(m_fd, buffer, length);
+    if ((line.revents & (POLLPRI | POLLNVAL)) != 0) {
+        NoteFailure(Error(kErrorConnectionBroken), (line.revents & POLLNVAL) != 0);
+        return -1;
+    }
+    // Input that arrived before a hang-up is still read; the hang-up shows
+    // once it is used up.
+    const ssize_t count = read(m_fd, buffer, length);
+    if (count > 0) {
+        NoteSuccess();
+        return count;
+    }
+    const bool hungUp = (line.revents & (POLLHUP | POLLERR)) != 0;
+    if (count < 0) {
+        if (errno == EAGAIN || errno == EINTR) {
+            return 0;
+        }
+        NoteFailure(LinError(kErrorConnectionBroken), hungUp || MeansDeviceGone(errno));
+        return -1;
+    }
+    if (hungUp) {
+        NoteFailure(Error(kErrorConnectionBroken), true);
+        return -1;
+    }
+    return 0;  // the end of a plain file: nothing more for now
 }
 
 long TLinRS232Connection::SendData(const unsigned char* data, unsigned long length) {
+    if (IsLost()) {
+        return -1;
+    }
     if (!WaitSocketReadyForWriting(m_fd)) {
         SetLastError(LinError(kErrorConnectionBroken));
+        NoteFailure(GetLastError(), false);
         return -1;
     }
     const ssize_t written = write(m_fd, data, length);
     if (written < 0) {
+        const bool gone = MeansDeviceGone(errno);
         SetLastError(LinError(kErrorConnectionBroken));
+        NoteFailure(GetLastError(), gone);
         return -1;
+    }
+    if (written > 0) {
+        NoteSuccess();
     }
     return written;
 }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +24,20 @@ sockaddr_in Ipv4Address(std::uint32_t hostOrderAddress, std::uint16_t port) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(hostOrderAddress);
     return address;
+}
+
+// Probes an idle connection, so that a peer that vanished without a word (a
+// host switched off, a cable pulled) ends it within minutes instead of never.
+// Accepted connections inherit this from their listening socket.
+void EnableKeepalive(int s) {
+    const int on = 1;
+    const int idle = TSocketInterface::kKeepaliveIdleSec;
+    const int interval = TSocketInterface::kKeepaliveIntervalSec;
+    const int probes = TSocketInterface::kKeepaliveProbes;
+    setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 }  // namespace
@@ -69,6 +84,7 @@ long TSocketInterface::CreateNonblockingSocket() {
     SetNonblockingMode(s);
     const int reuse = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    EnableKeepalive(s);
     return s;
 }
 

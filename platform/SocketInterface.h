@@ -36,11 +36,18 @@ class TSocketInterface : public virtual INetworkInterface {
                                                 IFileSystem* traceFileSystem) = 0;
     virtual unsigned long GetSystemError() = 0;
 
-    // A new non-blocking TCP socket with SO_REUSEADDR, or -1.
+    // A new non-blocking TCP socket with SO_REUSEADDR and keepalive, or -1.
     long CreateNonblockingSocket();
     // The port's listening socket, made on first use; -1 if it cannot be made.
     long GetListeningSocket(unsigned short port);
     const char* GetConnLogName(long socket);
+
+    // Keepalive of every connection: the first probe after this many idle
+    // seconds, then one every interval; a peer that answers none of the
+    // probes is given up about two minutes after it went silent.
+    static constexpr int kKeepaliveIdleSec = 60;
+    static constexpr int kKeepaliveIntervalSec = 10;
+    static constexpr int kKeepaliveProbes = 6;
 
   private:
     IFileSystem* m_traceFileSystem;

@@ -18,6 +18,7 @@
 
 #include "base/ErrorCodes.h"
 #include "platform/DeviceLayer.h"
+#include "platform/WaitSet.h"
 
 namespace {
 
@@ -262,6 +263,10 @@ void TLinSystem::Wait(unsigned long milliseconds) {
 
 void TLinSystem::Idle() {
     sched_yield();
+}
+
+bool TLinSystem::WaitForActivity(TWaitSet& waits, unsigned long milliseconds) {
+    return waits.Wait(milliseconds);
 }
 
 Error TLinSystem::MountFileSystem(const char* name, IFileSystem** fileSystem) {

@@ -10,6 +10,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Timer.h"
 
+class TWaitSet;
+
 // The process-wide entry point to the platform: device layer, timers,
 // sleeping, date and time, file systems and the machine's identity.
 // Dates are YYYYMMDD (20190903), times HHMMSS (94501).
@@ -44,6 +46,10 @@ class ISystem {
     virtual Error GenerateRandom(unsigned char* buffer) = 0;
     // Gives up the processor once; what polling loops call between passes.
     virtual void Idle() = 0;
+    // Sleeps until a descriptor of the set is ready or milliseconds have
+    // passed, whichever comes first; what a loop calls when a pass found
+    // nothing to do. True when a descriptor is ready.
+    virtual bool WaitForActivity(TWaitSet& waits, unsigned long milliseconds) = 0;
     // A new file system for that directory, released with UnmountFileSystem.
     virtual Error MountFileSystem(const char* name, IFileSystem** fileSystem) = 0;
     virtual Error UnmountFileSystem(IFileSystem* fileSystem) = 0;
@@ -151,6 +157,7 @@ class TLinSystem : public TPCSystem {
     void Wait(unsigned long milliseconds) override;
     // Yields the processor once.
     void Idle() override;
+    bool WaitForActivity(TWaitSet& waits, unsigned long milliseconds) override;
     Error MountFileSystem(const char* name, IFileSystem** fileSystem) override;
     IFileSystem* GetDefaultFileSystem() override;
     void FillModelName(char* buffer, unsigned int size) override;

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <climits>
 
-void TWaitSet::Add(int fd, unsigned interests) {
-    if (fd < 0) {
-        return;
-    }
+namespace {
+
+short PollEvents(unsigned interests) {
     short events = 0;
     if ((interests & READINESS_READABLE) != 0) {
         events |= POLLIN;
@@ -14,6 +13,16 @@ void TWaitSet::Add(int fd, unsigned interests) {
     if ((interests & READINESS_WRITABLE) != 0) {
         events |= POLLOUT;
     }
+    return events;
+}
+
+}  // namespace
+
+void TWaitSet::Add(int fd, unsigned interests) {
+    if (fd < 0) {
+        return;
+    }
+    const short events = PollEvents(interests);
     const auto same = std::find_if(m_entries.begin(), m_entries.end(),
                                    [fd](const pollfd& entry) { return entry.fd == fd; });
     if (same != m_entries.end()) {
@@ -21,6 +30,13 @@ void TWaitSet::Add(int fd, unsigned interests) {
     } else {
         m_entries.push_back(pollfd{fd, events, 0});
     }
+}
+
+bool TWaitSet::Contains(int fd, unsigned interests) const {
+    const short events = PollEvents(interests);
+    return std::any_of(m_entries.begin(), m_entries.end(), [fd, events](const pollfd& entry) {
+        return entry.fd == fd && (entry.events & events) == events;
+    });
 }
 
 bool TWaitSet::Wait(unsigned long timeoutMs) {

@@ -15,6 +15,8 @@ class TWaitSet {
     // added twice is waited on for both interests.
     void Add(int fd, unsigned interests);
     bool IsEmpty() const { return m_entries.empty(); }
+    // Whether fd is waited on for (at least) these interests.
+    bool Contains(int fd, unsigned interests) const;
     void Clear() { m_entries.clear(); }
     // Sleeps at most timeoutMs, less when a descriptor becomes ready (a
     // hang-up or error counts as ready). True when one is ready.

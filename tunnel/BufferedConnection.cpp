@@ -52,22 +52,29 @@ long TBufferedConnection::Receive(unsigned char* data, unsigned long length) {
     if (m_fill < 0) {
         return -1;
     }
-    if (m_position < m_fill) {
-        const auto count = static_cast<std::int32_t>(
-            std::min<unsigned long>(length, static_cast<unsigned long>(m_fill - m_position)));
-        std::memcpy(data, m_buffer.data() + m_position, static_cast<std::size_t>(count));
-        m_position += count;
-        return count;
+    if (HasBufferedInput()) {
+        return HandOutBuffered(data, length);
     }
     if (length >= kDirectReadSize) {
         return m_inner->Receive(data, length);
     }
-    // The refilling call reports nothing; its bytes come with the following calls.
     const long result = m_inner->Receive(m_buffer.data(), kBufferSize);
     m_fill = static_cast<std::int32_t>(
         std::clamp<long>(result, INT32_MIN, static_cast<long>(kBufferSize)));
     m_position = 0;
-    return 0;
+    if (m_fill < 0) {
+        return 0;  // the failure shows from the next call on
+    }
+    // The refilled bytes go out at once, not a pass later.
+    return HandOutBuffered(data, length);
+}
+
+long TBufferedConnection::HandOutBuffered(unsigned char* data, unsigned long length) {
+    const auto count = static_cast<std::int32_t>(
+        std::min<unsigned long>(length, static_cast<unsigned long>(m_fill - m_position)));
+    std::memcpy(data, m_buffer.data() + m_position, static_cast<std::size_t>(count));
+    m_position += count;
+    return count;
 }
 
 unsigned long TBufferedConnection::GetPeerAddress() {

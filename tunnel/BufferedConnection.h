@@ -24,8 +24,8 @@ class TBufferedConnection : public IConnection {
     long Send(const unsigned char* data, unsigned long length) override;
     // Hands out buffered bytes. When the buffer is used up, reads of 2048
     // bytes and more go straight to the inner connection; smaller ones refill
-    // the buffer and return 0, the refilled bytes following on the next calls.
-    // Once a refill has failed, every call returns -1.
+    // the buffer and hand out what the refill brought. Once a refill has
+    // failed, every later call returns -1.
     long Receive(unsigned char* data, unsigned long length) override;
     unsigned long GetPeerAddress() override;
     CONNSTATE GetState() override;
@@ -33,11 +33,15 @@ class TBufferedConnection : public IConnection {
 
     // Discards the buffered input and everything the inner connection has ready.
     void FlushInputData();
+    // Whether bytes read from the inner connection still wait to be handed out.
+    bool HasBufferedInput() const { return m_position < m_fill; }
 
     // How long Send waits for an inner connection that keeps taking nothing.
     static constexpr unsigned long kSendStallLimitMsec = 15000;
 
   private:
+    long HandOutBuffered(unsigned char* data, unsigned long length);
+
     static constexpr std::size_t kBufferSize = 4096;
     static constexpr unsigned long kDirectReadSize = 2048;
 

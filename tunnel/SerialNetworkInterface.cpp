@@ -4,6 +4,7 @@
 #include "platform/Device.h"
 #include "platform/RS232.h"
 #include "platform/System.h"
+#include "platform/WaitSet.h"
 #include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/SerialManager.h"
@@ -40,8 +41,9 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
     if (line == nullptr) {
         return;
     }
-    m_manager =
-        std::make_unique<TSerialManager>(new TFrameLevel(new SLIP(new TBufferedConnection(line))));
+    m_line = dynamic_cast<ISerialLine*>(line);
+    m_lineInput = new TBufferedConnection(line);
+    m_manager = std::make_unique<TSerialManager>(new TFrameLevel(new SLIP(m_lineInput)));
     m_manager->SetCallFilter(m_callFilter);
     if (waitForLink && !m_manager->WaitInterfaceReady()) {
         Close();
@@ -52,6 +54,9 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
 
 Error TSerialNetworkInterface::OpenAsService() {
     InitSerialManager(false);
+    if (m_line != nullptr) {
+        m_line->SetReceiveWait(0);
+    }
     return Error(m_manager ? 0 : kErrorInterfaceFailed);
 }
 
@@ -60,10 +65,28 @@ Error TSerialNetworkInterface::Open() {
     return Error(m_manager ? 0 : kErrorInterfaceFailed);
 }
 
-void TSerialNetworkInterface::RunOneStep() {
-    if (m_manager) {
-        m_manager->ProcessContinuously();
+bool TSerialNetworkInterface::RunOneStep() {
+    if (!m_manager) {
+        return false;
     }
+    const bool progress = m_manager->ProcessContinuously();
+    // A step takes at most one frame from the line's buffer: the rest needs
+    // more steps, with nothing on the line to wake a sleeping loop.
+    return progress || m_lineInput->HasBufferedInput();
+}
+
+void TSerialNetworkInterface::AddWaits(TWaitSet& waits) const {
+    if (!m_manager) {
+        return;
+    }
+    if (m_line != nullptr) {
+        waits.Add(m_line->GetDescriptor(), READINESS_READABLE);
+    }
+    m_manager->AddWaits(waits);
+}
+
+bool TSerialNetworkInterface::IsLineLost() {
+    return m_lineInput != nullptr && m_lineInput->GetState() == CONNSTATE_DISCONNECTED;
 }
 
 void TSerialNetworkInterface::Close() {
@@ -75,6 +98,8 @@ void TSerialNetworkInterface::Close() {
 }
 
 void TSerialNetworkInterface::Cleanup() {
+    m_line = nullptr;
+    m_lineInput = nullptr;
     m_manager.reset();
 }
 

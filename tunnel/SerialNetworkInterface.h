@@ -7,7 +7,10 @@
 #include "platform/NetworkInterface.h"
 #include "tunnel/CallFilter.h"
 
+class ISerialLine;
+class TBufferedConnection;
 class TSerialManager;
+class TWaitSet;
 
 // The tunnel as a network interface: a network reached through a serial port. It builds and
 // owns the protocol stack on the port (serial line, input buffering, SLIP, frame level, serial
@@ -31,9 +34,20 @@ class TSerialNetworkInterface : public INetworkInterface {
     Error Ping(unsigned long address) override;
     Error ResolveAddressUsingDNS(const char* name, unsigned long* address) override;
 
-    // Builds the stack without waiting for the other end.
+    // Builds the stack without waiting for the other end. The agent's loop
+    // sleeps in a wait set (AddWaits) when a step finds nothing to do, so the
+    // line's Receive only looks for input instead of waiting for it.
     Error OpenAsService();
-    void RunOneStep();
+    // One processing step. True when it made progress or input read from
+    // the line still waits: the caller should step again at once rather
+    // than sleep.
+    bool RunOneStep();
+    // Adds what a loop with nothing to do waits for: input on the serial
+    // line and the TCP connections the tunnel holds.
+    void AddWaits(TWaitSet& waits) const;
+    // Whether the serial line is lost for good (a hang-up, a device that
+    // vanished): the stack is of no use until the port is opened anew.
+    bool IsLineLost();
     // Builds the stack unless it is built; with waitForLink the other end must answer within
     // 3 seconds or the stack is taken down again.
     void InitSerialManager(bool waitForLink);
@@ -46,6 +60,10 @@ class TSerialNetworkInterface : public INetworkInterface {
   private:
     std::unique_ptr<TSerialManager> m_manager;
     TCallFilter m_callFilter;
+    // The bottom of the stack, owned through the manager.
+    TBufferedConnection* m_lineInput = nullptr;
+    // The port's connection when a loop can wait on it, else null.
+    ISerialLine* m_line = nullptr;
     std::uint32_t m_lastSocketId = 0;
     unsigned short m_port;
 };

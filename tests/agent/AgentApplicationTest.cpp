@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/NetworkInterface.h"
 #include "platform/RS232.h"
+#include "platform/WaitSet.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
 #include "sysutil/TerminalDevices.h"
@@ -53,12 +56,14 @@ class TAgentWorld : public TTestSystem {
 
     void Wait(unsigned long milliseconds) override {
         waits[milliseconds]++;
-        for (unsigned long left = milliseconds; left > 0; --left) {
-            TTestSystem::Wait(1);
-            if (auto plan = m_plans.find(Now()); plan != m_plans.end()) {
-                plan->second();
-            }
-        }
+        Advance(milliseconds);
+    }
+    // Nothing on the line or the network ever becomes ready here: the loop
+    // sleeps the whole time-out.
+    bool WaitForActivity(TWaitSet& set, unsigned long milliseconds) override {
+        activityWaits.push_back({milliseconds, set.Contains(lineDescriptor, READINESS_READABLE)});
+        Advance(milliseconds);
+        return false;
     }
     std::uint32_t Now() { return Clock().Now(); }
 
@@ -84,8 +89,22 @@ class TAgentWorld : public TTestSystem {
     }
     void Note(const std::string& what) { events.push_back({Now(), what}); }
 
-    // The serial line can be made to refuse opening.
+    // The serial line can be made to refuse opening, and to be lost.
     bool lineOpens = true;
+    bool lineLost = false;
+    // What the terminal sends next, read by the agent's next receive.
+    std::string terminalSends;
+    // When the agent's end of the line was read (the clock at each receive).
+    std::vector<std::uint32_t> lineReads;
+    // The descriptor the line offers for waiting, and the receive wait the
+    // agent asked the line for (-1: never asked).
+    int lineDescriptor = 1000;
+    long lineReceiveWait = -1;
+    struct TActivityWait {
+        unsigned long timeout;
+        bool onLine;  // the line's descriptor was among those waited on
+    };
+    std::vector<TActivityWait> activityWaits;
     // Bytes sent on the line, one string per opening.
     std::vector<std::string> lineTraffic;
     std::vector<TEvent> events;
@@ -114,8 +133,9 @@ class TAgentWorld : public TTestSystem {
         TAgentWorld& m_world;
     };
 
-    // The agent's end of a line with a silent terminal at the other end.
-    class TLineEnd : public IConnection {
+    // The agent's end of a line to a terminal that says what the test makes
+    // it say.
+    class TLineEnd : public IConnection, public ISerialLine {
       public:
         explicit TLineEnd(TAgentWorld& world) : m_world(world) {}
         ~TLineEnd() override { m_world.Note("line closed"); }
@@ -123,10 +143,22 @@ class TAgentWorld : public TTestSystem {
             m_world.lineTraffic.back().append(reinterpret_cast<const char*>(data), length);
             return static_cast<long>(length);
         }
-        long Receive(unsigned char*, unsigned long) override { return 0; }
+        long Receive(unsigned char* buffer, unsigned long length) override {
+            m_world.lineReads.push_back(m_world.Now());
+            const std::size_t count = std::min<std::size_t>(length, m_world.terminalSends.size());
+            m_world.terminalSends.copy(reinterpret_cast<char*>(buffer), count);
+            m_world.terminalSends.erase(0, count);
+            return static_cast<long>(count);
+        }
         unsigned long GetPeerAddress() override { return 0; }
-        CONNSTATE GetState() override { return CONNSTATE_CONNECTED; }
+        CONNSTATE GetState() override {
+            return m_world.lineLost ? CONNSTATE_DISCONNECTED : CONNSTATE_CONNECTED;
+        }
         Error GetLastError() override { return Error(0); }
+        int GetDescriptor() const override { return m_world.lineDescriptor; }
+        void SetReceiveWait(unsigned long milliseconds) override {
+            m_world.lineReceiveWait = static_cast<long>(milliseconds);
+        }
 
       private:
         TAgentWorld& m_world;
@@ -170,6 +202,16 @@ class TAgentWorld : public TTestSystem {
         unsigned char key = 0;
         int queries = 0;
     };
+
+    // Moves the clock one millisecond at a time, carrying out the plans.
+    void Advance(unsigned long milliseconds) {
+        for (unsigned long left = milliseconds; left > 0; --left) {
+            TTestSystem::Wait(1);
+            if (auto plan = m_plans.find(Now()); plan != m_plans.end()) {
+                plan->second();
+            }
+        }
+    }
 
     TKeyboard* m_keyboard;
     std::map<std::uint32_t, std::function<void()>> m_plans;
@@ -260,8 +302,7 @@ TEST_F(AgentApplicationTest, ServiceFollowsTheEnabledSettingWithinFiveSeconds) {
     };
     EXPECT_EQ(world.events, expected);
     EXPECT_EQ(world.Now(), 35000u);  // the pause after the last cycle
-    EXPECT_EQ(world.waits[5000], 2);
-    EXPECT_EQ(world.waits[5], (15000 + 10000) / 5);
+    EXPECT_EQ(world.waits, (std::map<unsigned long, int>{{5000, 2}}));
     // Every cycle starts with the tunnel's reset request.
     ASSERT_EQ(world.lineTraffic.size(), 2u);
     for (const std::string& traffic : world.lineTraffic) {
@@ -279,6 +320,78 @@ TEST_F(AgentApplicationTest, LineThatWillNotOpenIsRetriedEveryFiveSeconds) {
         {0, "line refused"}, {5000, "line refused"}, {10000, "line refused"}};
     EXPECT_EQ(world.events, expected);
     EXPECT_EQ(world.Now(), 15000u);
+}
+
+// An idle serving agent costs nothing: it steps once, finds nothing to do and
+// sleeps until the line has input (or a bounded time has passed, for its
+// timers), never blind and never inside the line's receive.
+TEST_F(AgentApplicationTest, IdleServingAgentSleepsOnTheLine) {
+    world.SetEnabled(true);
+    world.PressKeyAt(1000);
+    TAgentApplication agent;
+    agent.Run(true);
+
+    EXPECT_EQ(world.lineReceiveWait, 0);
+    EXPECT_EQ(world.waits, (std::map<unsigned long, int>{{5000, 1}}));  // only the retry pause
+    ASSERT_FALSE(world.activityWaits.empty());
+    for (const auto& wait : world.activityWaits) {
+        EXPECT_TRUE(wait.onLine);
+        EXPECT_GE(wait.timeout, 10u);  // a sleep, not a spin
+        EXPECT_LE(wait.timeout, 1000u);
+    }
+    // After the start, one look at the line per sleep (the last sleep ends
+    // with the key press).
+    const std::vector<std::uint32_t> later(
+        std::upper_bound(world.lineReads.begin(), world.lineReads.end(), 0u),
+        world.lineReads.end());
+    EXPECT_EQ(later.size(), world.activityWaits.size() - 1);
+    EXPECT_EQ(std::set<std::uint32_t>(later.begin(), later.end()).size(), later.size());
+}
+
+// A step that got something done is followed by the next one at once: the
+// agent sleeps only when a step found nothing to do.
+TEST_F(AgentApplicationTest, AStepWithWorkIsFollowedAtOnceByTheNext) {
+    world.SetEnabled(true);
+    // The terminal's first frame: its reset request, as the agent's own.
+    world.At(500, [this] { world.terminalSends = world.lineTraffic.at(0); });
+    world.PressKeyAt(1000);
+    TAgentApplication agent;
+    agent.Run(true);
+
+    const std::size_t readsAt500 =
+        static_cast<std::size_t>(std::count(world.lineReads.begin(), world.lineReads.end(), 500u));
+    EXPECT_GE(readsAt500, 2u);  // the frame, then at once a look for more
+    EXPECT_TRUE(world.terminalSends.empty());
+    // The frame was acknowledged.
+    ASSERT_EQ(world.lineTraffic.size(), 1u);
+    EXPECT_GT(world.lineTraffic[0].size(), world.lineTraffic[0].find(ResetPacket()) + 7);
+}
+
+// A line that is lost (a device unplugged) ends the service cycle as if the
+// service had been switched off; the port is tried every 5 seconds and
+// service comes back with the device, beginning with a new reset.
+TEST_F(AgentApplicationTest, LostLineEndsTheCycleAndServiceReturnsWithTheDevice) {
+    world.SetEnabled(true);
+    world.At(1000, [this] {
+        world.lineLost = true;
+        world.lineOpens = false;  // the device is gone
+    });
+    world.At(8000, [this] {
+        world.lineLost = false;
+        world.lineOpens = true;  // and back
+    });
+    world.PressKeyAt(12000);
+    TAgentApplication agent;
+    agent.Run(true);
+
+    const std::vector<TEvent> expected = {
+        {0, "line opened"},    {0, "ethernet opened"},    {1000, "ethernet closed"},
+        {1000, "line closed"}, {6000, "line refused"},    {11000, "line opened"},
+        {11000, "ethernet opened"}, {12000, "ethernet closed"}, {12000, "line closed"},
+    };
+    EXPECT_EQ(world.events, expected);
+    ASSERT_EQ(world.lineTraffic.size(), 2u);
+    EXPECT_EQ(world.lineTraffic[1].find(ResetPacket()) != std::string::npos, true);
 }
 
 }  // namespace

@@ -334,4 +334,51 @@ TEST_F(AgentProgramTest, AllowListsChangedWhileServingTakeEffectWithinSeconds) {
     EXPECT_EQ(m_agent.Output(), "");
 }
 
+// The terminal's line device vanishes while the agent serves it (an adapter
+// unplugged: the far end closes and the device name goes) and comes back
+// later: the agent gives the dead port up, tries again every few seconds and
+// serves the new device without a restart, beginning with a new reset.
+TEST_F(AgentProgramTest, ServiceComesBackWhenTheLineDeviceReturns) {
+    WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
+    PlugInTerminal();
+    m_agent.Start();
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+    {
+        TAnsweringPeer server(5, "first");
+        std::unique_ptr<IConnection> connection = CallThroughAgent(server.Port());
+        ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
+        ASSERT_EQ(connection->Send(reinterpret_cast<const unsigned char*>("hello"), 5), 5);
+        EXPECT_EQ(server.Request(), "hello");
+
+        m_line.reset();  // unplugged, with the connection still open
+    }
+    auto lineLogHas = [this](const char* entry, std::size_t count) {
+        return Count(TraceFile("CommLog9.txt"), entry) >= count;
+    };
+    ASSERT_TRUE(WaitFor([&] { return lineLogHas(" Disconnected", 1); }, seconds(5)))
+        << "the agent kept the dead line";
+
+    PlugInTerminal();  // a new device under the same name
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+    EXPECT_TRUE(lineLogHas(" Connected\r\n", 2));
+    TAnsweringPeer server(6, "second");
+    std::unique_ptr<IConnection> connection = CallThroughAgent(server.Port());
+    ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
+    ASSERT_EQ(connection->Send(reinterpret_cast<const unsigned char*>("again!"), 6), 6);
+    EXPECT_EQ(server.Request(), "again!");
+
+    // The agent's first data frame of the new cycle carries its reset request.
+    const std::string lineLog = TraceFile("CommLog9.txt");
+    const std::size_t secondCycle =
+        lineLog.find(" Connected\r\n", lineLog.find(" Connected\r\n") + 1);
+    const std::size_t firstFrame = lineLog.find(" >C0 41", secondCycle);
+    ASSERT_NE(firstFrame, std::string::npos) << lineLog;
+    EXPECT_NE(lineLog.substr(firstFrame, lineLog.find("\r\n", firstFrame) - firstFrame)
+                  .find("00 05 09 00 00 00 00"),
+              std::string::npos)
+        << lineLog;
+    EXPECT_EQ(m_agent.WaitForExit(milliseconds(0)), std::nullopt) << "the agent ended";
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
 }  // namespace

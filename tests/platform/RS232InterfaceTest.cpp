@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/RS232Connection.h"
 #include "support/CommLog.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
@@ -35,14 +38,19 @@ std::size_t OpenDescriptorCount() {
 class RS232InterfaceTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        NewPair();
+        m_previousDirectory = std::filesystem::current_path();
+        std::filesystem::current_path(m_dir.Path());
+    }
+    // A fresh pseudo-terminal pair behind "ttyS99".
+    void NewPair() {
         int master = -1;
         int slave = -1;
         ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
         m_master = UniqueFd(master);
         m_slave = UniqueFd(slave);
+        std::filesystem::remove(m_dir / "ttyS99");
         std::filesystem::create_symlink(ttyname(slave), m_dir / "ttyS99");
-        m_previousDirectory = std::filesystem::current_path();
-        std::filesystem::current_path(m_dir.Path());
     }
     void TearDown() override { std::filesystem::current_path(m_previousDirectory); }
 
@@ -175,6 +183,14 @@ TEST_F(RS232InterfaceTest, PlainFileStillGivesAConnection) {
         Connect(TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE));
     ASSERT_TRUE(line);
     EXPECT_EQ(line->Send(reinterpret_cast<const unsigned char*>("abc"), 3), 3);
+    // The end of a file is no failure, and a file is never waited on: it is
+    // always ready.
+    unsigned char buffer[8];
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(line->Receive(buffer, sizeof buffer), 0);
+    }
+    EXPECT_EQ(line->GetState(), CONNSTATE_CONNECTED);
+    EXPECT_EQ(dynamic_cast<ISerialLine&>(*line).GetDescriptor(), -1);
     line.reset();
     EXPECT_EQ(m_dir.ReadFile("ttyS99"), "abc");
 }
@@ -191,17 +207,66 @@ TEST_F(RS232InterfaceTest, IdleReceiveWaitsBrieflyAndLogsNothing) {
     EXPECT_THAT(Log(), ElementsAre("Connected"));
 }
 
-TEST_F(RS232InterfaceTest, PulledLineFailsSendButStaysConnected) {
+// A device that vanished (here: the far end of the pseudo-terminal closed) is
+// lost for good at the first failure: the connection reports itself
+// disconnected with the reason, and offers no descriptor to wait on.
+TEST_F(RS232InterfaceTest, VanishedDeviceLosesTheLine) {
+    struct Case {
+        const char* name;
+        std::function<long(IConnection&)> transfer;
+        std::optional<unsigned long> cause;  // the system's error, if one was reported
+    };
+    const Case cases[] = {
+        {"send",
+         [](IConnection& line) {
+             return line.Send(reinterpret_cast<const unsigned char*>("x"), 1);
+         },
+         22000u + EIO},
+        {"receive",
+         [](IConnection& line) {
+             unsigned char buffer[8];
+             return line.Receive(buffer, sizeof buffer);
+         },
+         std::nullopt},  // a hang-up: the read just ends
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NewPair();
+        std::filesystem::remove(m_dir / "Trace/CommLog9.txt");
+        std::unique_ptr<IConnection> line =
+            Connect(TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE));
+        ASSERT_TRUE(line);
+        auto& pollable = dynamic_cast<ISerialLine&>(*line);
+        EXPECT_GE(pollable.GetDescriptor(), 0);
+        EXPECT_EQ(line->GetState(), CONNSTATE_CONNECTED);
+
+        m_master.Reset();
+        EXPECT_EQ(c.transfer(*line), -1);
+        EXPECT_EQ(line->GetState(), CONNSTATE_DISCONNECTED);
+        EXPECT_EQ(line->GetLastError().Code(), 20003u);
+        const std::optional<Error> cause = line->GetLastError().Sub();
+        EXPECT_EQ(cause ? std::optional(cause->Code()) : std::nullopt, c.cause);
+        EXPECT_EQ(pollable.GetDescriptor(), -1);
+        // From now on nothing touches the device.
+        EXPECT_EQ(c.transfer(*line), -1);
+        line.reset();
+        EXPECT_THAT(Log(), ElementsAre("Connected", StartsWith("Disconnected")));
+    }
+}
+
+// Input that came before the far end went is still delivered.
+TEST_F(RS232InterfaceTest, InputBeforeAHangUpIsReadFirst) {
     std::unique_ptr<IConnection> line =
         Connect(TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE));
     ASSERT_TRUE(line);
+    ASSERT_EQ(write(m_master.Get(), "abc", 3), 3);
+    unsigned char buffer[8];
+    long received = 0;
+    ASSERT_TRUE(WaitFor([&] { return (received = line->Receive(buffer, sizeof buffer)) != 0; }));
+    EXPECT_EQ(received, 3);
     m_master.Reset();
-    EXPECT_EQ(line->Send(reinterpret_cast<const unsigned char*>("x"), 1), -1);
-    EXPECT_EQ(line->GetLastError().Code(), 20003u);
-    ASSERT_TRUE(line->GetLastError().Sub());
-    EXPECT_EQ(line->GetLastError().Sub()->Code(), 22000u + EIO);
-    EXPECT_EQ(line->GetState(), CONNSTATE_CONNECTED);
-    EXPECT_THAT(Log(), ElementsAre("Connected"));
+    EXPECT_EQ(line->Receive(buffer, sizeof buffer), -1);
+    EXPECT_EQ(line->GetState(), CONNSTATE_DISCONNECTED);
 }
 
 }  // namespace

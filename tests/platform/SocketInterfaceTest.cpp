@@ -1,6 +1,9 @@
 #include "platform/SocketInterface.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +16,29 @@
 #include "support/TempDir.h"
 
 namespace {
+
+struct TKeepalive {
+    int on = 0;
+    int idle = 0;
+    int interval = 0;
+    int probes = 0;
+    bool operator==(const TKeepalive&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const TKeepalive& k) {
+    return out << "on=" << k.on << " idle=" << k.idle << " interval=" << k.interval
+               << " probes=" << k.probes;
+}
+
+TKeepalive KeepaliveOf(int socket) {
+    TKeepalive keepalive;
+    socklen_t size = sizeof(int);
+    getsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &keepalive.on, &size);
+    getsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &keepalive.idle, &size);
+    getsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &keepalive.interval, &size);
+    getsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &keepalive.probes, &size);
+    return keepalive;
+}
 
 using ::testing::ElementsAre;
 
@@ -190,6 +216,29 @@ TEST_F(SocketInterfaceTest, ListeningConnectionThatFailsLeavesTheListeningSocket
     std::unique_ptr<IConnection> next = Listen(port);
     ASSERT_TRUE(next);
     EXPECT_TRUE(WaitFor([&] { return next->GetState() == CONNSTATE_CONNECTED; }));
+}
+
+// A peer that vanished without a word is noticed in minutes: every socket of
+// a call probes when idle, and so does every peer accepted on a listening
+// socket (which passes its options on to what it accepts).
+TEST_F(SocketInterfaceTest, CallsAndAcceptedPeersProbeAnIdlePeer) {
+    const TKeepalive expected{1, TSocketInterface::kKeepaliveIdleSec,
+                              TSocketInterface::kKeepaliveIntervalSec,
+                              TSocketInterface::kKeepaliveProbes};
+    EXPECT_LE(expected.idle + expected.interval * expected.probes, 180);
+
+    UniqueFd callSocket(static_cast<int>(m_network.CreateNonblockingSocket()));
+    ASSERT_TRUE(callSocket.Valid());
+    EXPECT_EQ(KeepaliveOf(callSocket.Get()), expected) << "call";
+
+    const std::uint16_t port = FreeLoopbackPort();
+    const long listening = m_network.GetListeningSocket(port);
+    ASSERT_GE(listening, 0);
+    UniqueFd peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.Valid());
+    UniqueFd accepted(accept(static_cast<int>(listening), nullptr, nullptr));
+    ASSERT_TRUE(accepted.Valid());
+    EXPECT_EQ(KeepaliveOf(accepted.Get()), expected) << "accepted peer";
 }
 
 }  // namespace

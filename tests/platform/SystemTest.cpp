@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 #include <ostream>
 
 #include <chrono>
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "platform/DeviceLayer.h"
+#include "platform/WaitSet.h"
 #include "support/FakeClock.h"
+#include "support/Loopback.h"
 #include "support/TempDir.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
@@ -414,6 +417,32 @@ TEST(TestSystemTest, FakeClockDatesFilesAndDevices) {
     system.SetDeviceLayer(std::move(layer));
     EXPECT_NE(current->GetDeviceLayer()->GetDevice(DEVICE_USB, 1), nullptr);
     EXPECT_EQ(current->GetDeviceLayer()->GetDevice(DEVICE_COM, 1), nullptr);
+}
+
+// A loop with nothing to do sleeps in the wait set: a ready descriptor ends
+// the wait at once. The test system only looks, and moves its clock by the
+// whole time-out when nothing is ready.
+TEST(WaitForActivityTest, EndsWhenADescriptorIsReady) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    UniqueFd reading(ends[0]);
+    UniqueFd writing(ends[1]);
+    TWaitSet waits;
+    waits.Add(reading.Get(), READINESS_READABLE);
+
+    TLinSystem system("/nonexistent/agent", nullptr);
+    EXPECT_FALSE(system.WaitForActivity(waits, 0));
+    ASSERT_EQ(write(writing.Get(), "x", 1), 1);
+    EXPECT_TRUE(system.WaitForActivity(waits, 60000));  // would hang the test if it slept on
+
+    TTestSystem fake;
+    EXPECT_TRUE(fake.WaitForActivity(waits, 100));
+    EXPECT_EQ(fake.Clock().Now(), 0u);
+    char byte = 0;
+    ASSERT_EQ(read(reading.Get(), &byte, 1), 1);
+    EXPECT_FALSE(fake.WaitForActivity(waits, 100));
+    EXPECT_EQ(fake.Clock().Now(), 100u);
+    EXPECT_EQ(fake.ActivityWaits(), 2);
 }
 
 }  // namespace

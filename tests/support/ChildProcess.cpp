@@ -59,6 +59,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const TOptions&
         if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
             _exit(127);
         }
+        // Only the standard streams go along: the test's own descriptors
+        // (a pseudo-terminal's ends, sockets) held open in the child would
+        // keep their far ends from ever seeing a close.
+        close_range(STDERR_FILENO + 1, ~0U, 0);
         execvp(args[0], args.data());
         _exit(127);
     }

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/WaitSet.h"
+
 TTestSystem::TTestSystem()
     : TLinSystem(home / "agent",
                  [this](const std::string& commandLine) {
@@ -47,4 +49,13 @@ void TTestSystem::Wait(unsigned long milliseconds) {
 
 void TTestSystem::Idle() {
     m_clock.Advance(m_idleStep);
+}
+
+bool TTestSystem::WaitForActivity(TWaitSet& waits, unsigned long milliseconds) {
+    ++m_activityWaits;
+    if (waits.Wait(0)) {
+        return true;
+    }
+    m_clock.Advance(milliseconds);
+    return false;
 }

@@ -20,7 +20,9 @@ struct TTestSystemHome {
 //
 // - Time is a fake clock: timers from CreateTimer read Clock(), Wait(ms)
 //   advances it by ms, and Idle() by IdleStep() (1 ms unless changed), so
-//   loops that wait for a timer end without sleeping.
+//   loops that wait for a timer end without sleeping. WaitForActivity looks
+//   at its descriptors without sleeping and, when none is ready, advances
+//   the clock by the whole time-out; ActivityWaits() counts its calls.
 // - GetDateTime answers the date and time set with SetDateTime (20190903,
 //   094501 at first); nothing depends on the time of day.
 // - Files: the system acts as if its program lay in a fresh temporary
@@ -50,11 +52,14 @@ class TTestSystem : private TTestSystemHome, public TLinSystem {
     ITimer* CreateTimer(unsigned long milliseconds) override;
     void Wait(unsigned long milliseconds) override;
     void Idle() override;
+    bool WaitForActivity(TWaitSet& waits, unsigned long milliseconds) override;
+    int ActivityWaits() const { return m_activityWaits; }
 
   private:
     ISystem* m_previous;
     TFakeClock m_clock;
     unsigned long m_idleStep = 1;
+    int m_activityWaits = 0;
     unsigned long m_date = 20190903;
     unsigned long m_time = 94501;
     std::vector<std::string> m_shellCommands;

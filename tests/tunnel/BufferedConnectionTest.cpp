@@ -23,7 +23,7 @@ class BufferedConnectionTest : public ::testing::Test {
     }
 };
 
-TEST_F(BufferedConnectionTest, SmallReadsRefillOnceAndThenHandOutTheBufferedBytes) {
+TEST_F(BufferedConnectionTest, SmallReadsRefillOnceAndHandOutTheBytesAtOnce) {
     Arrive("0A 0B 0C");
     unsigned char byte = 0;
     std::vector<long> results;
@@ -34,16 +34,19 @@ TEST_F(BufferedConnectionTest, SmallReadsRefillOnceAndThenHandOutTheBufferedByte
             bytes.push_back(byte);
         }
     }
-    EXPECT_EQ(results, (std::vector<long>{0, 1, 1, 1, 0}));
+    EXPECT_EQ(results, (std::vector<long>{1, 1, 1, 0, 0}));
     EXPECT_EQ(bytes, (std::vector<unsigned char>{0x0A, 0x0B, 0x0C}));
-    EXPECT_EQ(line.ReceiveCalls(TMemoryLine::A), 2u);  // the first and the last call refilled
+    // The first call refilled, and every call after the buffer ran dry.
+    EXPECT_EQ(line.ReceiveCalls(TMemoryLine::A), 3u);
+    EXPECT_FALSE(buffered.HasBufferedInput());
 }
 
 TEST_F(BufferedConnectionTest, LargeReadTakesWhatIsBufferedThenReadsDirectly) {
     Arrive(10, 0x11);
     unsigned char data[5000] = {};
-    ASSERT_EQ(buffered.Receive(data, 1), 0);  // refill
-    EXPECT_EQ(buffered.Receive(data, 100), 10);
+    ASSERT_EQ(buffered.Receive(data, 1), 1);  // refill
+    EXPECT_TRUE(buffered.HasBufferedInput());
+    EXPECT_EQ(buffered.Receive(data, 100), 9);
 
     Arrive(5000, 0x22);
     EXPECT_EQ(buffered.Receive(data, sizeof data), 5000);
@@ -55,7 +58,6 @@ TEST_F(BufferedConnectionTest, LargeReadTakesWhatIsBufferedThenReadsDirectly) {
     EXPECT_EQ(buffered.Receive(data, 2048), -3);
     inner.receiveFailure = 0;
     Arrive("33");
-    EXPECT_EQ(buffered.Receive(data, 1), 0);
     EXPECT_EQ(buffered.Receive(data, 1), 1);
     EXPECT_EQ(data[0], 0x33);
 }
@@ -63,12 +65,11 @@ TEST_F(BufferedConnectionTest, LargeReadTakesWhatIsBufferedThenReadsDirectly) {
 TEST_F(BufferedConnectionTest, ReadsBelowTheDirectSizeStillGoThroughTheBuffer) {
     Arrive(6000, 0x44);
     unsigned char data[2047];
-    EXPECT_EQ(buffered.Receive(data, sizeof data), 0);
     EXPECT_EQ(buffered.Receive(data, sizeof data), 2047);
     EXPECT_EQ(buffered.Receive(data, sizeof data), 2047);
     EXPECT_EQ(buffered.Receive(data, sizeof data), 2);  // the rest of the 4096 buffered
-    EXPECT_EQ(buffered.Receive(data, sizeof data), 0);
     EXPECT_EQ(buffered.Receive(data, sizeof data), 1904);
+    EXPECT_EQ(buffered.Receive(data, sizeof data), 0);
 }
 
 TEST_F(BufferedConnectionTest, FailedRefillFailsTheObjectForGood) {
@@ -87,14 +88,14 @@ TEST_F(BufferedConnectionTest, FailedRefillFailsTheObjectForGood) {
 TEST_F(BufferedConnectionTest, FlushDiscardsBufferedAndPendingInput) {
     Arrive("01 02 03");
     unsigned char byte = 0;
-    ASSERT_EQ(buffered.Receive(&byte, 1), 0);
+    ASSERT_EQ(buffered.Receive(&byte, 1), 1);
     Arrive("04 05");
     buffered.FlushInputData();
     EXPECT_EQ(line.PendingCount(TMemoryLine::A), 0u);
+    EXPECT_FALSE(buffered.HasBufferedInput());
     EXPECT_EQ(buffered.Receive(&byte, 1), 0);
 
     Arrive("06");
-    EXPECT_EQ(buffered.Receive(&byte, 1), 0);
     EXPECT_EQ(buffered.Receive(&byte, 1), 1);
     EXPECT_EQ(byte, 0x06);
 }

@@ -171,6 +171,11 @@ class TSimulation {
                 return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + m_target +
                                                   ": error " + std::to_string(code));
             }
+            // The call result and the close may come in one step, or in two
+            // with the relay seeing the close: both are told alike.
+            if (code == 0) {
+                return ClosedBeforeAnyData();
+            }
             return Fail(SIM_EXIT_CLOSED_BY_AGENT,
                         "the agent closed the connection to " + m_target + " before it was made");
         }
@@ -202,11 +207,15 @@ class TSimulation {
         Report(std::string(how) + " after " + Elapsed() + ": " + std::to_string(relay.sent) +
                " bytes sent, " + std::to_string(relay.received) + " bytes received");
         if (relay.end == TRelayEnd::ClosedByPeer && relay.received == 0) {
-            // The peer accepted and hung up without a word.
-            return Fail(SIM_EXIT_CLOSED_BY_AGENT, "the agent closed the connection to " + m_target +
-                                                      " before any data arrived");
+            return ClosedBeforeAnyData();
         }
         return SIM_EXIT_OK;
+    }
+
+    // What the agent shows when a connect is refused on its machine.
+    int ClosedBeforeAnyData() const {
+        return Fail(SIM_EXIT_CLOSED_BY_AGENT,
+                    "the agent closed the connection to " + m_target + " before any data arrived");
     }
 
     void Report(const std::string& message) const {
