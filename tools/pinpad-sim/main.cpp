@@ -165,8 +165,9 @@ class TSimulation {
         }
         if (state != CONNSTATE_CONNECTED) {
             unsigned long code = m_connection->GetLastError().Code();
-            // A connect that failed on the agent's machine is reported by a close
-            // alone, which leaves code 0; no call result at all leaves kErrorNotConnected.
+            // A refused call carries its error code. A connect that failed on the
+            // agent's machine is reported by a close alone, which leaves
+            // kErrorNotConnected; a call result 0 followed by the close leaves 0.
             if (code != 0 && code != kErrorNotConnected) {
                 return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + m_target +
                                                   ": error " + std::to_string(code));
@@ -212,7 +213,7 @@ class TSimulation {
         return SIM_EXIT_OK;
     }
 
-    // What the agent shows when a connect is refused on its machine.
+    // The peer took the connection and closed it without sending anything.
     int ClosedBeforeAnyData() const {
         return Fail(SIM_EXIT_CLOSED_BY_AGENT,
                     "the agent closed the connection to " + m_target + " before any data arrived");
