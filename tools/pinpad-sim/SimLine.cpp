@@ -1,8 +1,6 @@
 #include "pinpad-sim/SimLine.h"
 
 #include <fcntl.h>
-#include <pty.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <utility>
 
 #include "base/ErrorCodes.h"
+#include "pinpad-sim/LinkedPseudoTerminal.h"
 #include "platform/RS232Connection.h"
 #include "tunnel/SerialNetworkInterface.h"
 
@@ -21,41 +20,7 @@ std::string Reason(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-// Raw 8-bit bytes at 115200 baud, no parity, one stop bit, no flow control.
-bool MakeRaw(int fd) {
-    termios settings{};
-    if (tcgetattr(fd, &settings) != 0) {
-        return false;
-    }
-    cfmakeraw(&settings);
-    cfsetispeed(&settings, B115200);
-    cfsetospeed(&settings, B115200);
-    settings.c_cflag |= CLOCAL | CREAD;
-    settings.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    return tcsetattr(fd, TCSANOW, &settings) == 0;
-}
-
 }  // namespace
-
-TDescriptor::~TDescriptor() {
-    if (m_fd >= 0) {
-        close(m_fd);
-    }
-}
-
-TDescriptor& TDescriptor::operator=(TDescriptor&& other) noexcept {
-    if (this != &other) {
-        TDescriptor old(m_fd);
-        m_fd = other.Release();
-    }
-    return *this;
-}
-
-int TDescriptor::Release() {
-    return std::exchange(m_fd, -1);
-}
 
 Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** connection) {
     *connection = nullptr;
@@ -89,7 +54,7 @@ std::unique_ptr<TSimLine> TSimLine::OpenDevice(const std::string& path, std::str
         error = path + " is not a serial line";
         return nullptr;
     }
-    if (!MakeRaw(line.Get())) {
+    if (!MakeRawLine(line.Get())) {
         error = Reason("cannot set " + path + " to 115200 8N1");
         return nullptr;
     }
@@ -99,33 +64,12 @@ std::unique_ptr<TSimLine> TSimLine::OpenDevice(const std::string& path, std::str
 
 std::unique_ptr<TSimLine> TSimLine::MakePseudoTerminal(const std::string& linkPath,
                                                        std::string& error) {
-    int master = -1;
-    int slave = -1;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-        error = Reason("cannot make a pseudo-terminal");
+    TLinkedPseudoTerminal made;
+    if (!MakeLinkedPseudoTerminal(linkPath, made, error)) {
         return nullptr;
     }
-    TDescriptor line(master);
-    TDescriptor agentSide(slave);
-    // Raw from the start: a pseudo-terminal echoes by default, which would
-    // send every frame back before the agent has set the line up.
-    if (!MakeRaw(agentSide.Get()) || fcntl(line.Get(), F_SETFL, O_NONBLOCK) != 0) {
-        error = Reason("cannot set up the pseudo-terminal");
-        return nullptr;
-    }
-    struct stat existing {};
-    if (lstat(linkPath.c_str(), &existing) == 0) {
-        if (!S_ISLNK(existing.st_mode)) {
-            error = linkPath + " exists and is not a symbolic link; not replacing it";
-            return nullptr;
-        }
-        unlink(linkPath.c_str());  // left behind by an earlier run
-    }
-    if (symlink(ptsname(line.Get()), linkPath.c_str()) != 0) {
-        error = Reason("cannot create the link " + linkPath);
-        return nullptr;
-    }
-    return std::unique_ptr<TSimLine>(new TSimLine(std::move(line), std::move(agentSide), linkPath));
+    return std::unique_ptr<TSimLine>(
+        new TSimLine(std::move(made.master), std::move(made.slave), linkPath));
 }
 
 TSimLine::TSimLine(TDescriptor line, TDescriptor agentSide, std::string link)

@@ -4,27 +4,12 @@
 #include <memory>
 #include <string>
 
+#include "pinpad-sim/Descriptor.h"
 #include "platform/DeviceLayer.h"
 #include "platform/RS232.h"
 #include "platform/System.h"
 
 class TSerialNetworkInterface;
-
-// An open descriptor, closed when its owner goes.
-class TDescriptor {
-  public:
-    explicit TDescriptor(int fd = -1) : m_fd(fd) {}
-    ~TDescriptor();
-    TDescriptor(TDescriptor&& other) noexcept : m_fd(other.Release()) {}
-    TDescriptor& operator=(TDescriptor&& other) noexcept;
-
-    int Get() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-    int Release();
-
-  private:
-    int m_fd;
-};
 
 // The terminal's end of a serial line to an agent, with the terminal's half
 // of the tunnel on it. While it exists ISystem::Instance() is a system whose
@@ -49,6 +34,8 @@ class TSimLine {
     TSimLine& operator=(const TSimLine&) = delete;
 
     TSerialNetworkInterface& Tunnel();
+    // The line's descriptor, for waiting until the agent has sent something.
+    int Descriptor() const { return m_line.Get(); }
 
     // Brings the tunnel up: tries until an agent answers, seconds have passed
     // or stop() is true.
