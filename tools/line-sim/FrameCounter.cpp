@@ -19,6 +19,8 @@ constexpr std::size_t cCrcSize = 2;
 
 void TFrameCounter::Feed(std::uint8_t byte) {
     if (byte == cEnd) {
+        // As a SLIP receiver sees it: an END opens a frame unless it closes one.
+        m_inFrame = m_frame.empty();
         if (!m_frame.empty()) {
             CountFrame();
         }
@@ -26,6 +28,9 @@ void TFrameCounter::Feed(std::uint8_t byte) {
         m_wireBytes = 0;
         m_escaped = false;
         return;
+    }
+    if (!m_inFrame) {
+        return;  // between frames
     }
     ++m_wireBytes;
     if (byte == cEsc) {

@@ -31,4 +31,5 @@ class TFrameCounter {
     std::vector<std::uint8_t> m_frame;  // unstuffed bytes of the frame being collected
     std::uint64_t m_wireBytes = 0;      // its bytes as sent, without END bytes
     bool m_escaped = false;
+    bool m_inFrame = false;
 };

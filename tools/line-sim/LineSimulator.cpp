@@ -98,6 +98,10 @@ bool TLineSimulator::TakesInput(const TLineDirection& leaving, TLineClock::time_
 
 void TLineSimulator::Step(std::chrono::milliseconds maxWait) {
     TLineClock::time_point now = TLineClock::now();
+    // Whatever has arrived by now goes out before the wait, which lasts
+    // only until the next byte arrives.
+    DeliverTo(m_agent, m_toAgent, now);
+    DeliverTo(m_terminal, m_toTerminal, now);
     TLineClock::time_point wakeUp = now + maxWait;
     for (const TLineDirection* direction : {&m_toAgent, &m_toTerminal}) {
         if (const auto arrival = direction->NextArrival(now)) {

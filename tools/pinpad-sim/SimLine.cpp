@@ -11,6 +11,7 @@
 
 #include "base/ErrorCodes.h"
 #include "pinpad-sim/LinkedPseudoTerminal.h"
+#include "platform/DescriptorReadiness.h"
 #include "platform/RS232Connection.h"
 #include "tunnel/SerialNetworkInterface.h"
 
@@ -22,6 +23,16 @@ std::string Reason(const std::string& what) {
 
 }  // namespace
 
+long TSimLine::TLineConnection::ReceiveData(unsigned char* buffer, unsigned long length) {
+    if (!m_reading.waitInSteps && !PollDescriptor(m_fd, READINESS_READABLE, 0).readable) {
+        m_reading.drained = true;
+        return 0;
+    }
+    const long received = TLinRS232Connection::ReceiveData(buffer, length);
+    m_reading.drained = received == 0;
+    return received;
+}
+
 Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** connection) {
     *connection = nullptr;
     int fd = dup(m_fd);
@@ -29,19 +40,19 @@ Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** conne
         return LinError(kErrorCannotConnect);
     }
     // The simulator keeps no traffic log of its own: the agent logs the line.
-    *connection = new TLinRS232Connection(fd, "", nullptr);
+    *connection = new TLineConnection(fd, m_reading);
     return Error(0);
 }
 
 IDevice* TSimLine::TLineDeviceLayer::CreateDevice(DEVICE kind, unsigned int index) {
     if (kind == DEVICE_RS232 && index == cPort) {
-        return new TLineInterface(m_fd);
+        return new TLineInterface(m_fd, m_reading);
     }
     return TLinDeviceDebugLayer::CreateDevice(kind, index);
 }
 
 void TSimLine::TLineSystem::CreateDeviceLayer() {
-    AdoptDeviceLayer(std::make_unique<TLineDeviceLayer>(m_fd), nullptr);
+    AdoptDeviceLayer(std::make_unique<TLineDeviceLayer>(m_fd, m_reading), nullptr);
 }
 
 std::unique_ptr<TSimLine> TSimLine::OpenDevice(const std::string& path, std::string& error) {
@@ -76,7 +87,7 @@ TSimLine::TSimLine(TDescriptor line, TDescriptor agentSide, std::string link)
     : m_line(std::move(line)),
       m_agentSide(std::move(agentSide)),
       m_link(std::move(link)),
-      m_system(m_line.Get()),
+      m_system(m_line.Get(), m_reading),
       m_replaced(ISystem::Install(&m_system)) {}
 
 TSimLine::~TSimLine() {
@@ -103,6 +114,13 @@ bool TSimLine::WaitForAgent(unsigned seconds, const std::function<bool()>& stop)
         if (stop() || Clock::now() >= deadline) {
             return false;
         }
+    }
+}
+
+void TSimLine::WaitForLine(int timeoutMs) {
+    if (m_reading.drained) {
+        PollDescriptor(m_line.Get(), READINESS_READABLE, timeoutMs);
+        m_reading.drained = false;
     }
 }
 

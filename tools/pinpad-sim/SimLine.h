@@ -7,6 +7,7 @@
 #include "pinpad-sim/Descriptor.h"
 #include "platform/DeviceLayer.h"
 #include "platform/RS232.h"
+#include "platform/RS232Connection.h"
 #include "platform/System.h"
 
 class TSerialNetworkInterface;
@@ -41,42 +42,75 @@ class TSimLine {
     // or stop() is true.
     bool WaitForAgent(unsigned seconds, const std::function<bool()>& stop);
 
+    // With false, tunnel steps no longer wait for the line (by default each
+    // waits up to 25 ms when nothing has arrived); the owner then waits with
+    // WaitForLine between steps that found nothing to do.
+    void WaitInSteps(bool wait) { m_reading.waitInSteps = wait; }
+    // Sleeps until the line has input or timeoutMs has passed, but only once
+    // the tunnel has taken everything the line had: while bytes may wait in
+    // the tunnel's buffers, returns at once.
+    void WaitForLine(int timeoutMs);
+
   private:
+    // How the tunnel reads the line, shared with every connection over it.
+    struct TReading {
+        bool waitInSteps = true;
+        // The last read found nothing, so nothing is buffered above the line.
+        bool drained = false;
+    };
+
+    // The line for the tunnel: a serial connection that tells whether its
+    // last read came back empty and, when steps must not wait, never waits.
+    class TLineConnection : public TLinRS232Connection {
+      public:
+        TLineConnection(int fd, TReading& reading)
+            : TLinRS232Connection(fd, "", nullptr), m_fd(fd), m_reading(reading) {}
+        long ReceiveData(unsigned char* buffer, unsigned long length) override;
+
+      private:
+        int m_fd;
+        TReading& m_reading;
+    };
+
     // The line as the device layer's serial port: every Connect hands out a
     // connection over a duplicate of the line's descriptor, so the tunnel can
     // close its stack without closing the line.
     class TLineInterface : public IRS232Interface {
       public:
-        explicit TLineInterface(int fd) : m_fd(fd) {}
+        TLineInterface(int fd, TReading& reading) : m_fd(fd), m_reading(reading) {}
         Error Open() override { return Error(0); }
         void Close() override {}
         Error Connect(const TRs232Params& params, IConnection** connection) override;
 
       private:
         int m_fd;
+        TReading& m_reading;
     };
 
     // The platform's devices, with the line as serial port cPort.
     class TLineDeviceLayer : public TLinDeviceDebugLayer {
       public:
         // No traffic logs: the agent logs the line at its end.
-        explicit TLineDeviceLayer(int fd) : TLinDeviceDebugLayer(nullptr), m_fd(fd) {}
+        TLineDeviceLayer(int fd, TReading& reading)
+            : TLinDeviceDebugLayer(nullptr), m_fd(fd), m_reading(reading) {}
         IDevice* CreateDevice(DEVICE kind, unsigned int index) override;
 
       private:
         int m_fd;
+        TReading& m_reading;
     };
 
     // The Linux system with the line in its device layer.
     class TLineSystem : public TLinSystem {
       public:
-        explicit TLineSystem(int fd) : m_fd(fd) {}
+        TLineSystem(int fd, TReading& reading) : m_fd(fd), m_reading(reading) {}
 
       protected:
         void CreateDeviceLayer() override;
 
       private:
         int m_fd;
+        TReading& m_reading;
     };
 
     TSimLine(TDescriptor line, TDescriptor agentSide, std::string link);
@@ -88,6 +122,7 @@ class TSimLine {
     TDescriptor m_line;
     TDescriptor m_agentSide;  // pseudo-terminal only: kept open so the line never hangs up
     std::string m_link;
+    TReading m_reading;
     TLineSystem m_system;
     ISystem* m_replaced;
 };
