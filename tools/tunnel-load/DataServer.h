@@ -13,8 +13,9 @@
 //   "DOWN n"  sends n bytes of the record stream as fast as the peer takes
 //             them, then closes;
 //   "UP n"    checks n bytes of the record stream from the peer, answers
-//             "P m" every 8 KiB checked, and "OK n" at the end or "BAD m" at
-//             the first wrong byte (m bytes were right), then closes;
+//             "P m" when m bytes are right, at most once per 8 KiB, and
+//             "OK n" at the end or "BAD m" at the first wrong byte (m bytes
+//             were right), then closes;
 //   "ECHO"    sends back whatever arrives.
 // A connection that says nothing is closed when its peer closes.
 class TDataServer {
