@@ -1,0 +1,133 @@
+// The tunnel's long soak runs (make soak): checked transfers through the
+// real agent on lines from clean to very noisy, the line's troubles while a
+// connection is open, a flood from the network and many short calls. Each
+// run prints what it measured.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "soak/TunnelRig.h"
+
+namespace {
+
+constexpr double cLineRate = 11520;
+// A service that has come back answers a probe within this time.
+constexpr double cRecoveryLimitMs = 10000;
+
+struct TTally {
+    unsigned completed = 0;
+    unsigned closed = 0;
+    unsigned failed = 0;  // a wrong byte, a stall or a call that never connected
+    double delivered = 0;
+};
+
+TTally Count(const std::vector<TLoadReport>& reports) {
+    TTally tally;
+    for (const TLoadReport& report : reports) {
+        const std::string result = report.Text("result");
+        tally.completed += result == "completed";
+        tally.closed += result == "closed";
+        tally.failed += result != "completed" && result != "closed";
+        tally.delivered += std::max(0.0, report.Number("delivered"));
+        EXPECT_TRUE(result == "completed" || result == "closed") << report.Line();
+    }
+    return tally;
+}
+
+void ExpectServiceBack(TTunnelRig& rig) {
+    const auto probe = rig.Load({"probe", "15"});
+    ASSERT_EQ(probe.size(), 1u);
+    EXPECT_EQ(probe[0].Text("result"), "completed") << probe[0].Line();
+    EXPECT_LE(probe[0].Number("ms"), cRecoveryLimitMs) << probe[0].Line();
+    std::printf("  service back after %.0f ms (%s attempts)\n", probe[0].Number("ms"),
+                probe[0].Text("attempts").c_str());
+    std::fflush(stdout);
+}
+
+TEST(LongSoakTest, TransfersAtEveryBitErrorRate) {
+    std::vector<std::string> tests;
+    for (int i = 0; i < 3; ++i) {
+        tests.insert(tests.end(), {"download", "64K", "upload", "64K"});
+    }
+    std::printf("\nChecked transfers of 64 KiB each way, paced line at %.0f bytes/s\n", cLineRate);
+    std::fflush(stdout);
+    std::printf("%-10s %6s %10s %7s %7s %16s\n", "BER", "runs", "completed", "closed", "failed",
+                "bytes delivered");
+    std::fflush(stdout);
+    for (double ber : {0.0, 1e-5, 1e-4, 1e-3}) {
+        SCOPED_TRACE("bit-error rate " + std::to_string(ber));
+        TTunnelRig rig(TLineSettings{.rate = cLineRate, .ber = ber, .seed = 2026});
+        const TTally tally = Count(rig.Load(tests));
+        std::printf("%-10g %6zu %10u %7u %7u %16.0f\n", ber, tests.size() / 2, tally.completed,
+                    tally.closed, tally.failed, tally.delivered);
+    std::fflush(stdout);
+        rig.LineCommand("faults 0 0");
+        ExpectServiceBack(rig);
+    }
+}
+
+TEST(LongSoakTest, ServiceComesBackAfterTheLinesTroubles) {
+    struct TCase {
+        const char* trouble;
+        const char* command;
+    };
+    const TCase cases[] = {
+        {"garbage burst", "garbage 4000 both"},
+        {"silent line for 4 s", "silence 4000"},
+        {"device replaced", "replace"},
+    };
+    std::printf("\nThe line's troubles during a 256 KiB download\n");
+    std::fflush(stdout);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.trouble);
+        std::printf("%s:\n", c.trouble);
+    std::fflush(stdout);
+        TTunnelRig rig(TLineSettings{.rate = cLineRate, .seed = 7});
+        rig.StartLoad({"download", "256K"});
+        std::this_thread::sleep_for(std::chrono::seconds(3));  // the connection is open by then
+        rig.LineCommand(c.command);
+        const auto reports = rig.FinishLoad(60000);
+        ASSERT_EQ(reports.size(), 1u);
+        std::printf("  download: %s, %.0f bytes\n", reports[0].Text("result").c_str(),
+                    reports[0].Number("delivered"));
+    std::fflush(stdout);
+        Count(reports);
+        ExpectServiceBack(rig);
+    }
+}
+
+TEST(LongSoakTest, AFloodFromTheNetworkKeepsTheAgentSmall) {
+    TTunnelRig rig(TLineSettings{.rate = 0});
+    const auto start = std::chrono::steady_clock::now();
+    rig.StartLoad({"download", "64M"});
+    const auto reports = rig.FinishLoad(600000);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long peakKb = rig.AgentStatusKb("VmHWM");
+    std::printf("\n64 MiB download, unpaced line: %s after %.1f s, agent peak RSS %ld kB\n",
+                reports.empty() ? "unfinished" : reports[0].Text("result").c_str(), seconds, peakKb);
+    std::fflush(stdout);
+    ASSERT_EQ(reports.size(), 1u) << "no report within 10 minutes";
+    EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
+    EXPECT_LT(peakKb, 16 * 1024);
+}
+
+TEST(LongSoakTest, ManyCallsLeakNoDescriptors) {
+    TTunnelRig rig(TLineSettings{.rate = 0});
+    ASSERT_EQ(rig.Load({"calls", "10"})[0].Text("result"), "completed");
+    const std::size_t before = rig.AgentDescriptors();
+    const auto reports = rig.Load({"calls", "10000"});
+    ASSERT_EQ(reports.size(), 1u);
+    const std::size_t after = rig.AgentDescriptors();
+    std::printf("\n10000 call/close cycles: %s in %.1f s, set-up p50 %.1f ms; agent descriptors "
+                "%zu before, %zu after\n",
+                reports[0].Text("result").c_str(), reports[0].Number("ms") / 1000,
+                reports[0].Number("p50_ms"), before, after);
+    EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
+    EXPECT_EQ(after, before);
+}
+
+}  // namespace
