@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "soak/TunnelRig.h"
+#include "tunnel-rig/TunnelRig.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TunnelRig.h"
+#include "tunnel-rig/TunnelRig.h"
 
 namespace {
 

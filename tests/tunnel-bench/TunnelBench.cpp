@@ -12,7 +12,7 @@
 #include <regex>
 #include <thread>
 
-#include "soak/TunnelRig.h"
+#include "tunnel-rig/TunnelRig.h"
 #include "support/Loopback.h"
 
 namespace {

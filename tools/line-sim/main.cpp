@@ -1,22 +1,12 @@
 // line-sim: a simulated serial line between two pseudo-terminals, paced and
 // damaged on the way, for testing both halves of the tunnel.
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "line-sim/LineSimulator.h"
-
-namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void RequestStop(int) {
-    stopRequested = 1;
-}
-
-}  // namespace
+#include "pinpad-sim/StopSignal.h"
 
 int main(int argc, char** argv) {
     std::string error;
@@ -29,17 +19,14 @@ int main(int argc, char** argv) {
         std::fputs(LineSimUsage(), stdout);
         return 0;
     }
-    struct sigaction stop {};
-    stop.sa_handler = RequestStop;
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
+    CatchStopSignals();
 
     auto line = TLineSimulator::Create(*options, error);
     if (!line) {
         std::fprintf(stderr, "line-sim: %s\n", error.c_str());
         return 1;
     }
-    while (!stopRequested) {
+    while (!StopRequested()) {
         line->Step(std::chrono::milliseconds(1000));
     }
     if (!options->statsPath.empty() && !line->WriteStats(options->statsPath)) {

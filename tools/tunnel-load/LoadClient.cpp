@@ -97,22 +97,44 @@ bool TLoadClient::SendAll(IConnection& connection, const std::string& data) {
            static_cast<long>(data.size());
 }
 
-TReport TLoadClient::Download(std::uint64_t bytes) {
+TReport TLoadClient::RunTransfer(const char* test, std::uint64_t bytes,
+                                 const TTransferBody& body) {
     std::string result;
     double setupMs = 0;
+    std::uint64_t delivered = 0;
     const auto connection = Connect(result, setupMs, m_stallLimit);
-    if (!connection) {
-        return Finish(Transfer("download", bytes, 0, result, setupMs, 0), result);
-    }
     const TClock::time_point start = TClock::now();
+    if (connection) {
+        result = body(*connection, delivered);
+    }
+    return Finish(Transfer(test, bytes, delivered, result, setupMs,
+                           connection ? MillisecondsSince(start) : 0),
+                  result);
+}
+
+TReport TLoadClient::Download(std::uint64_t bytes) {
+    return RunTransfer("download", bytes, [&](IConnection& connection, std::uint64_t& delivered) {
+        return ReceiveRecords(connection, bytes, delivered);
+    });
+}
+
+TReport TLoadClient::Upload(std::uint64_t bytes) {
+    return RunTransfer("upload", bytes, [&](IConnection& connection, std::uint64_t& delivered) {
+        return SendRecords(connection, bytes, delivered);
+    });
+}
+
+std::string TLoadClient::ReceiveRecords(IConnection& connection, std::uint64_t bytes,
+                                        std::uint64_t& delivered) {
+    if (!SendAll(connection, "DOWN " + std::to_string(bytes) + "\n")) {
+        return "closed";
+    }
     TRecordChecker checker;
     TStallWatch watch(m_stallLimit);
     std::vector<std::uint8_t> buffer(cReceiveChunk);
-    if (!SendAll(*connection, "DOWN " + std::to_string(bytes) + "\n")) {
-        result = "closed";
-    }
+    std::string result;
     while (result.empty()) {
-        const long received = connection->Receive(buffer.data(), buffer.size());
+        const long received = connection.Receive(buffer.data(), buffer.size());
         if (received < 0) {
             result = "closed";
         } else if (received > 0) {
@@ -129,44 +151,36 @@ TReport TLoadClient::Download(std::uint64_t bytes) {
             Idle();
         }
     }
-    return Finish(Transfer("download", bytes, checker.Verified(), result, setupMs,
-                           MillisecondsSince(start)),
-                  result);
+    delivered = checker.Verified();
+    return result;
 }
 
-TReport TLoadClient::Upload(std::uint64_t bytes) {
-    std::string result;
-    double setupMs = 0;
-    const auto connection = Connect(result, setupMs, m_stallLimit);
-    if (!connection) {
-        return Finish(Transfer("upload", bytes, 0, result, setupMs, 0), result);
+std::string TLoadClient::SendRecords(IConnection& connection, std::uint64_t bytes,
+                                     std::uint64_t& checked) {
+    if (!SendAll(connection, "UP " + std::to_string(bytes) + "\n")) {
+        return "closed";
     }
-    const TClock::time_point start = TClock::now();
     std::uint64_t sent = 0;
-    std::uint64_t checked = 0;  // as the server last said
     std::string answers;
     TStallWatch watch(m_stallLimit);
     std::vector<std::uint8_t> buffer(std::max(cReceiveChunk, cUploadPiece));
-    if (!SendAll(*connection, "UP " + std::to_string(bytes) + "\n")) {
-        result = "closed";
-    }
+    std::string result;
     while (result.empty()) {
         const bool sending = sent < bytes && sent - checked < cUploadWindow;
         if (sending) {
             const std::size_t piece = static_cast<std::size_t>(
                 std::min<std::uint64_t>({cUploadPiece, bytes - sent, cUploadWindow - (sent - checked)}));
             TRecordStream::Fill(sent, buffer.data(), piece);
-            if (connection->Send(buffer.data(), piece) < 0) {
-                result = "closed";
-                break;
+            if (connection.Send(buffer.data(), piece) < 0) {
+                return "closed";
             }
             sent += piece;
         }
-        const long received = connection->Receive(buffer.data(), buffer.size());
+        const long received = connection.Receive(buffer.data(), buffer.size());
         if (received < 0) {
-            result = "closed";
-            break;
+            return "closed";
         }
+        // The server's answers: "P m" as it goes, then "OK n" or "BAD m".
         answers.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(received));
         std::size_t lineEnd = 0;
         while (result.empty() && (lineEnd = answers.find('\n')) != std::string::npos) {
@@ -190,8 +204,7 @@ TReport TLoadClient::Upload(std::uint64_t bytes) {
             Idle();
         }
     }
-    return Finish(Transfer("upload", bytes, checked, result, setupMs, MillisecondsSince(start)),
-                  result);
+    return result;
 }
 
 bool TLoadClient::RoundTrip(IConnection& connection, std::uint8_t value, TClock::duration limit,

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,15 @@ class TLoadClient {
 
   private:
     using TClock = std::chrono::steady_clock;
+    // Moves the data of a transfer over a connected connection, counting the
+    // bytes known to have arrived intact; returns the result.
+    using TTransferBody = std::function<std::string(IConnection&, std::uint64_t& delivered)>;
+
+    // Calls the server, runs the body and reports the transfer.
+    TReport RunTransfer(const char* test, std::uint64_t bytes, const TTransferBody& body);
+    std::string ReceiveRecords(IConnection& connection, std::uint64_t bytes, std::uint64_t& delivered);
+    // Keeps at most a window of bytes ahead of what the server has checked.
+    std::string SendRecords(IConnection& connection, std::uint64_t bytes, std::uint64_t& checked);
 
     // A connection to the data server once the agent has answered the call;
     // null (with the reason in result) when it did not connect.

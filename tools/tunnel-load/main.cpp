@@ -1,28 +1,18 @@
 // tunnel-load: load tests of the tunnel with checked data; the data server
 // on the network side and our terminal half on the line side.
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "pinpad-sim/SimLine.h"
+#include "pinpad-sim/StopSignal.h"
 #include "tunnel-load/DataServer.h"
 #include "tunnel-load/LoadClient.h"
 #include "tunnel-load/LoadOptions.h"
 #include "tunnel-load/RawLine.h"
 
 namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void RequestStop(int) {
-    stopRequested = 1;
-}
-
-bool StopRequested() {
-    return stopRequested != 0;
-}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "tunnel-load: %s\n", message.c_str());
@@ -89,11 +79,7 @@ int main(int argc, char** argv) {
     if (!options) {
         return Fail(error + " (see tunnel-load --help)") + 1;
     }
-    struct sigaction stop {};
-    stop.sa_handler = RequestStop;
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    CatchStopSignals();
     switch (options->mode) {
         case TLoadOptions::TMode::Help:
             std::fputs(LoadUsage(), stdout);

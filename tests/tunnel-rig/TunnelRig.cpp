@@ -1,4 +1,4 @@
-#include "TunnelRig.h"
+#include "tunnel-rig/TunnelRig.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
