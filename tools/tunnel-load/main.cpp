@@ -1,6 +1,7 @@
 // tunnel-load: load tests of the tunnel with checked data; the data server
 // on the network side and our terminal half on the line side.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -38,9 +39,6 @@ int RunTests(const TLoadOptions& options) {
     std::unique_ptr<TLoadClient> client;
     bool passed = true;
     for (const TLoadOptions::TTest& test : options.tests) {
-        if (StopRequested()) {
-            break;
-        }
         TReport report;
         if (test.name == "line-check") {
             report = CheckLine(options.linePath, test.amount, options.stallSeconds);
@@ -51,7 +49,7 @@ int RunTests(const TLoadOptions& options) {
                 if (!line) {
                     return Fail(error);
                 }
-                if (!line->WaitForAgent(options.waitSeconds, StopRequested)) {
+                if (!line->WaitForAgent(options.waitSeconds, [] { return false; })) {
                     return Fail("no agent answered on " + options.linePath);
                 }
                 client = std::make_unique<TLoadClient>(*line, options.port,
@@ -79,18 +77,22 @@ int main(int argc, char** argv) {
     if (!options) {
         return Fail(error + " (see tunnel-load --help)") + 1;
     }
-    CatchStopSignals();
     switch (options->mode) {
         case TLoadOptions::TMode::Help:
             std::fputs(LoadUsage(), stdout);
             return 0;
         case TLoadOptions::TMode::Serve:
+            CatchStopSignals();
             return Serve(*options);
         case TLoadOptions::TMode::LineEcho: {
+            CatchStopSignals();
             const int status = EchoLine(options->linePath, StopRequested, error);
             return status == 0 ? 0 : Fail(error);
         }
         case TLoadOptions::TMode::Terminal:
+            // A test run ends at once when it is interrupted or terminated:
+            // nothing of it needs to be tidied up.
+            std::signal(SIGPIPE, SIG_IGN);
             return RunTests(*options);
     }
     return 0;
