@@ -45,8 +45,8 @@ void ExpectServiceBack(const TLoadReport& probe) {
     EXPECT_EQ(probe.Text("test"), "probe") << probe.Line();
     EXPECT_EQ(probe.Text("result"), "completed") << probe.Line();
     EXPECT_LE(probe.Number("ms"), cRecoveryLimitMs) << probe.Line();
-    std::printf("  a new call worked after %.0f ms (%s attempts)\n", probe.Number("ms"),
-                probe.Text("attempts").c_str());
+    std::printf("  a new call afterwards: %s after %.0f ms (%s attempts)\n",
+                probe.Text("result").c_str(), probe.Number("ms"), probe.Text("attempts").c_str());
     std::fflush(stdout);
 }
 
