@@ -42,9 +42,11 @@ class TTunnelRig {
 
     // Runs tunnel-load as the terminal with the tests in arguments (for
     // example {"download", "64K"}) and returns its reports; stall is the
-    // seconds without progress that fail a test.
+    // seconds without progress that fail a test. Each test must report
+    // within half a minute of its stall time.
     std::vector<TLoadReport> Load(const std::vector<std::string>& tests, unsigned stallSeconds = 20);
-    // Starts the same run without waiting for it; Finish collects it.
+    // Starts the same run without waiting for it; FinishLoad collects its
+    // reports, waiting at most timeoutMs for each, and ends it.
     void StartLoad(const std::vector<std::string>& tests, unsigned stallSeconds = 20);
     std::vector<TLoadReport> FinishLoad(int timeoutMs);
 
