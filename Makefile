@@ -7,7 +7,7 @@ FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 
-.PHONY: all build test sanitize fuzz clean programs demo install package
+.PHONY: all build test sanitize fuzz clean programs demo install package soak bench
 
 all: build
 
@@ -37,6 +37,18 @@ fuzz:
 		$(FUZZ_BUILD)/bin/$$f -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
 			$(FUZZ_BUILD)/corpus/$$f || exit 1; \
 	done
+
+# The long soak runs of the tunnel (minutes): transfers at bit-error rates
+# from 0 to 1e-3, the line's troubles, a 64 MiB flood, 10,000 calls. Each
+# prints what it measured.
+soak: build
+	TEST_TOOLS_DIR=$(CURDIR)/$(BUILD)/bin $(BUILD)/bin/tunnel_soak
+
+# The tunnel's performance on the real agent behind a line paced at 11520
+# bytes/s: a table on the terminal, the figures in $(BUILD)/bench.json.
+bench: build
+	TEST_TOOLS_DIR=$(CURDIR)/$(BUILD)/bin BENCH_JSON=$(CURDIR)/$(BUILD)/bench.json \
+		$(BUILD)/bin/tunnel_bench
 
 # The agent, the terminal simulator and the log reader only, for trying and
 # installing them.

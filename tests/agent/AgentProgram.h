@@ -21,6 +21,8 @@ class TAgentProgram {
         return m_program->WaitForExit(static_cast<int>(limit.count()));
     }
     std::string Output() const { return m_directory.ReadFile("agent.out"); }
+    // The running agent's process id.
+    pid_t Pid() const { return m_program->Pid(); }
 
   private:
     const TempDir& m_directory;

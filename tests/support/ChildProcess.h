@@ -36,6 +36,9 @@ class ChildProcess {
     // negated signal number when a signal ended it); nothing while it runs.
     std::optional<int> WaitForExit(int timeoutMsec);
 
+    // The process id, for looking the program up in /proc.
+    pid_t Pid() const { return pid; }
+
   private:
     bool HasEnded();
 

@@ -4,27 +4,13 @@
 #include <memory>
 #include <string>
 
+#include "pinpad-sim/Descriptor.h"
 #include "platform/DeviceLayer.h"
 #include "platform/RS232.h"
+#include "platform/RS232Connection.h"
 #include "platform/System.h"
 
 class TSerialNetworkInterface;
-
-// An open descriptor, closed when its owner goes.
-class TDescriptor {
-  public:
-    explicit TDescriptor(int fd = -1) : m_fd(fd) {}
-    ~TDescriptor();
-    TDescriptor(TDescriptor&& other) noexcept : m_fd(other.Release()) {}
-    TDescriptor& operator=(TDescriptor&& other) noexcept;
-
-    int Get() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-    int Release();
-
-  private:
-    int m_fd;
-};
 
 // The terminal's end of a serial line to an agent, with the terminal's half
 // of the tunnel on it. While it exists ISystem::Instance() is a system whose
@@ -49,47 +35,82 @@ class TSimLine {
     TSimLine& operator=(const TSimLine&) = delete;
 
     TSerialNetworkInterface& Tunnel();
+    // The line's descriptor, for waiting until the agent has sent something.
+    int Descriptor() const { return m_line.Get(); }
 
     // Brings the tunnel up: tries until an agent answers, seconds have passed
     // or stop() is true.
     bool WaitForAgent(unsigned seconds, const std::function<bool()>& stop);
 
+    // With false, tunnel steps no longer wait for the line (by default each
+    // waits up to 25 ms when nothing has arrived); the owner then waits with
+    // WaitForLine between steps that found nothing to do.
+    void WaitInSteps(bool wait) { m_reading.waitInSteps = wait; }
+    // Sleeps until the line has input or timeoutMs has passed, but only once
+    // the tunnel has taken everything the line had: while bytes may wait in
+    // the tunnel's buffers, returns at once.
+    void WaitForLine(int timeoutMs);
+
   private:
+    // How the tunnel reads the line, shared with every connection over it.
+    struct TReading {
+        bool waitInSteps = true;
+        // The last read found nothing, so nothing is buffered above the line.
+        bool drained = false;
+    };
+
+    // The line for the tunnel: a serial connection that tells whether its
+    // last read came back empty and, when steps must not wait, never waits.
+    class TLineConnection : public TLinRS232Connection {
+      public:
+        TLineConnection(int fd, TReading& reading)
+            : TLinRS232Connection(fd, "", nullptr), m_fd(fd), m_reading(reading) {}
+        long ReceiveData(unsigned char* buffer, unsigned long length) override;
+
+      private:
+        int m_fd;
+        TReading& m_reading;
+    };
+
     // The line as the device layer's serial port: every Connect hands out a
     // connection over a duplicate of the line's descriptor, so the tunnel can
     // close its stack without closing the line.
     class TLineInterface : public IRS232Interface {
       public:
-        explicit TLineInterface(int fd) : m_fd(fd) {}
+        TLineInterface(int fd, TReading& reading) : m_fd(fd), m_reading(reading) {}
         Error Open() override { return Error(0); }
         void Close() override {}
         Error Connect(const TRs232Params& params, IConnection** connection) override;
 
       private:
         int m_fd;
+        TReading& m_reading;
     };
 
     // The platform's devices, with the line as serial port cPort.
     class TLineDeviceLayer : public TLinDeviceDebugLayer {
       public:
         // No traffic logs: the agent logs the line at its end.
-        explicit TLineDeviceLayer(int fd) : TLinDeviceDebugLayer(nullptr), m_fd(fd) {}
+        TLineDeviceLayer(int fd, TReading& reading)
+            : TLinDeviceDebugLayer(nullptr), m_fd(fd), m_reading(reading) {}
         IDevice* CreateDevice(DEVICE kind, unsigned int index) override;
 
       private:
         int m_fd;
+        TReading& m_reading;
     };
 
     // The Linux system with the line in its device layer.
     class TLineSystem : public TLinSystem {
       public:
-        explicit TLineSystem(int fd) : m_fd(fd) {}
+        TLineSystem(int fd, TReading& reading) : m_fd(fd), m_reading(reading) {}
 
       protected:
         void CreateDeviceLayer() override;
 
       private:
         int m_fd;
+        TReading& m_reading;
     };
 
     TSimLine(TDescriptor line, TDescriptor agentSide, std::string link);
@@ -101,6 +122,7 @@ class TSimLine {
     TDescriptor m_line;
     TDescriptor m_agentSide;  // pseudo-terminal only: kept open so the line never hangs up
     std::string m_link;
+    TReading m_reading;
     TLineSystem m_system;
     ISystem* m_replaced;
 };

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -17,21 +16,12 @@
 #include "pinpad-sim/Relay.h"
 #include "pinpad-sim/SimLine.h"
 #include "pinpad-sim/SimOptions.h"
+#include "pinpad-sim/StopSignal.h"
 #include "pinpad-sim/TunnelHttpClient.h"
 #include "platform/NetworkInterface.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void RequestStop(int) {
-    stopRequested = 1;
-}
-
-bool StopRequested() {
-    return stopRequested != 0;
-}
 
 class TStopwatch {
   public:
@@ -251,10 +241,6 @@ int main(int argc, char** argv) {
         return SIM_EXIT_OK;
     }
 
-    struct sigaction stop {};
-    stop.sa_handler = RequestStop;
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    CatchStopSignals();
     return TSimulation(*options).Run();
 }

@@ -1,0 +1,153 @@
+// The tunnel's long soak runs (make soak): checked transfers through the
+// real agent on lines from clean to very noisy, the line's troubles while a
+// connection is open, a flood from the network and many short calls. Each
+// run prints what it measured.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "tunnel-rig/TunnelRig.h"
+
+namespace {
+
+constexpr double cLineRate = 11520;
+// A service that has come back answers a probe within this time.
+constexpr double cRecoveryLimitMs = 10000;
+
+struct TTally {
+    unsigned completed = 0;
+    unsigned closed = 0;
+    unsigned failed = 0;  // a wrong byte, a stall or a call that never connected
+    double delivered = 0;
+};
+
+TTally Count(const std::vector<TLoadReport>& reports) {
+    TTally tally;
+    for (const TLoadReport& report : reports) {
+        const std::string result = report.Text("result");
+        tally.completed += result == "completed";
+        tally.closed += result == "closed";
+        tally.failed += result != "completed" && result != "closed";
+        tally.delivered += std::max(0.0, report.Number("delivered"));
+        EXPECT_TRUE(result == "completed" || result == "closed") << report.Line();
+    }
+    return tally;
+}
+
+// Every run ends with a probe from the same terminal: a new call and a
+// round trip must work again soon after whatever happened before.
+const std::vector<std::string> cProbe = {"probe", "15"};
+
+void ExpectServiceBack(const TLoadReport& probe) {
+    EXPECT_EQ(probe.Text("test"), "probe") << probe.Line();
+    EXPECT_EQ(probe.Text("result"), "completed") << probe.Line();
+    EXPECT_LE(probe.Number("ms"), cRecoveryLimitMs) << probe.Line();
+    std::printf("  a new call afterwards: %s after %.0f ms (%s attempts)\n",
+                probe.Text("result").c_str(), probe.Number("ms"), probe.Text("attempts").c_str());
+    std::fflush(stdout);
+}
+
+// The transfers' tally, and the probe after them.
+TTally CountAndProbe(std::vector<TLoadReport> reports) {
+    if (reports.empty()) {
+        ADD_FAILURE() << "tunnel-load reported nothing";
+        return {};
+    }
+    const TLoadReport probe = reports.back();
+    reports.pop_back();
+    const TTally tally = Count(reports);
+    ExpectServiceBack(probe);
+    return tally;
+}
+
+TEST(LongSoakTest, TransfersAtEveryBitErrorRate) {
+    std::vector<std::string> tests;
+    for (int i = 0; i < 3; ++i) {
+        tests.insert(tests.end(), {"download", "64K", "upload", "64K"});
+    }
+    tests.insert(tests.end(), cProbe.begin(), cProbe.end());
+    std::printf("\nChecked transfers of 64 KiB each way, paced line at %.0f bytes/s\n", cLineRate);
+    std::vector<std::pair<double, TTally>> table;
+    for (double ber : {0.0, 1e-5, 1e-4, 1e-3}) {
+        SCOPED_TRACE("bit-error rate " + std::to_string(ber));
+        std::printf("bit-error rate %g:\n", ber);
+        std::fflush(stdout);
+        TTunnelRig rig(TLineSettings{.rate = cLineRate, .ber = ber, .seed = 2026});
+        const TTally tally = CountAndProbe(rig.Load(tests));
+        table.push_back({ber, tally});
+    }
+    std::printf("\n%-10s %6s %10s %7s %7s %16s\n", "BER", "runs", "completed", "closed", "failed",
+                "bytes delivered");
+    for (const auto& [ber, tally] : table) {
+        std::printf("%-10g %6u %10u %7u %7u %16.0f\n", ber,
+                    tally.completed + tally.closed + tally.failed, tally.completed, tally.closed,
+                    tally.failed, tally.delivered);
+    }
+    std::fflush(stdout);
+}
+
+TEST(LongSoakTest, ServiceComesBackAfterTheLinesTroubles) {
+    struct TCase {
+        const char* trouble;
+        const char* command;
+    };
+    const TCase cases[] = {
+        {"garbage burst", "garbage 4000 both"},
+        {"silent line for 4 s", "silence 4000"},
+        {"device replaced", "replace"},
+    };
+    std::printf("\nThe line's troubles during a 256 KiB download\n");
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.trouble);
+        TTunnelRig rig(TLineSettings{.rate = cLineRate, .seed = 7});
+        std::vector<std::string> tests = {"download", "256K"};
+        tests.insert(tests.end(), cProbe.begin(), cProbe.end());
+        rig.StartLoad(tests);
+        std::this_thread::sleep_for(std::chrono::seconds(3));  // the connection is open by then
+        rig.LineCommand(c.command);
+        const auto reports = rig.FinishLoad(60000);
+        std::printf("%s: download %s, %.0f bytes\n", c.trouble,
+                    reports.empty() ? "unreported" : reports[0].Text("result").c_str(),
+                    reports.empty() ? 0.0 : reports[0].Number("delivered"));
+        std::fflush(stdout);
+        CountAndProbe(reports);
+    }
+}
+
+TEST(LongSoakTest, AFloodFromTheNetworkKeepsTheAgentSmall) {
+    TTunnelRig rig(TLineSettings{.rate = 0});
+    const auto start = std::chrono::steady_clock::now();
+    rig.StartLoad({"download", "64M"});
+    const auto reports = rig.FinishLoad(600000);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long peakKb = rig.AgentStatusKb("VmHWM");
+    std::printf("\n64 MiB download, unpaced line: %s after %.1f s, agent peak RSS %ld kB\n",
+                reports.empty() ? "unfinished" : reports[0].Text("result").c_str(), seconds, peakKb);
+    std::fflush(stdout);
+    ASSERT_EQ(reports.size(), 1u) << "no report within 10 minutes";
+    EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
+    EXPECT_LT(peakKb, 16 * 1024);
+}
+
+TEST(LongSoakTest, ManyCallsLeakNoDescriptors) {
+    TTunnelRig rig(TLineSettings{.rate = 0});
+    ASSERT_EQ(rig.Load({"calls", "10"})[0].Text("result"), "completed");
+    const std::size_t before = rig.AgentDescriptors();
+    // One report at the end: the calls may take many minutes.
+    rig.StartLoad({"calls", "10000"});
+    const auto reports = rig.FinishLoad(30 * 60 * 1000);
+    ASSERT_EQ(reports.size(), 1u);
+    const std::size_t after = rig.AgentDescriptors();
+    std::printf("\n10000 call/close cycles: %s in %.1f s, set-up p50 %.1f ms; agent descriptors "
+                "%zu before, %zu after\n",
+                reports[0].Text("result").c_str(), reports[0].Number("ms") / 1000,
+                reports[0].Number("p50_ms"), before, after);
+    EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
+    EXPECT_EQ(after, before);
+}
+
+}  // namespace

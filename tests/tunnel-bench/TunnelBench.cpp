@@ -1,0 +1,194 @@
+// make bench: the tunnel's performance, measured on the real agent behind a
+// simulated serial line with our terminal half on the other end. Prints a
+// table and writes the same figures as JSON (BENCH_JSON, default bench.json).
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "tunnel-rig/TunnelRig.h"
+#include "support/Loopback.h"
+
+namespace {
+
+constexpr double cLineRate = 11520;
+constexpr double cMiB = 1024 * 1024;
+
+// How long a transfer on the unpaced line may run before the figures are
+// taken as they stand (BENCH_CAP_SECONDS).
+int CapSeconds() {
+    const char* text = std::getenv("BENCH_CAP_SECONDS");
+    return text ? std::atoi(text) : 60;
+}
+
+// One line-sim count, from its JSON: direction "to_agent" or "to_terminal".
+double Count(const std::string& stats, const std::string& direction, const std::string& key) {
+    const std::size_t start = stats.find("\"" + direction + "\"");
+    const std::size_t at = stats.find("\"" + key + "\":", start);
+    return start == std::string::npos || at == std::string::npos
+               ? 0
+               : std::atof(stats.c_str() + at + key.size() + 3);
+}
+
+// The figures, printed as a table and kept for the JSON file.
+class TBenchTable {
+  public:
+    void Add(const std::string& key, const std::string& label, double value, const char* unit,
+             const std::string& note = "") {
+        std::printf("  %-44s %12.3f %-8s %s\n", label.c_str(), value, unit, note.c_str());
+        std::fflush(stdout);
+        char number[32];
+        std::snprintf(number, sizeof number, "%.4f", value);
+        m_json += (m_json.empty() ? "" : ",\n  ") + ("\"" + key + "\": " + number);
+    }
+    void Section(const std::string& title) { std::printf("%s\n", title.c_str()); }
+    void Write(const std::string& path) const {
+        std::ofstream(path) << "{\n  " << m_json << "\n}\n";
+    }
+
+  private:
+    std::string m_json;
+};
+
+// A bare line with an echo at its far end: how fast bytes go through it.
+void MeasureRawLine(TBenchTable& table) {
+    TempDir directory;
+    ChildProcess line({ToolPath("line-sim"), "--agent-link", directory / "far", "--terminal-link",
+                       directory / "near", "--rate", std::to_string(cLineRate)});
+    ASSERT_TRUE(WaitFor([&] { return directory.Exists("far") && directory.Exists("near"); }));
+    ChildProcess echo({ToolPath("tunnel-load"), "--line", directory / "far", "line-echo"});
+    ChildProcess check({ToolPath("tunnel-load"), "--line", directory / "near", "line-check",
+                        std::to_string(static_cast<int>(cLineRate * 2))});
+    const TLoadReport report = TLoadReport::Parse(check.ReadLine(30000));
+    EXPECT_EQ(report.Text("result"), "completed") << report.Line();
+    table.Add("raw_echo_bytes_per_s", "raw echo through the line", report.Number("bytes_per_s"),
+              "B/s", "configured " + std::to_string(static_cast<int>(cLineRate)) + " B/s");
+}
+
+// A transfer on the paced line, against the line and against what
+// stop-and-wait allows with the frames that were actually sent: each data
+// frame, then its ACK back, one after the other.
+void MeasureThroughput(TBenchTable& table, const char* test) {
+    TTunnelRig rig(TLineSettings{.rate = cLineRate});
+    ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);  // the link is up and the path warm
+    const std::string before = rig.LineStats();
+    const auto reports = rig.Load({test, "256K"});
+    const std::string after = rig.LineStats();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
+    const bool down = std::string(test) == "download";
+    const std::string forward = down ? "to_terminal" : "to_agent";
+    const std::string back = down ? "to_agent" : "to_terminal";
+    const auto delta = [&](const std::string& direction, const std::string& key) {
+        return Count(after, direction, key) - Count(before, direction, key);
+    };
+    const double frameBytes = delta(forward, "data_wire_bytes") + delta(back, "ack_wire_bytes");
+    const double boundSeconds = frameBytes / cLineRate;
+    const double seconds = reports[0].Number("ms") / 1000;
+    const double rate = reports[0].Number("delivered") / seconds;
+    const double bound = reports[0].Number("delivered") / boundSeconds;
+    const std::string key = down ? "download" : "upload";
+    table.Add(key + "_bytes_per_s", key + " of 256 KiB", rate, "B/s");
+    table.Add(key + "_of_line", key + " / line", rate / cLineRate, "");
+    table.Add(key + "_protocol_bound_bytes_per_s", key + " protocol bound (frames sent)", bound, "B/s",
+              std::to_string(static_cast<long>(delta(forward, "data_frames"))) + " data frames");
+    table.Add(key + "_of_bound", key + " / protocol bound", rate / bound, "");
+}
+
+void MeasureEcho(TBenchTable& table, double rate, const std::string& key) {
+    TTunnelRig rig(TLineSettings{.rate = rate});
+    ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);
+    const std::string before = rig.LineStats();
+    const auto reports = rig.Load({"echo", "200"});
+    const std::string after = rig.LineStats();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
+    const std::string line = rate > 0 ? "paced" : "unpaced";
+    for (const char* p : {"p50", "p95", "p99"}) {
+        table.Add(key + "_" + p + "_ms", "echo round trip " + std::string(p) + ", " + line + " line",
+                  reports[0].Number(std::string(p) + "_ms"), "ms");
+    }
+    if (rate > 0) {
+        // One request frame up and one answer frame down, each after the other.
+        const double frames = Count(after, "to_agent", "data_wire_bytes") -
+                              Count(before, "to_agent", "data_wire_bytes") +
+                              Count(after, "to_terminal", "data_wire_bytes") -
+                              Count(before, "to_terminal", "data_wire_bytes");
+        table.Add(key + "_line_time_ms", "line time of one exchange", frames / 201 / rate * 1000,
+                  "ms");
+    }
+}
+
+void MeasureCallsAndIdle(TBenchTable& table) {
+    TTunnelRig rig(TLineSettings{.rate = 0});
+    const auto reports = rig.Load({"calls", "200"});
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
+    for (const char* p : {"p50", "p95", "p99"}) {
+        table.Add(std::string("call_setup_") + p + "_ms", "call set-up " + std::string(p) + ", unpaced",
+                  reports[0].Number(std::string(p) + "_ms"), "ms");
+    }
+    // Serving, with the link up and nothing to do.
+    const double cpuBefore = rig.AgentCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    table.Add("idle_cpu_percent", "idle CPU of a serving agent (10 s)",
+              (rig.AgentCpuSeconds() - cpuBefore) / wall * 100, "% core");
+}
+
+// A download on the unpaced line: CPU of the agent per MiB relayed, and its
+// peak memory. A download still running at the cap is measured as it stands,
+// by the bytes the agent put on the line.
+void MeasureFastDownload(TBenchTable& table, int mebibytes, bool memory) {
+    TTunnelRig rig(TLineSettings{.rate = 0});
+    ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);
+    const double cpuBefore = rig.AgentCpuSeconds();
+    const std::string before = rig.LineStats();
+    rig.StartLoad({"download", std::to_string(mebibytes) + "M"}, 60);
+    const auto reports = rig.FinishLoad(CapSeconds() * 1000);
+    const double cpu = rig.AgentCpuSeconds() - cpuBefore;
+    const std::string after = rig.LineStats();
+    const long peakKb = rig.AgentStatusKb("VmHWM");
+    const double relayed = Count(after, "to_terminal", "data_payload_bytes") -
+                           Count(before, "to_terminal", "data_payload_bytes");
+    const std::string size = std::to_string(mebibytes) + " MiB";
+    const std::string note =
+        reports.empty() ? "unfinished after " + std::to_string(CapSeconds()) + " s, " +
+                              std::to_string(static_cast<long>(relayed / 1024)) + " KiB relayed"
+                        : reports[0].Text("result") + " in " +
+                              std::to_string(static_cast<long>(reports[0].Number("ms"))) + " ms";
+    if (memory) {
+        table.Add("fast_download_peak_rss_kb", "agent peak RSS, " + size + " download",
+                  static_cast<double>(peakKb), "kB", note);
+    } else {
+        table.Add("cpu_s_per_mib_" + std::to_string(mebibytes),
+                  "agent CPU per MiB relayed, " + size + " download",
+                  relayed > 0 ? cpu / (relayed / cMiB) : 0, "s/MiB", note);
+    }
+}
+
+TEST(TunnelBench, Table) {
+    TBenchTable table;
+    table.Section("\nTunnel benchmark: the agent behind a line paced at 11520 bytes/s each way");
+    MeasureRawLine(table);
+    MeasureThroughput(table, "download");
+    MeasureThroughput(table, "upload");
+    MeasureEcho(table, cLineRate, "echo_paced");
+    MeasureEcho(table, 0, "echo_unpaced");
+    MeasureCallsAndIdle(table);
+    MeasureFastDownload(table, 64, true);
+    for (int mebibytes : {1, 8, 32}) {
+        MeasureFastDownload(table, mebibytes, false);
+    }
+    const char* path = std::getenv("BENCH_JSON");
+    table.Write(path ? path : "bench.json");
+}
+
+}  // namespace

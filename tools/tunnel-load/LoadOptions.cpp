@@ -1,0 +1,117 @@
+#include "tunnel-load/LoadOptions.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <limits>
+
+namespace {
+
+// Tests of a terminal run; line-check needs no agent, the others do.
+constexpr std::array<const char*, 6> cTests = {"download", "upload", "echo",
+                                               "calls",    "probe",  "line-check"};
+
+// A count with an optional K or M suffix (KiB, MiB).
+bool ParseAmount(const std::string& text, std::uint64_t& amount) {
+    std::string digits = text;
+    std::uint64_t unit = 1;
+    if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'M')) {
+        unit = digits.back() == 'K' ? 1024 : 1024 * 1024;
+        digits.pop_back();
+    }
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), amount);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+        amount > std::numeric_limits<std::uint64_t>::max() / unit) {
+        return false;
+    }
+    amount *= unit;
+    return true;
+}
+
+template <class Number>
+bool ParseSmall(const std::string& text, Number& value) {
+    std::uint64_t amount = 0;
+    if (!ParseAmount(text, amount) || amount > std::numeric_limits<Number>::max()) {
+        return false;
+    }
+    value = static_cast<Number>(amount);
+    return true;
+}
+
+}  // namespace
+
+std::optional<TLoadOptions> ParseLoadOptions(const std::vector<std::string>& args,
+                                             std::string& error) {
+    TLoadOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word == "-h" || word == "--help") {
+            options.mode = TLoadOptions::TMode::Help;
+            return options;
+        }
+        if (word == "serve" || word == "line-echo") {
+            options.mode = word == "serve" ? TLoadOptions::TMode::Serve : TLoadOptions::TMode::LineEcho;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            error = word + " needs a value";
+            return std::nullopt;
+        }
+        const std::string& value = args[++i];
+        bool good = true;
+        if (word == "--line") {
+            options.linePath = value;
+        } else if (word == "--port") {
+            good = ParseSmall(value, options.port);
+        } else if (word == "--wait") {
+            good = ParseSmall(value, options.waitSeconds);
+        } else if (word == "--stall") {
+            good = ParseSmall(value, options.stallSeconds) && options.stallSeconds > 0;
+        } else if (std::find(cTests.begin(), cTests.end(), word) != cTests.end()) {
+            TLoadOptions::TTest test{word, 0};
+            good = ParseAmount(value, test.amount);
+            options.tests.push_back(test);
+            options.mode = TLoadOptions::TMode::Terminal;
+        } else {
+            error = "unknown argument " + word;
+            return std::nullopt;
+        }
+        if (!good) {
+            error = "bad value for " + word + ": " + value;
+            return std::nullopt;
+        }
+    }
+    const bool needsLine = options.mode == TLoadOptions::TMode::Terminal ||
+                           options.mode == TLoadOptions::TMode::LineEcho;
+    if (needsLine && options.linePath.empty()) {
+        error = "--line is needed";
+        return std::nullopt;
+    }
+    const bool needsServer = std::any_of(options.tests.begin(), options.tests.end(),
+                                         [](const auto& test) { return test.name != "line-check"; });
+    if (needsServer && options.port == 0) {
+        error = "--port of the data server is needed";
+        return std::nullopt;
+    }
+    return options;
+}
+
+const char* LoadUsage() {
+    return "usage: tunnel-load serve [--port N]\n"
+           "       tunnel-load --line DEVICE --port N [--wait S] [--stall S] TEST AMOUNT...\n"
+           "       tunnel-load --line DEVICE line-echo\n"
+           "Load tests of the tunnel with checked data. serve runs the data server on\n"
+           "127.0.0.1 (it prints \"port N\" once it listens); the terminal run plays the\n"
+           "terminal on DEVICE and reaches that server through the agent. Tests, run\n"
+           "in order, each reported as one JSON line:\n"
+           "  download BYTES   checked data from the server\n"
+           "  upload BYTES     checked data to the server\n"
+           "  echo COUNT       round trips of single bytes\n"
+           "  calls COUNT      calls closed as soon as they connect (set-up times)\n"
+           "  probe SECONDS    calls and a round trip until one works\n"
+           "  line-check BYTES a raw echo through the line, no agent (the far end\n"
+           "                   runs line-echo)\n"
+           "Amounts take a K or M suffix (KiB, MiB). --wait: seconds for the agent to\n"
+           "answer (30); --stall: seconds without progress that fail a test (20).\n"
+           "Exit status 0 when every test completed.\n";
+}

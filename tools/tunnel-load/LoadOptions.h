@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What tunnel-load was asked to do, from its command line.
+struct TLoadOptions {
+    enum class TMode { Help, Serve, Terminal, LineEcho };
+
+    // One test of a terminal run: its name and its amount (bytes, round
+    // trips, calls or seconds).
+    struct TTest {
+        std::string name;
+        std::uint64_t amount = 0;
+    };
+
+    TMode mode = TMode::Help;
+    std::string linePath;         // --line: the terminal's serial device
+    std::uint16_t port = 0;       // --port: the data server's port on 127.0.0.1
+    unsigned waitSeconds = 30;    // --wait: for the agent to answer
+    unsigned stallSeconds = 20;   // --stall: a test with no progress this long fails
+    std::vector<TTest> tests;
+};
+
+// Parses the arguments after the program name; nothing, with the reason in
+// error, when they are wrong.
+std::optional<TLoadOptions> ParseLoadOptions(const std::vector<std::string>& args,
+                                             std::string& error);
+
+// The --help text.
+const char* LoadUsage();

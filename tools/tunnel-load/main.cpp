@@ -1,0 +1,99 @@
+// tunnel-load: load tests of the tunnel with checked data; the data server
+// on the network side and our terminal half on the line side.
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "pinpad-sim/SimLine.h"
+#include "pinpad-sim/StopSignal.h"
+#include "tunnel-load/DataServer.h"
+#include "tunnel-load/LoadClient.h"
+#include "tunnel-load/LoadOptions.h"
+#include "tunnel-load/RawLine.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "tunnel-load: %s\n", message.c_str());
+    return 1;
+}
+
+int Serve(const TLoadOptions& options) {
+    std::string error;
+    const auto server = TDataServer::Listen(options.port, error);
+    if (!server) {
+        return Fail(error);
+    }
+    std::printf("port %u\n", server->Port());
+    std::fflush(stdout);
+    while (!StopRequested()) {
+        server->Step(1000);
+    }
+    return 0;
+}
+
+int RunTests(const TLoadOptions& options) {
+    std::unique_ptr<TSimLine> line;
+    std::unique_ptr<TLoadClient> client;
+    bool passed = true;
+    for (const TLoadOptions::TTest& test : options.tests) {
+        TReport report;
+        if (test.name == "line-check") {
+            report = CheckLine(options.linePath, test.amount, options.stallSeconds);
+        } else {
+            if (!line) {
+                std::string error;
+                line = TSimLine::OpenDevice(options.linePath, error);
+                if (!line) {
+                    return Fail(error);
+                }
+                if (!line->WaitForAgent(options.waitSeconds, [] { return false; })) {
+                    return Fail("no agent answered on " + options.linePath);
+                }
+                client = std::make_unique<TLoadClient>(*line, options.port,
+                                                       std::chrono::seconds(options.stallSeconds));
+            }
+            const unsigned amount = static_cast<unsigned>(test.amount);
+            report = test.name == "download" ? client->Download(test.amount)
+                     : test.name == "upload" ? client->Upload(test.amount)
+                     : test.name == "echo"   ? client->Echo(amount)
+                     : test.name == "calls"  ? client->Calls(amount)
+                                             : client->Probe(amount);
+        }
+        std::printf("%s\n", report.json.c_str());
+        std::fflush(stdout);
+        passed = passed && report.passed;
+    }
+    return passed ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = ParseLoadOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        return Fail(error + " (see tunnel-load --help)") + 1;
+    }
+    switch (options->mode) {
+        case TLoadOptions::TMode::Help:
+            std::fputs(LoadUsage(), stdout);
+            return 0;
+        case TLoadOptions::TMode::Serve:
+            CatchStopSignals();
+            return Serve(*options);
+        case TLoadOptions::TMode::LineEcho: {
+            CatchStopSignals();
+            const int status = EchoLine(options->linePath, StopRequested, error);
+            return status == 0 ? 0 : Fail(error);
+        }
+        case TLoadOptions::TMode::Terminal:
+            // A test run ends at once when it is interrupted or terminated:
+            // nothing of it needs to be tidied up.
+            std::signal(SIGPIPE, SIG_IGN);
+            return RunTests(*options);
+    }
+    return 0;
+}
