@@ -30,6 +30,10 @@ TFrameLevel::~TFrameLevel() = default;
 
 bool TFrameLevel::SendData(const T_BinaryData& data) {
     Process();
+    return SendDataFirst(data);
+}
+
+bool TFrameLevel::SendDataFirst(const T_BinaryData& data) {
     for (unsigned long offset = 0; offset < data.Length(); offset += kPortionSize) {
         m_sendQueue.push_back(data.Copy(offset, kPortionSize));
     }

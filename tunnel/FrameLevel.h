@@ -50,6 +50,10 @@ class TFrameLevel {
     // Queues data as portions of its own and sends the next portion when nothing is
     // outstanding (or always, in stream mode). Returns whether the link is online.
     bool SendData(const T_BinaryData& data);
+    // SendData without handling an incoming frame first: a new stack's first words go out
+    // before it answers anything the peer sent earlier, so the peer hears them before it
+    // learns that the link is up.
+    bool SendDataFirst(const T_BinaryData& data);
     // The data received so far, up to the next break in the stream, removed from the layer;
     // any data at all brings the link back online.
     T_BinaryData ReceiveData();

@@ -504,8 +504,11 @@ void TSerialManager::DeleteAllBoundConnections() {
 }
 
 void TSerialManager::SendResetFrame() {
-    // Ahead of everything waiting; the link reset right after drops it from the frame level.
-    m_frameLevel->SendData(TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket());
+    // Ahead of everything waiting, and ahead of the answer to anything the peer sent before:
+    // a peer that saw its own reset acknowledged first would count its next requests as
+    // made after ours and lose them to it. The link reset right after drops it from the
+    // frame level.
+    m_frameLevel->SendDataFirst(TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket());
     m_frameLevel->ResetLink();
     m_inFlight.reset();
 }

@@ -530,3 +530,28 @@ TEST_F(AgentHalfTest, AStepSaysWhetherItMovedAnythingAndWhenTheLineNeedsTheNext)
 }
 
 }  // namespace
+
+namespace {
+
+// Both ends start at once, the terminal's reset already waiting on the line: the agent's reset
+// must go out before the answer to the terminal's. A terminal that saw its reset answered first
+// would take the link as up, call, and then lose that call to the agent's reset.
+TEST(StackStartTest, ANewStackSendsItsResetBeforeAnsweringWhatWaits) {
+    TTestSystem system;
+    TMemoryLine line;
+    TPacketPeer terminal(line.NewEnd(TMemoryLine::B));
+    terminal.Send(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
+
+    TSerialManager agent(NewLineStack(line.NewEnd(TMemoryLine::A)));
+    agent.ProcessContinuously();
+
+    const T_BinaryData sent = line.TakePending(TMemoryLine::B);
+    const std::string frames(reinterpret_cast<const char*>(sent.GetData()), sent.Length());
+    const std::size_t reset = frames.find("\xC0\x41\x01");
+    const std::size_t answer = frames.find("\xC0\x06\x01");
+    ASSERT_NE(reset, std::string::npos) << "no reset sent";
+    ASSERT_NE(answer, std::string::npos) << "the terminal's reset was not answered";
+    EXPECT_LT(reset, answer);
+}
+
+}  // namespace
