@@ -1,5 +1,6 @@
 #include "agent/AgentApplication.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -15,21 +16,26 @@
 namespace {
 
 // Longest sleep of an idle serving loop. Everything the tunnel waits for
-// wakes it earlier; the bound serves the timers (the frame timer, the
-// settings check), which no descriptor announces.
-constexpr unsigned long cIdleWaitMs = 100;
+// wakes it earlier, and the sleep ends at the tunnel's next deadline and at
+// the settings check; the bound only keeps a quiet loop looking around now
+// and then.
+constexpr unsigned long cLongestIdleWaitMs = 1000;
 constexpr unsigned long cSettingsCheckMs = 5000;
 constexpr unsigned long cRetryPauseMs = 5000;
 
 // One pass of the serving loop: a tunnel step, and when it found nothing to
-// do, a sleep until the line or a TCP connection has work.
-void ServeOnePass(TSerialNetworkInterface& tunnel) {
+// do, a sleep until the line or a TCP connection has work or a timer is due.
+void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer) {
     if (tunnel.RunOneStep()) {
         return;  // more may be waiting: step again at once
     }
     TWaitSet waits;
     tunnel.AddWaits(waits);
-    ISystem::Instance()->WaitForActivity(waits, cIdleWaitMs);
+    const unsigned long untilSettingsCheck =
+        cSettingsCheckMs - std::min(cSettingsCheckMs, settingsTimer.GetElapsedMsec());
+    ISystem::Instance()->WaitForActivity(
+        waits, std::min({cLongestIdleWaitMs, untilSettingsCheck,
+                         tunnel.MillisecondsToNextDeadline()}));
 }
 
 // Serves the terminal for one cycle: steps the tunnel while there is work
@@ -48,7 +54,7 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
     {
         std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
         do {
-            ServeOnePass(tunnel);
+            ServeOnePass(tunnel, *settingsTimer);
             // A vanished device ends the cycle like a disabled service: the
             // port is opened anew at the next attempt, so service comes back
             // when the device does.

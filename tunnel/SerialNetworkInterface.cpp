@@ -85,6 +85,10 @@ void TSerialNetworkInterface::AddWaits(TWaitSet& waits) const {
     m_manager->AddWaits(waits);
 }
 
+unsigned long TSerialNetworkInterface::MillisecondsToNextDeadline() const {
+    return m_manager ? m_manager->MillisecondsToNextDeadline() : TFrameLevel::kNoDeadline;
+}
+
 bool TSerialNetworkInterface::IsLineLost() {
     return m_lineInput != nullptr && m_lineInput->GetState() == CONNSTATE_DISCONNECTED;
 }

@@ -45,6 +45,9 @@ class TSerialNetworkInterface : public INetworkInterface {
     // Adds what a loop with nothing to do waits for: input on the serial
     // line and the TCP connections the tunnel holds.
     void AddWaits(TWaitSet& waits) const;
+    // How long such a loop may sleep before a timer of the tunnel is due;
+    // TFrameLevel::kNoDeadline when none runs.
+    unsigned long MillisecondsToNextDeadline() const;
     // Whether the serial line is lost for good (a hang-up, a device that
     // vanished): the stack is of no use until the port is opened anew.
     bool IsLineLost();

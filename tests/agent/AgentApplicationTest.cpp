@@ -58,11 +58,16 @@ class TAgentWorld : public TTestSystem {
         waits[milliseconds]++;
         Advance(milliseconds);
     }
-    // Nothing on the line or the network ever becomes ready here: the loop
-    // sleeps the whole time-out.
+    // The loop sleeps the whole time-out unless a plan changes the world
+    // meanwhile (a frame from the terminal, say), which wakes it as input on
+    // a descriptor would.
     bool WaitForActivity(TWaitSet& set, unsigned long milliseconds) override {
         activityWaits.push_back({milliseconds, set.Contains(lineDescriptor, READINESS_READABLE)});
-        Advance(milliseconds);
+        for (unsigned long left = milliseconds; left > 0; --left) {
+            if (Tick()) {
+                return true;
+            }
+        }
         return false;
     }
     std::uint32_t Now() { return Clock().Now(); }
@@ -206,11 +211,18 @@ class TAgentWorld : public TTestSystem {
     // Moves the clock one millisecond at a time, carrying out the plans.
     void Advance(unsigned long milliseconds) {
         for (unsigned long left = milliseconds; left > 0; --left) {
-            TTestSystem::Wait(1);
-            if (auto plan = m_plans.find(Now()); plan != m_plans.end()) {
-                plan->second();
-            }
+            Tick();
         }
+    }
+    // One millisecond on; true when a plan was carried out.
+    bool Tick() {
+        TTestSystem::Wait(1);
+        const auto plan = m_plans.find(Now());
+        if (plan == m_plans.end()) {
+            return false;
+        }
+        plan->second();
+        return true;
     }
 
     TKeyboard* m_keyboard;
