@@ -115,11 +115,15 @@ void MeasureEcho(TBenchTable& table, double rate, const std::string& key) {
                   reports[0].Number(std::string(p) + "_ms"), "ms");
     }
     if (rate > 0) {
-        // One request frame up and one answer frame down, each after the other.
-        const double frames = Count(after, "to_agent", "data_wire_bytes") -
-                              Count(before, "to_agent", "data_wire_bytes") +
-                              Count(after, "to_terminal", "data_wire_bytes") -
-                              Count(before, "to_terminal", "data_wire_bytes");
+        // The request frame up, then down the agent's ACK of it and the answer frame behind
+        // that ACK, each after the other; the terminal's ACK of the answer comes after the
+        // round trip.
+        const auto sent = [&](const char* direction, const char* field) {
+            return Count(after, direction, field) - Count(before, direction, field);
+        };
+        const double frames = sent("to_agent", "data_wire_bytes") +
+                              sent("to_terminal", "ack_wire_bytes") +
+                              sent("to_terminal", "data_wire_bytes");
         table.Add(key + "_line_time_ms", "line time of one exchange", frames / 201 / rate * 1000,
                   "ms");
     }
