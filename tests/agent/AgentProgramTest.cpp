@@ -100,6 +100,16 @@ class AgentProgramTest : public testing::Test {
         });
     }
 
+    // A serving agent on port 9 and one exchange through it with the peer.
+    void ServeAndExchange(const TAnsweringPeer& server, const std::string& request,
+                          std::string& answer, long& lastReceived) {
+        WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
+        PlugInTerminal();
+        m_agent.Start();
+        ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+        ExchangeThroughAgent(server, request, answer, lastReceived);
+    }
+
     // The name of the socket log in "Trace" once it is complete, which it is
     // when the agent has dropped the connection; empty if that never happens.
     std::string WaitForClosedSocketLog() const {
@@ -155,15 +165,10 @@ TEST_F(AgentProgramTest, WithoutAgentIniThePortIsNeverOpened) {
 }
 
 TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
-    WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
-    PlugInTerminal();
     TAnsweringPeer server(20, "pong from the network");
-    m_agent.Start();
-    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
-
     std::string answer;
     long received = 0;
-    ExchangeThroughAgent(server, "ping from the pinpad", answer, received);
+    ASSERT_NO_FATAL_FAILURE(ServeAndExchange(server, "ping from the pinpad", answer, received));
     EXPECT_EQ(server.Request(), "ping from the pinpad");
     EXPECT_EQ(answer, "pong from the network");
     EXPECT_LT(received, 0) << "the peer's close did not reach the terminal";
@@ -186,14 +191,10 @@ TEST_F(AgentProgramTest, CallThroughTheAgentRelaysBothWaysAndLogsTheTraffic) {
 }
 
 TEST_F(AgentProgramTest, TheTrafficLogDecoderReadsBackWhatTheAgentLogged) {
-    WriteSettings("ComPort=9\r\n", "Enabled=1\r\n");
-    PlugInTerminal();
     TAnsweringPeer server(20, "pong from the network");
-    m_agent.Start();
-    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
     std::string answer;
     long received = 0;
-    ExchangeThroughAgent(server, "ping from the pinpad", answer, received);
+    ASSERT_NO_FATAL_FAILURE(ServeAndExchange(server, "ping from the pinpad", answer, received));
     ASSERT_EQ(answer, "pong from the network");
     ASSERT_FALSE(WaitForClosedSocketLog().empty());
 
