@@ -1,19 +1,15 @@
 #include "line-sim/LineSimOptions.h"
 
-#include <charconv>
 #include <cstdlib>
+
+#include "pinpad-sim/WholeNumber.h"
 
 namespace {
 
-bool ParseNumber(const std::string& text, double& value) {
+bool ParseNonNegative(const std::string& text, double& value) {
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && end == text.c_str() + text.size() && value >= 0;
-}
-
-bool ParseNumber(const std::string& text, std::uint64_t& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
 }  // namespace
@@ -42,13 +38,13 @@ std::optional<TLineSimOptions> ParseLineSimOptions(const std::vector<std::string
         } else if (name == "--stats") {
             options.statsPath = value;
         } else if (name == "--rate") {
-            good = ParseNumber(value, options.rate);
+            good = ParseNonNegative(value, options.rate);
         } else if (name == "--ber") {
-            good = ParseNumber(value, options.ber) && options.ber <= 1;
+            good = ParseNonNegative(value, options.ber) && options.ber <= 1;
         } else if (name == "--drop") {
-            good = ParseNumber(value, options.drop) && options.drop <= 1;
+            good = ParseNonNegative(value, options.drop) && options.drop <= 1;
         } else if (name == "--seed") {
-            good = ParseNumber(value, options.seed);
+            good = ParseWholeNumber(value, options.seed);
         } else {
             error = "unknown argument " + name;
             return std::nullopt;

@@ -1,20 +1,19 @@
 #include "pinpad-sim/SimOptions.h"
 
-#include <charconv>
+#include <cstdint>
+
+#include "pinpad-sim/WholeNumber.h"
 
 namespace {
 
 // Whole decimal number in [minimum, maximum], or nothing.
 std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long minimum,
                                          unsigned long maximum) {
-    unsigned long value = 0;
-    const char* end = text.data() + text.size();
-    auto [stop, failure] = std::from_chars(text.data(), end, value);
-    if (text.empty() || failure != std::errc() || stop != end || value < minimum ||
-        value > maximum) {
+    std::uint64_t value = 0;
+    if (!ParseWholeNumber(text, value) || value < minimum || value > maximum) {
         return std::nullopt;
     }
-    return value;
+    return static_cast<unsigned long>(value);
 }
 
 std::optional<unsigned short> ParsePort(const std::string& text) {

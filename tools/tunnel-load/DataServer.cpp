@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 
 #include "platform/NetworkInterface.h"
+#include "pinpad-sim/WholeNumber.h"
 
 namespace {
 
@@ -20,11 +20,6 @@ constexpr std::size_t cMaxHeader = 64;
 constexpr std::uint64_t cProgressStep = 8192;
 // An echo peer that does not read holds back our reading from it.
 constexpr std::size_t cMaxPendingOutput = 65536;
-
-bool ParseCount(const std::string& text, std::uint64_t& count) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-    return !text.empty() && error == std::errc() && end == text.data() + text.size();
-}
 
 }  // namespace
 
@@ -138,9 +133,9 @@ void TDataServer::TakeHeader(TClient& client, std::string rest) {
     if (line == "ECHO") {
         client.mode = TMode::Echo;
         client.output = rest;
-    } else if (line.starts_with("DOWN ") && ParseCount(line.substr(5), client.total)) {
+    } else if (line.starts_with("DOWN ") && ParseWholeNumber(line.substr(5), client.total)) {
         client.mode = TMode::Down;
-    } else if (line.starts_with("UP ") && ParseCount(line.substr(3), client.total)) {
+    } else if (line.starts_with("UP ") && ParseWholeNumber(line.substr(3), client.total)) {
         client.mode = TMode::Up;
         TakeData(client, reinterpret_cast<const std::uint8_t*>(rest.data()), rest.size());
     } else {

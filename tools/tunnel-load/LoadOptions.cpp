@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <limits>
+
+#include "pinpad-sim/WholeNumber.h"
 
 namespace {
 
@@ -19,8 +20,7 @@ bool ParseAmount(const std::string& text, std::uint64_t& amount) {
         unit = digits.back() == 'K' ? 1024 : 1024 * 1024;
         digits.pop_back();
     }
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), amount);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+    if (!ParseWholeNumber(digits, amount) ||
         amount > std::numeric_limits<std::uint64_t>::max() / unit) {
         return false;
     }

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// A decimal number of digits only, the whole text and nothing else, that
+// fits in 64 bits. The tools read their counts, ports and sizes with it.
+bool ParseWholeNumber(std::string_view text, std::uint64_t& value);
