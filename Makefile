@@ -60,11 +60,14 @@ programs:
 demo: programs
 	@scripts/demo.sh $(BUILD)/bin demo
 
-# make install [PREFIX=/opt/pinpad-agent]; DESTDIR is honoured as usual.
+# make install [PREFIX=/usr/local]: the programs stripped under PREFIX (by
+# default /usr), the settings in /etc/pinpad-agent, the units, the service
+# user and the log directories; DESTDIR is honoured as usual.
 install: programs
-	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+	cmake --install $(BUILD) --strip $(if $(PREFIX),--prefix $(PREFIX))
 
-# A Debian package of what make install puts in place.
+# A Debian package of the same layout in $(BUILD), its debug symbols in a
+# -dbgsym package beside it.
 package: programs
 	cd $(BUILD) && cpack
 

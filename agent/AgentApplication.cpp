@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "agent/DestinationFilter.h"
+#include "agent/ServiceNotifier.h"
 #include "base/IniFile.h"
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
@@ -55,14 +56,17 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
         std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
         do {
             ServeOnePass(tunnel, *settingsTimer);
+            TServiceNotifier::Instance().KeepAlive();
             // A vanished device ends the cycle like a disabled service: the
             // port is opened anew at the next attempt, so service comes back
             // when the device does.
             if (tunnel.IsLineLost()) {
+                TServiceNotifier::Instance().LineLost();
                 break;
             }
             if (settingsTimer->IsExpired()) {
                 if (!TAgentApplication::IsEnabled()) {
+                    TServiceNotifier::Instance().NotServing(false);
                     break;
                 }
                 destinations.Reload();
@@ -101,6 +105,8 @@ bool TAgentApplication::IsStopped(bool pollKeyboard) {
 }
 
 void TAgentApplication::Run(bool pollKeyboard) {
+    TServiceNotifier& service = TServiceNotifier::Instance();
+    service.SettingsRead(m_serialPort);
     if (m_serialPort == 0) {
         return;
     }
@@ -113,9 +119,14 @@ void TAgentApplication::Run(bool pollKeyboard) {
     }
     TDestinationFilter destinations;
     do {
-        if (IsEnabled() && tunnel->OpenAsService().Code() == 0) {
+        const bool enabled = IsEnabled();
+        if (enabled && tunnel->OpenAsService().Code() == 0) {
+            service.ServingStarted();
             Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations);
+        } else {
+            service.NotServing(enabled);
         }
+        service.KeepAlive();
         ISystem::Instance()->Wait(cRetryPauseMs);
     } while (!IsStopped(pollKeyboard));
 }

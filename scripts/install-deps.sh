@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need and a fresh machine may lack.
+# Installs the Debian packages that the build and every make target need and
+# a fresh machine may lack; run it once before the quick start, as root or
+# with sudo. Packages already in place are left alone.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev curl python3)
+packages=(
+    # make build, make test, make demo
+    make cmake ninja-build g++ libgtest-dev libgmock-dev libsystemd-dev curl python3
+    # make bench
+    libbenchmark-dev
+    # make fuzz: clang with its fuzzer and sanitizer runtimes
+    clang libclang-rt-dev
+    # make package, and the packaging tests: dpkg-deb, dpkg-shlibdeps, file,
+    # strip, objcopy and readelf, gzip, systemd-analyze
+    dpkg-dev file binutils gzip systemd
+)
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    echo "installing: ${missing[*]}"
+    if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,0 +1,207 @@
+// The agent program under a service manager: the real binary, with
+// NOTIFY_SOCKET naming a datagram socket of the test, tells when it is ready,
+// what it is doing and that it is alive.
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "AgentProgram.h"
+#include "agent/ServiceStatus.h"
+#include "pinpad-sim/SimLine.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using Clock = std::chrono::steady_clock;
+
+// The service manager's end: a datagram socket in the test's directory,
+// named to the agent through NOTIFY_SOCKET (and WATCHDOG_USEC when given) in
+// the environment it inherits.
+class TNotifySocket {
+  public:
+    TNotifySocket(const TempDir& directory, const char* watchdogUsec) {
+        const std::string path = directory / "notify";
+        m_socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        EXPECT_LT(path.size(), sizeof address.sun_path);
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        EXPECT_EQ(bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        setenv("NOTIFY_SOCKET", path.c_str(), 1);
+        if (watchdogUsec != nullptr) {
+            setenv("WATCHDOG_USEC", watchdogUsec, 1);
+        }
+    }
+    ~TNotifySocket() {
+        unsetenv("NOTIFY_SOCKET");
+        unsetenv("WATCHDOG_USEC");
+        close(m_socket);
+    }
+    TNotifySocket(const TNotifySocket&) = delete;
+    TNotifySocket& operator=(const TNotifySocket&) = delete;
+
+    // The next message, or empty when none comes within limit.
+    std::string Receive(milliseconds limit) {
+        pollfd ready{m_socket, POLLIN, 0};
+        if (poll(&ready, 1, static_cast<int>(limit.count())) != 1) {
+            return {};
+        }
+        char buffer[4096];
+        ssize_t length = recv(m_socket, buffer, sizeof buffer, 0);
+        return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+    }
+
+    // Messages until one matches pattern or limit has passed; the matching
+    // one is the last.
+    std::vector<std::string> ReceiveUntil(const std::string& pattern, milliseconds limit) {
+        const std::regex wanted(pattern);
+        const auto deadline = Clock::now() + limit;
+        std::vector<std::string> messages;
+        while (Clock::now() < deadline) {
+            std::string message = Receive(
+                std::chrono::duration_cast<milliseconds>(deadline - Clock::now()) + milliseconds(1));
+            if (message.empty()) {
+                break;
+            }
+            messages.push_back(message);
+            if (std::regex_match(message, wanted)) {
+                break;
+            }
+        }
+        return messages;
+    }
+
+  private:
+    int m_socket = -1;
+};
+
+std::string Joined(const std::vector<std::string>& messages) {
+    std::string text;
+    for (const std::string& message : messages) {
+        text += "[" + message + "] ";
+    }
+    return text;
+}
+
+const std::string cTime = "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]";
+
+class ServiceNotifierTest : public testing::Test {
+  protected:
+    void PlugInTerminal() {
+        std::string error;
+        m_line = TSimLine::MakePseudoTerminal(m_directory / "ttyS99", error);
+        ASSERT_TRUE(m_line) << error;
+    }
+
+    TempDir m_directory;
+    TAgentProgram m_agent{m_directory};
+    std::unique_ptr<TSimLine> m_line;
+};
+
+// READY=1 comes once, with the first status; before it nothing is sent.
+TEST_F(ServiceNotifierTest, ReadyComesWithTheFirstStatusOfEachStartingPoint) {
+    struct TCase {
+        const char* pinpad;
+        const char* agent;
+        const char* status;
+    } cases[] = {
+        {"", "Enabled=1\r\n", "no serial port configured"},
+        {"ComPort=9\r\n", "", "idle on ttyS99, link down: disabled in agent.ini"},
+        {"ComPort=9\r\n", "Enabled=1\r\n", "waiting for ttyS99, link down: the port cannot be opened"},
+    };
+    for (const TCase& c : cases) {
+        TempDir directory;
+        TAgentProgram agent(directory);
+        if (*c.pinpad != '\0') {
+            directory.WriteFile("pinpad.ini", c.pinpad);
+        }
+        if (*c.agent != '\0') {
+            directory.WriteFile("agent.ini", c.agent);
+        }
+        TNotifySocket manager(directory, nullptr);
+        agent.Start();
+        EXPECT_EQ(manager.Receive(seconds(10)), std::string("READY=1\nSTATUS=") + c.status)
+            << c.pinpad << c.agent;
+        EXPECT_EQ(manager.Receive(milliseconds(300)), "") << "no watchdog was asked for";
+    }
+}
+
+TEST_F(ServiceNotifierTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
+    m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
+    m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
+    ASSERT_NO_FATAL_FAILURE(PlugInTerminal());
+    // Keep-alives every 150 ms at the least; the serving loop looks at least
+    // once a second.
+    TNotifySocket manager(m_directory, "300000");
+    m_agent.Start();
+
+    std::vector<std::string> messages =
+        manager.ReceiveUntil("READY=1\nSTATUS=.*", seconds(10));
+    ASSERT_FALSE(messages.empty());
+    EXPECT_TRUE(std::regex_match(messages.back(), std::regex("READY=1\nSTATUS=serving ttyS99, "
+                                                             "link up, last reset " +
+                                                             cTime)))
+        << messages.back();
+
+    int keepAlives = 0;
+    for (int i = 0; i < 3; ++i) {
+        keepAlives += manager.Receive(seconds(3)) == "WATCHDOG=1";
+    }
+    EXPECT_EQ(keepAlives, 3);
+
+    // The terminal goes away: the line is lost, and the port cannot be
+    // opened again.
+    m_line.reset();
+    messages = manager.ReceiveUntil("STATUS=.*cannot be opened.*", seconds(15));
+    std::vector<std::string> statuses;
+    for (const std::string& message : messages) {
+        if (message != "WATCHDOG=1") {
+            statuses.push_back(message);
+        }
+    }
+    const std::string lastReset = ", last reset " + cTime;
+    ASSERT_EQ(statuses.size(), 2u) << Joined(messages);
+    EXPECT_TRUE(std::regex_match(
+        statuses[0], std::regex("STATUS=waiting for ttyS99, link down: the line was lost" +
+                                lastReset)))
+        << statuses[0];
+    EXPECT_TRUE(std::regex_match(
+        statuses[1], std::regex("STATUS=waiting for ttyS99, link down: the port cannot be "
+                                "opened" + lastReset)))
+        << statuses[1];
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+TEST(ServiceStatusTest, LineNamesTheStateThenTheFiguresThenTheLastReset) {
+    using EState = TServiceStatus::EState;
+    const std::vector<TServiceStatus::TFigure> figures = {
+        {"connection", "connections", 1}, {"NAK", "NAKs", 14}, {"repeat", "repeats", 0}};
+    struct TCase {
+        TServiceStatus status;
+        const char* line;
+    } cases[] = {
+        {{EState::NoPort, "", {}, ""}, "no serial port configured"},
+        {{EState::Serving, "/dev/ttyS0", {}, ""}, "serving /dev/ttyS0, link up"},
+        {{EState::Serving, "/dev/ttyS0", figures, "10:03:12"},
+         "serving /dev/ttyS0, link up, 1 connection, 14 NAKs, 0 repeats, last reset 10:03:12"},
+        {{EState::Disabled, "ttyS99", {}, "10:03:12"},
+         "idle on ttyS99, link down: disabled in agent.ini, last reset 10:03:12"},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(c.status.Line(), c.line);
+    }
+}
+
+}  // namespace

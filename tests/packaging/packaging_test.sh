@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# The installed layout and the Debian package, checked in a temporary
+# directory: nothing is installed into the running system and no maintainer
+# script is run.
+#
+# Usage: packaging_test.sh install|package BUILD_DIR SOURCE_DIR VERSION
+# Exit status 0 passed, 1 failed, 77 skipped (no Debian packaging tools).
+#   install  cmake --install into a temporary DESTDIR; the layout, the units
+#            (systemd-analyze verify and security), the service user and the
+#            log directories made by their own tools under a temporary root
+#   package  cpack into a temporary directory; dpkg-deb -I and -c of the
+#            package and its debug symbols package
+set -euo pipefail
+
+mode=$1
+build=$(cd "$2" && pwd)
+source=$(cd "$3" && pwd)
+version=$4
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+# expect_line FILE LINE: FILE holds LINE as a whole line.
+expect_line() {
+    grep -qxF -- "$2" "$1" || fail "$(basename "$1") lacks the line: $2"
+}
+# expect_stripped FILE: an ELF file without debug information.
+expect_stripped() {
+    if readelf -S "$1" | grep -q '\.debug_info'; then
+        fail "$1 is not stripped"
+    fi
+}
+# A part that cannot be checked on this machine.
+skip() {
+    echo "not checked: $*"
+}
+
+# Every unit setting that makes up the service, as both units share it.
+check_unit() {
+    local unit=$1 exec_start=$2
+    expect_line "$unit" "ExecStart=$exec_start"
+    local setting
+    for setting in Type=notify WatchdogSec=30 Restart=on-failure User=pinpad-agent Group=dialout \
+        ProtectSystem=strict ProtectHome=yes PrivateTmp=yes NoNewPrivileges=yes \
+        DevicePolicy=closed "DeviceAllow=char-ttyS rw" "DeviceAllow=char-ttyUSB rw"; do
+        expect_line "$unit" "$setting"
+    done
+    if grep -q '@[A-Z_]*@' "$unit"; then
+        fail "$(basename "$unit") keeps a placeholder: $(grep '@[A-Z_]*@' "$unit")"
+    fi
+}
+
+check_install() {
+    local root=$tmp/root
+    DESTDIR=$root cmake --install "$build" --strip --prefix /usr >"$tmp/install.log" ||
+        { cat "$tmp/install.log" >&2; fail "cmake --install failed"; return; }
+
+    local program
+    for program in pinpad-agent pinpad-sim commlog-decode; do
+        if [[ -x $root/usr/bin/$program ]]; then
+            expect_stripped "$root/usr/bin/$program"
+        else
+            fail "usr/bin/$program is missing"
+        fi
+    done
+    [[ ! -e $root/usr/bin/agent ]] || fail "the agent is installed as usr/bin/agent"
+
+    local settings
+    for settings in pinpad.ini agent.ini; do
+        cmp -s "$source/packaging/$settings" "$root/etc/pinpad-agent/$settings" ||
+            fail "etc/pinpad-agent/$settings differs from the shipped one"
+    done
+    # An install over edited settings keeps them.
+    printf 'ComPort=3\r\n' >"$root/etc/pinpad-agent/pinpad.ini"
+    DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log"
+    [[ $(cat "$root/etc/pinpad-agent/pinpad.ini") == $'ComPort=3\r' ]] ||
+        fail "a second install replaced the edited pinpad.ini"
+
+    local units=$root/usr/lib/systemd/system
+    check_unit "$units/pinpad-agent.service" \
+        "/usr/bin/pinpad-agent --dir /etc/pinpad-agent --trace /var/log/pinpad-agent/Trace"
+    expect_line "$units/pinpad-agent.service" "WorkingDirectory=/etc/pinpad-agent"
+    expect_line "$units/pinpad-agent.service" "ReadWritePaths=/var/log/pinpad-agent/Trace"
+    check_unit "$units/pinpad-agent@.service" \
+        "/usr/bin/pinpad-agent --dir /etc/pinpad-agent/%i --trace /var/log/pinpad-agent/%i/Trace"
+    expect_line "$units/pinpad-agent@.service" "WorkingDirectory=/etc/pinpad-agent/%i"
+
+    local doc=$root/usr/share/doc/pinpad-agent
+    [[ -s $doc/copyright ]] || fail "usr/share/doc/pinpad-agent/copyright is missing"
+    if gzip -t "$doc/changelog.gz" 2>/dev/null; then
+        local top
+        top=$(gzip -dc "$doc/changelog.gz" | head -n 1)
+        [[ $top == "pinpad-agent ($version) "* ]] ||
+            fail "the changelog's latest entry is not version $version: $top"
+    else
+        fail "usr/share/doc/pinpad-agent/changelog.gz is missing or not gzip"
+    fi
+    local page
+    for page in "$source"/docs/man/*.1 "$source"/packaging/man/*.1; do
+        [[ -e $page ]] || continue
+        gzip -dc "$root/usr/share/man/man1/$(basename "$page").gz" 2>/dev/null | cmp -s - "$page" ||
+            fail "the manual page $(basename "$page") is not installed compressed"
+    done
+    expect_line "$root/etc/logrotate.d/pinpad-agent" \
+        "/var/log/pinpad-agent/Trace/*.txt /var/log/pinpad-agent/*/Trace/*.txt {"
+
+    # The service user and the log directories, made by systemd's own tools
+    # from the installed files, under a root of their own.
+    local sysroot=$tmp/sysroot
+    mkdir -p "$sysroot/etc"
+    printf 'root:x:0:0:root:/root:/bin/sh\n' >"$sysroot/etc/passwd"
+    printf 'root:x:0:\nadm:x:4:\ndialout:x:20:\n' >"$sysroot/etc/group"
+    if command -v systemd-sysusers >/dev/null && command -v systemd-tmpfiles >/dev/null; then
+        systemd-sysusers --root="$sysroot" "$root/usr/lib/sysusers.d/pinpad-agent.conf" >/dev/null ||
+            fail "systemd-sysusers rejects the service user"
+        systemd-tmpfiles --root="$sysroot" --create "$root/usr/lib/tmpfiles.d/pinpad-agent.conf" ||
+            fail "systemd-tmpfiles rejects the log directories"
+        local user
+        user=$(grep '^pinpad-agent:' "$sysroot/etc/passwd" || true)
+        [[ $user =~ ^pinpad-agent:x:[0-9]+:20: ]] || fail "no system user in group dialout: $user"
+        local uid=${user#pinpad-agent:x:}
+        uid=${uid%%:*}
+        local directory
+        for directory in var/log/pinpad-agent var/log/pinpad-agent/Trace; do
+            local owner
+            owner=$(stat -c '%u:%g %a' "$sysroot/$directory" 2>/dev/null || true)
+            [[ $owner == "$uid:4 2750" ]] || fail "$directory is '$owner', not $uid:4 2750"
+        done
+    else
+        skip "systemd-sysusers or systemd-tmpfiles missing: the user and directories are not checked"
+    fi
+
+    if command -v systemd-analyze >/dev/null; then
+        # Verified as installed: the root holds the programs the units name.
+        # Verified as installed, under a root that also holds the system's
+        # targets and the programs the units run. A template is verified
+        # through an instance of it.
+        local vroot=$tmp/verify-root
+        cp -a "$root" "$vroot"
+        cp /lib/systemd/system/*.target "$vroot/usr/lib/systemd/system/"
+        mkdir -p "$vroot/bin" && cp /bin/mkdir "$vroot/bin/"
+        local vunits=$vroot/usr/lib/systemd/system
+        ln -s pinpad-agent@.service "$vunits/pinpad-agent@lane1.service"
+        local unit
+        for unit in pinpad-agent.service pinpad-agent@lane1.service; do
+            if ! systemd-analyze verify --man=no --root="$vroot" "$vunits/$unit" \
+                >"$tmp/verify.log" 2>&1 || [[ -s $tmp/verify.log ]]; then
+                fail "systemd-analyze verify $unit: $(cat "$tmp/verify.log")"
+            fi
+        done
+        for unit in pinpad-agent.service pinpad-agent@.service; do
+            local rating
+            if systemd-analyze security --offline=true --threshold=40 --root="$root" \
+                "$units/$unit" >"$tmp/security.log" 2>&1; then
+                rating=$(grep -o 'Overall exposure level.*' "$tmp/security.log" || true)
+                echo "$unit: $rating"
+            else
+                fail "systemd-analyze security rates $unit above 4.0: $(tail -n 3 "$tmp/security.log")"
+            fi
+        done
+    else
+        skip "systemd-analyze missing: the units are not verified"
+    fi
+}
+
+check_package() {
+    if ! command -v dpkg-deb >/dev/null || ! command -v cpack >/dev/null; then
+        echo "SKIP: dpkg-deb or cpack missing"
+        exit 77
+    fi
+    (cd "$tmp" && cpack --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1) ||
+        { cat "$tmp/cpack.log" >&2; fail "cpack failed"; return; }
+    local deb dbgsym
+    deb=$(ls "$tmp"/out/pinpad-agent_"$version"_*.deb 2>/dev/null || true)
+    dbgsym=$(ls "$tmp"/out/pinpad-agent-dbgsym_"$version"_*.ddeb 2>/dev/null || true)
+    [[ -n $deb ]] || { fail "no package pinpad-agent_${version}_*.deb: $(ls "$tmp/out")"; return; }
+
+    dpkg-deb -I "$deb" >"$tmp/info"
+    local field
+    for field in " Package: pinpad-agent" " Version: $version" " Section: net" \
+        " Maintainer: PIN pad agent maintainers <maintainers@users.noreply.c-seed-0c2241cc.example>" \
+        " Description: network agent for a PIN pad on a serial port"; do
+        expect_line "$tmp/info" "$field"
+    done
+    grep -q '^ Depends:.*libsystemd0.*systemd | systemd-standalone-sysusers' "$tmp/info" ||
+        grep -q '^ Depends:.*systemd | systemd-standalone-sysusers.*libsystemd0' "$tmp/info" ||
+        fail "Depends lacks libsystemd0 or the sysusers tool: $(grep Depends "$tmp/info")"
+    [[ $(grep -c '^  [^ ]' "$tmp/info") -ge 5 ]] || fail "the description has no extended text"
+    dpkg-deb --ctrl-tarfile "$deb" | tar -tv >"$tmp/control"
+    local script
+    for script in postinst prerm postrm; do
+        grep -qE "^-rwxr-xr-x .* \./$script\$" "$tmp/control" ||
+            fail "the package has no executable $script"
+    done
+    dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles >"$tmp/conffiles"
+    for field in /etc/pinpad-agent/pinpad.ini /etc/pinpad-agent/agent.ini /etc/logrotate.d/pinpad-agent; do
+        expect_line "$tmp/conffiles" "$field"
+    done
+
+    dpkg-deb -c "$deb" | awk '{print $6}' >"$tmp/contents"
+    for field in ./usr/bin/pinpad-agent ./usr/bin/pinpad-sim ./usr/bin/commlog-decode \
+        ./etc/pinpad-agent/pinpad.ini ./etc/pinpad-agent/agent.ini ./etc/logrotate.d/pinpad-agent \
+        ./usr/lib/systemd/system/pinpad-agent.service ./usr/lib/systemd/system/pinpad-agent@.service \
+        ./usr/lib/sysusers.d/pinpad-agent.conf ./usr/lib/tmpfiles.d/pinpad-agent.conf \
+        ./usr/share/doc/pinpad-agent/copyright ./usr/share/doc/pinpad-agent/changelog.gz; do
+        expect_line "$tmp/contents" "$field"
+    done
+    if grep -q '^\./usr/lib/debug/' "$tmp/contents"; then
+        fail "debug symbols are in the main package"
+    fi
+    dpkg-deb -x "$deb" "$tmp/unpacked"
+    expect_stripped "$tmp/unpacked/usr/bin/pinpad-agent"
+
+    if [[ -n $dbgsym ]]; then
+        [[ $(dpkg-deb -c "$dbgsym" | grep -c '/usr/lib/debug/\.build-id/.*\.debug$') -ge 3 ]] ||
+            fail "the debug symbols package lacks the programs' symbols"
+    else
+        fail "no debug symbols package: $(ls "$tmp/out")"
+    fi
+    echo "package: $(basename "$deb") $(stat -c %s "$deb") bytes," \
+        "$(grep -o 'Installed-Size: [0-9]*' "$tmp/info") KiB installed;" \
+        "debug symbols: $(stat -c %s "$dbgsym") bytes"
+}
+
+case $mode in
+    install) check_install ;;
+    package) check_package ;;
+    *) echo "usage: $0 install|package BUILD_DIR SOURCE_DIR VERSION" >&2; exit 2 ;;
+esac
+if ((failures)); then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "all checks passed"
