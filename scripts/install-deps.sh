@@ -12,8 +12,8 @@ packages=(
     # make fuzz: clang with its fuzzer and sanitizer runtimes
     clang libclang-rt-dev
     # make package, and the packaging tests: dpkg-deb, dpkg-shlibdeps, file,
-    # strip, objcopy and readelf, gzip, systemd-analyze
-    dpkg-dev file binutils gzip systemd
+    # strip, objcopy and readelf, gzip, systemd-analyze, logrotate
+    dpkg-dev file binutils gzip systemd logrotate
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -55,6 +55,31 @@ check_unit() {
     fi
 }
 
+# The rotation rule run by logrotate on logs in the temporary directory (as
+# root there, since the service user does not exist here): big logs of the
+# single agent and of an instance are compressed away, small ones stay, and
+# only five old ones are kept.
+check_log_rotation() {
+    if ! command -v logrotate >/dev/null; then
+        skip "logrotate missing: the rotation rule is not run"
+        return
+    fi
+    local logs=$tmp/logs
+    mkdir -p "$logs/Trace" "$logs/lane1/Trace"
+    sed -e "s|/var/log/pinpad-agent|$logs|g" -e 's|^\(\s*su\) .*|\1 root root|' "$1" >"$tmp/logrotate.conf"
+    local round
+    for round in 1 2 3 4 5 6 7; do
+        truncate -s 11M "$logs/Trace/CommLog9.txt" "$logs/lane1/Trace/CommLog2.txt"
+        printf 'small\r\n' >"$logs/Trace/sock0000000004.txt"
+        logrotate -s "$tmp/logrotate.state" "$tmp/logrotate.conf" 2>"$tmp/logrotate.log" ||
+            { fail "logrotate: $(cat "$tmp/logrotate.log")"; return; }
+    done
+    local kept
+    kept=$(cd "$logs" && echo Trace/* lane1/Trace/*)
+    [[ $kept == "Trace/CommLog9.txt.1.gz Trace/CommLog9.txt.2.gz Trace/CommLog9.txt.3.gz Trace/CommLog9.txt.4.gz Trace/CommLog9.txt.5.gz Trace/sock0000000004.txt lane1/Trace/CommLog2.txt.1.gz lane1/Trace/CommLog2.txt.2.gz lane1/Trace/CommLog2.txt.3.gz lane1/Trace/CommLog2.txt.4.gz lane1/Trace/CommLog2.txt.5.gz" ]] ||
+        fail "after seven rotations the logs are: $kept"
+}
+
 check_install() {
     local root=$tmp/root
     DESTDIR=$root cmake --install "$build" --strip --prefix /usr >"$tmp/install.log" ||
@@ -109,6 +134,8 @@ check_install() {
     expect_line "$root/etc/logrotate.d/pinpad-agent" \
         "/var/log/pinpad-agent/Trace/*.txt /var/log/pinpad-agent/*/Trace/*.txt {"
 
+    check_log_rotation "$root/etc/logrotate.d/pinpad-agent"
+
     # The service user and the log directories, made by systemd's own tools
     # from the installed files, under a root of their own.
     local sysroot=$tmp/sysroot
@@ -116,7 +143,8 @@ check_install() {
     printf 'root:x:0:0:root:/root:/bin/sh\n' >"$sysroot/etc/passwd"
     printf 'root:x:0:\nadm:x:4:\ndialout:x:20:\n' >"$sysroot/etc/group"
     if command -v systemd-sysusers >/dev/null && command -v systemd-tmpfiles >/dev/null; then
-        systemd-sysusers --root="$sysroot" "$root/usr/lib/sysusers.d/pinpad-agent.conf" >/dev/null ||
+        systemd-sysusers --root="$sysroot" "$root/usr/lib/sysusers.d/pinpad-agent.conf" \
+            >/dev/null 2>&1 ||
             fail "systemd-sysusers rejects the service user"
         systemd-tmpfiles --root="$sysroot" --create "$root/usr/lib/tmpfiles.d/pinpad-agent.conf" ||
             fail "systemd-tmpfiles rejects the log directories"
