@@ -53,7 +53,9 @@ void TServiceNotifier::NotServing(bool enabled) {
 }
 
 void TServiceNotifier::ServingStarted() {
-    m_status.lastReset = TimeOfDay();
+    if (m_notifying) {
+        m_status.lastReset = TimeOfDay();
+    }
     SetState(TServiceStatus::EState::Serving);
 }
 

@@ -37,8 +37,6 @@ class TServiceNotifier {
     // manager's interval has passed since the last one.
     void KeepAlive();
 
-    const TServiceStatus& Status() const { return m_status; }
-
   private:
     void SetState(TServiceStatus::EState state);
     // Sends STATUS= when the line differs from the one last sent.

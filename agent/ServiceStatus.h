@@ -20,7 +20,6 @@ struct TServiceStatus {
         std::string singular;
         std::string plural;
         unsigned long value = 0;
-        bool operator==(const TFigure&) const = default;
     };
 
     EState state = EState::NoPort;
@@ -31,6 +30,4 @@ struct TServiceStatus {
     // The status line: the state and port, then the figures in their order,
     // then the time of the last reset.
     [[nodiscard]] std::string Line() const;
-
-    bool operator==(const TServiceStatus&) const = default;
 };

@@ -93,7 +93,7 @@ install(CODE "
   endforeach()
 ")
 install(CODE "
-  if(\"\$ENV{DESTDIR}\" STREQUAL \"\" AND NOT DEFINED ENV{PINPAD_NO_SYSTEM_SETUP})
+  if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
     find_program(sysusers systemd-sysusers)
     find_program(tmpfiles systemd-tmpfiles)
     if(sysusers AND tmpfiles)
