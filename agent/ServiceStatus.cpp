@@ -2,8 +2,9 @@
 
 namespace {
 
-std::string Describe(TServiceStatus::EState state, const std::string& port) {
-    switch (state) {
+std::string Describe(const TServiceStatus& status) {
+    const std::string& port = status.port;
+    switch (status.state) {
         case TServiceStatus::EState::NoPort:
             return "no serial port configured";
         case TServiceStatus::EState::Disabled:
@@ -11,7 +12,10 @@ std::string Describe(TServiceStatus::EState state, const std::string& port) {
         case TServiceStatus::EState::PortUnavailable:
             return "waiting for " + port + ", link down: the port cannot be opened";
         case TServiceStatus::EState::Serving:
-            return "serving " + port + ", link up";
+            if (!status.linkUp.has_value()) {
+                return "serving " + port;
+            }
+            return "serving " + port + (*status.linkUp ? ", link up" : ", link down");
         case TServiceStatus::EState::LineLost:
             return "waiting for " + port + ", link down: the line was lost";
     }
@@ -21,7 +25,7 @@ std::string Describe(TServiceStatus::EState state, const std::string& port) {
 }  // namespace
 
 std::string TServiceStatus::Line() const {
-    std::string line = Describe(state, port);
+    std::string line = Describe(*this);
     for (const TFigure& figure : figures) {
         line += ", " + std::to_string(figure.value) + " " +
                 (figure.value == 1 ? figure.singular : figure.plural);

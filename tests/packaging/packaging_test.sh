@@ -241,15 +241,22 @@ check_package() {
     if grep -q '^\./usr/lib/debug/' "$tmp/contents"; then
         fail "debug symbols are in the main package"
     fi
+    # Each program stripped, its symbols in the debug package under its
+    # build id, where debuggers look for them.
     dpkg-deb -x "$deb" "$tmp/unpacked"
-    expect_stripped "$tmp/unpacked/usr/bin/pinpad-agent"
-
     if [[ -n $dbgsym ]]; then
-        [[ $(dpkg-deb -c "$dbgsym" | grep -c '/usr/lib/debug/\.build-id/.*\.debug$') -ge 3 ]] ||
-            fail "the debug symbols package lacks the programs' symbols"
+        dpkg-deb -c "$dbgsym" | awk '{print $6}' >"$tmp/dbgsym-contents"
     else
         fail "no debug symbols package: $(ls "$tmp/out")"
+        : >"$tmp/dbgsym-contents"
     fi
+    local program id
+    for program in pinpad-agent pinpad-sim commlog-decode; do
+        expect_stripped "$tmp/unpacked/usr/bin/$program"
+        id=$(readelf -n "$tmp/unpacked/usr/bin/$program" | awk '/Build ID:/ {print $3}')
+        [[ -n $id ]] || { fail "$program has no build id"; continue; }
+        expect_line "$tmp/dbgsym-contents" "./usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
+    done
     echo "package: $(basename "$deb") $(stat -c %s "$deb") bytes," \
         "$(grep -o 'Installed-Size: [0-9]*' "$tmp/info") KiB installed;" \
         "debug symbols: $(stat -c %s "$dbgsym") bytes"
