@@ -1,15 +1,18 @@
-// The agent program under a service manager: the real binary, with
+// The agent program as the service units run it: the real binary, with
 // NOTIFY_SOCKET naming a datagram socket of the test, tells when it is ready,
-// what it is doing and that it is alive.
+// what it is doing and that it is alive; its logs in a log directory of the
+// installed kind are readable by that directory's group.
 
 #include <gtest/gtest.h>
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
@@ -97,7 +100,7 @@ std::string Joined(const std::vector<std::string>& messages) {
 
 const std::string cTime = "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]";
 
-class ServiceNotifierTest : public testing::Test {
+class ServiceTest : public testing::Test {
   protected:
     void PlugInTerminal() {
         std::string error;
@@ -111,7 +114,7 @@ class ServiceNotifierTest : public testing::Test {
 };
 
 // READY=1 comes once, with the first status; before it nothing is sent.
-TEST_F(ServiceNotifierTest, ReadyComesWithTheFirstStatusOfEachStartingPoint) {
+TEST_F(ServiceTest, ReadyComesWithTheFirstStatusOfEachStartingPoint) {
     struct TCase {
         const char* pinpad;
         const char* agent;
@@ -138,7 +141,7 @@ TEST_F(ServiceNotifierTest, ReadyComesWithTheFirstStatusOfEachStartingPoint) {
     }
 }
 
-TEST_F(ServiceNotifierTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
+TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
     m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
     m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
     ASSERT_NO_FATAL_FAILURE(PlugInTerminal());
@@ -181,6 +184,30 @@ TEST_F(ServiceNotifierTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
                                 "opened" + lastReset)))
         << statuses[1];
     EXPECT_EQ(m_agent.Output(), "");
+}
+
+// The log directory as the package makes it: set-group-ID, of a group the
+// agent is not in; the unit's umask 0027. New logs belong to the directory's
+// group, which may read them, and to no one else.
+TEST_F(ServiceTest, LogsAreReadableByTheLogDirectorysGroupOnly) {
+    constexpr gid_t cLogGroup = 4;
+    const std::string trace = m_directory / "Trace";
+    ASSERT_EQ(mkdir(trace.c_str(), 0750), 0);
+    ASSERT_EQ(chown(trace.c_str(), getuid(), cLogGroup), 0);
+    ASSERT_EQ(chmod(trace.c_str(), 02750), 0);
+    m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
+    m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
+    ASSERT_NO_FATAL_FAILURE(PlugInTerminal());
+
+    const mode_t umaskBefore = umask(0027);
+    m_agent.Start();
+    umask(umaskBefore);
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+
+    struct stat log {};
+    ASSERT_EQ(stat((trace + "/CommLog9.txt").c_str(), &log), 0);
+    EXPECT_EQ(log.st_gid, cLogGroup);
+    EXPECT_EQ(log.st_mode & 07777, 0640u);
 }
 
 TEST(ServiceStatusTest, LineNamesTheStateThenTheFiguresThenTheLastReset) {
