@@ -122,6 +122,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_POST_BUILD_SCRIPTS ${packaging}/FinishDebugPackage.cmake)
 file(WRITE ${staged}/debian/conffiles
      "${PINPAD_SETTINGS_DIR}/pinpad.ini\n"
      "${PINPAD_SETTINGS_DIR}/agent.ini\n"

@@ -250,6 +250,15 @@ check_package() {
         fail "no debug symbols package: $(ls "$tmp/out")"
         : >"$tmp/dbgsym-contents"
     fi
+    # Both packages' md5sums name their own files, as dpkg --verify reads them.
+    local each
+    for each in "$deb" "$dbgsym"; do
+        [[ -n $each ]] || continue
+        dpkg-deb --ctrl-tarfile "$each" | tar -xO ./md5sums | awk '{print "./" $2}' >"$tmp/sums"
+        dpkg-deb -c "$each" | awk '{print $6}' >"$tmp/files"
+        [[ -z $(sort "$tmp/sums" | comm -23 - <(sort "$tmp/files")) ]] ||
+            fail "$(basename "$each") lists files it lacks in md5sums: $(head -n 2 "$tmp/sums")"
+    done
     local program id
     for program in pinpad-agent pinpad-sim commlog-decode; do
         expect_stripped "$tmp/unpacked/usr/bin/$program"
