@@ -1,7 +1,8 @@
 # Run by CPack once the packages are made. The debug symbols package is
 # finished as Debian's own are: its md5sums name its files (CPack lists them
 # under its staging directory), the symbol files are not executable, and its
-# documentation is the main package's, through a link.
+# documentation is the main package's, through a link. It is compressed as
+# CPack compresses the main package, with gzip, which is quick.
 foreach(package ${CPACK_PACKAGE_FILES})
   if(NOT package MATCHES "-dbgsym_[^/]*\\.ddeb$")
     continue()
@@ -23,7 +24,7 @@ foreach(package ${CPACK_PACKAGE_FILES})
   file(WRITE "${tree}/DEBIAN/md5sums" "${sums}")
   file(MAKE_DIRECTORY "${tree}/usr/share/doc")
   file(CREATE_LINK pinpad-agent "${tree}/usr/share/doc/pinpad-agent-dbgsym" SYMBOLIC)
-  execute_process(COMMAND dpkg-deb --root-owner-group --build "${tree}" "${package}"
+  execute_process(COMMAND dpkg-deb --root-owner-group -Zgzip --build "${tree}" "${package}"
                   OUTPUT_QUIET RESULT_VARIABLE failed)
   file(REMOVE_RECURSE "${tree}")
   if(failed)
