@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include "CommandWords.h"
 
 namespace {
 
@@ -16,15 +16,6 @@ const TOptionSpec kOptions[] = {
 };
 const TToolSyntax kSyntax{"tool", "Usage: tool [--json] [-d DIR] FILE...\n\nMore text.\n",
                           kOptions};
-
-std::vector<std::string> Words(const std::string& line) {
-    std::istringstream stream(line);
-    std::vector<std::string> words;
-    for (std::string word; stream >> word;) {
-        words.push_back(word);
-    }
-    return words;
-}
 
 // The split as one line: "options | operands | request".
 std::string Shown(const TArguments& args) {
@@ -66,7 +57,7 @@ TEST(CommandLineTest, SplitsOptionsAndOperands) {
     };
     for (const TCase& c : cases) {
         std::string error;
-        const std::optional<TArguments> args = SplitArguments(kSyntax, Words(c.line), error);
+        const std::optional<TArguments> args = SplitArguments(kSyntax, CommandWords(c.line), error);
         ASSERT_TRUE(args.has_value()) << c.line << ": " << error;
         EXPECT_EQ(Shown(*args), c.split) << c.line;
     }
@@ -90,7 +81,7 @@ TEST(CommandLineTest, WrongWordsAreNamed) {
     };
     for (const TCase& c : cases) {
         std::string error;
-        EXPECT_FALSE(SplitArguments(kSyntax, Words(c.line), error).has_value()) << c.line;
+        EXPECT_FALSE(SplitArguments(kSyntax, CommandWords(c.line), error).has_value()) << c.line;
         EXPECT_EQ(error, c.error) << c.line;
     }
 }

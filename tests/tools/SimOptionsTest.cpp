@@ -2,23 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include "CommandWords.h"
 
 namespace {
-
-std::vector<std::string> Words(const std::string& line) {
-    std::istringstream stream(line);
-    std::vector<std::string> words;
-    for (std::string word; stream >> word;) {
-        words.push_back(word);
-    }
-    return words;
-}
 
 // The command line as main reads it: split by the shared parser, then
 // taken by the simulator's own rules.
 std::optional<TSimOptions> ParseSimOptions(const std::string& line, std::string& error) {
-    const std::optional<TArguments> args = SplitArguments(kSimSyntax, Words(line), error);
+    const std::optional<TArguments> args = SplitArguments(kSimSyntax, CommandWords(line), error);
     return args ? ParseSimOptions(*args, error) : std::nullopt;
 }
 
