@@ -38,7 +38,12 @@ class TStopwatch {
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
+// A failure that a stop signal caused (an interrupted open, a cut exchange)
+// is the stop's, and says nothing.
 int Fail(int status, const std::string& message) {
+    if (StopRequested()) {
+        return StopStatus();
+    }
     return ToolFailure(kSimSyntax.program, status, message);
 }
 
@@ -130,9 +135,6 @@ class TSimulation {
         Report("waiting for an agent on " + m_lineName);
         m_clock.Restart();
         if (!m_line->WaitForAgent(m_options.waitSeconds, StopRequested)) {
-            if (StopRequested()) {
-                return StopStatus();
-            }
             return Fail(SIM_EXIT_NO_LINK, "no agent answered on " + m_lineName + " within " +
                                               std::to_string(m_options.waitSeconds) + " s");
         }
@@ -171,9 +173,6 @@ class TSimulation {
             state = m_connection->GetState();
         }
         if (state == CONNSTATE_CONNECTING) {
-            if (StopRequested()) {
-                return StopStatus();
-            }
             return Fail(SIM_EXIT_NO_LINK, "the agent did not answer the call to " + m_target +
                                               " within " + std::to_string(m_options.waitSeconds) +
                                               " s");
