@@ -77,10 +77,9 @@ TEST_F(PinpadSimTest, FailuresBeforeAnyAgentAnswers) {
         {{"--line", "/nonexistent/tty", "connect", "127.0.0.1:80"},
          SIM_EXIT_LINE_UNUSABLE,
          "cannot open /nonexistent/tty"},
-        {{"--line", "/dev/null", "connect", "127.0.0.1:80"},
+        {{"--line", "input", "connect", "127.0.0.1:80"},
          SIM_EXIT_LINE_UNUSABLE,
-         "/dev/null is not a serial line"},
-        {{"connect", "127.0.0.1:80"}, SIM_EXIT_BAD_ARGUMENTS, "exactly one of --line"},
+         "input is not a serial line"},
         {{"--pty", m_directory / "ttyS99", "--wait", "1", "connect", "127.0.0.1:80"},
          SIM_EXIT_NO_LINK,
          "no agent answered"},
@@ -112,7 +111,8 @@ TEST_F(PinpadSimTest, ConnectionsTheAgentRefusesOrClosesEndWithTheirOwnStatus) {
         TRun run = Run(failure.arguments, true);
         ExpectOneLineSaying(run, failure);
         if (failure.status == SIM_EXIT_REFUSED) {
-            EXPECT_NE(run.error.find(": error 2"), std::string::npos) << "no error code";
+            EXPECT_NE(run.error.find("cannot listen on the port (20008)"), std::string::npos)
+                << "no reason with its code";
         }
     }
 }

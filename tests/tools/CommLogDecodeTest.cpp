@@ -102,8 +102,9 @@ TEST(CommLogDecodeTest, DecodesATunnelConversationLayerByLayer) {
                                   "DATA_OUT #1 517 bytes \"........................\"...",
                                   "LISTEN #2 port 5000", "DATA_IN #1 15 bytes \"HTTP/1.0 200 OK\"",
                                   "CLOSED #1", "CONNECTED #2 from 10.0.0.7", "CLOSE #2"}));
-    EXPECT_EQ(Problems(report),
-              std::vector<std::string>{"RESET: every tunnelled connection is dropped"});
+    // The reset that starts the tunnel finds nothing open: no problem.
+    EXPECT_EQ(Problems(report), std::vector<std::string>{});
+    EXPECT_EQ(Texts(report, TEvent::TLayer::Log)[1], "a tunnel starts: RESET with nothing open");
     EXPECT_TRUE(report.stops.empty());
 
     const std::vector<std::string> frames = Texts(report, TEvent::TLayer::Frame);
@@ -238,6 +239,18 @@ TEST(CommLogDecodeTest, FlagsWhatAPersonShouldLookAt) {
              l.Opened(kLine);
          },
          {"the port is opened again without being closed: the program before ended abruptly"}},
+        {"resets: a terminal's new tunnel, then one that drops open connections",
+         [&](TTrafficLogs& l) {
+             l.Received(kLine, DataFrame(1, PacketBytes(Notice(ACTION_RESET, 0))));
+             l.Sent(kLine, Ack(1));
+             T_BinaryData calls = PacketBytes(Call(1));
+             calls += PacketBytes(Call(2));
+             l.Received(kLine, DataFrame(2, calls));
+             l.Sent(kLine, Ack(2));
+             l.Received(kLine, DataFrame(3, PacketBytes(Notice(ACTION_RESET, 0))));
+             l.Sent(kLine, Ack(3));
+         },
+         {"RESET drops #1, #2 while still open"}},
     };
     for (const TCase& c : cases) {
         TTrafficLogs logs;
@@ -432,38 +445,60 @@ TEST(CommLogDecodeTest, SocketLogsAreSummarisedAndMergedIntoTheTimeline) {
                                         "connection 3 outgoing 0/0 never closed"}));
 }
 
+TEST(CommLogDecodeTest, TheJsonReportListsTheProblems) {
+    TTrafficLogs logs;
+    logs.At(100000);
+    logs.Opened(kLine);
+    logs.Sent(kLine, DataFrame(1, PacketBytes(Notice(ACTION_CLOSE, 3))));
+    const std::string json = RenderJson(DecodeLine(logs));
+    EXPECT_NE(json.find("\"problems\": [\n    {\"time\": \"05.09 10:00:00\", \"source\": "
+                        "\"CommLog1.txt\", \"text\": \"DATA seq 1 sent at 05.09 10:00:00 was "
+                        "never answered\"}\n  ]"),
+              std::string::npos)
+        << json;
+}
+
 struct TRun {
     int status;
     std::string out;
     std::string err;
 };
 
-TRun RunDecoder(const std::vector<std::string>& args) {
+TRun RunDecoder(const std::vector<std::string>& paths, bool json = false) {
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunCommLogDecode(args, out, err);
+    const int status = RunCommLogDecode(TDecodeOptions{json, paths}, out, err);
     return TRun{status, out.str(), err.str()};
 }
 
-TEST(CommLogDecodeTest, CommandLine) {
+TEST(CommLogDecodeTest, ARunOnFilesAndDirectories) {
     TempDir empty;
     TempDir trace;
     TTrafficLogs logs;
     WriteConversation(logs);
     trace.WriteFile("CommLog1.txt", logs.Text(kLine));
     trace.WriteFile("notes.txt", "not a log");
+    TempDir other;
+    other.WriteFile("passwd", "root:x:0:0:root:/root:/bin/bash\n");
+    other.WriteFile("CommLog2.txt", logs.Text(kLine) + std::string(5000, 'x') + "\n");
 
     struct TCase {
-        std::vector<std::string> args;
+        std::vector<std::string> paths;
         int status;
         std::string out;  // a piece of the output
         std::string err;  // a piece of the complaint
     };
     const TCase cases[] = {
-        {{"--help"}, DECODE_EXIT_OK, "Usage: commlog-decode", ""},
-        {{}, DECODE_EXIT_BAD_ARGUMENTS, "", "no log given"},
-        {{"--frames", trace.Path()}, DECODE_EXIT_BAD_ARGUMENTS, "", "unknown option --frames"},
-        {{empty / "CommLog1.txt"}, DECODE_EXIT_UNREADABLE, "", "cannot be read"},
+        {{empty / "CommLog1.txt"},
+         DECODE_EXIT_UNREADABLE,
+         "",
+         "commlog-decode: " + (empty / "CommLog1.txt") +
+             ": cannot be read: No such file or directory\n"},
+        {{other / "passwd"},
+         DECODE_EXIT_NOT_A_LOG,
+         "",
+         "commlog-decode: no log entry in passwd: not a traffic log\n"},
+        {{other / "CommLog2.txt"}, DECODE_EXIT_NOT_A_LOG, "", "is longer than 4096 bytes"},
         {{empty.Path()}, DECODE_EXIT_UNREADABLE, "", "no CommLog*.txt or sock*.txt files"},
         {{trace.Path()},
          DECODE_EXIT_OK,
@@ -475,15 +510,16 @@ TEST(CommLogDecodeTest, CommandLine) {
          "05.09 14:03:22 CommLog1.txt < frame DATA seq 1, 13 bytes, CRC ok\n"
          "05.09 14:03:22 CommLog1.txt <   CALL #1 -> 10.0.0.5:443\n",
          ""},
-        {{"--json", trace.Path()},
+        {{trace.Path()},
          DECODE_EXIT_OK,
          "{\"time\": \"05.09 14:03:25\", \"source\": \"CommLog1.txt\", \"direction\": \"sent\", "
          "\"layer\": \"packet\", \"text\": \"DATA_IN #1 15 bytes \\\"HTTP/1.0 200 OK\\\"\"}",
          ""},
     };
     for (const TCase& c : cases) {
-        const TRun run = RunDecoder(c.args);
-        const std::string name = c.args.empty() ? "(none)" : c.args[0];
+        const bool json = c.out.starts_with("{");
+        const TRun run = RunDecoder(c.paths, json);
+        const std::string name = c.paths[0];
         EXPECT_EQ(run.status, c.status) << name;
         EXPECT_NE(run.out.find(c.out), std::string::npos) << name << "\n" << run.out;
         EXPECT_NE(run.err.find(c.err), std::string::npos) << name << "\n" << run.err;

@@ -3,8 +3,13 @@
 #include "ReportWriter.h"
 #include "TraceDecoder.h"
 
-const char* DecodeUsage() {
-    return R"(Usage: commlog-decode [--json] LOG...
+namespace {
+
+const TOptionSpec kOptions[] = {{"--json", "", false}};
+
+}  // namespace
+
+const TToolSyntax kDecodeSyntax{"commlog-decode", R"(Usage: commlog-decode [--json] LOG...
 
 Decodes the traffic logs an agent writes into its "Trace" directory: the
 serial line's "CommLog<port>.txt" and the sockets' "sock<number>.txt".
@@ -14,50 +19,58 @@ CommLog*.txt and sock*.txt files in it. The hex dumps of the serial log are
 decoded layer by layer into SLIP frames, frames (type, sequence number,
 length, CRC) and tunnel packets, shown in one timeline with the socket logs'
 traffic. Problems are marked "!!" and listed after the timeline: bad CRCs,
-NAKs, retransmissions, unanswered frames, resets, sequence gaps, failed calls
-with the meaning of their error code, connections that never closed. A summary
-of every connection follows (bytes each way, duration, how it ended).
+NAKs, retransmissions, unanswered frames, resets that drop open connections,
+sequence gaps, failed calls with the meaning of their error code,
+connections that never closed. The reset with which every tunnel starts is
+normal and no problem. A summary of every connection follows (bytes each
+way, duration, how it ended).
 
 A damaged log is decoded as far as it can be read, and a line says where
-decoding stopped.
+decoding stopped. A line longer than 4096 bytes ends the run, as do more
+than 64 MiB of logs together.
 
 Options:
-  --json       write the report as one JSON object
+  --json       write the report as one JSON object: the timeline, the
+               problems, the connections and where decoding stopped
   -h, --help   show this text
+  --version    show the version
 
 Exit status: 0 decoded (whatever the logs hold), 1 a log cannot be read,
-2 bad arguments.
-)";
+2 bad arguments, 3 no log entry in the input, or input beyond the bounds.
+)",
+                                  kOptions};
+
+std::optional<TDecodeOptions> ParseDecodeOptions(const TArguments& args, std::string& error) {
+    TDecodeOptions options;
+    options.json = !args.options.empty();  // --json is the only option
+    options.paths = args.operands;
+    if (options.paths.empty()) {
+        error = "no log given";
+        return std::nullopt;
+    }
+    return options;
 }
 
-int RunCommLogDecode(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    bool json = false;
-    std::vector<std::string> paths;
-    for (const std::string& arg : args) {
-        if (arg == "-h" || arg == "--help") {
-            out << DecodeUsage();
-            return DECODE_EXIT_OK;
-        }
-        if (arg == "--json") {
-            json = true;
-        } else if (arg.starts_with("-") && arg != "-") {
-            err << "commlog-decode: unknown option " << arg << "\n" << DecodeUsage();
-            return DECODE_EXIT_BAD_ARGUMENTS;
-        } else {
-            paths.push_back(arg);
-        }
-    }
-    if (paths.empty()) {
-        err << "commlog-decode: no log given\n" << DecodeUsage();
-        return DECODE_EXIT_BAD_ARGUMENTS;
-    }
+int RunCommLogDecode(const TDecodeOptions& options, std::ostream& out, std::ostream& err) {
+    const std::string_view program = kDecodeSyntax.program;
     std::string error;
-    const std::vector<TLogFile> files = ReadLogFiles(paths, error);
-    if (!error.empty()) {
-        err << "commlog-decode: " << error << "\n";
-        return DECODE_EXIT_UNREADABLE;
+    std::vector<TLogFile> files;
+    switch (ReadLogFiles(options.paths, files, error)) {
+        case TReadFailure::None:
+            break;
+        case TReadFailure::Unreadable:
+            err << program << ": " << error << "\n";
+            return DECODE_EXIT_UNREADABLE;
+        case TReadFailure::NotALog:
+            err << program << ": " << error << "\n";
+            return DECODE_EXIT_NOT_A_LOG;
     }
     const TDecodeReport report = DecodeLogs(files);
-    out << (json ? RenderJson(report) : RenderText(report));
+    if (report.entries == 0) {
+        err << program << ": no log entry in " << (files.size() == 1 ? files[0].name : "the files")
+            << ": not a traffic log\n";
+        return DECODE_EXIT_NOT_A_LOG;
+    }
+    out << (options.json ? RenderJson(report) : RenderText(report));
     return DECODE_EXIT_OK;
 }

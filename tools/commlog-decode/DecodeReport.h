@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ struct TFileDecode {
 
 // Everything decoded, with the events of all files in one timeline.
 struct TDecodeReport {
+    std::size_t entries = 0;  // log entries read, in all files
     std::vector<TEvent> timeline;
     std::vector<TConnectionSummary> connections;
     std::vector<std::string> stops;

@@ -68,7 +68,13 @@ class TTunnelSockets {
                 End(stamp, id, "closed by the terminal (CLOSE)");
                 break;
             case ACTION_RESET:
-                m_sink.Problem(stamp, "RESET: every tunnelled connection is dropped");
+                // Every new stack starts with a reset, which finds nothing
+                // open: only a reset that drops open connections is a problem.
+                if (m_open.empty()) {
+                    m_sink.Add(stamp, ' ', TLayer::Log, "a tunnel starts: RESET with nothing open");
+                } else {
+                    m_sink.Problem(stamp, "RESET drops " + OpenNames() + " while still open");
+                }
                 EndAll(stamp, "dropped by RESET");
                 break;
             default:
@@ -96,6 +102,15 @@ class TTunnelSockets {
     }
 
   private:
+    // "#1, #3" of the open socket ids.
+    std::string OpenNames() const {
+        std::string names;
+        for (const auto& [id, open] : m_open) {
+            names += (names.empty() ? "" : ", ") + open.summary.name;
+        }
+        return names;
+    }
+
     struct TOpen {
         TConnectionSummary summary;
         bool up = false;  // answered by CALL_RESULT ok or CONNECTED

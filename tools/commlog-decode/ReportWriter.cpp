@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -123,6 +125,15 @@ std::string RenderJson(const TDecodeReport& report) {
                           : event.direction == '<' ? "received"
                                                    : "") +
                ", \"layer\": " + JsonString(LayerName(event.layer)) +
+               ", \"text\": " + JsonString(event.text) + "}";
+    });
+    std::vector<TEvent> problems;
+    std::copy_if(report.timeline.begin(), report.timeline.end(), std::back_inserter(problems),
+                 IsProblem);
+    text += ",\n  \"problems\": ";
+    text += JsonArray(problems, [](const TEvent& event) {
+        return "{\"time\": " + JsonString(event.stamp.Text()) +
+               ", \"source\": " + JsonString(event.source) +
                ", \"text\": " + JsonString(event.text) + "}";
     });
     text += ",\n  \"connections\": ";

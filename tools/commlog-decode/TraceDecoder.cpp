@@ -1,11 +1,15 @@
 #include "TraceDecoder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "LogDecoders.h"
+#include "common/Descriptor.h"
 
 namespace {
 
@@ -51,6 +55,51 @@ std::vector<TEvent> Merge(std::vector<std::vector<TEvent>>& files) {
     }
 }
 
+// Appends the file's text to text, stopping at a line longer than
+// kMaxLogLineLength or once total, the bytes read of all files, would pass
+// kMaxLogBytes.
+TReadFailure ReadBounded(const std::string& name, std::string& text, std::size_t& total,
+                         std::string& error) {
+    const TDescriptor file(open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        error = name + ": cannot be read: " + std::strerror(errno);
+        return TReadFailure::Unreadable;
+    }
+    std::size_t lineLength = 0;
+    std::size_t lineNumber = 1;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t count = read(file.Get(), chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            error = name + ": cannot be read: " + std::strerror(errno);
+            return TReadFailure::Unreadable;
+        }
+        if (count == 0) {
+            return TReadFailure::None;
+        }
+        for (ssize_t i = 0; i < count; ++i) {
+            if (chunk[i] == '\n') {
+                lineLength = 0;
+                ++lineNumber;
+            } else if (++lineLength > kMaxLogLineLength) {
+                error = name + ": line " + std::to_string(lineNumber) + " is longer than " +
+                        std::to_string(kMaxLogLineLength) + " bytes: not a traffic log";
+                return TReadFailure::NotALog;
+            }
+        }
+        total += static_cast<std::size_t>(count);
+        if (total > kMaxLogBytes) {
+            error = name + ": the logs hold more than " + std::to_string(kMaxLogBytes >> 20) +
+                    " MiB together; decode fewer files or a part of them";
+            return TReadFailure::NotALog;
+        }
+        text.append(chunk, static_cast<std::size_t>(count));
+    }
+}
+
 }  // namespace
 
 TDecodeReport DecodeLogs(const std::vector<TLogFile>& files) {
@@ -58,6 +107,7 @@ TDecodeReport DecodeLogs(const std::vector<TLogFile>& files) {
     std::vector<std::vector<TEvent>> events;
     for (const TLogFile& file : files) {
         const TCommLog log = ReadCommLog(file.text);
+        report.entries += log.entries.size();
         TFileDecode decoded = file.name.starts_with("sock") ? DecodeSocketLog(file.name, log)
                                                             : DecodeLineLog(file.name, log);
         if (log.skippedLines != 0 && !log.entries.empty()) {
@@ -81,38 +131,34 @@ TDecodeReport DecodeLogs(const std::vector<TLogFile>& files) {
     return report;
 }
 
-std::vector<TLogFile> ReadLogFiles(const std::vector<std::string>& paths, std::string& error) {
+TReadFailure ReadLogFiles(const std::vector<std::string>& paths, std::vector<TLogFile>& files,
+                          std::string& error) {
     std::vector<std::string> names;
     for (const std::string& path : paths) {
         std::error_code failure;
         if (fs::is_directory(path, failure)) {
             const std::vector<std::string> inside = LogsIn(path, failure);
             if (failure) {
-                error = path + ": " + failure.message();
-                return {};
+                error = path + ": cannot be read: " + failure.message();
+                return TReadFailure::Unreadable;
             }
             if (inside.empty()) {
                 error = path + ": no CommLog*.txt or sock*.txt files in this directory";
-                return {};
+                return TReadFailure::Unreadable;
             }
             names.insert(names.end(), inside.begin(), inside.end());
         } else {
             names.push_back(path);
         }
     }
-    std::vector<TLogFile> files;
+    std::size_t total = 0;
     for (const std::string& name : names) {
-        std::ifstream stream(name, std::ios::binary);
-        if (!stream) {
-            error = name + ": cannot be read";
-            return {};
+        TLogFile file{fs::path(name).filename().string(), ""};
+        const TReadFailure failure = ReadBounded(name, file.text, total, error);
+        if (failure != TReadFailure::None) {
+            return failure;
         }
-        std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-        if (stream.bad()) {
-            error = name + ": cannot be read";
-            return {};
-        }
-        files.push_back(TLogFile{fs::path(name).filename().string(), std::move(text)});
+        files.push_back(std::move(file));
     }
-    return files;
+    return TReadFailure::None;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,22 @@ struct TLogFile {
 // is kept, and at equal stamps the earlier file in the list comes first.
 TDecodeReport DecodeLogs(const std::vector<TLogFile>& files);
 
+// Bounds of what is read, so that memory stays bounded on any input: a
+// traffic log's lines are short, and its files are rotated long before this
+// size.
+inline constexpr std::size_t kMaxLogLineLength = 4096;
+inline constexpr std::size_t kMaxLogBytes = std::size_t{64} << 20;  // all files together
+
+// Why the files could not be read.
+enum class TReadFailure {
+    None,
+    Unreadable,  // missing, no permission, a directory without logs
+    NotALog,     // a line longer than kMaxLogLineLength, or more than kMaxLogBytes
+};
+
 // The files named on the command line: a directory stands for its
-// "CommLog*.txt" files followed by its "sock*.txt" files. Reads them all; on
-// failure returns nothing useful and says why in error.
-std::vector<TLogFile> ReadLogFiles(const std::vector<std::string>& paths, std::string& error);
+// "CommLog*.txt" files followed by its "sock*.txt" files. Reads them all
+// into files; on failure says why in error, with the system's reason where
+// there is one.
+TReadFailure ReadLogFiles(const std::vector<std::string>& paths, std::vector<TLogFile>& files,
+                          std::string& error);

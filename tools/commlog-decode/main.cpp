@@ -3,11 +3,15 @@
 // look at and a summary of every connection.
 
 #include <iostream>
-#include <string>
-#include <vector>
+#include <variant>
 
 #include "CommLogDecode.h"
 
 int main(int argc, char** argv) {
-    return RunCommLogDecode(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    const auto read =
+        ReadCommandLine<TDecodeOptions>(kDecodeSyntax, argc, argv, ParseDecodeOptions);
+    if (const int* status = std::get_if<int>(&read)) {
+        return *status;
+    }
+    return RunCommLogDecode(std::get<TDecodeOptions>(read), std::cout, std::cerr);
 }

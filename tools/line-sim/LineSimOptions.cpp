@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "pinpad-sim/WholeNumber.h"
+#include "common/WholeNumber.h"
 
 namespace {
 
@@ -12,45 +12,42 @@ bool ParseNonNegative(const std::string& text, double& value) {
     return !text.empty() && end == text.c_str() + text.size() && value >= 0;
 }
 
+const TOptionSpec kOptions[] = {
+    {"--agent-link", "", true}, {"--terminal-link", "", true}, {"--control", "", true},
+    {"--stats", "", true},      {"--rate", "", true},          {"--ber", "", true},
+    {"--drop", "", true},       {"--seed", "", true},
+};
+
 }  // namespace
 
-std::optional<TLineSimOptions> ParseLineSimOptions(const std::vector<std::string>& args,
-                                                   std::string& error) {
+std::optional<TLineSimOptions> ParseLineSimOptions(const TArguments& args, std::string& error) {
     TLineSimOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& name = args[i];
-        if (name == "-h" || name == "--help") {
-            options.help = true;
-            return options;
-        }
-        if (i + 1 >= args.size()) {
-            error = name.starts_with("--") ? name + " needs a value" : "unknown argument " + name;
-            return std::nullopt;
-        }
-        const std::string& value = args[++i];
+    if (!args.operands.empty()) {
+        error = "unexpected argument " + args.operands.front();
+        return std::nullopt;
+    }
+    for (const TGivenOption& option : args.options) {
+        const std::string& value = option.value;
         bool good = true;
-        if (name == "--agent-link") {
+        if (option.name == "--agent-link") {
             options.agentLink = value;
-        } else if (name == "--terminal-link") {
+        } else if (option.name == "--terminal-link") {
             options.terminalLink = value;
-        } else if (name == "--control") {
+        } else if (option.name == "--control") {
             options.controlPath = value;
-        } else if (name == "--stats") {
+        } else if (option.name == "--stats") {
             options.statsPath = value;
-        } else if (name == "--rate") {
+        } else if (option.name == "--rate") {
             good = ParseNonNegative(value, options.rate);
-        } else if (name == "--ber") {
+        } else if (option.name == "--ber") {
             good = ParseNonNegative(value, options.ber) && options.ber <= 1;
-        } else if (name == "--drop") {
+        } else if (option.name == "--drop") {
             good = ParseNonNegative(value, options.drop) && options.drop <= 1;
-        } else if (name == "--seed") {
-            good = ParseWholeNumber(value, options.seed);
         } else {
-            error = "unknown argument " + name;
-            return std::nullopt;
+            good = ParseWholeNumber(value, options.seed);
         }
         if (!good) {
-            error = "bad value for " + name + ": " + value;
+            error = "bad value for " + std::string(option.name) + ": " + value;
             return std::nullopt;
         }
     }
@@ -61,23 +58,27 @@ std::optional<TLineSimOptions> ParseLineSimOptions(const std::vector<std::string
     return options;
 }
 
-const char* LineSimUsage() {
-    return "usage: line-sim --agent-link PATH --terminal-link PATH [options]\n"
-           "A simulated serial line between two pseudo-terminals, linked at the two\n"
-           "paths: bytes written on one side reach the other after their transmission\n"
-           "time, with faults injected on the way.\n"
-           "  --rate BYTES_PER_S  pace each direction (default 11520; 0: unpaced)\n"
-           "  --ber RATE          chance of each bit to flip (default 0)\n"
-           "  --drop RATE         chance of each byte to be lost (default 0)\n"
-           "  --seed N            seed of the faults (default 1)\n"
-           "  --control PATH      create a FIFO there and take commands from it\n"
-           "  --stats PATH        write the counts there (JSON) when ending\n"
-           "Commands, one a line:\n"
-           "  garbage N [agent|terminal|both]  N random bytes toward that side (both)\n"
-           "  silence MS          lose everything sent in the next MS milliseconds\n"
-           "  replace             the agent's device vanishes; a new one appears at\n"
-           "                      the same link\n"
-           "  faults BER DROP     change the fault rates\n"
-           "  stats PATH          write the counts to PATH (JSON)\n"
-           "Ends on SIGINT or SIGTERM, removing its links.\n";
-}
+const TToolSyntax kLineSimSyntax{
+    "line-sim",
+    "usage: line-sim --agent-link PATH --terminal-link PATH [options]\n"
+    "\n"
+    "A simulated serial line between two pseudo-terminals, linked at the two\n"
+    "paths: bytes written on one side reach the other after their transmission\n"
+    "time, with faults injected on the way.\n"
+    "  --rate BYTES_PER_S  pace each direction (default 11520; 0: unpaced)\n"
+    "  --ber RATE          chance of each bit to flip (default 0)\n"
+    "  --drop RATE         chance of each byte to be lost (default 0)\n"
+    "  --seed N            seed of the faults (default 1)\n"
+    "  --control PATH      create a FIFO there and take commands from it\n"
+    "  --stats PATH        write the counts there (JSON) when ending\n"
+    "  -h, --help          show this text\n"
+    "  --version           show the version\n"
+    "Commands, one a line:\n"
+    "  garbage N [agent|terminal|both]  N random bytes toward that side (both)\n"
+    "  silence MS          lose everything sent in the next MS milliseconds\n"
+    "  replace             the agent's device vanishes; a new one appears at\n"
+    "                      the same link\n"
+    "  faults BER DROP     change the fault rates\n"
+    "  stats PATH          write the counts to PATH (JSON)\n"
+    "Ends on SIGINT or SIGTERM, removing its links.\n",
+    kOptions};

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
+
+#include "common/CommandLine.h"
 
 // How the line simulator was asked to run, from its command line.
 struct TLineSimOptions {
@@ -15,13 +16,11 @@ struct TLineSimOptions {
     double ber = 0;            // chance of each bit to flip
     double drop = 0;           // chance of each byte to be lost
     std::uint64_t seed = 1;
-    bool help = false;
 };
 
-// Parses the arguments after the program name; nothing, with the reason in
-// error, when they are wrong.
-std::optional<TLineSimOptions> ParseLineSimOptions(const std::vector<std::string>& args,
-                                                   std::string& error);
+// The line simulator's command line: its name, usage and options.
+extern const TToolSyntax kLineSimSyntax;
 
-// The --help text.
-const char* LineSimUsage();
+// The options of a split command line; nothing, with the reason in error,
+// when they are wrong.
+std::optional<TLineSimOptions> ParseLineSimOptions(const TArguments& args, std::string& error);

@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sstream>
+
+#include "common/OutputFile.h"
 
 namespace {
 
@@ -228,11 +231,11 @@ bool TLineSimulator::Command(const std::string& line, std::string& error) {
     }
     if (verb == "stats") {
         std::string path;
-        if (!(words >> path) || !WriteStats(path)) {
-            error = "stats needs a file it can write";
+        if (!(words >> path)) {
+            error = "stats needs a path";
             return false;
         }
-        return true;
+        return WriteStats(path, error);
     }
     error = "unknown command: " + line;
     return false;
@@ -256,14 +259,9 @@ std::string TLineSimulator::StatsJson() const {
     return out.str();
 }
 
-bool TLineSimulator::WriteStats(const std::string& path) const {
-    // Written aside and renamed, so that a reader never sees half of it.
-    const std::string partial = path + ".partial";
-    FILE* file = std::fopen(partial.c_str(), "w");
-    if (!file) {
-        return false;
-    }
-    const std::string json = StatsJson() + "\n";
-    const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
-    return std::fclose(file) == 0 && written && std::rename(partial.c_str(), path.c_str()) == 0;
+bool TLineSimulator::WriteStats(const std::string& path, std::string& error) const {
+    // A regular file is written aside and renamed, so that a reader never
+    // sees half of it.
+    const std::unique_ptr<TOutputFile> file = TOutputFile::Open(path, error);
+    return file && file->Write(StatsJson() + "\n", error) && file->Finish(error);
 }

@@ -25,12 +25,14 @@ class TLineSimulator {
     // Waits at most maxWait for bytes to read, to deliver or to arrive, or
     // for a command, and handles what is there.
     void Step(std::chrono::milliseconds maxWait);
-    // Carries out one command line (see LineSimUsage); false, with the
+    // Carries out one command line (see kLineSimSyntax); false, with the
     // reason in error, when it is not understood or fails.
     bool Command(const std::string& line, std::string& error);
     // Every count of both directions, as one JSON object.
     std::string StatsJson() const;
-    bool WriteStats(const std::string& path) const;
+    // Writes StatsJson to path; false, with the reason in error, when it
+    // cannot.
+    bool WriteStats(const std::string& path, std::string& error) const;
 
     const TLineDirection& ToAgent() const { return m_toAgent; }
     const TLineDirection& ToTerminal() const { return m_toTerminal; }

@@ -1,37 +1,39 @@
 // line-sim: a simulated serial line between two pseudo-terminals, paced and
 // damaged on the way, for testing both halves of the tunnel.
 
-#include <cstdio>
 #include <string>
-#include <vector>
+#include <variant>
 
+#include "common/CommandLine.h"
+#include "common/OutputFile.h"
+#include "common/StopSignal.h"
 #include "line-sim/LineSimulator.h"
-#include "pinpad-sim/StopSignal.h"
 
 int main(int argc, char** argv) {
-    std::string error;
-    const auto options = ParseLineSimOptions(std::vector<std::string>(argv + 1, argv + argc), error);
-    if (!options) {
-        std::fprintf(stderr, "line-sim: %s (see line-sim --help)\n", error.c_str());
-        return 2;
+    const auto read =
+        ReadCommandLine<TLineSimOptions>(kLineSimSyntax, argc, argv, ParseLineSimOptions);
+    if (const int* status = std::get_if<int>(&read)) {
+        return *status;
     }
-    if (options->help) {
-        std::fputs(LineSimUsage(), stdout);
-        return 0;
+    const TLineSimOptions& options = std::get<TLineSimOptions>(read);
+    const std::string_view program = kLineSimSyntax.program;
+    std::string error;
+    // The counts are written at the end; a path they cannot go to is told
+    // now, not after the run.
+    if (!options.statsPath.empty() && !TOutputFile::Check(options.statsPath, error)) {
+        return ToolFailure(program, 1, "--stats: " + error);
     }
     CatchStopSignals();
 
-    auto line = TLineSimulator::Create(*options, error);
+    auto line = TLineSimulator::Create(options, error);
     if (!line) {
-        std::fprintf(stderr, "line-sim: %s\n", error.c_str());
-        return 1;
+        return ToolFailure(program, 1, error);
     }
     while (!StopRequested()) {
         line->Step(std::chrono::milliseconds(1000));
     }
-    if (!options->statsPath.empty() && !line->WriteStats(options->statsPath)) {
-        std::fprintf(stderr, "line-sim: cannot write %s\n", options->statsPath.c_str());
-        return 1;
+    if (!options.statsPath.empty() && !line->WriteStats(options.statsPath, error)) {
+        return ToolFailure(program, 1, error);
     }
     return 0;
 }

@@ -24,6 +24,9 @@ std::string Reason(const std::string& what) {
 }  // namespace
 
 long TSimLine::TLineConnection::ReceiveData(unsigned char* buffer, unsigned long length) {
+    if (m_reading.Stopped()) {
+        return 0;
+    }
     if (!m_reading.waitInSteps && !PollDescriptor(m_fd, READINESS_READABLE, 0).readable) {
         m_reading.drained = true;
         return 0;

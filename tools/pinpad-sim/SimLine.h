@@ -4,11 +4,12 @@
 #include <memory>
 #include <string>
 
-#include "pinpad-sim/Descriptor.h"
+#include "common/Descriptor.h"
 #include "platform/DeviceLayer.h"
 #include "platform/RS232.h"
 #include "platform/RS232Connection.h"
 #include "platform/System.h"
+#include "platform/Timer.h"
 
 class TSerialNetworkInterface;
 
@@ -38,6 +39,11 @@ class TSimLine {
     // The line's descriptor, for waiting until the agent has sent something.
     int Descriptor() const { return m_line.Get(); }
 
+    // Once stop() is true, nothing more is read from the line and every
+    // timer of the system runs out at once, so that whatever waits on the
+    // tunnel (bringing it up, a call, an HTTP exchange) ends within a step.
+    void StopWhen(std::function<bool()> stop) { m_reading.stop = std::move(stop); }
+
     // Brings the tunnel up: tries until an agent answers, seconds have passed
     // or stop() is true.
     bool WaitForAgent(unsigned seconds, const std::function<bool()>& stop);
@@ -57,6 +63,21 @@ class TSimLine {
         bool waitInSteps = true;
         // The last read found nothing, so nothing is buffered above the line.
         bool drained = false;
+        // See StopWhen; never when empty.
+        std::function<bool()> stop;
+
+        bool Stopped() const { return stop && stop(); }
+    };
+
+    // A timer of the line's system: expired once the line is to stop.
+    class TStoppableTimer : public TLinTimer {
+      public:
+        TStoppableTimer(unsigned long milliseconds, const TReading& reading)
+            : TLinTimer(milliseconds), m_reading(reading) {}
+        bool IsExpired() override { return m_reading.Stopped() || TLinTimer::IsExpired(); }
+
+      private:
+        const TReading& m_reading;
     };
 
     // The line for the tunnel: a serial connection that tells whether its
@@ -104,6 +125,9 @@ class TSimLine {
     class TLineSystem : public TLinSystem {
       public:
         TLineSystem(int fd, TReading& reading) : m_fd(fd), m_reading(reading) {}
+        ITimer* CreateTimer(unsigned long milliseconds) override {
+            return new TStoppableTimer(milliseconds, m_reading);
+        }
 
       protected:
         void CreateDeviceLayer() override;

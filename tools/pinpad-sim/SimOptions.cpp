@@ -1,8 +1,12 @@
 #include "pinpad-sim/SimOptions.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <vector>
 
-#include "pinpad-sim/WholeNumber.h"
+#include "common/WholeNumber.h"
+#include "http/Url.h"
 
 namespace {
 
@@ -23,47 +27,41 @@ std::optional<unsigned short> ParsePort(const std::string& text) {
     return std::nullopt;
 }
 
+bool IsHttp(const std::string& protocol) {
+    return protocol.size() == 4 && std::equal(protocol.begin(), protocol.end(), "http",
+                                              [](char given, char wanted) {
+                                                  return std::tolower(static_cast<unsigned char>(
+                                                             given)) == wanted;
+                                              });
+}
+
+const TOptionSpec kOptions[] = {
+    {"--line", "", true},     {"--pty", "", true},        {"--wait", "", true},
+    {"--output", "-o", true}, {"--verbose", "-v", false},
+};
+
 }  // namespace
 
-std::optional<TSimOptions> ParseSimOptions(const std::vector<std::string>& args,
-                                           std::string& error) {
+std::optional<TSimOptions> ParseSimOptions(const TArguments& args, std::string& error) {
     TSimOptions options;
-    std::vector<std::string> words;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.command = TSimOptions::TCommand::Help;
-            return options;
-        }
-        if (arg == "-v" || arg == "--verbose") {
+    for (const TGivenOption& option : args.options) {
+        if (option.name == "--verbose") {
             options.verbose = true;
-        } else if (arg == "--line" || arg == "--pty" || arg == "--wait" || arg == "-o" ||
-                   arg == "--output") {
-            if (i + 1 == args.size()) {
-                error = arg + " needs a value";
-                return std::nullopt;
-            }
-            const std::string& value = args[++i];
-            if (arg == "--line") {
-                options.linePath = value;
-            } else if (arg == "--pty") {
-                options.ptyLink = value;
-            } else if (arg == "-o" || arg == "--output") {
-                options.outputPath = value;
-            } else if (auto seconds = ParseNumber(value, 1, 3600)) {
-                options.waitSeconds = static_cast<unsigned>(*seconds);
-            } else {
-                error = "--wait takes a number of seconds from 1 to 3600, not \"" + value + "\"";
-                return std::nullopt;
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg;
-            return std::nullopt;
+        } else if (option.name == "--line") {
+            options.linePath = option.value;
+        } else if (option.name == "--pty") {
+            options.ptyLink = option.value;
+        } else if (option.name == "--output") {
+            options.outputPath = option.value;
+        } else if (auto seconds = ParseNumber(option.value, 1, 3600)) {
+            options.waitSeconds = static_cast<unsigned>(*seconds);
         } else {
-            words.push_back(arg);
+            error = "--wait takes a number of seconds from 1 to 3600, not \"" + option.value + "\"";
+            return std::nullopt;
         }
     }
 
+    const std::vector<std::string>& words = args.operands;
     if (options.linePath.empty() == options.ptyLink.empty()) {
         error = "give exactly one of --line DEVICE and --pty LINK";
         return std::nullopt;
@@ -80,6 +78,13 @@ std::optional<TSimOptions> ParseSimOptions(const std::vector<std::string>& args,
     if (words[0] == "get") {
         options.command = TSimOptions::TCommand::Get;
         options.url = words[1];
+        // Only http travels through the tunnel: anything else is refused
+        // before the line is opened.
+        const TUrl url(options.url, 80);
+        if (!IsHttp(url.GetProtocol()) || !url.IsValidSymbolicAddress()) {
+            error = "get takes a URL http://HOST[:PORT]/DOCUMENT, not \"" + options.url + "\"";
+            return std::nullopt;
+        }
     } else if (words[0] == "connect") {
         options.command = TSimOptions::TCommand::Connect;
         std::size_t colon = words[1].rfind(':');
@@ -107,8 +112,7 @@ std::optional<TSimOptions> ParseSimOptions(const std::vector<std::string>& args,
     return options;
 }
 
-const char* SimUsage() {
-    return R"(Usage: pinpad-sim (--line DEVICE | --pty LINK) [-v] [--wait SECONDS] COMMAND
+const TToolSyntax kSimSyntax{"pinpad-sim", R"(Usage: pinpad-sim (--line DEVICE | --pty LINK) [-v] [--wait SECONDS] COMMAND
 
 Plays the terminal's half of the serial tunnel, so that an agent can be tried
 without a PIN pad.
@@ -132,15 +136,24 @@ Commands:
                      write the body into FILE, or onto standard output
 
 Options:
+  -o, --output FILE  get: where the body goes ("-": standard output)
   --wait SECONDS     how long to wait for the agent to answer on the line,
                      and for a call to be answered (default 30)
   -v, --verbose      report the link, the connection and the bytes relayed
                      on standard error
   -h, --help         show this text
+  --version          show the version
+
+get writes FILE itself when it is not a regular file (a device, a FIFO, or
+standard output as "-"), and the target of a symbolic link. A regular file
+is replaced only by a whole document: the body goes into a temporary file
+beside it first. The directory of FILE must exist.
 
 Exit status: 0 relayed and closed, 1 line unusable, 2 bad arguments,
-3 no agent answered on the line, 4 call or listen refused by the agent
-(the error code is shown), 5 connection closed by the agent before any
-data arrived, 6 the HTTP exchange of get failed (the error code is shown).
-)";
-}
+3 no agent answered on the line, 4 call or listen refused by the agent,
+5 connection closed by the agent before any data arrived, 6 the HTTP
+exchange of get failed, 7 the output of get cannot be written, 130 or 143
+ended by SIGINT or SIGTERM. Errors say what happened, with the error code
+after it.
+)",
+                              kOptions};

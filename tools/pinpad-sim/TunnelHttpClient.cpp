@@ -1,10 +1,9 @@
 #include "pinpad-sim/TunnelHttpClient.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <memory>
-
+#include "base/ErrorCodes.h"
 #include "platform/FileSystem.h"
 #include "tunnel/SerialNetworkInterface.h"
 
@@ -13,17 +12,34 @@ namespace {
 const char kUserAgent[] = "pinpad-sim";
 constexpr unsigned long kReplyTimeoutMsec = 15000;
 
-bool WriteAll(int output, const std::string& data) {
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t n = write(output, data.data() + written, data.size() - written);
-        if (n <= 0) {
-            return false;
+// The body's one file, as the client asks for it by name: every name opens
+// the output descriptor. The output is opened, and replaced when it is
+// whole, by its owner; the client only writes it.
+class TOutputFileSystem : public IFileSystem {
+  public:
+    explicit TOutputFileSystem(int output) : m_output(output) {}
+
+    std::uint32_t GetFreeSpaceInKbytes() override { return 0; }
+    Error FlushCacheToDisk() override { return Error(0); }
+    std::uint32_t GetFileLength(const char*) override { return 0; }
+    // A body that did not arrive whole is thrown away by its owner.
+    Error EraseFile(const char*) override { return Error(0); }
+    Error RenameFile(const char*, const char*) override { return Error(kErrorNotSupported); }
+    IFileReadable* OpenForRead(const char*) override { return nullptr; }
+    IFileWritable* OpenForWrite(const char* name, unsigned short) override {
+        const int descriptor = fcntl(m_output, F_DUPFD_CLOEXEC, 0);
+        if (descriptor < 0) {
+            m_lastError = LinError(FILE_ERROR_OPEN);
+            return nullptr;
         }
-        written += static_cast<std::size_t>(n);
+        return new TPCFile(name, descriptor);
     }
-    return true;
-}
+    Error GetLastError() override { return m_lastError; }
+
+  private:
+    int m_output;
+    Error m_lastError;
+};
 
 }  // namespace
 
@@ -43,29 +59,12 @@ Error TTunnelHttpClient::SelectNetworkInterface(INetworkInterface** iface) {
     return Error(0);
 }
 
-Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url,
-                         const std::string& outputPath, int output) {
-    if (outputPath.empty()) {
-        TTunnelHttpClient client(tunnel, url, nullptr);
-        std::string body;
-        Error result = client.Post("", body, false);
-        if (!result && !WriteAll(output, body)) {
-            result = Error(THttpClient::kFileFailed);
-        }
-        return result;
-    }
-    const std::filesystem::path path = std::filesystem::absolute(outputPath);
-    TLinFileSystem directory(path.parent_path().c_str());
-    TTunnelHttpClient client(tunnel, url, &directory);
-    // The body goes into a file of its own first, so that an older file of
-    // the name is replaced only by a whole document.
-    const std::string name = path.filename().string();
-    const std::string partial = name + ".part";
-    Error result = client.GetFile(partial, 0);
-    if (!result) {
-        // The client writes no file for an empty body; the caller asked for one.
-        std::unique_ptr<IFileWritable>(directory.OpenForWrite(partial.c_str(), FILE_MODE_CREATE));
-        result = directory.RenameFile(partial.c_str(), name.c_str());
-    }
+Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url, int output,
+                         std::string& statusLine) {
+    TOutputFileSystem body(output);
+    TTunnelHttpClient client(tunnel, url, &body);
+    std::string reply;
+    const Error result = client.TalkToServer("", reply, "body", false);
+    statusLine = result.Code() == THttpClient::kBadStatus ? reply : "";
     return result;
 }

@@ -21,7 +21,8 @@ class TTunnelHttpClient : public THttpClient {
     TSerialNetworkInterface& m_tunnel;
 };
 
-// A GET of url through the tunnel. The body goes into the file outputPath,
-// or onto the descriptor output when outputPath is empty.
-Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url,
-                         const std::string& outputPath, int output);
+// A GET of url through the tunnel whose body is written to the descriptor
+// output. When the server answers with another status than 200, statusLine
+// holds its status line.
+Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url, int output,
+                         std::string& statusLine);

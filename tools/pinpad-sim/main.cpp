@@ -6,17 +6,19 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
+#include <variant>
 
 #include "base/ErrorCodes.h"
+#include "common/CommandLine.h"
+#include "common/OutputFile.h"
+#include "common/StopSignal.h"
+#include "pinpad-sim/ErrorText.h"
 #include "pinpad-sim/Relay.h"
 #include "pinpad-sim/SimLine.h"
 #include "pinpad-sim/SimOptions.h"
-#include "pinpad-sim/StopSignal.h"
 #include "pinpad-sim/TunnelHttpClient.h"
 #include "platform/NetworkInterface.h"
 #include "tunnel/SerialNetworkInterface.h"
@@ -36,9 +38,13 @@ class TStopwatch {
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
+// A failure that a stop signal caused (an interrupted open, a cut exchange)
+// is the stop's, and says nothing.
 int Fail(int status, const std::string& message) {
-    std::fprintf(stderr, "pinpad-sim: %s\n", message.c_str());
-    return status;
+    if (StopRequested()) {
+        return StopStatus();
+    }
+    return ToolFailure(kSimSyntax.program, status, message);
 }
 
 // Dotted text of an address whose first octet is its most significant byte.
@@ -76,12 +82,18 @@ class TSimulation {
           m_lineName(options.linePath.empty() ? options.ptyLink : options.linePath) {}
 
     int Run() {
-        std::optional<int> end = OpenLine();
+        std::optional<int> end;
+        if (m_options.command == TSimOptions::TCommand::Get) {
+            end = OpenOutput();
+        }
+        if (!end) {
+            end = OpenLine();
+        }
         if (!end) {
             end = ReachAgent();
         }
         if (!end && m_options.command == TSimOptions::TCommand::Get) {
-            return FetchDocument();
+            end = FetchDocument();
         }
         if (!end) {
             end = OpenConnection();
@@ -89,10 +101,25 @@ class TSimulation {
         if (!end) {
             end = AwaitAnswer();
         }
-        return end ? *end : RelayData();
+        if (!end) {
+            end = RelayData();
+        }
+        // A stop signal cuts every step short, whatever that step made of it.
+        return StopRequested() ? StopStatus() : *end;
     }
 
   private:
+    // get: the output is opened before the line, so that a wrong path is
+    // told at once.
+    std::optional<int> OpenOutput() {
+        std::string error;
+        m_output = TOutputFile::Open(m_options.outputPath, error);
+        if (!m_output) {
+            return Fail(SIM_EXIT_OUTPUT_UNUSABLE, error);
+        }
+        return std::nullopt;
+    }
+
     std::optional<int> OpenLine() {
         std::string error;
         m_line = m_options.linePath.empty() ? TSimLine::MakePseudoTerminal(m_options.ptyLink, error)
@@ -100,6 +127,7 @@ class TSimulation {
         if (!m_line) {
             return Fail(SIM_EXIT_LINE_UNUSABLE, error);
         }
+        m_line->StopWhen(StopRequested);
         return std::nullopt;
     }
 
@@ -130,8 +158,7 @@ class TSimulation {
         }
         m_connection.reset(opened);
         if (result.Code() != 0 || !m_connection) {
-            return Fail(SIM_EXIT_NO_LINK, "the link to the agent broke (error " +
-                                              std::to_string(result.Code()) + ")");
+            return Fail(SIM_EXIT_NO_LINK, "the link to the agent broke: " + ErrorText(result));
         }
         return std::nullopt;
     }
@@ -146,9 +173,6 @@ class TSimulation {
             state = m_connection->GetState();
         }
         if (state == CONNSTATE_CONNECTING) {
-            if (StopRequested()) {
-                return SIM_EXIT_OK;
-            }
             return Fail(SIM_EXIT_NO_LINK, "the agent did not answer the call to " + m_target +
                                               " within " + std::to_string(m_options.waitSeconds) +
                                               " s");
@@ -160,7 +184,7 @@ class TSimulation {
             // kErrorNotConnected; a call result 0 followed by the close leaves 0.
             if (code != 0 && code != kErrorNotConnected) {
                 return Fail(SIM_EXIT_REFUSED, "the agent refused the connection to " + m_target +
-                                                  ": error " + std::to_string(code));
+                                                  ": " + ErrorText(m_connection->GetLastError()));
             }
             // The call result and the close may come in one step, or in two
             // with the relay seeing the close: both are told alike.
@@ -179,11 +203,19 @@ class TSimulation {
     // get: one HTTP GET through the agent with our own client.
     int FetchDocument() {
         m_clock.Restart();
-        const Error result = FetchThroughTunnel(m_line->Tunnel(), m_options.url,
-                                                m_options.outputPath, STDOUT_FILENO);
+        std::string statusLine;
+        const Error result =
+            FetchThroughTunnel(m_line->Tunnel(), m_options.url, m_output->Descriptor(), statusLine);
+        if (StopRequested()) {
+            return StopStatus();
+        }
         if (result) {
             return Fail(SIM_EXIT_HTTP_FAILED,
-                        "get " + m_options.url + " failed: error " + std::to_string(result.Code()));
+                        "get " + m_options.url + " failed: " + ErrorText(result, statusLine));
+        }
+        std::string error;
+        if (!m_output->Finish(error)) {
+            return Fail(SIM_EXIT_OUTPUT_UNUSABLE, error);
         }
         Report("fetched " + m_options.url + " in " + Elapsed());
         return SIM_EXIT_OK;
@@ -211,7 +243,7 @@ class TSimulation {
 
     void Report(const std::string& message) const {
         if (m_options.verbose) {
-            std::fprintf(stderr, "pinpad-sim: %s\n", message.c_str());
+            ToolMessage(kSimSyntax.program, message);
         }
     }
 
@@ -222,6 +254,7 @@ class TSimulation {
     const std::string m_lineName;
     std::string m_target;
     TStopwatch m_clock;
+    std::unique_ptr<TOutputFile> m_output;
     // Declared after the line, so that it closes while the tunnel is still there.
     std::unique_ptr<TSimLine> m_line;
     std::unique_ptr<IConnection> m_connection;
@@ -230,17 +263,10 @@ class TSimulation {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string error;
-    std::optional<TSimOptions> options =
-        ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), error);
-    if (!options) {
-        return Fail(SIM_EXIT_BAD_ARGUMENTS, error + " (see pinpad-sim --help)");
+    const auto read = ReadCommandLine<TSimOptions>(kSimSyntax, argc, argv, ParseSimOptions);
+    if (const int* status = std::get_if<int>(&read)) {
+        return *status;
     }
-    if (options->command == TSimOptions::TCommand::Help) {
-        std::fputs(SimUsage(), stdout);
-        return SIM_EXIT_OK;
-    }
-
     CatchStopSignals();
-    return TSimulation(*options).Run();
+    return TSimulation(std::get<TSimOptions>(read)).Run();
 }

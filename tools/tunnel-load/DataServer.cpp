@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "platform/NetworkInterface.h"
-#include "pinpad-sim/WholeNumber.h"
+#include "common/WholeNumber.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <limits>
 
-#include "pinpad-sim/WholeNumber.h"
+#include "common/WholeNumber.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "pinpad-sim/Descriptor.h"
+#include "common/Descriptor.h"
 #include "pinpad-sim/LinkedPseudoTerminal.h"
 #include "tunnel-load/LoadClient.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "pinpad-sim/SimLine.h"
-#include "pinpad-sim/StopSignal.h"
+#include "common/StopSignal.h"
 #include "tunnel-load/DataServer.h"
 #include "tunnel-load/LoadClient.h"
 #include "tunnel-load/LoadOptions.h"

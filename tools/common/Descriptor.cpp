@@ -1,4 +1,4 @@
-#include "pinpad-sim/Descriptor.h"
+#include "common/Descriptor.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "pinpad-sim/WholeNumber.h"
+#include "common/WholeNumber.h"
 
 #include <charconv>
 

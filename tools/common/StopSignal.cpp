@@ -1,13 +1,14 @@
-#include "pinpad-sim/StopSignal.h"
+#include "common/StopSignal.h"
 
 #include <csignal>
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
+// The signal that asked for the stop; 0 while none did.
+volatile std::sig_atomic_t stopSignal = 0;
 
-void RequestStop(int) {
-    stopRequested = 1;
+void RequestStop(int signal) {
+    stopSignal = signal;
 }
 
 }  // namespace
@@ -21,5 +22,9 @@ void CatchStopSignals() {
 }
 
 bool StopRequested() {
-    return stopRequested != 0;
+    return stopSignal != 0;
+}
+
+int StopStatus() {
+    return stopSignal == 0 ? 0 : 128 + stopSignal;
 }

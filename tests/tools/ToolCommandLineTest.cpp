@@ -1,0 +1,161 @@
+// The tools as programs, run from the build: how each answers --help and
+// --version, and the exit status and first line of standard error of every
+// kind of wrong argument or unusable input. Everything a run touches lies in
+// the test's temporary directory, where the programs run.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ProjectVersion.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+struct TRun {
+    int status = -1;
+    std::string output;
+    std::string error;
+};
+
+class ToolCommandLineTest : public testing::Test {
+  protected:
+    TRun Run(const std::string& tool, const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv = {ToolPath(tool)};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        m_directory.WriteFile("input", "");
+        TRun run;
+        {
+            ChildProcess program(argv, {.directory = m_directory.Path(),
+                                        .input = m_directory / "input",
+                                        .output = m_directory / "output",
+                                        .error = m_directory / "error"});
+            run.status = program.WaitForExit(20000).value_or(-1);
+        }
+        run.output = m_directory.ReadFile("output");
+        run.error = m_directory.ReadFile("error");
+        return run;
+    }
+
+    TempDir m_directory;
+};
+
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+TEST_F(ToolCommandLineTest, HelpAndVersionGoToStandardOutput) {
+    struct TCase {
+        std::string tool;
+        std::string usage;  // how the help text starts
+    };
+    const TCase cases[] = {
+        {"pinpad-sim", "Usage: pinpad-sim "},
+        {"commlog-decode", "Usage: commlog-decode "},
+        {"line-sim", "usage: line-sim "},
+    };
+    for (const TCase& c : cases) {
+        for (const char* help : {"--help", "-h"}) {
+            const TRun run = Run(c.tool, {help});
+            EXPECT_EQ(run.status, 0) << c.tool << " " << help;
+            EXPECT_TRUE(run.output.starts_with(c.usage)) << c.tool << " " << help << run.output;
+            EXPECT_EQ(run.error, "") << c.tool << " " << help;
+        }
+        const TRun run = Run(c.tool, {"--version"});
+        EXPECT_EQ(run.status, 0) << c.tool;
+        EXPECT_EQ(run.output, c.tool + " " + kProjectVersion + "\n");
+        EXPECT_EQ(run.error, "") << c.tool;
+    }
+}
+
+TEST_F(ToolCommandLineTest, WrongArgumentsAndUnusableInputs) {
+    m_directory.WriteFile("text", "root:x:0:0:root:/root:/bin/bash\n");
+    m_directory.WriteFile("zeros", std::string(10000, '\0'));
+    const std::string missing = m_directory / "missing";
+    struct TCase {
+        std::string tool;
+        std::vector<std::string> arguments;
+        int status;
+        std::string error;  // the first line of standard error
+    };
+    const TCase cases[] = {
+        {"pinpad-sim", {}, 2, "pinpad-sim: give exactly one of --line DEVICE and --pty LINK"},
+        {"pinpad-sim", {"--bogus", "--pty", "l"}, 2, "pinpad-sim: unknown option --bogus"},
+        {"pinpad-sim", {"--pty"}, 2, "pinpad-sim: --pty needs a value"},
+        {"pinpad-sim", {"--verbose=1"}, 2, "pinpad-sim: --verbose takes no value"},
+        {"pinpad-sim",
+         {"--pty", "l", "get", "ftp://127.0.0.1/x"},
+         2,
+         "pinpad-sim: get takes a URL http://HOST[:PORT]/DOCUMENT, not \"ftp://127.0.0.1/x\""},
+        {"pinpad-sim",
+         {"--pty", "l", "-o", missing + "/body", "get", "http://127.0.0.1:1/x"},
+         7,
+         "pinpad-sim: cannot write " + missing + "/body: no directory " + missing +
+             ": No such file or directory"},
+        {"pinpad-sim",
+         {"--line", missing, "connect", "127.0.0.1:80"},
+         1,
+         "pinpad-sim: cannot open " + missing + ": No such file or directory"},
+        {"pinpad-sim",
+         {"--line", "text", "connect", "127.0.0.1:80"},
+         1,
+         "pinpad-sim: text is not a serial line"},
+        {"pinpad-sim",
+         {"--pty", "l", "--wait", "1", "connect", "127.0.0.1:80"},
+         3,
+         "pinpad-sim: no agent answered on l within 1 s"},
+
+        {"commlog-decode", {}, 2, "commlog-decode: no log given"},
+        {"commlog-decode", {"--frames", "text"}, 2, "commlog-decode: unknown option --frames"},
+        {"commlog-decode", {"--json=yes", "text"}, 2, "commlog-decode: --json takes no value"},
+        {"commlog-decode",
+         {missing},
+         1,
+         "commlog-decode: " + missing + ": cannot be read: No such file or directory"},
+        {"commlog-decode", {"text"}, 3, "commlog-decode: no log entry in text: not a traffic log"},
+        {"commlog-decode",
+         {"zeros"},
+         3,
+         "commlog-decode: zeros: line 1 is longer than 4096 bytes: not a traffic log"},
+
+        {"line-sim", {"--bogus"}, 2, "line-sim: unknown option --bogus"},
+        {"line-sim", {"--rate"}, 2, "line-sim: --rate needs a value"},
+        {"line-sim", {"extra"}, 2, "line-sim: unexpected argument extra"},
+        {"line-sim",
+         {"--agent-link", "a"},
+         2,
+         "line-sim: both --agent-link and --terminal-link are needed"},
+        {"line-sim",
+         {"--agent-link", "a", "--terminal-link", "b", "--rate", "fast"},
+         2,
+         "line-sim: bad value for --rate: fast"},
+        {"line-sim",
+         {"--agent-link", "a", "--terminal-link", "b", "--stats", missing + "/stats"},
+         1,
+         "line-sim: --stats: cannot write " + missing + "/stats: no directory " + missing +
+             ": No such file or directory"},
+    };
+    for (const TCase& c : cases) {
+        std::string shown = c.tool;
+        for (const std::string& argument : c.arguments) {
+            shown += " " + argument;
+        }
+        const TRun run = Run(c.tool, c.arguments);
+        EXPECT_EQ(run.status, c.status) << shown << "\n" << run.error;
+        EXPECT_EQ(FirstLine(run.error), c.error) << shown;
+        EXPECT_EQ(run.output, "") << shown;
+        // Wrong arguments are followed by the usage's synopsis.
+        if (c.status == 2) {
+            EXPECT_NE(run.error.find("sage: " + c.tool + " "), std::string::npos) << shown;
+        }
+    }
+    // Nothing was left behind: no pseudo-terminal links, no directories.
+    for (const char* name : {"l", "a", "b", "missing"}) {
+        EXPECT_FALSE(m_directory.Exists(name)) << name;
+    }
+}
+
+}  // namespace
