@@ -3,7 +3,8 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TIME  ?= 60
-FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode
+FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode fuzz_http_request fuzz_http_response \
+              fuzz_url
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 

@@ -48,7 +48,7 @@ Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url
     if (outputPath.empty()) {
         TTunnelHttpClient client(tunnel, url, nullptr);
         std::string body;
-        Error result = client.Post("", body, false);
+        Error result = client.GetDocument(body);
         if (!result && !WriteAll(output, body)) {
             result = Error(THttpClient::kFileFailed);
         }
@@ -63,8 +63,6 @@ Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url
     const std::string partial = name + ".part";
     Error result = client.GetFile(partial, 0);
     if (!result) {
-        // The client writes no file for an empty body; the caller asked for one.
-        std::unique_ptr<IFileWritable>(directory.OpenForWrite(partial.c_str(), FILE_MODE_CREATE));
         result = directory.RenameFile(partial.c_str(), name.c_str());
     }
     return result;
