@@ -289,13 +289,14 @@ T_BinaryData THttpCustomer::ReadRequest(std::uint64_t order) {
 }
 
 void THttpCustomer::DeliverReply(const T_BinaryData& data) {
-    m_awaitingReply = false;
-    m_output.push_back(TOutput{data, nullptr, 0});
-    FlushOutput();
+    DeliverFileReply(data, nullptr, 0);
 }
 
 void THttpCustomer::DeliverFileReply(const T_BinaryData& head,
                                      std::unique_ptr<IFileReadable> file, unsigned long length) {
+    if (m_output.empty()) {
+        NoteActivity();  // the stall limit counts from here, not from the request
+    }
     m_awaitingReply = false;
     m_output.push_back(TOutput{head, std::move(file), length});
     FlushOutput();

@@ -182,7 +182,9 @@ Error THttpServer::DeliverFileReply(const std::string& name, std::unique_ptr<IFi
 
 Error THttpServer::DeliverBinaryReply(const std::string& name, const T_BinaryData& data) {
     return DeliverToCustomer(name, [&](THttpCustomer& customer) {
-        customer.DeliverReply(ReplyHead("200 OK", data.Length()) + data);
+        // Head and body go out as two pieces: no copy of a large body is made.
+        customer.DeliverReply(ReplyHead("200 OK", data.Length()));
+        customer.DeliverReply(data);
         return true;
     });
 }

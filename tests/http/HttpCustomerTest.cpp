@@ -457,8 +457,12 @@ TEST(HttpCustomerTest, StalledAndIdleCustomersAreDone) {
         waiting.customer.ReadRequest();
         clock.Advance(10 * kIdle);
         EXPECT_FALSE(waiting.customer.IsDone(kStall, kIdle)) << "its reply is the server's to give";
+        waiting.Switches().zeroSends = 1000000;
         waiting.customer.DisconnectAfterReply();
         waiting.customer.DeliverReply(T_BinaryData(std::string("x")));
+        EXPECT_FALSE(waiting.customer.IsDone(kStall, kIdle)) << "the stall counts from the reply";
+        waiting.Switches().zeroSends = 0;
+        waiting.customer.FlushOutput();
         EXPECT_TRUE(waiting.customer.IsDone(kStall, kIdle)) << "to go once the reply has gone";
     }
 }

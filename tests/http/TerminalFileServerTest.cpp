@@ -248,6 +248,26 @@ TEST_F(TerminalFileServerTest, ALargeFileGoesOutAsItIsTakenWhileOthersAreServed)
     EXPECT_EQ(received, kSize);
 }
 
+// Under a low descriptor limit, connections beyond the room left are closed
+// at once, and an existing file is never answered as missing.
+TEST_F(TerminalFileServerTest, ConnectionsBeyondTheDescriptorRoomAreRefused) {
+    m_root.WriteFile("served/data.bin", "data");
+    m_server = std::make_unique<ChildProcess>(std::vector<std::string>{
+        "sh", "-c", "ulimit -n 40 && exec \"$0\" \"$@\"", ServerPath(), "--dir",
+        m_root / "served", "--port", std::to_string(m_port)});
+    ASSERT_THAT(m_server->ReadLine(), StartsWith("Serving "));
+
+    std::vector<UniqueFd> idle;
+    for (int i = 0; i < 37; ++i) {
+        idle.push_back(ConnectToLoopback(m_port));
+        ASSERT_TRUE(idle.back().Valid());
+    }
+    EXPECT_EQ(Get("data.bin"), "000") << "closed at once, not answered wrongly";
+    idle.clear();
+    EXPECT_TRUE(WaitFor([&] { return Get("data.bin") == "200"; }, std::chrono::seconds(10)));
+    EXPECT_EQ(m_root.ReadFile("body"), "data");
+}
+
 // Each connection's traffic log is trimmed instead of growing with every
 // byte served.
 TEST_F(TerminalFileServerTest, TrafficLogsStayBounded) {
