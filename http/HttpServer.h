@@ -44,7 +44,7 @@ class THttpServer {
     // How long a customer may take none of its reply before it is dropped.
     static constexpr unsigned long cStallLimitMsec = 15000;
     static constexpr unsigned long cDefaultMaxCustomers = 64;
-    static constexpr unsigned long cDefaultIdleTimeoutMsec = 60000;
+    static constexpr unsigned long cDefaultIdleTimeoutMsec = 120000;
     // Most connections accepted on one interface per pass.
     static constexpr unsigned cAcceptsPerPass = 64;
 
@@ -70,10 +70,13 @@ class THttpServer {
     // a POST's body). HTTP_SERVER_NO_REQUEST when none is waiting.
     virtual Error GetRequest(std::string& name, HTTP_REQUEST_TYPE& type, std::string& serial,
                              T_BinaryData& data);
-    // Yields once, accepts new connections and reads what has arrived.
+    // Yields once, accepts new connections, reads what has arrived and sends
+    // queued replies on.
     void Process();
     void CheckNewConnections();
-    // Reads every customer once; customers whose link failed are deleted.
+    // Reads every customer once and sends what its connection takes of its
+    // queued reply; customers whose link failed, that have stalled or idled
+    // past their limits, or that were to go once answered are deleted.
     void CheckIncomingData();
     // Answers every rejected request with a 500 reply, then hands over the
     // first complete one.
