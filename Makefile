@@ -3,7 +3,8 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TIME  ?= 60
-FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode
+FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode fuzz_http_request fuzz_http_response \
+              fuzz_url
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 
@@ -27,7 +28,8 @@ sanitize:
 
 # Coverage-guided fuzzing with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer; each fuzzer runs for FUZZ_TIME seconds and keeps
-# its corpus in $(FUZZ_BUILD)/corpus.
+# its corpus in $(FUZZ_BUILD)/corpus, and any input that fails it in
+# $(FUZZ_BUILD).
 fuzz:
 	@cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++ -DBUILD_FUZZERS=ON \
 		-DBUILD_TESTS=OFF -DBUILD_BENCHMARKS=OFF >/dev/null
@@ -35,7 +37,7 @@ fuzz:
 	@for f in $(FUZZERS); do \
 		mkdir -p $(FUZZ_BUILD)/corpus/$$f && \
 		$(FUZZ_BUILD)/bin/$$f -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
-			$(FUZZ_BUILD)/corpus/$$f || exit 1; \
+			-artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/$$f || exit 1; \
 	done
 
 # The long soak runs of the tunnel (minutes): transfers at bit-error rates

@@ -1,6 +1,7 @@
 #include "http/HttpClient.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 
@@ -31,6 +32,8 @@ constexpr unsigned long kInterfaceDown = 4;
 
 constexpr unsigned long kConnectTimeoutMsec = 15000;
 constexpr unsigned long kHeaderLineTimeoutMsec = 15000;
+// The whole header after the status line, however slowly its lines come.
+constexpr unsigned long kHeaderDeadlineMsec = 30000;
 constexpr unsigned long kBodyInactivityMsec = 90000;
 constexpr std::size_t kLineArea = 1024;
 constexpr unsigned long kPortionSize = 4096;
@@ -53,6 +56,25 @@ std::unique_ptr<ITimer> StartTimer(unsigned long milliseconds) {
 
 bool IsCode(const Error& error, unsigned long code) {
     return error.Code() == code;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string TrimBlanks(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
 // A chunk size: hexadecimal digits, optionally followed by chunk extensions.
@@ -130,14 +152,24 @@ Error THttpClient::GetFile(const std::string& fileName, unsigned long expectedSi
     m_expectedFileSize = static_cast<std::uint32_t>(expectedSize);
     m_receivedFileBytes = 0;
     m_lastShownPercent = 0;
+    m_bodyMustBeFramed = true;
     std::string reply;
     return TalkToServer("", reply, fileName, false);
+}
+
+Error THttpClient::GetDocument(std::string& body) {
+    m_expectedFileSize = 0;
+    m_receivedFileBytes = 0;
+    m_lastShownPercent = 0;
+    m_bodyMustBeFramed = true;
+    return TalkToServer("", body, "", false);
 }
 
 Error THttpClient::Post(const std::string& body, std::string& reply, bool keepConnection) {
     m_expectedFileSize = 0;
     m_receivedFileBytes = 0;
     m_lastShownPercent = 0;
+    m_bodyMustBeFramed = false;
     return TalkToServer(body, reply, "", keepConnection);
 }
 
@@ -200,7 +232,14 @@ Error THttpClient::ReadResponse(std::string& reply, const std::string& fileName,
     }
     unsigned long contentLength = 0;
     bool chunked = false;
+    m_lengthGiven = false;
     result = ReadHeader(contentLength, chunked, reply);
+    if (!result && m_bodyMustBeFramed && !chunked && !m_lengthGiven) {
+        // The body would run until the connection closes, and a connection
+        // lost half-way looks just the same: a document could pass whole
+        // while a part of it is missing.
+        result = Error(kTransferFailed);
+    }
     if (!result) {
         result = ReadBody(contentLength, chunked, reply, fileName);
     }
@@ -386,8 +425,11 @@ Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
 }
 
 Error THttpClient::TestHttpReplyCode(const std::string& statusLine) {
-    const bool good = statusLine.size() >= 12 && statusLine.compare(0, 4, "HTTP") == 0 &&
-                      statusLine.compare(9, 3, "200") == 0;
+    // "HTTP/1.x 200", then the end of the line or a space and the reason.
+    const bool good = statusLine.size() >= 12 && statusLine.compare(0, 7, "HTTP/1.") == 0 &&
+                      IsDigit(statusLine[7]) && statusLine[8] == ' ' &&
+                      statusLine.compare(9, 3, "200") == 0 &&
+                      (statusLine.size() == 12 || statusLine[12] == ' ');
     return good ? Error(0) : Error(kBadStatus);
 }
 
@@ -403,9 +445,15 @@ Error THttpClient::GetAttributeNameAndValue(const std::string& line, std::string
 }
 
 Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply) {
+    const std::unique_ptr<ITimer> deadline = StartTimer(kHeaderDeadlineMsec);
     for (;;) {
         std::string line;
-        Error result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
+        const unsigned long elapsed = deadline->GetElapsedMsec();
+        if (elapsed >= kHeaderDeadlineMsec) {
+            return Error(kIncompleteLine);
+        }
+        Error result = ReadHeaderLine(m_connection.get(), line,
+                                      std::min(kHeaderLineTimeoutMsec, kHeaderDeadlineMsec - elapsed));
         if (!result && line.empty()) {
             return result;
         }
@@ -420,11 +468,23 @@ Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::
             reply = line;
             return result;
         }
-        if (value == "chunked") {
+        if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
+            // Only chunked coding can be read; any other would be taken as
+            // the body itself.
+            if (!EqualsIgnoringCase(TrimBlanks(value), "chunked")) {
+                reply = line;
+                return Error(kTransferFailed);
+            }
             chunked = true;
-        } else if (name == "Content-Length" && !ParseContentLength(value, contentLength)) {
-            reply = line;
-            return Error(kTransferFailed);
+        } else if (EqualsIgnoringCase(name, "Content-Length")) {
+            unsigned long length = 0;
+            // Two lengths that disagree leave the body's end unknown.
+            if (!ParseContentLength(value, length) || (m_lengthGiven && length != contentLength)) {
+                reply = line;
+                return Error(kTransferFailed);
+            }
+            contentLength = length;
+            m_lengthGiven = true;
         }
     }
 }
@@ -465,13 +525,18 @@ Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& rep
         result = ReadChunkSize(&length, false);
     }
     std::unique_ptr<IFileWritable> file;
-    while (!result && length != 0) {
+    // A file is written for an empty body too: left as it was, an older
+    // file of the name would pass for the document.
+    while (!result && (length != 0 || (!fileName.empty() && !file))) {
         if (!fileName.empty() && !file) {
             file.reset(m_fileSystem->OpenForWrite(fileName.c_str(), kCreateAndTruncate));
             if (!file) {
                 result = Error(kFileFailed);
                 break;
             }
+        }
+        if (length == 0) {
+            break;
         }
         result = ReadPortionIntoFileOrString(length, reply, file.get());
         if (result || !chunked) {

@@ -44,7 +44,8 @@ extern const char cStandardHttpGetHeader[];
 // or a POST of a JSON text whose response body comes back as a string. It
 // brings up the first network interface of PossibleInterfaces that works,
 // connects, sends the request, accepts only status 200 and reads the body
-// (Content-Length or chunked). Everything is polled on the caller's thread.
+// (Content-Length or chunked; header names in any case). Everything is
+// polled on the caller's thread.
 class THttpClient {
   public:
     // Result codes of the client's own; the shared generic and communication
@@ -78,9 +79,13 @@ class THttpClient {
     void SetFileSystem(IFileSystem* fs);
     THttpStatistics* GetStatistics() { return &m_statistics; }
 
-    // A GET whose body is written into fileName; expectedSize (0 for none)
-    // drives the progress messages.
+    // A GET whose body is written into fileName, an empty body as an empty
+    // file; expectedSize (0 for none) drives the progress messages. An
+    // answer that gives neither a length nor chunked coding fails with
+    // kTransferFailed: where its body ends cannot be known.
     Error GetFile(const std::string& fileName, unsigned long expectedSize);
+    // A GET whose body comes back in body, framed as GetFile requires.
+    Error GetDocument(std::string& body);
     // A POST of body (a GET when body is empty) whose response body comes
     // back in reply. With keepConnection a successful exchange leaves the
     // connection open for the next one.
@@ -138,4 +143,8 @@ class THttpClient {
     std::uint32_t m_expectedFileSize = 0;
     std::uint32_t m_receivedFileBytes = 0;
     std::uint32_t m_lastShownPercent = 0;
+    // The exchange fails when the answer does not say where its body ends.
+    bool m_bodyMustBeFramed = false;
+    // The answer's header gave a Content-Length.
+    bool m_lengthGiven = false;
 };

@@ -1,10 +1,13 @@
 #include "http/HttpCustomer.h"
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <string_view>
 
 #include "base/Conversions.h"
 #include "base/StringReader.h"
+#include "platform/System.h"
 #include "tunnel/BufferedConnection.h"
 
 namespace {
@@ -17,6 +20,25 @@ constexpr char cInvalidHeaderLine[] = "Invalid header line:";
 constexpr char cRequestTooLarge[] = "Request too large";
 
 constexpr char cContentLength[] = "Content-Length";
+constexpr char cTransferEncoding[] = "Transfer-Encoding";
+constexpr char cTransferCodingRefused[] = "Transfer-Encoding not supported";
+constexpr char cBlanks[] = " \t";
+
+char LowerCase(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+bool IsHeaderName(const std::string& name) {
+    return !name.empty() && name.find_first_of(cBlanks) == std::string::npos;
+}
+
+std::string TrimBlanks(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(cBlanks);
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(cBlanks) + 1 - first);
+}
 
 // The body length a decimal Content-Length announces. A number too long for
 // 32 bits would wrap around to a small length, so any number of more than
@@ -38,24 +60,41 @@ std::string TextUpTo(const std::string& line, std::size_t start, const char* ter
 
 }  // namespace
 
+bool THeaderNameLess::operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return LowerCase(x) < LowerCase(y); });
+}
+
 THttpCustomer::THttpCustomer(IConnection* connection)
-    : m_connection(std::make_unique<TBufferedConnection>(connection)) {}
+    : m_connection(std::make_unique<TBufferedConnection>(connection)),
+      m_socket(connection),
+      m_activity(ISystem::Instance()->CreateTimer(0)) {}
 
 THttpCustomer::~THttpCustomer() = default;
 
 void THttpCustomer::TryToReadRawData() {
-    if (m_linkAborted || m_requestReceived || m_connection->GetState() != CONNSTATE_CONNECTED) {
+    if (m_linkAborted || m_requestReceived || m_awaitingReply || HasPendingOutput() ||
+        m_disconnectAfterReply || m_connection->GetState() != CONNSTATE_CONNECTED) {
         return;
     }
     unsigned char chunk[cReadChunk];
-    const long count = m_connection->Receive(chunk, sizeof chunk);
-    if (count < 0) {
-        m_linkAborted = true;
-        return;
-    }
-    if (count > 0) {
+    unsigned long taken = 0;
+    while (taken < cMostReadPerPass) {
+        const long count = m_connection->Receive(chunk, sizeof chunk);
+        if (count < 0) {
+            m_linkAborted = true;
+            return;
+        }
+        if (count == 0) {
+            break;
+        }
         m_received.Add(chunk, static_cast<unsigned long>(count));
+        taken += static_cast<unsigned long>(count);
         m_parsePending = true;
+        NoteActivity();
+        if (m_received.Length() > cMaxHeaderBytes + cMaxBodyBytes) {
+            break;  // more than any request may hold: the parse rejects it
+        }
     }
     if (m_parsePending) {
         ValidateCurrentRequest();
@@ -66,6 +105,7 @@ bool THttpCustomer::ValidateCurrentRequest() {
     m_errorMessage.clear();
     m_requestReceived = false;
     m_headers.clear();
+    m_framingError.clear();
     m_parsePending = false;
     if (m_skippingRejected) {
         unsigned long headerEnd = 0;
@@ -115,28 +155,54 @@ bool THttpCustomer::ValidateCurrentRequest() {
         return false;
     }
 
+    // A GET may carry a body too; it is read and dropped, so that its bytes
+    // are not taken for a request of their own.
+    unsigned long length = 0;
+    if (!GetBodyLength(length)) {
+        return false;
+    }
+    if (length > cMaxBodyBytes) {
+        RejectAsTooLarge();
+        return false;
+    }
+    if (reader.GetRemainingDataSize() < length) {
+        return false;
+    }
+    const T_BinaryData body = reader.GetRemainingData(length);
     if (m_requestType == HTTP_REQUEST_POST) {
-        const auto header = m_headers.find(cContentLength);
-        const std::string lengthText = header == m_headers.end() ? "" : header->second;
-        if (!ContainsOnlyDigits(lengthText)) {
-            // Any other reading would cut the stream at a guessed place.
-            SetErrorMessage(cInvalidHeaderLine + (cContentLength + (": " + lengthText)));
-            return false;
-        }
-        const unsigned long length = BodyLength(lengthText);
-        if (length > cMaxBodyBytes) {
-            RejectAsTooLarge();
-            return false;
-        }
-        if (reader.GetRemainingDataSize() < length) {
-            return false;
-        }
-        m_content = reader.GetRemainingData(length);
+        m_content = body;
     }
     // What follows is the start of the next request.
     m_received = reader.GetRemainingData(T_BinaryData::kToEnd);
     m_parsePending = m_received.Length() > 0;
+    const auto userAgent = m_headers.find("User-Agent");
+    m_name = userAgent == m_headers.end() ? std::string() : userAgent->second;
     m_requestReceived = true;
+    return true;
+}
+
+bool THttpCustomer::GetBodyLength(unsigned long& length) {
+    if (!m_framingError.empty()) {
+        RejectFraming(m_framingError);
+        return false;
+    }
+    if (m_headers.count(cTransferEncoding) != 0) {
+        // Only a length frames a request here; a coded body would be read
+        // as requests of its own.
+        RejectFraming(cTransferCodingRefused);
+        return false;
+    }
+    const auto header = m_headers.find(cContentLength);
+    if (header == m_headers.end()) {
+        length = 0;
+        return true;
+    }
+    if (header->second.empty() || !ContainsOnlyDigits(header->second)) {
+        // Any other reading would cut the stream at a guessed place.
+        RejectFraming(cInvalidHeaderLine + (cContentLength + (": " + header->second)));
+        return false;
+    }
+    length = BodyLength(header->second);
     return true;
 }
 
@@ -177,9 +243,19 @@ bool THttpCustomer::AddHeaderLine(const std::string& line) {
     if (colon == std::string::npos) {
         return false;
     }
-    // A line that ends with its colon has an empty value.
-    const std::size_t valueStart = colon + 2;
-    m_headers[line.substr(0, colon)] = valueStart < line.size() ? line.substr(valueStart) : "";
+    const std::string name = line.substr(0, colon);
+    if (!IsHeaderName(name)) {
+        // "Name : value" would be read as another name by one peer and as
+        // this one by the next.
+        return false;
+    }
+    const std::string value = TrimBlanks(line.substr(colon + 1));
+    const auto known = m_headers.find(name);
+    if (known != m_headers.end() && known->second != value &&
+        !THeaderNameLess()(name, cContentLength) && !THeaderNameLess()(cContentLength, name)) {
+        m_framingError = cInvalidHeaderLine + line;
+    }
+    m_headers[name] = value;
     return true;
 }
 
@@ -205,28 +281,94 @@ void THttpCustomer::FlushRequest() {
     m_parsePending = false;
 }
 
-T_BinaryData THttpCustomer::ReadRequest() {
+T_BinaryData THttpCustomer::ReadRequest(std::uint64_t order) {
     m_requestReceived = false;
+    m_awaitingReply = true;
+    m_replyOrder = order;
     return m_content;
 }
 
 void THttpCustomer::DeliverReply(const T_BinaryData& data) {
-    if (m_linkAborted || m_connection->GetState() != CONNSTATE_CONNECTED) {
+    DeliverFileReply(data, nullptr, 0);
+}
+
+void THttpCustomer::DeliverFileReply(const T_BinaryData& head,
+                                     std::unique_ptr<IFileReadable> file, unsigned long length) {
+    if (m_output.empty()) {
+        NoteActivity();  // the stall limit counts from here, not from the request
+    }
+    m_awaitingReply = false;
+    m_output.push_back(TOutput{head, std::move(file), length});
+    FlushOutput();
+}
+
+void THttpCustomer::FlushOutput() {
+    if (m_output.empty() || IsLinkAborted()) {
         return;
     }
-    const long sent = m_connection->Send(data.GetData(), data.Length());
-    if (sent < 0 || static_cast<unsigned long>(sent) != data.Length()) {
-        m_linkAborted = true;
+    while (!m_output.empty()) {
+        TOutput& output = m_output.front();
+        if (output.bytes.Length() == 0 && output.fileLeft != 0 && !RefillFromFile(output)) {
+            m_linkAborted = true;
+            return;
+        }
+        if (output.bytes.Length() != 0) {
+            const long sent = m_socket->Send(output.bytes.GetData(), output.bytes.Length());
+            if (sent < 0) {
+                m_linkAborted = true;
+                return;
+            }
+            if (sent > 0) {
+                NoteActivity();
+                output.bytes.Cut(0, static_cast<unsigned long>(sent));
+            }
+            if (output.bytes.Length() != 0) {
+                return;  // the connection takes no more for now
+            }
+        }
+        if (output.fileLeft == 0) {
+            m_output.pop_front();
+        }
     }
+    if (!m_awaitingReply) {
+        NoteActivity();  // the idle time counts from the end of the reply
+    }
+}
+
+bool THttpCustomer::RefillFromFile(TOutput& output) {
+    unsigned char piece[cFilePiece];
+    const long got = output.file->Read(piece, std::min(output.fileLeft, cFilePiece));
+    if (got <= 0) {
+        return false;
+    }
+    output.bytes.Add(piece, static_cast<unsigned long>(got));
+    output.fileLeft -= static_cast<unsigned long>(got);
+    if (output.fileLeft == 0) {
+        output.file.reset();
+    }
+    return true;
+}
+
+bool THttpCustomer::IsDone(unsigned long stallMsec, unsigned long idleMsec) {
+    if (IsLinkAborted()) {
+        return true;
+    }
+    if (HasPendingOutput()) {
+        return m_activity->GetElapsedMsec() >= stallMsec;
+    }
+    if (m_disconnectAfterReply) {
+        return true;
+    }
+    const bool busy = m_requestReceived || m_awaitingReply;
+    return !busy && m_activity->GetElapsedMsec() >= idleMsec;
 }
 
 bool THttpCustomer::IsLinkAborted() {
     return m_linkAborted || m_connection->GetState() != CONNSTATE_CONNECTED;
 }
 
-std::string THttpCustomer::GetName() const {
-    const auto userAgent = m_headers.find("User-Agent");
-    return userAgent == m_headers.end() ? std::string() : userAgent->second;
+void THttpCustomer::NoteActivity() {
+    m_activity->Restart(0);
 }
 
 bool THttpCustomer::AwaitRestOfHeader() {
@@ -242,6 +384,14 @@ void THttpCustomer::RejectAsTooLarge() {
     m_headers.clear();
     m_mustDisconnect = true;
     SetErrorMessage(cRequestTooLarge);
+}
+
+void THttpCustomer::RejectFraming(const std::string& message) {
+    m_received.Clear();
+    m_content.Clear();
+    m_headers.clear();
+    m_mustDisconnect = true;
+    SetErrorMessage(message);
 }
 
 bool THttpCustomer::FindHeaderEnd(unsigned long& end) const {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "base/BinaryData.h"
 #include "platform/Connection.h"
+#include "platform/FileSystem.h"
+#include "platform/Timer.h"
 
 class TBufferedConnection;
 
@@ -16,11 +19,18 @@ enum HTTP_REQUEST_TYPE : std::uint32_t {
     HTTP_REQUEST_POST = 2,
 };
 
-// One accepted connection of the HTTP server and the request it is sending.
-// Received bytes are parsed from the start each time more arrive, until a
-// request is complete or rejected; it then waits to be collected, and
-// nothing more is read from the connection meanwhile. A customer is known by
-// the User-Agent of its requests.
+// Orders header names regardless of case, as HTTP compares them.
+struct THeaderNameLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// One accepted connection of the HTTP server, the request it is sending and
+// the reply going back to it. Received bytes are parsed from the start each
+// time more arrive, until a request is complete or rejected; it then waits
+// to be collected, is answered, and only once the answer has gone out is the
+// next request read. Replies are queued and go out as the connection takes
+// them, so no peer that stops reading can hold the server up. A customer is
+// known by the User-Agent of its last complete request.
 class THttpCustomer {
   public:
     // Bounds on one request. A request beyond either is rejected as too
@@ -28,8 +38,11 @@ class THttpCustomer {
     // its bytes cannot be told apart from a following request.
     static constexpr unsigned long cMaxHeaderBytes = 64 * 1024;
     static constexpr unsigned long cMaxBodyBytes = 16 * 1024 * 1024;
-    // Most bytes taken from the connection per read.
-    static constexpr unsigned long cReadChunk = 1024;
+    // Most bytes taken from the connection per read, and per pass.
+    static constexpr unsigned long cReadChunk = 64 * 1024;
+    static constexpr unsigned long cMostReadPerPass = 16 * cReadChunk;
+    // Size of the pieces a file reply is read in as the connection takes it.
+    static constexpr unsigned long cFilePiece = 64 * 1024;
 
     // Takes ownership of connection.
     explicit THttpCustomer(IConnection* connection);
@@ -37,8 +50,9 @@ class THttpCustomer {
     THttpCustomer(const THttpCustomer&) = delete;
     THttpCustomer& operator=(const THttpCustomer&) = delete;
 
-    // Reads what has arrived, at most cReadChunk bytes, and parses the
-    // request again. A failed receive aborts the link.
+    // Reads what has arrived and parses the request again; nothing is read
+    // while a request waits to be collected or answered. A failed receive
+    // aborts the link.
     void TryToReadRawData();
     // Parses the received bytes from their start; true when a request is
     // complete. A rejected request sets the error message instead.
@@ -49,8 +63,10 @@ class THttpCustomer {
     // Takes the file name ("?name=") and serial number ("&terminalSN=") from
     // a GET request line, as they stand (no decoding).
     void FillFileNameAndSerialNumberFromFirstLine(const std::string& line);
-    // Stores "Name: value"; false for a line without a colon. The one
-    // character after the colon is taken to be a space and skipped.
+    // Stores "Name: value", the value without the blanks around it; false
+    // for a line without a colon or with a blank or nothing before it. A
+    // second Content-Length of another value makes the request's framing
+    // invalid.
     bool AddHeaderLine(const std::string& line);
     // Rejects the request being parsed: it waits to be collected and answered
     // with message.
@@ -60,29 +76,62 @@ class THttpCustomer {
     // it comes.
     void FlushRequest();
     // Collects the waiting request: the file name of a GET, the body of a
-    // POST.
-    T_BinaryData ReadRequest();
-    // Sends data with one send; a failure, or a send cut short, aborts the
-    // link.
+    // POST. The customer then awaits its reply; `order` ranks it among all
+    // customers awaiting one (lower is older).
+    T_BinaryData ReadRequest(std::uint64_t order = 0);
+
+    // Queues data to go out after what is queued already and sends what the
+    // connection takes now. Answers the request awaiting a reply.
     void DeliverReply(const T_BinaryData& data);
+    // Queues head, then `length` bytes of file read as they go out; a file
+    // that ends early aborts the link, since its reply cannot be completed.
+    void DeliverFileReply(const T_BinaryData& head, std::unique_ptr<IFileReadable> file,
+                          unsigned long length);
+    // Sends what the connection takes of the queued output; a failed send
+    // aborts the link.
+    void FlushOutput();
+    bool HasPendingOutput() const { return !m_output.empty(); }
+    // Once the queued output has gone, the customer is to be disconnected.
+    void DisconnectAfterReply() { m_disconnectAfterReply = true; }
+    // Whether the customer is to be dropped now: its link failed, it was to
+    // go once its reply had gone, its output has not moved for stallMsec, or
+    // with nothing to do it has been silent for idleMsec.
+    bool IsDone(unsigned long stallMsec, unsigned long idleMsec);
 
     // The link failed, or the connection is no longer connected.
     bool IsLinkAborted();
     bool IsRequestReceived() const { return m_requestReceived; }
+    // A collected request that has not been answered yet.
+    bool IsAwaitingReply() const { return m_awaitingReply; }
+    std::uint64_t GetReplyOrder() const { return m_replyOrder; }
     const std::string& GetErrorMessage() const { return m_errorMessage; }
     HTTP_REQUEST_TYPE GetRequestType() const { return m_requestType; }
     // The serial number of the last GET on this connection that named one.
     const std::string& GetSerialNumber() const { return m_serialNumber; }
-    // The User-Agent of the request being parsed, or "".
-    std::string GetName() const;
-    // A request over the size bounds was rejected.
+    // The User-Agent of the last complete request, or "" before there was one.
+    std::string GetName() const { return m_name; }
+    // A request over the size bounds, or with a framing that cannot be
+    // trusted, was rejected.
     bool MustDisconnect() const { return m_mustDisconnect; }
 
   private:
+    // A piece of queued output: bytes, and behind them the rest of a file.
+    struct TOutput {
+        T_BinaryData bytes;
+        std::unique_ptr<IFileReadable> file;
+        unsigned long fileLeft = 0;
+    };
+
     // The header is not complete yet, unless it has already outgrown its
     // bound. Always false.
     bool AwaitRestOfHeader();
     void RejectAsTooLarge();
+    // Rejects a request whose end cannot be found for sure; the connection
+    // goes once it has been told.
+    void RejectFraming(const std::string& message);
+    // The body length the header announces; false after rejecting the
+    // request when it cannot be trusted.
+    bool GetBodyLength(unsigned long& length);
     // Whether the empty line that ends the header, at [lineStart, lineEnd),
     // ends in a CR that is the last received byte while the lines before
     // ended in CR LF: its LF may still be on the way and would otherwise be
@@ -91,21 +140,37 @@ class THttpCustomer {
     // The offset just behind the empty line that ends the header at the
     // start of the received bytes; false while that line has not arrived.
     bool FindHeaderEnd(unsigned long& end) const;
+    // Reads the next piece of a queued file into its bytes; false when the
+    // file fails or ends early.
+    bool RefillFromFile(TOutput& output);
+    void NoteActivity();
 
     std::unique_ptr<TBufferedConnection> m_connection;
+    // The buffered connection's inner one: output goes straight to it, since
+    // the buffered connection's own Send waits while nothing is taken.
+    IConnection* m_socket;
     T_BinaryData m_received;
     T_BinaryData m_content;
     HTTP_REQUEST_TYPE m_requestType = HTTP_REQUEST_INVALID;
     bool m_linkAborted = false;
     bool m_requestReceived = false;
-    std::map<std::string, std::string> m_headers;
+    bool m_awaitingReply = false;
+    std::uint64_t m_replyOrder = 0;
+    std::map<std::string, std::string, THeaderNameLess> m_headers;
     std::string m_errorMessage;
     std::string m_serialNumber;
+    std::string m_name;
+    // Why the framing of the request being parsed cannot be trusted.
+    std::string m_framingError;
     // Received bytes that have not been parsed yet: newly arrived, or left
     // behind a collected request.
     bool m_parsePending = false;
     bool m_mustDisconnect = false;
+    bool m_disconnectAfterReply = false;
     // The received bytes start with a rejected request whose header has not
     // all arrived; they are dropped through its end.
     bool m_skippingRejected = false;
+    std::deque<TOutput> m_output;
+    // Runs from the last byte that came or went.
+    std::unique_ptr<ITimer> m_activity;
 };

@@ -1,5 +1,7 @@
 #include "http/HttpServer.h"
 
+#include <utility>
+
 #include "platform/Device.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
@@ -56,30 +58,45 @@ void THttpServer::CheckNewConnections() {
 
 void THttpServer::ValidateIncomingConnection(INetworkInterface* iface,
                                              std::unique_ptr<IConnection>& listener) {
-    if (iface != nullptr && !listener) {
-        IConnection* connection = nullptr;
-        iface->Listen(m_port, &connection);  // a failed listen is tried again on the next pass
-        listener.reset(connection);
+    // A burst of connections is taken in one pass, not one per pass.
+    for (unsigned accepted = 0; accepted < cAcceptsPerPass; ++accepted) {
+        if (iface != nullptr && !listener) {
+            IConnection* connection = nullptr;
+            iface->Listen(m_port, &connection);  // a failed listen is tried again on the next pass
+            listener.reset(connection);
+        }
+        if (!listener) {
+            return;
+        }
+        switch (listener->GetState()) {
+            case CONNSTATE_CONNECTED:
+                if (m_customers.size() < m_maxCustomers) {
+                    m_customers.push_back(std::make_unique<THttpCustomer>(listener.release()));
+                } else {
+                    listener.reset();  // refused at once: the peer sees its connection close
+                }
+                break;
+            case CONNSTATE_DISCONNECTED:
+                listener.reset();
+                return;
+            default:
+                return;
+        }
     }
-    if (!listener) {
-        return;
-    }
-    switch (listener->GetState()) {
-        case CONNSTATE_CONNECTED:
-            m_customers.push_back(std::make_unique<THttpCustomer>(listener.release()));
-            break;
-        case CONNSTATE_DISCONNECTED:
-            listener.reset();
-            break;
-        default:
-            break;
-    }
+}
+
+void THttpServer::SetLimits(unsigned long maxCustomers, unsigned long idleTimeoutMsec) {
+    m_maxCustomers = maxCustomers;
+    m_idleTimeoutMsec = idleTimeoutMsec;
 }
 
 void THttpServer::CheckIncomingData() {
     for (auto it = m_customers.begin(); it != m_customers.end();) {
-        (*it)->TryToReadRawData();
-        it = (*it)->IsLinkAborted() ? m_customers.erase(it) : std::next(it);
+        THttpCustomer& customer = **it;
+        customer.TryToReadRawData();
+        customer.FlushOutput();
+        it = customer.IsDone(cStallLimitMsec, m_idleTimeoutMsec) ? m_customers.erase(it)
+                                                                 : std::next(it);
     }
 }
 
@@ -92,15 +109,21 @@ Error THttpServer::CheckPendingRequest(std::string& name, HTTP_REQUEST_TYPE& typ
             continue;
         }
         if (customer.GetErrorMessage().empty()) {
+            data = customer.ReadRequest(m_nextReplyOrder++);
             name = customer.GetName();
             type = customer.GetRequestType();
-            data = customer.ReadRequest();
             serial = customer.GetSerialNumber();
             return Error(0);
         }
         const std::string message = customer.GetErrorMessage();
         customer.FlushRequest();
-        if (!DeliverLocalReply(&customer, message) || customer.MustDisconnect()) {
+        if (m_rejectionListener) {
+            m_rejectionListener(customer.GetName(), message);
+        }
+        if (customer.MustDisconnect()) {
+            customer.DisconnectAfterReply();
+        }
+        if (!DeliverLocalReply(&customer, message)) {
             it = m_customers.erase(it);
         }
         // Otherwise the same customer is looked at again; it has nothing waiting now.
@@ -136,40 +159,80 @@ Error THttpServer::DeliverFileReply(const std::string& name, IFileReadable* file
     return DeliverBinaryReply(name, T_BinaryData(*file));
 }
 
+Error THttpServer::DeliverFileReply(const std::string& name, std::unique_ptr<IFileReadable> file) {
+    if (!file) {
+        return Error(FILE_ERROR_OPEN);
+    }
+    const long position = file->Tell();
+    const long length = file->GetLength();
+    if (position < 0 || length < position) {
+        return Error(FILE_ERROR_OPEN);
+    }
+    const auto bodyLength = static_cast<unsigned long>(length - position);
+    // The file goes with the first reply; should that customer's link fail
+    // at once, the file has gone with it and no other customer can have it.
+    return DeliverToCustomer(name, [&](THttpCustomer& customer) {
+        if (!file) {
+            return false;
+        }
+        customer.DeliverFileReply(ReplyHead("200 OK", bodyLength), std::move(file), bodyLength);
+        return true;
+    });
+}
+
 Error THttpServer::DeliverBinaryReply(const std::string& name, const T_BinaryData& data) {
-    return DeliverToCustomer(name, "200 OK", data);
+    return DeliverToCustomer(name, [&](THttpCustomer& customer) {
+        // Head and body go out as two pieces: no copy of a large body is made.
+        customer.DeliverReply(ReplyHead("200 OK", data.Length()));
+        customer.DeliverReply(data);
+        return true;
+    });
 }
 
 Error THttpServer::DeliverErrorReply(const std::string& name, const std::string& message) {
-    const Error result = DeliverToCustomer(name, "500 " + message, T_BinaryData());
-    if (result.Code() == 0) {
-        DeleteCustomer(name);  // the customers before it of that name have gone
-    }
-    return result;
+    return DeliverToCustomer(name, [&](THttpCustomer& customer) {
+        customer.DisconnectAfterReply();
+        customer.DeliverReply(ReplyHead("500 " + message, 0));
+        return true;
+    });
 }
 
-Error THttpServer::DeliverToCustomer(const std::string& name, const std::string& status,
-                                     const T_BinaryData& body) {
-    for (auto it = m_customers.begin(); it != m_customers.end();) {
-        if ((*it)->GetName() != name) {
-            ++it;
-        } else if (DeliverHttpReplyToCustomer(it->get(), status, body)) {
+Error THttpServer::DeliverToCustomer(const std::string& name,
+                                     const std::function<bool(THttpCustomer&)>& deliver) {
+    for (;;) {
+        const auto it = FindAddressee(name);
+        if (it == m_customers.end() || !deliver(**it)) {
+            return Error(HTTP_SERVER_NO_CUSTOMER);
+        }
+        if (!(*it)->IsLinkAborted()) {
             return Error(0);
-        } else {
-            it = m_customers.erase(it);
+        }
+        m_customers.erase(it);
+    }
+}
+
+THttpServer::TCustomerList::iterator THttpServer::FindAddressee(const std::string& name) {
+    auto found = m_customers.end();
+    for (auto it = m_customers.begin(); it != m_customers.end(); ++it) {
+        const THttpCustomer& customer = **it;
+        if (customer.IsAwaitingReply() && customer.GetName() == name &&
+            (found == m_customers.end() || customer.GetReplyOrder() < (*found)->GetReplyOrder())) {
+            found = it;
         }
     }
-    return Error(HTTP_SERVER_NO_CUSTOMER);
+    return found;
+}
+
+T_BinaryData THttpServer::ReplyHead(const std::string& status, unsigned long bodyLength) {
+    // The length is always given, 0 too, so that every client finds the
+    // reply's end without waiting for the connection's.
+    return T_BinaryData("HTTP/1.1 " + status + "\r\nContent-Length: " +
+                        std::to_string(bodyLength) + "\r\n\r\n");
 }
 
 bool THttpServer::DeliverHttpReplyToCustomer(THttpCustomer* customer, const std::string& status,
                                              const T_BinaryData& body) {
-    std::string head = "HTTP/1.1 " + status + "\r\n";
-    if (body.Length() != 0) {
-        head += "Content-Length: " + std::to_string(body.Length()) + "\r\n";
-    }
-    head += "\r\n";
-    customer->DeliverReply(T_BinaryData(head) + body);
+    customer->DeliverReply(ReplyHead(status, body.Length()) + body);
     return !customer->IsLinkAborted();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -22,9 +24,13 @@ enum : unsigned long {
 // A small polled HTTP/1.1 server through which an application serves
 // terminals. It listens on one port through the Ethernet interface, the
 // serial tunnel interface or both, keeps every accepted connection as a
-// customer, and addresses customers by their User-Agent. Nothing blocks:
-// each GetRequest accepts, reads and hands over at most one request, and
-// answers requests it cannot parse with status 500 itself.
+// customer, and addresses replies by User-Agent to the customers whose
+// requests await one. Nothing blocks: each GetRequest accepts, reads, sends
+// what the connections take and hands over at most one request, and answers
+// requests it cannot parse with status 500 itself. Every reply states its
+// body's length. Customers that stop taking their reply, or stay silent
+// with nothing to do, are dropped; beyond a number of customers new
+// connections are closed at once.
 class THttpServer {
   public:
     // Takes the interfaces that are up now: Ethernet when useEthernet, and
@@ -35,6 +41,26 @@ class THttpServer {
     THttpServer(const THttpServer&) = delete;
     THttpServer& operator=(const THttpServer&) = delete;
 
+    // How long a customer may take none of its reply before it is dropped.
+    static constexpr unsigned long cStallLimitMsec = 15000;
+    static constexpr unsigned long cDefaultMaxCustomers = 64;
+    static constexpr unsigned long cDefaultIdleTimeoutMsec = 120000;
+    // Most connections accepted on one interface per pass.
+    static constexpr unsigned cAcceptsPerPass = 64;
+
+    // At most maxCustomers customers at a time; one that has no request
+    // waiting, none awaiting a reply and nothing to send is dropped after
+    // idleTimeoutMsec without a byte.
+    void SetLimits(unsigned long maxCustomers, unsigned long idleTimeoutMsec);
+    // Told of every request the server answers with 500 itself: the
+    // customer's name (that of its last complete request, or "") and the
+    // reason.
+    using TRejectionListener =
+        std::function<void(const std::string& name, const std::string& message)>;
+    void SetRejectionListener(TRejectionListener listener) {
+        m_rejectionListener = std::move(listener);
+    }
+
     // Accepting new connections on or off; customers are served either way.
     void Start() { m_started = true; }
     void Stop() { m_started = false; }
@@ -44,10 +70,13 @@ class THttpServer {
     // a POST's body). HTTP_SERVER_NO_REQUEST when none is waiting.
     virtual Error GetRequest(std::string& name, HTTP_REQUEST_TYPE& type, std::string& serial,
                              T_BinaryData& data);
-    // Yields once, accepts new connections and reads what has arrived.
+    // Yields once, accepts new connections, reads what has arrived and sends
+    // queued replies on.
     void Process();
     void CheckNewConnections();
-    // Reads every customer once; customers whose link failed are deleted.
+    // Reads every customer once and sends what its connection takes of its
+    // queued reply; customers whose link failed, that have stalled or idled
+    // past their limits, or that were to go once answered are deleted.
     void CheckIncomingData();
     // Answers every rejected request with a 500 reply, then hands over the
     // first complete one.
@@ -59,16 +88,22 @@ class THttpServer {
     Error GetTextRequestFromSpecificSender(unsigned long timeoutMsec, const std::string& sender,
                                            T_BinaryData& data);
 
-    // Replies "200 OK" to the first customer of that name whose link takes
-    // the reply; HTTP_SERVER_NO_CUSTOMER when none does.
+    // Replies "200 OK" to the customer of that name whose collected request
+    // is the oldest still awaiting a reply, or, should its link fail, to the
+    // next; HTTP_SERVER_NO_CUSTOMER when none takes it. A customer whose
+    // request has not been collected is never answered. The reply is queued
+    // and goes out as the connection takes it; these calls return at once.
     Error DeliverTextReply(const std::string& name, const std::string& text);
-    // The whole file as the body; FILE_ERROR_OPEN, and no reply, for a null
-    // file (an open that failed).
+    // The whole file, read now, as the body; FILE_ERROR_OPEN, and no reply,
+    // for a null file (an open that failed). The caller keeps the file.
     Error DeliverFileReply(const std::string& name, IFileReadable* file);
+    // The rest of the file from its position as the body, read piece by
+    // piece as the connection takes it; the server keeps the file until
+    // then. FILE_ERROR_OPEN for a null file or one whose length is unknown.
+    Error DeliverFileReply(const std::string& name, std::unique_ptr<IFileReadable> file);
     Error DeliverBinaryReply(const std::string& name, const T_BinaryData& data);
-    // Replies "500 " + message without a body, addressed like the above,
-    // then disconnects the customer: a reply without a length ends where
-    // the connection does.
+    // Replies "500 " + message without a body, addressed like the above;
+    // once the reply has gone, the customer is disconnected.
     Error DeliverErrorReply(const std::string& name, const std::string& message);
 
     THttpCustomer* GetCustomerByName(const std::string& name);
@@ -79,23 +114,30 @@ class THttpServer {
     void ClearCustomers();
 
   protected:
-    // Keeps a listen pending on iface and turns an accepted connection into
-    // a customer.
+    // Keeps a listen pending on iface and turns accepted connections into
+    // customers, while there is room for them.
     void ValidateIncomingConnection(INetworkInterface* iface,
                                     std::unique_ptr<IConnection>& listener);
-    // Sends one reply; false when the customer's link failed, after which
+    // Queues one reply; false when the customer's link failed, after which
     // the caller deletes the customer.
     bool DeliverHttpReplyToCustomer(THttpCustomer* customer, const std::string& status,
                                     const T_BinaryData& body);
     // A "500 " + message reply without a body.
     bool DeliverLocalReply(THttpCustomer* customer, const std::string& message);
+    // The status line and the header of a reply with a body of that length.
+    static T_BinaryData ReplyHead(const std::string& status, unsigned long bodyLength);
 
   private:
     using TCustomerList = std::list<std::unique_ptr<THttpCustomer>>;
 
     TCustomerList::iterator FindCustomer(const std::string& name);
-    Error DeliverToCustomer(const std::string& name, const std::string& status,
-                            const T_BinaryData& body);
+    // The customer of that name whose request has awaited a reply longest.
+    TCustomerList::iterator FindAddressee(const std::string& name);
+    // Hands the addressee to deliver, which queues the reply (false: it has
+    // none to give); a customer whose link fails at once is dropped and the
+    // next addressee tried.
+    Error DeliverToCustomer(const std::string& name,
+                            const std::function<bool(THttpCustomer&)>& deliver);
 
     INetworkInterface* m_ethernetInterface = nullptr;
     INetworkInterface* m_serialInterface = nullptr;
@@ -104,4 +146,8 @@ class THttpServer {
     std::unique_ptr<IConnection> m_ethernetListener;
     TCustomerList m_customers;
     bool m_started = true;
+    unsigned long m_maxCustomers = cDefaultMaxCustomers;
+    unsigned long m_idleTimeoutMsec = cDefaultIdleTimeoutMsec;
+    std::uint64_t m_nextReplyOrder = 0;
+    TRejectionListener m_rejectionListener;
 };

@@ -18,6 +18,7 @@ constexpr unsigned long kRowBytes = 16;
 constexpr std::size_t kHexColumns = 3 * kRowBytes;  // "XX " per byte, the last space a bar
 constexpr std::size_t kRowColumns = kHexColumns + kRowBytes;
 constexpr std::size_t kTrimChunk = 1000;
+constexpr std::size_t kDumpBatch = 64 * 1024;
 // Rows of a dump start in this column, below the marker of the header.
 constexpr std::size_t kDumpIndent = 16;
 
@@ -129,6 +130,9 @@ void TLoggerToFile::DumpHexDataToFile(char direction, const unsigned char* data,
     if (!file || !data) {
         return;
     }
+    // Rows are written in batches: one write per row made a dump of a large
+    // block cost more than the transfer it logs.
+    std::string batch;
     for (unsigned long rowStart = 0; rowStart < length; rowStart += kRowBytes) {
         std::string row(kRowColumns, ' ');
         for (unsigned long i = 0; i < kRowBytes && rowStart + i < length; ++i) {
@@ -141,6 +145,11 @@ void TLoggerToFile::DumpHexDataToFile(char direction, const unsigned char* data,
         if (rowStart + kRowBytes < length) {
             row += "\r\n" + std::string(kDumpIndent - 1, ' ') + direction;
         }
-        WriteText(*file, row);
+        batch += row;
+        if (batch.size() >= kDumpBatch) {
+            WriteText(*file, batch);
+            batch.clear();
+        }
     }
+    WriteText(*file, batch);
 }

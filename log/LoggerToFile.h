@@ -18,6 +18,8 @@ class TLoggerToFile : public ILogger {
     TLoggerToFile(const char* fileName, IFileSystem* fileSystem, unsigned long sizeLimit);
 
     void LogData(const TLogEvent& event) override;
+    // From the next entry on, trims at this size instead; 0 disables trimming.
+    void SetSizeLimit(unsigned long sizeLimit) { m_sizeLimit = static_cast<std::uint32_t>(sizeLimit); }
     void TrimFile();
     void DumpHexDataToFile(char direction, const unsigned char* data, unsigned long length,
                            IFileWritable* file);

@@ -1,6 +1,7 @@
 #include "platform/SocketConnection.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -102,6 +103,9 @@ void TSocketConnection::AcceptWaitingPeer() {
         return;  // another listening connection took the peer first
     }
     m_peerAddress = peer.sin_addr.s_addr;
+    // Like every other socket here, the accepted one never blocks: a peer
+    // that stops reading must not hold up the loop inside a send.
+    fcntl(accepted, F_SETFL, fcntl(accepted, F_GETFL) | O_NONBLOCK);
     m_socket = accepted;
     m_ownsSocket = true;
     m_state = CONNSTATE_CONNECTED;

@@ -11,12 +11,14 @@
 #include <cstdio>
 
 #include "base/ErrorCodes.h"
+#include "log/LoggerToFile.h"
 #include "platform/SocketConnection.h"
 
 namespace {
 
 constexpr unsigned kInterfaceUp = 3;
-constexpr int kListenBacklog = 1;
+// Room for a burst of connections arriving between two passes of the loop.
+constexpr int kListenBacklog = SOMAXCONN;
 
 sockaddr_in Ipv4Address(std::uint32_t hostOrderAddress, std::uint16_t port) {
     sockaddr_in address{};
@@ -101,7 +103,7 @@ Error TSocketInterface::Call(const TNetworkHostParam& host, IConnection** connec
         close(s);
         return SubError(kErrorCannotConnect, cause);
     }
-    *connection = CreateSocketConnection(s, true, GetConnLogName(s), m_traceFileSystem);
+    *connection = NewConnection(s, true);
     return Error(0);
 }
 
@@ -113,7 +115,7 @@ long TSocketInterface::GetListeningSocket(unsigned short port) {
     if (s == -1) {
         return -1;
     }
-    const sockaddr_in address = Ipv4Address(INADDR_ANY, port);
+    const sockaddr_in address = Ipv4Address(m_listenAddress, port);
     if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         listen(s, kListenBacklog) != 0) {
         close(s);
@@ -129,8 +131,17 @@ Error TSocketInterface::Listen(unsigned short port, IConnection** connection) {
     if (s == -1) {
         return Error(kErrorCannotListen);
     }
-    *connection = CreateSocketConnection(s, false, GetConnLogName(s), m_traceFileSystem);
+    *connection = NewConnection(s, false);
     return Error(0);
+}
+
+IConnection* TSocketInterface::NewConnection(long socket, bool outgoing) {
+    IConnection* connection =
+        CreateSocketConnection(socket, outgoing, GetConnLogName(socket), m_traceFileSystem);
+    if (auto* logger = dynamic_cast<TLoggerToFile*>(connection); logger != nullptr) {
+        logger->SetSizeLimit(m_trafficLogLimit);
+    }
+    return connection;
 }
 
 const char* TSocketInterface::GetConnLogName(long socket) {

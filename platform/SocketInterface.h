@@ -42,6 +42,14 @@ class TSocketInterface : public virtual INetworkInterface {
     long GetListeningSocket(unsigned short port);
     const char* GetConnLogName(long socket);
 
+    // The local address listening sockets made from now on are bound to
+    // (first octet in the most significant byte); all local addresses
+    // unless set.
+    void SetListenAddress(std::uint32_t address) { m_listenAddress = address; }
+    // The size at which the traffic logs of connections made from now on
+    // are trimmed; 0, the default, lets them grow.
+    void SetTrafficLogLimit(unsigned long bytes) { m_trafficLogLimit = bytes; }
+
     // Keepalive of every connection: the first probe after this many idle
     // seconds, then one every interval; a peer that answers none of the
     // probes is given up about two minutes after it went silent.
@@ -53,6 +61,11 @@ class TSocketInterface : public virtual INetworkInterface {
     IFileSystem* m_traceFileSystem;
     char m_logName[100];
     std::map<std::uint16_t, std::int32_t> m_listeningSockets;
+    std::uint32_t m_listenAddress = 0;
+    unsigned long m_trafficLogLimit = 0;
+
+    // The new connection's traffic log gets the configured limit.
+    IConnection* NewConnection(long socket, bool outgoing);
 };
 
 class TLinEthernetInterface : public virtual TSocketInterface {

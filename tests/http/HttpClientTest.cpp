@@ -98,7 +98,6 @@ class HttpClientTest : public ::testing::Test {
     std::unique_ptr<ChildProcess> server;
     std::unique_ptr<ChildProcess> secondServer;
 
-  private:
     std::string StartServer(const std::vector<std::string>& argv,
                             std::unique_ptr<ChildProcess>& holder) {
         holder = std::make_unique<ChildProcess>(argv);
@@ -212,11 +211,26 @@ const ResponseCase kResponses[] = {
     {"ChunkExtensionsAreIgnored",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;name=v\r\nhello\r\n0\r\n\r\n", 0,
      "hello"},
-    {"AnyHeaderValueChunkedMeansChunked",
-     "HTTP/1.1 200 OK\r\nX-Coding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 0, "abc"},
+    {"OnlyTransferEncodingMeansChunked",
+     "HTTP/1.1 200 OK\r\nX-Note: chunked\r\nContent-Length: 3\r\n\r\nabc", 0, "abc"},
+    {"HeaderNamesInAnyCase",
+     "HTTP/1.1 200 OK\r\ntransfer-encoding: Chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 0, "abc"},
+    {"LengthInLowerCase", "HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\nhello", 0, "hello"},
+    {"EmptyBodyOfLengthZero", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 0, ""},
+    {"SameLengthTwice", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nok", 0,
+     "ok"},
+    {"TwoLengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nhello",
+     27003, "Content-Length: 5"},
+    {"OtherTransferCoding", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\nxyz", 27003,
+     "Transfer-Encoding: gzip"},
+    {"Http10", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", 0, "ok"},
     {"Status201", "HTTP/1.1 201 Created\r\n\r\n", 27007, "HTTP/1.1 201 Created"},
     {"StatusLineTooShort", "HTTP/1.1 20\r\n\r\n", 27007, "HTTP/1.1 20"},
     {"StatusLineNotHttp", "HTTX/1.1 200 OK\r\n\r\n", 27007, "HTTX/1.1 200 OK"},
+    {"StatusOfFourDigits", "HTTP/1.1 2000 OK\r\n\r\n", 27007, "HTTP/1.1 2000 OK"},
+    {"StatusWithoutVersion", "HTTPZZZZZ200\r\n\r\n", 27007, "HTTPZZZZZ200"},
+    {"StatusOfAnotherVersion", "HTTP/2.0 200 OK\r\n\r\n", 27007, "HTTP/2.0 200 OK"},
+    {"StatusWithoutSpace", "HTTP/1.1\t200 OK\r\n\r\n", 27007, "HTTP/1.1\t200 OK"},
     {"HeaderWithoutColonSpace", "HTTP/1.1 200 OK\r\nContent-Length:5\r\n\r\nhello", 27008,
      "Content-Length:5"},
     {"ChunkSizeNotHexadecimal",
@@ -272,11 +286,85 @@ TEST_F(HttpClientTest, ChunkedFileIsWrittenWhole) {
     EXPECT_EQ(ReadWholeFile(Received() / "copy.bin"), "helloabc");
 }
 
-TEST_F(HttpClientTest, EmptyBodyCreatesNoFile) {
-    const std::string port = StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
+// A GET succeeds only with a file that is exactly the body; an answer that
+// does not say where its body ends fails, leaving an older file alone.
+TEST_F(HttpClientTest, GetFileWritesExactlyTheBodyOrFails) {
+    struct {
+        const char* label;
+        std::string response;
+        unsigned long code;
+        std::string file;  // what copy.bin then holds
+    } const cases[] = {
+        {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", 0, "hello"},
+        {"length in lower case", "HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\nhello", 0, "hello"},
+        {"empty body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 0, ""},
+        {"empty chunked body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 0,
+         ""},
+        {"body until close", "HTTP/1.1 200 OK\r\nServer: canned\r\n\r\nthe whole body", 27003,
+         "stale"},
+        {"chunked only in name", "HTTP/1.1 200 OK\r\nX-Note: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+         27003, "stale"},
+    };
+    for (const auto& c : cases) {
+        WriteWholeFile(Received() / "copy.bin", "stale");
+        THttpClient client(kUserAgent, Url(StartCannedServer({c.response}), "file"), 5000,
+                           files.get());
+        EXPECT_EQ(client.GetFile("copy.bin", 0).Code(), c.code) << c.label;
+        EXPECT_EQ(ReadWholeFile(Received() / "copy.bin"), c.file) << c.label;
+
+        std::string body = "untouched";
+        EXPECT_EQ(client.GetDocument(body).Code(), c.code) << c.label;
+        EXPECT_EQ(body, c.code == 0 ? c.file : "") << c.label;
+    }
+}
+
+// The test system whose clock runs a hundred times faster than the real one,
+// so that a server dribbling its header in real time outlasts the client's
+// deadlines within a moment.
+class TFastClockSystem : public TRealTimeSystem {
+  public:
+    static constexpr unsigned long kSpeed = 100;
+    ITimer* CreateTimer(unsigned long milliseconds) override {
+        return new TFastTimer(milliseconds);
+    }
+
+  private:
+    class TFastTimer : public TPCTimer {
+      public:
+        explicit TFastTimer(unsigned long milliseconds) { Setup(milliseconds); }
+        unsigned long GetMsecCounter() override {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            return kSpeed * TLinTimer::MsecCounterAt(now);
+        }
+    };
+};
+
+// Every header line comes well within its own time-out, but the header never
+// ends: the deadline of the whole header ends the wait.
+TEST_F(HttpClientTest, HeaderThatNeverEndsFailsAtItsDeadline) {
+    static const char kScript[] =
+        "import socket, time\n"
+        "l = socket.socket()\n"
+        "l.bind(('127.0.0.1', 0))\n"
+        "l.listen(1)\n"
+        "print(l.getsockname()[1], flush=True)\n"
+        "c, _ = l.accept()\n"
+        "c.recv(65536)\n"
+        "c.sendall(b'HTTP/1.1 200 OK\\r\\n')\n"
+        "try:\n"
+        "    while True:\n"
+        "        time.sleep(0.02)\n"
+        "        c.sendall(b'X-Slow: 1\\r\\n')\n"
+        "except OSError:\n"
+        "    pass\n";
+    const std::string port = StartServer({"python3", "-c", kScript}, server);
+    TFastClockSystem fastClock;
     THttpClient client(kUserAgent, Url(port, "file"), 5000, files.get());
 
-    ASSERT_EQ(client.GetFile("copy.bin", 0).Code(), 0u);
+    EXPECT_EQ(client.GetFile("copy.bin", 0).Code(), 27006u);
+    EXPECT_TRUE(client.GetStatistics()->serverAnswered);
+    EXPECT_GE(client.GetStatistics()->headerReadMsec, 30000u);
     EXPECT_FALSE(fs::exists(Received() / "copy.bin"));
 }
 

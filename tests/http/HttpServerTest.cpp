@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -15,6 +17,7 @@
 
 #include "platform/FileSystem.h"
 #include "support/ChildProcess.h"
+#include "support/FakeNetworkInterface.h"
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
 #include "support/TempDir.h"
@@ -43,20 +46,11 @@ constexpr unsigned kUp = 3;
 
 // A network interface, up or not, whose listens hand out the connections a
 // test has queued; with none queued a listen fails.
-class TQueuedListenInterface : public INetworkInterface {
+class TQueuedListenInterface : public TFakeNetworkInterface {
   public:
     explicit TQueuedListenInterface(unsigned readiness) : m_readiness(readiness) {}
 
-    Error Open() override { return Error(0); }
-    void Close() override {}
     unsigned GetCurrentState() override { return m_readiness; }
-    Error GetNetworkError() override { return Error(0); }
-    Error SetSelfParams(const TNetworkClientParam&) override { return Error(2); }
-    Error GetSelfParams(TNetworkClientParam&) override { return Error(2); }
-    Error Call(const TNetworkHostParam&, IConnection** connection) override {
-        *connection = nullptr;
-        return Error(2);
-    }
     Error Listen(unsigned short port, IConnection** connection) override {
         *connection = nullptr;
         listenedPorts.push_back(port);
@@ -67,8 +61,6 @@ class TQueuedListenInterface : public INetworkInterface {
         queued.pop_front();
         return Error(0);
     }
-    Error Ping(unsigned long) override { return Error(2); }
-    Error ResolveAddressUsingDNS(const char*, unsigned long*) override { return Error(2); }
 
     std::deque<std::unique_ptr<IConnection>> queued;
     std::vector<unsigned short> listenedPorts;
@@ -248,54 +240,100 @@ TEST_F(HttpServerTest, StopRefusesNewConnectionsButServesThoseItHas) {
     EXPECT_EQ(request->name, "T2");
 }
 
-TEST_F(HttpServerTest, RepliesCarryOnlyTheStatusLineAndTheLength) {
+TEST_F(HttpServerTest, EveryReplyStatesTheLengthOfItsBody) {
     THttpServer server(kPort, 0, true);
     TMemoryLine& client = NewClient();
-    Send(client, kGetFromT1);
-    ASSERT_TRUE(NextRequest(server));
-
-    EXPECT_EQ(server.DeliverTextReply("T1", "").Code(), 0u);
-    EXPECT_EQ(Received(client), "HTTP/1.1 200 OK\r\n\r\n");
-    EXPECT_EQ(server.DeliverTextReply("T1", "abc").Code(), 0u);
-    EXPECT_EQ(Received(client), "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
-
     TempDir dir;
     dir.WriteFile("f.bin", std::string("\x00\x01\x02", 3));
     TLinFileSystem files(dir.Path().c_str());
-    std::unique_ptr<IFileReadable> file(files.OpenForRead("f.bin"));
-    EXPECT_EQ(server.DeliverFileReply("T1", file.get()).Code(), 0u);
-    EXPECT_EQ(Received(client),
-              std::string("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n\x00\x01\x02", 41));
-    EXPECT_EQ(server.DeliverFileReply("T1", nullptr).Code(), FILE_ERROR_OPEN);
-    EXPECT_EQ(Received(client), "");
+    const std::string kOk = "HTTP/1.1 200 OK\r\n";
+    struct {
+        const char* label;
+        std::function<Error()> deliver;
+        std::string reply;
+    } const cases[] = {
+        {"empty text", [&] { return server.DeliverTextReply("T1", ""); },
+         kOk + "Content-Length: 0\r\n\r\n"},
+        {"text", [&] { return server.DeliverTextReply("T1", "abc"); },
+         kOk + "Content-Length: 3\r\n\r\nabc"},
+        {"file read at once",
+         [&] {
+             std::unique_ptr<IFileReadable> file(files.OpenForRead("f.bin"));
+             return server.DeliverFileReply("T1", file.get());
+         },
+         kOk + std::string("Content-Length: 3\r\n\r\n\x00\x01\x02", 24)},
+        {"file read as it goes",
+         [&] {
+             return server.DeliverFileReply("T1",
+                                            std::unique_ptr<IFileReadable>(files.OpenForRead("f.bin")));
+         },
+         kOk + std::string("Content-Length: 3\r\n\r\n\x00\x01\x02", 24)},
+    };
+    for (const auto& c : cases) {
+        Send(client, kGetFromT1);
+        ASSERT_TRUE(NextRequest(server)) << c.label;
+        EXPECT_EQ(c.deliver().Code(), 0u) << c.label;
+        EXPECT_EQ(Received(client), c.reply) << c.label;
+    }
 
+    Send(client, kGetFromT1);
+    ASSERT_TRUE(NextRequest(server));
+    EXPECT_EQ(server.DeliverFileReply("T1", nullptr).Code(), FILE_ERROR_OPEN);
+    EXPECT_EQ(server.DeliverFileReply("T1", std::unique_ptr<IFileReadable>()).Code(),
+              FILE_ERROR_OPEN);
+    EXPECT_EQ(Received(client), "");
     EXPECT_EQ(server.DeliverTextReply("T9", "abc").Code(), HTTP_SERVER_NO_CUSTOMER);
 
     EXPECT_EQ(server.DeliverErrorReply("T1", "File not found").Code(), 0u);
-    EXPECT_EQ(Received(client), "HTTP/1.1 500 File not found\r\n\r\n");
-    EXPECT_FALSE(Connected(client)) << "the end of the connection ends the reply";
+    server.Process();
+    EXPECT_EQ(Received(client), "HTTP/1.1 500 File not found\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_FALSE(Connected(client)) << "an error reply ends the connection once it has gone";
 }
 
 TEST_F(HttpServerTest, RejectedRequestsAreAnsweredAndTheConnectionStays) {
     THttpServer server(kPort, 0, true);
+    std::vector<std::pair<std::string, std::string>> rejections;
+    server.SetRejectionListener([&](const std::string& name, const std::string& message) {
+        rejections.emplace_back(name, message);
+    });
     TMemoryLine& client = NewClient();
+    Send(client, kGetFromT1);
+    ASSERT_TRUE(NextRequest(server));
+    ASSERT_EQ(server.DeliverTextReply("T1", "").Code(), 0u);
+    Received(client);
+
     Send(client, "GET /get?name=abc.bin HTTP/1.1\r\n\r\n");
     EXPECT_FALSE(NextRequest(server));
     EXPECT_EQ(Received(client),
-              "HTTP/1.1 500 No file name or serial number in GET request\r\n\r\n");
+              "HTTP/1.1 500 No file name or serial number in GET request\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_THAT(rejections, ElementsAre(std::pair<std::string, std::string>(
+                                "T1", "No file name or serial number in GET request")));
 
     Send(client, kGetFromT1);
     EXPECT_TRUE(NextRequest(server));
     EXPECT_TRUE(Connected(client));
 }
 
-TEST_F(HttpServerTest, RequestsTooLargeAreAnsweredAndTheClientIsDisconnected) {
+TEST_F(HttpServerTest, RequestsTooLargeOrFramedAmbiguouslyAreAnsweredAndTheClientIsDisconnected) {
+    const std::string post = "POST /up HTTP/1.1\r\nUser-Agent: T1\r\n";
+    struct {
+        std::string request;
+        std::string reply;
+    } const cases[] = {
+        {post + "Content-Length: 99999999\r\n\r\n", "HTTP/1.1 500 Request too large"},
+        {post + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd",
+         "HTTP/1.1 500 Invalid header line:Content-Length: 4"},
+        {post + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+         "HTTP/1.1 500 Transfer-Encoding not supported"},
+    };
     THttpServer server(kPort, 0, true);
-    TMemoryLine& client = NewClient();
-    Send(client, "POST /up HTTP/1.1\r\nUser-Agent: T1\r\nContent-Length: 99999999\r\n\r\n");
-    EXPECT_FALSE(NextRequest(server));
-    EXPECT_EQ(Received(client), "HTTP/1.1 500 Request too large\r\n\r\n");
-    EXPECT_FALSE(Connected(client));
+    for (const auto& c : cases) {
+        TMemoryLine& client = NewClient();
+        Send(client, c.request);
+        EXPECT_FALSE(NextRequest(server));
+        EXPECT_EQ(Received(client), c.reply + "\r\nContent-Length: 0\r\n\r\n");
+        EXPECT_FALSE(Connected(client)) << c.request;
+    }
 }
 
 TEST_F(HttpServerTest, CustomersWhoseLinkFailedAreDropped) {
@@ -303,35 +341,118 @@ TEST_F(HttpServerTest, CustomersWhoseLinkFailedAreDropped) {
     TMemoryLine& client = NewClient();
     Send(client, kGetFromT1);
     ASSERT_TRUE(NextRequest(server));
+    ASSERT_EQ(server.DeliverTextReply("T1", "").Code(), 0u);
     EXPECT_TRUE(server.IsCustomerPresent("T1"));
 
     client.Switches(TMemoryLine::A).receiveFailure = -2;
-    EXPECT_TRUE(server.IsCustomerPresent("T1")) << "the failed refill shows on the next read";
     EXPECT_FALSE(server.IsCustomerPresent("T1"));
     EXPECT_FALSE(Connected(client));
 }
 
-TEST_F(HttpServerTest, AReplyGoesToTheFirstCustomerOfThatNameWhoseLinkTakesIt) {
+// A reply goes only to a customer whose collected request awaits one: not
+// to a connection that has sent nothing (its name is ""), nor to one whose
+// header naming the same terminal is still arriving.
+TEST_F(HttpServerTest, RepliesGoOnlyToTheCustomerThatCarriedTheRequest) {
+    THttpServer server(kPort, 0, true);
+    TMemoryLine& idle = NewClient();
+    TMemoryLine& halfSent = NewClient();
+    TMemoryLine& requester = NewClient();
+    server.Process();
+    Send(halfSent, "GET /get?name=x&terminalSN=1 HTTP/1.1\r\nUser-Agent: terminal-007\r\n");
+    server.Process();
+    Send(requester, GetFrom("terminal-007", "secret.bin"));
+    const std::optional<TRequest> request = NextRequest(server);
+    ASSERT_TRUE(request);
+
+    EXPECT_EQ(server.DeliverTextReply("", "SECRET-OUTSIDE").Code(), HTTP_SERVER_NO_CUSTOMER);
+    EXPECT_EQ(server.DeliverTextReply("terminal-007", "SECRET-OUTSIDE").Code(), 0u);
+    EXPECT_EQ(Received(requester), "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\nSECRET-OUTSIDE");
+    EXPECT_EQ(Received(idle), "");
+    EXPECT_EQ(Received(halfSent), "");
+    EXPECT_EQ(server.DeliverTextReply("terminal-007", "again").Code(), HTTP_SERVER_NO_CUSTOMER)
+        << "the request has had its reply";
+
+    Send(requester, "POST /up HTTP/1.1\r\nUser-Agent: terminal-007\r\nContent-Length: 2\r\n\r\nhi");
+    ASSERT_TRUE(NextRequest(server));
+    EXPECT_EQ(server.DeliverTextReply("terminal-007", "OK").Code(), 0u);
+    EXPECT_EQ(Received(requester), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK");
+    EXPECT_EQ(Received(idle) + Received(halfSent), "");
+}
+
+TEST_F(HttpServerTest, AmongCustomersOfOneNameTheOldestRequestIsAnsweredFirst) {
     THttpServer server(kPort, 0, true);
     TMemoryLine& first = NewClient();
     TMemoryLine& second = NewClient();
+    TMemoryLine& third = NewClient();
+    server.Process();
+    Send(second, GetFrom("T1", "b"));  // collected first, though accepted later
+    ASSERT_TRUE(NextRequest(server));
     Send(first, GetFrom("T1", "a"));
     ASSERT_TRUE(NextRequest(server));
-    Send(second, GetFrom("T1", "b"));
+    Send(third, GetFrom("T1", "c"));
     ASSERT_TRUE(NextRequest(server));
 
     EXPECT_EQ(server.DeliverTextReply("T1", "x").Code(), 0u);
-    EXPECT_EQ(Received(first), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx");
-    EXPECT_EQ(Received(second), "");
+    EXPECT_EQ(Received(second), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx");
+    EXPECT_EQ(Received(first), "");
 
     first.Switches(TMemoryLine::A).sendFailure = -1;
-    EXPECT_EQ(server.DeliverTextReply("T1", "y").Code(), 0u);
-    EXPECT_EQ(Received(second), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\ny");
+    EXPECT_EQ(server.DeliverTextReply("T1", "y").Code(), 0u) << "the next one takes it";
     EXPECT_FALSE(Connected(first));
-
-    second.Switches(TMemoryLine::A).sendFailure = -1;
+    EXPECT_EQ(Received(third), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\ny");
     EXPECT_EQ(server.DeliverTextReply("T1", "z").Code(), HTTP_SERVER_NO_CUSTOMER);
-    EXPECT_FALSE(Connected(second));
+}
+
+// A customer that takes nothing of its reply for 15 s is dropped, while the
+// others are served and every Deliver returns at once.
+TEST_F(HttpServerTest, ACustomerThatStopsReadingIsDroppedAndHoldsUpNoOne) {
+    m_system.SetIdleStep(0);
+    THttpServer server(kPort, 0, true);
+    TMemoryLine& stalled = NewClient();
+    TMemoryLine& other = NewClient();
+    stalled.Switches(TMemoryLine::A).maxSendChunk = 100;
+    Send(stalled, GetFrom("T1", "big"));
+    ASSERT_TRUE(NextRequest(server));
+    ASSERT_EQ(server.DeliverTextReply("T1", std::string(10000, 'b')).Code(), 0u);
+    stalled.Switches(TMemoryLine::A).zeroSends = 1000000;
+
+    Send(other, GetFrom("T2", "small"));
+    ASSERT_TRUE(NextRequest(server));
+    EXPECT_EQ(server.DeliverTextReply("T2", "s").Code(), 0u);
+    EXPECT_EQ(Received(other), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\ns");
+
+    m_system.Clock().Advance(THttpServer::cStallLimitMsec - 1);
+    server.Process();
+    EXPECT_TRUE(Connected(stalled));
+    m_system.Clock().Advance(1);
+    server.Process();
+    EXPECT_FALSE(Connected(stalled));
+    EXPECT_TRUE(Connected(other));
+}
+
+TEST_F(HttpServerTest, CustomersAreCappedAndIdleOnesDropped) {
+    constexpr unsigned long kIdleMsec = 5000;
+    m_system.SetIdleStep(0);
+    THttpServer server(kPort, 0, true);
+    server.SetLimits(2, kIdleMsec);
+    TMemoryLine& waiting = NewClient();
+    TMemoryLine& idle = NewClient();
+    TMemoryLine& refused = NewClient();
+    server.Process();
+    EXPECT_TRUE(Connected(waiting));
+    EXPECT_TRUE(Connected(idle));
+    EXPECT_FALSE(Connected(refused)) << "beyond the cap a connection is closed at once";
+
+    Send(waiting, kGetFromT1);
+    ASSERT_TRUE(NextRequest(server));
+    m_system.Clock().Advance(kIdleMsec);
+    server.Process();
+    EXPECT_FALSE(Connected(idle)) << "silent with nothing to do";
+    EXPECT_TRUE(Connected(waiting)) << "its request awaits the application's reply";
+
+    TMemoryLine& later = NewClient();
+    server.Process();
+    EXPECT_TRUE(Connected(later)) << "the dropped customer made room";
 }
 
 TEST_F(HttpServerTest, WaitingForOneSenderDropsTheRequestsOfOthers) {
@@ -450,9 +571,8 @@ TEST_F(HttpServerWithCurlTest, GetNamesTheFileAndTheSerialNumber) {
     EXPECT_EQ(m_files.ReadFile("body"), "file contents");
 }
 
-// Replies of the server itself carry no length, so curl reads on until the
-// connection closes, which the server does not do: curl gives up after its
-// time limit with the status line in hand.
+// Replies of the server itself state their empty body's length, so curl
+// ends at once, well before its time limit, on a connection that stays open.
 TEST_F(HttpServerWithCurlTest, RequestsItCannotServeAreAnsweredWithStatus500) {
     struct {
         std::vector<std::string> args;
@@ -467,12 +587,12 @@ TEST_F(HttpServerWithCurlTest, RequestsItCannotServeAreAnsweredWithStatus500) {
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         std::vector<std::string> args = {"-D", m_files / std::to_string(i)};
         args.insert(args.end(), cases[i].args.begin(), cases[i].args.end());
-        curls.push_back(Curl(args, "2"));
+        curls.push_back(Curl(args));
     }
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_THAT(Results(*curls[i]), ElementsAre("500 1")) << cases[i].statusLine;
         EXPECT_EQ(m_files.ReadFile(std::to_string(i)),
-                  std::string(cases[i].statusLine) + "\r\n\r\n");
+                  std::string(cases[i].statusLine) + "\r\nContent-Length: 0\r\n\r\n");
     }
     EXPECT_TRUE(m_requests.empty());
 }
@@ -573,7 +693,8 @@ TEST_F(HttpServerWithCurlTest, BodyOverTheBoundIsRefusedAndTheConnectionClosed) 
     auto curl = Curl({"-A", "T1", "-H", "Expect: 100-continue", "-D", m_files / "head",
                       "--data-binary", "@" + (m_files / "big"), Url("/post")});
     EXPECT_THAT(Results(*curl), ElementsAre("500 1"));
-    EXPECT_EQ(m_files.ReadFile("head"), "HTTP/1.1 500 Request too large\r\n\r\n");
+    EXPECT_EQ(m_files.ReadFile("head"),
+              "HTTP/1.1 500 Request too large\r\nContent-Length: 0\r\n\r\n");
     EXPECT_TRUE(m_requests.empty());
 }
 
@@ -583,8 +704,112 @@ TEST_F(HttpServerWithCurlTest, HeaderOverTheBoundIsRefusedAndTheConnectionClosed
     ASSERT_TRUE(SendAll(client, "GET /get?name=a&terminalSN=1 HTTP/1.1\r\nX-Pad: " +
                                     std::string(THttpCustomer::cMaxHeaderBytes, 'p')));
     ASSERT_TRUE(PumpUntilReadable(client));
-    const std::string reply = "HTTP/1.1 500 Request too large\r\n\r\n";
+    const std::string reply = "HTTP/1.1 500 Request too large\r\nContent-Length: 0\r\n\r\n";
     EXPECT_EQ(ReceiveExactly(client, reply.size() + 1), reply) << "then the connection closes";
+}
+
+// A peer written for the case: connects, sends `request` and then never
+// reads, holding the connection open until it is ended.
+std::unique_ptr<ChildProcess> NonReadingPeer(std::uint16_t port, const std::string& request) {
+    static const char kScript[] =
+        "import socket, sys, time\n"
+        "s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))\n"
+        "s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)\n"
+        "s.sendall(sys.argv[2].encode())\n"
+        "print('sent', flush=True)\n"
+        "time.sleep(600)\n";
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{"python3", "-c", kScript, std::to_string(port), request});
+}
+
+TEST_F(HttpServerWithCurlTest, AClientThatNeverReadsHoldsUpNoOneElse) {
+    auto stalled = NonReadingPeer(
+        m_port, "GET /get?name=big&terminalSN=1 HTTP/1.1\r\nUser-Agent: T1\r\n\r\n");
+    ASSERT_EQ(stalled->ReadLine(), "sent");
+    ASSERT_TRUE(NextRequest());
+    // Far more than the socket buffers hold; the call still returns at once.
+    EXPECT_EQ(m_server.DeliverTextReply("T1", std::string(20 * 1024 * 1024, 'b')).Code(), 0u);
+
+    auto curl = Curl({"-A", "T2", "-o", m_files / "small", Url("/get?name=small&terminalSN=2")});
+    const std::optional<TRequest> request = NextRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->name, "T2");
+    EXPECT_EQ(m_server.DeliverTextReply("T2", "small file").Code(), 0u);
+    EXPECT_THAT(Results(*curl), ElementsAre("200 1"));
+    EXPECT_EQ(m_files.ReadFile("small"), "small file");
+}
+
+TEST_F(HttpServerWithCurlTest, AReplyReachesOnlyItsRequester) {
+    UniqueFd idle = ConnectToLoopback(m_port);
+    UniqueFd halfSent = ConnectToLoopback(m_port);
+    ASSERT_TRUE(idle.Valid() && halfSent.Valid());
+    ASSERT_TRUE(SendAll(halfSent, "GET /get?name=x&terminalSN=1 HTTP/1.1\r\nUser-Agent: terminal-007\r\n"));
+    for (int pass = 0; pass < 20; ++pass) {
+        m_server.Process();
+    }
+    auto curl = Curl({"-A", "terminal-007", "-o", m_files / "got", Url("/get?name=f&terminalSN=7")});
+    ASSERT_TRUE(NextRequest());
+    EXPECT_EQ(m_server.DeliverTextReply("terminal-007", "SECRET-OUTSIDE").Code(), 0u);
+    EXPECT_THAT(Results(*curl), ElementsAre("200 1"));
+    EXPECT_EQ(m_files.ReadFile("got"), "SECRET-OUTSIDE");
+    for (const UniqueFd* other : {&idle, &halfSent}) {
+        char byte;
+        EXPECT_LT(recv(other->Get(), &byte, 1, MSG_DONTWAIT), 0) << "nothing reached the others";
+    }
+}
+
+TEST_F(HttpServerWithCurlTest, ABurstOfConnectionsIsAcceptedAtOnce) {
+    constexpr int kClients = 200;
+    m_server.SetLimits(kClients, THttpServer::cDefaultIdleTimeoutMsec);
+    std::vector<UniqueFd> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(ConnectToLoopback(m_port));
+        ASSERT_TRUE(clients.back().Valid()) << "connection " << i;
+        ASSERT_TRUE(SendAll(clients.back(), GetFrom("T" + std::to_string(i), "f")));
+    }
+    int passes = 0;
+    std::size_t collected = 0;
+    while (collected < kClients && passes < 1000) {
+        ++passes;
+        TRequest request;
+        T_BinaryData data;
+        while (m_server.GetRequest(request.name, request.type, request.serial, data) == 0) {
+            ++collected;
+        }
+    }
+    EXPECT_EQ(collected, static_cast<std::size_t>(kClients));
+    std::cout << "[ FIGURE   ] " << kClients << " connections served in " << passes
+              << " passes of the server\n";
+}
+
+TEST_F(HttpServerWithCurlTest, ALargePostIsReadInLargePieces) {
+    std::string body(2 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<char>(i * 31 % 251);
+    }
+    m_files.WriteFile("upload", body);
+    const auto start = std::chrono::steady_clock::now();
+    auto curl = Curl({"-A", "T1", "-H", "Expect:", "--data-binary", "@" + (m_files / "upload"),
+                      "-o", m_files / "reply", Url("/post")});
+    const std::optional<TRequest> request = NextRequest();
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->data, body);
+    std::cout << "[ FIGURE   ] a 2 MiB POST arrived whole after "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+    EXPECT_EQ(m_server.DeliverTextReply("T1", "OK").Code(), 0u);
+    EXPECT_THAT(Results(*curl), ElementsAre("200 1"));
+}
+
+TEST_F(HttpServerWithCurlTest, AChunkedPostIsRefusedAndTheConnectionClosed) {
+    m_files.WriteFile("upload", "some data");
+    auto curl = Curl({"-A", "T1", "-H", "Expect:", "-H", "Transfer-Encoding: chunked",
+                      "--data-binary", "@" + (m_files / "upload"), "-D", m_files / "head",
+                      Url("/post")});
+    EXPECT_THAT(Results(*curl), ElementsAre("500 1"));
+    EXPECT_EQ(m_files.ReadFile("head"),
+              "HTTP/1.1 500 Transfer-Encoding not supported\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_TRUE(m_requests.empty()) << "no chunk line was taken for a request";
 }
 
 }  // namespace

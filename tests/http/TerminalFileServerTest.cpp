@@ -1,12 +1,16 @@
-// The terminal-file-server program, run as it is installed, with curl as
-// the terminal.
+// The terminal-file-server program, run as it is installed (from a copy in
+// the test's directory, so that its traffic logs stay there), with curl and
+// sockets as the terminals.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,23 +23,40 @@ namespace {
 
 using ::testing::StartsWith;
 
-std::string ServerPath() {
-    return ToolPath("terminal-file-server");
+namespace fs = std::filesystem;
+
+// The resident set of a process in kilobytes, from /proc.
+long ResidentKilobytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
 }
 
 class TerminalFileServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::filesystem::create_directories(m_root / "served/sub");
+        fs::create_directories(m_root / "served/sub");
+        fs::create_directories(m_root / "bin");
         m_root.WriteFile("secret", "outside the served directory");
         m_root.WriteFile("served/sub/inner.txt", "in a subdirectory");
-        ASSERT_TRUE(std::filesystem::exists(ServerPath())) << ServerPath() << " has not been built";
+        ASSERT_TRUE(fs::exists(ToolPath("terminal-file-server")))
+            << ToolPath("terminal-file-server") << " has not been built";
+        fs::copy_file(ToolPath("terminal-file-server"), ServerPath());
     }
 
+    std::string ServerPath() const { return m_root / "bin/terminal-file-server"; }
+
     // Starts the server and waits until it serves.
-    void StartServer() {
-        m_server = std::make_unique<ChildProcess>(std::vector<std::string>{
-            ServerPath(), "--dir", m_root / "served", "--port", std::to_string(m_port)});
+    void StartServer(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> argv = {ServerPath(), "--dir", m_root / "served", "--port",
+                                         std::to_string(m_port)};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        m_server = std::make_unique<ChildProcess>(argv);
         ASSERT_THAT(m_server->ReadLine(), StartsWith("Serving "));
     }
 
@@ -54,14 +75,16 @@ class TerminalFileServerTest : public ::testing::Test {
         return curl.ReadLine();
     }
 
+    std::string Url(const std::string& target, const std::string& host = "127.0.0.1") const {
+        return "http://" + host + ":" + std::to_string(m_port) + target;
+    }
+
     std::string Get(const std::string& fileName) {
-        return Curl({"http://127.0.0.1:" + std::to_string(m_port) + "/get?name=" + fileName +
-                     "&terminalSN=123456"});
+        return Curl({Url("/get?name=" + fileName + "&terminalSN=123456")});
     }
 
     std::string Post(const std::string& bodyFile) {
-        return Curl({"-H", "Expect:", "--data-binary", "@" + bodyFile,
-                     "http://127.0.0.1:" + std::to_string(m_port) + "/post"});
+        return Curl({"-H", "Expect:", "--data-binary", "@" + bodyFile, Url("/post")});
     }
 
     TempDir m_root;
@@ -92,17 +115,177 @@ TEST_F(TerminalFileServerTest, NamesThatLeaveTheDirectoryOrNameNoFileAreRefused)
         {".", "Invalid file name"},
         {"sub/inner.txt", "Invalid file name"},
         {"/etc/hostname", "Invalid file name"},
-        {"%2e%2e%2fsecret", "File not found"},  // names are taken as they stand
+        {"%2e%2e%2fsecret", "Invalid file name"},  // decoded before it is checked
+        {"sub%2Finner.txt", "Invalid file name"},
+        {"data.bin%00.txt", "Invalid file name"},
+        {"bad%zz", "Invalid file name"},
+        {"bad%2", "Invalid file name"},
         {"missing.txt", "File not found"},
         {"sub", "File not found"},
     };
     StartServer();
     for (const auto& c : cases) {
         EXPECT_EQ(Get(c.name), "500") << c.name;
-        EXPECT_EQ(m_root.ReadFile("head"), "HTTP/1.1 500 " + std::string(c.reason) + "\r\n\r\n")
+        EXPECT_EQ(m_root.ReadFile("head"),
+                  "HTTP/1.1 500 " + std::string(c.reason) + "\r\nContent-Length: 0\r\n\r\n")
             << c.name;
         EXPECT_EQ(m_root.ReadFile("body"), "") << c.name;
     }
+}
+
+TEST_F(TerminalFileServerTest, NamesArePercentDecoded) {
+    m_root.WriteFile("served/a b+c.txt", "spaced");
+    StartServer();
+    EXPECT_EQ(Get("a%20b+c%2Etxt"), "200");
+    EXPECT_EQ(m_root.ReadFile("body"), "spaced");
+    EXPECT_EQ(m_server->ReadLine(), "GET a%20b+c%2Etxt from T1 (serial 123456): 6 bytes");
+}
+
+// Nothing is read or written through a symbolic link planted in the
+// directory, wherever it points.
+TEST_F(TerminalFileServerTest, SymbolicLinksAreNeitherReadNorWrittenThrough) {
+    m_root.WriteFile("served/data.bin", "inside");
+    fs::create_symlink(m_root / "secret", m_root / "served/outside");
+    fs::create_symlink("data.bin", m_root / "served/inside");
+    fs::create_directories(m_root / "served/posted");
+    m_root.WriteFile("target", "must stay");
+    fs::create_symlink(m_root / "target", m_root / "served/posted/00000001.bin");
+    m_root.WriteFile("upload", "uploaded");
+    StartServer();
+
+    for (const char* link : {"outside", "inside"}) {
+        EXPECT_EQ(Get(link), "500") << link;
+        EXPECT_EQ(m_root.ReadFile("body"), "") << link;
+    }
+    EXPECT_EQ(Post(m_root / "upload"), "200");
+    EXPECT_EQ(m_root.ReadFile("target"), "must stay");
+    EXPECT_EQ(m_root.ReadFile("served/posted/00000002.bin"), "uploaded");
+    EXPECT_EQ(m_root.ReadFile("secret"), "outside the served directory");
+}
+
+TEST_F(TerminalFileServerTest, UploadsDirectoryThatIsALinkStoresNothing) {
+    fs::create_directories(m_root / "elsewhere");
+    fs::create_directory_symlink(m_root / "elsewhere", m_root / "served/posted");
+    m_root.WriteFile("upload", "uploaded");
+    StartServer();
+
+    EXPECT_EQ(Post(m_root / "upload"), "500");
+    EXPECT_EQ(m_root.ReadFile("head"),
+              "HTTP/1.1 500 Cannot store the data\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_TRUE(fs::is_empty(m_root / "elsewhere"));
+}
+
+// Requests the HTTP server refuses itself are logged too, and their replies
+// end where their length says.
+TEST_F(TerminalFileServerTest, EveryRequestIsLogged) {
+    StartServer();
+    EXPECT_EQ(Curl({"--http1.0", Url("/get?name=a&terminalSN=1")}), "500");
+    EXPECT_EQ(m_server->ReadLine(), "Refused a request: Invalid request type");
+    EXPECT_EQ(Curl({Url("/get?name=a")}), "500");
+    EXPECT_EQ(m_server->ReadLine(),
+              "Refused a request: No file name or serial number in GET request");
+}
+
+// By default only this machine can reach the server.
+TEST_F(TerminalFileServerTest, ListensOnTheChosenAddressOnly) {
+    m_root.WriteFile("served/data.bin", "data");
+    struct {
+        std::vector<std::string> options;
+        const char* reachable;
+        const char* unreachable;
+    } const cases[] = {
+        {{}, "127.0.0.1", "127.0.0.2"},
+        {{"--bind", "127.0.0.2"}, "127.0.0.2", "127.0.0.1"},
+    };
+    for (const auto& c : cases) {
+        StartServer(c.options);
+        EXPECT_EQ(Curl({Url("/get?name=data.bin&terminalSN=1", c.reachable)}), "200")
+            << c.reachable;
+        EXPECT_EQ(Curl({Url("/get?name=data.bin&terminalSN=1", c.unreachable)}), "000")
+            << c.unreachable;
+        m_server.reset();
+    }
+}
+
+// A client that asks for a large file and never reads holds up no one, and
+// the file is not held in memory.
+TEST_F(TerminalFileServerTest, ALargeFileGoesOutAsItIsTakenWhileOthersAreServed) {
+    constexpr std::size_t kSize = 50 * 1024 * 1024;
+    {
+        std::ofstream big(m_root / "served/big.bin", std::ios::binary);
+        const std::string block(1024 * 1024, 'B');
+        for (std::size_t written = 0; written < kSize; written += block.size()) {
+            big << block;
+        }
+    }
+    m_root.WriteFile("served/small.txt", "small");
+    StartServer();
+    const long before = ResidentKilobytes(m_server->Pid());
+
+    UniqueFd stalled = ConnectToLoopback(m_port);
+    ASSERT_TRUE(stalled.Valid());
+    ASSERT_TRUE(SendAll(stalled,
+                        "GET /get?name=big.bin&terminalSN=1 HTTP/1.1\r\nUser-Agent: T9\r\n\r\n"));
+    EXPECT_EQ(m_server->ReadLine(), "GET big.bin from T9 (serial 1): 52428800 bytes");
+
+    EXPECT_EQ(Get("small.txt"), "200");
+    EXPECT_EQ(m_root.ReadFile("body"), "small");
+    EXPECT_EQ(m_server->ReadLine(), "GET small.txt from T1 (serial 123456): 5 bytes");
+
+    const long during = ResidentKilobytes(m_server->Pid());
+    std::cout << "[ FIGURE   ] server RSS " << before << " kB idle, " << during
+              << " kB while a 50 MB file waits for a client that does not read\n";
+    EXPECT_LT(during, before + 20 * 1024) << "the file is not loaded whole";
+
+    // The rest of the file still comes whole to a client that reads on.
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 52428800\r\n\r\n";
+    EXPECT_EQ(ReceiveExactly(stalled, head.size()), head);
+    std::size_t received = 0;
+    char buffer[65536];
+    for (ssize_t n; received < kSize && (n = recv(stalled.Get(), buffer, sizeof buffer, 0)) > 0;) {
+        received += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(received, kSize);
+}
+
+// Under a low descriptor limit, connections beyond the room left are closed
+// at once, and an existing file is never answered as missing.
+TEST_F(TerminalFileServerTest, ConnectionsBeyondTheDescriptorRoomAreRefused) {
+    m_root.WriteFile("served/data.bin", "data");
+    m_server = std::make_unique<ChildProcess>(std::vector<std::string>{
+        "sh", "-c", "ulimit -n 40 && exec \"$0\" \"$@\"", ServerPath(), "--dir",
+        m_root / "served", "--port", std::to_string(m_port)});
+    ASSERT_THAT(m_server->ReadLine(), StartsWith("Serving "));
+
+    std::vector<UniqueFd> idle;
+    for (int i = 0; i < 37; ++i) {
+        idle.push_back(ConnectToLoopback(m_port));
+        ASSERT_TRUE(idle.back().Valid());
+    }
+    EXPECT_EQ(Get("data.bin"), "000") << "closed at once, not answered wrongly";
+    idle.clear();
+    EXPECT_TRUE(WaitFor([&] { return Get("data.bin") == "200"; }, std::chrono::seconds(10)));
+    EXPECT_EQ(m_root.ReadFile("body"), "data");
+}
+
+// Each connection's traffic log is trimmed instead of growing with every
+// byte served.
+TEST_F(TerminalFileServerTest, TrafficLogsStayBounded) {
+    std::string contents(4 * 1024 * 1024, 'x');
+    m_root.WriteFile("served/data.bin", contents);
+    StartServer();
+    EXPECT_EQ(Get("data.bin"), "200");
+    EXPECT_EQ(m_root.ReadFile("body").size(), contents.size());
+    m_server.reset();
+
+    std::uintmax_t largest = 0;
+    for (const auto& entry : fs::directory_iterator(m_root / "bin/Trace")) {
+        largest = std::max(largest, fs::file_size(entry.path()));
+    }
+    std::cout << "[ FIGURE   ] largest traffic log after a 4 MiB download: " << largest
+              << " bytes\n";
+    EXPECT_GT(largest, 0u);
+    EXPECT_LT(largest, 2u * 1024 * 1024);
 }
 
 TEST_F(TerminalFileServerTest, PostBodiesAreStoredAsNumberedFiles) {
@@ -138,6 +321,8 @@ TEST_F(TerminalFileServerTest, BadCommandLinesAreRefused) {
         {"--dir " + dir + " --port", 2},
         {"--dir " + (m_root / "missing") + " --port 8080", 2},
         {"--dir " + (m_root / "secret") + " --port 8080", 2},
+        {"--dir " + dir + " --port 8080 --bind 1.2.3", 2},
+        {"--dir " + dir + " --port 8080 --bind", 2},
         {"--dir " + dir + " --port " + std::to_string(busy.port), 1},
     };
     for (const auto& c : cases) {
@@ -145,6 +330,15 @@ TEST_F(TerminalFileServerTest, BadCommandLinesAreRefused) {
         ASSERT_TRUE(WIFEXITED(status)) << c.arguments;
         EXPECT_EQ(WEXITSTATUS(status), c.status) << c.arguments;
     }
+}
+
+TEST_F(TerminalFileServerTest, HelpDescribesTheOptions) {
+    const int status = std::system((ServerPath() + " --help >" + (m_root / "help")).c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string text = m_root.ReadFile("help");
+    EXPECT_THAT(text, StartsWith("usage: terminal-file-server --dir DIR --port N"));
+    EXPECT_THAT(text, ::testing::HasSubstr("--bind ADDRESS"));
 }
 
 }  // namespace

@@ -40,6 +40,10 @@ class SimGetTest : public testing::Test {
     // Runs pinpad-sim get with these arguments after the URL, then the agent
     // on the pseudo-terminal it makes; the simulator's exit status.
     std::optional<int> RunGet(const std::string& document, const std::vector<std::string>& more) {
+        // The programs of an earlier run, and their link, go first.
+        agent.reset();
+        sim.reset();
+        fs::remove(agentHome / "ttyS99");
         std::vector<std::string> argv{ToolPath("pinpad-sim"),
                                       "--pty",
                                       agentHome / "ttyS99",
@@ -56,6 +60,16 @@ class SimGetTest : public testing::Test {
         inAgentHome.directory = agentHome.Path();
         agent = std::make_unique<ChildProcess>(std::vector<std::string>{"./agent"}, inAgentHome);
         return sim->WaitForExit(kExchangeLimitMsec);
+    }
+
+    // A server that answers every request with `response` and closes; the
+    // requests go to it from then on.
+    void AnswerWith(const std::string& response, TempDir& logs,
+                    std::unique_ptr<ChildProcess>& server) {
+        const fs::path script = fs::path(__FILE__).parent_path() / "../http/canned_http_server.py";
+        server = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"python3", script.string(), logs.Path(), response});
+        port = server->ReadLine();
     }
 
     TempDir agentHome;
@@ -97,6 +111,30 @@ TEST_F(SimGetTest, WritesTheBodyToStandardOutputWithoutOutputFile) {
 TEST_F(SimGetTest, MissingDocumentFailsTheCommand) {
     EXPECT_EQ(RunGet("missing.bin", {"-o", received / "copy.bin"}), 6);
     EXPECT_FALSE(received.Exists("copy.bin"));
+}
+
+// The command succeeds only when the file (or the output) is exactly the
+// body: an answer whose body runs until the connection closes could be cut
+// short without anyone noticing.
+TEST_F(SimGetTest, AnswerThatDoesNotFrameItsBodyFailsTheCommand) {
+    struct {
+        const char* label;
+        std::string response;
+        int status;
+    } const cases[] = {
+        {"no length", "HTTP/1.1 200 OK\r\nServer: canned\r\n\r\nthe body", 6},
+        {"length in lower case", "HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\nhello", 0},
+    };
+    for (const auto& c : cases) {
+        TempDir logs;
+        std::unique_ptr<ChildProcess> server;
+        AnswerWith(c.response, logs, server);
+        received.WriteFile("copy.bin", "older content");
+        EXPECT_EQ(RunGet("doc", {"-o", received / "copy.bin"}), c.status) << c.label;
+        EXPECT_EQ(received.ReadFile("copy.bin"), c.status == 0 ? "hello" : "older content")
+            << c.label;
+        EXPECT_EQ(RunGet("doc", {}), c.status) << c.label << ", to standard output";
+    }
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ class TTunnelHttpClient : public THttpClient {
     TSerialNetworkInterface& m_tunnel;
 };
 
-// A GET of url through the tunnel whose body is written to the descriptor
-// output. When the server answers with another status than 200, statusLine
-// holds its status line.
-Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url, int output,
-                         std::string& statusLine);
+// A GET of url through the tunnel whose body comes back in body; an answer
+// that does not say where its body ends fails. When the server answers with
+// another status than 200, statusLine holds its status line.
+Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url,
+                         std::string& body, std::string& statusLine);

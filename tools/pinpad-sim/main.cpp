@@ -203,9 +203,9 @@ class TSimulation {
     // get: one HTTP GET through the agent with our own client.
     int FetchDocument() {
         m_clock.Restart();
+        std::string body;
         std::string statusLine;
-        const Error result =
-            FetchThroughTunnel(m_line->Tunnel(), m_options.url, m_output->Descriptor(), statusLine);
+        const Error result = FetchThroughTunnel(m_line->Tunnel(), m_options.url, body, statusLine);
         if (StopRequested()) {
             return StopStatus();
         }
@@ -214,7 +214,7 @@ class TSimulation {
                         "get " + m_options.url + " failed: " + ErrorText(result, statusLine));
         }
         std::string error;
-        if (!m_output->Finish(error)) {
+        if (!m_output->Write(body, error) || !m_output->Finish(error)) {
             return Fail(SIM_EXIT_OUTPUT_UNUSABLE, error);
         }
         Report("fetched " + m_options.url + " in " + Elapsed());

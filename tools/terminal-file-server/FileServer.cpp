@@ -1,5 +1,6 @@
 #include "FileServer.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -9,36 +10,48 @@ constexpr char cInvalidFileName[] = "Invalid file name";
 constexpr char cFileNotFound[] = "File not found";
 constexpr char cCannotStore[] = "Cannot store the data";
 
-// The whole file; false when it cannot be read (a directory opens, but
-// cannot be read).
-bool ReadWholeFile(IFileReadable& file, T_BinaryData& contents) {
-    contents.Clear();
-    unsigned char chunk[4096];
-    for (;;) {
-        const long count = file.Read(chunk, sizeof chunk);
-        if (count <= 0) {
-            return count == 0;
-        }
-        contents.Add(chunk, static_cast<unsigned long>(count));
-    }
-}
-
-bool Exists(IFileSystem& files, const std::string& name) {
-    return std::unique_ptr<IFileReadable>(files.OpenForRead(name.c_str())) != nullptr;
-}
-
 const char* DeliveryNote(const Error& result) {
     return result.Code() == 0 ? "" : " (not delivered: the client has gone)";
 }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Shown in a log line as it came, apart from bytes that would break the line.
+std::string Printable(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 }  // namespace
 
-TFileServer::TFileServer(THttpServer& server, IFileSystem& files, IFileSystem& uploads,
-                         std::ostream& log)
+TFileServer::TFileServer(THttpServer& server, const TConfinedDirectory& files,
+                         const TConfinedDirectory& uploads, std::ostream& log)
     : m_server(server), m_files(files), m_uploads(uploads), m_log(log) {
-    while (Exists(m_uploads, UploadName(m_nextUpload))) {
-        ++m_nextUpload;
-    }
+    m_server.SetRejectionListener([this](const std::string& name, const std::string& message) {
+        m_log << "Refused a request" << (name.empty() ? "" : " from " + Printable(name)) << ": "
+              << message << std::endl;
+    });
 }
 
 bool TFileServer::ServeNextRequest() {
@@ -51,17 +64,34 @@ bool TFileServer::ServeNextRequest() {
     }
     if (type == HTTP_REQUEST_GET) {
         const std::string fileName = data.ToString();
-        m_log << "GET " << fileName << " from " << sender << " (serial " << serial
-              << "): " << ServeFile(sender, fileName) << std::endl;
+        m_log << "GET " << Printable(fileName) << " from " << Printable(sender) << " (serial "
+              << Printable(serial) << "): " << ServeFile(sender, fileName) << std::endl;
     } else {
-        m_log << "POST from " << sender << ": " << StoreUpload(sender, data) << std::endl;
+        m_log << "POST from " << Printable(sender) << ": " << StoreUpload(sender, data)
+              << std::endl;
     }
     return true;
 }
 
-bool TFileServer::IsPlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name.find('/') == std::string::npos &&
-           name.find("..") == std::string::npos;
+bool TFileServer::PercentDecode(const std::string& text, std::string& decoded) {
+    decoded.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) {
+            return false;
+        }
+        const int high = HexValue(text[i + 1]);
+        const int low = HexValue(text[i + 2]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        decoded += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return true;
 }
 
 std::string TFileServer::UploadName(unsigned long number) {
@@ -71,31 +101,45 @@ std::string TFileServer::UploadName(unsigned long number) {
 }
 
 std::string TFileServer::ServeFile(const std::string& sender, const std::string& fileName) {
+    std::string name;
     const char* failure = cInvalidFileName;
-    T_BinaryData contents;
-    if (IsPlainFileName(fileName)) {
-        std::unique_ptr<IFileReadable> file(m_files.OpenForRead(fileName.c_str()));
-        failure = file && ReadWholeFile(*file, contents) ? nullptr : cFileNotFound;
+    std::unique_ptr<IFileReadable> file;
+    if (PercentDecode(fileName, name) && TConfinedDirectory::IsPlainName(name)) {
+        file = m_files.OpenForRead(name);
+        failure = file ? nullptr : cFileNotFound;
     }
     if (failure != nullptr) {
         return failure + std::string(DeliveryNote(m_server.DeliverErrorReply(sender, failure)));
     }
-    const Error result = m_server.DeliverBinaryReply(sender, contents);
-    return std::to_string(contents.Length()) + " bytes" + DeliveryNote(result);
+    const long length = file->GetLength();
+    const Error result = m_server.DeliverFileReply(sender, std::move(file));
+    return std::to_string(length) + " bytes" + DeliveryNote(result);
 }
 
 std::string TFileServer::StoreUpload(const std::string& sender, const T_BinaryData& body) {
-    const std::string name = UploadName(m_nextUpload);
-    std::unique_ptr<IFileWritable> file(
-        m_uploads.OpenForWrite(name.c_str(), FILE_MODE_CREATE | FILE_MODE_TRUNCATE));
+    // A new file of the next free number: a name taken already, by a file or
+    // by a planted link, is passed over, never written through.
+    std::unique_ptr<IFileWritable> file;
+    std::string name;
+    for (;;) {
+        name = UploadName(m_nextUpload);
+        file = m_uploads.CreateNew(name);
+        if (file || errno != EEXIST) {
+            break;
+        }
+        ++m_nextUpload;
+    }
     const bool stored =
         file && file->Write(body.GetData(), body.Length()) == static_cast<long>(body.Length());
-    file.reset();
     if (!stored) {
-        m_uploads.EraseFile(name.c_str());  // no partial upload is left behind
+        if (file) {
+            file.reset();
+            m_uploads.Erase(name);  // no partial upload is left behind
+        }
         return cCannotStore +
                std::string(DeliveryNote(m_server.DeliverErrorReply(sender, cCannotStore)));
     }
+    file.reset();
     ++m_nextUpload;
     const Error result = m_server.DeliverTextReply(sender, "OK");
     return std::to_string(body.Length()) + " bytes stored as " + name + DeliveryNote(result);

@@ -1,12 +1,16 @@
-// terminal-file-server --dir DIR --port N
+// terminal-file-server --dir DIR --port N [--bind ADDRESS]
 //
-// Serves the files of DIR to terminals over HTTP on port N, through the
-// host's network: GET /any?name=FILE&terminalSN=SERIAL answers the contents
-// of DIR/FILE; a POST body is stored as DIR/posted/NNNNNNNN.bin and answered
-// "OK". Runs until it is interrupted or terminated.
+// Serves the files of DIR to terminals over HTTP on port N of ADDRESS
+// (127.0.0.1 unless given), through the host's network:
+// GET /any?name=FILE&terminalSN=SERIAL answers the contents of DIR/FILE; a
+// POST body is stored as DIR/posted/NNNNNNNN.bin and answered "OK". Runs
+// until it is interrupted or terminated.
 
+#include <arpa/inet.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -17,12 +21,31 @@
 
 #include "FileServer.h"
 #include "http/HttpServer.h"
+#include "platform/SocketInterface.h"
 #include "platform/System.h"
 
 namespace {
 
 constexpr char cUploadsDirectory[] = "posted";
 constexpr unsigned long cIdleWaitMsec = 5;
+constexpr char cDefaultBindAddress[] = "127.0.0.1";
+// Each connection's traffic log is trimmed at this size.
+constexpr unsigned long cTrafficLogLimit = 1024 * 1024;
+// Descriptors kept free of customers, for files, logs and the listener.
+constexpr unsigned long cSpareDescriptors = 16;
+constexpr unsigned long cMinCustomers = 4;
+
+constexpr char cUsage[] =
+    "usage: terminal-file-server --dir DIR --port N [--bind ADDRESS]\n"
+    "\n"
+    "Serves the files of DIR to terminals over HTTP on port N:\n"
+    "  GET /any?name=FILE&terminalSN=SERIAL  answers the contents of DIR/FILE\n"
+    "  POST (any path)                       stores the body as DIR/posted/NNNNNNNN.bin\n"
+    "\n"
+    "  --dir DIR        the directory served; symbolic links in it are not followed\n"
+    "  --port N         the TCP port, 1 to 65535\n"
+    "  --bind ADDRESS   the local IPv4 address listened on (default 127.0.0.1)\n"
+    "  --help           this text\n";
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
@@ -33,7 +56,18 @@ void RequestStop(int) {
 struct TOptions {
     std::string directory;
     unsigned short port = 0;
+    std::uint32_t bindAddress = 0;  // first octet in the most significant byte
+    bool help = false;
 };
+
+// A dotted IPv4 address, or nothing.
+std::optional<std::uint32_t> ParseAddress(const std::string& text) {
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
+        return std::nullopt;
+    }
+    return ntohl(address.s_addr);
+}
 
 // The decimal port 1 to 65535, or nothing.
 std::optional<unsigned short> ParsePort(const std::string& text) {
@@ -51,16 +85,28 @@ std::optional<unsigned short> ParsePort(const std::string& text) {
 // The options, or nothing after telling what is wrong.
 std::optional<TOptions> ParseOptions(int argc, char** argv) {
     TOptions options;
+    options.bindAddress = *ParseAddress(cDefaultBindAddress);
     bool portGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (i + 1 >= argc || (option != "--dir" && option != "--port")) {
+        if (option == "--help") {
+            options.help = true;
+            return options;
+        }
+        if (i + 1 >= argc || (option != "--dir" && option != "--port" && option != "--bind")) {
             std::cerr << "unexpected argument: " << option << "\n";
             return std::nullopt;
         }
         const std::string value = argv[++i];
         if (option == "--dir") {
             options.directory = value;
+        } else if (option == "--bind") {
+            const std::optional<std::uint32_t> address = ParseAddress(value);
+            if (!address) {
+                std::cerr << "not an IPv4 address: " << value << "\n";
+                return std::nullopt;
+            }
+            options.bindAddress = *address;
         } else if (std::optional<unsigned short> port = ParsePort(value)) {
             options.port = *port;
             portGiven = true;
@@ -87,43 +133,66 @@ std::optional<std::string> ExistingDirectory(const std::string& path) {
     return std::string(resolved);
 }
 
-// Whether the host's network can listen on the port. The listen made here is
-// the one the server goes on to use.
-bool CanListen(unsigned short port) {
-    auto* ethernet = dynamic_cast<INetworkInterface*>(
+std::string FormatAddress(std::uint32_t address) {
+    in_addr raw{};
+    raw.s_addr = htonl(address);
+    char dotted[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &raw, dotted, sizeof dotted);
+    return dotted;
+}
+
+// Whether the host's network can listen on the port of that address. The
+// listen made here is the one the server goes on to use.
+bool CanListen(std::uint32_t address, unsigned short port) {
+    auto* ethernet = dynamic_cast<TSocketInterface*>(
         ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0));
+    if (ethernet == nullptr) {
+        return false;
+    }
+    ethernet->SetListenAddress(address);
+    ethernet->SetTrafficLogLimit(cTrafficLogLimit);
     IConnection* listener = nullptr;
-    const bool listening = ethernet != nullptr && ethernet->Listen(port, &listener).Code() == 0;
+    const bool listening = ethernet->Listen(port, &listener).Code() == 0;
     delete listener;
     return listening;
 }
 
-// A file system for the directory, released when it goes.
-struct TMountedDirectory {
-    explicit TMountedDirectory(const std::string& path) {
-        ISystem::Instance()->MountFileSystem(path.c_str(), &files);
+// As many customers as the descriptor limit leaves room for, up to the
+// server's own bound: a file must still open when every customer is there.
+unsigned long CustomerLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return THttpServer::cDefaultMaxCustomers;
     }
-    ~TMountedDirectory() { ISystem::Instance()->UnmountFileSystem(files); }
-    TMountedDirectory(const TMountedDirectory&) = delete;
-    TMountedDirectory& operator=(const TMountedDirectory&) = delete;
-
-    IFileSystem* files = nullptr;
-};
+    const auto room = static_cast<unsigned long>(limit.rlim_cur);
+    return std::clamp(room > cSpareDescriptors ? room - cSpareDescriptors : 0, cMinCustomers,
+                      THttpServer::cDefaultMaxCustomers);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::optional<TOptions> options = ParseOptions(argc, argv);
     if (!options) {
-        std::cerr << "usage: terminal-file-server --dir DIR --port N\n";
+        std::cerr << cUsage;
         return 2;
+    }
+    if (options->help) {
+        std::cout << cUsage;
+        return 0;
     }
     const std::optional<std::string> directory = ExistingDirectory(options->directory);
     if (!directory) {
         std::cerr << "not a directory: " << options->directory << "\n";
         return 2;
     }
-    if (!CanListen(options->port)) {
+    const TConfinedDirectory files(*directory);
+    const TConfinedDirectory uploads(files.Descriptor(), cUploadsDirectory, true);
+    if (!files.IsOpen()) {
+        std::cerr << "cannot open the directory " << *directory << "\n";
+        return 1;
+    }
+    if (!CanListen(options->bindAddress, options->port)) {
         std::cerr << "cannot listen on port " << options->port << "\n";
         return 1;
     }
@@ -131,11 +200,11 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
 
-    TMountedDirectory files(*directory);
-    TMountedDirectory uploads(*directory + "/" + cUploadsDirectory);
     THttpServer server(options->port, 0, true);
-    TFileServer fileServer(server, *files.files, *uploads.files, std::cout);
-    std::cout << "Serving " << *directory << " on port " << options->port << std::endl;
+    server.SetLimits(CustomerLimit(), THttpServer::cDefaultIdleTimeoutMsec);
+    TFileServer fileServer(server, files, uploads, std::cout);
+    std::cout << "Serving " << *directory << " on " << FormatAddress(options->bindAddress)
+              << " port " << options->port << std::endl;
     while (g_stopRequested == 0) {
         if (!fileServer.ServeNextRequest()) {
             ISystem::Instance()->Wait(cIdleWaitMsec);

@@ -1,0 +1,75 @@
+#include "ConfinedDirectory.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr int cDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr mode_t cNewFileMode = 0644;
+constexpr mode_t cNewDirectoryMode = 0755;
+
+}  // namespace
+
+TConfinedDirectory::TConfinedDirectory(int parent, const std::string& name, bool create) {
+    if (!IsPlainName(name)) {
+        return;
+    }
+    if (create) {
+        mkdirat(parent, name.c_str(), cNewDirectoryMode);  // it may exist already
+    }
+    m_descriptor = openat(parent, name.c_str(), cDirectoryFlags);
+}
+
+TConfinedDirectory::TConfinedDirectory(const std::string& path)
+    : m_descriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+TConfinedDirectory::~TConfinedDirectory() {
+    if (m_descriptor >= 0) {
+        close(m_descriptor);
+    }
+}
+
+bool TConfinedDirectory::IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos && name.find("..") == std::string::npos;
+}
+
+std::unique_ptr<IFileReadable> TConfinedDirectory::OpenForRead(const std::string& name) const {
+    if (!IsOpen() || !IsPlainName(name)) {
+        return nullptr;
+    }
+    // O_NONBLOCK: a planted FIFO must not hold the server in its open.
+    const int fd = openat(m_descriptor, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    auto file = std::make_unique<TPCFile>(name.c_str(), fd);
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return nullptr;
+    }
+    return file;
+}
+
+std::unique_ptr<IFileWritable> TConfinedDirectory::CreateNew(const std::string& name) const {
+    if (!IsOpen() || !IsPlainName(name)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int fd = openat(m_descriptor, name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, cNewFileMode);
+    if (fd < 0) {
+        return nullptr;
+    }
+    return std::make_unique<TPCFile>(name.c_str(), fd);
+}
+
+void TConfinedDirectory::Erase(const std::string& name) const {
+    if (IsOpen() && IsPlainName(name)) {
+        unlinkat(m_descriptor, name.c_str(), 0);
+    }
+}
