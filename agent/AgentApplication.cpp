@@ -1,12 +1,19 @@
 #include "agent/AgentApplication.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
+#include "agent/AgentSettings.h"
 #include "agent/DestinationFilter.h"
-#include "base/IniFile.h"
+#include "base/Error.h"
 #include "platform/NetworkInterface.h"
+#include "platform/RS232Interface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
 #include "platform/WaitSet.h"
@@ -23,6 +30,17 @@ constexpr unsigned long cLongestIdleWaitMs = 1000;
 constexpr unsigned long cSettingsCheckMs = 5000;
 constexpr unsigned long cRetryPauseMs = 5000;
 
+// Whether a failed open of the tunnel failed because another program holds
+// the serial port.
+bool IsPortInUse(const Error& failure) {
+    for (std::optional<Error> cause = failure.Sub(); cause; cause = cause->Sub()) {
+        if (cause->Code() == kLinErrnoBase + EBUSY) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // One pass of the serving loop: a tunnel step, and when it found nothing to
 // do, a sleep until the line or a TCP connection has work or a timer is due.
 void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer) {
@@ -33,9 +51,8 @@ void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer) {
     tunnel.AddWaits(waits);
     const unsigned long untilSettingsCheck =
         cSettingsCheckMs - std::min(cSettingsCheckMs, settingsTimer.GetElapsedMsec());
-    ISystem::Instance()->WaitForActivity(
-        waits, std::min({cLongestIdleWaitMs, untilSettingsCheck,
-                         tunnel.MillisecondsToNextDeadline()}));
+    ISystem::Instance()->WaitForActivity(waits, std::min({cLongestIdleWaitMs, untilSettingsCheck,
+                                                          tunnel.MillisecondsToNextDeadline()}));
 }
 
 // Serves the terminal for one cycle: steps the tunnel while there is work
@@ -62,7 +79,7 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
                 break;
             }
             if (settingsTimer->IsExpired()) {
-                if (!TAgentApplication::IsEnabled()) {
+                if (!agent.IsEnabled()) {
                     break;
                 }
                 destinations.Reload();
@@ -78,19 +95,38 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
 
 }  // namespace
 
+void ReportOnStandardError(const std::string& line) {
+    std::fprintf(stderr, "agent: %s\n", line.c_str());
+}
+
 TAgentApplication* TAgentApplication::Instance() {
-    static TAgentApplication agent;
+    static TAgentApplication agent(ReportOnStandardError);
     return &agent;
 }
 
-TAgentApplication::TAgentApplication() : m_serialPort(LoadSerialPortNumber()) {}
+TAgentApplication::TAgentApplication(TReporter report) : m_report(std::move(report)) {
+    TPortSetting setting = ReadPortSetting();
+    m_serialPort = setting.port;
+    m_settingsProblem = std::move(setting.problem);
+}
 
 unsigned short TAgentApplication::LoadSerialPortNumber() {
-    return static_cast<unsigned short>(TIniFile("pinpad.ini").GetInteger("ComPort", 0));
+    return ReadPortSetting().port;
 }
 
 bool TAgentApplication::IsEnabled() {
-    return TIniFile("agent.ini").GetInteger("Enabled", 0) != 0;
+    TEnabledSetting setting = ReadEnabledSetting();
+    if (setting.problem && setting.problem != m_enabledProblem) {
+        Report(*setting.problem);
+    }
+    m_enabledProblem = std::move(setting.problem);
+    return setting.enabled;
+}
+
+void TAgentApplication::Report(const std::string& line) {
+    if (m_report) {
+        m_report(line);
+    }
 }
 
 bool TAgentApplication::IsStopped(bool pollKeyboard) {
@@ -101,7 +137,7 @@ bool TAgentApplication::IsStopped(bool pollKeyboard) {
 }
 
 void TAgentApplication::Run(bool pollKeyboard) {
-    if (m_serialPort == 0) {
+    if (m_serialPort == 0 || m_settingsProblem) {
         return;
     }
     IDeviceLayer* devices = ISystem::Instance()->GetDeviceLayer();
@@ -113,8 +149,16 @@ void TAgentApplication::Run(bool pollKeyboard) {
     }
     TDestinationFilter destinations;
     do {
-        if (IsEnabled() && tunnel->OpenAsService().Code() == 0) {
-            Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations);
+        if (IsEnabled()) {
+            const Error opened = tunnel->OpenAsService();
+            if (opened.Code() == 0) {
+                m_portBusyReported = false;
+                Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations);
+            } else if (IsPortInUse(opened) && !m_portBusyReported) {
+                m_portBusyReported = true;
+                Report("serial port " + SerialDeviceName(m_serialPort) +
+                       " is in use by another program; trying again every 5 s");
+            }
         }
         ISystem::Instance()->Wait(cRetryPauseMs);
     } while (!IsStopped(pollKeyboard));

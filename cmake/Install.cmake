@@ -36,7 +36,7 @@ install(FILES ${PROJECT_BINARY_DIR}/pinpad-agent.service DESTINATION ${SYSTEMD_U
 # upgrade keeps what the administrator changed.
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "pinpad-agent")
-set(CPACK_PACKAGE_VERSION "1.0.0")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "PIN pad agent maintainers <root@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Network agent for a PIN pad on a serial port")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")

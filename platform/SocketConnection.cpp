@@ -11,6 +11,7 @@
 
 #include "base/ErrorCodes.h"
 #include "log/LogEvent.h"
+#include "platform/ListeningSocket.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ CONNSTATE TSocketConnection::GetState() {
 void TSocketConnection::AcceptWaitingPeer() {
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
-    const int accepted = accept(m_socket, reinterpret_cast<sockaddr*>(&peer), &size);
+    const int accepted = accept4(m_socket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
     if (accepted < 0) {
         return;  // another listening connection took the peer first
     }
