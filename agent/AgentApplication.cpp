@@ -51,8 +51,9 @@ void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer) {
     tunnel.AddWaits(waits);
     const unsigned long untilSettingsCheck =
         cSettingsCheckMs - std::min(cSettingsCheckMs, settingsTimer.GetElapsedMsec());
-    ISystem::Instance()->WaitForActivity(waits, std::min({cLongestIdleWaitMs, untilSettingsCheck,
-                                                          tunnel.MillisecondsToNextDeadline()}));
+    ISystem::Instance()->WaitForActivity(
+        waits, std::min({cLongestIdleWaitMs, untilSettingsCheck,
+                         tunnel.MillisecondsToNextDeadline()}));
 }
 
 // Serves the terminal for one cycle: steps the tunnel while there is work

@@ -64,8 +64,8 @@ class TSocketConnection : public IConnection, public TLoggerToFile, public IPoll
     CONNSTATE m_state;
     std::uint32_t m_peerAddress = 0;
     std::uint32_t m_sendBufferSize = 8192;
-    // False while m_socket is the interface's listening socket, which stays
-    // open for later listens even when this connection fails.
+    // False while m_socket is the port's shared listening socket, which
+    // closes with the last connection holding it, not with this one.
     bool m_ownsSocket;
     std::shared_ptr<TListeningSocket> m_listeningSocket;
 };

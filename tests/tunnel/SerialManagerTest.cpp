@@ -488,26 +488,27 @@ TEST_P(LostNoticeTest, LostNoticeEndsInAClosedNotice) {
 
 INSTANTIATE_TEST_SUITE_P(
     Notices, LostNoticeTest,
-    ::testing::Values(LostNoticeCase{"CallResult",
-                                     [](LostNoticeTest& test, const LoopbackListener& listener) {
-                                         test.DropAgentDataFrames(true);
-                                         test.Call(1, listener.port);
-                                         return AcceptPeer(listener.socket);
-                                     }},
-                      LostNoticeCase{"DataIn",
-                                     [](LostNoticeTest& test, const LoopbackListener& listener) {
-                                         UniqueFd peer = test.Connected(1, listener);
-                                         test.DropAgentDataFrames(true);
-                                         SendAll(peer, "hello");
-                                         return peer;
-                                     }},
-                      LostNoticeCase{"Closed",
-                                     [](LostNoticeTest& test, const LoopbackListener& listener) {
-                                         UniqueFd peer = test.Connected(1, listener);
-                                         test.DropAgentDataFrames(true);
-                                         ::shutdown(peer.Get(), SHUT_WR);
-                                         return peer;
-                                     }}),
+    ::testing::Values(
+        LostNoticeCase{"CallResult",
+                       [](LostNoticeTest& test, const LoopbackListener& listener) {
+                           test.DropAgentDataFrames(true);
+                           test.Call(1, listener.port);
+                           return AcceptPeer(listener.socket);
+                       }},
+        LostNoticeCase{"DataIn",
+                       [](LostNoticeTest& test, const LoopbackListener& listener) {
+                           UniqueFd peer = test.Connected(1, listener);
+                           test.DropAgentDataFrames(true);
+                           SendAll(peer, "hello");
+                           return peer;
+                       }},
+        LostNoticeCase{"Closed",
+                       [](LostNoticeTest& test, const LoopbackListener& listener) {
+                           UniqueFd peer = test.Connected(1, listener);
+                           test.DropAgentDataFrames(true);
+                           ::shutdown(peer.Get(), SHUT_WR);
+                           return peer;
+                       }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AgentHalfTest, ANoticeWaitsForAtMostOnePortionOfABusyDownload) {
