@@ -47,6 +47,10 @@ TSocketInterface::TSocketInterface(IFileSystem* traceFileSystem)
     : m_traceFileSystem(traceFileSystem), m_logName{} {}
 
 void TSocketInterface::Close() {
+    ForgetClosedListeningSockets();
+}
+
+void TSocketInterface::ForgetClosedListeningSockets() {
     std::erase_if(m_listeningSockets, [](const auto& entry) { return entry.second.expired(); });
 }
 
@@ -107,7 +111,7 @@ std::shared_ptr<TListeningSocket> TSocketInterface::GetListeningSocket(unsigned 
     if (auto known = m_listeningSockets[port].lock()) {
         return known;
     }
-    Close();  // the map keeps no entries of closed sockets
+    ForgetClosedListeningSockets();
     const long s = CreateNonblockingSocket();
     if (s == -1) {
         return nullptr;

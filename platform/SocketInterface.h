@@ -57,6 +57,8 @@ class TSocketInterface : public virtual INetworkInterface {
     static constexpr int kKeepaliveProbes = 6;
 
   private:
+    void ForgetClosedListeningSockets();
+
     IFileSystem* m_traceFileSystem;
     char m_logName[100];
     // Held by the connections that listen on them, by port.

@@ -88,6 +88,9 @@ std::vector<std::string> InheritableDescriptors(pid_t pid) {
         std::string key, flags;
         while (info >> key >> flags && key != "flags:") {
         }
+        if (key != "flags:") {
+            continue;  // closed meanwhile
+        }
         if ((std::stoul(flags, nullptr, 8) & O_CLOEXEC) == 0) {
             inheritable.push_back(std::to_string(fd) + " " + target);
         }
@@ -107,12 +110,13 @@ unsigned long PeakRssKb(pid_t pid) {
     return 0;
 }
 
-// An agent built with AddressSanitizer has a memory of another size and takes
-// its time: the memory figure means something only without it.
+// An agent built with the sanitizers has a memory of another size and takes
+// its time: the memory figure means something only without them, and their
+// checks need free descriptors of their own.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMeasuresMemory = false;
+constexpr bool kWithoutSanitizers = false;
 #else
-constexpr bool kMeasuresMemory = true;
+constexpr bool kWithoutSanitizers = true;
 #endif
 
 TSerialPacket DataOut(unsigned long socketId, const std::string& text) {
@@ -156,7 +160,7 @@ class AgentResourcesTest : public testing::Test {
         for (std::string packet = m_terminal->NextPacket(); packet != "CLOSED 4294967040";
              packet = m_terminal->NextPacket()) {
             if (packet.empty()) {
-                ADD_FAILURE() << "the agent stopped answering";
+                ADD_FAILURE() << "the agent stopped answering: " << m_agent.Output();
                 break;
             }
             before.push_back(packet);
@@ -227,6 +231,11 @@ TEST_F(AgentResourcesTest, ListeningPortsLiveOnlyWhileAListenUsesThem) {
 // Descriptors used up by listens come back when the listens go: calls and
 // listens work again without a restart.
 TEST_F(AgentResourcesTest, RunningOutOfDescriptorsPasses) {
+    if (!kWithoutSanitizers) {
+        // The sanitizers' own checks open pipes; without a free descriptor
+        // they report sound objects as broken.
+        GTEST_SKIP() << "not with the sanitizers";
+    }
     constexpr unsigned kLimit = 32;
     ASSERT_NO_FATAL_FAILURE(Serve({}, kLimit));
     LoopbackListener server = ListenOnLoopback();
@@ -258,7 +267,7 @@ TEST_F(AgentResourcesTest, RunningOutOfDescriptorsPasses) {
 TEST_F(AgentResourcesTest, NoticesForATerminalThatDoesNotAcknowledgeStayBounded) {
     ASSERT_NO_FATAL_FAILURE(Serve());
     m_terminal->acknowledge = false;
-    constexpr unsigned long kIds = kMeasuresMemory ? 200000 : 50000;
+    constexpr unsigned long kIds = kWithoutSanitizers ? 200000 : 50000;
     constexpr unsigned long kPerFrame = 31;  // 8 bytes each
     for (unsigned long first = 1; first <= kIds; first += kPerFrame) {
         std::vector<TSerialPacket> packets;
@@ -281,7 +290,7 @@ TEST_F(AgentResourcesTest, NoticesForATerminalThatDoesNotAcknowledgeStayBounded)
         << " frames";
     const unsigned long peakKb = PeakRssKb(m_agent.Pid());
     std::cout << "agent peak RSS after notices for " << kIds << " ids: " << peakKb << " KiB\n";
-    if (kMeasuresMemory) {
+    if (kWithoutSanitizers) {
         EXPECT_LT(peakKb, 16u * 1024u);
     }
 
