@@ -1,13 +1,20 @@
 #include "agent/AgentApplication.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
+#include "agent/AgentSettings.h"
 #include "agent/DestinationFilter.h"
 #include "agent/ServiceNotifier.h"
-#include "base/IniFile.h"
+#include "base/Error.h"
 #include "platform/NetworkInterface.h"
+#include "platform/RS232Interface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
 #include "platform/WaitSet.h"
@@ -23,6 +30,17 @@ namespace {
 constexpr unsigned long cLongestIdleWaitMs = 1000;
 constexpr unsigned long cSettingsCheckMs = 5000;
 constexpr unsigned long cRetryPauseMs = 5000;
+
+// Whether a failed open of the tunnel failed because another program holds
+// the serial port.
+bool IsPortInUse(const Error& failure) {
+    for (std::optional<Error> cause = failure.Sub(); cause; cause = cause->Sub()) {
+        if (cause->Code() == kLinErrnoBase + EBUSY) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // One pass of the serving loop: a tunnel step, and when it found nothing to
 // do, a sleep until the line or a TCP connection has work or a timer is due.
@@ -65,7 +83,7 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
                 break;
             }
             if (settingsTimer->IsExpired()) {
-                if (!TAgentApplication::IsEnabled()) {
+                if (!agent.IsEnabled()) {
                     TServiceNotifier::Instance().NotServing(false);
                     break;
                 }
@@ -82,19 +100,38 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
 
 }  // namespace
 
+void ReportOnStandardError(const std::string& line) {
+    std::fprintf(stderr, "agent: %s\n", line.c_str());
+}
+
 TAgentApplication* TAgentApplication::Instance() {
-    static TAgentApplication agent;
+    static TAgentApplication agent(ReportOnStandardError);
     return &agent;
 }
 
-TAgentApplication::TAgentApplication() : m_serialPort(LoadSerialPortNumber()) {}
+TAgentApplication::TAgentApplication(TReporter report) : m_report(std::move(report)) {
+    TPortSetting setting = ReadPortSetting();
+    m_serialPort = setting.port;
+    m_settingsProblem = std::move(setting.problem);
+}
 
 unsigned short TAgentApplication::LoadSerialPortNumber() {
-    return static_cast<unsigned short>(TIniFile("pinpad.ini").GetInteger("ComPort", 0));
+    return ReadPortSetting().port;
 }
 
 bool TAgentApplication::IsEnabled() {
-    return TIniFile("agent.ini").GetInteger("Enabled", 0) != 0;
+    TEnabledSetting setting = ReadEnabledSetting();
+    if (setting.problem && setting.problem != m_enabledProblem) {
+        Report(*setting.problem);
+    }
+    m_enabledProblem = std::move(setting.problem);
+    return setting.enabled;
+}
+
+void TAgentApplication::Report(const std::string& line) {
+    if (m_report) {
+        m_report(line);
+    }
 }
 
 bool TAgentApplication::IsStopped(bool pollKeyboard) {
@@ -105,6 +142,9 @@ bool TAgentApplication::IsStopped(bool pollKeyboard) {
 }
 
 void TAgentApplication::Run(bool pollKeyboard) {
+    if (m_settingsProblem) {
+        return;
+    }
     TServiceNotifier& service = TServiceNotifier::Instance();
     service.SettingsRead(m_serialPort);
     if (m_serialPort == 0) {
@@ -119,12 +159,19 @@ void TAgentApplication::Run(bool pollKeyboard) {
     }
     TDestinationFilter destinations;
     do {
-        const bool enabled = IsEnabled();
-        if (enabled && tunnel->OpenAsService().Code() == 0) {
+        if (!IsEnabled()) {
+            service.NotServing(false);
+        } else if (const Error opened = tunnel->OpenAsService(); opened.Code() == 0) {
+            m_portBusyReported = false;
             service.ServingStarted();
             Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations);
         } else {
-            service.NotServing(enabled);
+            service.NotServing(true);
+            if (IsPortInUse(opened) && !m_portBusyReported) {
+                m_portBusyReported = true;
+                Report("serial port " + SerialDeviceName(m_serialPort) +
+                       " is in use by another program; trying again every 5 s");
+            }
         }
         service.KeepAlive();
         ISystem::Instance()->Wait(cRetryPauseMs);

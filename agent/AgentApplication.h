@@ -1,33 +1,58 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
+
 // The agent's top level: reads its settings beside the executable and drives
 // the serial tunnel from a single polling loop. It owns no devices; the device
-// layer keeps them.
+// layer keeps them. It is silent but for problems a person must fix, each
+// told once as one line.
 class TAgentApplication {
   public:
-    // The process's agent, built on first use.
+    // Hears each problem as one line of text.
+    using TReporter = std::function<void(const std::string& line)>;
+
+    // The process's agent, built on first use; it tells its problems on
+    // standard error.
     static TAgentApplication* Instance();
 
     // Reads the serial port number once; Instance() is the one the program
     // uses, tests build their own.
-    TAgentApplication();
+    explicit TAgentApplication(TReporter report = nullptr);
     TAgentApplication(const TAgentApplication&) = delete;
     TAgentApplication& operator=(const TAgentApplication&) = delete;
 
-    // "ComPort" of "pinpad.ini", cut to 16 bits; 0 when absent.
+    // "ComPort" of "pinpad.ini"; 0 when absent, 0 or unreadable.
     static unsigned short LoadSerialPortNumber();
-    // "Enabled" of "agent.ini", read anew on every call; false when absent.
-    static bool IsEnabled();
+    // "Enabled" of "agent.ini", read anew on every call; false when absent
+    // or not a number. A value that is not a number is reported, again only
+    // once it has changed.
+    bool IsEnabled();
 
     // Whether a stop was requested; polls the keyboard only when allowed.
     bool IsStopped(bool pollKeyboard);
     // Serves the terminal until IsStopped(pollKeyboard) says so; returns at
-    // once without a port or without the two network interfaces.
+    // once without a port, with a settings problem, or without the two
+    // network interfaces. A serial port that another program holds is
+    // reported once and tried again every 5 seconds.
     void Run(bool pollKeyboard);
 
     unsigned short SerialPortNumber() const { return m_serialPort; }
+    // Why "pinpad.ini" gives no usable port, if it does not.
+    const std::optional<std::string>& SettingsProblem() const { return m_settingsProblem; }
 
   private:
+    void Report(const std::string& line);
+
     bool m_stopped = false;
     unsigned short m_serialPort;
+    std::optional<std::string> m_settingsProblem;
+    TReporter m_report;
+    // The bad "Enabled" value told last; cleared by a good one.
+    std::optional<std::string> m_enabledProblem;
+    bool m_portBusyReported = false;
 };
+
+// Writes the line to standard error as "agent: LINE".
+void ReportOnStandardError(const std::string& line);

@@ -1,8 +1,91 @@
-#include "agent/AgentApplication.h"
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
 
-// The agent takes no arguments and prints nothing; it serves until the process
-// is terminated.
-int main() {
-    TAgentApplication::Instance()->Run(false);
-    return 0;
+#include "agent/AgentApplication.h"
+#include "agent/CommandLine.h"
+#include "agent/TraceProblems.h"
+#include "ProjectVersion.h"
+#include "log/LoggerToFile.h"
+#include "platform/FileSystem.h"
+#include "platform/System.h"
+
+// Without arguments the agent reads its settings beside its executable, serves until the
+// process is terminated and prints nothing but problems a person must fix. Exit status 2
+// stands for a bad command line or a bad "pinpad.ini".
+
+namespace {
+
+constexpr int kBadUse = 2;
+
+int Refuse(const std::string& why) {
+    ReportOnStandardError(why);
+    return kBadUse;
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::absolute(path, ignored).lexically_normal().string();
+}
+
+std::string DirectoryOf(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const TCommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.action) {
+        case TCommandLine::Action::Help:
+            std::fputs(AgentUsage(), stdout);
+            return 0;
+        case TCommandLine::Action::Version:
+            std::printf("pinpad-agent %s\n", kProjectVersion);
+            return 0;
+        case TCommandLine::Action::Fail:
+            return Refuse(line.error);
+        case TCommandLine::Action::Serve:
+            break;
+    }
+
+    std::string settings = DirectoryOf(ExecutablePath());
+    std::string trace;
+    if (!line.settingsDirectory.empty()) {
+        settings = Absolute(line.settingsDirectory);
+        std::error_code error;
+        if (!std::filesystem::is_directory(settings, error)) {
+            return Refuse("--dir " + line.settingsDirectory + ": not a directory");
+        }
+    }
+    trace = line.traceDirectory.empty() ? settings + "/Trace" : Absolute(line.traceDirectory);
+    if (trace.size() > cMaxPathLength || settings.size() > cMaxPathLength) {
+        return Refuse("directory names longer than " + std::to_string(cMaxPathLength) +
+                      " characters cannot be used");
+    }
+    // The program's own system, with its files where the command line says.
+    std::optional<TLinSystem> located;
+    if (!line.settingsDirectory.empty() || !line.traceDirectory.empty()) {
+        located.emplace(TLinSystem::TFileLocations{settings, trace});
+        ISystem::Install(&*located);
+    }
+
+    TTraceProblems traceProblems(trace, ReportOnStandardError);
+    TLoggerToFile::SetFailureListener([&traceProblems](const char* fileName, int error) {
+        traceProblems.OnLogFailure(fileName, error);
+    });
+
+    TAgentApplication* agent = TAgentApplication::Instance();
+    int status = 0;
+    if (agent->SettingsProblem()) {
+        status = Refuse(*agent->SettingsProblem());
+    } else {
+        agent->Run(false);
+    }
+    TLoggerToFile::SetFailureListener(nullptr);
+    ISystem::Install(nullptr);
+    return status;
 }

@@ -2,10 +2,6 @@
 
 #include <cerrno>
 
-namespace {
-constexpr unsigned long kLinErrnoBase = 22000;
-}
-
 unsigned long atomic_increment(unsigned long& n) {
     return ++n;
 }

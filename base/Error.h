@@ -59,6 +59,9 @@ class ErrnoError : public Error {
     explicit ErrnoError(unsigned long code);
 };
 
+// What LinError adds to errno for its cause.
+inline constexpr unsigned long kLinErrnoBase = 22000;
+
 // Error(code) with 22000 + errno attached as its cause (when code != 0).
 class LinError : public Error {
   public:

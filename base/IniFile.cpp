@@ -57,6 +57,10 @@ std::string TIniFile::GetSectionString(const std::string& section, const std::st
     return FindValue(section, key).value_or(defaultValue);
 }
 
+std::optional<std::string> TIniFile::FindString(const std::string& key) const {
+    return FindValue("", key);
+}
+
 std::string TIniFile::GetString(const std::string& key, const std::string& defaultValue) const {
     return GetSectionString("", key, defaultValue);
 }

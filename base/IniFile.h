@@ -27,6 +27,8 @@ class TIniFile {
                                  const std::string& defaultValue) const;
     // Looks in the unnamed section only.
     std::string GetString(const std::string& key, const std::string& defaultValue) const;
+    // The value of key in the unnamed section; nothing when the key is missing.
+    std::optional<std::string> FindString(const std::string& key) const;
     // The value read as decimal text without a digit test (a trailing space
     // counts as a digit of value -16), negative results as 0; defaultValue
     // when the key is missing.

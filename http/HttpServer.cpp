@@ -42,6 +42,12 @@ Error THttpServer::GetRequest(std::string& name, HTTP_REQUEST_TYPE& type, std::s
     return CheckPendingRequest(name, type, serial, data);
 }
 
+void THttpServer::Stop() {
+    m_started = false;
+    m_ethernetListener.reset();
+    m_serialListener.reset();
+}
+
 void THttpServer::Process() {
     ISystem::Instance()->Idle();
     CheckNewConnections();

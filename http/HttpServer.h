@@ -62,8 +62,10 @@ class THttpServer {
     }
 
     // Accepting new connections on or off; customers are served either way.
+    // Stop lets go of the connections waiting for a peer, so the port closes
+    // once the last customer that came through it has gone.
     void Start() { m_started = true; }
-    void Stop() { m_started = false; }
+    void Stop();
 
     // One pass of Process, then the first complete request of any customer:
     // its sender's name, type, serial number and payload (a GET's file name,

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "log/LogEvent.h"
 #include "platform/FileSystem.h"
@@ -34,7 +36,27 @@ std::string EntryHeader(unsigned long date, unsigned long time, const char* mark
     return std::string(stamp) + marker;
 }
 
+// Logs never follow a symbolic link: what remote peers send must not land
+// in whatever file a link in the trace directory points at.
+constexpr unsigned short kAppendMode = FILE_MODE_APPEND | FILE_MODE_NO_FOLLOW;
+
+TLoggerToFile::TFailureListener& FailureListener() {
+    static TLoggerToFile::TFailureListener listener;
+    return listener;
+}
+
+void ReportOpenFailure(const char* fileName, IFileSystem& fileSystem) {
+    if (FailureListener()) {
+        const std::optional<Error> cause = fileSystem.GetLastError().Sub();
+        FailureListener()(fileName, cause ? static_cast<int>(cause->Code()) : 0);
+    }
+}
+
 }  // namespace
+
+void TLoggerToFile::SetFailureListener(TFailureListener listener) {
+    FailureListener() = std::move(listener);
+}
 
 TLoggerToFile::TLoggerToFile(const char* fileName, IFileSystem* fileSystem, unsigned long sizeLimit)
     : m_fileName{}, m_fileSystem(fileSystem), m_sizeLimit(static_cast<std::uint32_t>(sizeLimit)) {
@@ -54,8 +76,9 @@ void TLoggerToFile::LogData(const TLogEvent& event) {
     if (ISystem::Instance()->GetDateTime(&date, &time).Code() != 0) {
         return;
     }
-    std::unique_ptr<IFileWritable> file(m_fileSystem->OpenForWrite(m_fileName, FILE_MODE_APPEND));
+    std::unique_ptr<IFileWritable> file(m_fileSystem->OpenForWrite(m_fileName, kAppendMode));
     if (!file) {
+        ReportOpenFailure(m_fileName, *m_fileSystem);
         return;
     }
 
@@ -97,11 +120,13 @@ void TLoggerToFile::TrimFile() {
     if (m_fileSystem->RenameFile(m_fileName, kTrimTempName).Code() != 0) {
         return;
     }
-    std::unique_ptr<IFileReadable> source(m_fileSystem->OpenForRead(kTrimTempName));
+    // Opened for reading only, but without following a link either.
+    std::unique_ptr<IFileReadable> source(
+        m_fileSystem->OpenForWrite(kTrimTempName, FILE_MODE_NO_FOLLOW));
     if (!source) {
         return;
     }
-    std::unique_ptr<IFileWritable> target(m_fileSystem->OpenForWrite(m_fileName, FILE_MODE_APPEND));
+    std::unique_ptr<IFileWritable> target(m_fileSystem->OpenForWrite(m_fileName, kAppendMode));
     if (!target) {
         return;
     }

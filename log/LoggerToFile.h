@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "log/Logger.h"
 
@@ -11,11 +12,20 @@ class IFileWritable;
 // and received bytes, to a file of its own. The file is opened and closed
 // for every event, so the log is complete on disk at all times. With a size
 // limit, a file that has reached it is cut to its last limit/2 bytes before
-// the next entry.
+// the next entry. A log file that is a symbolic link is never followed: its
+// entries are dropped.
 class TLoggerToFile : public ILogger {
   public:
+    // Told of every entry that could not be written because its file would
+    // not open: the file's name and the system's error number (ELOOP for a
+    // symbolic link).
+    using TFailureListener = std::function<void(const char* fileName, int error)>;
+
     // A null file system disables logging; a size limit of 0 disables trimming.
     TLoggerToFile(const char* fileName, IFileSystem* fileSystem, unsigned long sizeLimit);
+
+    // The one listener of the process; failures are silent without one.
+    static void SetFailureListener(TFailureListener listener);
 
     void LogData(const TLogEvent& event) override;
     // From the next entry on, trims at this size instead; 0 disables trimming.

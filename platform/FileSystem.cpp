@@ -33,6 +33,9 @@ int OpenFlags(unsigned short mode) {
     } else if (mode & FILE_MODE_READ_WRITE) {
         flags = O_RDWR;
     }
+    if (mode & FILE_MODE_NO_FOLLOW) {
+        flags |= O_NOFOLLOW;
+    }
     return flags | O_CLOEXEC;
 }
 

@@ -30,13 +30,16 @@ class IFileWritable : public IFileReadable {
 };
 
 // Open mode bits of IFileSystem::OpenForWrite; the first one present in the
-// order truncate, append, create, read-write decides.
+// order truncate, append, create, read-write decides. FILE_MODE_NO_FOLLOW may
+// be added to any of them: a name that is a symbolic link then fails to open
+// (errno ELOOP) instead of reaching the link's target.
 enum : unsigned short {
     FILE_MODE_READ = 0x01,
     FILE_MODE_READ_WRITE = 0x02,
     FILE_MODE_CREATE = 0x04,
     FILE_MODE_TRUNCATE = 0x08,
     FILE_MODE_APPEND = 0x10,
+    FILE_MODE_NO_FOLLOW = 0x20,
 };
 
 // Error codes of file system operations; the errno of the failing call hangs

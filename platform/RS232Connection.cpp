@@ -1,6 +1,7 @@
 #include "platform/RS232Connection.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,6 +79,11 @@ TLinRS232Connection::~TLinRS232Connection() {
 
 void TLinRS232Connection::CloseConnection() {
     if (m_fd >= 0) {
+        // A terminal that stays (a pseudo-terminal whose other end is open)
+        // would otherwise keep refusing this program's next open of it.
+        if (m_isTerminal) {
+            ioctl(m_fd, TIOCNXCL);
+        }
         close(m_fd);
         m_fd = -1;
     }

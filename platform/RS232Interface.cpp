@@ -1,7 +1,12 @@
 #include "platform/RS232Interface.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <string>
@@ -94,10 +99,21 @@ TLinRS232Interface::TLinRS232Interface(IFileSystem* traceFileSystem)
 
 Error TLinRS232Interface::Connect(const TRs232Params& params, IConnection** connection) {
     *connection = nullptr;
-    const int fd = open(SerialDeviceName(params.port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd =
+        open(SerialDeviceName(params.port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return LinError(kErrorCannotConnect);
     }
+    // One user of a line at a time: the lock keeps out another process of ours (root
+    // included), exclusive mode any other opener that lacks the privilege to override it.
+    // A port in use is left exactly as it is.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int cause = errno == EWOULDBLOCK ? EBUSY : errno;
+        close(fd);
+        errno = cause;
+        return LinError(kErrorCannotConnect);
+    }
+    ioctl(fd, TIOCEXCL);  // not a terminal (a plain file): the lock is all there is
     // A name that is not a terminal (a plain file) still gives a connection.
     termios settings = RawLineSettings(params);
     tcsetattr(fd, TCSANOW, &settings);

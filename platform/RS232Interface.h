@@ -42,7 +42,10 @@ termios RawLineSettings(const TRs232Params& params);
 std::string SerialDeviceName(unsigned short port);
 
 // Opens "/dev/ttyS<port-1>" (port 9: the file "ttyS99" in the current
-// directory) raw, non-blocking, with the requested speed and framing.
+// directory) raw, non-blocking, close-on-exec, with the requested speed and
+// framing, and takes it for this connection alone (an exclusive lock and the
+// terminal's exclusive mode). A port that another connection holds fails with
+// 20001 and the cause 22000 + EBUSY, its settings untouched.
 class TLinRS232Interface : public TRS232Interface {
   public:
     explicit TLinRS232Interface(IFileSystem* traceFileSystem);

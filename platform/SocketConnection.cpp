@@ -1,7 +1,6 @@
 #include "platform/SocketConnection.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 
 #include "base/ErrorCodes.h"
 #include "log/LogEvent.h"
+#include "platform/ListeningSocket.h"
 
 namespace {
 
@@ -98,14 +98,14 @@ CONNSTATE TSocketConnection::GetState() {
 void TSocketConnection::AcceptWaitingPeer() {
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
-    const int accepted = accept(m_socket, reinterpret_cast<sockaddr*>(&peer), &size);
+    // Like every other socket here, the accepted one never blocks: a peer
+    // that stops reading must not hold up the loop inside a send.
+    const int accepted = accept4(m_socket, reinterpret_cast<sockaddr*>(&peer), &size,
+                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (accepted < 0) {
         return;  // another listening connection took the peer first
     }
     m_peerAddress = peer.sin_addr.s_addr;
-    // Like every other socket here, the accepted one never blocks: a peer
-    // that stops reading must not hold up the loop inside a send.
-    fcntl(accepted, F_SETFL, fcntl(accepted, F_GETFL) | O_NONBLOCK);
     m_socket = accepted;
     m_ownsSocket = true;
     m_state = CONNSTATE_CONNECTED;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 
 #include "base/Error.h"
 #include "log/LoggerToFile.h"
@@ -8,6 +10,7 @@
 #include "platform/WaitSet.h"
 
 class IFileSystem;
+class TListeningSocket;
 
 // One TCP connection over a BSD socket, made by the socket interface. It
 // never waits: every GetState, Send and Receive first polls the socket with
@@ -38,6 +41,11 @@ class TSocketConnection : public IConnection, public TLoggerToFile, public IPoll
 
     virtual unsigned long GetSystemError() = 0;
     int GetDescriptor() const override { return m_socket; }
+    // Keeps the port's listening socket open for as long as this connection
+    // lives, whether or not it has accepted.
+    void HoldListeningSocket(std::shared_ptr<TListeningSocket> listening) {
+        m_listeningSocket = std::move(listening);
+    }
 
     // Polls the socket and records what it reports; an exceptional
     // condition ends the connection.
@@ -56,9 +64,10 @@ class TSocketConnection : public IConnection, public TLoggerToFile, public IPoll
     CONNSTATE m_state;
     std::uint32_t m_peerAddress = 0;
     std::uint32_t m_sendBufferSize = 8192;
-    // False while m_socket is the interface's listening socket, which stays
-    // open for later listens even when this connection fails.
+    // False while m_socket is the port's shared listening socket, which
+    // closes with the last connection holding it, not with this one.
     bool m_ownsSocket;
+    std::shared_ptr<TListeningSocket> m_listeningSocket;
 };
 
 class TLinEthernetConnection : public TSocketConnection {

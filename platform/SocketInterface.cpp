@@ -12,6 +12,7 @@
 
 #include "base/ErrorCodes.h"
 #include "log/LoggerToFile.h"
+#include "platform/ListeningSocket.h"
 #include "platform/SocketConnection.h"
 
 namespace {
@@ -48,10 +49,11 @@ TSocketInterface::TSocketInterface(IFileSystem* traceFileSystem)
     : m_traceFileSystem(traceFileSystem), m_logName{} {}
 
 void TSocketInterface::Close() {
-    for (const auto& [port, socket] : m_listeningSockets) {
-        close(socket);
-    }
-    m_listeningSockets.clear();
+    ForgetClosedListeningSockets();
+}
+
+void TSocketInterface::ForgetClosedListeningSockets() {
+    std::erase_if(m_listeningSockets, [](const auto& entry) { return entry.second.expired(); });
 }
 
 unsigned TSocketInterface::GetCurrentState() {
@@ -79,7 +81,7 @@ Error TSocketInterface::ResolveAddressUsingDNS(const char*, unsigned long*) {
 }
 
 long TSocketInterface::CreateNonblockingSocket() {
-    const int s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (s < 0) {
         return -1;
     }
@@ -107,31 +109,37 @@ Error TSocketInterface::Call(const TNetworkHostParam& host, IConnection** connec
     return Error(0);
 }
 
-long TSocketInterface::GetListeningSocket(unsigned short port) {
-    if (const auto known = m_listeningSockets.find(port); known != m_listeningSockets.end()) {
-        return known->second;
+std::shared_ptr<TListeningSocket> TSocketInterface::GetListeningSocket(unsigned short port) {
+    if (auto known = m_listeningSockets[port].lock()) {
+        return known;
     }
+    ForgetClosedListeningSockets();
     const long s = CreateNonblockingSocket();
     if (s == -1) {
-        return -1;
+        return nullptr;
     }
+    auto listening = std::make_shared<TListeningSocket>(static_cast<int>(s));
     const sockaddr_in address = Ipv4Address(m_listenAddress, port);
-    if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(s, kListenBacklog) != 0) {
-        close(s);
-        return -1;
+    if (bind(static_cast<int>(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+            0 ||
+        listen(static_cast<int>(s), kListenBacklog) != 0) {
+        return nullptr;
     }
-    m_listeningSockets[port] = static_cast<std::int32_t>(s);
-    return s;
+    m_listeningSockets[port] = listening;
+    return listening;
 }
 
 Error TSocketInterface::Listen(unsigned short port, IConnection** connection) {
     *connection = nullptr;
-    const long s = GetListeningSocket(port);
-    if (s == -1) {
+    const std::shared_ptr<TListeningSocket> listening =
+        port == 0 ? nullptr : GetListeningSocket(port);
+    if (!listening) {
         return Error(kErrorCannotListen);
     }
-    *connection = NewConnection(s, false);
+    *connection = NewConnection(listening->Descriptor(), false);
+    if (auto* listener = dynamic_cast<TSocketConnection*>(*connection)) {
+        listener->HoldListeningSocket(listening);
+    }
     return Error(0);
 }
 
@@ -156,8 +164,6 @@ TLinEthernetInterface::TLinEthernetInterface(IFileSystem* traceFileSystem)
 Error TLinEthernetInterface::Open() {
     return Error(0);
 }
-
-void TLinEthernetInterface::Close() {}
 
 void TLinEthernetInterface::SetNonblockingMode(long socket) {
     fcntl(static_cast<int>(socket), F_SETFL, O_NONBLOCK);

@@ -2,31 +2,36 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 
 #include "base/Error.h"
 #include "platform/NetworkInterface.h"
 
 class IFileSystem;
+class TListeningSocket;
 
 // The host's own TCP/IP network. Outgoing connects run in the background
 // and are noticed by the connection's GetState; every port gets one
-// listening socket on its first Listen, shared by all listening connections
-// of that port. Connections log into "sock<descriptor>.txt" in the trace
+// listening socket on its first Listen, shared by all connections that Listen
+// made for that port and closed with the last of them. Every descriptor is
+// close-on-exec. Connections log into "sock<descriptor>.txt" in the trace
 // file system.
 class TSocketInterface : public virtual INetworkInterface {
   public:
     explicit TSocketInterface(IFileSystem* traceFileSystem);
-    // It holds the listening sockets of the process.
     TSocketInterface(const TSocketInterface&) = delete;
     TSocketInterface& operator=(const TSocketInterface&) = delete;
 
-    // Closes every listening socket.
+    // Forgets the listening sockets that are closed; an open one closes with
+    // the last connection that listens on it.
     void Close() override;
     unsigned GetCurrentState() override;
     Error GetNetworkError() override;
     Error SetSelfParams(const TNetworkClientParam& params) override;
     Error GetSelfParams(TNetworkClientParam& params) override;
     Error Call(const TNetworkHostParam& host, IConnection** connection) override;
+    // Port 0 is refused with 20008: the port the system would pick could
+    // never be told to the caller.
     Error Listen(unsigned short port, IConnection** connection) override;
     Error Ping(unsigned long address) override;
     Error ResolveAddressUsingDNS(const char* name, unsigned long* address) override;
@@ -36,10 +41,12 @@ class TSocketInterface : public virtual INetworkInterface {
                                                 IFileSystem* traceFileSystem) = 0;
     virtual unsigned long GetSystemError() = 0;
 
-    // A new non-blocking TCP socket with SO_REUSEADDR and keepalive, or -1.
+    // A new non-blocking, close-on-exec TCP socket with SO_REUSEADDR and
+    // keepalive, or -1.
     long CreateNonblockingSocket();
-    // The port's listening socket, made on first use; -1 if it cannot be made.
-    long GetListeningSocket(unsigned short port);
+    // The port's listening socket, made when no connection holds one; null
+    // if it cannot be made.
+    std::shared_ptr<TListeningSocket> GetListeningSocket(unsigned short port);
     const char* GetConnLogName(long socket);
 
     // The local address listening sockets made from now on are bound to
@@ -58,9 +65,12 @@ class TSocketInterface : public virtual INetworkInterface {
     static constexpr int kKeepaliveProbes = 6;
 
   private:
+    void ForgetClosedListeningSockets();
+
     IFileSystem* m_traceFileSystem;
     char m_logName[100];
-    std::map<std::uint16_t, std::int32_t> m_listeningSockets;
+    // Held by the connections that listen on them, by port.
+    std::map<std::uint16_t, std::weak_ptr<TListeningSocket>> m_listeningSockets;
     std::uint32_t m_listenAddress = 0;
     unsigned long m_trafficLogLimit = 0;
 
@@ -73,9 +83,6 @@ class TLinEthernetInterface : public virtual TSocketInterface {
     explicit TLinEthernetInterface(IFileSystem* traceFileSystem);
 
     Error Open() override;
-    // Keeps the listening sockets: they serve later listens until the
-    // process ends.
-    void Close() override;
     void SetNonblockingMode(long socket) override;
     IConnection* CreateSocketConnection(long socket, bool outgoing, const char* logName,
                                         IFileSystem* traceFileSystem) override;

@@ -224,6 +224,12 @@ TLinSystem::TLinSystem(std::string executablePath, TShellRunner shell)
       m_executablePath(std::move(executablePath)),
       m_defaultFileSystem("", m_executablePath) {}
 
+TLinSystem::TLinSystem(const TFileLocations& locations)
+    : TPCSystem(RunInShell),
+      m_executablePath(ExecutablePath()),
+      m_defaultFileSystem(locations.settings.c_str(), m_executablePath),
+      m_traceDirectory(locations.trace) {}
+
 TLinSystem::~TLinSystem() {
     // Devices close their connections and log as they go; they may still ask
     // this system for the time and its file systems.
@@ -232,7 +238,7 @@ TLinSystem::~TLinSystem() {
 
 void TLinSystem::CreateDeviceLayer() {
     IFileSystem* trace = nullptr;
-    MountFileSystem("Trace", &trace);
+    MountFileSystem(cTraceDirectory, &trace);
     AdoptDeviceLayer(std::make_unique<TLinDeviceDebugLayer>(trace), trace);
 }
 
@@ -270,7 +276,8 @@ bool TLinSystem::WaitForActivity(TWaitSet& waits, unsigned long milliseconds) {
 }
 
 Error TLinSystem::MountFileSystem(const char* name, IFileSystem** fileSystem) {
-    *fileSystem = new TLinFileSystem(name, m_executablePath);
+    const bool trace = name != nullptr && std::strcmp(name, cTraceDirectory) == 0;
+    *fileSystem = new TLinFileSystem(trace ? m_traceDirectory.c_str() : name, m_executablePath);
     return Error(0);
 }
 

@@ -12,6 +12,9 @@
 
 class TWaitSet;
 
+// The name of the directory for traffic logs that the device layer mounts.
+inline constexpr char cTraceDirectory[] = "Trace";
+
 // The process-wide entry point to the platform: device layer, timers,
 // sleeping, date and time, file systems and the machine's identity.
 // Dates are YYYYMMDD (20190903), times HHMMSS (94501).
@@ -150,6 +153,14 @@ class TLinSystem : public TPCSystem {
     // A system that acts as if the program's executable were
     // `executablePath`, and runs its shell commands through `shell`.
     TLinSystem(std::string executablePath, TShellRunner shell);
+    // Where a program keeps its files when not beside its executable.
+    struct TFileLocations {
+        std::string settings;  // the default file system's directory
+        std::string trace;     // the device layer's trace directory
+    };
+    // The system of the running program, with its files where `locations`
+    // says (absolute paths; the trace directory is created when missing).
+    explicit TLinSystem(const TFileLocations& locations);
     ~TLinSystem() override;
 
     Error GetDateTime(unsigned long* date, unsigned long* time) override;
@@ -158,6 +169,8 @@ class TLinSystem : public TPCSystem {
     // Yields the processor once.
     void Idle() override;
     bool WaitForActivity(TWaitSet& waits, unsigned long milliseconds) override;
+    // cTraceDirectory is mounted where the file locations put the trace
+    // directory; any other name as it is.
     Error MountFileSystem(const char* name, IFileSystem** fileSystem) override;
     IFileSystem* GetDefaultFileSystem() override;
     void FillModelName(char* buffer, unsigned int size) override;
@@ -176,6 +189,7 @@ class TLinSystem : public TPCSystem {
   private:
     std::string m_executablePath;
     TLinFileSystem m_defaultFileSystem;
+    std::string m_traceDirectory = cTraceDirectory;
 };
 
 // Local calendar time as the numbers YYYYMMDD and HHMMSS; either pointer may

@@ -29,6 +29,10 @@ constexpr unsigned long kReceiveBlock = 16 * kMaxDataPerPacket;
 // holds a fast sender back instead of this process's memory growing without bound.
 constexpr unsigned long kMaxQueuedPerConnection = 64 * 1024;
 constexpr unsigned long kMaxQueuedForLine = 512 * 1024;
+// Most packets that wait for the line: room for the data of kMaxQueuedForLine in full packets
+// and for the notices of thousands of connections besides. Only a peer that stopped
+// acknowledging gets near it; past it the connections that have waited longest are given up.
+constexpr unsigned long kMaxQueuedPackets = 4096;
 // Listens on ports up to this one stay inside the terminal.
 constexpr unsigned short kHighestLocalPort = 4095;
 // Most bytes offered to a TCP connection at once. An accepted socket blocks until it has queued
@@ -140,6 +144,20 @@ void TSerialManager::CloseBoundConnection(std::uint32_t socketId) {
     SendCloseFrame(socketId);
 }
 
+void TSerialManager::GiveUpLongestWaiting() {
+    const std::uint32_t socketId = *m_outbound.OldestSocketId();
+    if (m_boundConnections.contains(socketId)) {
+        // Its closed notice waits at the back, behind the newer ones.
+        CloseBoundConnection(socketId);
+        return;
+    }
+    m_outbound.Drop(socketId);
+    if (const auto it = m_serialConnections.find(socketId); it != m_serialConnections.end()) {
+        it->second->DetachFromManager();
+        m_serialConnections.erase(it);
+    }
+}
+
 void TSerialManager::AbandonSerialConnection(std::uint32_t socketId) {
     const auto it = m_serialConnections.find(socketId);
     const bool open = it == m_serialConnections.end() || it->second->IsOpen();
@@ -155,6 +173,9 @@ void TSerialManager::AbandonSerialConnection(std::uint32_t socketId) {
 }
 
 void TSerialManager::SendQueuedPackets() {
+    while (m_outbound.TotalPackets() > kMaxQueuedPackets) {
+        GiveUpLongestWaiting();
+    }
     for (;;) {
         // After a loss the next packet waits for the next step: a line that fails every write
         // would otherwise resend the loss's own notice for ever.

@@ -57,9 +57,10 @@ class TConnInfo {
 //
 // Outgoing packets wait here, per socket id, and go to the frame level one portion each, when it
 // has nothing left to send: the ids take turns, TCP reading pauses while a connection's backlog
-// is large, and the one packet the frame level holds is known, so that its loss closes exactly
-// the connection it belonged to. Data the peer lost (a break in the stream) closes every
-// connection, since any of them may have a hole.
+// is large, the queue's length is bounded (past the bound the connections that have waited
+// longest are given up), and the one packet the frame level holds is known, so that its loss
+// closes exactly the connection it belonged to. Data the peer lost (a break in the stream) closes
+// every connection, since any of them may have a hole.
 class TSerialManager {
   public:
     explicit TSerialManager(TFrameLevel* frameLevel);
@@ -137,6 +138,10 @@ class TSerialManager {
     // Gives up the terminal's tunnelled connection of the id and asks the agent to close it.
     void AbandonSerialConnection(std::uint32_t socketId);
     void CloseAllConnections();
+    // Drops the packets of the id that has waited longest for the line. Its TCP connection is
+    // closed with a closed notice queued at the back; a notice for an id without one (a request
+    // for an unknown id) is lost, as is a tunnelled connection of the terminal side.
+    void GiveUpLongestWaiting();
     // Whether the connection's data may be read now without its backlog growing too large.
     bool WouldRead(std::uint32_t socketId) const;
     // Sends the call result or the connected notice once the TCP connection is up.

@@ -36,7 +36,7 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
         return;
     }
     IConnection* line = nullptr;
-    serialPort->Connect(
+    m_lineError = serialPort->Connect(
         TRs232Params(m_port, kLineBaudRate, kLineDataBits, PARITY_NONE, STOPBITS_ONE), &line);
     if (line == nullptr) {
         return;
@@ -53,11 +53,19 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
 }
 
 Error TSerialNetworkInterface::OpenAsService() {
+    m_lineError = Error(0);
     InitSerialManager(false);
     if (m_line != nullptr) {
         m_line->SetReceiveWait(0);
     }
-    return Error(m_manager ? 0 : kErrorInterfaceFailed);
+    if (m_manager) {
+        return Error(0);
+    }
+    Error failed(kErrorInterfaceFailed);
+    if (m_lineError.Code() != 0) {
+        failed.AddSubError(m_lineError);
+    }
+    return failed;
 }
 
 Error TSerialNetworkInterface::Open() {

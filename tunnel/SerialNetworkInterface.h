@@ -36,7 +36,8 @@ class TSerialNetworkInterface : public INetworkInterface {
 
     // Builds the stack without waiting for the other end. The agent's loop
     // sleeps in a wait set (AddWaits) when a step finds nothing to do, so the
-    // line's Receive only looks for input instead of waiting for it.
+    // line's Receive only looks for input instead of waiting for it. When
+    // the serial port will not open, the port's error hangs below 20025.
     Error OpenAsService();
     // One processing step. True when it made progress or input read from
     // the line still waits: the caller should step again at once rather
@@ -68,5 +69,7 @@ class TSerialNetworkInterface : public INetworkInterface {
     // The port's connection when a loop can wait on it, else null.
     ISerialLine* m_line = nullptr;
     std::uint32_t m_lastSocketId = 0;
+    // Why the serial port last failed to open.
+    Error m_lineError;
     unsigned short m_port;
 };

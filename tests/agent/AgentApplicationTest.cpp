@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -97,6 +101,8 @@ class TAgentWorld : public TTestSystem {
     // The serial line can be made to refuse opening, and to be lost.
     bool lineOpens = true;
     bool lineLost = false;
+    // Another program holds the port.
+    bool lineBusy = false;
     // What the terminal sends next, read by the agent's next receive.
     std::string terminalSends;
     // When the agent's end of the line was read (the clock at each receive).
@@ -123,6 +129,10 @@ class TAgentWorld : public TTestSystem {
         void Close() override {}
         Error Connect(const TRs232Params& params, IConnection** connection) override {
             *connection = nullptr;
+            if (m_world.lineBusy) {
+                m_world.Note("line busy");
+                return SubError(20001, kLinErrnoBase + EBUSY);
+            }
             if (!m_world.lineOpens) {
                 m_world.Note("line refused");
                 return Error(20001);
@@ -242,31 +252,123 @@ class AgentApplicationTest : public testing::Test {
     TAgentWorld world;  // installs itself as the system
 };
 
-TEST_F(AgentApplicationTest, PortNumberComesFromPinpadIniCutTo16Bits) {
+// "ComPort" is a whole number from 0 to 65535 with blanks around it allowed.
+// No file and 0 mean no port, silently; everything else that gives no port is
+// a problem naming the file, the key and the value.
+TEST_F(AgentApplicationTest, PortNumberIsReadStrictly) {
     struct Case {
         const char* contents;  // null: no file
         unsigned short port;
+        const char* problem;  // after the file's path; empty: none
     };
     const Case cases[] = {
-        {nullptr, 0},           {"ComPort=9\r\n", 9},    {"ComPort=0\n", 0}, {"Other=3\n", 0},
-        {"ComPort=65545\n", 9}, {"[x]\nComPort=4\n", 0}, {"ComPort=12", 12},
+        {nullptr, 0, ""},
+        {"ComPort=9\r\n", 9, ""},
+        {"ComPort=0\n", 0, ""},
+        {"ComPort=12", 12, ""},
+        {"ComPort= 9 \t\r\n", 9, ""},
+        {"ComPort=65535\n", 65535, ""},
+        {"ComPort=65536\n", 0,
+         ": ComPort \"65536\" is not a port number (a whole number from 0 to 65535)"},
+        {"ComPort=4294967297\n", 0,
+         ": ComPort \"4294967297\" is not a port number (a whole number from 0 to 65535)"},
+        {"ComPort=abc\n", 0,
+         ": ComPort \"abc\" is not a port number (a whole number from 0 to 65535)"},
+        {"ComPort=-3\n", 0,
+         ": ComPort \"-3\" is not a port number (a whole number from 0 to 65535)"},
+        {"ComPort=9 1\n", 0,
+         ": ComPort \"9 1\" is not a port number (a whole number from 0 to 65535)"},
+        {"ComPort=\n", 0, ": ComPort \"\" is not a port number (a whole number from 0 to 65535)"},
+        {"Other=3\n", 0, ": ComPort is not set (it must start a line before any [section])"},
+        {"[x]\nComPort=4\n", 0, ": ComPort is not set (it must start a line before any [section])"},
+        {"\x7f\x45LF garbage", 0,
+         ": ComPort is not set (it must start a line before any [section])"},
     };
+    const std::string path = world.Home() + "/pinpad.ini";
     for (const Case& c : cases) {
         world.WriteSetting("pinpad.ini", c.contents);
-        EXPECT_EQ(TAgentApplication::LoadSerialPortNumber(), c.port)
-            << (c.contents ? c.contents : "(no file)");
-        EXPECT_EQ(TAgentApplication().SerialPortNumber(), c.port);
+        const char* shown = c.contents ? c.contents : "(no file)";
+        EXPECT_EQ(TAgentApplication::LoadSerialPortNumber(), c.port) << shown;
+        TAgentApplication agent;
+        EXPECT_EQ(agent.SerialPortNumber(), c.port) << shown;
+        EXPECT_EQ(agent.SettingsProblem().value_or(path), path + c.problem) << shown;
     }
 }
 
-TEST_F(AgentApplicationTest, EnabledIsReadAnewOnEveryCheck) {
-    EXPECT_FALSE(TAgentApplication::IsEnabled());  // no agent.ini
+TEST_F(AgentApplicationTest, UnreadablePinpadIniIsAProblem) {
+    world.WriteSetting("pinpad.ini", nullptr);
+    ASSERT_EQ(mkdir((world.Home() + "/pinpad.ini").c_str(), 0755), 0);
+    TAgentApplication agent;
+    EXPECT_EQ(agent.SerialPortNumber(), 0);
+    EXPECT_EQ(agent.SettingsProblem(),
+              world.Home() + "/pinpad.ini: cannot be read: " + std::strerror(EISDIR));
+    agent.Run(true);
+    EXPECT_TRUE(world.events.empty());
+    rmdir((world.Home() + "/pinpad.ini").c_str());
+}
+
+// "Enabled" is read anew on every check. A value that is not a whole number
+// keeps the service off and is told once, and again only after it changed.
+TEST_F(AgentApplicationTest, EnabledIsReadAnewAndStrictlyOnEveryCheck) {
+    std::vector<std::string> told;
+    TAgentApplication agent([&told](const std::string& line) { told.push_back(line); });
+    const std::string path = world.Home() + "/agent.ini";
+    auto problem = [&path](const char* value) {
+        return path + ": Enabled \"" + value + "\" is not a whole number; the service stays off";
+    };
+    struct Step {
+        const char* contents;  // null: no file
+        bool enabled;
+        std::vector<std::string> told;
+    };
+    const Step steps[] = {
+        {nullptr, false, {}},
+        {"Enabled=1\r\n", true, {}},
+        {"Enabled=0\r\n", false, {}},
+        {"Enabled=7\n", true, {}},
+        {"Enabled=1 \n", true, {}},
+        {"Other=1\n", false, {}},
+        {"Enabled=yes\n", false, {problem("yes")}},
+        {"Enabled=yes\n", false, {}},  // the same value again: not told again
+        {"Enabled=on\n", false, {problem("on")}},
+        {"Enabled=1\n", true, {}},
+        {"Enabled=on\n", false, {problem("on")}},  // bad again after a good value
+        {"Enabled=-1\n", false, {problem("-1")}},
+        {"Enabled=\n", false, {problem("")}},
+    };
+    for (const Step& step : steps) {
+        world.WriteSetting("agent.ini", step.contents);
+        told.clear();
+        EXPECT_EQ(agent.IsEnabled(), step.enabled) << (step.contents ? step.contents : "(none)");
+        EXPECT_EQ(told, step.told) << (step.contents ? step.contents : "(none)");
+    }
+}
+
+// A port that another program holds is told once, then tried every 5 seconds
+// like any port that will not open; told again only after it was had.
+TEST_F(AgentApplicationTest, PortInUseIsToldOnceAndRetried) {
+    std::vector<std::string> told;
     world.SetEnabled(true);
-    EXPECT_TRUE(TAgentApplication::IsEnabled());
-    world.SetEnabled(false);
-    EXPECT_FALSE(TAgentApplication::IsEnabled());
-    world.WriteSetting("agent.ini", "Enabled=7\n");
-    EXPECT_TRUE(TAgentApplication::IsEnabled());
+    world.lineBusy = true;
+    world.At(12000, [this] { world.lineBusy = false; });
+    world.At(16000, [this] { world.SetEnabled(false); });
+    world.At(22000, [this] {
+        world.SetEnabled(true);
+        world.lineBusy = true;
+    });
+    world.PressKeyAt(28000);
+    TAgentApplication agent([&told](const std::string& line) { told.push_back(line); });
+    agent.Run(true);
+
+    const std::vector<TEvent> expected = {
+        {0, "line busy"},       {5000, "line busy"},        {10000, "line busy"},
+        {15000, "line opened"}, {15000, "ethernet opened"}, {20000, "ethernet closed"},
+        {20000, "line closed"}, {25000, "line busy"},
+    };
+    EXPECT_EQ(world.events, expected);
+    const std::string once =
+        "serial port ttyS99 is in use by another program; trying again every 5 s";
+    EXPECT_EQ(told, (std::vector<std::string>{once, once}));
 }
 
 TEST_F(AgentApplicationTest, WithoutAPortRunEndsAtOnceAndTouchesNoDevice) {
@@ -397,8 +499,8 @@ TEST_F(AgentApplicationTest, LostLineEndsTheCycleAndServiceReturnsWithTheDevice)
     agent.Run(true);
 
     const std::vector<TEvent> expected = {
-        {0, "line opened"},    {0, "ethernet opened"},    {1000, "ethernet closed"},
-        {1000, "line closed"}, {6000, "line refused"},    {11000, "line opened"},
+        {0, "line opened"},         {0, "ethernet opened"},     {1000, "ethernet closed"},
+        {1000, "line closed"},      {6000, "line refused"},     {11000, "line opened"},
         {11000, "ethernet opened"}, {12000, "ethernet closed"}, {12000, "line closed"},
     };
     EXPECT_EQ(world.events, expected);

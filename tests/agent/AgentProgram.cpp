@@ -8,9 +8,13 @@ TAgentProgram::TAgentProgram(const TempDir& directory) : m_directory(directory) 
     std::filesystem::permissions(directory / "agent", std::filesystem::perms::owner_all);
 }
 
-void TAgentProgram::Start() {
+void TAgentProgram::Start(const std::vector<std::string>& arguments, unsigned openFileLimit) {
     const std::string output = m_directory / "agent.out";
+    std::vector<std::string> argv{m_directory / "agent"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     m_program = std::make_unique<ChildProcess>(
-        std::vector<std::string>{m_directory / "agent"},
-        ChildProcess::TOptions{.directory = m_directory.Path(), .output = output, .error = output});
+        argv, ChildProcess::TOptions{.directory = m_directory.Path(),
+                                     .output = output,
+                                     .error = output,
+                                     .openFileLimit = openFileLimit});
 }

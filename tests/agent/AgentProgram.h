@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -15,11 +16,15 @@ class TAgentProgram {
   public:
     explicit TAgentProgram(const TempDir& directory);
 
-    void Start();
+    // Runs the agent with these arguments and, when not 0, at most that many
+    // open descriptors.
+    void Start(const std::vector<std::string>& arguments = {}, unsigned openFileLimit = 0);
     // The exit status once the agent has ended within limit.
     std::optional<int> WaitForExit(std::chrono::milliseconds limit) {
         return m_program->WaitForExit(static_cast<int>(limit.count()));
     }
+    // Ends the agent by its pid, if it runs.
+    void Stop() { m_program.reset(); }
     std::string Output() const { return m_directory.ReadFile("agent.out"); }
     // The running agent's process id.
     pid_t Pid() const { return m_program->Pid(); }

@@ -137,7 +137,7 @@ class AgentProgramTest : public testing::Test {
 };
 
 TEST_F(AgentProgramTest, WithoutAPortTheProgramEndsAtOnceSilently) {
-    for (const char* pinpad : {"", "ComPort=0\r\n", "Other=9\r\n"}) {
+    for (const char* pinpad : {"", "ComPort=0\r\n", "ComPort= 0 \r\n"}) {
         TempDir directory;
         TAgentProgram agent(directory);
         if (*pinpad != '\0') {

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log/LogEvent.h"
@@ -149,6 +151,45 @@ TEST_F(LoggerToFileTest, DropsTheEventWhenTheClockCannotBeRead) {
     m_clock.FailReads();
     TLoggerToFile("CommLog1.txt", &m_files, 0).LogData(T_LE_Connected(nullptr));
     EXPECT_FALSE(m_dir.Exists("CommLog1.txt"));
+}
+
+// A log file that is a symbolic link is never written through: the link's
+// target stays as it was, also when the log is trimmed, and the failure is
+// told to the listener with the file's name and ELOOP.
+TEST_F(LoggerToFileTest, NeverWritesThroughASymbolicLink) {
+    std::vector<std::pair<std::string, int>> told;
+    TLoggerToFile::SetFailureListener(
+        [&told](const char* name, int error) { told.emplace_back(name, error); });
+    TempDir outside;
+    outside.WriteFile("target.txt", std::string(300, 't'));
+    std::filesystem::create_symlink(outside / "target.txt", m_dir / "CommLog1.txt");
+    std::filesystem::create_symlink(outside / "target.txt", m_dir / "Trimmed.txt");
+
+    TLoggerToFile("CommLog1.txt", &m_files, 0).LogData(T_LE_Connected(nullptr));
+    TLoggerToFile("Trimmed.txt", &m_files, 100).LogData(T_LE_Connected(nullptr));
+    TLoggerToFile::SetFailureListener(nullptr);
+
+    EXPECT_EQ(outside.ReadFile("target.txt"), std::string(300, 't'));
+    EXPECT_EQ(told, (std::vector<std::pair<std::string, int>>{{"CommLog1.txt", ELOOP}}));
+    // The trimmed log was moved aside as a link and started afresh.
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(m_dir / "Trimmed.txt")));
+    EXPECT_NE(LogText("Trimmed.txt").find("Connected"), std::string::npos);
+}
+
+TEST_F(LoggerToFileTest, TellsTheListenerWhyAFileWouldNotOpen) {
+    std::vector<std::pair<std::string, int>> told;
+    TLoggerToFile::SetFailureListener(
+        [&told](const char* name, int error) { told.emplace_back(name, error); });
+    m_dir.WriteFile("NotADirectory", "");
+    TLinFileSystem files((m_dir / "NotADirectory").c_str());
+    TLoggerToFile logger("CommLog1.txt", &files, 0);
+    logger.LogData(T_LE_Connected(nullptr));
+    logger.LogData(T_LE_Disconnected());
+    TLoggerToFile::SetFailureListener(nullptr);
+    logger.LogData(T_LE_Disconnected());  // silent again
+    EXPECT_EQ(told, (std::vector<std::pair<std::string, int>>{{"CommLog1.txt", ENOTDIR},
+                                                              {"CommLog1.txt", ENOTDIR}}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -188,6 +189,23 @@ TEST_F(FileSystemTest, RenameToAnUpdateFromAMissingSourceLeavesTheTarget) {
     EXPECT_EQ(m_fs.RenameFile("missing.bin", "agent.new").Code(), 19003u);
     EXPECT_EQ(m_fs.GetLastError().Code(), 19003u);
     EXPECT_EQ(m_dir.ReadFile("agent.new"), "waiting");
+}
+
+TEST_F(FileSystemTest, NoFollowRefusesASymbolicLinkAsTheName) {
+    TempDir outside;
+    outside.WriteFile("target", "kept");
+    std::filesystem::create_symlink(outside / "target", m_dir / "link");
+    std::unique_ptr<IFileWritable> file(
+        m_fs.OpenForWrite("link", FILE_MODE_APPEND | FILE_MODE_NO_FOLLOW));
+    EXPECT_FALSE(file);
+    ASSERT_TRUE(m_fs.GetLastError().Sub());
+    EXPECT_EQ(m_fs.GetLastError().Sub()->Code(), static_cast<unsigned long>(ELOOP));
+    EXPECT_EQ(outside.ReadFile("target"), "kept");
+    // Without the bit a link is followed, and a plain file opens either way.
+    EXPECT_TRUE(std::unique_ptr<IFileReadable>(m_fs.OpenForRead("link")));
+    m_dir.WriteFile("plain", "");
+    EXPECT_TRUE(std::unique_ptr<IFileWritable>(
+        m_fs.OpenForWrite("plain", FILE_MODE_APPEND | FILE_MODE_NO_FOLLOW)));
 }
 
 TEST_F(FileSystemTest, OverlongPathsFailInsteadOfBeingCut) {

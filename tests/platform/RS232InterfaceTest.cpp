@@ -176,6 +176,32 @@ TEST_F(RS232InterfaceTest, MissingDeviceGivesNoConnectionAndNoLog) {
     EXPECT_TRUE(std::filesystem::is_empty(m_dir / "Trace"));
 }
 
+// A port is one connection's alone: a second open of it fails as busy and
+// leaves the line's settings as the first connection set them; once the
+// first is gone the port opens again. The descriptor is close-on-exec.
+TEST_F(RS232InterfaceTest, APortInUseIsBusyAndLeftAlone) {
+    std::unique_ptr<IConnection> first =
+        Connect(TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE));
+    ASSERT_TRUE(first);
+    const int fd = dynamic_cast<ISerialLine&>(*first).GetDescriptor();
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(m_slave.Get(), &before), 0);
+
+    Error result;
+    EXPECT_FALSE(Connect(TRs232Params(9, 9600, 7, PARITY_EVEN, STOPBITS_TWO), &result));
+    EXPECT_EQ(result.Code(), 20001u);
+    ASSERT_TRUE(result.Sub());
+    EXPECT_EQ(result.Sub()->Code(), 22000u + EBUSY);
+    termios after{};
+    ASSERT_EQ(tcgetattr(m_slave.Get(), &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+
+    first.reset();
+    EXPECT_TRUE(Connect(TRs232Params(9, 115200, 8, PARITY_NONE, STOPBITS_ONE)));
+}
+
 TEST_F(RS232InterfaceTest, PlainFileStillGivesAConnection) {
     std::filesystem::remove(m_dir / "ttyS99");
     m_dir.WriteFile("ttyS99", "");

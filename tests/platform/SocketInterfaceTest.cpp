@@ -1,6 +1,7 @@
 #include "platform/SocketInterface.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -11,6 +12,8 @@
 #include <memory>
 
 #include "platform/FileSystem.h"
+#include "platform/ListeningSocket.h"
+#include "platform/SocketConnection.h"
 #include "support/CommLog.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
@@ -186,23 +189,71 @@ TEST_F(SocketInterfaceTest, ListenOnAPortHeldElsewhereFails) {
     EXPECT_FALSE(connection);
 }
 
-TEST_F(SocketInterfaceTest, ListeningSocketOutlivesItsConnectionsAndClose) {
+// A port is open exactly while a connection made by Listen for it lives:
+// accepted or still waiting, each keeps the listening socket, and the last
+// one to go closes it.
+TEST_F(SocketInterfaceTest, ListeningSocketLivesAsLongAsItsConnections) {
     const std::uint16_t port = FreeLoopbackPort();
-    ASSERT_TRUE(Listen(port));  // deleted while still listening
-    m_network.Close();
-    ASSERT_EQ(m_network.Open().Code(), 0u);
-
+    std::unique_ptr<IConnection> first = Listen(port);
+    std::unique_ptr<IConnection> second = Listen(port);
+    ASSERT_TRUE(first && second);
     UniqueFd peer = ConnectToLoopback(port);
     ASSERT_TRUE(peer.Valid());
-    std::unique_ptr<IConnection> connection = Listen(port);
-    ASSERT_TRUE(connection);
-    EXPECT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
-    EXPECT_THAT(OnlyLog(), ElementsAre("Connected127.0.0.1"));
+    ASSERT_TRUE(WaitFor([&] { return first->GetState() == CONNSTATE_CONNECTED; }));
+
+    second.reset();  // the accepted connection still holds the port
+    m_network.Close();
+    EXPECT_TRUE(ConnectToLoopback(port).Valid());
+    std::unique_ptr<IConnection> third = Listen(port);
+    ASSERT_TRUE(third);
+    EXPECT_TRUE(WaitFor([&] { return third->GetState() == CONNSTATE_CONNECTED; }))
+        << "a second socket was made for the port instead of sharing the open one";
+
+    third.reset();
+    first.reset();
+    EXPECT_FALSE(ConnectToLoopback(port).Valid()) << "the port is still open";
+    // A new listen opens the port again.
+    std::unique_ptr<IConnection> again = Listen(port);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(ConnectToLoopback(port).Valid());
+}
+
+TEST_F(SocketInterfaceTest, ListenOnPortZeroIsRefused) {
+    Error result;
+    std::unique_ptr<IConnection> connection = Listen(0, &result);
+    EXPECT_EQ(result.Code(), 20008u);
+    EXPECT_FALSE(connection);
+}
+
+bool IsCloseOnExec(int descriptor) {
+    const int flags = fcntl(descriptor, F_GETFD);
+    return flags >= 0 && (flags & FD_CLOEXEC) != 0;
+}
+
+int DescriptorOf(IConnection& connection) {
+    auto* pollable = dynamic_cast<IPollable*>(&connection);
+    return pollable != nullptr ? pollable->GetDescriptor() : -1;
+}
+
+TEST_F(SocketInterfaceTest, EverySocketIsCloseOnExec) {
+    LoopbackListener server = ListenOnLoopback();
+    std::unique_ptr<IConnection> call = Call(server.port);
+    ASSERT_TRUE(call);
+    EXPECT_TRUE(IsCloseOnExec(DescriptorOf(*call))) << "call";
+
+    const std::uint16_t port = FreeLoopbackPort();
+    std::unique_ptr<IConnection> listen = Listen(port);
+    ASSERT_TRUE(listen);
+    EXPECT_TRUE(IsCloseOnExec(DescriptorOf(*listen))) << "listening socket";
+    UniqueFd peer = ConnectToLoopback(port);
+    ASSERT_TRUE(WaitFor([&] { return listen->GetState() == CONNSTATE_CONNECTED; }));
+    EXPECT_TRUE(IsCloseOnExec(DescriptorOf(*listen))) << "accepted socket";
 }
 
 TEST_F(SocketInterfaceTest, ListeningConnectionThatFailsLeavesTheListeningSocketOpen) {
     const std::uint16_t port = FreeLoopbackPort();
     std::unique_ptr<IConnection> failing = Listen(port);
+    std::unique_ptr<IConnection> other = Listen(port);
     UniqueFd peer = ConnectToLoopback(port);
     ASSERT_TRUE(peer.Valid());
     // Reading a listening socket fails; the connection ends before it accepted.
@@ -213,9 +264,8 @@ TEST_F(SocketInterfaceTest, ListeningConnectionThatFailsLeavesTheListeningSocket
     EXPECT_EQ(failing->GetState(), CONNSTATE_DISCONNECTED);
     failing.reset();
 
-    std::unique_ptr<IConnection> next = Listen(port);
-    ASSERT_TRUE(next);
-    EXPECT_TRUE(WaitFor([&] { return next->GetState() == CONNSTATE_CONNECTED; }));
+    // The port's other listen takes the waiting peer.
+    EXPECT_TRUE(WaitFor([&] { return other->GetState() == CONNSTATE_CONNECTED; }));
 }
 
 // A peer that vanished without a word is noticed in minutes: every socket of
@@ -232,11 +282,11 @@ TEST_F(SocketInterfaceTest, CallsAndAcceptedPeersProbeAnIdlePeer) {
     EXPECT_EQ(KeepaliveOf(callSocket.Get()), expected) << "call";
 
     const std::uint16_t port = FreeLoopbackPort();
-    const long listening = m_network.GetListeningSocket(port);
-    ASSERT_GE(listening, 0);
+    const std::shared_ptr<TListeningSocket> listening = m_network.GetListeningSocket(port);
+    ASSERT_TRUE(listening);
     UniqueFd peer = ConnectToLoopback(port);
     ASSERT_TRUE(peer.Valid());
-    UniqueFd accepted(accept(static_cast<int>(listening), nullptr, nullptr));
+    UniqueFd accepted(accept(listening->Descriptor(), nullptr, nullptr));
     ASSERT_TRUE(accepted.Valid());
     EXPECT_EQ(KeepaliveOf(accepted.Get()), expected) << "accepted peer";
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const TOptions&
         // (a pseudo-terminal's ends, sockets) held open in the child would
         // keep their far ends from ever seeing a close.
         close_range(STDERR_FILENO + 1, ~0U, 0);
+        if (options.openFileLimit != 0) {
+            const rlimit limit{options.openFileLimit, options.openFileLimit};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+                _exit(127);
+            }
+        }
         execvp(args[0], args.data());
         _exit(127);
     }

@@ -17,6 +17,9 @@ class ChildProcess {
         std::string input = "/dev/null";
         std::string output;  // empty: a pipe the test reads with ReadLine
         std::string error;   // empty: the test's own; the output's path: the same stream
+
+        // RLIMIT_NOFILE of the program; 0: the test's own.
+        unsigned openFileLimit = 0;
     };
 
     // Runs argv[0] (looked up on PATH unless it holds a "/") with its output

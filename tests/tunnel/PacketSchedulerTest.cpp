@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,48 @@ TEST(PacketSchedulerTest, CountsWaitingBytesPerIdAndDropsAnIdsPackets) {
     EXPECT_EQ(scheduler.TotalBytes(), 7u);
     EXPECT_EQ(Drain(scheduler), std::vector<std::string>{"5:2"});
     EXPECT_EQ(scheduler.TotalBytes(), 0u);
+}
+
+// However often a closed notice is asked for, one waits per id: a flood of requests for
+// unknown ids costs one notice each, not one per request.
+TEST(PacketSchedulerTest, RepeatedClosedNoticesOfAnIdMerge) {
+    TPacketScheduler scheduler;
+    scheduler.Push(Notice(ACTION_CLOSED, 4));
+    scheduler.Push(Notice(ACTION_CLOSED, 4));
+    scheduler.Push(TSerialPacket(ACTION_DATA_IN, 6, T_BinaryData(std::string(10, 'a'))));
+    scheduler.Push(Notice(ACTION_CLOSED, 6));
+    scheduler.Push(Notice(ACTION_CLOSED, 6));
+    EXPECT_EQ(scheduler.TotalPackets(), 3u);
+    EXPECT_EQ(scheduler.QueuedBytes(4), 7u);
+    EXPECT_EQ(Drain(scheduler), (std::vector<std::string>{"5:4", "7:6", "5:6"}));
+
+    // Once sent, the id's next closed notice waits again.
+    scheduler.Push(Notice(ACTION_CLOSED, 4));
+    ASSERT_EQ(Drain(scheduler), std::vector<std::string>{"5:4"});
+    scheduler.Push(Notice(ACTION_CLOSED, 4));
+    scheduler.Drop(4);
+    scheduler.Push(Notice(ACTION_CLOSED, 4));
+    EXPECT_EQ(Drain(scheduler), std::vector<std::string>{"5:4"});
+    EXPECT_EQ(scheduler.TotalPackets(), 0u);
+}
+
+TEST(PacketSchedulerTest, TheOldestIdIsTheOneWhoseQueueStartedFirst) {
+    TPacketScheduler scheduler;
+    EXPECT_EQ(scheduler.OldestSocketId(), std::nullopt);
+    scheduler.Push(Notice(ACTION_CLOSED, 9));
+    scheduler.Push(Notice(ACTION_CLOSED, 2));
+    scheduler.Push(Notice(ACTION_CALL_RESULT, 9));
+    scheduler.Push(Notice(ACTION_CLOSED, 5));
+    EXPECT_EQ(scheduler.OldestSocketId(), 9u);
+    scheduler.Drop(9);
+    EXPECT_EQ(scheduler.OldestSocketId(), 2u);
+    ASSERT_EQ(scheduler.PopNext()->socketId, 2u);  // its queue empties
+    EXPECT_EQ(scheduler.OldestSocketId(), 5u);
+    scheduler.Push(Notice(ACTION_CLOSED, 2));  // starts a new queue, behind 5
+    EXPECT_EQ(scheduler.OldestSocketId(), 5u);
+    scheduler.Clear();
+    EXPECT_EQ(scheduler.OldestSocketId(), std::nullopt);
+    EXPECT_EQ(scheduler.TotalPackets(), 0u);
 }
 
 }  // namespace

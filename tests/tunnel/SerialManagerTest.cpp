@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -347,6 +348,54 @@ TEST_F(AgentHalfTest, PeerThatTakesNothingIsDroppedOnceTheBacklogOverflows) {
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 2"));
 }
 
+// A terminal that stops acknowledging while it goes on sending requests for unknown ids cannot
+// make the agent queue without bound: one closed notice waits per id, past the bound the
+// connection whose packets have waited longest is closed, and the newest notices are kept.
+TEST_F(AgentHalfTest, QueueForATerminalThatDoesNotAcknowledgeStaysBounded) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd waiting = Connected(1, listener);
+    const UniqueFd idle = Connected(2, listener);
+    DropAgentDataFrames(true);
+    ASSERT_TRUE(SendAll(waiting, "first"));  // goes out and is lost
+    Exchange();
+    ASSERT_TRUE(SendAll(waiting, "second"));  // waits behind it
+    Exchange();
+
+    constexpr std::uint32_t kFirstUnknown = 1000;
+    constexpr std::uint32_t kUnknownIds = 4200;
+    for (std::uint32_t id = kFirstUnknown; id < kFirstUnknown + kUnknownIds; ++id) {
+        for (int repeat = 0; repeat < 2; ++repeat) {
+            ASSERT_TRUE(terminal.Send(TSerialPacket(ACTION_DATA_OUT, id, Data("x"))));
+        }
+        if (id % 256 == 0) {
+            Exchange();
+        }
+    }
+    Exchange();
+    EXPECT_LE(agent.QueuedForLine(), 4096u * 7u);
+    EXPECT_TRUE(PeerSeesClose(waiting)) << "the connection that waited longest is still open";
+    pollfd idlePeer{idle.Get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&idlePeer, 1, 0), 0) << "a connection with nothing queued was closed";
+
+    DropAgentDataFrames(false);
+    system.Clock().Advance(TFrameLevel::kFrameTimeoutMs);
+    std::map<std::string, int> told;
+    for (const std::string& notice : Notices()) {
+        ++told[notice];
+    }
+    EXPECT_TRUE(told.contains("DATA_IN 1 len=5"));  // the one that was on the line
+    EXPECT_FALSE(told.contains("DATA_IN 1 len=6"));
+    EXPECT_TRUE(told.contains("CLOSED 1"));
+    EXPECT_TRUE(told.contains("CLOSED " + std::to_string(kFirstUnknown + kUnknownIds - 1)));
+    EXPECT_FALSE(told.contains("CLOSED " + std::to_string(kFirstUnknown)));
+    int closed = 0;
+    for (const auto& [notice, count] : told) {
+        EXPECT_EQ(count, 1) << notice;
+        closed += notice.starts_with("CLOSED ") ? count : 0;
+    }
+    EXPECT_EQ(closed, 4096);
+}
+
 TEST(AgentWithoutEthernetTest, CallsAndListensAreRefusedWithNoNetworkInterface) {
     TTestSystem system;
     system.SetDeviceLayer(std::make_unique<TTestDeviceLayer>());  // hands out no devices
@@ -380,7 +429,8 @@ TEST_F(AgentHalfTest, DataTheTerminalLostClosesEveryConnectionAfterThePacketsBef
     terminal.Frames().ResetLink();
     terminal.Send(TSerialPacket(ACTION_DATA_OUT, 2, Data("after the gap")));
 
-    EXPECT_THAT(Notices(), UnorderedElementsAre("CLOSED 1", "CLOSED 2", "CLOSED 2"));
+    // The second close of id 2 joins the first, which still waits.
+    EXPECT_THAT(Notices(), UnorderedElementsAre("CLOSED 1", "CLOSED 2"));
     EXPECT_EQ(ReceiveUntilClose(first), "abc");
     EXPECT_EQ(ReceiveUntilClose(second), "");
     EXPECT_TRUE(PeerSeesClose(second));

@@ -141,8 +141,8 @@ std::string FormatAddress(std::uint32_t address) {
     return dotted;
 }
 
-// Whether the host's network can listen on the port of that address. The
-// listen made here is the one the server goes on to use.
+// Whether the host's network can listen on the port of that address, which
+// it sets for every listen made from now on.
 bool CanListen(std::uint32_t address, unsigned short port) {
     auto* ethernet = dynamic_cast<TSocketInterface*>(
         ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0));
@@ -203,6 +203,9 @@ int main(int argc, char** argv) {
     THttpServer server(options->port, 0, true);
     server.SetLimits(CustomerLimit(), THttpServer::cDefaultIdleTimeoutMsec);
     TFileServer fileServer(server, files, uploads, std::cout);
+    // The port listens from here on, so a client that reads the line below
+    // can connect at once.
+    server.CheckNewConnections();
     std::cout << "Serving " << *directory << " on " << FormatAddress(options->bindAddress)
               << " port " << options->port << std::endl;
     while (g_stopRequested == 0) {

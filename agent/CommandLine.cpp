@@ -1,0 +1,79 @@
+#include "agent/CommandLine.h"
+
+#include <optional>
+
+namespace {
+
+// The value of "--name VALUE" or "--name=VALUE" at arguments[at], moving at past it; nothing
+// when arguments[at] is not that option. A missing or empty value is an error.
+std::optional<std::string> OptionValue(const std::vector<std::string>& arguments, std::size_t& at,
+                                       const std::string& name, std::string& error) {
+    const std::string& argument = arguments[at];
+    if (argument.starts_with(name + "=")) {
+        ++at;
+        std::string value = argument.substr(name.size() + 1);
+        if (value.empty()) {
+            error = name + " needs a directory";
+        }
+        return value;
+    }
+    if (argument != name) {
+        return std::nullopt;
+    }
+    if (at + 1 >= arguments.size() || arguments[at + 1].empty()) {
+        error = name + " needs a directory";
+        at = arguments.size();
+        return std::string();
+    }
+    at += 2;
+    return arguments[at - 1];
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+    TCommandLine line;
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            line.action = TCommandLine::Action::Help;
+            return line;
+        }
+        if (argument == "--version") {
+            line.action = TCommandLine::Action::Version;
+            return line;
+        }
+    }
+    for (std::size_t at = 0; at < arguments.size() && line.error.empty();) {
+        if (auto dir = OptionValue(arguments, at, "--dir", line.error)) {
+            line.settingsDirectory = *dir;
+        } else if (auto trace = OptionValue(arguments, at, "--trace", line.error)) {
+            line.traceDirectory = *trace;
+        } else {
+            line.error = "unknown argument \"" + arguments[at] + "\" (see --help)";
+        }
+    }
+    if (!line.error.empty()) {
+        line.action = TCommandLine::Action::Fail;
+    }
+    return line;
+}
+
+const char* AgentUsage() {
+    return "usage: agent [--dir DIR] [--trace DIR]\n"
+           "       agent --help | --version\n"
+           "\n"
+           "Lends the PC's network to a PIN pad on a serial port. The agent reads\n"
+           "pinpad.ini (ComPort) once and agent.ini (Enabled, AllowCall, AllowListen)\n"
+           "every 5 seconds, and writes a traffic log per connection. It runs until it\n"
+           "is terminated and prints nothing but the problems a person must fix.\n"
+           "\n"
+           "  --dir DIR     read pinpad.ini and agent.ini from DIR\n"
+           "                (default: the directory of the agent's executable)\n"
+           "  --trace DIR   write the traffic logs into DIR (default: Trace beside\n"
+           "                the settings); it is created if missing\n"
+           "  --help        show this text\n"
+           "  --version     show the agent's version\n"
+           "\n"
+           "Exit status: 0 when no serial port is configured (no pinpad.ini, or\n"
+           "ComPort=0); 2 for a bad command line or a bad pinpad.ini.\n";
+}

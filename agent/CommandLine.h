@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the agent's command line asks for. Without arguments the agent serves with its
+// settings and traffic logs beside its executable.
+struct TCommandLine {
+    enum class Action { Serve, Help, Version, Fail };
+
+    Action action = Action::Serve;
+    // "--dir DIR": where "pinpad.ini" and "agent.ini" are; empty: beside the executable.
+    std::string settingsDirectory;
+    // "--trace DIR": where the traffic logs go; empty: "Trace" beside the settings.
+    std::string traceDirectory;
+    // Why the command line was refused (Action::Fail).
+    std::string error;
+};
+
+// Reads the arguments after the program's name. Each option may be given as "--dir DIR" or
+// "--dir=DIR"; "--help" and "--version" win over anything else.
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The text of "--help".
+const char* AgentUsage();

@@ -1,0 +1,22 @@
+#include "agent/TraceProblems.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+TTraceProblems::TTraceProblems(std::string traceDirectory, TAgentApplication::TReporter report)
+    : m_directory(std::move(traceDirectory)), m_report(std::move(report)) {}
+
+void TTraceProblems::OnLogFailure(const char* fileName, int error) {
+    if (error == ELOOP) {
+        if (m_linksReported.insert(fileName).second) {
+            m_report(m_directory + "/" + fileName +
+                     " is a symbolic link; traffic is not logged into it");
+        }
+        return;
+    }
+    if (!m_directoryReported) {
+        m_directoryReported = true;
+        m_report("cannot write traffic logs in " + m_directory + ": " + std::strerror(error));
+    }
+}

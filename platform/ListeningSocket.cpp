@@ -1,0 +1,7 @@
+#include "platform/ListeningSocket.h"
+
+#include <unistd.h>
+
+TListeningSocket::~TListeningSocket() {
+    close(m_descriptor);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pinpad-sim/LinkedPseudoTerminal.h"
+#include "tunnel/SerialPacket.h"
+#include "tunnel/SlipDecoder.h"
+
+// A terminal played byte by byte on a pseudo-terminal linked where an agent looks for its
+// line: it sends tunnel packets in numbered data frames of its own making and never sends a
+// frame twice; whether it acknowledges the agent's data frames is the test's choice, so it can
+// be a terminal that has stopped answering.
+class TRawTerminal {
+  public:
+    // Null when the pseudo-terminal cannot be made.
+    static std::unique_ptr<TRawTerminal> Make(const std::string& linkPath);
+
+    // Sends the packets in one data frame; they must fit in 255 bytes. Reads what the agent
+    // sends meanwhile.
+    void Send(const std::vector<TSerialPacket>& packets);
+    void Send(const TSerialPacket& packet) { Send(std::vector<TSerialPacket>{packet}); }
+    // Reads what the agent sends for timeoutMs, or until a packet has come when untilPacket.
+    void Pump(int timeoutMs, bool untilPacket = false);
+    // The next packet from the agent within timeoutMs, as Describe writes it; empty if none.
+    std::string NextPacket(int timeoutMs = 5000);
+    std::vector<TSerialPacket> TakePackets();
+
+    // Whether the agent's data frames are acknowledged (they are from the start).
+    bool acknowledge = true;
+    // Data frames the agent has sent, repeats included, and acknowledgements of this
+    // terminal's frames.
+    unsigned long dataFramesSeen = 0;
+    unsigned long acksSeen = 0;
+    // Data frames this terminal has sent.
+    unsigned long framesSent = 0;
+
+  private:
+    explicit TRawTerminal(TLinkedPseudoTerminal line) : m_line(std::move(line)) {}
+    void Write(const T_BinaryData& frame);
+    // Reads what is there now; false when nothing was.
+    bool ReadAvailable();
+    void TakeFrame(const T_BinaryData& frame);
+
+    TLinkedPseudoTerminal m_line;
+    TSlipDecoder m_decoder;
+    std::uint8_t m_sequence = 0;
+    bool m_acceptedAny = false;
+    std::uint8_t m_acceptedSequence = 0;
+    T_BinaryData m_stream;
+    std::vector<TSerialPacket> m_packets;
+    std::size_t m_nextPacket = 0;
+};
