@@ -4,12 +4,14 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "base/BinaryData.h"
 #include "base/Error.h"
 #include "platform/Connection.h"
 #include "tunnel/CallFilter.h"
+#include "tunnel/PacketInput.h"
 #include "tunnel/PacketScheduler.h"
 
 class ITimer;
@@ -124,9 +126,14 @@ class TSerialManager {
     void QueuePacket(const TSerialPacket& packet);
     // Hands queued packets to the frame level while it is ready for one.
     void SendQueuedPackets();
-    // Notices when the frame level has delivered or given up the packet it held; true when it
-    // was given up.
+    // Takes the outcomes of the packets the frame level holds; true when one was given up.
     bool CheckPacketInFlight();
+    void ForgetPacketsInFlight();
+    // Whether a packet whose answer stays out may go out again: only when its second
+    // delivery changes nothing at the peer.
+    static bool MayRepeatAfterTimeOut(unsigned char action);
+    // The terminal gave up a packet halfway: close the connection it belonged to.
+    void HandleCutShortPacket(const TCutShortPacket& cut);
     // The packet may not have reached the peer: close what it belonged to.
     void HandleLostPacket(const TOutboundPacket& packet);
     // The peer lost data it had sent: drops the half packet and, unless the peer restarted,
@@ -153,13 +160,15 @@ class TSerialManager {
     // and never looked into here, so an entry may outlive its connection.
     std::map<std::uint16_t, TLoopbackConnection*> m_localListeners;
     // Bytes from the frame level that do not form a complete packet yet.
-    T_BinaryData m_input;
+    TPacketInput m_input;
     // The frame level reported a break after what m_input holds.
     bool m_breakAhead = false;
     // Packets not yet handed to the frame level.
     TPacketScheduler m_outbound;
-    // The packet the frame level holds until the peer acknowledges it.
-    std::optional<TOutboundPacket> m_inFlight;
+    // The packets the frame level holds until the peer acknowledges them, by tag, and their ids.
+    std::map<std::uint64_t, TOutboundPacket> m_inFlight;
+    std::set<std::uint32_t> m_busyIds;
+    std::uint64_t m_lastTag = 0;
     // Set by whatever moves the current step along.
     bool m_progress = false;
     // Paces Process.

@@ -59,6 +59,9 @@ class TSerialNetworkInterface : public INetworkInterface {
     // Screens the terminal's call and listen requests, in this stack and every one built
     // later; an empty filter admits them all.
     void SetCallFilter(TCallFilter filter);
+    // Runs the frame level in stream mode, or not, whatever the port says, in this stack and
+    // every one built later.
+    void SetStreamMode(bool on);
 
   private:
     std::unique_ptr<TSerialManager> m_manager;
@@ -69,4 +72,6 @@ class TSerialNetworkInterface : public INetworkInterface {
     ISerialLine* m_line = nullptr;
     std::uint32_t m_lastSocketId = 0;
     unsigned short m_port;
+    // Stream mode as set; by default the first port runs it.
+    bool m_streamMode;
 };

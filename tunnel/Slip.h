@@ -43,7 +43,18 @@ class SLIP {
     // The collected frame, unstuffed; the collection starts over.
     T_BinaryData ReturnAndFlushReceivedData();
 
+    // The unstuffed bytes of a frame still waiting for its closing END, when it has collected
+    // at most maxRaw raw bytes; otherwise, or outside a frame, nothing.
+    T_BinaryData PendingFrame(unsigned long maxRaw) const;
+    // Drops them; the frame stays open, so what follows is collected afresh.
+    void DropPendingFrame() { m_decoder.DropCollected(); }
+    // Sends END END before and after each frame instead of single ENDs.
+    void SetDoubleDelimiters(bool on) { m_doubleDelimiters = on; }
+    // See TSlipDecoder::SetClosingEndOpens.
+    void SetClosingEndOpens(bool on) { m_decoder.SetClosingEndOpens(on); }
+
   private:
     std::unique_ptr<IConnection> m_connection;
     TSlipDecoder m_decoder;
+    bool m_doubleDelimiters = false;
 };

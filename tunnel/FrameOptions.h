@@ -1,0 +1,17 @@
+#pragma once
+
+// Measures of the frame level that keep answers from being lost on a noisy line. Each uses only
+// bytes that any peer following the protocol already accepts, so each can be switched off alone
+// to measure what it brings; all are on by default.
+struct TFrameOptions {
+    // Takes an ACK or NAK whose header has one flipped bit (found through its check), one with
+    // a garbage byte in front (a damaged END before it), and one whose closing END is missing.
+    bool repairAnswers = true;
+    // Sends every ACK twice. A peer ignores an ACK that does not carry its current number, so
+    // the second copy is harmless and one damaged copy loses nothing.
+    bool doubleAcks = true;
+    // Frames go out between END END pairs: a peer's receiver shrugs off one damaged END.
+    bool doubleDelimiters = true;
+
+    static TFrameOptions AllOff() { return TFrameOptions{false, false, false}; }
+};
