@@ -71,7 +71,7 @@ std::unique_ptr<IConnection> TLoadClient::Connect(std::string& result, double& s
                                                   TClock::duration limit) {
     const TClock::time_point start = TClock::now();
     IConnection* opened = nullptr;
-    m_line.Tunnel().Call(TNetworkHostParam(kLoopbackAddress, m_serverPort, false, nullptr, nullptr),
+    m_line.Network().Call(TNetworkHostParam(kLoopbackAddress, m_serverPort, false, nullptr, nullptr),
                          &opened);
     std::unique_ptr<IConnection> connection(opened);
     if (!connection) {
@@ -300,8 +300,9 @@ TReport TLoadClient::Probe(unsigned seconds) {
             break;
         }
         connection.reset();
-        // Start the link again, as a terminal does when its peer went away.
-        m_line.Tunnel().Cleanup();
+        // Start the link again, as a terminal does when its peer went away: with no
+        // connection left, closing the network takes its tunnel down.
+        m_line.Network().Close();
         const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - TClock::now());
         m_line.WaitForAgent(static_cast<unsigned>(std::max<long long>(left.count(), 0)),
                             [] { return false; });
