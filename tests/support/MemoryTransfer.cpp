@@ -419,9 +419,13 @@ unsigned char CheckedByte(std::size_t offset) {
     return static_cast<unsigned char>((mixed >> 24) ^ (mixed >> 11));
 }
 
-bool IsSilentFailure(const TTransferOutcome& outcome) {
+unsigned long CloseLimitMs(TTerminalKind terminal) {
+    return terminal == TTerminalKind::Model ? 5000 : 20000;
+}
+
+bool IsSilentFailure(const TTransferOutcome& outcome, TTerminalKind terminal) {
     return !outcome.completed && !outcome.wrongBytes &&
-           !(outcome.closed && outcome.closeAfterMs <= kExplicitCloseLimitMs);
+           !(outcome.closed && outcome.closeAfterMs <= CloseLimitMs(terminal));
 }
 
 TTransferRun RunMemoryTransfer(const TTransferPlan& plan) {
@@ -429,12 +433,12 @@ TTransferRun RunMemoryTransfer(const TTransferPlan& plan) {
     return world.Run();
 }
 
-void TTransferTally::Add(const TTransferOutcome& outcome) {
+void TTransferTally::Add(const TTransferOutcome& outcome, TTerminalKind terminal) {
     ++runs;
     completed += outcome.completed;
     closed += outcome.closed && !outcome.completed;
     wrong += outcome.wrongBytes;
-    silent += IsSilentFailure(outcome);
+    silent += IsSilentFailure(outcome, terminal);
     unanswered += outcome.callUnanswered;
 }
 

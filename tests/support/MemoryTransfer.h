@@ -60,14 +60,15 @@ struct TTransferRun {
     TModelCounters model;
 };
 
-// A transfer ends silently when it neither completed nor was closed within this time of its
-// last progress.
-constexpr unsigned long kExplicitCloseLimitMs = 5000;
+// A transfer that does not complete must be closed within this time of its last progress, or it
+// failed silently: 5 s against the model; our own half sends an unanswered portion again for up
+// to 16 s before it gives up.
+unsigned long CloseLimitMs(TTerminalKind terminal);
 // A fresh call on a clean line is answered within this time.
 constexpr unsigned long kServiceLimitMs = 5000;
 
 // Neither completed nor closed in time, nor given up at a wrong byte.
-bool IsSilentFailure(const TTransferOutcome& outcome);
+bool IsSilentFailure(const TTransferOutcome& outcome, TTerminalKind terminal);
 
 TTransferRun RunMemoryTransfer(const TTransferPlan& plan);
 
@@ -85,7 +86,7 @@ struct TTransferTally {
     unsigned unanswered = 0;
     unsigned serviceFailures = 0;
 
-    void Add(const TTransferOutcome& outcome);
+    void Add(const TTransferOutcome& outcome, TTerminalKind terminal);
     // "runs completed closed wrong silent" as a table row.
     std::string Row() const;
     static std::string Header();
