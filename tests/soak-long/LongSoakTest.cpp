@@ -171,12 +171,14 @@ TEST(LongSoakTest, InMemoryTransfersAtEveryBitErrorRate) {
 TEST(LongSoakTest, ServiceComesBackAfterTheLinesTroubles) {
     struct TCase {
         const char* trouble;
-        const char* command;
+        const char* command;  // to the line, 3 s into the download
+        unsigned pauseMs;     // of the terminal, once a third has moved
     };
     const TCase cases[] = {
-        {"garbage burst", "garbage 4000 both"},
-        {"silent line for 4 s", "silence 4000"},
-        {"device replaced", "replace"},
+        {"garbage burst", "garbage 4000 both", 0},
+        {"silent line for 5 s", "silence 5000", 0},
+        {"device replaced", "replace", 0},
+        {"terminal away for 3 s", nullptr, 3000},
     };
     std::printf("\nThe line's troubles during a 256 KiB download\n");
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
@@ -184,11 +186,14 @@ TEST(LongSoakTest, ServiceComesBackAfterTheLinesTroubles) {
             SCOPED_TRACE(std::string(Name(terminal)) + ", " + c.trouble);
             TTunnelRig rig(TLineSettings{.rate = cLineRate, .seed = 7});
             rig.UseTerminal(terminal);
+            rig.PauseInTransfers(c.pauseMs);
             std::vector<std::string> tests = {"download", "256K"};
             tests.insert(tests.end(), cProbe.begin(), cProbe.end());
             rig.StartLoad(tests, StallSeconds(terminal));
             std::this_thread::sleep_for(std::chrono::seconds(3));  // the connection is open by then
-            rig.LineCommand(c.command);
+            if (c.command) {
+                rig.LineCommand(c.command);
+            }
             const auto reports = rig.FinishLoad(60000);
             std::printf("%s, %s: download %s, %.0f bytes\n", Name(terminal), c.trouble,
                         reports.empty() ? "unreported" : reports[0].Text("result").c_str(),

@@ -113,17 +113,14 @@ class TWorld {
         for (TMemoryLine::Side side : {TMemoryLine::A, TMemoryLine::B}) {
             m_line.Switches(side).tap = [this](std::vector<unsigned char>& chunk) { Carry(chunk); };
         }
-        m_agent = std::make_unique<TSerialManager>(NewLineStack(m_line.NewEnd(TMemoryLine::A)));
+        m_agent = std::make_unique<TSerialManager>(Frames(TMemoryLine::A, plan.agentFrames));
         m_agent->SetStreamMode(plan.streamMode);
-        if (plan.configureAgent) {
-            plan.configureAgent(*m_agent);
-        }
         m_line.TakePending(TMemoryLine::B);  // the agent's reset, sent before the terminal came
         if (plan.terminal == TTerminalKind::Model) {
             m_model = std::make_unique<TTerminalModel>(
                 [this] { return m_line.NewEnd(TMemoryLine::B); }, plan.streamMode);
         } else {
-            m_ours = std::make_unique<TSerialManager>(NewLineStack(m_line.NewEnd(TMemoryLine::B)));
+            m_ours = std::make_unique<TSerialManager>(Frames(TMemoryLine::B, plan.ourTerminalFrames));
             m_ours->SetStreamMode(plan.streamMode);
         }
         m_system.whileIdle = [this] { Background(); };
@@ -166,6 +163,15 @@ class TWorld {
 
   private:
     std::uint32_t Now() { return m_system.Clock().Now(); }
+
+    // The frame level of a tunnel stack on that end of the line, set up as the plan says.
+    TFrameLevel* Frames(TMemoryLine::Side side, const std::function<void(TFrameLevel&)>& setUp) {
+        TFrameLevel* frames = NewLineStack(m_line.NewEnd(side));
+        if (setUp) {
+            setUp(*frames);
+        }
+        return frames;
+    }
 
     // The line: time passes with every byte it carries; bytes are damaged or lost at random,
     // and nothing gets through while it is silent.

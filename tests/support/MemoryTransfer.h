@@ -7,7 +7,7 @@
 #include "TerminalKind.h"
 #include "TerminalModel.h"
 
-class TSerialManager;
+class TFrameLevel;
 
 // Checked transfers through the agent's tunnel code on an in-memory line under the fake clock,
 // with our terminal half or the terminal model on the other end. The agent's TCP connections
@@ -31,8 +31,10 @@ struct TTransferPlan {
     // tunnel for this long, and the line carries nothing for this long (one after the other).
     unsigned long pauseMs = 0;
     unsigned long silenceMs = 0;
-    // Sets up the agent's manager before anything is sent (switches of the agent's measures).
-    std::function<void(TSerialManager&)> configureAgent;
+    // Set up the frame levels before anything is sent (the switches of their measures): the
+    // agent's, and our terminal half's.
+    std::function<void(TFrameLevel&)> agentFrames;
+    std::function<void(TFrameLevel&)> ourTerminalFrames;
 };
 
 // How one transfer ended.

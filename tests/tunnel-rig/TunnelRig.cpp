@@ -68,7 +68,8 @@ void TTunnelRig::StartLoad(const std::vector<std::string>& tests, unsigned stall
     std::vector<std::string> argv = {ToolPath("tunnel-load"), "--line", m_directory / "terminal",
                                      "--port", std::to_string(m_serverPort), "--wait", "15",
                                      "--stall", std::to_string(stallSeconds),
-                                     "--terminal", Name(m_terminal)};
+                                     "--terminal", Name(m_terminal), "--pause",
+                                     std::to_string(m_pauseMs)};
     argv.insert(argv.end(), tests.begin(), tests.end());
     m_load = std::make_unique<ChildProcess>(argv);
 }

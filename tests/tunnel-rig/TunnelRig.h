@@ -43,6 +43,8 @@ class TTunnelRig {
 
     // The terminal of the runs that start from now on (ours at first).
     void UseTerminal(TTerminalKind terminal) { m_terminal = terminal; }
+    // The terminal's pause in each transfer of the runs that start from now on (none at first).
+    void PauseInTransfers(unsigned milliseconds) { m_pauseMs = milliseconds; }
 
     // Runs tunnel-load as the terminal with the tests in arguments (for
     // example {"download", "64K"}) and returns its reports; stall is the
@@ -79,4 +81,5 @@ class TTunnelRig {
     std::unique_ptr<ChildProcess> m_load;
     unsigned m_statsTaken = 0;
     TTerminalKind m_terminal = TTerminalKind::Ours;
+    unsigned m_pauseMs = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "pinpad-sim/SimLine.h"
@@ -65,6 +66,13 @@ TLoadClient::TLoadClient(TSimLine& line, std::uint16_t serverPort, std::chrono::
 
 void TLoadClient::Idle() {
     m_line.WaitForLine(cIdleWaitMs);
+}
+
+void TLoadClient::PauseAt(std::uint64_t moved, std::uint64_t bytes, bool& paused) const {
+    if (!paused && m_pause.count() > 0 && moved >= bytes / 3) {
+        paused = true;
+        std::this_thread::sleep_for(m_pause);
+    }
 }
 
 std::unique_ptr<IConnection> TLoadClient::Connect(std::string& result, double& setupMs,
@@ -133,7 +141,9 @@ std::string TLoadClient::ReceiveRecords(IConnection& connection, std::uint64_t b
     TStallWatch watch(m_stallLimit);
     std::vector<std::uint8_t> buffer(cReceiveChunk);
     std::string result;
+    bool paused = false;
     while (result.empty()) {
+        PauseAt(checker.Verified(), bytes, paused);
         const long received = connection.Receive(buffer.data(), buffer.size());
         if (received < 0) {
             result = "closed";
@@ -165,7 +175,9 @@ std::string TLoadClient::SendRecords(IConnection& connection, std::uint64_t byte
     TStallWatch watch(m_stallLimit);
     std::vector<std::uint8_t> buffer(std::max(cReceiveChunk, cUploadPiece));
     std::string result;
+    bool paused = false;
     while (result.empty()) {
+        PauseAt(sent, bytes, paused);
         const bool sending = sent < bytes && sent - checked < cUploadWindow;
         if (sending) {
             const std::size_t piece = static_cast<std::size_t>(

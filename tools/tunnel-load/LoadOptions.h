@@ -22,6 +22,7 @@ struct TLoadOptions {
     unsigned waitSeconds = 30;    // --wait: for the agent to answer
     unsigned stallSeconds = 20;   // --stall: a test with no progress this long fails
     bool modelTerminal = false;   // --terminal model: the terminal model instead of our half
+    unsigned pauseMs = 0;         // --pause: the terminal stays away once in each transfer
     std::vector<TTest> tests;
 };
 
