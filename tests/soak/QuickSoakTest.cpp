@@ -54,8 +54,9 @@ TEST(QuickSoakTest, CheckedTransfersOnACleanAndANoisyLine) {
     }
 }
 
-// Fault: an upload request cut short by the model's link reset leaves the agent deaf.
-TEST(QuickSoakTest, DISABLED_TheModelOnANoisyLine) {
+// The model gives no repeat and drops what it queued without a word: every transfer still
+// completes or ends with a close within 5 s, and the agent still serves.
+TEST(QuickSoakTest, TheModelOnANoisyLine) {
     RunCheckedTransfers({TTerminalKind::Model, 1e-4, false}, 5);
 }
 

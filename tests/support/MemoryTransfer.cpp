@@ -26,6 +26,9 @@ constexpr std::size_t kUploadPiece = 1020;
 constexpr std::size_t kUploadBacklog = 2048;
 // A run that has neither ended nor made progress for this long is given up.
 constexpr unsigned long kGiveUpMs = 60000;
+// How long the application of an upload waits for the data it handed over to arrive before it
+// gives its connection up.
+constexpr unsigned long kAnswerWaitMs = 3000;
 
 // The test system whose Idle lets the rest of the world run: a terminal that waits for its
 // link idles there while the agent works.
@@ -95,9 +98,12 @@ struct TTransfer {
     bool download;
     TTcpPeer peer;
     std::unique_ptr<IConnection> connection;
+    // The application's next call, made as soon as its upload connection is closed.
+    std::unique_ptr<IConnection> nextCall;
     std::string received;  // download: by the terminal's application
     std::size_t sent = 0;  // upload: handed to the terminal's connection
     bool terminalClosed = false;
+    std::uint32_t closedAt = 0;
     bool connected = false;
     bool done = false;
     std::uint32_t lastProgress = 0;
@@ -113,14 +119,16 @@ class TWorld {
         for (TMemoryLine::Side side : {TMemoryLine::A, TMemoryLine::B}) {
             m_line.Switches(side).tap = [this](std::vector<unsigned char>& chunk) { Carry(chunk); };
         }
-        m_agent = std::make_unique<TSerialManager>(Frames(TMemoryLine::A, plan.agentFrames));
+        m_agent = std::make_unique<TSerialManager>(
+            NewLineStack(m_line.NewEnd(TMemoryLine::A), plan.agentOptions));
         m_agent->SetStreamMode(plan.streamMode);
         m_line.TakePending(TMemoryLine::B);  // the agent's reset, sent before the terminal came
         if (plan.terminal == TTerminalKind::Model) {
             m_model = std::make_unique<TTerminalModel>(
                 [this] { return m_line.NewEnd(TMemoryLine::B); }, plan.streamMode);
         } else {
-            m_ours = std::make_unique<TSerialManager>(Frames(TMemoryLine::B, plan.ourTerminalFrames));
+            m_ours = std::make_unique<TSerialManager>(
+                NewLineStack(m_line.NewEnd(TMemoryLine::B), plan.ourTerminalOptions));
             m_ours->SetStreamMode(plan.streamMode);
         }
         m_system.whileIdle = [this] { Background(); };
@@ -164,14 +172,6 @@ class TWorld {
   private:
     std::uint32_t Now() { return m_system.Clock().Now(); }
 
-    // The frame level of a tunnel stack on that end of the line, set up as the plan says.
-    TFrameLevel* Frames(TMemoryLine::Side side, const std::function<void(TFrameLevel&)>& setUp) {
-        TFrameLevel* frames = NewLineStack(m_line.NewEnd(side));
-        if (setUp) {
-            setUp(*frames);
-        }
-        return frames;
-    }
 
     // The line: time passes with every byte it carries; bytes are damaged or lost at random,
     // and nothing gets through while it is silent.
@@ -254,6 +254,10 @@ class TWorld {
             Round();
         }
         m_silent = false;
+        // Nothing crosses a silent line, a close neither: its time counts from here.
+        for (auto& transfer : m_transfers) {
+            transfer->lastProgress = std::max(transfer->lastProgress, Now());
+        }
     }
 
     // Everyone takes a turn; time passes when nobody had anything to do.
@@ -308,6 +312,9 @@ class TWorld {
             const CONNSTATE state = connection.GetState();
             transfer.connected = state == CONNSTATE_CONNECTED;
             transfer.terminalClosed = state == CONNSTATE_DISCONNECTED;
+            if (transfer.connected) {
+                transfer.lastProgress = Now();  // the call is answered
+            }
         }
         if (transfer.download) {
             unsigned char buffer[4096];
@@ -341,13 +348,31 @@ class TWorld {
                 moved = true;
             } else if (connection.GetState() == CONNSTATE_DISCONNECTED) {
                 transfer.terminalClosed = true;
+            } else if (transfer.sent == m_data.size() &&
+                       Now() - transfer.lastProgress > kAnswerWaitMs) {
+                // No answer to data handed over long ago: the application gives the connection
+                // up, which asks the agent to close it.
+                transfer.connection.reset();
+                transfer.terminalClosed = true;
             }
         }
-        if (!transfer.done && transfer.terminalClosed && (transfer.download || transfer.peer.eof ||
-                                                         !transfer.peer.socket.Valid())) {
+        if (!transfer.download && transfer.terminalClosed && !transfer.nextCall) {
+            transfer.nextCall = Call(transfer.peer.listener.port);
+        }
+        if (transfer.terminalClosed && !transfer.outcome.closed) {
             transfer.outcome.closed = true;
             transfer.outcome.closeAfterMs = Now() - transfer.lastProgress;
-            Finish(transfer);
+            transfer.closedAt = Now();
+        }
+        if (transfer.outcome.closed) {
+            // An upload's TCP peer must be let go too.
+            const bool peerGone =
+                transfer.download || transfer.peer.eof || !transfer.peer.socket.Valid();
+            transfer.outcome.tcpLeftOpen =
+                !peerGone && Now() - transfer.closedAt > CloseLimitMs(m_plan.terminal);
+            if (peerGone || transfer.outcome.tcpLeftOpen) {
+                Finish(transfer);
+            }
         }
         return GiveUpIfStalled(transfer) || moved;
     }
@@ -378,6 +403,7 @@ class TWorld {
         m_noisy = false;
         for (auto& transfer : m_transfers) {
             transfer->connection.reset();
+            transfer->nextCall.reset();
         }
         TTcpPeer peer;
         const std::uint32_t start = Now();
@@ -446,15 +472,16 @@ void TTransferTally::Add(const TTransferOutcome& outcome, TTerminalKind terminal
     wrong += outcome.wrongBytes;
     silent += IsSilentFailure(outcome, terminal);
     unanswered += outcome.callUnanswered;
+    tcpLeftOpen += outcome.tcpLeftOpen;
 }
 
 std::string TTransferTally::Header() {
-    return "  runs  completed  closed  wrong  silent  unanswered";
+    return "  runs  completed  closed  wrong  silent  unanswered  tcp-left-open";
 }
 
 std::string TTransferTally::Row() const {
     char text[96];
-    std::snprintf(text, sizeof text, "%6u %10u %7u %6u %7u %11u", runs, completed, closed, wrong,
-                  silent, unanswered);
+    std::snprintf(text, sizeof text, "%6u %10u %7u %6u %7u %11u %14u", runs, completed, closed,
+                  wrong, silent, unanswered, tcpLeftOpen);
     return text;
 }

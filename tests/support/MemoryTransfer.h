@@ -6,8 +6,8 @@
 
 #include "TerminalKind.h"
 #include "TerminalModel.h"
+#include "tunnel/FrameOptions.h"
 
-class TFrameLevel;
 
 // Checked transfers through the agent's tunnel code on an in-memory line under the fake clock,
 // with our terminal half or the terminal model on the other end. The agent's TCP connections
@@ -15,6 +15,9 @@ class TFrameLevel;
 // cross the line at 11520 bytes/s and while nobody has anything to do; the line damages bytes
 // at random from a fixed seed.
 //
+// The terminal's application behaves as a terminal's does: when its upload connection is
+// closed (a send found the link down) it goes on with a new call at once; when the data it
+// handed over has not all arrived 3 s after the last byte did, it gives the connection up.
 // Whatever happens to a transfer, the run ends with the line made clean and a fresh call from
 // the same terminal, which must be answered.
 struct TTransferPlan {
@@ -31,10 +34,9 @@ struct TTransferPlan {
     // tunnel for this long, and the line carries nothing for this long (one after the other).
     unsigned long pauseMs = 0;
     unsigned long silenceMs = 0;
-    // Set up the frame levels before anything is sent (the switches of their measures): the
-    // agent's, and our terminal half's.
-    std::function<void(TFrameLevel&)> agentFrames;
-    std::function<void(TFrameLevel&)> ourTerminalFrames;
+    // The measures of the agent's frame level, and of our terminal half's.
+    TFrameOptions agentOptions;
+    TFrameOptions ourTerminalOptions;
 };
 
 // How one transfer ended.
@@ -42,10 +44,14 @@ struct TTransferOutcome {
     std::size_t delivered = 0;
     bool completed = false;
     // Ended short with an explicit close: the terminal's application saw its connection closed
-    // and, for an upload, the TCP peer saw the agent close; closeAfterMs is the time from the
-    // last progress to the later of the two.
+    // (a notice, a failed send, or it gave the connection up); closeAfterMs is the time from
+    // the last progress to then.
     bool closed = false;
     unsigned long closeAfterMs = 0;
+    // An upload closed at the terminal whose TCP peer the agent had not let go within the
+    // close limit after that: the terminal dropped the connection's requests before any of
+    // their bytes reached the agent, and told nobody.
+    bool tcpLeftOpen = false;
     // A byte delivered twice, out of order, missing from the middle or from another packet;
     // the transfer ends there.
     bool wrongBytes = false;
@@ -86,10 +92,10 @@ struct TTransferTally {
     unsigned wrong = 0;
     unsigned silent = 0;
     unsigned unanswered = 0;
-    unsigned serviceFailures = 0;
+    unsigned tcpLeftOpen = 0;
 
     void Add(const TTransferOutcome& outcome, TTerminalKind terminal);
-    // "runs completed closed wrong silent" as a table row.
+    // The counts as a table row under Header().
     std::string Row() const;
     static std::string Header();
 };

@@ -42,9 +42,12 @@ TEST_P(NoisyLineTest, EveryByteArrivesIntactAndEveryTransferCompletesOrIsClosed)
         plan.seed = seed;
         const TTransferRun run = RunMemoryTransfer(plan);
         for (const TTransferOutcome* outcome : {&run.download, &run.upload}) {
+            const char* what = outcome == &run.download ? "download" : "upload";
             tally.Add(*outcome, c.terminal);
-            EXPECT_FALSE(outcome->wrongBytes) << "delivered " << outcome->delivered;
-            EXPECT_FALSE(IsSilentFailure(*outcome, c.terminal)) << "delivered " << outcome->delivered;
+            EXPECT_FALSE(outcome->wrongBytes) << what << " delivered " << outcome->delivered;
+            EXPECT_FALSE(IsSilentFailure(*outcome, c.terminal))
+                << what << " delivered " << outcome->delivered << ", closed " << outcome->closed
+                << " after " << outcome->closeAfterMs << " ms";
         }
         // The agent still serves: a new call over the now quiet line is answered.
         EXPECT_TRUE(run.serviceBack);
@@ -65,15 +68,15 @@ INSTANTIATE_TEST_SUITE_P(Rates, NoisyLineTest,
                                            NoiseCase{"ber_1e4", TTerminalKind::Ours, 1e-4, 0},
                                            NoiseCase{"ber_1e3", TTerminalKind::Ours, 1e-3, 0},
                                            NoiseCase{"drops_1e3", TTerminalKind::Ours, 0, 1e-3},
-                                           NoiseCase{"clean", TTerminalKind::Model, 0, 0}),
-                         CaseName);
-// Fault: the agent repeats unanswered DATA_IN portions, which the model delivers twice, and
-// reads a request cut short by the model's link reset into the next packet.
-INSTANTIATE_TEST_SUITE_P(DISABLED_ModelNoisy, NoisyLineTest,
-                         ::testing::Values(NoiseCase{"ber_1e5", TTerminalKind::Model, 1e-5, 0},
+                                           NoiseCase{"clean", TTerminalKind::Model, 0, 0},
+                                           NoiseCase{"ber_1e5", TTerminalKind::Model, 1e-5, 0},
                                            NoiseCase{"ber_1e4", TTerminalKind::Model, 1e-4, 0},
-                                           NoiseCase{"ber_1e3", TTerminalKind::Model, 1e-3, 0},
-                                           NoiseCase{"drops_1e3", TTerminalKind::Model, 0, 1e-3}),
+                                           NoiseCase{"ber_1e3", TTerminalKind::Model, 1e-3, 0}),
+                         CaseName);
+// Fault: with bytes dropped, the agent closes a download 6.1 s after its last progress, past
+// the 5 s bound (it waits 4 s before it gives up an unanswered DATA_IN portion).
+INSTANTIATE_TEST_SUITE_P(DISABLED_ModelDrops, NoisyLineTest,
+                         ::testing::Values(NoiseCase{"drops_1e3", TTerminalKind::Model, 0, 1e-3}),
                          CaseName);
 
 }  // namespace

@@ -28,7 +28,10 @@ class TStallWatch {
     explicit TStallWatch(std::chrono::steady_clock::duration limit)
         : m_limit(limit), m_last(std::chrono::steady_clock::now()) {}
     void Progress() { m_last = std::chrono::steady_clock::now(); }
-    bool Stalled() const { return std::chrono::steady_clock::now() - m_last > m_limit; }
+    bool Stalled() const { return Quiet(m_limit); }
+    bool Quiet(std::chrono::steady_clock::duration time) const {
+        return std::chrono::steady_clock::now() - m_last > time;
+    }
 
   private:
     std::chrono::steady_clock::duration m_limit;
@@ -210,7 +213,9 @@ std::string TLoadClient::SendRecords(IConnection& connection, std::uint64_t byte
                 result = "failed-verify";
             }
         }
-        if (result.empty() && watch.Stalled()) {
+        if (result.empty() && !sending && m_answerWait.count() > 0 && watch.Quiet(m_answerWait)) {
+            result = "closed";  // given up here: the connection goes, asking the agent to close
+        } else if (result.empty() && watch.Stalled()) {
             result = "stalled";
         } else if (!sending && received == 0) {
             Idle();

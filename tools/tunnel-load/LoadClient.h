@@ -27,6 +27,10 @@ class TLoadClient {
     // Once a third of each download or upload has moved, the terminal's application makes no
     // call into its tunnel for this long, as a terminal does while it drives its display.
     void PauseInTransfers(std::chrono::milliseconds pause) { m_pause = pause; }
+    // An upload that has handed over what it may and hears nothing for this long gives its
+    // connection up, as the application of a terminal must whose tunnel drops queued data
+    // without telling it. Off (0) by default.
+    void GiveUpQuietUploads(std::chrono::milliseconds wait) { m_answerWait = wait; }
 
     TReport Download(std::uint64_t bytes);
     TReport Upload(std::uint64_t bytes);
@@ -67,6 +71,7 @@ class TLoadClient {
     std::uint16_t m_serverPort;
     TClock::duration m_stallLimit;
     std::chrono::milliseconds m_pause{0};
+    std::chrono::milliseconds m_answerWait{0};
 };
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start);

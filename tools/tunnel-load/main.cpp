@@ -61,6 +61,9 @@ int RunTests(const TLoadOptions& options) {
                 client = std::make_unique<TLoadClient>(*line, options.port,
                                                        std::chrono::seconds(options.stallSeconds));
                 client->PauseInTransfers(std::chrono::milliseconds(options.pauseMs));
+                if (options.modelTerminal) {
+                    client->GiveUpQuietUploads(std::chrono::seconds(3));
+                }
             }
             const unsigned amount = static_cast<unsigned>(test.amount);
             report = test.name == "download" ? client->Download(test.amount)
