@@ -133,6 +133,38 @@ TEST(LongSoakTest, TransfersAtEveryBitErrorRate) {
     std::fflush(stdout);
 }
 
+// Runs of one kind in memory: a direction at a bit-error rate against a terminal, with the
+// measures of the agent's frame level (and of our half's) as given.
+struct TMemoryRuns {
+    TTransferTally tally;
+    unsigned serviceFailures = 0;
+    // The seeds of runs that went wrong (a wrong byte, silence, no service), to replay them.
+    std::string badSeeds;
+};
+
+TMemoryRuns RunInMemory(TTerminalKind terminal, double ber, bool download, unsigned seeds,
+                        TFrameOptions options = TFrameOptions()) {
+    TMemoryRuns runs;
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
+        TTransferPlan plan;
+        plan.terminal = terminal;
+        plan.download = download;
+        plan.upload = !download;
+        plan.bitErrorRate = ber;
+        plan.seed = seed;
+        plan.agentOptions = options;
+        plan.ourTerminalOptions = options;
+        const TTransferRun run = RunMemoryTransfer(plan);
+        const TTransferOutcome& outcome = download ? run.download : run.upload;
+        runs.tally.Add(outcome, terminal);
+        runs.serviceFailures += !run.serviceBack;
+        if (outcome.wrongBytes || IsSilentFailure(outcome, terminal) || !run.serviceBack) {
+            runs.badSeeds += " " + std::to_string(seed);
+        }
+    }
+    return runs;
+}
+
 // The same transfers in memory under the fake clock, with many more seeds: the completion
 // table per terminal, direction and bit-error rate.
 TEST(LongSoakTest, InMemoryTransfersAtEveryBitErrorRate) {
@@ -143,26 +175,57 @@ TEST(LongSoakTest, InMemoryTransfersAtEveryBitErrorRate) {
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
         for (const double ber : cBitErrorRates) {
             for (const bool download : {true, false}) {
-                TTransferTally tally;
-                unsigned serviceFailures = 0;
-                for (unsigned seed = 1; seed <= cMemorySeeds; ++seed) {
-                    TTransferPlan plan;
-                    plan.terminal = terminal;
-                    plan.download = download;
-                    plan.upload = !download;
-                    plan.bitErrorRate = ber;
-                    plan.seed = seed;
-                    const TTransferRun run = RunMemoryTransfer(plan);
-                    tally.Add(download ? run.download : run.upload, terminal);
-                    serviceFailures += !run.serviceBack;
-                }
-                std::printf("%-8s %-9s %-8g%s  service failures %u\n", Name(terminal),
-                            download ? "download" : "upload", ber, tally.Row().c_str(),
-                            serviceFailures);
+                const TMemoryRuns runs = RunInMemory(terminal, ber, download, cMemorySeeds);
+                std::printf("%-8s %-9s %-8g%s  service failures %u%s%s\n", Name(terminal),
+                            download ? "download" : "upload", ber, runs.tally.Row().c_str(),
+                            runs.serviceFailures, runs.badSeeds.empty() ? "" : ", seeds",
+                            runs.badSeeds.c_str());
                 std::fflush(stdout);
-                EXPECT_EQ(tally.wrong, 0u) << Name(terminal) << " at " << ber;
-                EXPECT_EQ(tally.silent, 0u) << Name(terminal) << " at " << ber;
-                EXPECT_EQ(serviceFailures, 0u) << Name(terminal) << " at " << ber;
+                EXPECT_EQ(runs.tally.wrong, 0u) << Name(terminal) << " at " << ber;
+                EXPECT_EQ(runs.tally.silent, 0u) << Name(terminal) << " at " << ber;
+                EXPECT_EQ(runs.serviceFailures, 0u) << Name(terminal) << " at " << ber;
+            }
+        }
+    }
+}
+
+// What each measure of the frame level against lost answers brings: the completion figures
+// with all of them, without each one, and without any (both ends for our half; the model has
+// none of its own).
+TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
+    constexpr unsigned cMeasureSeeds = 20;
+    struct TSetting {
+        const char* name;
+        TFrameOptions options;
+    };
+    TFrameOptions noRepair;
+    noRepair.repairAnswers = false;
+    TFrameOptions singleAcks;
+    singleAcks.doubleAcks = false;
+    TFrameOptions singleEnds;
+    singleEnds.doubleDelimiters = false;
+    const TSetting settings[] = {{"all measures", TFrameOptions()},
+                                 {"no answer repair", noRepair},
+                                 {"single ACKs", singleAcks},
+                                 {"single ENDs", singleEnds},
+                                 {"no measure", TFrameOptions::AllOff()}};
+    std::printf("\nCompleted transfers of 64 KiB in memory, %u seeds, with and without each "
+                "measure\n%-8s %-9s %-8s", cMeasureSeeds, "terminal", "direction", "BER");
+    for (const TSetting& setting : settings) {
+        std::printf(" %17s", setting.name);
+    }
+    std::printf("\n");
+    for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
+        for (const double ber : {1e-5, 1e-4, 1e-3}) {
+            for (const bool download : {true, false}) {
+                std::printf("%-8s %-9s %-8g", Name(terminal), download ? "download" : "upload", ber);
+                for (const TSetting& setting : settings) {
+                    const TMemoryRuns runs =
+                        RunInMemory(terminal, ber, download, cMeasureSeeds, setting.options);
+                    std::printf(" %8u (%u wrong)", runs.tally.completed, runs.tally.wrong);
+                    std::fflush(stdout);
+                }
+                std::printf("\n");
             }
         }
     }

@@ -26,6 +26,8 @@ constexpr std::size_t kUploadPiece = 1020;
 constexpr std::size_t kUploadBacklog = 2048;
 // A run that has neither ended nor made progress for this long is given up.
 constexpr unsigned long kGiveUpMs = 60000;
+// How long the application waits for its call to be answered.
+constexpr unsigned long kCallWaitMs = 5000;
 // How long the application of an upload waits for the data it handed over to arrive before it
 // gives its connection up.
 constexpr unsigned long kAnswerWaitMs = 3000;
@@ -314,6 +316,12 @@ class TWorld {
             transfer.terminalClosed = state == CONNSTATE_DISCONNECTED;
             if (transfer.connected) {
                 transfer.lastProgress = Now();  // the call is answered
+            } else if (!transfer.terminalClosed && Now() - transfer.lastProgress > kCallWaitMs) {
+                // The application gives the call up: its request or the answer was lost.
+                transfer.connection.reset();
+                transfer.outcome.callUnanswered = true;
+                Finish(transfer);
+                return true;
             }
         }
         if (transfer.download) {
@@ -456,7 +464,7 @@ unsigned long CloseLimitMs(TTerminalKind terminal) {
 }
 
 bool IsSilentFailure(const TTransferOutcome& outcome, TTerminalKind terminal) {
-    return !outcome.completed && !outcome.wrongBytes &&
+    return !outcome.completed && !outcome.wrongBytes && !outcome.callUnanswered &&
            !(outcome.closed && outcome.closeAfterMs <= CloseLimitMs(terminal));
 }
 

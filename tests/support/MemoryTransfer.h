@@ -15,9 +15,10 @@
 // cross the line at 11520 bytes/s and while nobody has anything to do; the line damages bytes
 // at random from a fixed seed.
 //
-// The terminal's application behaves as a terminal's does: when its upload connection is
-// closed (a send found the link down) it goes on with a new call at once; when the data it
-// handed over has not all arrived 3 s after the last byte did, it gives the connection up.
+// The terminal's application behaves as a terminal's does: it gives up a call that is not
+// answered within 5 s; when its upload connection is closed (a send found the link down) it
+// goes on with a new call at once; when the data it handed over has not all arrived 3 s after
+// the last byte did, it gives the connection up.
 // Whatever happens to a transfer, the run ends with the line made clean and a fresh call from
 // the same terminal, which must be answered.
 struct TTransferPlan {
@@ -55,7 +56,7 @@ struct TTransferOutcome {
     // A byte delivered twice, out of order, missing from the middle or from another packet;
     // the transfer ends there.
     bool wrongBytes = false;
-    // The call was never answered.
+    // The call was not answered within 5 s, and the application gave it up.
     bool callUnanswered = false;
 };
 
@@ -75,7 +76,7 @@ unsigned long CloseLimitMs(TTerminalKind terminal);
 // A fresh call on a clean line is answered within this time.
 constexpr unsigned long kServiceLimitMs = 5000;
 
-// Neither completed nor closed in time, nor given up at a wrong byte.
+// Neither completed nor closed in time, nor given up at a wrong byte or an unanswered call.
 bool IsSilentFailure(const TTransferOutcome& outcome, TTerminalKind terminal);
 
 TTransferRun RunMemoryTransfer(const TTransferPlan& plan);

@@ -148,4 +148,19 @@ INSTANTIATE_TEST_SUITE_P(
                       TTroubleCase{TTerminalKind::Model, "stream", 0, 0, true}),
     TroubleName);
 
+// Fault: after one link reset of the model (about 2.3 KB of queued requests dropped), the TCP
+// peer receives bytes from after the gap, and a fresh call is not served on the clean line.
+TEST(TransferAfterALinkReset, DISABLED_AnUploadIsClosedWithoutAGapAndServiceReturns) {
+    TTransferPlan plan;
+    plan.terminal = TTerminalKind::Model;
+    plan.download = false;
+    plan.upload = true;
+    plan.bitErrorRate = 1e-5;
+    plan.seed = 11;
+    const TTransferRun run = RunMemoryTransfer(plan);
+    EXPECT_EQ(run.model.timerResets, 1u);
+    ExpectSound(run.upload, plan.terminal, "upload");
+    EXPECT_TRUE(run.serviceBack);
+}
+
 }  // namespace
