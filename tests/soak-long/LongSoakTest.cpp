@@ -171,7 +171,8 @@ TEST(LongSoakTest, InMemoryTransfersAtEveryBitErrorRate) {
     constexpr unsigned cMemorySeeds = 40;
     std::printf("\nChecked transfers of 64 KiB in memory, paced at 11520 bytes/s, %u seeds\n",
                 cMemorySeeds);
-    std::printf("%-8s %-9s %-8s%s\n", "terminal", "direction", "BER", TTransferTally::Header().c_str());
+    std::printf("%-8s %-9s %-8s%s\n", "terminal", "direction", "BER",
+                TTransferTally::Header().c_str());
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
         for (const double ber : cBitErrorRates) {
             for (const bool download : {true, false}) {
@@ -209,8 +210,10 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
                                  {"single ACKs", singleAcks},
                                  {"single ENDs", singleEnds},
                                  {"no measure", TFrameOptions::AllOff()}};
-    std::printf("\nCompleted transfers of 64 KiB in memory, %u seeds, with and without each "
-                "measure\n%-8s %-9s %-8s", cMeasureSeeds, "terminal", "direction", "BER");
+    std::printf(
+        "\nCompleted transfers of 64 KiB in memory, %u seeds, with and without each "
+        "measure\n%-8s %-9s %-8s",
+        cMeasureSeeds, "terminal", "direction", "BER");
     for (const TSetting& setting : settings) {
         std::printf(" %17s", setting.name);
     }
@@ -218,7 +221,8 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
         for (const double ber : {1e-5, 1e-4, 1e-3}) {
             for (const bool download : {true, false}) {
-                std::printf("%-8s %-9s %-8g", Name(terminal), download ? "download" : "upload", ber);
+                std::printf("%-8s %-9s %-8g", Name(terminal), download ? "download" : "upload",
+                            ber);
                 for (const TSetting& setting : settings) {
                     const TMemoryRuns runs =
                         RunInMemory(terminal, ber, download, cMeasureSeeds, setting.options);
@@ -276,7 +280,8 @@ TEST(LongSoakTest, AFloodFromTheNetworkKeepsTheAgentSmall) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long peakKb = rig.AgentStatusKb("VmHWM");
     std::printf("\n64 MiB download, unpaced line: %s after %.1f s, agent peak RSS %ld kB\n",
-                reports.empty() ? "unfinished" : reports[0].Text("result").c_str(), seconds, peakKb);
+                reports.empty() ? "unfinished" : reports[0].Text("result").c_str(), seconds,
+                peakKb);
     std::fflush(stdout);
     ASSERT_EQ(reports.size(), 1u) << "no report within 10 minutes";
     EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
@@ -292,10 +297,11 @@ TEST(LongSoakTest, ManyCallsLeakNoDescriptors) {
     const auto reports = rig.FinishLoad(30 * 60 * 1000);
     ASSERT_EQ(reports.size(), 1u);
     const std::size_t after = rig.AgentDescriptors();
-    std::printf("\n10000 call/close cycles: %s in %.1f s, set-up p50 %.1f ms; agent descriptors "
-                "%zu before, %zu after\n",
-                reports[0].Text("result").c_str(), reports[0].Number("ms") / 1000,
-                reports[0].Number("p50_ms"), before, after);
+    std::printf(
+        "\n10000 call/close cycles: %s in %.1f s, set-up p50 %.1f ms; agent descriptors "
+        "%zu before, %zu after\n",
+        reports[0].Text("result").c_str(), reports[0].Number("ms") / 1000,
+        reports[0].Number("p50_ms"), before, after);
     EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
     EXPECT_EQ(after, before);
 }

@@ -47,9 +47,9 @@ void RunCheckedTransfers(const TSoakCase& c, unsigned stallSeconds) {
 }
 
 TEST(QuickSoakTest, CheckedTransfersOnACleanAndANoisyLine) {
-    for (const TSoakCase& c : {TSoakCase{TTerminalKind::Ours, 0, true},
-                               TSoakCase{TTerminalKind::Ours, 1e-5, false},
-                               TSoakCase{TTerminalKind::Model, 0, true}}) {
+    for (const TSoakCase& c :
+         {TSoakCase{TTerminalKind::Ours, 0, true}, TSoakCase{TTerminalKind::Ours, 1e-5, false},
+          TSoakCase{TTerminalKind::Model, 0, true}}) {
         RunCheckedTransfers(c, 20);
     }
 }

@@ -174,7 +174,6 @@ class TWorld {
   private:
     std::uint32_t Now() { return m_system.Clock().Now(); }
 
-
     // The line: time passes with every byte it carries; bytes are damaged or lost at random,
     // and nothing gets through while it is silent.
     void Carry(std::vector<unsigned char>& chunk) {
@@ -214,9 +213,7 @@ class TWorld {
         return moved;
     }
 
-    bool TerminalStep() {
-        return m_model ? m_model->Step() : m_ours->ProcessContinuously();
-    }
+    bool TerminalStep() { return m_model ? m_model->Step() : m_ours->ProcessContinuously(); }
 
     std::unique_ptr<IConnection> Call(std::uint16_t port) {
         IConnection* made = nullptr;
@@ -292,8 +289,8 @@ class TWorld {
             return false;
         }
         transfer.outcome.delivered = got.size();
-        if (got.size() > m_data.size() || got.compare(before, std::string::npos, m_data, before,
-                                                      got.size() - before) != 0) {
+        if (got.size() > m_data.size() ||
+            got.compare(before, std::string::npos, m_data, before, got.size() - before) != 0) {
             transfer.outcome.wrongBytes = true;
         }
         Progress(transfer);
@@ -420,7 +417,8 @@ class TWorld {
             std::unique_ptr<IConnection> connection = Call(peer.listener.port);
             const std::uint32_t attempt = Now();
             CONNSTATE state = CONNSTATE_CONNECTING;
-            while (connection && state == CONNSTATE_CONNECTING && Now() - attempt < kServiceLimitMs) {
+            while (connection && state == CONNSTATE_CONNECTING &&
+                   Now() - attempt < kServiceLimitMs) {
                 state = connection->GetState();
                 const bool moved = peer.Pump("");
                 if (!Background() && !TerminalStep() && !moved) {

@@ -8,7 +8,6 @@
 #include "TerminalModel.h"
 #include "tunnel/FrameOptions.h"
 
-
 // Checked transfers through the agent's tunnel code on an in-memory line under the fake clock,
 // with our terminal half or the terminal model on the other end. The agent's TCP connections
 // are real ones to a peer on 127.0.0.1 that sends or takes the data. Time passes as the bytes

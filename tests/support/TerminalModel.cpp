@@ -472,8 +472,8 @@ TTerminalModel::TTerminalModel(unsigned short port, bool streamMode)
                   ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_RS232, port));
               IConnection* line = nullptr;
               if (serial) {
-                  (void)serial->Connect(
-                      TRs232Params(port, 115200, 8, PARITY_NONE, STOPBITS_ONE), &line);
+                  (void)serial->Connect(TRs232Params(port, 115200, 8, PARITY_NONE, STOPBITS_ONE),
+                                        &line);
               }
               return line;
           },

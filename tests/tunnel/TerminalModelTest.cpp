@@ -38,7 +38,9 @@ T_BinaryData Wire(const T_BinaryData& frame) {
 // for its link, the agent acknowledges every data frame unless told to keep quiet.
 class TerminalModelTest : public ::testing::Test {
   protected:
-    TerminalModelTest() { model->SetIdle([this] { AgentIdles(); }); }
+    TerminalModelTest() {
+        model->SetIdle([this] { AgentIdles(); });
+    }
 
     void AgentIdles() {
         Collect();
@@ -110,9 +112,10 @@ class TerminalModelTest : public ::testing::Test {
     // A connection that the agent has answered.
     std::unique_ptr<IConnection> Connected() {
         IConnection* made = nullptr;
-        EXPECT_EQ(model->Call(TNetworkHostParam(kLoopbackAddress, 80, false, nullptr, nullptr), &made)
-                      .Code(),
-                  0);
+        EXPECT_EQ(
+            model->Call(TNetworkHostParam(kLoopbackAddress, 80, false, nullptr, nullptr), &made)
+                .Code(),
+            0);
         std::unique_ptr<IConnection> connection(made);
         AgentSendsPacket(TSerialPacket(ACTION_CALL_RESULT, 1, 0, 0, 0));
         // The call that refills the line's input buffer hands out nothing yet.
@@ -125,8 +128,8 @@ class TerminalModelTest : public ::testing::Test {
 
     TTestSystem system;
     TMemoryLine line;
-    std::unique_ptr<TTerminalModel> model = std::make_unique<TTerminalModel>(
-        [this] { return line.NewEnd(TMemoryLine::B); }, false);
+    std::unique_ptr<TTerminalModel> model =
+        std::make_unique<TTerminalModel>([this] { return line.NewEnd(TMemoryLine::B); }, false);
     TSlipDecoder decoder;
     std::vector<T_BinaryData> frames;
     T_BinaryData stream;
@@ -136,20 +139,21 @@ class TerminalModelTest : public ::testing::Test {
 
 TEST_F(TerminalModelTest, DeliversEveryGoodDataFrameARepeatIncluded) {
     const auto connection = Connected();
-    const T_BinaryData packet = TSerialPacket(ACTION_DATA_IN, 1, HexBytes("01 02 03 04")).BuildPacket();
+    const T_BinaryData packet =
+        TSerialPacket(ACTION_DATA_IN, 1, HexBytes("01 02 03 04")).BuildPacket();
     const T_BinaryData head = packet.Copy(0, 9);
     const T_BinaryData tail = packet.Copy(9, 2);
     AgentSends(Frame(0x41, 7, head));
     AgentSends(Frame(0x41, 8, tail));
     AgentSends(Frame(0x41, 8, tail));  // our ACK was lost and the agent sent the frame again
-    AgentSends(Frame(0x41, 9, HexBytes("00")));  // damaged below
+    AgentSends(Frame(0x41, 9, HexBytes("00")));  // taken too, behind the repeat
     unsigned char buffer[16];
     std::string received;
     for (int call = 0; call < 6; ++call) {
         const long count = connection->Receive(buffer, sizeof buffer);
         received.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(count));
     }
-    // The repeat became the first bytes of a packet that never completes.
+    // The repeat became the length of a packet that never completes.
     EXPECT_EQ(received, "\x01\x02\x03\x04");
     EXPECT_EQ(SentHeaders(), HexList({"06 07 00", "06 08 00", "06 08 00", "06 09 00"}));
     EXPECT_EQ(model->Counters().repeatsDelivered, 1u);
@@ -224,9 +228,9 @@ TEST_F(TerminalModelTest, AConnectionClosedLocallySendsNoCloseAndTheNextCallGoes
 
     acking = true;
     IConnection* next = nullptr;
-    EXPECT_EQ(model->Call(TNetworkHostParam(kLoopbackAddress, 81, false, nullptr, nullptr), &next)
-                  .Code(),
-              0);
+    EXPECT_EQ(
+        model->Call(TNetworkHostParam(kLoopbackAddress, 81, false, nullptr, nullptr), &next).Code(),
+        0);
     const std::unique_ptr<IConnection> owned(next);
     // The call waits behind the portion still unanswered, and goes once that is answered.
     EXPECT_TRUE(SentHeaders().empty());

@@ -49,8 +49,8 @@ TEST_P(TransferAtBitErrorRate, NoWrongByteNoSilenceAndServiceReturns) {
         TTransferTally tally;
         unsigned serviceFailures = 0;
         for (unsigned seed = 1; seed <= kSeeds; ++seed) {
-            const std::string what = std::string(download ? "download" : "upload") + ", seed " +
-                                     std::to_string(seed);
+            const std::string what =
+                std::string(download ? "download" : "upload") + ", seed " + std::to_string(seed);
             TTransferPlan plan;
             plan.terminal = c.terminal;
             plan.download = download;
@@ -120,7 +120,9 @@ TEST_P(TransferTrouble, EndsSoundlyAndAFreshCallIsServed) {
         const TTransferRun run = RunMemoryTransfer(plan);
         const TTransferOutcome& outcome = download ? run.download : run.upload;
         std::printf("[ %s ] %s, %zu bytes; fresh call %s after %lu ms\n", what.c_str(),
-                    outcome.completed ? "completed" : outcome.closed ? "closed" : "FAILED",
+                    outcome.completed ? "completed"
+                    : outcome.closed  ? "closed"
+                                      : "FAILED",
                     outcome.delivered, run.serviceBack ? "served" : "NOT served", run.serviceMs);
         ExpectSound(outcome, c.terminal, what);
         EXPECT_TRUE(run.serviceBack) << what;
