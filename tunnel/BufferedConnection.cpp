@@ -59,17 +59,12 @@ long TBufferedConnection::Receive(unsigned char* data, unsigned long length) {
         return m_inner->Receive(data, length);
     }
     const long result = m_inner->Receive(m_buffer.data(), kBufferSize);
+    m_fill = static_cast<std::int32_t>(
+        std::clamp<long>(result, INT32_MIN, static_cast<long>(kBufferSize)));
     m_position = 0;
-    if (result < 0) {
-        // Only a connection that says it is gone fails this one for good. Any other failure
-        // is reported once, and the next call reads again: a reader that stopped for good
-        // there would never hear the line again, while the line itself still counts as up.
-        m_fill = m_inner->GetState() == CONNSTATE_DISCONNECTED
-                     ? static_cast<std::int32_t>(std::max<long>(result, INT32_MIN))
-                     : 0;
-        return m_fill < 0 ? 0 : -1;  // a final failure shows from the next call on
+    if (m_fill < 0) {
+        return 0;  // the failure shows from the next call on
     }
-    m_fill = static_cast<std::int32_t>(std::min<long>(result, static_cast<long>(kBufferSize)));
     // The refilled bytes go out at once, not a pass later.
     return HandOutBuffered(data, length);
 }

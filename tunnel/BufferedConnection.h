@@ -24,13 +24,12 @@ class TBufferedConnection : public IConnection {
     long Send(const unsigned char* data, unsigned long length) override;
     // Hands out buffered bytes. When the buffer is used up, reads of 2048
     // bytes and more go straight to the inner connection; smaller ones refill
-    // the buffer and hand out what the refill brought. A failed refill of an
-    // inner connection that reports itself disconnected fails this one for
-    // good: every later call returns -1. Any other failed refill returns -1
-    // once, and the next call reads again.
+    // the buffer and hand out what the refill brought. Once a refill has
+    // failed, every later call returns -1.
     long Receive(unsigned char* data, unsigned long length) override;
     unsigned long GetPeerAddress() override;
-    // Disconnected once this connection has failed for good.
+    // Disconnected once a refill has failed, whatever the inner connection
+    // says: whoever watches the state learns that nothing more will be read.
     CONNSTATE GetState() override;
     Error GetLastError() override;
 
@@ -50,8 +49,8 @@ class TBufferedConnection : public IConnection {
 
     std::unique_ptr<IConnection> m_inner;
     std::array<unsigned char, kBufferSize> m_buffer{};
-    // Valid bytes in the buffer; a negative value is the failed result of a
-    // refill of a disconnected inner connection: failed for good.
+    // Valid bytes in the buffer; a negative value is the failed result of the
+    // last refill and marks the connection as failed for good.
     std::int32_t m_fill = 0;
     std::int32_t m_position = 0;
 };

@@ -30,6 +30,11 @@ bool IsAnswerType(unsigned char type) {
     return type == TFrameHeader::kAck || type == TFrameHeader::kNak;
 }
 
+bool DiffersInOneBit(unsigned char a, unsigned char b) {
+    const unsigned difference = static_cast<unsigned>(a ^ b);
+    return difference != 0 && (difference & (difference - 1)) == 0;
+}
+
 // An ACK or NAK whose five bytes from offset are whole: no data, and a check that fits.
 std::optional<TFrameHeader> WholeAnswerAt(const T_BinaryData& frame, unsigned long offset) {
     if (frame.Length() < offset + kFrameOverhead) {
@@ -61,7 +66,12 @@ std::optional<TFrameHeader> HeaderWithOneBitRepaired(const T_BinaryData& frame) 
 
 }  // namespace
 
-TFrameLevel::TFrameLevel(SLIP* slip, TFrameOptions options) : m_slip(slip), m_options(options) {
+TFrameLevel::TFrameLevel(SLIP* slip, TFrameOptions options) : m_slip(slip) {
+    SetOptions(options);
+}
+
+void TFrameLevel::SetOptions(const TFrameOptions& options) {
+    m_options = options;
     m_slip->SetDoubleDelimiters(options.doubleDelimiters);
     m_slip->SetClosingEndOpens(options.repairAnswers);
 }
@@ -226,6 +236,12 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
     }
     const std::optional<TFrameHeader> answer = ReadAnswer(frame);
     if (!answer) {
+        // A data frame whose type byte was damaged: refusing it by its number makes the peer
+        // send it again at once instead of waiting for its timer.
+        if (m_options.repairAnswers && frame.Length() > kFrameOverhead &&
+            DiffersInOneBit(frame[0], TFrameHeader::kData)) {
+            SendAuxFrame(TFrameHeader::kNak, frame[1]);
+        }
         return;
     }
     if (answer->type == TFrameHeader::kAck) {
@@ -236,6 +252,14 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
 }
 
 std::optional<TFrameHeader> TFrameLevel::ReadAnswer(const T_BinaryData& frame) const {
+    // A whole NAK whose number is one bit off that of the one portion out: the peer refused
+    // that portion after its number was damaged on the way. With one portion out, every
+    // answer speaks of its latest transmission, so the portion was not taken.
+    if (m_options.repairAnswers && IsComplete(frame) && frame[0] == TFrameHeader::kNak &&
+        HasGoodCrc(frame) && !m_streamMode && m_inFlight.size() == 1 &&
+        DiffersInOneBit(frame[1], m_inFlight.front().sequence)) {
+        return TFrameHeader(TFrameHeader::kNak, m_inFlight.front().sequence, 0);
+    }
     if (IsComplete(frame) && IsAnswerType(frame[0])) {
         // The check of an answer is not needed to obey it, only to repair it.
         const TFrameHeader header(frame[0], frame[1], frame[2]);

@@ -88,6 +88,8 @@ class TFrameLevel {
     // waiting for the previous one to be acknowledged.
     void SetStreamMode(bool on) { m_streamMode = on; }
     const TFrameOptions& Options() const { return m_options; }
+    // Switches the measures against lost answers; best done before anything is sent.
+    void SetOptions(const TFrameOptions& options);
     // Drops the portions out and the queue and marks the link down until the peer
     // acknowledges the current portion or sends data. Nothing is reported.
     void ResetLink();

@@ -5,7 +5,10 @@
 // to measure what it brings; all are on by default.
 struct TFrameOptions {
     // Takes an ACK or NAK whose header has one flipped bit (found through its check), one with
-    // a garbage byte in front (a damaged END before it), and one whose closing END is missing.
+    // a garbage byte in front (a damaged END before it), one whose closing END is missing, and
+    // a whole NAK one bit off the number of the one portion out (the portion's number was
+    // damaged on the way). Refuses a data frame whose type byte is one bit off, so that its
+    // sender does not wait for its timer.
     bool repairAnswers = true;
     // Sends every ACK twice. A peer ignores an ACK that does not carry its current number, so
     // the second copy is harmless and one damaged copy loses nothing.

@@ -28,6 +28,27 @@ std::optional<TCutShortPacket> TPacketInput::Append(const T_BinaryData& arrival)
         m_bytes += arrival;
         return std::nullopt;
     }
+    const TCutShortPacket cut = CutShort();
+    m_bytes = arrival;
+    return cut;
+}
+
+std::optional<TCutShortPacket> TPacketInput::TakeAbandoned() {
+    if (m_bytes.Length() == 0 || m_sinceArrival->GetElapsedMsec() < kPeerGaveUpMs) {
+        return std::nullopt;
+    }
+    return CutShort();
+}
+
+unsigned long TPacketInput::MillisecondsToDeadline() const {
+    if (m_bytes.Length() == 0) {
+        return ~0UL;
+    }
+    const unsigned long quiet = m_sinceArrival->GetElapsedMsec();
+    return quiet >= kPeerGaveUpMs ? 0 : kPeerGaveUpMs - quiet;
+}
+
+TCutShortPacket TPacketInput::CutShort() {
     TCutShortPacket cut{0, std::nullopt};
     if (Holds(m_bytes, TPacketLayout::kActionOffset, 1)) {
         cut.action = m_bytes[TPacketLayout::kActionOffset];
@@ -35,7 +56,7 @@ std::optional<TCutShortPacket> TPacketInput::Append(const T_BinaryData& arrival)
     if (Holds(m_bytes, TPacketLayout::kSocketIdOffset, 4)) {
         cut.socketId = static_cast<std::uint32_t>(m_bytes.MsbDword(TPacketLayout::kSocketIdOffset));
     }
-    m_bytes = arrival;
+    m_bytes.Clear();
     return cut;
 }
 

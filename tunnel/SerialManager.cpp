@@ -111,6 +111,10 @@ bool TSerialManager::ProcessSerialConnections() {
             break;
         }
     }
+    if (const auto cut = m_input.TakeAbandoned()) {
+        HandleCutShortPacket(*cut);
+        m_progress = true;
+    }
     SendQueuedPackets();
     return m_progress || m_frameLevel->FramesReceived() != framesBefore;
 }
@@ -278,7 +282,7 @@ void TSerialManager::AddWaits(TWaitSet& waits) const {
 }
 
 unsigned long TSerialManager::MillisecondsToNextDeadline() const {
-    return m_frameLevel->MillisecondsToNextDeadline();
+    return std::min(m_frameLevel->MillisecondsToNextDeadline(), m_input.MillisecondsToDeadline());
 }
 
 bool TSerialManager::WouldRead(std::uint32_t socketId) const {

@@ -473,6 +473,11 @@ TEST_F(FrameLevelTest, RepairsAnAnswerDamagedInOneBitOrInAnEndButNothingElse) {
         {"two bits flipped", SlipWire(flipped(ack, 0, 0x03)), "none", "none"},
         {"check bit flipped", SlipWire(flipped(ack, 4, 0x01)), "next", "next"},
         {"flip that gives another number", SlipWire(flipped(otherAck, 1, 0x01)), "none", "none"},
+        // The peer refused the portion under a number damaged on the way.
+        {"whole NAK one bit off the number", SlipWire(Frame(TFrameHeader::kNak, 0x81, {})), "again",
+         "none"},
+        {"whole NAK two bits off the number", SlipWire(Frame(TFrameHeader::kNak, 0x07, {})), "none",
+         "none"},
         {"opening END damaged", before + damagedEnd + ack + end, "next", "none"},
         {"closing END damaged, nothing after", end + ack + damagedEnd, "next", "none"},
         {"closing END missing", end + ack, "next", "none"},
@@ -501,6 +506,22 @@ TEST_F(FrameLevelTest, RepairsAnAnswerDamagedInOneBitOrInAnEndButNothingElse) {
             EXPECT_EQ(reaction, repairs ? c.repaired : c.plain)
                 << c.name << (repairs ? ", repairs on" : ", repairs off");
         }
+    }
+}
+
+TEST_F(FrameLevelTest, ADataFrameWithADamagedTypeIsRefusedByItsNumber) {
+    for (const bool repairs : {true, false}) {
+        TMemoryLine caseLine;
+        TFrameOptions options = TFrameOptions::AllOff();
+        options.repairAnswers = repairs;
+        TFrameLevel caseLevel(new SLIP(caseLine.NewEnd(TMemoryLine::A)), options);
+        T_BinaryData frame = Frame(TFrameHeader::kData, 5, HexBytes("AA BB"));
+        frame = T_BinaryData(static_cast<unsigned char>(0x40)) + frame.Copy(1, frame.Length());
+        caseLine.Inject(TMemoryLine::A, SlipWire(frame));
+        EXPECT_EQ(caseLevel.ReceiveData().Length(), 0u);
+        EXPECT_EQ(caseLine.TakePending(TMemoryLine::B),
+                  repairs ? SlipWire(Frame(TFrameHeader::kNak, 5, {})) : T_BinaryData())
+            << (repairs ? "repairs on" : "repairs off");
     }
 }
 

@@ -20,6 +20,7 @@
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
 #include "tunnel/FrameLevel.h"
+#include "tunnel/PacketInput.h"
 #include "tunnel/Slip.h"
 
 using ::testing::AnyOf;
@@ -412,18 +413,20 @@ TEST_F(AgentHalfTest, ATerminalThatStartsAgainIsNotALoss) {
 
 // A terminal cuts an upload short the way its link reset does: the front of a packet has
 // arrived, the rest is dropped without a word and without a gap in the frame numbers, and the
-// terminal goes on with a new call once its 2000 ms frame timer has run out. A pause of the
-// same terminal looks alike on the line, except that the rest of the packet follows.
+// terminal goes on with a new call, or stays silent, once its 2000 ms frame timer has run out.
+// A terminal that took the agent's answer just in time sends the rest after as long a pause.
 TEST_F(AgentHalfTest, APacketCutShortByTheTerminalIsDroppedAndItsConnectionClosed) {
+    enum class Next { kRest, kCall, kNothing };
     const struct {
         const char* name;
         unsigned long quietMs;
-        bool restFollows;  // else a new call follows
+        Next next;
         std::vector<std::string> notices;
         std::size_t uploaded;  // bytes the first TCP peer receives
     } cases[] = {
-        {"link reset, then a new call", 2000, false, {"CALL_RESULT 2 err=0", "CLOSED 1"}, 0},
-        {"pause, then the rest", 3000, true, {}, 255},
+        {"link reset, then a new call", 2000, Next::kCall, {"CALL_RESULT 2 err=0", "CLOSED 1"}, 0},
+        {"link reset, then silence", TPacketInput::kPeerGaveUpMs, Next::kNothing, {"CLOSED 1"}, 0},
+        {"a pause, then the rest", 2000, Next::kRest, {}, 255},
     };
     for (const auto& c : cases) {
         TMemoryLine caseLine;
@@ -441,21 +444,22 @@ TEST_F(AgentHalfTest, APacketCutShortByTheTerminalIsDroppedAndItsConnectionClose
             TSerialPacket(ACTION_DATA_OUT, 1, BinaryDataFromRepeatedByte('u', 255)).BuildPacket();
         caseTerminal.Frames().SendData(upload.Copy(0, TFrameLevel::kPortionSize));
         exchange();
+        EXPECT_EQ(caseAgent.MillisecondsToNextDeadline(), TPacketInput::kPeerGaveUpMs) << c.name;
         system.Clock().Advance(c.quietMs);
-        if (c.restFollows) {
+        if (c.next == Next::kRest) {
             caseTerminal.Frames().SendData(upload.Copy(TFrameLevel::kPortionSize, 7));
-        } else {
+        } else if (c.next == Next::kCall) {
             caseTerminal.Send(TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, listener.port, 0));
         }
         exchange();
-        const UniqueFd second = c.restFollows ? UniqueFd() : AcceptPeer(listener.socket);
+        const UniqueFd second = c.next == Next::kCall ? AcceptPeer(listener.socket) : UniqueFd();
         exchange();
 
         std::vector<std::string> notices = Describe(caseTerminal.TakePackets());
         std::sort(notices.begin(), notices.end());
         EXPECT_EQ(notices, c.notices) << c.name;
         EXPECT_EQ(ReceiveUntilClose(first), std::string(c.uploaded, 'u')) << c.name;
-        EXPECT_EQ(PeerSeesClose(first), !c.restFollows) << c.name;
+        EXPECT_EQ(PeerSeesClose(first), c.next != Next::kRest) << c.name;
     }
 }
 

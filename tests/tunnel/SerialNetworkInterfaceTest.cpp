@@ -88,6 +88,20 @@ TEST_F(SerialNetworkInterfaceTest, OpenAsServiceSendsOneResetAndIsUpAtOnce) {
     EXPECT_THAT(Describe(peer.TakePackets()), ElementsAre("RESET 0"));
 }
 
+// A failed read leaves the line's input failed for good; the line then counts as lost, so that
+// the agent opens it anew instead of stepping a stack that hears nothing.
+TEST_F(SerialNetworkInterfaceTest, AFailedReadOfTheLineMarksItLost) {
+    TSerialNetworkInterface tunnel(2);
+    ASSERT_EQ(tunnel.OpenAsService().Code(), 0u);
+    tunnel.RunOneStep();
+    EXPECT_FALSE(tunnel.IsLineLost());
+    line.Switches(TMemoryLine::A).receiveFailure = -1;  // the port itself still says it is up
+    for (int step = 0; step < 3; ++step) {
+        tunnel.RunOneStep();
+    }
+    EXPECT_TRUE(tunnel.IsLineLost());
+}
+
 TEST_F(SerialNetworkInterfaceTest, WithoutASerialPortNothingOpens) {
     m_havePort = false;
     TSerialNetworkInterface tunnel(2);
