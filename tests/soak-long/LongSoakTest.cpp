@@ -238,14 +238,15 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
 TEST(LongSoakTest, ServiceComesBackAfterTheLinesTroubles) {
     struct TCase {
         const char* trouble;
-        const char* command;  // to the line, 3 s into the download
-        unsigned pauseMs;     // of the terminal, once a third has moved
+        const char* command;     // to the line, 3 s into the download
+        unsigned pauseMs;        // of the terminal, once a third has moved
+        unsigned silentSeconds;  // of the line: nothing, a close neither, crosses it
     };
     const TCase cases[] = {
-        {"garbage burst", "garbage 4000 both", 0},
-        {"silent line for 5 s", "silence 5000", 0},
-        {"device replaced", "replace", 0},
-        {"terminal away for 3 s", nullptr, 3000},
+        {"garbage burst", "garbage 4000 both", 0, 0},
+        {"silent line for 5 s", "silence 5000", 0, 5},
+        {"device replaced", "replace", 0, 0},
+        {"terminal away for 3 s", nullptr, 3000, 0},
     };
     std::printf("\nThe line's troubles during a 256 KiB download\n");
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
@@ -256,7 +257,7 @@ TEST(LongSoakTest, ServiceComesBackAfterTheLinesTroubles) {
             rig.PauseInTransfers(c.pauseMs);
             std::vector<std::string> tests = {"download", "256K"};
             tests.insert(tests.end(), cProbe.begin(), cProbe.end());
-            rig.StartLoad(tests, StallSeconds(terminal));
+            rig.StartLoad(tests, StallSeconds(terminal) + c.silentSeconds);
             std::this_thread::sleep_for(std::chrono::seconds(3));  // the connection is open by then
             if (c.command) {
                 rig.LineCommand(c.command);
