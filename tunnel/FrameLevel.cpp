@@ -13,9 +13,6 @@ constexpr unsigned long kCrcSize = 2;
 constexpr unsigned long kFrameOverhead = TFrameHeader::kSize + kCrcSize;
 // Type and sequence: enough of a data frame to refuse it by number.
 constexpr unsigned long kNakableSize = 2;
-// Raw bytes of a waiting frame worth looking into for a whole answer: the answer's five bytes,
-// each of which might be stuffed.
-constexpr unsigned long kAnswerRawMax = 2 * kFrameOverhead;
 
 bool IsComplete(const T_BinaryData& frame) {
     return frame.Length() >= kFrameOverhead && frame.Length() >= frame[2] + kFrameOverhead;
@@ -121,7 +118,7 @@ void TFrameLevel::Process() {
         ++m_framesReceived;
         ProcessReceivedFrame(frame);
     } else if (m_options.repairAnswers) {
-        TakeAnswerWaitingForEnd();
+        TakeFrameWaitingForEnd();
     }
     CheckOverdue();
 }
@@ -219,6 +216,14 @@ void TFrameLevel::Report(const TPortionTerms& terms, bool delivered) {
 }
 
 void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
+    // A garbage byte in front of a data frame: the END before it was damaged, and the END
+    // that closed the frame before opened this one.
+    if (m_options.repairAnswers && frame.Length() > kFrameOverhead &&
+        frame[0] != TFrameHeader::kData && frame[1] == TFrameHeader::kData &&
+        !IsAnswerType(frame[0])) {
+        ProcessReceivedFrame(frame.Copy(1, frame.Length() - 1));
+        return;
+    }
     if (frame[0] == TFrameHeader::kData && frame.Length() >= kNakableSize) {
         // A damaged data frame is refused by its number at once, so the sender repeats it
         // without waiting for its timer; a wrong number is ignored by the sender.
@@ -287,23 +292,30 @@ std::optional<TFrameHeader> TFrameLevel::ReadAnswer(const T_BinaryData& frame) c
     return std::nullopt;
 }
 
-void TFrameLevel::TakeAnswerWaitingForEnd() {
-    if (m_inFlight.empty()) {
+void TFrameLevel::TakeFrameWaitingForEnd() {
+    const unsigned long raw = m_slip->PendingRawLength();
+    if (raw < kFrameOverhead || raw == m_pendingLengthChecked) {
         return;
     }
-    const T_BinaryData waiting = m_slip->PendingFrame(kAnswerRawMax);
-    const auto answer = WholeAnswerAt(waiting, 0);
-    if (!answer || !AnswersPortionOut(*answer)) {
+    m_pendingLengthChecked = raw;
+    const T_BinaryData waiting = m_slip->PendingFrame(SLIP::kMaxRawFrameLength);
+    unsigned long length = 0;
+    if (waiting.Length() >= kFrameOverhead && waiting[0] == TFrameHeader::kData) {
+        if (IsComplete(waiting) && HasGoodCrc(waiting)) {
+            length = waiting[2] + kFrameOverhead;
+        }
+    } else if (const auto answer = WholeAnswerAt(waiting, 0);
+               answer && AnswersPortionOut(*answer)) {
+        length = kFrameOverhead;
+    }
+    if (length == 0) {
         return;
     }
-    // Its closing END was damaged; the next frame's opening END would close it.
+    // Its closing END was damaged. The next frame's opening END would close it, but the peer
+    // sends nothing more before it hears from us, and drops its queue when its timer runs out.
     m_slip->DropPendingFrame();
     ++m_framesReceived;
-    if (answer->type == TFrameHeader::kAck) {
-        ProcessAck(answer->sequence);
-    } else {
-        ProcessNak(answer->sequence);
-    }
+    ProcessReceivedFrame(waiting.Copy(0, length));
 }
 
 bool TFrameLevel::AnswersPortionOut(const TFrameHeader& header) const {

@@ -115,8 +115,9 @@ class TFrameLevel {
     // The ACK or NAK a frame stands for, repaired if the options allow; none if it is no
     // answer to a portion out.
     std::optional<TFrameHeader> ReadAnswer(const T_BinaryData& frame) const;
-    // Takes an answer that waits for its closing END, when its check shows it whole.
-    void TakeAnswerWaitingForEnd();
+    // Takes a frame that waits for its closing END, when its check shows it whole: a data frame,
+    // or an answer to a portion out.
+    void TakeFrameWaitingForEnd();
     bool AnswersPortionOut(const TFrameHeader& header) const;
     void ProcessAck(std::uint8_t sequence);
     void ProcessNak(std::uint8_t sequence);
@@ -152,4 +153,6 @@ class TFrameLevel {
     std::uint8_t m_acceptedSequence = 0;
     T_BinaryData m_acceptedData;
     unsigned long m_framesReceived = 0;
+    // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.
+    unsigned long m_pendingLengthChecked = 0;
 };

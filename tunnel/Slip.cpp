@@ -43,11 +43,9 @@ T_BinaryData SLIP::RemoveEscapedCharacters(const T_BinaryData& stuffed) {
 }
 
 bool SLIP::SendData(const T_BinaryData& payload) {
-    const unsigned long delimiters = m_doubleDelimiters ? 2 : 1;
-    T_BinaryData frame;
-    frame.AddDirectBytes(END, delimiters);
+    T_BinaryData frame(END);
     frame += EscapeSpecialCharacters(payload);
-    frame.AddDirectBytes(END, delimiters);
+    frame.AddDirectBytes(END, m_doubleDelimiters ? 2 : 1);
     const long sent = m_connection->Send(frame.GetData(), frame.Length());
     return sent >= 0 && static_cast<unsigned long>(sent) == frame.Length();
 }

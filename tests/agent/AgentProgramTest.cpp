@@ -372,7 +372,7 @@ TEST_F(AgentProgramTest, ServiceComesBackWhenTheLineDeviceReturns) {
     const std::string lineLog = TraceFile("CommLog9.txt");
     const std::size_t secondCycle =
         lineLog.find(" Connected\r\n", lineLog.find(" Connected\r\n") + 1);
-    const std::size_t firstFrame = lineLog.find(" >C0 C0 41", secondCycle);
+    const std::size_t firstFrame = lineLog.find(" >C0 41", secondCycle);
     ASSERT_NE(firstFrame, std::string::npos) << lineLog;
     EXPECT_NE(lineLog.substr(firstFrame, lineLog.find("\r\n", firstFrame) - firstFrame)
                   .find("00 05 09 00 00 00 00"),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,13 @@ class FrameLevelTest : public ::testing::Test {
     TTestSystem system;
     TMemoryLine line;
     TFrameLevel level{new SLIP(line.NewEnd(TMemoryLine::A)), TFrameOptions::AllOff()};
+
+    // A level on a line of its own, with only the repairs of damaged frames switched as given.
+    static std::unique_ptr<TFrameLevel> RepairingLevel(TMemoryLine& onLine, bool repairs) {
+        TFrameOptions options = TFrameOptions::AllOff();
+        options.repairAnswers = repairs;
+        return std::make_unique<TFrameLevel>(new SLIP(onLine.NewEnd(TMemoryLine::A)), options);
+    }
 
     // The outcomes reported since the last call, as "+tag" (delivered) or "-tag" (given up).
     std::vector<std::string> Outcomes() {
@@ -429,17 +437,16 @@ TEST_F(FrameLevelTest, HandlesAtMostOneIncomingFramePerCall) {
 }
 
 // The measures against lost answers, as a peer following the protocol sees them: each ACK
-// goes out twice, each frame between END END pairs.
-TEST_F(FrameLevelTest, ByDefaultAcksGoOutTwiceAndFramesBetweenDoubledEnds) {
+// goes out twice, each frame ends with END END.
+TEST_F(FrameLevelTest, ByDefaultAcksGoOutTwiceAndFramesEndWithADoubledEnd) {
     TMemoryLine hardLine;
     TFrameLevel hardened(new SLIP(hardLine.NewEnd(TMemoryLine::A)));
     hardLine.Inject(TMemoryLine::A, SlipWire(HexBytes("41 07 02 C0 DB F9 3A")));
     EXPECT_EQ(hardened.ReceiveData(), HexBytes("C0 DB"));
     EXPECT_EQ(hardLine.TakePending(TMemoryLine::B),
-              HexBytes("C0 C0 06 07 00 E7 AB C0 C0 C0 C0 06 07 00 E7 AB C0 C0"));
+              HexBytes("C0 06 07 00 E7 AB C0 C0 C0 06 07 00 E7 AB C0 C0"));
     hardened.SendData(HexBytes("01 02 03"));
-    EXPECT_EQ(hardLine.TakePending(TMemoryLine::B),
-              HexBytes("C0 C0 41 01 03 01 02 03 71 1C C0 C0"));
+    EXPECT_EQ(hardLine.TakePending(TMemoryLine::B), HexBytes("C0 41 01 03 01 02 03 71 1C C0 C0"));
 }
 
 // Damaged answers to portion 1, with data 2 waiting behind it: an ACK taken sends 2, a NAK
@@ -481,15 +488,14 @@ TEST_F(FrameLevelTest, RepairsAnAnswerDamagedInOneBitOrInAnEndButNothingElse) {
         {"opening END damaged", before + damagedEnd + ack + end, "next", "none"},
         {"closing END damaged, nothing after", end + ack + damagedEnd, "next", "none"},
         {"closing END missing", end + ack, "next", "none"},
-        {"data frame left open", end + Frame(TFrameHeader::kData, 1, HexBytes("06 01")), "none",
-         "none"},
+        {"damaged data frame left open",
+         end + flipped(Frame(TFrameHeader::kData, 1, HexBytes("06 01")), 3, 0x01), "none", "none"},
     };
     for (const auto& c : cases) {
         for (const bool repairs : {true, false}) {
             TMemoryLine caseLine;
-            TFrameOptions options = TFrameOptions::AllOff();
-            options.repairAnswers = repairs;
-            TFrameLevel caseLevel(new SLIP(caseLine.NewEnd(TMemoryLine::A)), options);
+            const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, repairs);
+            TFrameLevel& caseLevel = *repairing;
             caseLevel.SendData(HexBytes("11"), kNeverRepeated);
             caseLevel.SendData(HexBytes("22"), TPortionTerms{2, false});
             caseLine.TakePending(TMemoryLine::B);
@@ -509,12 +515,31 @@ TEST_F(FrameLevelTest, RepairsAnAnswerDamagedInOneBitOrInAnEndButNothingElse) {
     }
 }
 
+TEST_F(FrameLevelTest, ADataFrameWithAGarbageByteInFrontIsTaken) {
+    for (const bool repairs : {true, false}) {
+        TMemoryLine caseLine;
+        const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, repairs);
+        TFrameLevel& caseLevel = *repairing;
+        caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kAck, 9, {})));
+        // The opening END of the next frame was damaged.
+        T_BinaryData wire(static_cast<unsigned char>(0xC4));
+        wire += Frame(TFrameHeader::kData, 3, HexBytes("AA BB"));
+        wire.AddDirectBytes(SLIP::END, 1);
+        caseLine.Inject(TMemoryLine::A, wire);
+        T_BinaryData received;
+        for (int call = 0; call < 3; ++call) {
+            received += caseLevel.ReceiveData();
+        }
+        EXPECT_EQ(received, repairs ? HexBytes("AA BB") : T_BinaryData())
+            << (repairs ? "repairs on" : "repairs off");
+    }
+}
+
 TEST_F(FrameLevelTest, ADataFrameWithADamagedTypeIsRefusedByItsNumber) {
     for (const bool repairs : {true, false}) {
         TMemoryLine caseLine;
-        TFrameOptions options = TFrameOptions::AllOff();
-        options.repairAnswers = repairs;
-        TFrameLevel caseLevel(new SLIP(caseLine.NewEnd(TMemoryLine::A)), options);
+        const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, repairs);
+        TFrameLevel& caseLevel = *repairing;
         T_BinaryData frame = Frame(TFrameHeader::kData, 5, HexBytes("AA BB"));
         frame = T_BinaryData(static_cast<unsigned char>(0x40)) + frame.Copy(1, frame.Length());
         caseLine.Inject(TMemoryLine::A, SlipWire(frame));
@@ -522,6 +547,33 @@ TEST_F(FrameLevelTest, ADataFrameWithADamagedTypeIsRefusedByItsNumber) {
         EXPECT_EQ(caseLine.TakePending(TMemoryLine::B),
                   repairs ? SlipWire(Frame(TFrameHeader::kNak, 5, {})) : T_BinaryData())
             << (repairs ? "repairs on" : "repairs off");
+    }
+}
+
+// A peer sends nothing more before it hears from us, so a frame whose closing END was damaged
+// would wait until the peer's timer runs out and it drops its queue.
+TEST_F(FrameLevelTest, ADataFrameWhoseCheckFitsIsTakenBeforeItsClosingEnd) {
+    for (const bool repairs : {true, false}) {
+        TMemoryLine caseLine;
+        const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, repairs);
+        TFrameLevel& caseLevel = *repairing;
+        T_BinaryData wire(SLIP::END);
+        wire += SLIP::EscapeSpecialCharacters(Frame(TFrameHeader::kData, 4, HexBytes("C0 01 DB")));
+        caseLine.Inject(TMemoryLine::A, wire);
+        EXPECT_EQ(caseLevel.ReceiveData(), repairs ? HexBytes("C0 01 DB") : T_BinaryData())
+            << (repairs ? "repairs on" : "repairs off");
+        EXPECT_EQ(caseLine.TakePending(TMemoryLine::B),
+                  repairs ? SlipWire(Frame(TFrameHeader::kAck, 4, {})) : T_BinaryData());
+        // The damaged END, then the peer's next frame.
+        caseLine.Inject(TMemoryLine::A, T_BinaryData(static_cast<unsigned char>(0xC8)));
+        caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 5, HexBytes("AA"))));
+        T_BinaryData next;
+        for (int call = 0; call < 3; ++call) {
+            next += caseLevel.ReceiveData();
+        }
+        // Without the repair the frame comes only now, closed by the next frame's END, which
+        // does not open that frame too.
+        EXPECT_EQ(next, repairs ? HexBytes("AA") : HexBytes("C0 01 DB"));
     }
 }
 
