@@ -150,15 +150,17 @@ INSTANTIATE_TEST_SUITE_P(
                       TTroubleCase{TTerminalKind::Model, "stream", 0, 0, true}),
     TroubleName);
 
-// Fault: after one link reset of the model (about 2.3 KB of queued requests dropped), the TCP
-// peer receives bytes from after the gap, and a fresh call is not served on the clean line.
+// Fault: when the model's link reset drops its queue right after a whole request, nothing of a
+// cut request waits at the agent, and the next request of the same connection reaches TCP
+// with the dropped ones missing. Single ACKs make the reset likely on this seed.
 TEST(TransferAfterALinkReset, DISABLED_AnUploadIsClosedWithoutAGapAndServiceReturns) {
     TTransferPlan plan;
     plan.terminal = TTerminalKind::Model;
     plan.download = false;
     plan.upload = true;
-    plan.bitErrorRate = 1e-5;
-    plan.seed = 11;
+    plan.bitErrorRate = 1e-4;
+    plan.seed = 4;
+    plan.agentOptions.doubleAcks = false;
     const TTransferRun run = RunMemoryTransfer(plan);
     EXPECT_EQ(run.model.timerResets, 1u);
     ExpectSound(run.upload, plan.terminal, "upload");
