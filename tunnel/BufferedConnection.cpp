@@ -82,7 +82,7 @@ unsigned long TBufferedConnection::GetPeerAddress() {
 }
 
 CONNSTATE TBufferedConnection::GetState() {
-    return m_fill < 0 ? CONNSTATE_DISCONNECTED : m_inner->GetState();
+    return m_inner->GetState();
 }
 
 Error TBufferedConnection::GetLastError() {

@@ -58,10 +58,12 @@ class TConnInfo {
 // active depends only on which packets arrive.
 //
 // Outgoing packets wait here, per socket id, and go to the frame level one portion each, when it
-// has nothing left to send: the ids take turns, TCP reading pauses while a connection's backlog
-// is large, and the one packet the frame level holds is known, so that its loss closes exactly
-// the connection it belonged to. Data the peer lost (a break in the stream) closes every
-// connection, since any of them may have a hole.
+// is ready for one: the ids take turns, TCP reading pauses while a connection's backlog is
+// large, and at most one packet of an id is on its way. Each packet the frame level holds is
+// known by its tag, so that its loss closes exactly the connection it belonged to and leaves no
+// hole behind it. Only packets whose second delivery changes nothing are sent again after a
+// time-out (MayRepeatAfterTimeOut). Data the peer lost (a break in the stream) closes every
+// connection, since any of them may have a hole; a packet the peer cut short closes its own.
 class TSerialManager {
   public:
     explicit TSerialManager(TFrameLevel* frameLevel);

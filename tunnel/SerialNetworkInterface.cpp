@@ -91,7 +91,10 @@ unsigned long TSerialNetworkInterface::MillisecondsToNextDeadline() const {
 }
 
 bool TSerialNetworkInterface::IsLineLost() {
-    return m_lineInput != nullptr && m_lineInput->GetState() == CONNSTATE_DISCONNECTED;
+    // A line whose input failed is of no more use than one that vanished: the stack would
+    // never hear the terminal again.
+    return m_lineInput != nullptr &&
+           (m_lineInput->HasFailed() || m_lineInput->GetState() == CONNSTATE_DISCONNECTED);
 }
 
 void TSerialNetworkInterface::Close() {

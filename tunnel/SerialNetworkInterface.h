@@ -49,7 +49,8 @@ class TSerialNetworkInterface : public INetworkInterface {
     // TFrameLevel::kNoDeadline when none runs.
     unsigned long MillisecondsToNextDeadline() const;
     // Whether the serial line is lost for good (a hang-up, a device that
-    // vanished): the stack is of no use until the port is opened anew.
+    // vanished, a failed read): the stack is of no use until the port is
+    // opened anew.
     bool IsLineLost();
     // Builds the stack unless it is built; with waitForLink the other end must answer within
     // 3 seconds or the stack is taken down again.
