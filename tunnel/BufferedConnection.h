@@ -35,6 +35,9 @@ class TBufferedConnection : public IConnection {
     void FlushInputData();
     // Whether bytes read from the inner connection still wait to be handed out.
     bool HasBufferedInput() const { return m_position < m_fill; }
+    // Whether a refill has failed, so that nothing more will ever be read, whatever the
+    // inner connection says of itself.
+    bool HasFailed() const { return m_fill < 0; }
 
     // How long Send waits for an inner connection that keeps taking nothing.
     static constexpr unsigned long kSendStallLimitMsec = 15000;

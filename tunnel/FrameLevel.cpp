@@ -1,5 +1,6 @@
 #include "tunnel/FrameLevel.h"
 
+#include <algorithm>
 #include <array>
 
 #include "base/Conversions.h"
@@ -22,22 +23,72 @@ bool HasGoodCrc(const T_BinaryData& frame) {
     return CountCrc(frame.GetData(), checked) == frame.MsbWord(checked);
 }
 
+bool IsAnswerType(unsigned char type) {
+    return type == TFrameHeader::kAck || type == TFrameHeader::kNak;
+}
+
+bool DiffersInOneBit(unsigned char a, unsigned char b) {
+    const unsigned difference = static_cast<unsigned>(a ^ b);
+    return difference != 0 && (difference & (difference - 1)) == 0;
+}
+
+// An ACK or NAK whose five bytes from offset are whole: no data, and a check that fits.
+std::optional<TFrameHeader> WholeAnswerAt(const T_BinaryData& frame, unsigned long offset) {
+    if (frame.Length() < offset + kFrameOverhead) {
+        return std::nullopt;
+    }
+    const T_BinaryData answer = frame.Copy(offset, kFrameOverhead);
+    if (!IsAnswerType(answer[0]) || answer[2] != 0 || !HasGoodCrc(answer)) {
+        return std::nullopt;
+    }
+    return TFrameHeader(answer[0], answer[1], 0);
+}
+
+// The one header, differing from the frame's in a single bit, that its check fits; none when
+// no flip or more than one does.
+std::optional<TFrameHeader> HeaderWithOneBitRepaired(const T_BinaryData& frame) {
+    const std::uint16_t check = frame.MsbWord(TFrameHeader::kSize);
+    std::optional<TFrameHeader> repaired;
+    int fits = 0;
+    for (unsigned long bit = 0; bit < 8 * TFrameHeader::kSize; ++bit) {
+        std::array<unsigned char, TFrameHeader::kSize> header{frame[0], frame[1], frame[2]};
+        header[bit / 8] ^= static_cast<unsigned char>(1U << (bit % 8));
+        if (CountCrc(header.data(), header.size()) == check) {
+            ++fits;
+            repaired = TFrameHeader(header[0], header[1], header[2]);
+        }
+    }
+    return fits == 1 ? repaired : std::nullopt;
+}
+
 }  // namespace
 
-TFrameLevel::TFrameLevel(SLIP* slip) : m_slip(slip) {}
+TFrameLevel::TFrameLevel(SLIP* slip, TFrameOptions options) : m_slip(slip) {
+    SetOptions(options);
+}
+
+void TFrameLevel::SetOptions(const TFrameOptions& options) {
+    m_options = options;
+    m_slip->SetDoubleDelimiters(options.doubleDelimiters);
+    m_slip->SetClosingEndOpens(options.repairAnswers);
+}
 
 TFrameLevel::~TFrameLevel() = default;
 
-bool TFrameLevel::SendData(const T_BinaryData& data) {
+bool TFrameLevel::SendData(const T_BinaryData& data, TPortionTerms terms) {
     Process();
-    return SendDataFirst(data);
+    return SendDataFirst(data, terms);
 }
 
-bool TFrameLevel::SendDataFirst(const T_BinaryData& data) {
-    for (unsigned long offset = 0; offset < data.Length(); offset += kPortionSize) {
-        m_sendQueue.push_back(data.Copy(offset, kPortionSize));
+bool TFrameLevel::SendDataFirst(const T_BinaryData& data, TPortionTerms terms) {
+    if (data.Length() == 0) {
+        Report(terms, true);
     }
-    if (m_streamMode || m_lastPortion.Length() == 0) {
+    for (unsigned long offset = 0; offset < data.Length(); offset += kPortionSize) {
+        m_sendQueue.push_back(TQueuedPortion{data.Copy(offset, kPortionSize), terms,
+                                             offset + kPortionSize >= data.Length()});
+    }
+    if (m_streamMode || m_inFlight.empty()) {
         SendNextDataPortion();
     }
     return IsOnline();
@@ -66,51 +117,113 @@ void TFrameLevel::Process() {
     if (frame.Length() != 0) {
         ++m_framesReceived;
         ProcessReceivedFrame(frame);
+    } else if (m_options.repairAnswers) {
+        TakeFrameWaitingForEnd();
     }
-    // A portion neither acknowledged nor refused in time is sent again: its frame or the
-    // answer was lost, and the receiver recognises a repetition it has already accepted.
-    if (m_frameTimer && m_lastPortion.Length() != 0 && m_frameTimer->IsExpired()) {
-        if (m_retriesLeft != 0) {
-            ResendLastData();
-        } else {
-            GiveUpOutgoing();
+    CheckOverdue();
+}
+
+void TFrameLevel::CheckOverdue() {
+    for (std::size_t index = 0; index < m_inFlight.size();) {
+        TPortionOut& out = m_inFlight[index];
+        if (!out.timer->IsExpired()) {
+            ++index;
+            continue;
         }
+        // Only the newest portion may go out again: a repeat behind a newer one would reach
+        // the peer out of order.
+        const bool newest = index + 1 == m_inFlight.size();
+        if (out.portion.terms.repeatAfterTimeOut && newest) {
+            if (out.transmissionsLeft == 0) {
+                GiveUpOutgoing();  // the peer has not answered anything for a long time
+                return;
+            }
+            Transmit(out);
+            ++index;
+            continue;
+        }
+        LosePortion(index);
+    }
+    if (m_inFlight.empty()) {
+        SendNextDataPortion();
     }
 }
 
 bool TFrameLevel::IsReadyForPortion() const {
-    return m_sendQueue.empty() && (m_streamMode || m_lastPortion.Length() == 0);
+    return m_sendQueue.empty() &&
+           (m_streamMode ? m_inFlight.size() < kStreamWindow : m_inFlight.empty());
 }
 
-bool TFrameLevel::TakeOutgoingLoss() {
-    const bool lost = m_outgoingLost;
-    m_outgoingLost = false;
-    return lost;
+std::optional<TPortionOutcome> TFrameLevel::TakeOutcome() {
+    if (m_outcomes.empty()) {
+        return std::nullopt;
+    }
+    const TPortionOutcome outcome = m_outcomes.front();
+    m_outcomes.pop_front();
+    return outcome;
 }
 
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
-    if (!m_frameTimer || m_lastPortion.Length() == 0) {
-        return kNoDeadline;
+    unsigned long soonest = kNoDeadline;
+    for (const TPortionOut& out : m_inFlight) {
+        const unsigned long timeout =
+            out.portion.terms.repeatAfterTimeOut ? kFrameTimeoutMs : kUnrepeatedTimeoutMs;
+        const unsigned long elapsed = out.timer->GetElapsedMsec();
+        soonest = std::min(soonest, elapsed >= timeout ? 0 : timeout - elapsed);
     }
-    const unsigned long elapsed = m_frameTimer->GetElapsedMsec();
-    return elapsed >= kFrameTimeoutMs ? 0 : kFrameTimeoutMs - elapsed;
+    return soonest;
 }
 
 void TFrameLevel::ResetLink() {
     m_linkDown = true;
-    m_lastPortion.Clear();
+    DropOutgoing();
+}
+
+void TFrameLevel::DropOutgoing() {
+    m_inFlight.clear();
     m_sendQueue.clear();
-    DoneFrameTimer();
 }
 
 void TFrameLevel::GiveUpOutgoing() {
-    if (HasOutstanding()) {
-        m_outgoingLost = true;
+    while (!m_inFlight.empty()) {
+        LosePortion(0);
+    }
+    for (const TQueuedPortion& queued : m_sendQueue) {
+        if (queued.endsData) {
+            Report(queued.terms, false);
+        }
     }
     ResetLink();
 }
 
+void TFrameLevel::LosePortion(std::size_t index) {
+    const TQueuedPortion lost = std::move(m_inFlight[index].portion);
+    m_inFlight.erase(m_inFlight.begin() + static_cast<std::ptrdiff_t>(index));
+    // The rest of the same data is of no use to the peer without this part. Data is queued
+    // whole, so its rest sits at the front of the queue.
+    bool endsData = lost.endsData;
+    while (!endsData && !m_sendQueue.empty()) {
+        endsData = m_sendQueue.front().endsData;
+        m_sendQueue.pop_front();
+    }
+    Report(lost.terms, false);
+}
+
+void TFrameLevel::Report(const TPortionTerms& terms, bool delivered) {
+    if (terms.tag != 0) {
+        m_outcomes.push_back(TPortionOutcome{terms.tag, delivered});
+    }
+}
+
 void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
+    // A garbage byte in front of a data frame: the END before it was damaged, and the END
+    // that closed the frame before opened this one.
+    if (m_options.repairAnswers && frame.Length() > kFrameOverhead &&
+        frame[0] != TFrameHeader::kData && frame[1] == TFrameHeader::kData &&
+        !IsAnswerType(frame[0])) {
+        ProcessReceivedFrame(frame.Copy(1, frame.Length() - 1));
+        return;
+    }
     if (frame[0] == TFrameHeader::kData && frame.Length() >= kNakableSize) {
         // A damaged data frame is refused by its number at once, so the sender repeats it
         // without waiting for its timer; a wrong number is ignored by the sender.
@@ -120,31 +233,145 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
         }
         const TFrameHeader header(frame[0], frame[1], frame[2]);
         SendAuxFrame(TFrameHeader::kAck, header.sequence);
+        if (m_options.doubleAcks) {
+            SendAuxFrame(TFrameHeader::kAck, header.sequence);
+        }
         AcceptDataFrame(header, frame.Copy(TFrameHeader::kSize, header.length));
         return;
     }
-    if (!IsComplete(frame)) {
+    const std::optional<TFrameHeader> answer = ReadAnswer(frame);
+    if (!answer) {
+        // A data frame whose type byte was damaged: refusing it by its number makes the peer
+        // send it again at once instead of waiting for its timer.
+        if (m_options.repairAnswers && frame.Length() > kFrameOverhead &&
+            DiffersInOneBit(frame[0], TFrameHeader::kData)) {
+            SendAuxFrame(TFrameHeader::kNak, frame[1]);
+        }
         return;
     }
-    const TFrameHeader header(frame[0], frame[1], frame[2]);
-    switch (header.type) {
-        case TFrameHeader::kAck:
-            if (header.sequence == m_sequence) {
-                m_linkDown = false;
-                SendNextDataPortion();
-            }
-            break;
-        case TFrameHeader::kNak:
-            if (header.sequence == m_sequence) {
-                if (m_retriesLeft != 0) {
-                    ResendLastData();
-                } else {
-                    GiveUpOutgoing();
-                }
-            }
-            break;
-        default:
-            break;
+    if (answer->type == TFrameHeader::kAck) {
+        ProcessAck(answer->sequence);
+    } else {
+        ProcessNak(answer->sequence);
+    }
+}
+
+std::optional<TFrameHeader> TFrameLevel::ReadAnswer(const T_BinaryData& frame) const {
+    // A whole NAK whose number is one bit off that of the one portion out: the peer refused
+    // that portion after its number was damaged on the way. With one portion out, every
+    // answer speaks of its latest transmission, so the portion was not taken.
+    if (m_options.repairAnswers && IsComplete(frame) && frame[0] == TFrameHeader::kNak &&
+        HasGoodCrc(frame) && !m_streamMode && m_inFlight.size() == 1 &&
+        DiffersInOneBit(frame[1], m_inFlight.front().sequence)) {
+        return TFrameHeader(TFrameHeader::kNak, m_inFlight.front().sequence, 0);
+    }
+    if (IsComplete(frame) && IsAnswerType(frame[0])) {
+        // The check of an answer is not needed to obey it, only to repair it.
+        const TFrameHeader header(frame[0], frame[1], frame[2]);
+        if (!m_options.repairAnswers || AnswersPortionOut(header) ||
+            header.sequence == m_sequence || HasGoodCrc(frame)) {
+            return header;
+        }
+    }
+    if (!m_options.repairAnswers) {
+        return std::nullopt;
+    }
+    // A garbage byte in front: the END before the answer was damaged.
+    if (const auto glued = WholeAnswerAt(frame, 1); glued && AnswersPortionOut(*glued)) {
+        return glued;
+    }
+    // One flipped bit in type, number or length. An ACK and a NAK differ in three bits, so no
+    // single flip turns one into the other.
+    if (frame.Length() >= kFrameOverhead) {
+        const auto repaired = HeaderWithOneBitRepaired(frame);
+        if (repaired && IsAnswerType(repaired->type) && repaired->length == 0 &&
+            AnswersPortionOut(*repaired)) {
+            return repaired;
+        }
+    }
+    return std::nullopt;
+}
+
+void TFrameLevel::TakeFrameWaitingForEnd() {
+    const unsigned long raw = m_slip->PendingRawLength();
+    if (raw < kFrameOverhead || raw == m_pendingLengthChecked) {
+        return;
+    }
+    m_pendingLengthChecked = raw;
+    const T_BinaryData waiting = m_slip->PendingFrame(SLIP::kMaxRawFrameLength);
+    unsigned long length = 0;
+    if (waiting.Length() >= kFrameOverhead && waiting[0] == TFrameHeader::kData) {
+        if (IsComplete(waiting) && HasGoodCrc(waiting)) {
+            length = waiting[2] + kFrameOverhead;
+        }
+    } else if (const auto answer = WholeAnswerAt(waiting, 0);
+               answer && AnswersPortionOut(*answer)) {
+        length = kFrameOverhead;
+    }
+    if (length == 0) {
+        return;
+    }
+    // Its closing END was damaged. The next frame's opening END would close it, but the peer
+    // sends nothing more before it hears from us, and drops its queue when its timer runs out.
+    m_slip->DropPendingFrame();
+    ++m_framesReceived;
+    ProcessReceivedFrame(waiting.Copy(0, length));
+}
+
+bool TFrameLevel::AnswersPortionOut(const TFrameHeader& header) const {
+    for (const TPortionOut& out : m_inFlight) {
+        if (out.sequence == header.sequence) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void TFrameLevel::ProcessAck(std::uint8_t sequence) {
+    if (sequence == m_sequence) {
+        m_linkDown = false;
+    }
+    for (std::size_t index = 0; index < m_inFlight.size(); ++index) {
+        if (m_inFlight[index].sequence != sequence) {
+            continue;
+        }
+        LoseOlderThan(index);
+        const bool newest = m_inFlight.size() == 1;
+        if (m_inFlight.front().portion.endsData) {
+            Report(m_inFlight.front().portion.terms, true);
+        }
+        m_inFlight.pop_front();
+        if (newest) {
+            SendNextDataPortion();
+        }
+        return;
+    }
+    if (sequence == m_sequence && m_inFlight.empty()) {
+        SendNextDataPortion();
+    }
+}
+
+void TFrameLevel::ProcessNak(std::uint8_t sequence) {
+    for (std::size_t index = 0; index < m_inFlight.size(); ++index) {
+        if (m_inFlight[index].sequence != sequence) {
+            continue;
+        }
+        LoseOlderThan(index);
+        if (m_inFlight.size() != 1) {
+            // Sent again now, it would reach the peer behind the newer portions.
+            LosePortion(0);
+        } else if (m_inFlight.front().transmissionsLeft != 0) {
+            Transmit(m_inFlight.front());
+        } else {
+            GiveUpOutgoing();
+        }
+        return;
+    }
+}
+
+void TFrameLevel::LoseOlderThan(std::size_t index) {
+    for (; index != 0; --index) {
+        LosePortion(0);
     }
 }
 
@@ -177,33 +404,23 @@ bool TFrameLevel::SendAuxFrame(unsigned char type, unsigned char sequence) {
 }
 
 void TFrameLevel::SendNextDataPortion() {
-    m_lastPortion.Clear();
     if (m_sendQueue.empty()) {
-        DoneFrameTimer();
         return;
     }
     ++m_sequence;
-    m_retriesLeft = kTransmissionsPerPortion;
-    m_lastPortion = m_sendQueue.front();
+    m_inFlight.push_back(
+        TPortionOut{std::move(m_sendQueue.front()), m_sequence, kTransmissionsPerPortion, nullptr});
     m_sendQueue.pop_front();
-    ResendLastData();
+    Transmit(m_inFlight.back());
 }
 
-void TFrameLevel::ResendLastData() {
-    InitFrameTimer();
-    --m_retriesLeft;
-    TFrameHeader header(TFrameHeader::kData, m_sequence,
-                        static_cast<unsigned char>(m_lastPortion.Length()));
-    if (!DeliverFrame(&header, m_lastPortion)) {
+void TFrameLevel::Transmit(TPortionOut& out) {
+    out.timer.reset(ISystem::Instance()->CreateTimer(
+        out.portion.terms.repeatAfterTimeOut ? kFrameTimeoutMs : kUnrepeatedTimeoutMs));
+    --out.transmissionsLeft;
+    TFrameHeader header(TFrameHeader::kData, out.sequence,
+                        static_cast<unsigned char>(out.portion.data.Length()));
+    if (!DeliverFrame(&header, out.portion.data)) {
         GiveUpOutgoing();
     }
-}
-
-void TFrameLevel::InitFrameTimer() {
-    DoneFrameTimer();
-    m_frameTimer.reset(ISystem::Instance()->CreateTimer(kFrameTimeoutMs));
-}
-
-void TFrameLevel::DoneFrameTimer() {
-    m_frameTimer.reset();
 }

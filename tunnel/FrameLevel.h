@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 
 #include "base/BinaryData.h"
 #include "platform/Timer.h"
+#include "tunnel/FrameOptions.h"
+#include "tunnel/PortionTerms.h"
 #include "tunnel/Slip.h"
 
 // The three bytes in front of every frame, in wire order.
@@ -25,23 +28,31 @@ struct TFrameHeader {
 
 // A CRC-protected, acknowledged byte stream over SLIP frames. Every SendData becomes its own
 // numbered portions of at most 255 bytes, so a portion never mixes bytes of two calls; one
-// unacknowledged portion is out at a time unless stream mode is on. A portion that is neither
-// acknowledged nor refused within the frame timer is sent again, and the link is reset once its
-// transmissions are used up. Incoming data frames are acknowledged; a repeat of the portion
-// accepted last is not delivered again, and a portion whose number skips ahead marks a break
-// in the stream: the peer dropped data. Progress is made only inside SendData and
-// ReceiveData, each of which first handles at most one incoming frame.
+// unacknowledged portion is out at a time, or a few in stream mode. A refused portion is sent
+// again. A portion that stays unanswered is sent again only when its terms allow it, since the
+// peer may have taken it and lost only the answer; otherwise the data it belongs to is given up
+// and reported, and the stream goes on with the next data. Incoming data frames are
+// acknowledged; a repeat of the portion accepted last is not delivered again, and a portion
+// whose number skips ahead marks a break in the stream: the peer dropped data. Progress is made
+// only inside SendData and ReceiveData, each of which first handles at most one incoming frame.
 class TFrameLevel {
   public:
     static constexpr unsigned long kPortionSize = 255;
+    // How long a portion that may be repeated waits for its answer before it goes out again.
     static constexpr unsigned long kFrameTimeoutMs = 2000;
+    // How long a portion that is never repeated waits for its answer before its data is given
+    // up: waiting costs no line time, and a peer may not look at the line for seconds.
+    static constexpr unsigned long kUnrepeatedTimeoutMs = 4000;
     // Enough that a portion gets through a line with one bit in ten thousand wrong (where
     // about one frame in five is damaged), and a silent peer is given up after 16 s.
     static constexpr std::uint8_t kTransmissionsPerPortion = 8;
+    // Unanswered portions out at once in stream mode: a few portions' line time, so a loop
+    // that sends is never held up for long by a line that cannot take more.
+    static constexpr unsigned long kStreamWindow = 4;
     static constexpr unsigned long kNoDeadline = ~0UL;
 
     // Takes ownership of slip.
-    explicit TFrameLevel(SLIP* slip);
+    explicit TFrameLevel(SLIP* slip, TFrameOptions options = TFrameOptions());
     ~TFrameLevel();
 
     TFrameLevel(const TFrameLevel&) = delete;
@@ -49,68 +60,99 @@ class TFrameLevel {
 
     // Queues data as portions of its own and sends the next portion when nothing is
     // outstanding (or always, in stream mode). Returns whether the link is online.
-    bool SendData(const T_BinaryData& data);
+    bool SendData(const T_BinaryData& data, TPortionTerms terms = TPortionTerms());
     // SendData without handling an incoming frame first: a new stack's first words go out
     // before it answers anything the peer sent earlier, so the peer hears them before it
     // learns that the link is up.
-    bool SendDataFirst(const T_BinaryData& data);
+    bool SendDataFirst(const T_BinaryData& data, TPortionTerms terms = TPortionTerms());
     // The data received so far, up to the next break in the stream, removed from the layer;
     // any data at all brings the link back online.
     T_BinaryData ReceiveData();
     // Whether the data the last ReceiveData returned is followed by a break: the peer lost
     // portions it had sent, so the next byte does not continue the stream.
     bool BreakFollows() const { return m_breakFollows; }
-    // Handles at most one incoming frame, then sends the outstanding portion again (or gives
-    // it up) when the frame timer has run out.
+    // Handles at most one incoming frame, then deals with portions whose answer is overdue.
     void Process();
     bool IsOnline() const { return !m_linkDown; }
     // True when a SendData now would go out at once and queue behind nothing.
     bool IsReadyForPortion() const;
-    // True while a sent portion waits for its acknowledgement or portions wait to be sent.
-    bool HasOutstanding() const { return m_lastPortion.Length() != 0 || !m_sendQueue.empty(); }
-    // True once after the layer dropped outgoing portions by itself (transmissions used up,
-    // a failed write); ResetLink called from above does not count.
-    bool TakeOutgoingLoss();
+    // True while a sent portion waits for its answer or portions wait to be sent.
+    bool HasOutstanding() const { return !m_inFlight.empty() || !m_sendQueue.empty(); }
+    // The next outcome of tagged data, oldest first.
+    std::optional<TPortionOutcome> TakeOutcome();
     // Frames received so far, whatever they were.
     unsigned long FramesReceived() const { return m_framesReceived; }
-    // Time until the frame timer runs out with a portion outstanding; kNoDeadline if none.
+    // Time until the answer of a portion out is overdue; kNoDeadline if none is out.
     unsigned long MillisecondsToNextDeadline() const;
     // In stream mode every SendData sends the next portion at once, without
     // waiting for the previous one to be acknowledged.
     void SetStreamMode(bool on) { m_streamMode = on; }
-    // Drops the outstanding portion and the queue and marks the link down
-    // until the peer acknowledges the current portion or sends data.
+    const TFrameOptions& Options() const { return m_options; }
+    // Switches the measures against lost answers; best done before anything is sent.
+    void SetOptions(const TFrameOptions& options);
+    // Drops the portions out and the queue and marks the link down until the peer
+    // acknowledges the current portion or sends data. Nothing is reported.
     void ResetLink();
+    // Drops the portions out and the queue without a report; the link stays as it is.
+    void DropOutgoing();
 
   private:
+    struct TQueuedPortion {
+        T_BinaryData data;
+        TPortionTerms terms;
+        // The last portion of its SendData call: its acknowledgement delivers the call's data.
+        bool endsData;
+    };
+    struct TPortionOut {
+        TQueuedPortion portion;
+        std::uint8_t sequence;
+        std::uint8_t transmissionsLeft;
+        std::unique_ptr<ITimer> timer;
+    };
+
     void ProcessReceivedFrame(const T_BinaryData& frame);
     void AcceptDataFrame(const TFrameHeader& header, const T_BinaryData& data);
+    // The ACK or NAK a frame stands for, repaired if the options allow; none if it is no
+    // answer to a portion out.
+    std::optional<TFrameHeader> ReadAnswer(const T_BinaryData& frame) const;
+    // Takes a frame that waits for its closing END, when its check shows it whole: a data frame,
+    // or an answer to a portion out.
+    void TakeFrameWaitingForEnd();
+    bool AnswersPortionOut(const TFrameHeader& header) const;
+    void ProcessAck(std::uint8_t sequence);
+    void ProcessNak(std::uint8_t sequence);
+    // Answers come in order: older portions still out lost theirs.
+    void LoseOlderThan(std::size_t index);
+    void CheckOverdue();
     bool DeliverFrame(TFrameHeader* header, const T_BinaryData& data);
     bool SendAuxFrame(unsigned char type, unsigned char sequence);
     void SendNextDataPortion();
-    void ResendLastData();
-    void InitFrameTimer();
-    void DoneFrameTimer();
-    // ResetLink on the layer's own account, remembered for TakeOutgoingLoss.
+    void Transmit(TPortionOut& out);
+    // Gives up the data of the portion out at index, with whatever of it is still queued.
+    void LosePortion(std::size_t index);
+    void Report(const TPortionTerms& terms, bool delivered);
+    // Gives up everything outgoing and resets the link, on the layer's own account.
     void GiveUpOutgoing();
 
     std::unique_ptr<SLIP> m_slip;
+    TFrameOptions m_options;
     std::uint8_t m_sequence = 0;
-    std::uint8_t m_retriesLeft = 0;
     bool m_linkDown = false;
-    std::unique_ptr<ITimer> m_frameTimer;
     T_BinaryData m_received;
     // Offsets in m_received where the stream breaks, ascending.
     std::deque<unsigned long> m_breaks;
     bool m_breakFollows = false;
     // Portions not yet sent, in order.
-    std::deque<T_BinaryData> m_sendQueue;
-    T_BinaryData m_lastPortion;
+    std::deque<TQueuedPortion> m_sendQueue;
+    // Portions sent and not yet answered, oldest first; one at most outside stream mode.
+    std::deque<TPortionOut> m_inFlight;
+    std::deque<TPortionOutcome> m_outcomes;
     bool m_streamMode = false;
-    bool m_outgoingLost = false;
     // The data frame accepted last, to recognise its repetitions and the gaps after it.
     bool m_acceptedAny = false;
     std::uint8_t m_acceptedSequence = 0;
     T_BinaryData m_acceptedData;
     unsigned long m_framesReceived = 0;
+    // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.
+    unsigned long m_pendingLengthChecked = 0;
 };

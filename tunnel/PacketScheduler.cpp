@@ -21,13 +21,22 @@ void TPacketScheduler::Push(const TSerialPacket& packet) {
     ++m_totalPackets;
 }
 
-std::optional<TOutboundPacket> TPacketScheduler::PopNext() {
+std::optional<TOutboundPacket> TPacketScheduler::PopNext(const std::set<std::uint32_t>& skip) {
     if (m_queues.empty()) {
         return std::nullopt;
     }
     auto it = m_lastServed ? m_queues.upper_bound(*m_lastServed) : m_queues.begin();
-    if (it == m_queues.end()) {
-        it = m_queues.begin();
+    for (std::size_t looked = 0;; ++looked) {
+        if (looked == m_queues.size()) {
+            return std::nullopt;
+        }
+        if (it == m_queues.end()) {
+            it = m_queues.begin();
+        }
+        if (skip.count(it->first) == 0) {
+            break;
+        }
+        ++it;
     }
     TQueue& queue = it->second;
     TOutboundPacket packet = queue.packets.front();

@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "base/BinaryData.h"
 
@@ -22,8 +23,9 @@ struct TOutboundPacket {
 class TPacketScheduler {
   public:
     void Push(const TSerialPacket& packet);
-    // The next packet: the oldest of the first id after the one served last that has any.
-    std::optional<TOutboundPacket> PopNext();
+    // The next packet: the oldest of the first id after the one served last that has any,
+    // passing over the ids in skip.
+    std::optional<TOutboundPacket> PopNext(const std::set<std::uint32_t>& skip = {});
     // Forgets every packet of the id.
     void Drop(std::uint32_t socketId);
     void Clear();

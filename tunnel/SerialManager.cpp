@@ -73,7 +73,9 @@ bool TConnInfo::FlushOutput() {
 }
 
 TSerialManager::TSerialManager(TFrameLevel* frameLevel)
-    : m_frameLevel(frameLevel), m_stepTimer(ISystem::Instance()->CreateTimer(kStepPeriodMs)) {
+    : m_frameLevel(frameLevel),
+      m_input([this](std::uint32_t socketId) { return m_boundConnections.count(socketId) != 0; }),
+      m_stepTimer(ISystem::Instance()->CreateTimer(kStepPeriodMs)) {
     SendResetFrame();
 }
 
@@ -97,10 +99,13 @@ bool TSerialManager::ProcessSerialConnections() {
         SendQueuedPackets();
         // Nothing past a break joins the input before the half packet in front of it is gone.
         if (!m_breakAhead) {
-            m_input += m_frameLevel->ReceiveData();
+            const T_BinaryData arrival = m_frameLevel->ReceiveData();
             m_breakAhead = m_frameLevel->BreakFollows();
+            if (const auto cut = m_input.Append(arrival)) {
+                HandleCutShortPacket(*cut);
+            }
         }
-        const TSerialPacket packet(m_input);
+        const TSerialPacket packet(m_input.Bytes());
         if (Dispatch(packet)) {
             m_progress = true;
         } else if (m_breakAhead) {
@@ -110,6 +115,10 @@ bool TSerialManager::ProcessSerialConnections() {
             break;
         }
     }
+    if (const auto cut = m_input.TakeAbandoned()) {
+        HandleCutShortPacket(*cut);
+        m_progress = true;
+    }
     SendQueuedPackets();
     return m_progress || m_frameLevel->FramesReceived() != framesBefore;
 }
@@ -118,15 +127,23 @@ void TSerialManager::HandleStreamBreak() {
     m_breakAhead = false;
     // What is left before the break is the front of a packet whose rest was lost.
     m_input.Clear();
-    m_input += m_frameLevel->ReceiveData();
+    m_input.Bytes() += m_frameLevel->ReceiveData();
     m_breakAhead = m_frameLevel->BreakFollows();
     // A peer whose stack started again begins with a reset, which drops every connection
     // anyway; new connections of its own may already be on the way under the old ids.
     const T_BinaryData reset = TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket();
-    if (m_input.Copy(0, reset.Length()) == reset) {
+    if (m_input.Bytes().Copy(0, reset.Length()) == reset) {
         return;
     }
     CloseAllConnections();
+}
+
+void TSerialManager::HandleCutShortPacket(const TCutShortPacket& cut) {
+    // None of its bytes reach the TCP peer. The terminal has given the connection up already
+    // and will not close it: the agent does, and says so.
+    if (cut.socketId && m_boundConnections.count(*cut.socketId) != 0) {
+        CloseBoundConnection(*cut.socketId);
+    }
 }
 
 void TSerialManager::CloseAllConnections() {
@@ -182,27 +199,67 @@ void TSerialManager::SendQueuedPackets() {
         if (CheckPacketInFlight() || !m_frameLevel->IsReadyForPortion()) {
             return;
         }
-        std::optional<TOutboundPacket> next = m_outbound.PopNext();
+        // One packet of an id on the way at a time: should it be lost, nothing of the same
+        // connection behind it reaches the peer, so the peer's stream has no hole.
+        std::optional<TOutboundPacket> next = m_outbound.PopNext(m_busyIds);
         if (!next) {
             return;
         }
         m_progress = true;
-        m_frameLevel->SendData(next->bytes);
-        m_inFlight = std::move(next);
+        const std::uint64_t tag = ++m_lastTag;
+        const TPortionTerms terms{tag, MayRepeatAfterTimeOut(next->action)};
+        m_busyIds.insert(next->socketId);
+        const T_BinaryData bytes = next->bytes;
+        m_inFlight.emplace(tag, std::move(*next));
+        m_frameLevel->SendData(bytes, terms);
+    }
+}
+
+bool TSerialManager::MayRepeatAfterTimeOut(unsigned char action) {
+    switch (action) {
+        // Notices that only set a connection's state or address: a second delivery sets the
+        // same again. No other packet of the id goes out while one is on the way, so the
+        // repeat follows the first copy directly.
+        case ACTION_CALL_RESULT:
+        case ACTION_CONNECTED:
+        case ACTION_CLOSED:
+        // Requests of the terminal side: the agent's frame level drops a repeat of the portion
+        // it accepted last.
+        case ACTION_CALL:
+        case ACTION_LISTEN:
+        case ACTION_CLOSE:
+        case ACTION_DATA_OUT:
+            return true;
+        // Data would be delivered twice by a terminal that takes every good frame, and a
+        // second reset would drop connections opened after the first.
+        case ACTION_DATA_IN:
+        case ACTION_RESET:
+        default:
+            return false;
     }
 }
 
 bool TSerialManager::CheckPacketInFlight() {
-    if (m_frameLevel->TakeOutgoingLoss() && m_inFlight) {
-        const TOutboundPacket lost = *m_inFlight;
-        m_inFlight.reset();
-        HandleLostPacket(lost);
-        return true;
+    bool lost = false;
+    while (const auto outcome = m_frameLevel->TakeOutcome()) {
+        const auto it = m_inFlight.find(outcome->tag);
+        if (it == m_inFlight.end()) {
+            continue;
+        }
+        const TOutboundPacket packet = std::move(it->second);
+        m_inFlight.erase(it);
+        m_busyIds.erase(packet.socketId);
+        if (!outcome->delivered) {
+            HandleLostPacket(packet);
+            lost = true;
+        }
     }
-    if (!m_frameLevel->HasOutstanding()) {
-        m_inFlight.reset();
-    }
-    return false;
+    return lost;
+}
+
+void TSerialManager::ForgetPacketsInFlight() {
+    m_inFlight.clear();
+    m_busyIds.clear();
 }
 
 void TSerialManager::HandleLostPacket(const TOutboundPacket& packet) {
@@ -246,7 +303,7 @@ void TSerialManager::AddWaits(TWaitSet& waits) const {
 }
 
 unsigned long TSerialManager::MillisecondsToNextDeadline() const {
-    return m_frameLevel->MillisecondsToNextDeadline();
+    return std::min(m_frameLevel->MillisecondsToNextDeadline(), m_input.MillisecondsToDeadline());
 }
 
 bool TSerialManager::WouldRead(std::uint32_t socketId) const {
@@ -440,7 +497,9 @@ void TSerialManager::ProcessReset() {
     DeleteAllBoundConnections();
     // Every packet waiting, or on the way, speaks of a connection the peer has forgotten.
     m_outbound.Clear();
-    m_inFlight.reset();
+    // Nor may the frame level repeat one of them to a connection of the same id opened since.
+    m_frameLevel->DropOutgoing();
+    ForgetPacketsInFlight();
 }
 
 void TSerialManager::ProcessBoundConnections() {
@@ -531,7 +590,7 @@ void TSerialManager::SendResetFrame() {
     // frame level.
     m_frameLevel->SendDataFirst(TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket());
     m_frameLevel->ResetLink();
-    m_inFlight.reset();
+    ForgetPacketsInFlight();
 }
 
 void TSerialManager::SendCloseFrame(unsigned long socketId) {

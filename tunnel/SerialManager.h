@@ -4,12 +4,14 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "base/BinaryData.h"
 #include "base/Error.h"
 #include "platform/Connection.h"
 #include "tunnel/CallFilter.h"
+#include "tunnel/PacketInput.h"
 #include "tunnel/PacketScheduler.h"
 
 class ITimer;
@@ -56,11 +58,13 @@ class TConnInfo {
 // active depends only on which packets arrive.
 //
 // Outgoing packets wait here, per socket id, and go to the frame level one portion each, when it
-// has nothing left to send: the ids take turns, TCP reading pauses while a connection's backlog
-// is large, the queue's length is bounded (past the bound the connections that have waited
-// longest are given up), and the one packet the frame level holds is known, so that its loss
-// closes exactly the connection it belonged to. Data the peer lost (a break in the stream) closes
-// every connection, since any of them may have a hole.
+// is ready for one: the ids take turns, TCP reading pauses while a connection's backlog is
+// large, the queue's length is bounded (past the bound the connections that have waited longest
+// are given up), and at most one packet of an id is on its way. Each packet the frame level
+// holds is known by its tag, so that its loss closes exactly the connection it belonged to and
+// leaves no hole behind it. Only packets whose second delivery changes nothing are sent again
+// after a time-out (MayRepeatAfterTimeOut). Data the peer lost (a break in the stream) closes
+// every connection, since any of them may have a hole; a packet the peer cut short closes its own.
 class TSerialManager {
   public:
     explicit TSerialManager(TFrameLevel* frameLevel);
@@ -125,9 +129,14 @@ class TSerialManager {
     void QueuePacket(const TSerialPacket& packet);
     // Hands queued packets to the frame level while it is ready for one.
     void SendQueuedPackets();
-    // Notices when the frame level has delivered or given up the packet it held; true when it
-    // was given up.
+    // Takes the outcomes of the packets the frame level holds; true when one was given up.
     bool CheckPacketInFlight();
+    void ForgetPacketsInFlight();
+    // Whether a packet whose answer stays out may go out again: only when its second
+    // delivery changes nothing at the peer.
+    static bool MayRepeatAfterTimeOut(unsigned char action);
+    // The terminal gave up a packet halfway: close the connection it belonged to.
+    void HandleCutShortPacket(const TCutShortPacket& cut);
     // The packet may not have reached the peer: close what it belonged to.
     void HandleLostPacket(const TOutboundPacket& packet);
     // The peer lost data it had sent: drops the half packet and, unless the peer restarted,
@@ -158,13 +167,15 @@ class TSerialManager {
     // and never looked into here, so an entry may outlive its connection.
     std::map<std::uint16_t, TLoopbackConnection*> m_localListeners;
     // Bytes from the frame level that do not form a complete packet yet.
-    T_BinaryData m_input;
+    TPacketInput m_input;
     // The frame level reported a break after what m_input holds.
     bool m_breakAhead = false;
     // Packets not yet handed to the frame level.
     TPacketScheduler m_outbound;
-    // The packet the frame level holds until the peer acknowledges it.
-    std::optional<TOutboundPacket> m_inFlight;
+    // The packets the frame level holds until the peer acknowledges them, by tag, and their ids.
+    std::map<std::uint64_t, TOutboundPacket> m_inFlight;
+    std::set<std::uint32_t> m_busyIds;
+    std::uint64_t m_lastTag = 0;
     // Set by whatever moves the current step along.
     bool m_progress = false;
     // Paces Process.

@@ -20,7 +20,8 @@ constexpr unsigned kStateFailed = 4;
 constexpr unsigned short kStreamModePort = 1;
 }  // namespace
 
-TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port) : m_port(port) {}
+TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port)
+    : m_port(port), m_streamMode(port == kStreamModePort) {}
 
 TSerialNetworkInterface::~TSerialNetworkInterface() {
     Cleanup();
@@ -49,7 +50,7 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
         Close();
         return;
     }
-    m_manager->SetStreamMode(m_port == kStreamModePort);
+    m_manager->SetStreamMode(m_streamMode);
 }
 
 Error TSerialNetworkInterface::OpenAsService() {
@@ -98,7 +99,10 @@ unsigned long TSerialNetworkInterface::MillisecondsToNextDeadline() const {
 }
 
 bool TSerialNetworkInterface::IsLineLost() {
-    return m_lineInput != nullptr && m_lineInput->GetState() == CONNSTATE_DISCONNECTED;
+    // A line whose input failed is of no more use than one that vanished: the stack would
+    // never hear the terminal again.
+    return m_lineInput != nullptr &&
+           (m_lineInput->HasFailed() || m_lineInput->GetState() == CONNSTATE_DISCONNECTED);
 }
 
 void TSerialNetworkInterface::Close() {
@@ -119,6 +123,13 @@ void TSerialNetworkInterface::SetCallFilter(TCallFilter filter) {
     m_callFilter = std::move(filter);
     if (m_manager) {
         m_manager->SetCallFilter(m_callFilter);
+    }
+}
+
+void TSerialNetworkInterface::SetStreamMode(bool on) {
+    m_streamMode = on;
+    if (m_manager) {
+        m_manager->SetStreamMode(on);
     }
 }
 

@@ -50,7 +50,8 @@ class TSerialNetworkInterface : public INetworkInterface {
     // TFrameLevel::kNoDeadline when none runs.
     unsigned long MillisecondsToNextDeadline() const;
     // Whether the serial line is lost for good (a hang-up, a device that
-    // vanished): the stack is of no use until the port is opened anew.
+    // vanished, a failed read): the stack is of no use until the port is
+    // opened anew.
     bool IsLineLost();
     // Builds the stack unless it is built; with waitForLink the other end must answer within
     // 3 seconds or the stack is taken down again.
@@ -60,6 +61,9 @@ class TSerialNetworkInterface : public INetworkInterface {
     // Screens the terminal's call and listen requests, in this stack and every one built
     // later; an empty filter admits them all.
     void SetCallFilter(TCallFilter filter);
+    // Runs the frame level in stream mode, or not, whatever the port says, in this stack and
+    // every one built later.
+    void SetStreamMode(bool on);
 
   private:
     std::unique_ptr<TSerialManager> m_manager;
@@ -72,4 +76,6 @@ class TSerialNetworkInterface : public INetworkInterface {
     // Why the serial port last failed to open.
     Error m_lineError;
     unsigned short m_port;
+    // Stream mode as set; by default the first port runs it.
+    bool m_streamMode;
 };

@@ -2,15 +2,6 @@
 
 namespace {
 
-// Offsets inside a packet, counted from its length field.
-constexpr unsigned long kLengthSize = 2;
-constexpr unsigned long kActionOffset = 2;
-constexpr unsigned long kSocketIdOffset = 3;
-constexpr unsigned long kFieldsOffset = 7;
-constexpr unsigned long kPortAfterAddressOffset = 11;
-// Action byte and socket id: the least a packet must carry after its length.
-constexpr unsigned long kHeaderLength = 5;
-
 bool CarriesAddress(unsigned char action) {
     return action == ACTION_CALL || action == ACTION_CONNECTED;
 }
@@ -34,29 +25,31 @@ TSerialPacket::TSerialPacket(unsigned char actionType, unsigned long socketId,
     : m_actionType(actionType), m_socketId(static_cast<std::uint32_t>(socketId)), m_data(data) {}
 
 TSerialPacket::TSerialPacket(T_BinaryData& input) {
-    if (input.Length() < kLengthSize) {
+    if (input.Length() < TPacketLayout::kLengthSize) {
         return;
     }
     const unsigned long length = input.MsbWord(0);
-    if (input.Length() < length + kLengthSize) {
+    if (input.Length() < length + TPacketLayout::kLengthSize) {
         return;  // incomplete: wait for more bytes
     }
-    if (length >= kHeaderLength) {
-        m_actionType = input[kActionOffset];
-        m_socketId = static_cast<std::uint32_t>(input.MsbDword(kSocketIdOffset));
-        // Fields sit at fixed offsets whatever the length says; missing bytes read as 0.
+    // The packet's own bytes: fields sit at fixed offsets whatever the length says, and those
+    // a short packet lacks read as 0, never as bytes of the packet after it.
+    const T_BinaryData packet = input.Cut(0, length + TPacketLayout::kLengthSize);
+    if (length >= TPacketLayout::kHeaderLength) {
+        m_actionType = packet[TPacketLayout::kActionOffset];
+        m_socketId = static_cast<std::uint32_t>(packet.MsbDword(TPacketLayout::kSocketIdOffset));
         if (CarriesAddress(m_actionType)) {
-            m_ipAddr = static_cast<std::uint32_t>(input.MsbDword(kFieldsOffset));
-            m_port = input.MsbWord(kPortAfterAddressOffset);
+            m_ipAddr = static_cast<std::uint32_t>(packet.MsbDword(TPacketLayout::kFieldsOffset));
+            m_port = packet.MsbWord(TPacketLayout::kPortAfterAddressOffset);
         } else if (m_actionType == ACTION_LISTEN) {
-            m_port = input.MsbWord(kFieldsOffset);
+            m_port = packet.MsbWord(TPacketLayout::kFieldsOffset);
         } else if (m_actionType == ACTION_CALL_RESULT) {
-            m_error = static_cast<std::uint32_t>(input.MsbDword(kFieldsOffset));
+            m_error = static_cast<std::uint32_t>(packet.MsbDword(TPacketLayout::kFieldsOffset));
         } else if (CarriesData(m_actionType)) {
-            m_data = input.Copy(kFieldsOffset, length - kHeaderLength);
+            m_data =
+                packet.Copy(TPacketLayout::kFieldsOffset, length - TPacketLayout::kHeaderLength);
         }
     }
-    input.Cut(0, length + kLengthSize);
 }
 
 T_BinaryData TSerialPacket::BuildPacket() const {

@@ -17,6 +17,17 @@ enum ACTION_TYPE : unsigned char {
     ACTION_RESET = 9,        // either side: drop every tunnelled connection
 };
 
+// Offsets in a packet's wire form, counted from its length field.
+struct TPacketLayout {
+    static constexpr unsigned long kLengthSize = 2;
+    static constexpr unsigned long kActionOffset = 2;
+    static constexpr unsigned long kSocketIdOffset = 3;
+    static constexpr unsigned long kFieldsOffset = 7;
+    static constexpr unsigned long kPortAfterAddressOffset = 11;
+    // Action byte and socket id: the least a packet must carry after its length.
+    static constexpr unsigned long kHeaderLength = 5;
+};
+
 // One request or notice about one tunnelled connection, and its wire form:
 // a 16-bit length L of what follows, the action, the socket id and the
 // action's fields, all most significant byte first.

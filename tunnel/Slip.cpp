@@ -45,7 +45,7 @@ T_BinaryData SLIP::RemoveEscapedCharacters(const T_BinaryData& stuffed) {
 bool SLIP::SendData(const T_BinaryData& payload) {
     T_BinaryData frame(END);
     frame += EscapeSpecialCharacters(payload);
-    frame.AddDirectBytes(END, 1);
+    frame.AddDirectBytes(END, m_doubleDelimiters ? 2 : 1);
     const long sent = m_connection->Send(frame.GetData(), frame.Length());
     return sent >= 0 && static_cast<unsigned long>(sent) == frame.Length();
 }
@@ -62,4 +62,12 @@ T_BinaryData SLIP::ReceiveData() {
 
 T_BinaryData SLIP::ReturnAndFlushReceivedData() {
     return m_decoder.TakeFrame();
+}
+
+T_BinaryData SLIP::PendingFrame(unsigned long maxRaw) const {
+    const T_BinaryData& collected = m_decoder.Collected();
+    if (!m_decoder.InFrame() || collected.Length() > maxRaw) {
+        return T_BinaryData();
+    }
+    return RemoveEscapedCharacters(collected);
 }

@@ -43,7 +43,26 @@ class SLIP {
     // The collected frame, unstuffed; the collection starts over.
     T_BinaryData ReturnAndFlushReceivedData();
 
+    // The unstuffed bytes of a frame still waiting for its closing END, when it has collected
+    // at most maxRaw raw bytes; otherwise, or outside a frame, nothing.
+    T_BinaryData PendingFrame(unsigned long maxRaw) const;
+    // How many raw bytes the frame waiting for its closing END has collected; 0 outside a frame.
+    unsigned long PendingRawLength() const {
+        return m_decoder.InFrame() ? m_decoder.Collected().Length() : 0;
+    }
+    // Drops them; the frame stays open, so what follows is collected afresh.
+    void DropPendingFrame() { m_decoder.DropCollected(); }
+    // Closes each frame with END END instead of a single END. A receiver whose closing END
+    // does not open the next frame then takes a frame whose first closing END was damaged (the
+    // second closes it, the damaged byte after its end ignored), and shrugs off a damaged
+    // second one (a byte outside any frame). A doubled opening END would not help: with the
+    // END before it, a damage to either would glue a byte to the front of the frame.
+    void SetDoubleDelimiters(bool on) { m_doubleDelimiters = on; }
+    // See TSlipDecoder::SetClosingEndOpens.
+    void SetClosingEndOpens(bool on) { m_decoder.SetClosingEndOpens(on); }
+
   private:
     std::unique_ptr<IConnection> m_connection;
     TSlipDecoder m_decoder;
+    bool m_doubleDelimiters = false;
 };

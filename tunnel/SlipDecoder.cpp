@@ -5,7 +5,7 @@
 bool TSlipDecoder::Feed(unsigned char byte) {
     if (byte == SLIP::END) {
         if (m_inFrame && m_received.Length() != 0) {
-            m_inFrame = false;
+            m_inFrame = m_closingEndOpens;
             return true;
         }
         m_inFrame = true;  // an END with nothing collected opens a frame

@@ -17,6 +17,14 @@ class TSlipDecoder {
 
     // Whether a frame has been opened and is still being collected.
     bool InFrame() const { return m_inFrame; }
+    // The raw bytes of the frame being collected, still stuffed.
+    const T_BinaryData& Collected() const { return m_received; }
+    // Throws away what the open frame has collected; the frame stays open.
+    void DropCollected() { m_received.Clear(); }
+    // With this on, the END that closes a frame also opens the next one: bytes between two
+    // frames are collected as a frame of their own, so a frame whose opening END was damaged
+    // arrives with one garbage byte in front instead of being lost.
+    void SetClosingEndOpens(bool on) { m_closingEndOpens = on; }
     // How many bytes were thrown away (outside frames or in an overlong one)
     // since the last call.
     unsigned long TakeDroppedCount();
@@ -25,6 +33,7 @@ class TSlipDecoder {
     void Collect(unsigned char byte);
 
     bool m_inFrame = false;
+    bool m_closingEndOpens = false;
     T_BinaryData m_received;
     unsigned long m_dropped = 0;
 };

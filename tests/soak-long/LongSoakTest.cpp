@@ -1,7 +1,9 @@
 // The tunnel's long soak runs (make soak): checked transfers through the
 // real agent on lines from clean to very noisy, the line's troubles while a
-// connection is open, a flood from the network and many short calls. Each
-// run prints what it measured.
+// connection is open, a flood from the network and many short calls, each
+// against both terminals where it matters: our own half and the model of the
+// terminal as the field runs it. The same transfers run in memory under the
+// fake clock with many seeds. Each run prints what it measured.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "support/MemoryTransfer.h"
 #include "tunnel-rig/TunnelRig.h"
 
 namespace {
@@ -22,6 +25,13 @@ struct TTally {
     unsigned closed = 0;
     unsigned failed = 0;  // a wrong byte, a stall or a call that never connected
     double delivered = 0;
+
+    void Add(const TTally& other) {
+        completed += other.completed;
+        closed += other.closed;
+        failed += other.failed;
+        delivered += other.delivered;
+    }
 };
 
 TTally Count(const std::vector<TLoadReport>& reports) {
@@ -63,57 +73,202 @@ TTally CountAndProbe(std::vector<TLoadReport> reports) {
     return tally;
 }
 
+// Seconds without progress that fail a transfer: a close must come within 5 s against the
+// model; our own half sends an unanswered portion again for up to 16 s first.
+unsigned StallSeconds(TTerminalKind terminal) {
+    return terminal == TTerminalKind::Model ? 5 : 20;
+}
+
+constexpr unsigned cSeeds = 5;
+const double cBitErrorRates[] = {0.0, 1e-5, 1e-4, 1e-3};
+
 TEST(LongSoakTest, TransfersAtEveryBitErrorRate) {
-    std::vector<std::string> tests;
-    for (int i = 0; i < 3; ++i) {
-        tests.insert(tests.end(), {"download", "64K", "upload", "64K"});
+    std::printf("\nChecked transfers of 64 KiB each way, paced line at %.0f bytes/s, %u seeds\n",
+                cLineRate, cSeeds);
+    struct TRow {
+        TTerminalKind terminal;
+        double ber;
+        const char* direction;
+        TTally tally;
+    };
+    std::vector<TRow> table;
+    for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
+        for (const double ber : cBitErrorRates) {
+            SCOPED_TRACE(std::string(Name(terminal)) + ", bit-error rate " + std::to_string(ber));
+            std::printf("%s, bit-error rate %g:\n", Name(terminal), ber);
+            std::fflush(stdout);
+            TTally down;
+            TTally up;
+            for (unsigned seed = 1; seed <= cSeeds; ++seed) {
+                TTunnelRig rig(TLineSettings{.rate = cLineRate, .ber = ber, .seed = 2025 + seed});
+                rig.UseTerminal(terminal);
+                std::vector<std::string> tests = {"download", "64K", "upload", "64K"};
+                tests.insert(tests.end(), cProbe.begin(), cProbe.end());
+                const std::vector<TLoadReport> reports = rig.Load(tests, StallSeconds(terminal));
+                for (const TLoadReport& report : reports) {
+                    std::printf("  seed %u: %s\n", seed, report.Line().c_str());
+                }
+                std::fflush(stdout);
+                if (reports.size() != 3) {
+                    ADD_FAILURE() << "tunnel-load reported " << reports.size() << " of 3";
+                    continue;
+                }
+                const TTally one = Count({reports[0]});
+                const TTally two = Count({reports[1]});
+                down.Add(one);
+                up.Add(two);
+                ExpectServiceBack(reports[2]);
+            }
+            table.push_back({terminal, ber, "download", down});
+            table.push_back({terminal, ber, "upload", up});
+        }
     }
-    tests.insert(tests.end(), cProbe.begin(), cProbe.end());
-    std::printf("\nChecked transfers of 64 KiB each way, paced line at %.0f bytes/s\n", cLineRate);
-    std::vector<std::pair<double, TTally>> table;
-    for (double ber : {0.0, 1e-5, 1e-4, 1e-3}) {
-        SCOPED_TRACE("bit-error rate " + std::to_string(ber));
-        std::printf("bit-error rate %g:\n", ber);
-        std::fflush(stdout);
-        TTunnelRig rig(TLineSettings{.rate = cLineRate, .ber = ber, .seed = 2026});
-        const TTally tally = CountAndProbe(rig.Load(tests));
-        table.push_back({ber, tally});
-    }
-    std::printf("\n%-10s %6s %10s %7s %7s %16s\n", "BER", "runs", "completed", "closed", "failed",
-                "bytes delivered");
-    for (const auto& [ber, tally] : table) {
-        std::printf("%-10g %6u %10u %7u %7u %16.0f\n", ber,
-                    tally.completed + tally.closed + tally.failed, tally.completed, tally.closed,
-                    tally.failed, tally.delivered);
+    std::printf("\n%-8s %-9s %-8s %6s %10s %7s %7s %16s\n", "terminal", "direction", "BER", "runs",
+                "completed", "closed", "failed", "bytes delivered");
+    for (const TRow& row : table) {
+        std::printf("%-8s %-9s %-8g %6u %10u %7u %7u %16.0f\n", Name(row.terminal), row.direction,
+                    row.ber, row.tally.completed + row.tally.closed + row.tally.failed,
+                    row.tally.completed, row.tally.closed, row.tally.failed, row.tally.delivered);
     }
     std::fflush(stdout);
+}
+
+// Runs of one kind in memory: a direction at a bit-error rate against a terminal, with the
+// measures of the agent's frame level (and of our half's) as given.
+struct TMemoryRuns {
+    TTransferTally tally;
+    unsigned serviceFailures = 0;
+    // The seeds of runs that went wrong (a wrong byte, silence, no service), to replay them.
+    std::string badSeeds;
+};
+
+TMemoryRuns RunInMemory(TTerminalKind terminal, double ber, bool download, unsigned seeds,
+                        TFrameOptions options = TFrameOptions()) {
+    TMemoryRuns runs;
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
+        TTransferPlan plan;
+        plan.terminal = terminal;
+        plan.download = download;
+        plan.upload = !download;
+        plan.bitErrorRate = ber;
+        plan.seed = seed;
+        plan.agentOptions = options;
+        plan.ourTerminalOptions = options;
+        const TTransferRun run = RunMemoryTransfer(plan);
+        const TTransferOutcome& outcome = download ? run.download : run.upload;
+        runs.tally.Add(outcome, terminal);
+        runs.serviceFailures += !run.serviceBack;
+        if (outcome.wrongBytes || IsSilentFailure(outcome, terminal) || !run.serviceBack) {
+            runs.badSeeds += " " + std::to_string(seed);
+        }
+    }
+    return runs;
+}
+
+// The same transfers in memory under the fake clock, with many more seeds: the completion
+// table per terminal, direction and bit-error rate.
+TEST(LongSoakTest, InMemoryTransfersAtEveryBitErrorRate) {
+    constexpr unsigned cMemorySeeds = 40;
+    std::printf("\nChecked transfers of 64 KiB in memory, paced at 11520 bytes/s, %u seeds\n",
+                cMemorySeeds);
+    std::printf("%-8s %-9s %-8s%s\n", "terminal", "direction", "BER",
+                TTransferTally::Header().c_str());
+    for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
+        for (const double ber : cBitErrorRates) {
+            for (const bool download : {true, false}) {
+                const TMemoryRuns runs = RunInMemory(terminal, ber, download, cMemorySeeds);
+                std::printf("%-8s %-9s %-8g%s  service failures %u%s%s\n", Name(terminal),
+                            download ? "download" : "upload", ber, runs.tally.Row().c_str(),
+                            runs.serviceFailures, runs.badSeeds.empty() ? "" : ", seeds",
+                            runs.badSeeds.c_str());
+                std::fflush(stdout);
+                EXPECT_EQ(runs.tally.wrong, 0u) << Name(terminal) << " at " << ber;
+                EXPECT_EQ(runs.tally.silent, 0u) << Name(terminal) << " at " << ber;
+                EXPECT_EQ(runs.serviceFailures, 0u) << Name(terminal) << " at " << ber;
+            }
+        }
+    }
+}
+
+// What each measure of the frame level against lost answers brings: the completion figures
+// with all of them, without each one, and without any (both ends for our half; the model has
+// none of its own).
+TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
+    constexpr unsigned cMeasureSeeds = 20;
+    struct TSetting {
+        const char* name;
+        TFrameOptions options;
+    };
+    TFrameOptions noRepair;
+    noRepair.repairAnswers = false;
+    TFrameOptions singleAcks;
+    singleAcks.doubleAcks = false;
+    TFrameOptions singleEnds;
+    singleEnds.doubleDelimiters = false;
+    const TSetting settings[] = {{"all measures", TFrameOptions()},
+                                 {"no answer repair", noRepair},
+                                 {"single ACKs", singleAcks},
+                                 {"single ENDs", singleEnds},
+                                 {"no measure", TFrameOptions::AllOff()}};
+    std::printf(
+        "\nCompleted transfers of 64 KiB in memory, %u seeds, with and without each "
+        "measure\n%-8s %-9s %-8s",
+        cMeasureSeeds, "terminal", "direction", "BER");
+    for (const TSetting& setting : settings) {
+        std::printf(" %17s", setting.name);
+    }
+    std::printf("\n");
+    for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
+        for (const double ber : {1e-5, 1e-4, 1e-3}) {
+            for (const bool download : {true, false}) {
+                std::printf("%-8s %-9s %-8g", Name(terminal), download ? "download" : "upload",
+                            ber);
+                for (const TSetting& setting : settings) {
+                    const TMemoryRuns runs =
+                        RunInMemory(terminal, ber, download, cMeasureSeeds, setting.options);
+                    std::printf(" %8u (%u wrong)", runs.tally.completed, runs.tally.wrong);
+                    std::fflush(stdout);
+                }
+                std::printf("\n");
+            }
+        }
+    }
 }
 
 TEST(LongSoakTest, ServiceComesBackAfterTheLinesTroubles) {
     struct TCase {
         const char* trouble;
-        const char* command;
+        const char* command;     // to the line, 3 s into the download
+        unsigned pauseMs;        // of the terminal, once a third has moved
+        unsigned silentSeconds;  // of the line: nothing, a close neither, crosses it
     };
     const TCase cases[] = {
-        {"garbage burst", "garbage 4000 both"},
-        {"silent line for 4 s", "silence 4000"},
-        {"device replaced", "replace"},
+        {"garbage burst", "garbage 4000 both", 0, 0},
+        {"silent line for 5 s", "silence 5000", 0, 5},
+        {"device replaced", "replace", 0, 0},
+        {"terminal away for 3 s", nullptr, 3000, 0},
     };
     std::printf("\nThe line's troubles during a 256 KiB download\n");
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.trouble);
-        TTunnelRig rig(TLineSettings{.rate = cLineRate, .seed = 7});
-        std::vector<std::string> tests = {"download", "256K"};
-        tests.insert(tests.end(), cProbe.begin(), cProbe.end());
-        rig.StartLoad(tests);
-        std::this_thread::sleep_for(std::chrono::seconds(3));  // the connection is open by then
-        rig.LineCommand(c.command);
-        const auto reports = rig.FinishLoad(60000);
-        std::printf("%s: download %s, %.0f bytes\n", c.trouble,
-                    reports.empty() ? "unreported" : reports[0].Text("result").c_str(),
-                    reports.empty() ? 0.0 : reports[0].Number("delivered"));
-        std::fflush(stdout);
-        CountAndProbe(reports);
+    for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
+        for (const TCase& c : cases) {
+            SCOPED_TRACE(std::string(Name(terminal)) + ", " + c.trouble);
+            TTunnelRig rig(TLineSettings{.rate = cLineRate, .seed = 7});
+            rig.UseTerminal(terminal);
+            rig.PauseInTransfers(c.pauseMs);
+            std::vector<std::string> tests = {"download", "256K"};
+            tests.insert(tests.end(), cProbe.begin(), cProbe.end());
+            rig.StartLoad(tests, StallSeconds(terminal) + c.silentSeconds);
+            std::this_thread::sleep_for(std::chrono::seconds(3));  // the connection is open by then
+            if (c.command) {
+                rig.LineCommand(c.command);
+            }
+            const auto reports = rig.FinishLoad(60000);
+            std::printf("%s, %s: download %s, %.0f bytes\n", Name(terminal), c.trouble,
+                        reports.empty() ? "unreported" : reports[0].Text("result").c_str(),
+                        reports.empty() ? 0.0 : reports[0].Number("delivered"));
+            std::fflush(stdout);
+            CountAndProbe(reports);
+        }
     }
 }
 
@@ -126,7 +281,8 @@ TEST(LongSoakTest, AFloodFromTheNetworkKeepsTheAgentSmall) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long peakKb = rig.AgentStatusKb("VmHWM");
     std::printf("\n64 MiB download, unpaced line: %s after %.1f s, agent peak RSS %ld kB\n",
-                reports.empty() ? "unfinished" : reports[0].Text("result").c_str(), seconds, peakKb);
+                reports.empty() ? "unfinished" : reports[0].Text("result").c_str(), seconds,
+                peakKb);
     std::fflush(stdout);
     ASSERT_EQ(reports.size(), 1u) << "no report within 10 minutes";
     EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
@@ -142,10 +298,11 @@ TEST(LongSoakTest, ManyCallsLeakNoDescriptors) {
     const auto reports = rig.FinishLoad(30 * 60 * 1000);
     ASSERT_EQ(reports.size(), 1u);
     const std::size_t after = rig.AgentDescriptors();
-    std::printf("\n10000 call/close cycles: %s in %.1f s, set-up p50 %.1f ms; agent descriptors "
-                "%zu before, %zu after\n",
-                reports[0].Text("result").c_str(), reports[0].Number("ms") / 1000,
-                reports[0].Number("p50_ms"), before, after);
+    std::printf(
+        "\n10000 call/close cycles: %s in %.1f s, set-up p50 %.1f ms; agent descriptors "
+        "%zu before, %zu after\n",
+        reports[0].Text("result").c_str(), reports[0].Number("ms") / 1000,
+        reports[0].Number("p50_ms"), before, after);
     EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
     EXPECT_EQ(after, before);
 }

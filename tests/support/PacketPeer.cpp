@@ -16,8 +16,8 @@ constexpr int kQuietRounds = 3;
 constexpr int kMaxRounds = 20000;
 }  // namespace
 
-TFrameLevel* NewLineStack(IConnection* lineEnd) {
-    return new TFrameLevel(new SLIP(new TBufferedConnection(lineEnd)));
+TFrameLevel* NewLineStack(IConnection* lineEnd, TFrameOptions options) {
+    return new TFrameLevel(new SLIP(new TBufferedConnection(lineEnd)), options);
 }
 
 TPacketPeer::TPacketPeer(IConnection* lineEnd)

@@ -42,7 +42,7 @@ class TPacketPeer {
 
 // The frame level of a tunnel stack (buffered connection, SLIP, frame level) on a line end,
 // which it owns: what a serial manager is built on.
-TFrameLevel* NewLineStack(IConnection* lineEnd);
+TFrameLevel* NewLineStack(IConnection* lineEnd, TFrameOptions options = TFrameOptions());
 
 // Steps of the manager on one end of the line, each answered by the peer on the other, until the
 // line has stayed quiet for a few rounds.

@@ -1,6 +1,8 @@
 // make bench: the tunnel's performance, measured on the real agent behind a
-// simulated serial line with our terminal half on the other end. Prints a
-// table and writes the same figures as JSON (BENCH_JSON, default bench.json).
+// simulated serial line with either terminal on the other end, our own half
+// or the model of the terminal as the field runs it. Prints a table and
+// writes the same figures as JSON (BENCH_JSON, default bench.json); the
+// model's keys start with "model_".
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -56,6 +58,11 @@ class TBenchTable {
     std::string m_json;
 };
 
+// The model's figures are told apart by their keys.
+std::string Prefix(TTerminalKind terminal) {
+    return terminal == TTerminalKind::Model ? "model_" : "";
+}
+
 // A bare line with an echo at its far end: how fast bytes go through it.
 void MeasureRawLine(TBenchTable& table) {
     TempDir directory;
@@ -74,8 +81,9 @@ void MeasureRawLine(TBenchTable& table) {
 // A transfer on the paced line, against the line and against what
 // stop-and-wait allows with the frames that were actually sent: each data
 // frame, then its ACK back, one after the other.
-void MeasureThroughput(TBenchTable& table, const char* test) {
+void MeasureThroughput(TBenchTable& table, const char* test, TTerminalKind terminal) {
     TTunnelRig rig(TLineSettings{.rate = cLineRate});
+    rig.UseTerminal(terminal);
     ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);  // the link is up and the path warm
     const std::string before = rig.LineStats();
     const auto reports = rig.Load({test, "256K"});
@@ -93,16 +101,19 @@ void MeasureThroughput(TBenchTable& table, const char* test) {
     const double seconds = reports[0].Number("ms") / 1000;
     const double rate = reports[0].Number("delivered") / seconds;
     const double bound = reports[0].Number("delivered") / boundSeconds;
-    const std::string key = down ? "download" : "upload";
-    table.Add(key + "_bytes_per_s", key + " of 256 KiB", rate, "B/s");
-    table.Add(key + "_of_line", key + " / line", rate / cLineRate, "");
-    table.Add(key + "_protocol_bound_bytes_per_s", key + " protocol bound (frames sent)", bound, "B/s",
+    const std::string what = down ? "download" : "upload";
+    const std::string key = Prefix(terminal) + what;
+    table.Add(key + "_bytes_per_s", what + " of 256 KiB", rate, "B/s");
+    table.Add(key + "_of_line", what + " / line", rate / cLineRate, "");
+    table.Add(key + "_protocol_bound_bytes_per_s", what + " protocol bound (frames sent)", bound, "B/s",
               std::to_string(static_cast<long>(delta(forward, "data_frames"))) + " data frames");
-    table.Add(key + "_of_bound", key + " / protocol bound", rate / bound, "");
+    table.Add(key + "_of_bound", what + " / protocol bound", rate / bound, "");
 }
 
-void MeasureEcho(TBenchTable& table, double rate, const std::string& key) {
+void MeasureEcho(TBenchTable& table, double rate, TTerminalKind terminal) {
+    const std::string key = Prefix(terminal) + (rate > 0 ? "echo_paced" : "echo_unpaced");
     TTunnelRig rig(TLineSettings{.rate = rate});
+    rig.UseTerminal(terminal);
     ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);
     const std::string before = rig.LineStats();
     const auto reports = rig.Load({"echo", "200"});
@@ -182,10 +193,14 @@ TEST(TunnelBench, Table) {
     TBenchTable table;
     table.Section("\nTunnel benchmark: the agent behind a line paced at 11520 bytes/s each way");
     MeasureRawLine(table);
-    MeasureThroughput(table, "download");
-    MeasureThroughput(table, "upload");
-    MeasureEcho(table, cLineRate, "echo_paced");
-    MeasureEcho(table, 0, "echo_unpaced");
+    for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
+        table.Section(std::string("terminal: ") + Name(terminal));
+        MeasureThroughput(table, "download", terminal);
+        MeasureThroughput(table, "upload", terminal);
+        MeasureEcho(table, cLineRate, terminal);
+        MeasureEcho(table, 0, terminal);
+    }
+    table.Section("terminal: ours");
     MeasureCallsAndIdle(table);
     MeasureFastDownload(table, 64, true);
     for (int mebibytes : {1, 8, 32}) {

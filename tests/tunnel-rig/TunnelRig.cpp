@@ -67,7 +67,9 @@ TTunnelRig::TTunnelRig(const TLineSettings& line) : m_agent(m_directory) {
 void TTunnelRig::StartLoad(const std::vector<std::string>& tests, unsigned stallSeconds) {
     std::vector<std::string> argv = {ToolPath("tunnel-load"), "--line", m_directory / "terminal",
                                      "--port", std::to_string(m_serverPort), "--wait", "15",
-                                     "--stall", std::to_string(stallSeconds)};
+                                     "--stall", std::to_string(stallSeconds),
+                                     "--terminal", Name(m_terminal), "--pause",
+                                     std::to_string(m_pauseMs)};
     argv.insert(argv.end(), tests.begin(), tests.end());
     m_load = std::make_unique<ChildProcess>(argv);
 }

@@ -9,6 +9,7 @@
 
 #include "agent/AgentProgram.h"
 #include "support/ChildProcess.h"
+#include "support/TerminalKind.h"
 #include "support/TempDir.h"
 
 // One report line of tunnel-load: its fields as text.
@@ -39,6 +40,11 @@ struct TLineSettings {
 class TTunnelRig {
   public:
     explicit TTunnelRig(const TLineSettings& line);
+
+    // The terminal of the runs that start from now on (ours at first).
+    void UseTerminal(TTerminalKind terminal) { m_terminal = terminal; }
+    // The terminal's pause in each transfer of the runs that start from now on (none at first).
+    void PauseInTransfers(unsigned milliseconds) { m_pauseMs = milliseconds; }
 
     // Runs tunnel-load as the terminal with the tests in arguments (for
     // example {"download", "64K"}) and returns its reports; stall is the
@@ -74,4 +80,6 @@ class TTunnelRig {
     TAgentProgram m_agent;
     std::unique_ptr<ChildProcess> m_load;
     unsigned m_statsTaken = 0;
+    TTerminalKind m_terminal = TTerminalKind::Ours;
+    unsigned m_pauseMs = 0;
 };

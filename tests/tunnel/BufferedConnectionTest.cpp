@@ -72,17 +72,21 @@ TEST_F(BufferedConnectionTest, ReadsBelowTheDirectSizeStillGoThroughTheBuffer) {
     EXPECT_EQ(buffered.Receive(data, sizeof data), 0);
 }
 
-TEST_F(BufferedConnectionTest, FailedRefillFailsTheObjectForGood) {
+// It also says so, even when the inner connection still reports itself up.
+TEST_F(BufferedConnectionTest, FailedRefillFailsTheObjectForGoodAndItSaysSo) {
     Arrive("01 02");
     inner.receiveFailure = -2;
     unsigned char data[4096];
+    EXPECT_FALSE(buffered.HasFailed());
     EXPECT_EQ(buffered.Receive(data, 1), 0);
+    EXPECT_TRUE(buffered.HasFailed());
     inner.receiveFailure = 0;
     EXPECT_EQ(buffered.Receive(data, 1), -1);
     EXPECT_EQ(buffered.Receive(data, sizeof data), -1);
     buffered.FlushInputData();
     EXPECT_EQ(buffered.Receive(data, 1), -1);
     EXPECT_EQ(line.PendingCount(TMemoryLine::A), 2u);  // nothing more was read
+    EXPECT_EQ(buffered.GetState(), CONNSTATE_CONNECTED);
 }
 
 TEST_F(BufferedConnectionTest, FlushDiscardsBufferedAndPendingInput) {

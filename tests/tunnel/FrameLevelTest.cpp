@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,13 +32,35 @@ std::string ToHex(const T_BinaryData& data) {
     return text;
 }
 
+// Terms of tagged data that may, or may not, be sent again after a time-out.
+constexpr TPortionTerms kRepeatable{1, true};
+constexpr TPortionTerms kNeverRepeated{1, false};
+
 // A frame level whose SLIP layer sits on end A of a memory line; the test
-// plays the peer on end B and steers time with a fake clock.
+// plays the peer on end B and steers time with a fake clock. The level runs
+// without the measures against lost answers, so each frame goes out once
+// between single ENDs; the tests of those measures build their own.
 class FrameLevelTest : public ::testing::Test {
   protected:
     TTestSystem system;
     TMemoryLine line;
-    TFrameLevel level{new SLIP(line.NewEnd(TMemoryLine::A))};
+    TFrameLevel level{new SLIP(line.NewEnd(TMemoryLine::A)), TFrameOptions::AllOff()};
+
+    // A level on a line of its own, with only the repairs of damaged frames switched as given.
+    static std::unique_ptr<TFrameLevel> RepairingLevel(TMemoryLine& onLine, bool repairs) {
+        TFrameOptions options = TFrameOptions::AllOff();
+        options.repairAnswers = repairs;
+        return std::make_unique<TFrameLevel>(new SLIP(onLine.NewEnd(TMemoryLine::A)), options);
+    }
+
+    // The outcomes reported since the last call, as "+tag" (delivered) or "-tag" (given up).
+    std::vector<std::string> Outcomes() {
+        std::vector<std::string> outcomes;
+        while (const auto outcome = level.TakeOutcome()) {
+            outcomes.push_back((outcome->delivered ? "+" : "-") + std::to_string(outcome->tag));
+        }
+        return outcomes;
+    }
 
     // A frame as the peer would send it (header, data, CRC), before stuffing.
     static T_BinaryData Frame(unsigned char type, unsigned char sequence,
@@ -120,9 +143,8 @@ TEST_F(FrameLevelTest, DeliversEachPortionOnceAndMarksWhereThePeerLostSome) {
         TMemoryLine caseLine;
         TFrameLevel caseLevel(new SLIP(caseLine.NewEnd(TMemoryLine::A)));
         for (const Arrival& arrival : c.arrivals) {
-            caseLine.Inject(TMemoryLine::A,
-                            SlipWire(Frame(TFrameHeader::kData, arrival.sequence,
-                                           HexBytes(arrival.data))));
+            caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, arrival.sequence,
+                                                           HexBytes(arrival.data))));
             caseLevel.Process();
         }
         std::vector<std::string> pieces;
@@ -149,13 +171,13 @@ TEST_F(FrameLevelTest, IgnoresShortAndUnknownFramesAndBytesBeyondTheCheck) {
         const char* answer;
         const char* data;
     } cases[] = {
-        {"41", "", ""},                               // not even a number to refuse
-        {"41 01 00 FF", "15 01 00", ""},              // data frame shorter than any frame
+        {"41", "", ""},                                  // not even a number to refuse
+        {"41 01 00 FF", "15 01 00", ""},                 // data frame shorter than any frame
         {"41 02 05 01 02 03 04 05 06", "15 02 00", ""},  // shorter than its length says
-        {"06 01 00 FF", "", ""},                      // answer shorter than any frame
-        {"99 01 00 12 34", "", ""},                   // unknown type
-        {"06 05 00 00 00", "", ""},                   // ACK for nothing outstanding
-        {"41 03 01 AA 00 00 EE EE", "15 03 00", ""},  // damaged, with trailing bytes
+        {"06 01 00 FF", "", ""},                         // answer shorter than any frame
+        {"99 01 00 12 34", "", ""},                      // unknown type
+        {"06 05 00 00 00", "", ""},                      // ACK for nothing outstanding
+        {"41 03 01 AA 00 00 EE EE", "15 03 00", ""},     // damaged, with trailing bytes
     };
     for (const auto& c : cases) {
         PeerSends(HexBytes(c.frame));
@@ -202,7 +224,7 @@ TEST_F(FrameLevelTest, SendsLongDataInPortionsEachAfterTheAckOfThePrevious) {
 }
 
 TEST_F(FrameLevelTest, NakRetransmitsUntilTheTransmissionsAreUsedUpAndTheLastResetsTheLink) {
-    level.SendData(BinaryDataFromRepeatedByte(0x55, 300));
+    level.SendData(BinaryDataFromRepeatedByte(0x55, 300), kNeverRepeated);
     const T_BinaryData first = line.TakePending(TMemoryLine::B);
     for (int retry = 1; retry < TFrameLevel::kTransmissionsPerPortion; ++retry) {
         PeerNaks(1);
@@ -214,7 +236,7 @@ TEST_F(FrameLevelTest, NakRetransmitsUntilTheTransmissionsAreUsedUpAndTheLastRes
     EXPECT_TRUE(SentFrames().empty());
     EXPECT_FALSE(level.IsOnline());
 
-    EXPECT_TRUE(level.TakeOutgoingLoss());
+    EXPECT_EQ(Outcomes(), std::vector<std::string>{"-1"});
     // The 45 queued bytes went with the portion; new data gets the next number.
     EXPECT_FALSE(level.SendData(HexBytes("77")));
     EXPECT_EQ(SentHeaders(), HexList({"41 02 01"}));
@@ -280,8 +302,9 @@ TEST_F(FrameLevelTest, SequenceNumberWrapsFrom255To0) {
     EXPECT_EQ(SentHeaders(), HexList({"41 01 01"}));
 }
 
-TEST_F(FrameLevelTest, UnansweredPortionIsSentAgainOnTimeOutUntilItsTransmissionsAreUsedUp) {
-    level.SendData(BinaryDataFromRepeatedByte(0x55, 300));
+TEST_F(FrameLevelTest,
+       UnansweredRepeatablePortionIsSentAgainOnTimeOutUntilItsTransmissionsAreUsedUp) {
+    level.SendData(BinaryDataFromRepeatedByte(0x55, 300), kRepeatable);
     const T_BinaryData first = line.TakePending(TMemoryLine::B);
     EXPECT_EQ(level.MillisecondsToNextDeadline(), 2000u);
     for (int repeat = 1; repeat < TFrameLevel::kTransmissionsPerPortion; ++repeat) {
@@ -294,29 +317,56 @@ TEST_F(FrameLevelTest, UnansweredPortionIsSentAgainOnTimeOutUntilItsTransmission
         EXPECT_EQ(line.TakePending(TMemoryLine::B), first) << "repeat " << repeat;
         EXPECT_TRUE(level.IsOnline());
     }
-    EXPECT_FALSE(level.TakeOutgoingLoss());
+    EXPECT_TRUE(Outcomes().empty());
     system.Clock().Advance(2000);
     level.ReceiveData();
     EXPECT_TRUE(SentFrames().empty());
     EXPECT_FALSE(level.IsOnline());
     EXPECT_FALSE(level.HasOutstanding());
-    EXPECT_TRUE(level.TakeOutgoingLoss());
-    EXPECT_FALSE(level.TakeOutgoingLoss());  // told once
+    EXPECT_EQ(Outcomes(), std::vector<std::string>{"-1"});
     EXPECT_EQ(level.MillisecondsToNextDeadline(), TFrameLevel::kNoDeadline);
 }
 
+// A peer takes every good frame, so a portion it took and whose answer it lost would be
+// delivered twice: such data is given up after its time-out, never sent again, and the stream
+// goes on with the next data.
+TEST_F(FrameLevelTest, UnansweredPortionThatMayNotBeRepeatedIsGivenUpWithTheRestOfItsData) {
+    level.SendData(BinaryDataFromRepeatedByte(0x55, 300), kNeverRepeated);
+    level.SendData(HexBytes("77"), TPortionTerms{2, false});
+    EXPECT_EQ(SentHeaders(), HexList({"41 01 FF"}));
+    EXPECT_EQ(level.MillisecondsToNextDeadline(), TFrameLevel::kUnrepeatedTimeoutMs);
+    system.Clock().Advance(TFrameLevel::kUnrepeatedTimeoutMs - 1);
+    level.ReceiveData();
+    EXPECT_TRUE(SentFrames().empty());
+    system.Clock().Advance(1);
+    level.ReceiveData();
+    // The 45 bytes behind the lost portion are of no use without it.
+    EXPECT_EQ(SentHeaders(), HexList({"41 02 01"}));
+    EXPECT_EQ(Outcomes(), std::vector<std::string>{"-1"});
+    EXPECT_TRUE(level.IsOnline());
+
+    PeerAcks(1);  // late: the portion is given up already
+    level.ReceiveData();
+    EXPECT_TRUE(SentFrames().empty());
+    EXPECT_TRUE(Outcomes().empty());
+    PeerAcks(2);
+    level.ReceiveData();
+    EXPECT_EQ(Outcomes(), std::vector<std::string>{"+2"});
+    EXPECT_FALSE(level.HasOutstanding());
+}
+
 TEST_F(FrameLevelTest, OnlyTheLayersOwnResetCountsAsALoss) {
-    level.SendData(HexBytes("01"));
+    level.SendData(HexBytes("01"), kNeverRepeated);
     level.ResetLink();
-    EXPECT_FALSE(level.TakeOutgoingLoss());
+    EXPECT_TRUE(Outcomes().empty());
 
     line.Switches(TMemoryLine::A).sendFailure = -1;
-    level.SendData(HexBytes("02"));
-    EXPECT_TRUE(level.TakeOutgoingLoss());
+    level.SendData(HexBytes("02"), TPortionTerms{2, true});
+    EXPECT_EQ(Outcomes(), std::vector<std::string>{"-2"});
 }
 
 TEST_F(FrameLevelTest, EveryTransmissionStartsAFreshTimer) {
-    level.SendData(BinaryDataFromRepeatedByte(0x55, 300));
+    level.SendData(BinaryDataFromRepeatedByte(0x55, 300), kRepeatable);
     system.Clock().Advance(1500);
     PeerNaks(1);
     level.ReceiveData();
@@ -329,11 +379,11 @@ TEST_F(FrameLevelTest, EveryTransmissionStartsAFreshTimer) {
     EXPECT_EQ(SentHeaders(), HexList({"41 02 2D"}));
 }
 
-TEST_F(FrameLevelTest, ALostAckCostsOneRepeatThatThePeerDoesNotDeliverTwice) {
+TEST_F(FrameLevelTest, ALostAckOfRepeatableDataCostsOneRepeatThatThePeerDoesNotDeliverTwice) {
     TMemoryLine peerLine;
-    TFrameLevel peer(new SLIP(peerLine.NewEnd(TMemoryLine::A)));
-    level.SendData(HexBytes("01"));
-    EXPECT_TRUE(level.SendData(HexBytes("02")));  // waits for the first
+    TFrameLevel peer(new SLIP(peerLine.NewEnd(TMemoryLine::A)), TFrameOptions::AllOff());
+    level.SendData(HexBytes("01"), kRepeatable);
+    EXPECT_TRUE(level.SendData(HexBytes("02"), kRepeatable));  // waits for the first
     const T_BinaryData frame = line.TakePending(TMemoryLine::B);
     peerLine.Inject(TMemoryLine::A, frame);
     EXPECT_EQ(peer.ReceiveData(), HexBytes("01"));
@@ -384,6 +434,199 @@ TEST_F(FrameLevelTest, HandlesAtMostOneIncomingFramePerCall) {
     EXPECT_EQ(SentHeaders(), HexList({"06 01 00"}));
     EXPECT_EQ(level.ReceiveData(), HexBytes("22"));
     EXPECT_EQ(SentHeaders(), HexList({"06 02 00"}));
+}
+
+// The measures against lost answers, as a peer following the protocol sees them: each ACK
+// goes out twice, each frame ends with END END.
+TEST_F(FrameLevelTest, ByDefaultAcksGoOutTwiceAndFramesEndWithADoubledEnd) {
+    TMemoryLine hardLine;
+    TFrameLevel hardened(new SLIP(hardLine.NewEnd(TMemoryLine::A)));
+    hardLine.Inject(TMemoryLine::A, SlipWire(HexBytes("41 07 02 C0 DB F9 3A")));
+    EXPECT_EQ(hardened.ReceiveData(), HexBytes("C0 DB"));
+    EXPECT_EQ(hardLine.TakePending(TMemoryLine::B),
+              HexBytes("C0 06 07 00 E7 AB C0 C0 C0 06 07 00 E7 AB C0 C0"));
+    hardened.SendData(HexBytes("01 02 03"));
+    EXPECT_EQ(hardLine.TakePending(TMemoryLine::B), HexBytes("C0 41 01 03 01 02 03 71 1C C0 C0"));
+}
+
+// Damaged answers to portion 1, with data 2 waiting behind it: an ACK taken sends 2, a NAK
+// taken sends 1 again.
+TEST_F(FrameLevelTest, RepairsAnAnswerDamagedInOneBitOrInAnEndButNothingElse) {
+    const T_BinaryData ack = Frame(TFrameHeader::kAck, 1, {});
+    const T_BinaryData nak = Frame(TFrameHeader::kNak, 1, {});
+    const auto flipped = [](const T_BinaryData& frame, unsigned long offset, unsigned char bits) {
+        std::vector<unsigned char> bytes(frame.GetData(), frame.GetData() + frame.Length());
+        bytes[offset] ^= bits;
+        return T_BinaryData(bytes.data(), bytes.size());
+    };
+    // An answer to another portion, ignored before and after its repair.
+    const T_BinaryData otherAck = Frame(TFrameHeader::kAck, 3, {});
+    // A frame the peer sent before, so that its closing END is the last END on the line.
+    const T_BinaryData before = SlipWire(Frame(TFrameHeader::kAck, 9, {}));
+    const T_BinaryData end(SLIP::END);
+    const T_BinaryData damagedEnd(static_cast<unsigned char>(SLIP::END ^ 0x01));
+    const struct {
+        const char* name;
+        T_BinaryData wire;
+        const char* repaired;  // what follows with the repairs on: "next", "again" or "none"
+        const char* plain;     // and with them off
+    } cases[] = {
+        {"whole ACK", SlipWire(ack), "next", "next"},
+        {"whole NAK", SlipWire(nak), "again", "again"},
+        {"type bit flipped", SlipWire(flipped(ack, 0, 0x01)), "next", "none"},
+        {"number bit flipped", SlipWire(flipped(ack, 1, 0x10)), "next", "none"},
+        {"length bit flipped", SlipWire(flipped(ack, 2, 0x80)), "next", "none"},
+        {"NAK with a number bit flipped", SlipWire(flipped(nak, 1, 0x02)), "again", "none"},
+        {"two bits flipped", SlipWire(flipped(ack, 0, 0x03)), "none", "none"},
+        {"check bit flipped", SlipWire(flipped(ack, 4, 0x01)), "next", "next"},
+        {"flip that gives another number", SlipWire(flipped(otherAck, 1, 0x01)), "none", "none"},
+        // The peer refused the portion under a number damaged on the way.
+        {"whole NAK one bit off the number", SlipWire(Frame(TFrameHeader::kNak, 0x81, {})), "again",
+         "none"},
+        {"whole NAK two bits off the number", SlipWire(Frame(TFrameHeader::kNak, 0x07, {})), "none",
+         "none"},
+        {"opening END damaged", before + damagedEnd + ack + end, "next", "none"},
+        {"closing END damaged, nothing after", end + ack + damagedEnd, "next", "none"},
+        {"closing END missing", end + ack, "next", "none"},
+        {"damaged data frame left open",
+         end + flipped(Frame(TFrameHeader::kData, 1, HexBytes("06 01")), 3, 0x01), "none", "none"},
+    };
+    for (const auto& c : cases) {
+        for (const bool repairs : {true, false}) {
+            TMemoryLine caseLine;
+            const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, repairs);
+            TFrameLevel& caseLevel = *repairing;
+            caseLevel.SendData(HexBytes("11"), kNeverRepeated);
+            caseLevel.SendData(HexBytes("22"), TPortionTerms{2, false});
+            caseLine.TakePending(TMemoryLine::B);
+            caseLine.Inject(TMemoryLine::A, c.wire);
+            for (int call = 0; call < 3; ++call) {
+                caseLevel.ReceiveData();
+            }
+            const T_BinaryData sent = caseLine.TakePending(TMemoryLine::B);
+            const std::string reaction = sent.Length() == 0                                 ? "none"
+                                         : sent == SlipWire(Frame(0x41, 2, HexBytes("22"))) ? "next"
+                                         : sent == SlipWire(Frame(0x41, 1, HexBytes("11")))
+                                             ? "again"
+                                             : ToHex(sent);
+            EXPECT_EQ(reaction, repairs ? c.repaired : c.plain)
+                << c.name << (repairs ? ", repairs on" : ", repairs off");
+        }
+    }
+}
+
+TEST_F(FrameLevelTest, ADataFrameWithAGarbageByteInFrontIsTaken) {
+    for (const bool repairs : {true, false}) {
+        TMemoryLine caseLine;
+        const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, repairs);
+        TFrameLevel& caseLevel = *repairing;
+        caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kAck, 9, {})));
+        // The opening END of the next frame was damaged.
+        T_BinaryData wire(static_cast<unsigned char>(0xC4));
+        wire += Frame(TFrameHeader::kData, 3, HexBytes("AA BB"));
+        wire.AddDirectBytes(SLIP::END, 1);
+        caseLine.Inject(TMemoryLine::A, wire);
+        T_BinaryData received;
+        for (int call = 0; call < 3; ++call) {
+            received += caseLevel.ReceiveData();
+        }
+        EXPECT_EQ(received, repairs ? HexBytes("AA BB") : T_BinaryData())
+            << (repairs ? "repairs on" : "repairs off");
+    }
+}
+
+TEST_F(FrameLevelTest, ADataFrameWithADamagedTypeIsRefusedByItsNumber) {
+    for (const bool repairs : {true, false}) {
+        TMemoryLine caseLine;
+        const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, repairs);
+        TFrameLevel& caseLevel = *repairing;
+        T_BinaryData frame = Frame(TFrameHeader::kData, 5, HexBytes("AA BB"));
+        frame = T_BinaryData(static_cast<unsigned char>(0x40)) + frame.Copy(1, frame.Length());
+        caseLine.Inject(TMemoryLine::A, SlipWire(frame));
+        EXPECT_EQ(caseLevel.ReceiveData().Length(), 0u);
+        EXPECT_EQ(caseLine.TakePending(TMemoryLine::B),
+                  repairs ? SlipWire(Frame(TFrameHeader::kNak, 5, {})) : T_BinaryData())
+            << (repairs ? "repairs on" : "repairs off");
+    }
+}
+
+// A peer sends nothing more before it hears from us, so a frame whose closing END was damaged
+// would wait until the peer's timer runs out and it drops its queue.
+TEST_F(FrameLevelTest, ADataFrameWhoseCheckFitsIsTakenBeforeItsClosingEnd) {
+    for (const bool repairs : {true, false}) {
+        TMemoryLine caseLine;
+        const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, repairs);
+        TFrameLevel& caseLevel = *repairing;
+        T_BinaryData wire(SLIP::END);
+        wire += SLIP::EscapeSpecialCharacters(Frame(TFrameHeader::kData, 4, HexBytes("C0 01 DB")));
+        caseLine.Inject(TMemoryLine::A, wire);
+        EXPECT_EQ(caseLevel.ReceiveData(), repairs ? HexBytes("C0 01 DB") : T_BinaryData())
+            << (repairs ? "repairs on" : "repairs off");
+        EXPECT_EQ(caseLine.TakePending(TMemoryLine::B),
+                  repairs ? SlipWire(Frame(TFrameHeader::kAck, 4, {})) : T_BinaryData());
+        // The damaged END, then the peer's next frame.
+        caseLine.Inject(TMemoryLine::A, T_BinaryData(static_cast<unsigned char>(0xC8)));
+        caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 5, HexBytes("AA"))));
+        T_BinaryData next;
+        for (int call = 0; call < 3; ++call) {
+            next += caseLevel.ReceiveData();
+        }
+        // Without the repair the frame comes only now, closed by the next frame's END, which
+        // does not open that frame too.
+        EXPECT_EQ(next, repairs ? HexBytes("AA") : HexBytes("C0 01 DB"));
+    }
+}
+
+TEST_F(FrameLevelTest, AfterAnAnswerTakenBeforeItsEndTheNextFrameStillArrives) {
+    TMemoryLine hardLine;
+    TFrameLevel hardened(new SLIP(hardLine.NewEnd(TMemoryLine::A)));
+    hardened.SendData(HexBytes("11"), kNeverRepeated);
+    T_BinaryData wire(SLIP::END);
+    wire += Frame(TFrameHeader::kAck, 1, {});
+    hardLine.Inject(TMemoryLine::A, wire);
+    hardened.ReceiveData();
+    EXPECT_FALSE(hardened.HasOutstanding());
+    // The damaged END arrives late, then the peer's next frame.
+    hardLine.Inject(TMemoryLine::A, T_BinaryData(static_cast<unsigned char>(0xC8)));
+    hardLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 1, HexBytes("AA"))));
+    T_BinaryData received;
+    for (int call = 0; call < 3; ++call) {
+        received += hardened.ReceiveData();
+    }
+    EXPECT_EQ(received, HexBytes("AA"));
+}
+
+TEST_F(FrameLevelTest, StreamModeKeepsAFewPortionsOutAndGivesUpThoseWhoseAnswerIsLostOrRefused) {
+    level.SetStreamMode(true);
+    for (std::uint64_t tag = 1; tag <= TFrameLevel::kStreamWindow; ++tag) {
+        EXPECT_TRUE(level.IsReadyForPortion());
+        level.SendData(HexBytes("01"), TPortionTerms{tag, true});
+    }
+    EXPECT_FALSE(level.IsReadyForPortion());
+    EXPECT_EQ(SentHeaders(), HexList({"41 01 01", "41 02 01", "41 03 01", "41 04 01"}));
+
+    // Answers come in order: the NAK of 2 means the answer of 1 was lost, and 2 cannot be sent
+    // again behind 3 and 4.
+    PeerNaks(2);
+    level.ReceiveData();
+    EXPECT_EQ(Outcomes(), (std::vector<std::string>{"-1", "-2"}));
+    EXPECT_TRUE(SentFrames().empty());
+    EXPECT_TRUE(level.IsReadyForPortion());
+
+    PeerAcks(3);
+    level.ReceiveData();
+    EXPECT_EQ(Outcomes(), std::vector<std::string>{"+3"});
+    // The newest may be refused and sent again: nothing follows it.
+    PeerNaks(4);
+    level.ReceiveData();
+    EXPECT_EQ(SentHeaders(), HexList({"41 04 01"}));
+    // Unanswered behind a newer portion, it is given up even though it may be repeated.
+    level.SendData(HexBytes("05"), TPortionTerms{5, true});
+    SentFrames();
+    system.Clock().Advance(TFrameLevel::kFrameTimeoutMs);
+    level.ReceiveData();
+    EXPECT_EQ(Outcomes(), std::vector<std::string>{"-4"});
+    EXPECT_EQ(SentHeaders(), HexList({"41 05 01"}));
 }
 
 }  // namespace

@@ -47,23 +47,27 @@ class LineTap {
     explicit LineTap(int damageEvery) : m_damageEvery(damageEvery) {}
 
     void operator()(std::vector<unsigned char>& chunk) {
-        // One chunk is one whole frame: END, type, sequence, length, ...
-        if (chunk.size() < 6 || chunk[0] != SLIP::END) {
+        // One chunk is one whole frame: END (or two), type, sequence, length, ...
+        std::size_t type = 0;
+        while (type < chunk.size() && chunk[type] == SLIP::END) {
+            ++type;
+        }
+        if (type == 0 || chunk.size() < type + 5) {
             return;
         }
-        if (chunk[1] == TFrameHeader::kNak) {
+        if (chunk[type] == TFrameHeader::kNak) {
             ++naks;
         }
-        if (chunk[1] != TFrameHeader::kData || m_damageEvery == 0 ||
+        if (chunk[type] != TFrameHeader::kData || m_damageEvery == 0 ||
             ++m_dataFrames % m_damageEvery != 0) {
             return;
         }
         // Leave frames with escaped header bytes alone; pick a data byte that
         // is neither escaped nor special, and keep it that way.
-        if (IsSlipSpecial(chunk[2]) || IsSlipSpecial(chunk[3])) {
+        if (IsSlipSpecial(chunk[type + 1]) || IsSlipSpecial(chunk[type + 2])) {
             return;
         }
-        for (std::size_t i = 4; i + 3 < chunk.size(); ++i) {
+        for (std::size_t i = type + 3; i + 3 < chunk.size(); ++i) {
             if (!IsSlipSpecial(chunk[i]) && !IsSlipSpecial(chunk[i - 1])) {
                 chunk[i] = chunk[i] == 0x01 ? 0x02 : 0x01;
                 ++damaged;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,12 +14,14 @@
 
 #include "platform/WaitSet.h"
 
+#include "support/LineChunk.h"
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
 #include "tunnel/FrameLevel.h"
+#include "tunnel/PacketInput.h"
 #include "tunnel/Slip.h"
 
 using ::testing::AnyOf;
@@ -95,11 +98,12 @@ class AgentHalfTest : public ::testing::Test {
     }
     void Close(unsigned long socketId) { Request(TSerialPacket(ACTION_CLOSE, socketId, 0, 0, 0)); }
 
-    // While on, every data frame the agent sends vanishes on the line.
-    void DropAgentDataFrames(bool on) {
-        line.Switches(TMemoryLine::A).tap = [on](std::vector<unsigned char>& chunk) {
-            if (on && chunk.size() > 1 && chunk[1] == TFrameHeader::kData) {
+    // The next `count` data frames the agent sends vanish on the line.
+    void DropAgentDataFrames(int count) {
+        line.Switches(TMemoryLine::A).tap = [count](std::vector<unsigned char>& chunk) mutable {
+            if (count > 0 && IsDataFrameChunk(chunk)) {
                 chunk.clear();
+                --count;
             }
         };
     }
@@ -149,11 +153,10 @@ TEST_F(AgentHalfTest, TcpDataGoesOutInPacketsThatFillOnePortionEach) {
     // Every data frame the agent sends must carry exactly one whole packet.
     int mixedFrames = 0;
     line.Switches(TMemoryLine::A).tap = [&mixedFrames](std::vector<unsigned char>& chunk) {
-        if (chunk.size() < 2 || chunk[1] != TFrameHeader::kData) {
+        if (!IsDataFrameChunk(chunk)) {
             return;
         }
-        const T_BinaryData frame = SLIP::RemoveEscapedCharacters(
-            T_BinaryData(chunk.data() + 1, static_cast<unsigned long>(chunk.size() - 2)));
+        const T_BinaryData frame = FrameOfChunk(chunk);
         T_BinaryData portion = frame.Copy(TFrameHeader::kSize, frame[2]);
         const TSerialPacket packet(portion);
         mixedFrames += packet.GetActionType() == 0 || portion.Length() != 0;
@@ -378,12 +381,13 @@ TEST_F(AgentHalfTest, QueueForATerminalThatDoesNotAcknowledgeStaysBounded) {
     EXPECT_EQ(::poll(&idlePeer, 1, 0), 0) << "a connection with nothing queued was closed";
 
     DropAgentDataFrames(false);
-    system.Clock().Advance(TFrameLevel::kFrameTimeoutMs);
+    system.Clock().Advance(TFrameLevel::kUnrepeatedTimeoutMs);
     std::map<std::string, int> told;
     for (const std::string& notice : Notices()) {
         ++told[notice];
     }
-    EXPECT_TRUE(told.contains("DATA_IN 1 len=5"));  // the one that was on the line
+    // The data lost on the line is given up, never sent again; nothing queued behind it follows.
+    EXPECT_FALSE(told.contains("DATA_IN 1 len=5"));
     EXPECT_FALSE(told.contains("DATA_IN 1 len=6"));
     EXPECT_TRUE(told.contains("CLOSED 1"));
     EXPECT_TRUE(told.contains("CLOSED " + std::to_string(kFirstUnknown + kUnknownIds - 1)));
@@ -458,13 +462,66 @@ TEST_F(AgentHalfTest, ATerminalThatStartsAgainIsNotALoss) {
     EXPECT_EQ(ReceiveExactly(renewed, 3), "new");
 }
 
+// A terminal cuts an upload short the way its link reset does: the front of a packet has
+// arrived, the rest is dropped without a word and without a gap in the frame numbers, and the
+// terminal goes on with a new call, or stays silent, once its 2000 ms frame timer has run out.
+// A terminal that took the agent's answer just in time sends the rest after as long a pause.
+TEST_F(AgentHalfTest, APacketCutShortByTheTerminalIsDroppedAndItsConnectionClosed) {
+    enum class Next { kRest, kCall, kNothing };
+    const struct {
+        const char* name;
+        unsigned long quietMs;
+        Next next;
+        std::vector<std::string> notices;
+        std::size_t uploaded;  // bytes the first TCP peer receives
+    } cases[] = {
+        {"link reset, then a new call", 2000, Next::kCall, {"CALL_RESULT 2 err=0", "CLOSED 1"}, 0},
+        {"link reset, then silence", TPacketInput::kPeerGaveUpMs, Next::kNothing, {"CLOSED 1"}, 0},
+        {"a pause, then the rest", 2000, Next::kRest, {}, 255},
+    };
+    for (const auto& c : cases) {
+        TMemoryLine caseLine;
+        TSerialManager caseAgent{NewLineStack(caseLine.NewEnd(TMemoryLine::A))};
+        TPacketPeer caseTerminal{caseLine.NewEnd(TMemoryLine::B)};
+        const auto exchange = [&] { ExchangeUntilQuiet(caseAgent, caseTerminal, caseLine); };
+        const LoopbackListener listener = ListenOnLoopback();
+        caseTerminal.Send(TSerialPacket(ACTION_CALL, 1, kLoopbackAddress, listener.port, 0));
+        exchange();
+        const UniqueFd first = AcceptPeer(listener.socket);
+        exchange();
+        caseTerminal.TakePackets();
+
+        const T_BinaryData upload =
+            TSerialPacket(ACTION_DATA_OUT, 1, BinaryDataFromRepeatedByte('u', 255)).BuildPacket();
+        caseTerminal.Frames().SendData(upload.Copy(0, TFrameLevel::kPortionSize));
+        exchange();
+        EXPECT_EQ(caseAgent.MillisecondsToNextDeadline(), TPacketInput::kPeerGaveUpMs) << c.name;
+        system.Clock().Advance(c.quietMs);
+        if (c.next == Next::kRest) {
+            caseTerminal.Frames().SendData(upload.Copy(TFrameLevel::kPortionSize, 7));
+        } else if (c.next == Next::kCall) {
+            caseTerminal.Send(TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, listener.port, 0));
+        }
+        exchange();
+        const UniqueFd second = c.next == Next::kCall ? AcceptPeer(listener.socket) : UniqueFd();
+        exchange();
+
+        std::vector<std::string> notices = Describe(caseTerminal.TakePackets());
+        std::sort(notices.begin(), notices.end());
+        EXPECT_EQ(notices, c.notices) << c.name;
+        EXPECT_EQ(ReceiveUntilClose(first), std::string(c.uploaded, 'u')) << c.name;
+        EXPECT_EQ(PeerSeesClose(first), c.next != Next::kRest) << c.name;
+    }
+}
+
 // A notice that the agent's frame level gives up must not leave the terminal waiting for it, nor
 // holding a stream with a hole: the connection is closed and the terminal told so.
 class LostNoticeTest;
 
 struct LostNoticeCase {
     const char* name;
-    // Makes the agent send one notice for socket id 1 (while its data frames vanish).
+    // Makes the agent send one notice for socket id 1, every transmission of which vanishes: a
+    // notice whose repeat changes nothing goes out kTransmissionsPerPortion times, data once.
     std::function<UniqueFd(LostNoticeTest&, const LoopbackListener&)> provoke;
 };
 
@@ -476,39 +533,41 @@ class LostNoticeTest : public AgentHalfTest, public ::testing::WithParamInterfac
     using AgentHalfTest::Exchange;
 };
 
+// Every transmission of the notice vanishes; had the agent sent it once more, the terminal would
+// see it before the close.
 TEST_P(LostNoticeTest, LostNoticeEndsInAClosedNotice) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd peer = GetParam().provoke(*this, listener);
     Exchange();
     OutlastTransmissions();
-    DropAgentDataFrames(false);
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 1"));
     EXPECT_TRUE(PeerSeesClose(peer));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Notices, LostNoticeTest,
-    ::testing::Values(
-        LostNoticeCase{"CallResult",
-                       [](LostNoticeTest& test, const LoopbackListener& listener) {
-                           test.DropAgentDataFrames(true);
-                           test.Call(1, listener.port);
-                           return AcceptPeer(listener.socket);
-                       }},
-        LostNoticeCase{"DataIn",
-                       [](LostNoticeTest& test, const LoopbackListener& listener) {
-                           UniqueFd peer = test.Connected(1, listener);
-                           test.DropAgentDataFrames(true);
-                           SendAll(peer, "hello");
-                           return peer;
-                       }},
-        LostNoticeCase{"Closed",
-                       [](LostNoticeTest& test, const LoopbackListener& listener) {
-                           UniqueFd peer = test.Connected(1, listener);
-                           test.DropAgentDataFrames(true);
-                           ::shutdown(peer.Get(), SHUT_WR);
-                           return peer;
-                       }}),
+    ::testing::Values(LostNoticeCase{"CallResult",
+                                     [](LostNoticeTest& test, const LoopbackListener& listener) {
+                                         test.DropAgentDataFrames(
+                                             TFrameLevel::kTransmissionsPerPortion);
+                                         test.Call(1, listener.port);
+                                         return AcceptPeer(listener.socket);
+                                     }},
+                      LostNoticeCase{"DataIn",
+                                     [](LostNoticeTest& test, const LoopbackListener& listener) {
+                                         UniqueFd peer = test.Connected(1, listener);
+                                         test.DropAgentDataFrames(1);
+                                         SendAll(peer, "hello");
+                                         return peer;
+                                     }},
+                      LostNoticeCase{"Closed",
+                                     [](LostNoticeTest& test, const LoopbackListener& listener) {
+                                         UniqueFd peer = test.Connected(1, listener);
+                                         test.DropAgentDataFrames(
+                                             TFrameLevel::kTransmissionsPerPortion);
+                                         ::shutdown(peer.Get(), SHUT_WR);
+                                         return peer;
+                                     }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AgentHalfTest, ANoticeWaitsForAtMostOnePortionOfABusyDownload) {
@@ -566,9 +625,10 @@ TEST_F(AgentHalfTest, AStepSaysWhetherItMovedAnythingAndWhenTheLineNeedsTheNext)
 
     ASSERT_TRUE(SendAll(peer, "x"));
     EXPECT_TRUE(WaitFor([&] { return agent.ProcessContinuously(); }));  // read, handed over
-    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kFrameTimeoutMs);
+    // Data is never sent twice: it waits longer for its answer, then is given up.
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kUnrepeatedTimeoutMs);
     system.Clock().Advance(500);
-    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kFrameTimeoutMs - 500);
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kUnrepeatedTimeoutMs - 500);
     terminal.Pump();
     bool moved = false;  // the line's buffer may take a step of its own to refill
     for (int step = 0; step < 3; ++step) {

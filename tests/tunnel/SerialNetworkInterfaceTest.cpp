@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -85,6 +86,20 @@ TEST_F(SerialNetworkInterfaceTest, OpenAsServiceSendsOneResetAndIsUpAtOnce) {
     TPacketPeer peer(line.NewEnd(TMemoryLine::B));
     peer.Pump();
     EXPECT_THAT(Describe(peer.TakePackets()), ElementsAre("RESET 0"));
+}
+
+// A failed read leaves the line's input failed for good; the line then counts as lost, so that
+// the agent opens it anew instead of stepping a stack that hears nothing.
+TEST_F(SerialNetworkInterfaceTest, AFailedReadOfTheLineMarksItLost) {
+    TSerialNetworkInterface tunnel(2);
+    ASSERT_EQ(tunnel.OpenAsService().Code(), 0u);
+    tunnel.RunOneStep();
+    EXPECT_FALSE(tunnel.IsLineLost());
+    line.Switches(TMemoryLine::A).receiveFailure = -1;  // the port itself still says it is up
+    for (int step = 0; step < 3; ++step) {
+        tunnel.RunOneStep();
+    }
+    EXPECT_TRUE(tunnel.IsLineLost());
 }
 
 TEST_F(SerialNetworkInterfaceTest, WithoutASerialPortNothingOpens) {
@@ -432,6 +447,36 @@ TEST_F(TwoHalvesTest, CallCarriesHundredsOfKilobytesBothWaysIntact) {
     const std::string echoed = ReceiveAll(*call, payload.size());
     EXPECT_EQ(echoed.size(), payload.size());
     EXPECT_TRUE(echoed == payload);
+}
+
+// In stream mode a step of the agent hands the line no more than a few portions, however much
+// waits: the loop keeps hearing the terminal and the network. The download still arrives whole.
+TEST_F(TwoHalvesTest, StreamModeStepsWriteAFewPortionsAndADownloadArrivesWhole) {
+    agent.SetStreamMode(true);
+    terminal.SetStreamMode(true);
+    StartBothHalves();
+    UniqueFd peer;
+    const std::unique_ptr<IConnection> call = Connected(peer);
+    const std::string download = RandomBytes(64 * 1024);
+    ASSERT_TRUE(SendAll(peer, download));
+    // The terminal takes nothing meanwhile; what the agent wrote waits on the line.
+    int waiting = 0;
+    for (int step = 0; step < 1000 && waiting == 0; ++step) {
+        agent.RunOneStep();
+        ASSERT_EQ(::ioctl(m_pty.Master(), FIONREAD, &waiting), 0);
+    }
+    ASSERT_GT(waiting, 0);
+    for (int step = 0; step < 20; ++step) {
+        agent.RunOneStep();
+    }
+    ASSERT_EQ(::ioctl(m_pty.Master(), FIONREAD, &waiting), 0);
+    // Doubled ENDs and every byte stuffed, at worst.
+    const int portionOnLine = 2 * (5 + static_cast<int>(TFrameLevel::kPortionSize) + 4);
+    EXPECT_LE(waiting, static_cast<int>(TFrameLevel::kStreamWindow) * portionOnLine);
+
+    const std::string received = ReceiveAll(*call, download.size());
+    EXPECT_EQ(received.size(), download.size());
+    EXPECT_TRUE(received == download);
 }
 
 TEST_F(TwoHalvesTest, ListenAcceptsAConnectionMadeOnThePc) {

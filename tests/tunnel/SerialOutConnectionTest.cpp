@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/LineChunk.h"
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
 #include "support/TestSystem.h"
@@ -284,7 +285,7 @@ namespace {
 // While on, every data frame the terminal sends vanishes on the line.
 void DropDataFrames(TMemoryLine& line, bool on) {
     line.Switches(TMemoryLine::A).tap = [on](std::vector<unsigned char>& chunk) {
-        if (on && chunk.size() > 1 && chunk[1] == TFrameHeader::kData) {
+        if (on && IsDataFrameChunk(chunk)) {
             chunk.clear();
         }
     };
@@ -335,8 +336,8 @@ TEST_F(TerminalHalfTest, DataTheAgentLostClosesEveryTunnelledConnection) {
     const std::unique_ptr<IConnection> second = Call(2);
     Notify(ACTION_CALL_RESULT, 1, 0);
     // The agent gives up a portion of data for the second connection.
-    agent.Frames().SendData(TSerialPacket(ACTION_DATA_IN, 2, T_BinaryData(std::string("lost")))
-                                .BuildPacket());
+    agent.Frames().SendData(
+        TSerialPacket(ACTION_DATA_IN, 2, T_BinaryData(std::string("lost"))).BuildPacket());
     line.TakePending(TMemoryLine::A);
     agent.Frames().ResetLink();
     agent.Send(TSerialPacket(ACTION_DATA_IN, 2, T_BinaryData(std::string("after the gap"))));

@@ -93,10 +93,12 @@ TEST(SerialPacketTest, ParsesOddInputWithoutRejectingIt) {
         {"00 05 07 00 00 00 04", ACTION_DATA_IN, 4, 0, 0, "", ""},
         // Unknown actions are carried with their socket id and consumed.
         {"00 06 2A 00 00 00 09 55 00", 0x2A, 9, 0, 0, "", "00"},
-        // Fields sit at fixed offsets: a short call reads what follows it,
-        // and what lies beyond the input reads as 0.
-        {"00 05 01 00 00 00 01 0A 00 00 05 01 BB", ACTION_CALL, 1, 0x0A000005, 0x01BB, "",
-         "0A 00 00 05 01 BB"},
+        // A field beyond the packet's own length reads as 0, never as the
+        // bytes of what follows it.
+        {"00 05 01 00 00 00 01 0A 00 00 05 01 BB", ACTION_CALL, 1, 0, 0, "", "0A 00 00 05 01 BB"},
+        {"00 09 01 00 00 00 01 0A 00 00 05 01 BB", ACTION_CALL, 1, 0x0A000005, 0, "", "01 BB"},
+        {"00 05 02 00 00 00 03 00 50", ACTION_LISTEN, 3, 0, 0, "", "00 50"},
+        {"00 05 04 00 00 00 03 00 00 4E 2B", ACTION_CALL_RESULT, 3, 0, 0, "", "00 00 4E 2B"},
         {"00 05 01 00 00 00 01 0A 00", ACTION_CALL, 1, 0, 0, "", "0A 00"},
         {"00 07 01 00 00 00 01 0A 00", ACTION_CALL, 1, 0, 0, "", ""},
     };

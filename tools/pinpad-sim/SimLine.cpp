@@ -105,12 +105,16 @@ TSerialNetworkInterface& TSimLine::Tunnel() {
         *m_system.GetDeviceLayer()->GetDevice(DEVICE_COM, cPort));
 }
 
+INetworkInterface& TSimLine::Network() {
+    return m_network ? *m_network : Tunnel();
+}
+
 bool TSimLine::WaitForAgent(unsigned seconds, const std::function<bool()>& stop) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
     while (true) {
         // Open waits a few seconds for an answer before it gives up.
-        if (Tunnel().Open().Code() == 0) {
+        if (Network().Open().Code() == 0) {
             return true;
         }
         DiscardUnread();

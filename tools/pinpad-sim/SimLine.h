@@ -6,6 +6,7 @@
 
 #include "common/Descriptor.h"
 #include "platform/DeviceLayer.h"
+#include "platform/NetworkInterface.h"
 #include "platform/RS232.h"
 #include "platform/RS232Connection.h"
 #include "platform/System.h"
@@ -36,6 +37,11 @@ class TSimLine {
     TSimLine& operator=(const TSimLine&) = delete;
 
     TSerialNetworkInterface& Tunnel();
+    // The terminal's network over the line: our own tunnel, or the one given to UseNetwork.
+    INetworkInterface& Network();
+    // Plays the terminal with another tunnel over the same line (not owned; it reaches the
+    // line through the device layer's serial port cPort). Null brings our own back.
+    void UseNetwork(INetworkInterface* network) { m_network = network; }
     // The line's descriptor, for waiting until the agent has sent something.
     int Descriptor() const { return m_line.Get(); }
 
@@ -44,7 +50,7 @@ class TSimLine {
     // tunnel (bringing it up, a call, an HTTP exchange) ends within a step.
     void StopWhen(std::function<bool()> stop) { m_reading.stop = std::move(stop); }
 
-    // Brings the tunnel up: tries until an agent answers, seconds have passed
+    // Brings the network's tunnel up: tries until an agent answers, seconds have passed
     // or stop() is true.
     bool WaitForAgent(unsigned seconds, const std::function<bool()>& stop);
 
@@ -149,4 +155,5 @@ class TSimLine {
     TReading m_reading;
     TLineSystem m_system;
     ISystem* m_replaced;
+    INetworkInterface* m_network = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "pinpad-sim/SimLine.h"
@@ -27,7 +28,10 @@ class TStallWatch {
     explicit TStallWatch(std::chrono::steady_clock::duration limit)
         : m_limit(limit), m_last(std::chrono::steady_clock::now()) {}
     void Progress() { m_last = std::chrono::steady_clock::now(); }
-    bool Stalled() const { return std::chrono::steady_clock::now() - m_last > m_limit; }
+    bool Stalled() const { return Quiet(m_limit); }
+    bool Quiet(std::chrono::steady_clock::duration time) const {
+        return std::chrono::steady_clock::now() - m_last > time;
+    }
 
   private:
     std::chrono::steady_clock::duration m_limit;
@@ -67,11 +71,18 @@ void TLoadClient::Idle() {
     m_line.WaitForLine(cIdleWaitMs);
 }
 
+void TLoadClient::PauseAt(std::uint64_t moved, std::uint64_t bytes, bool& paused) const {
+    if (!paused && m_pause.count() > 0 && moved >= bytes / 3) {
+        paused = true;
+        std::this_thread::sleep_for(m_pause);
+    }
+}
+
 std::unique_ptr<IConnection> TLoadClient::Connect(std::string& result, double& setupMs,
                                                   TClock::duration limit) {
     const TClock::time_point start = TClock::now();
     IConnection* opened = nullptr;
-    m_line.Tunnel().Call(TNetworkHostParam(kLoopbackAddress, m_serverPort, false, nullptr, nullptr),
+    m_line.Network().Call(TNetworkHostParam(kLoopbackAddress, m_serverPort, false, nullptr, nullptr),
                          &opened);
     std::unique_ptr<IConnection> connection(opened);
     if (!connection) {
@@ -133,7 +144,9 @@ std::string TLoadClient::ReceiveRecords(IConnection& connection, std::uint64_t b
     TStallWatch watch(m_stallLimit);
     std::vector<std::uint8_t> buffer(cReceiveChunk);
     std::string result;
+    bool paused = false;
     while (result.empty()) {
+        PauseAt(checker.Verified(), bytes, paused);
         const long received = connection.Receive(buffer.data(), buffer.size());
         if (received < 0) {
             result = "closed";
@@ -165,7 +178,9 @@ std::string TLoadClient::SendRecords(IConnection& connection, std::uint64_t byte
     TStallWatch watch(m_stallLimit);
     std::vector<std::uint8_t> buffer(std::max(cReceiveChunk, cUploadPiece));
     std::string result;
+    bool paused = false;
     while (result.empty()) {
+        PauseAt(sent, bytes, paused);
         const bool sending = sent < bytes && sent - checked < cUploadWindow;
         if (sending) {
             const std::size_t piece = static_cast<std::size_t>(
@@ -198,7 +213,9 @@ std::string TLoadClient::SendRecords(IConnection& connection, std::uint64_t byte
                 result = "failed-verify";
             }
         }
-        if (result.empty() && watch.Stalled()) {
+        if (result.empty() && !sending && m_answerWait.count() > 0 && watch.Quiet(m_answerWait)) {
+            result = "closed";  // given up here: the connection goes, asking the agent to close
+        } else if (result.empty() && watch.Stalled()) {
             result = "stalled";
         } else if (!sending && received == 0) {
             Idle();
@@ -300,8 +317,9 @@ TReport TLoadClient::Probe(unsigned seconds) {
             break;
         }
         connection.reset();
-        // Start the link again, as a terminal does when its peer went away.
-        m_line.Tunnel().Cleanup();
+        // Start the link again, as a terminal does when its peer went away: with no
+        // connection left, closing the network takes its tunnel down.
+        m_line.Network().Close();
         const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - TClock::now());
         m_line.WaitForAgent(static_cast<unsigned>(std::max<long long>(left.count(), 0)),
                             [] { return false; });

@@ -24,6 +24,14 @@ class TLoadClient {
   public:
     TLoadClient(TSimLine& line, std::uint16_t serverPort, std::chrono::seconds stallLimit);
 
+    // Once a third of each download or upload has moved, the terminal's application makes no
+    // call into its tunnel for this long, as a terminal does while it drives its display.
+    void PauseInTransfers(std::chrono::milliseconds pause) { m_pause = pause; }
+    // An upload that has handed over what it may and hears nothing for this long gives its
+    // connection up, as the application of a terminal must whose tunnel drops queued data
+    // without telling it. Off (0) by default.
+    void GiveUpQuietUploads(std::chrono::milliseconds wait) { m_answerWait = wait; }
+
     TReport Download(std::uint64_t bytes);
     TReport Upload(std::uint64_t bytes);
     // Round trips of single bytes over one connection.
@@ -52,6 +60,8 @@ class TLoadClient {
                                          TClock::duration limit);
     // Sleeps until the line has input, or briefly when it has none.
     void Idle();
+    // Makes the pause of a transfer once it has moved a third of its bytes.
+    void PauseAt(std::uint64_t moved, std::uint64_t bytes, bool& paused) const;
     // Hands all of data to the connection; false when it has closed.
     static bool SendAll(IConnection& connection, const std::string& data);
     bool RoundTrip(IConnection& connection, std::uint8_t value, TClock::duration limit,
@@ -60,6 +70,8 @@ class TLoadClient {
     TSimLine& m_line;
     std::uint16_t m_serverPort;
     TClock::duration m_stallLimit;
+    std::chrono::milliseconds m_pause{0};
+    std::chrono::milliseconds m_answerWait{0};
 };
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start);

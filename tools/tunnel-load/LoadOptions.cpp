@@ -65,6 +65,11 @@ std::optional<TLoadOptions> ParseLoadOptions(const std::vector<std::string>& arg
             good = ParseSmall(value, options.port);
         } else if (word == "--wait") {
             good = ParseSmall(value, options.waitSeconds);
+        } else if (word == "--pause") {
+            good = ParseSmall(value, options.pauseMs);
+        } else if (word == "--terminal") {
+            good = value == "model" || value == "ours";
+            options.modelTerminal = value == "model";
         } else if (word == "--stall") {
             good = ParseSmall(value, options.stallSeconds) && options.stallSeconds > 0;
         } else if (std::find(cTests.begin(), cTests.end(), word) != cTests.end()) {
@@ -98,7 +103,8 @@ std::optional<TLoadOptions> ParseLoadOptions(const std::vector<std::string>& arg
 
 const char* LoadUsage() {
     return "usage: tunnel-load serve [--port N]\n"
-           "       tunnel-load --line DEVICE --port N [--wait S] [--stall S] TEST AMOUNT...\n"
+           "       tunnel-load --line DEVICE --port N [--wait S] [--stall S]\n"
+           "                   [--terminal ours|model] [--pause MS] TEST AMOUNT...\n"
            "       tunnel-load --line DEVICE line-echo\n"
            "Load tests of the tunnel with checked data. serve runs the data server on\n"
            "127.0.0.1 (it prints \"port N\" once it listens); the terminal run plays the\n"
@@ -112,6 +118,10 @@ const char* LoadUsage() {
            "  line-check BYTES a raw echo through the line, no agent (the far end\n"
            "                   runs line-echo)\n"
            "Amounts take a K or M suffix (KiB, MiB). --wait: seconds for the agent to\n"
-           "answer (30); --stall: seconds without progress that fail a test (20).\n"
+           "answer (30); --stall: seconds without progress that fail a test (20);\n"
+           "--terminal: the terminal's half of the tunnel, ours (the default) or the\n"
+           "model of the terminal as the field runs it, without our measures;\n"
+           "--pause: once a third of each transfer has moved, the terminal makes no\n"
+           "call into its tunnel for MS milliseconds.\n"
            "Exit status 0 when every test completed.\n";
 }

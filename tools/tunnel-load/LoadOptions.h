@@ -21,6 +21,8 @@ struct TLoadOptions {
     std::uint16_t port = 0;       // --port: the data server's port on 127.0.0.1
     unsigned waitSeconds = 30;    // --wait: for the agent to answer
     unsigned stallSeconds = 20;   // --stall: a test with no progress this long fails
+    bool modelTerminal = false;   // --terminal model: the terminal model instead of our half
+    unsigned pauseMs = 0;         // --pause: the terminal stays away once in each transfer
     std::vector<TTest> tests;
 };
 

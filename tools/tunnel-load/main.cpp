@@ -8,6 +8,7 @@
 
 #include "pinpad-sim/SimLine.h"
 #include "common/StopSignal.h"
+#include "support/TerminalModel.h"
 #include "tunnel-load/DataServer.h"
 #include "tunnel-load/LoadClient.h"
 #include "tunnel-load/LoadOptions.h"
@@ -36,6 +37,7 @@ int Serve(const TLoadOptions& options) {
 
 int RunTests(const TLoadOptions& options) {
     std::unique_ptr<TSimLine> line;
+    std::unique_ptr<TTerminalModel> model;  // ends before the line it uses
     std::unique_ptr<TLoadClient> client;
     bool passed = true;
     for (const TLoadOptions::TTest& test : options.tests) {
@@ -49,11 +51,19 @@ int RunTests(const TLoadOptions& options) {
                 if (!line) {
                     return Fail(error);
                 }
+                if (options.modelTerminal) {
+                    model = std::make_unique<TTerminalModel>(TSimLine::cPort, false);
+                    line->UseNetwork(model.get());
+                }
                 if (!line->WaitForAgent(options.waitSeconds, [] { return false; })) {
                     return Fail("no agent answered on " + options.linePath);
                 }
                 client = std::make_unique<TLoadClient>(*line, options.port,
                                                        std::chrono::seconds(options.stallSeconds));
+                client->PauseInTransfers(std::chrono::milliseconds(options.pauseMs));
+                if (options.modelTerminal) {
+                    client->GiveUpQuietUploads(std::chrono::seconds(3));
+                }
             }
             const unsigned amount = static_cast<unsigned>(test.amount);
             report = test.name == "download" ? client->Download(test.amount)

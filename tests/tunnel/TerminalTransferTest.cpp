@@ -1,0 +1,170 @@
+// Checked transfers through the agent's tunnel against both terminals, our own half and the
+// model of the terminal as the field runs it, in memory under the fake clock: noisy lines, a
+// terminal that stays away, a silent line, stream mode. Each case ends with a fresh call.
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "support/MemoryTransfer.h"
+
+namespace {
+
+constexpr unsigned kSeeds = 5;
+
+struct TRateCase {
+    TTerminalKind terminal;
+    double bitErrorRate;
+};
+
+void PrintTo(const TRateCase& c, std::ostream* os) {
+    *os << Name(c.terminal) << " at " << c.bitErrorRate;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<TRateCase>& info) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s_%g", Name(info.param.terminal), info.param.bitErrorRate);
+    std::string name = text;
+    for (char& c : name) {
+        c = (c == '.' || c == '-') ? '_' : c;
+    }
+    return name;
+}
+
+// What every transfer must show on any line, against either terminal.
+void ExpectSound(const TTransferOutcome& outcome, TTerminalKind terminal, const std::string& what) {
+    EXPECT_FALSE(outcome.wrongBytes) << what << ": a wrong byte after " << outcome.delivered;
+    EXPECT_FALSE(IsSilentFailure(outcome, terminal))
+        << what << ": neither completed nor closed in time (delivered " << outcome.delivered
+        << ", closed " << outcome.closed << " after " << outcome.closeAfterMs << " ms)";
+}
+
+class TransferAtBitErrorRate : public ::testing::TestWithParam<TRateCase> {};
+
+TEST_P(TransferAtBitErrorRate, NoWrongByteNoSilenceAndServiceReturns) {
+    const TRateCase& c = GetParam();
+    for (const bool download : {true, false}) {
+        TTransferTally tally;
+        unsigned serviceFailures = 0;
+        for (unsigned seed = 1; seed <= kSeeds; ++seed) {
+            const std::string what =
+                std::string(download ? "download" : "upload") + ", seed " + std::to_string(seed);
+            TTransferPlan plan;
+            plan.terminal = c.terminal;
+            plan.download = download;
+            plan.upload = !download;
+            plan.bitErrorRate = c.bitErrorRate;
+            plan.seed = seed;
+            const TTransferRun run = RunMemoryTransfer(plan);
+            const TTransferOutcome& outcome = download ? run.download : run.upload;
+            tally.Add(outcome, c.terminal);
+            serviceFailures += !run.serviceBack;
+            ExpectSound(outcome, c.terminal, what);
+            EXPECT_TRUE(run.serviceBack) << what << ": fresh call after " << run.serviceMs << " ms";
+        }
+        std::printf("[ %-5s %-8s ber %-6g ]%s  service failures %u\n", Name(c.terminal),
+                    download ? "download" : "upload", c.bitErrorRate, tally.Row().c_str(),
+                    serviceFailures);
+        if (c.bitErrorRate == 0) {
+            EXPECT_EQ(tally.completed, tally.runs);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ours, TransferAtBitErrorRate,
+                         ::testing::Values(TRateCase{TTerminalKind::Ours, 0},
+                                           TRateCase{TTerminalKind::Ours, 1e-5},
+                                           TRateCase{TTerminalKind::Ours, 1e-4},
+                                           TRateCase{TTerminalKind::Ours, 1e-3}),
+                         CaseName);
+INSTANTIATE_TEST_SUITE_P(Model, TransferAtBitErrorRate,
+                         ::testing::Values(TRateCase{TTerminalKind::Model, 0},
+                                           TRateCase{TTerminalKind::Model, 1e-5},
+                                           TRateCase{TTerminalKind::Model, 1e-4},
+                                           TRateCase{TTerminalKind::Model, 1e-3}),
+                         CaseName);
+
+// The terminal staying away, the line falling silent, stream mode: on a clean line otherwise,
+// every transfer completes or is closed explicitly, and the next call is served.
+struct TTroubleCase {
+    TTerminalKind terminal;
+    const char* name;
+    unsigned long pauseMs;
+    unsigned long silenceMs;
+    bool streamMode;  // a download only
+};
+
+void PrintTo(const TTroubleCase& c, std::ostream* os) {
+    *os << Name(c.terminal) << ", " << c.name;
+}
+
+class TransferTrouble : public ::testing::TestWithParam<TTroubleCase> {};
+
+TEST_P(TransferTrouble, EndsSoundlyAndAFreshCallIsServed) {
+    const TTroubleCase& c = GetParam();
+    for (const bool download : {true, false}) {
+        if (c.streamMode && !download) {
+            continue;
+        }
+        TTransferPlan plan;
+        plan.terminal = c.terminal;
+        plan.download = download;
+        plan.upload = !download;
+        plan.pauseMs = c.pauseMs;
+        plan.silenceMs = c.silenceMs;
+        plan.streamMode = c.streamMode;
+        const std::string what = std::string(Name(c.terminal)) + ", " + c.name + ", " +
+                                 (download ? "download" : "upload");
+        const TTransferRun run = RunMemoryTransfer(plan);
+        const TTransferOutcome& outcome = download ? run.download : run.upload;
+        std::printf("[ %s ] %s, %zu bytes; fresh call %s after %lu ms\n", what.c_str(),
+                    outcome.completed ? "completed"
+                    : outcome.closed  ? "closed"
+                                      : "FAILED",
+                    outcome.delivered, run.serviceBack ? "served" : "NOT served", run.serviceMs);
+        ExpectSound(outcome, c.terminal, what);
+        EXPECT_TRUE(run.serviceBack) << what;
+    }
+}
+
+std::string TroubleName(const ::testing::TestParamInfo<TTroubleCase>& info) {
+    std::string name = std::string(Name(info.param.terminal)) + "_" + info.param.name;
+    for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ours, TransferTrouble,
+    ::testing::Values(TTroubleCase{TTerminalKind::Ours, "away 3 s", 3000, 0, false},
+                      TTroubleCase{TTerminalKind::Ours, "silent 5 s", 0, 5000, false},
+                      TTroubleCase{TTerminalKind::Ours, "stream", 0, 0, true}),
+    TroubleName);
+INSTANTIATE_TEST_SUITE_P(
+    Model, TransferTrouble,
+    ::testing::Values(TTroubleCase{TTerminalKind::Model, "away 3 s", 3000, 0, false},
+                      TTroubleCase{TTerminalKind::Model, "silent 5 s", 0, 5000, false},
+                      TTroubleCase{TTerminalKind::Model, "stream", 0, 0, true}),
+    TroubleName);
+
+// Fault: when the model's link reset drops its queue right after a whole request, nothing of a
+// cut request waits at the agent, and the next request of the same connection reaches TCP
+// with the dropped ones missing. Single ACKs make the reset likely on this seed.
+TEST(TransferAfterALinkReset, DISABLED_AnUploadIsClosedWithoutAGapAndServiceReturns) {
+    TTransferPlan plan;
+    plan.terminal = TTerminalKind::Model;
+    plan.download = false;
+    plan.upload = true;
+    plan.bitErrorRate = 1e-4;
+    plan.seed = 4;
+    plan.agentOptions.doubleAcks = false;
+    const TTransferRun run = RunMemoryTransfer(plan);
+    EXPECT_EQ(run.model.timerResets, 1u);
+    ExpectSound(run.upload, plan.terminal, "upload");
+    EXPECT_TRUE(run.serviceBack);
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+#pragma once
+
+// Measures of the frame level that keep answers from being lost on a noisy line. Each uses only
+// bytes that any peer following the protocol already accepts, so each can be switched off alone
+// to measure what it brings; all are on by default.
+struct TFrameOptions {
+    // Takes an ACK or NAK whose header has one flipped bit (found through its check), one with
+    // a garbage byte in front (a damaged END before it), and a whole NAK one bit off the number
+    // of the one portion out (the portion's number was damaged on the way). Takes any frame
+    // whose check fits while it still waits for its closing END, and a data frame with a
+    // garbage byte in front. Refuses a data frame whose type byte is one bit off, so that its
+    // sender does not wait for its timer.
+    bool repairAnswers = true;
+    // Sends every ACK twice. A peer ignores an ACK that does not carry its current number, so
+    // the second copy is harmless and one damaged copy loses nothing.
+    bool doubleAcks = true;
+    // Frames end with END END: a peer's receiver shrugs off one damaged closing END, which
+    // would otherwise leave the frame waiting until the next one.
+    bool doubleDelimiters = true;
+
+    static TFrameOptions AllOff() { return TFrameOptions{false, false, false}; }
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+// What the layer above says about the data of one TFrameLevel::SendData call.
+struct TPortionTerms {
+    // Handed back in the outcome of the data; 0 asks for no outcome.
+    std::uint64_t tag = 0;
+    // Whether a portion of the data that stays unanswered may be sent again. A peer delivers
+    // every good frame it gets, a repeat included, so only data whose second delivery changes
+    // nothing may be repeated after a time-out; the rest is given up instead.
+    bool repeatAfterTimeOut = false;
+};
+
+// How the data of a tagged SendData call ended: acknowledged whole, or given up (a portion of it
+// unanswered or refused too often, or the link reset), in which case the peer may hold any
+// prefix of it.
+struct TPortionOutcome {
+    std::uint64_t tag;
+    bool delivered;
+};
