@@ -237,14 +237,18 @@ TEST_F(AgentProgramTest, SwitchingTheServiceOffAndOnStartsANewCycleWithAReset) {
     m_directory.WriteFile("agent.ini", "Enabled=0\r\n");
     ASSERT_TRUE(WaitFor([&] { return lineLogHas(" Disconnected", 1); }, seconds(12)));
     const Clock::time_point closed = Clock::now();
-    EXPECT_LE(MillisecondsSince(disabled), 8000) << "the switch took too long to be seen";
+    // Settings are looked at every 5 s: the switch is seen at the next look,
+    // with room for a slow machine.
+    EXPECT_LE(MillisecondsSince(disabled), 10000) << "the switch took too long to be seen";
 
     // The agent dropped its side without a word: the terminal still sees the
     // connection up until the next cycle's reset arrives.
     EXPECT_EQ(connection->GetState(), CONNSTATE_CONNECTED);
     m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
     ASSERT_TRUE(WaitFor([&] { return lineLogHas(" Connected\r\n", 2); }, seconds(12)));
-    EXPECT_GE(MillisecondsSince(closed), 4500) << "the next cycle came too soon";
+    // The pause between cycles is 5 s; the close may have been noticed here
+    // a little after it happened.
+    EXPECT_GE(MillisecondsSince(closed), 4000) << "the next cycle came too soon";
 
     // The new cycle's first frame carries the reset request, which closes the
     // terminal's connection.
