@@ -40,6 +40,27 @@ skip() {
     echo "not checked: $*"
 }
 
+# The build's install script, altered only to keep its list of installed files
+# in the temporary directory rather than in the build tree.
+installer=$tmp/installer
+make_installer() {
+    mkdir -p "$installer"
+    sed 's|^file(WRITE "[^"]*/\${CMAKE_INSTALL_MANIFEST}"|file(WRITE "'"$installer"'/${CMAKE_INSTALL_MANIFEST}"|' \
+        "$build/cmake_install.cmake" >"$installer/cmake_install.cmake"
+    if grep -q "^file(WRITE \"$build/" "$installer/cmake_install.cmake" ||
+        ! grep -qF "file(WRITE \"$installer/" "$installer/cmake_install.cmake"; then
+        echo "FAIL: the install script's list of installed files was not redirected" >&2
+        exit 1
+    fi
+}
+# install_into ROOT [--strip]: the build installed under ROOT with prefix /usr.
+install_into() {
+    local strip=0
+    [[ ${2:-} == --strip ]] && strip=1
+    DESTDIR=$1 cmake -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_DO_STRIP=$strip \
+        -P "$installer/cmake_install.cmake"
+}
+
 # Every unit setting that makes up the service, as both units share it.
 check_unit() {
     local unit=$1 exec_start=$2
@@ -82,7 +103,7 @@ check_log_rotation() {
 
 check_install() {
     local root=$tmp/root
-    DESTDIR=$root cmake --install "$build" --strip --prefix /usr >"$tmp/install.log" ||
+    install_into "$root" --strip >"$tmp/install.log" ||
         { cat "$tmp/install.log" >&2; fail "cmake --install failed"; return; }
 
     local program
@@ -102,7 +123,7 @@ check_install() {
     done
     # An install over edited settings keeps them.
     printf 'ComPort=3\r\n' >"$root/etc/pinpad-agent/pinpad.ini"
-    DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log"
+    install_into "$root" >"$tmp/install.log"
     [[ $(cat "$root/etc/pinpad-agent/pinpad.ini") == $'ComPort=3\r' ]] ||
         fail "a second install replaced the edited pinpad.ini"
 
@@ -201,7 +222,13 @@ check_package() {
         echo "SKIP: dpkg-deb or cpack missing"
         exit 77
     fi
-    (cd "$tmp" && cpack --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1) ||
+    # The build's own package settings, run through the altered install script.
+    cat >"$tmp/CPackConfig.cmake" <<EOF
+include("$build/CPackConfig.cmake")
+list(REMOVE_AT CPACK_INSTALL_CMAKE_PROJECTS 0)
+list(INSERT CPACK_INSTALL_CMAKE_PROJECTS 0 "$installer")
+EOF
+    (cd "$tmp" && cpack --config "$tmp/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1) ||
         { cat "$tmp/cpack.log" >&2; fail "cpack failed"; return; }
     local deb dbgsym
     deb=$(ls "$tmp"/out/pinpad-agent_"$version"_*.deb 2>/dev/null || true)
@@ -271,6 +298,7 @@ check_package() {
         "debug symbols: $(stat -c %s "$dbgsym") bytes"
 }
 
+make_installer
 case $mode in
     install) check_install ;;
     package) check_package ;;
