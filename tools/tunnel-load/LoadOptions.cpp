@@ -47,6 +47,12 @@ bool IsTest(const std::string& word) {
     return std::find(cTests.begin(), cTests.end(), word) != cTests.end();
 }
 
+// Whether the test's amount is a count of round trips, calls or seconds,
+// which the tests take as unsigned, rather than of bytes.
+bool IsCount(const std::string& test) {
+    return test == "echo" || test == "calls" || test == "probe";
+}
+
 // Reads the operands into the mode and the tests.
 bool ParseOperands(const std::vector<std::string>& operands, TLoadOptions& options,
                    std::string& error) {
@@ -75,7 +81,8 @@ bool ParseOperands(const std::vector<std::string>& operands, TLoadOptions& optio
             return false;
         }
         TLoadOptions::TTest test{name, 0};
-        if (!ParseAmount(operands[i + 1], test.amount)) {
+        if (!ParseAmount(operands[i + 1], test.amount) ||
+            (IsCount(name) && test.amount > std::numeric_limits<unsigned>::max())) {
             error = "bad amount for " + name + ": " + operands[i + 1];
             return false;
         }
