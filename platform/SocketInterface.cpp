@@ -123,6 +123,11 @@ std::shared_ptr<TListeningSocket> TSocketInterface::GetListeningSocket(unsigned 
     if (bind(static_cast<int>(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
             0 ||
         listen(static_cast<int>(s), kListenBacklog) != 0) {
+        // errno keeps the reason for Listen's caller; closing the socket must
+        // not change it.
+        const int reason = errno;
+        listening.reset();
+        errno = reason;
         return nullptr;
     }
     m_listeningSockets[port] = listening;

@@ -31,7 +31,9 @@ class TSocketInterface : public virtual INetworkInterface {
     Error GetSelfParams(TNetworkClientParam& params) override;
     Error Call(const TNetworkHostParam& host, IConnection** connection) override;
     // Port 0 is refused with 20008: the port the system would pick could
-    // never be told to the caller.
+    // never be told to the caller. When the port cannot be bound or set
+    // listening, the result is 20008 without a cause and errno holds the
+    // system's reason.
     Error Listen(unsigned short port, IConnection** connection) override;
     Error Ping(unsigned long address) override;
     Error ResolveAddressUsingDNS(const char* name, unsigned long* address) override;

@@ -5,9 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -305,40 +303,6 @@ TEST_F(TerminalFileServerTest, PostBodiesAreStoredAsNumberedFiles) {
     EXPECT_EQ(m_server->ReadLine(), "POST from T1: 10 bytes stored as 00000002.bin");
 }
 
-TEST_F(TerminalFileServerTest, BadCommandLinesAreRefused) {
-    LoopbackListener busy = ListenOnLoopback();
-    const std::string dir = m_root / "served";
-    struct {
-        std::string arguments;
-        int status;
-    } const cases[] = {
-        {"", 2},
-        {"--dir " + dir, 2},
-        {"--port 8080", 2},
-        {"--dir " + dir + " --port 0", 2},
-        {"--dir " + dir + " --port 65536", 2},
-        {"--dir " + dir + " --port 80a", 2},
-        {"--dir " + dir + " --port", 2},
-        {"--dir " + (m_root / "missing") + " --port 8080", 2},
-        {"--dir " + (m_root / "secret") + " --port 8080", 2},
-        {"--dir " + dir + " --port 8080 --bind 1.2.3", 2},
-        {"--dir " + dir + " --port 8080 --bind", 2},
-        {"--dir " + dir + " --port " + std::to_string(busy.port), 1},
-    };
-    for (const auto& c : cases) {
-        const int status = std::system((ServerPath() + " " + c.arguments + " 2>/dev/null").c_str());
-        ASSERT_TRUE(WIFEXITED(status)) << c.arguments;
-        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.arguments;
-    }
-}
-
-TEST_F(TerminalFileServerTest, HelpDescribesTheOptions) {
-    const int status = std::system((ServerPath() + " --help >" + (m_root / "help")).c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    const std::string text = m_root.ReadFile("help");
-    EXPECT_THAT(text, StartsWith("usage: terminal-file-server --dir DIR --port N"));
-    EXPECT_THAT(text, ::testing::HasSubstr("--bind ADDRESS"));
-}
+// Its command line is tried with the other tools' (tests/tools).
 
 }  // namespace

@@ -147,10 +147,20 @@ check_install() {
         fail "usr/share/doc/pinpad-agent/changelog.gz is missing or not gzip"
     fi
     local page
+    for page in pinpad-agent pinpad-sim commlog-decode; do
+        [[ -e $root/usr/share/man/man1/$page.1.gz ]] || fail "usr/share/man/man1/$page.1.gz is missing"
+    done
     for page in "$source"/docs/man/*.1 "$source"/packaging/man/*.1; do
         [[ -e $page ]] || continue
         gzip -dc "$root/usr/share/man/man1/$(basename "$page").gz" 2>/dev/null | cmp -s - "$page" ||
             fail "the manual page $(basename "$page") is not installed compressed"
+        if command -v groff >/dev/null; then
+            local warnings
+            warnings=$(groff -ww -z -man "$page" 2>&1)
+            [[ -z $warnings ]] || fail "the manual page $(basename "$page") renders with warnings: $warnings"
+        else
+            skip "groff missing: $(basename "$page") is not rendered"
+        fi
     done
     expect_line "$root/etc/logrotate.d/pinpad-agent" \
         "/var/log/pinpad-agent/Trace/*.txt /var/log/pinpad-agent/*/Trace/*.txt {"
@@ -262,7 +272,9 @@ EOF
         ./etc/pinpad-agent/pinpad.ini ./etc/pinpad-agent/agent.ini ./etc/logrotate.d/pinpad-agent \
         ./usr/lib/systemd/system/pinpad-agent.service ./usr/lib/systemd/system/pinpad-agent@.service \
         ./usr/lib/sysusers.d/pinpad-agent.conf ./usr/lib/tmpfiles.d/pinpad-agent.conf \
-        ./usr/share/doc/pinpad-agent/copyright ./usr/share/doc/pinpad-agent/changelog.gz; do
+        ./usr/share/doc/pinpad-agent/copyright ./usr/share/doc/pinpad-agent/changelog.gz \
+        ./usr/share/man/man1/pinpad-agent.1.gz ./usr/share/man/man1/pinpad-sim.1.gz \
+        ./usr/share/man/man1/commlog-decode.1.gz; do
         expect_line "$tmp/contents" "$field"
     done
     if grep -q '^\./usr/lib/debug/' "$tmp/contents"; then

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
@@ -182,11 +183,14 @@ TEST_F(SocketInterfaceTest, TwoListensOnOnePortShareTheListeningSocket) {
 
 TEST_F(SocketInterfaceTest, ListenOnAPortHeldElsewhereFails) {
     LoopbackListener other = ListenOnLoopback();
-    Error result;
-    std::unique_ptr<IConnection> connection = Listen(other.port, &result);
+    IConnection* connection = nullptr;
+    errno = 0;
+    const Error result = m_network.Listen(other.port, &connection);
+    EXPECT_EQ(errno, EADDRINUSE);  // the reason, for a message
     EXPECT_EQ(result.Code(), 20008u);
     EXPECT_FALSE(result.Sub());
-    EXPECT_FALSE(connection);
+    EXPECT_EQ(connection, nullptr);
+    delete connection;
 }
 
 // A port is open exactly while a connection made by Listen for it lives:

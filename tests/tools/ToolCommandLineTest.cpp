@@ -1,16 +1,19 @@
-// The tools as programs, run from the build: how each answers --help and
-// --version, and the exit status and first line of standard error of every
-// kind of wrong argument or unusable input. Everything a run touches lies in
-// the test's temporary directory, where the programs run.
+// The tools as programs: how each answers --help and --version, and the exit
+// status and first line of standard error of every kind of wrong argument or
+// unusable input. Each program runs from a copy in the test's temporary
+// directory, as it would be installed, so that everything a run touches
+// (traffic logs are written beside the program) lies there.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ProjectVersion.h"
 #include "support/ChildProcess.h"
+#include "support/Loopback.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -24,7 +27,12 @@ struct TRun {
 class ToolCommandLineTest : public testing::Test {
   protected:
     TRun Run(const std::string& tool, const std::vector<std::string>& arguments) {
-        std::vector<std::string> argv = {ToolPath(tool)};
+        const std::string program = m_directory / ("bin/" + tool);
+        if (!m_directory.Exists("bin/" + tool)) {
+            std::filesystem::create_directories(m_directory / "bin");
+            std::filesystem::copy_file(ToolPath(tool), program);
+        }
+        std::vector<std::string> argv = {program};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         m_directory.WriteFile("input", "");
         TRun run;
@@ -56,6 +64,9 @@ TEST_F(ToolCommandLineTest, HelpAndVersionGoToStandardOutput) {
         {"pinpad-sim", "Usage: pinpad-sim "},
         {"commlog-decode", "Usage: commlog-decode "},
         {"line-sim", "usage: line-sim "},
+        {"tunnel-load", "usage: tunnel-load serve [--port N]\n"},
+        {"terminal-file-server",
+         "usage: terminal-file-server --dir DIR --port N [--bind ADDRESS]\n"},
     };
     for (const TCase& c : cases) {
         for (const char* help : {"--help", "-h"}) {
@@ -74,7 +85,10 @@ TEST_F(ToolCommandLineTest, HelpAndVersionGoToStandardOutput) {
 TEST_F(ToolCommandLineTest, WrongArgumentsAndUnusableInputs) {
     m_directory.WriteFile("text", "root:x:0:0:root:/root:/bin/bash\n");
     m_directory.WriteFile("zeros", std::string(10000, '\0'));
+    std::filesystem::create_directory(m_directory / "served");
     const std::string missing = m_directory / "missing";
+    const LoopbackListener busy = ListenOnLoopback();
+    const std::string busyPort = std::to_string(busy.port);
     struct TCase {
         std::string tool;
         std::vector<std::string> arguments;
@@ -137,6 +151,123 @@ TEST_F(ToolCommandLineTest, WrongArgumentsAndUnusableInputs) {
          1,
          "line-sim: --stats: cannot write " + missing + "/stats: no directory " + missing +
              ": No such file or directory"},
+
+        {"tunnel-load", {}, 2, "tunnel-load: nothing to do: give serve, line-echo or tests"},
+        {"tunnel-load", {"--bogus", "serve"}, 2, "tunnel-load: unknown option --bogus"},
+        {"tunnel-load", {"serve", "--port"}, 2, "tunnel-load: --port needs a value"},
+        {"tunnel-load", {"serve", "extra"}, 2, "tunnel-load: unexpected argument extra"},
+        {"tunnel-load",
+         {"serve", "--port", "70000"},
+         2,
+         "tunnel-load: bad value for --port: 70000"},
+        {"tunnel-load",
+         {"--line", "l", "line-echo", "echo", "1"},
+         2,
+         "tunnel-load: unexpected argument echo"},
+        {"tunnel-load",
+         {"--line", "l", "--port", "1", "fly", "1"},
+         2,
+         "tunnel-load: unknown test fly"},
+        {"tunnel-load",
+         {"--line", "l", "--port", "1", "echo", "1", "download"},
+         2,
+         "tunnel-load: download needs an amount"},
+        {"tunnel-load",
+         {"--line", "l", "--port", "1", "download", "1G"},
+         2,
+         "tunnel-load: bad amount for download: 1G"},
+        {"tunnel-load",
+         {"--line", "l", "--port", "1", "echo", "4294967296"},
+         2,
+         "tunnel-load: bad amount for echo: 4294967296"},
+        {"tunnel-load", {"--port", "1", "echo", "1"}, 2, "tunnel-load: --line is needed"},
+        {"tunnel-load", {"line-echo"}, 2, "tunnel-load: --line is needed"},
+        {"tunnel-load",
+         {"--line", "l", "echo", "1"},
+         2,
+         "tunnel-load: --port of the data server is needed"},
+        {"tunnel-load",
+         {"--line", "l", "--port", "1", "--terminal", "theirs", "echo", "1"},
+         2,
+         "tunnel-load: bad value for --terminal: theirs"},
+        {"tunnel-load",
+         {"--line", "l", "--port", "1", "--stall", "0", "echo", "1"},
+         2,
+         "tunnel-load: bad value for --stall: 0"},
+        {"tunnel-load",
+         {"serve", "--port", busyPort},
+         1,
+         "tunnel-load: cannot listen on 127.0.0.1:" + busyPort + ": Address already in use"},
+        {"tunnel-load",
+         {"--line", missing, "--port", "1", "echo", "1"},
+         1,
+         "tunnel-load: cannot open " + missing + ": No such file or directory"},
+        {"tunnel-load",
+         {"--line", "text", "--port", "1", "echo", "1"},
+         1,
+         "tunnel-load: text is not a serial line"},
+        {"tunnel-load",
+         {"--line", "text", "line-echo"},
+         1,
+         "tunnel-load: cannot use text as a raw line: Inappropriate ioctl for device"},
+
+        {"terminal-file-server", {}, 2, "terminal-file-server: both --dir and --port are needed"},
+        {"terminal-file-server",
+         {"--dir", "served"},
+         2,
+         "terminal-file-server: both --dir and --port are needed"},
+        {"terminal-file-server",
+         {"--port", "8080"},
+         2,
+         "terminal-file-server: both --dir and --port are needed"},
+        {"terminal-file-server", {"--bogus"}, 2, "terminal-file-server: unknown option --bogus"},
+        {"terminal-file-server", {"--dir"}, 2, "terminal-file-server: --dir needs a value"},
+        {"terminal-file-server",
+         {"--dir", "served", "--port"},
+         2,
+         "terminal-file-server: --port needs a value"},
+        {"terminal-file-server",
+         {"--dir", "served", "--port", "8080", "--bind"},
+         2,
+         "terminal-file-server: --bind needs a value"},
+        {"terminal-file-server",
+         {"--dir", "served", "--port", "8080", "extra"},
+         2,
+         "terminal-file-server: unexpected argument extra"},
+        {"terminal-file-server",
+         {"--dir", "served", "--port", "0"},
+         2,
+         "terminal-file-server: not a port number (1 to 65535): 0"},
+        {"terminal-file-server",
+         {"--dir", "served", "--port", "65536"},
+         2,
+         "terminal-file-server: not a port number (1 to 65535): 65536"},
+        {"terminal-file-server",
+         {"--dir", "served", "--port", "80a"},
+         2,
+         "terminal-file-server: not a port number (1 to 65535): 80a"},
+        {"terminal-file-server",
+         {"--dir", "served", "--port", "8080", "--bind", "1.2.3"},
+         2,
+         "terminal-file-server: not an IPv4 address: 1.2.3"},
+        {"terminal-file-server",
+         {"--dir", missing, "--port", "8080"},
+         2,
+         "terminal-file-server: cannot use --dir " + missing + ": No such file or directory"},
+        {"terminal-file-server",
+         {"--dir", "text", "--port", "8080"},
+         2,
+         "terminal-file-server: not a directory: text"},
+        {"terminal-file-server",
+         {"--dir", "served", "--port", busyPort},
+         1,
+         "terminal-file-server: cannot listen on 127.0.0.1:" + busyPort +
+             ": Address already in use"},
+        // An address of no interface here: nothing leaves the host.
+        {"terminal-file-server",
+         {"--dir", "served", "--port", "8080", "--bind", "192.0.2.1"},
+         1,
+         "terminal-file-server: cannot listen on 192.0.2.1:8080: Cannot assign requested address"},
     };
     for (const TCase& c : cases) {
         std::string shown = c.tool;

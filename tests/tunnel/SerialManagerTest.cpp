@@ -525,6 +525,12 @@ struct LostNoticeCase {
     std::function<UniqueFd(LostNoticeTest&, const LoopbackListener&)> provoke;
 };
 
+// The case's name stands for it in test lists, where the bytes of a struct
+// would change with every build.
+void PrintTo(const LostNoticeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class LostNoticeTest : public AgentHalfTest, public ::testing::WithParamInterface<LostNoticeCase> {
   public:
     using AgentHalfTest::Call;

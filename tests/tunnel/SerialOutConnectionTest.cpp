@@ -70,6 +70,12 @@ struct NoticeCase {
     unsigned long peerAddress;
 };
 
+// The case's name stands for it in test lists, where the bytes of a struct
+// would change with every build.
+void PrintTo(const NoticeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class NoticeTest : public TerminalHalfTest, public ::testing::WithParamInterface<NoticeCase> {};
 
 TEST_P(NoticeTest, StateFollowsTheAgentsNotice) {
@@ -148,6 +154,10 @@ struct DeleteCase {
     std::vector<std::string> requests;
 };
 
+void PrintTo(const DeleteCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DeleteTest : public TerminalHalfTest, public ::testing::WithParamInterface<DeleteCase> {};
 
 TEST_P(DeleteTest, DeletingAnOpenConnectionAsksTheAgentToClose) {
@@ -190,6 +200,10 @@ struct ListenCase {
     bool loopback;
 };
 
+void PrintTo(const ListenCase& c, std::ostream* os) {
+    *os << "port " << c.port;
+}
+
 class ListenTest : public TerminalHalfTest, public ::testing::WithParamInterface<ListenCase> {};
 
 TEST_P(ListenTest, LocalPortsStayInsideTheTerminal) {
@@ -208,7 +222,7 @@ TEST_P(ListenTest, LocalPortsStayInsideTheTerminal) {
 INSTANTIATE_TEST_SUITE_P(Ports, ListenTest,
                          ::testing::Values(ListenCase{80, true}, ListenCase{4095, true},
                                            ListenCase{4096, false}, ListenCase{5000, false}),
-                         [](const auto& info) { return std::to_string(info.param.port); });
+                         [](const auto& info) { return "Port" + std::to_string(info.param.port); });
 
 TEST_F(TerminalHalfTest, ConnectionOutlivingTheStackReportsItselfClosed) {
     std::unique_ptr<IConnection> connection = Call(1);
@@ -296,6 +310,10 @@ struct LostRequestCase {
     bool answeredFirst;  // the agent reported the call up before the loss
     std::string sent;    // what the application sends while the line drops data frames
 };
+
+void PrintTo(const LostRequestCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LostRequestTest : public TerminalHalfTest,
                         public ::testing::WithParamInterface<LostRequestCase> {};

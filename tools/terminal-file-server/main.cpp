@@ -11,15 +11,19 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "FileServer.h"
+#include "common/CommandLine.h"
 #include "http/HttpServer.h"
 #include "platform/SocketInterface.h"
 #include "platform/System.h"
@@ -35,7 +39,14 @@ constexpr unsigned long cTrafficLogLimit = 1024 * 1024;
 constexpr unsigned long cSpareDescriptors = 16;
 constexpr unsigned long cMinCustomers = 4;
 
-constexpr char cUsage[] =
+const TOptionSpec cOptionSpecs[] = {
+    {"--dir", "", true},
+    {"--port", "", true},
+    {"--bind", "", true},
+};
+
+const TToolSyntax cSyntax{
+    "terminal-file-server",
     "usage: terminal-file-server --dir DIR --port N [--bind ADDRESS]\n"
     "\n"
     "Serves the files of DIR to terminals over HTTP on port N:\n"
@@ -45,7 +56,13 @@ constexpr char cUsage[] =
     "  --dir DIR        the directory served; symbolic links in it are not followed\n"
     "  --port N         the TCP port, 1 to 65535\n"
     "  --bind ADDRESS   the local IPv4 address listened on (default 127.0.0.1)\n"
-    "  --help           this text\n";
+    "  -h, --help       this text\n"
+    "  --version        the version\n"
+    "\n"
+    "Runs until it is interrupted or terminated. Exit status: 0 when stopped,\n"
+    "1 when the directory cannot be opened or the port cannot be listened on,\n"
+    "2 for wrong arguments.\n",
+    cOptionSpecs};
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
@@ -54,10 +71,9 @@ void RequestStop(int) {
 }
 
 struct TOptions {
-    std::string directory;
+    std::string directory;  // absolute, of an existing directory
     unsigned short port = 0;
     std::uint32_t bindAddress = 0;  // first octet in the most significant byte
-    bool help = false;
 };
 
 // A dotted IPv4 address, or nothing.
@@ -82,55 +98,60 @@ std::optional<unsigned short> ParsePort(const std::string& text) {
     return static_cast<unsigned short>(port);
 }
 
-// The options, or nothing after telling what is wrong.
-std::optional<TOptions> ParseOptions(int argc, char** argv) {
-    TOptions options;
-    options.bindAddress = *ParseAddress(cDefaultBindAddress);
-    bool portGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--help") {
-            options.help = true;
-            return options;
-        }
-        if (i + 1 >= argc || (option != "--dir" && option != "--port" && option != "--bind")) {
-            std::cerr << "unexpected argument: " << option << "\n";
-            return std::nullopt;
-        }
-        const std::string value = argv[++i];
-        if (option == "--dir") {
-            options.directory = value;
-        } else if (option == "--bind") {
-            const std::optional<std::uint32_t> address = ParseAddress(value);
-            if (!address) {
-                std::cerr << "not an IPv4 address: " << value << "\n";
-                return std::nullopt;
-            }
-            options.bindAddress = *address;
-        } else if (std::optional<unsigned short> port = ParsePort(value)) {
-            options.port = *port;
-            portGiven = true;
-        } else {
-            std::cerr << "not a port number (1 to 65535): " << value << "\n";
-            return std::nullopt;
-        }
-    }
-    if (options.directory.empty() || !portGiven) {
-        std::cerr << "both --dir and --port are needed\n";
-        return std::nullopt;
-    }
-    return options;
-}
-
-// The absolute path of an existing directory, or nothing.
-std::optional<std::string> ExistingDirectory(const std::string& path) {
+// The absolute path of an existing directory; nothing, with the reason in
+// error, for anything else.
+std::optional<std::string> ExistingDirectory(const std::string& path, std::string& error) {
     char resolved[PATH_MAX];
     struct stat status;
-    if (realpath(path.c_str(), resolved) == nullptr || stat(resolved, &status) != 0 ||
-        !S_ISDIR(status.st_mode)) {
+    if (realpath(path.c_str(), resolved) == nullptr || stat(resolved, &status) != 0) {
+        error = "cannot use --dir " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        error = "not a directory: " + path;
         return std::nullopt;
     }
     return std::string(resolved);
+}
+
+// The options of a split command line; nothing, with the reason in error,
+// when they are wrong.
+std::optional<TOptions> ParseOptions(const TArguments& args, std::string& error) {
+    if (!args.operands.empty()) {
+        error = "unexpected argument " + args.operands.front();
+        return std::nullopt;
+    }
+    TOptions options;
+    options.bindAddress = *ParseAddress(cDefaultBindAddress);
+    std::string directory;
+    for (const TGivenOption& option : args.options) {
+        const std::string& value = option.value;
+        if (option.name == "--dir") {
+            directory = value;
+        } else if (option.name == "--bind") {
+            const std::optional<std::uint32_t> address = ParseAddress(value);
+            if (!address) {
+                error = "not an IPv4 address: " + value;
+                return std::nullopt;
+            }
+            options.bindAddress = *address;
+        } else if (const std::optional<unsigned short> port = ParsePort(value)) {
+            options.port = *port;
+        } else {
+            error = "not a port number (1 to 65535): " + value;
+            return std::nullopt;
+        }
+    }
+    if (directory.empty() || options.port == 0) {
+        error = "both --dir and --port are needed";
+        return std::nullopt;
+    }
+    std::optional<std::string> resolved = ExistingDirectory(directory, error);
+    if (!resolved) {
+        return std::nullopt;
+    }
+    options.directory = std::move(*resolved);
+    return options;
 }
 
 std::string FormatAddress(std::uint32_t address) {
@@ -142,11 +163,13 @@ std::string FormatAddress(std::uint32_t address) {
 }
 
 // Whether the host's network can listen on the port of that address, which
-// it sets for every listen made from now on.
+// it keeps for every listen made from now on. When it cannot, errno tells
+// why.
 bool CanListen(std::uint32_t address, unsigned short port) {
     auto* ethernet = dynamic_cast<TSocketInterface*>(
         ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0));
     if (ethernet == nullptr) {
+        errno = ENETDOWN;
         return false;
     }
     ethernet->SetListenAddress(address);
@@ -172,42 +195,37 @@ unsigned long CustomerLimit() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::optional<TOptions> options = ParseOptions(argc, argv);
-    if (!options) {
-        std::cerr << cUsage;
-        return 2;
+    const auto read = ReadCommandLine<TOptions>(cSyntax, argc, argv, ParseOptions);
+    if (const int* status = std::get_if<int>(&read)) {
+        return *status;
     }
-    if (options->help) {
-        std::cout << cUsage;
-        return 0;
-    }
-    const std::optional<std::string> directory = ExistingDirectory(options->directory);
-    if (!directory) {
-        std::cerr << "not a directory: " << options->directory << "\n";
-        return 2;
-    }
-    const TConfinedDirectory files(*directory);
-    const TConfinedDirectory uploads(files.Descriptor(), cUploadsDirectory, true);
+    const TOptions& options = std::get<TOptions>(read);
+    const TConfinedDirectory files(options.directory);
     if (!files.IsOpen()) {
-        std::cerr << "cannot open the directory " << *directory << "\n";
-        return 1;
+        const int reason = errno;
+        return ToolFailure(
+            cSyntax.program, 1,
+            "cannot open the directory " + options.directory + ": " + std::strerror(reason));
     }
-    if (!CanListen(options->bindAddress, options->port)) {
-        std::cerr << "cannot listen on port " << options->port << "\n";
-        return 1;
+    const TConfinedDirectory uploads(files.Descriptor(), cUploadsDirectory, true);
+    if (!CanListen(options.bindAddress, options.port)) {
+        const int reason = errno;
+        return ToolFailure(cSyntax.program, 1,
+                           "cannot listen on " + FormatAddress(options.bindAddress) + ":" +
+                               std::to_string(options.port) + ": " + std::strerror(reason));
     }
 
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
 
-    THttpServer server(options->port, 0, true);
+    THttpServer server(options.port, 0, true);
     server.SetLimits(CustomerLimit(), THttpServer::cDefaultIdleTimeoutMsec);
     TFileServer fileServer(server, files, uploads, std::cout);
     // The port listens from here on, so a client that reads the line below
     // can connect at once.
     server.CheckNewConnections();
-    std::cout << "Serving " << *directory << " on " << FormatAddress(options->bindAddress)
-              << " port " << options->port << std::endl;
+    std::cout << "Serving " << options.directory << " on " << FormatAddress(options.bindAddress)
+              << " port " << options.port << std::endl;
     while (g_stopRequested == 0) {
         if (!fileServer.ServeNextRequest()) {
             ISystem::Instance()->Wait(cIdleWaitMsec);

@@ -36,7 +36,7 @@ std::unique_ptr<TDataServer> TDataServer::Listen(std::uint16_t port, std::string
         bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener.Get(), 64) != 0 ||
         getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        error = std::string("cannot listen on 127.0.0.1: ") + std::strerror(errno);
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
         return nullptr;
     }
     return std::unique_ptr<TDataServer>(new TDataServer(std::move(listener), ntohs(address.sin_port)));

@@ -4,10 +4,10 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <vector>
+#include <variant>
 
-#include "pinpad-sim/SimLine.h"
 #include "common/StopSignal.h"
+#include "pinpad-sim/SimLine.h"
 #include "support/TerminalModel.h"
 #include "tunnel-load/DataServer.h"
 #include "tunnel-load/LoadClient.h"
@@ -17,8 +17,7 @@
 namespace {
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "tunnel-load: %s\n", message.c_str());
-    return 1;
+    return ToolFailure(kLoadSyntax.program, 1, message);
 }
 
 int Serve(const TLoadOptions& options) {
@@ -82,28 +81,26 @@ int RunTests(const TLoadOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string error;
-    const auto options = ParseLoadOptions(std::vector<std::string>(argv + 1, argv + argc), error);
-    if (!options) {
-        return Fail(error + " (see tunnel-load --help)") + 1;
+    const auto read = ReadCommandLine<TLoadOptions>(kLoadSyntax, argc, argv, ParseLoadOptions);
+    if (const int* status = std::get_if<int>(&read)) {
+        return *status;
     }
-    switch (options->mode) {
-        case TLoadOptions::TMode::Help:
-            std::fputs(LoadUsage(), stdout);
-            return 0;
+    const TLoadOptions& options = std::get<TLoadOptions>(read);
+    switch (options.mode) {
         case TLoadOptions::TMode::Serve:
             CatchStopSignals();
-            return Serve(*options);
+            return Serve(options);
         case TLoadOptions::TMode::LineEcho: {
             CatchStopSignals();
-            const int status = EchoLine(options->linePath, StopRequested, error);
+            std::string error;
+            const int status = EchoLine(options.linePath, StopRequested, error);
             return status == 0 ? 0 : Fail(error);
         }
         case TLoadOptions::TMode::Terminal:
             // A test run ends at once when it is interrupted or terminated:
             // nothing of it needs to be tidied up.
             std::signal(SIGPIPE, SIG_IGN);
-            return RunTests(*options);
+            return RunTests(options);
     }
     return 0;
 }
