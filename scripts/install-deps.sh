@@ -12,8 +12,9 @@ packages=(
     # make fuzz: clang with its fuzzer and sanitizer runtimes
     clang libclang-rt-dev
     # make package, and the packaging tests: dpkg-deb, dpkg-shlibdeps, file,
-    # strip, objcopy and readelf, gzip, systemd-analyze, logrotate
-    dpkg-dev file binutils gzip systemd logrotate
+    # strip, objcopy and readelf, gzip, systemd-analyze, logrotate, groff for
+    # the manual pages
+    dpkg-dev file binutils gzip systemd logrotate groff-base
 )
 missing=()
 for p in "${packages[@]}"; do
