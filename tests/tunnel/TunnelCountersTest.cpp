@@ -23,13 +23,6 @@
 
 namespace {
 
-T_BinaryData SlipWire(const T_BinaryData& frame) {
-    T_BinaryData wire(SLIP::END);
-    wire += SLIP::EscapeSpecialCharacters(frame);
-    wire.AddDirectBytes(SLIP::END, 1);
-    return wire;
-}
-
 // A frame as the peer sends it; with damaged, its check is wrong.
 T_BinaryData Frame(unsigned char type, unsigned char sequence, const std::string& text,
                    bool damaged = false) {
@@ -46,8 +39,9 @@ TEST(TunnelCountersTest, FrameLevelCountsFramesNaksAndRepeatsEachWay) {
     TTestSystem system;
     TMemoryLine line;
     TFrameLevel level(new SLIP(line.NewEnd(TMemoryLine::A)), TFrameOptions::AllOff());
+    SLIP peer(line.NewEnd(TMemoryLine::B));
     const auto peerSends = [&](const T_BinaryData& frame) {
-        line.Inject(TMemoryLine::A, SlipWire(frame));
+        peer.SendData(frame);
         level.Process();
     };
 
@@ -207,12 +201,12 @@ TEST(TunnelInterfaceCountersTest, FiguresOutliveTheStacks) {
         return kind == DEVICE_RS232 ? static_cast<IDevice*>(new TMemorySerialPort(line)) : nullptr;
     }));
     TSerialNetworkInterface tunnel(2);
+    SLIP peer(line.NewEnd(TMemoryLine::B));
     EXPECT_EQ(tunnel.Counters(), TTunnelCounters());
     for (std::uint64_t cycle = 1; cycle <= 2; ++cycle) {
         ASSERT_EQ(tunnel.OpenAsService().Code(), 0u);
         EXPECT_FALSE(tunnel.IsLinkUp()) << "nothing has answered the reset";
-        line.TakePending(TMemoryLine::B);
-        line.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kAck, 1, "")));
+        peer.SendData(Frame(TFrameHeader::kAck, 1, ""));
         tunnel.RunOneStep();
         EXPECT_TRUE(tunnel.IsLinkUp());
         tunnel.Close();
