@@ -122,8 +122,8 @@ class TFieldReader {
         if (field == nullptr) {
             return;
         }
-        if (!field->is_number_unsigned() ||
-            field->get<std::uint64_t>() > std::numeric_limits<TNumber>::max()) {
+        constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<TNumber>::max());
+        if (!field->is_number_unsigned() || field->get<std::uint64_t>() > kLargest) {
             Fail(Path(name), "is not a whole number from 0 to " +
                                  std::to_string(std::numeric_limits<TNumber>::max()));
             return;
@@ -286,9 +286,9 @@ std::optional<TAgentStatus> StatusFromJson(const std::string& text, std::string&
         reader.Fail("format", std::to_string(format) + " is not " + std::to_string(kFormat));
     }
     reader.Text("written", status.written);
-    unsigned long pid = 0;
+    int pid = 0;  // a pid_t
     reader.Number("pid", pid);
-    status.pid = static_cast<long>(pid);
+    status.pid = pid;
     reader.Word("state", kStates, status.state);
     reader.Text("port", status.port);
     reader.Word("link", kLinkStates, status.linkUp);
