@@ -113,7 +113,8 @@ void TStatusKeeper::Settle(const TSerialNetworkInterface& tunnel) {
     if (!IsActive()) {
         return;
     }
-    if (Take(Sample(tunnel)) || m_changed || !m_sinceWrite) {
+    m_changed = Take(Sample(tunnel)) || m_changed;
+    if (m_changed || MillisecondsToNextWrite() == 0) {
         Write();
     }
 }

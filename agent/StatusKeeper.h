@@ -63,7 +63,7 @@ class TStatusKeeper {
     // Pass with what the tunnel shows, in a sample.
     void Observe(const TTunnelSample& sample);
     // From a loop that is about to sleep for seconds: looks at the tunnel and
-    // writes at once what changed.
+    // writes at once what changed, or what is due.
     void Settle(const TSerialNetworkInterface& tunnel);
     // How long a loop may sleep before a write is due; ~0UL when nothing is
     // written.

@@ -22,6 +22,7 @@
 #include "agent/TraceProblems.h"
 #include "support/TempDir.h"
 #include "support/TestSystem.h"
+#include "tunnel/SerialNetworkInterface.h"
 
 namespace {
 
@@ -265,6 +266,25 @@ TEST_F(StatusKeeperTest, StateChangesAreWrittenAndProblemsToldWithoutStopping) {
     m_keeper.Observe(TTunnelSample());
     EXPECT_EQ(Written().state, TServiceStatus::EState::PortUnavailable);
     EXPECT_EQ(Written().port, "ttyS99");
+}
+
+// A loop that pauses for seconds between passes (idle, or waiting for the
+// port) writes its change at once and its figures as they fall due.
+TEST_F(StatusKeeperTest, AnIdleLoopWritesItsStateAtOnceAndThenEveryFiveSeconds) {
+    const TSerialNetworkInterface closed(9);
+    m_keeper.NotServing(false);
+    m_keeper.Settle(closed);
+    EXPECT_EQ(Written().state, TServiceStatus::EState::Disabled);
+    m_keeper.NotServing(true);
+    m_keeper.Settle(closed);
+    EXPECT_EQ(Written().state, TServiceStatus::EState::PortUnavailable);
+    EXPECT_EQ(m_keeper.Writes(), 2u);
+    m_system.Clock().Advance(TStatusKeeper::kPeriodMs - 1);
+    m_keeper.Settle(closed);
+    EXPECT_EQ(m_keeper.Writes(), 2u);
+    m_system.Clock().Advance(1);
+    m_keeper.Settle(closed);
+    EXPECT_EQ(m_keeper.Writes(), 3u);
 }
 
 }  // namespace
