@@ -269,7 +269,7 @@ std::optional<TAgentStatus> StatusFromJson(const std::string& text, std::string&
     TJson file;
     try {
         file = TJson::parse(text);
-    } catch (const TJson::parse_error& failure) {
+    } catch (const TJson::exception& failure) {  // a syntax error, or a number out of range
         // The library's own words, without its bracketed identifier in front.
         std::string why = failure.what();
         if (const auto end = why.find("] "); why.starts_with("[") && end != std::string::npos) {

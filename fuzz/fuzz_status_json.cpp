@@ -17,7 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!status) {
         return 0;
     }
-    DescribeStatus(*status, false);
+    const std::string shown = DescribeStatus(*status, false);
+    if (shown.empty()) {
+        std::abort();  // every status has its lines
+    }
     const auto again = StatusFromJson(StatusToJson(*status), error);
     if (!again || StatusToJson(*again) != StatusToJson(*status)) {
         std::abort();  // what the agent writes of a status must read back as that status

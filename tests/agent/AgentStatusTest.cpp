@@ -125,6 +125,8 @@ TEST(AgentStatusTest, WhatTheAgentDoesNotWriteIsRefusedWithAReason) {
         {"", "not JSON: "},
         {good.substr(0, good.size() / 2), "not JSON: "},
         {"\x7F" "ELF\x02\x01\x01", "not JSON: "},
+        {"2E000001455424444", "not JSON: "},
+        {with("\"pid\": 4242", "\"pid\": 1e999"), "not JSON: "},
         {"[1, 2]", "the text is not an object"},
         {"{}", "format is missing"},
         {with("\"format\": 1", "\"format\": 2"), "format 2 is not 1"},
