@@ -44,7 +44,8 @@ bool IsPortInUse(const Error& failure) {
 
 // One pass of the serving loop: a tunnel step, and when it found nothing to
 // do, a sleep until the line or a TCP connection has work or a timer is due.
-void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer) {
+void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer,
+                  const TStatusKeeper& status) {
     if (tunnel.RunOneStep()) {
         return;  // more may be waiting: step again at once
     }
@@ -54,7 +55,7 @@ void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer) {
         cSettingsCheckMs - std::min(cSettingsCheckMs, settingsTimer.GetElapsedMsec());
     ISystem::Instance()->WaitForActivity(
         waits, std::min({cLongestIdleWaitMs, untilSettingsCheck,
-                         tunnel.MillisecondsToNextDeadline()}));
+                         tunnel.MillisecondsToNextDeadline(), status.MillisecondsToNextWrite()}));
 }
 
 // Serves the terminal for one cycle: steps the tunnel while there is work
@@ -62,7 +63,7 @@ void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer) {
 // Returns when the service is switched off, the serial line is lost, or a
 // stop is seen.
 void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface& tunnel,
-           INetworkInterface& ethernet, TDestinationFilter& destinations) {
+           INetworkInterface& ethernet, TDestinationFilter& destinations, TStatusKeeper& status) {
     ISystem* system = ISystem::Instance();
     destinations.Reload();
     tunnel.SetCallFilter([&destinations](std::uint32_t socketId, std::uint32_t address,
@@ -73,18 +74,19 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
     {
         std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
         do {
-            ServeOnePass(tunnel, *settingsTimer);
+            ServeOnePass(tunnel, *settingsTimer, status);
+            status.Pass(tunnel);
             TServiceNotifier::Instance().KeepAlive();
             // A vanished device ends the cycle like a disabled service: the
             // port is opened anew at the next attempt, so service comes back
             // when the device does.
             if (tunnel.IsLineLost()) {
-                TServiceNotifier::Instance().LineLost();
+                status.LineLost();
                 break;
             }
             if (settingsTimer->IsExpired()) {
                 if (!agent.IsEnabled()) {
-                    TServiceNotifier::Instance().NotServing(false);
+                    status.NotServing(false);
                     break;
                 }
                 destinations.Reload();
@@ -109,7 +111,8 @@ TAgentApplication* TAgentApplication::Instance() {
     return &agent;
 }
 
-TAgentApplication::TAgentApplication(TReporter report) : m_report(std::move(report)) {
+TAgentApplication::TAgentApplication(TReporter report)
+    : m_report(std::move(report)), m_status(TServiceNotifier::Instance()) {
     TPortSetting setting = ReadPortSetting();
     m_serialPort = setting.port;
     m_settingsProblem = std::move(setting.problem);
@@ -146,7 +149,7 @@ void TAgentApplication::Run(bool pollKeyboard) {
         return;
     }
     TServiceNotifier& service = TServiceNotifier::Instance();
-    service.SettingsRead(m_serialPort);
+    m_status.SettingsRead(m_serialPort);
     if (m_serialPort == 0) {
         return;
     }
@@ -160,19 +163,20 @@ void TAgentApplication::Run(bool pollKeyboard) {
     TDestinationFilter destinations;
     do {
         if (!IsEnabled()) {
-            service.NotServing(false);
+            m_status.NotServing(false);
         } else if (const Error opened = tunnel->OpenAsService(); opened.Code() == 0) {
             m_portBusyReported = false;
-            service.ServingStarted();
-            Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations);
+            m_status.ServingStarted();
+            Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations, m_status);
         } else {
-            service.NotServing(true);
+            m_status.NotServing(true);
             if (IsPortInUse(opened) && !m_portBusyReported) {
                 m_portBusyReported = true;
                 Report("serial port " + SerialDeviceName(m_serialPort) +
                        " is in use by another program; trying again every 5 s");
             }
         }
+        m_status.Settle(*tunnel);
         service.KeepAlive();
         ISystem::Instance()->Wait(cRetryPauseMs);
     } while (!IsStopped(pollKeyboard));

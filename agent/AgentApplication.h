@@ -3,6 +3,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "agent/StatusKeeper.h"
 
 // The agent's top level: reads its settings beside the executable and drives
 // the serial tunnel from a single polling loop. It owns no devices; the device
@@ -41,6 +44,10 @@ class TAgentApplication {
     unsigned short SerialPortNumber() const { return m_serialPort; }
     // Why "pinpad.ini" gives no usable port, if it does not.
     const std::optional<std::string>& SettingsProblem() const { return m_settingsProblem; }
+    // Run keeps the status file of directory from then on; problems go to the listener.
+    void WriteStatusInto(const std::string& directory, TStatusKeeper::TProblemListener listener) {
+        m_status.WriteInto(directory, std::move(listener));
+    }
 
   private:
     void Report(const std::string& line);
@@ -52,6 +59,7 @@ class TAgentApplication {
     // The bad "Enabled" value told last; cleared by a good one.
     std::optional<std::string> m_enabledProblem;
     bool m_portBusyReported = false;
+    TStatusKeeper m_status;
 };
 
 // Writes the line to standard error as "agent: LINE".

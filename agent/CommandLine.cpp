@@ -48,6 +48,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.settingsDirectory = *dir;
         } else if (auto trace = OptionValue(arguments, at, "--trace", line.error)) {
             line.traceDirectory = *trace;
+        } else if (arguments[at] == "--status") {
+            line.action = TCommandLine::Action::Status;
+            ++at;
         } else {
             line.error = "unknown argument \"" + arguments[at] + "\" (see --help)";
         }
@@ -60,20 +63,26 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 
 const char* AgentUsage() {
     return "usage: agent [--dir DIR] [--trace DIR]\n"
+           "       agent --status [--dir DIR] [--trace DIR]\n"
            "       agent --help | --version\n"
            "\n"
            "Lends the PC's network to a PIN pad on a serial port. The agent reads\n"
            "pinpad.ini (ComPort) once and agent.ini (Enabled, AllowCall, AllowListen)\n"
            "every 5 seconds, and writes a traffic log per connection. It runs until it\n"
-           "is terminated and prints nothing but the problems a person must fix.\n"
+           "is terminated and prints nothing but the problems a person must fix. Every\n"
+           "few seconds, and soon after the link or a connection changes, it writes how\n"
+           "it is doing to Status.json beside the traffic logs.\n"
            "\n"
            "  --dir DIR     read pinpad.ini and agent.ini from DIR\n"
            "                (default: the directory of the agent's executable)\n"
            "  --trace DIR   write the traffic logs into DIR (default: Trace beside\n"
            "                the settings); it is created if missing\n"
+           "  --status      print the Status.json of the agent of these directories\n"
+           "                for a person, and end\n"
            "  --help        show this text\n"
            "  --version     show the agent's version\n"
            "\n"
            "Exit status: 0 when no serial port is configured (no pinpad.ini, or\n"
-           "ComPort=0); 2 for a bad command line or a bad pinpad.ini.\n";
+           "ComPort=0); 2 for a bad command line or a bad pinpad.ini. With --status:\n"
+           "0 when the status was printed, 1 when Status.json is missing or unreadable.\n";
 }

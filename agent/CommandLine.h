@@ -6,7 +6,8 @@
 // What the agent's command line asks for. Without arguments the agent serves with its
 // settings and traffic logs beside its executable.
 struct TCommandLine {
-    enum class Action { Serve, Help, Version, Fail };
+    // Status: print the status file of the agent of these directories.
+    enum class Action { Serve, Status, Help, Version, Fail };
 
     Action action = Action::Serve;
     // "--dir DIR": where "pinpad.ini" and "agent.ini" are; empty: beside the executable.

@@ -3,27 +3,10 @@
 #include <systemd/sd-daemon.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
-#include "platform/RS232Interface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
-
-namespace {
-
-// "HH:MM:SS" of the system's clock.
-std::string TimeOfDay() {
-    unsigned long date = 0;
-    unsigned long time = 0;
-    ISystem::Instance()->GetDateTime(&date, &time);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02lu:%02lu:%02lu", time / 10000 % 100, time / 100 % 100,
-                  time % 100);
-    return text;
-}
-
-}  // namespace
 
 TServiceNotifier& TServiceNotifier::Instance() {
     static TServiceNotifier notifier;
@@ -40,29 +23,6 @@ TServiceNotifier::TServiceNotifier() : m_notifying(std::getenv("NOTIFY_SOCKET") 
 
 TServiceNotifier::~TServiceNotifier() = default;
 
-void TServiceNotifier::SettingsRead(unsigned short port) {
-    if (port == 0) {
-        SetState(TServiceStatus::EState::NoPort);
-    } else {
-        m_status.port = SerialDeviceName(port);
-    }
-}
-
-void TServiceNotifier::NotServing(bool enabled) {
-    SetState(enabled ? TServiceStatus::EState::PortUnavailable : TServiceStatus::EState::Disabled);
-}
-
-void TServiceNotifier::ServingStarted() {
-    if (m_notifying) {
-        m_status.lastReset = TimeOfDay();
-    }
-    SetState(TServiceStatus::EState::Serving);
-}
-
-void TServiceNotifier::LineLost() {
-    SetState(TServiceStatus::EState::LineLost);
-}
-
 void TServiceNotifier::KeepAlive() {
     if (m_keepAliveTimer && m_keepAliveTimer->IsExpired()) {
         sd_notify(0, "WATCHDOG=1");
@@ -70,16 +30,11 @@ void TServiceNotifier::KeepAlive() {
     }
 }
 
-void TServiceNotifier::SetState(TServiceStatus::EState state) {
-    m_status.state = state;
-    Publish();
-}
-
-void TServiceNotifier::Publish() {
+void TServiceNotifier::Publish(const TServiceStatus& status) {
     if (!m_notifying) {
         return;
     }
-    std::string line = m_status.Line();
+    std::string line = status.Line();
     if (!m_ready) {
         m_ready = true;
         m_published = std::move(line);

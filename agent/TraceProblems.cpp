@@ -15,6 +15,20 @@ void TTraceProblems::OnLogFailure(const char* fileName, int error) {
         }
         return;
     }
+    ReportDirectory(error);
+}
+
+void TTraceProblems::OnStatusFailure(const TStatusFile::TProblem& problem) {
+    if (problem.obstacle.empty()) {
+        ReportDirectory(problem.error);
+    } else if (!m_statusObstacleReported) {
+        m_statusObstacleReported = true;
+        m_report(m_directory + "/" + TStatusFile::kName + " is " + problem.obstacle +
+                 "; the status is not written into it");
+    }
+}
+
+void TTraceProblems::ReportDirectory(int error) {
     if (!m_directoryReported) {
         m_directoryReported = true;
         m_report("cannot write traffic logs in " + m_directory + ": " + std::strerror(error));

@@ -1,3 +1,6 @@
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -6,6 +9,7 @@
 #include <vector>
 
 #include "agent/AgentApplication.h"
+#include "agent/AgentStatus.h"
 #include "agent/CommandLine.h"
 #include "agent/TraceProblems.h"
 #include "ProjectVersion.h"
@@ -15,11 +19,13 @@
 
 // Without arguments the agent reads its settings beside its executable, serves until the
 // process is terminated and prints nothing but problems a person must fix. Exit status 2
-// stands for a bad command line or a bad "pinpad.ini".
+// stands for a bad command line or a bad "pinpad.ini". With --status it prints the status
+// file that an agent of the same directories writes, and ends.
 
 namespace {
 
 constexpr int kBadUse = 2;
+constexpr int kNoStatus = 1;
 
 int Refuse(const std::string& why) {
     ReportOnStandardError(why);
@@ -33,6 +39,27 @@ std::string Absolute(const std::string& path) {
 
 std::string DirectoryOf(const std::string& path) {
     return std::filesystem::path(path).parent_path().string();
+}
+
+// Prints the status file of the trace directory for a person.
+int PrintStatus(const std::string& trace) {
+    const std::string path = trace + "/" + TStatusFile::kName;
+    std::string text;
+    std::string error;
+    if (!TStatusFile::Read(path, text, error)) {
+        ReportOnStandardError("cannot read the status in " + path + ": " + error);
+        return kNoStatus;
+    }
+    const std::optional<TAgentStatus> status = StatusFromJson(text, error);
+    if (!status) {
+        ReportOnStandardError(path + " is not a status the agent writes: " + error);
+        return kNoStatus;
+    }
+    // A process that is gone cannot be signalled; one of another user can.
+    const bool ended = status->pid <= 0 || (kill(static_cast<pid_t>(status->pid), 0) != 0 &&
+                                            errno == ESRCH);
+    std::fputs(DescribeStatus(*status, ended).c_str(), stdout);
+    return 0;
 }
 
 }  // namespace
@@ -49,6 +76,7 @@ int main(int argc, char** argv) {
         case TCommandLine::Action::Fail:
             return Refuse(line.error);
         case TCommandLine::Action::Serve:
+        case TCommandLine::Action::Status:
             break;
     }
 
@@ -66,6 +94,9 @@ int main(int argc, char** argv) {
         return Refuse("directory names longer than " + std::to_string(cMaxPathLength) +
                       " characters cannot be used");
     }
+    if (line.action == TCommandLine::Action::Status) {
+        return PrintStatus(trace);
+    }
     // The program's own system, with its files where the command line says.
     std::optional<TLinSystem> located;
     if (!line.settingsDirectory.empty() || !line.traceDirectory.empty()) {
@@ -79,6 +110,9 @@ int main(int argc, char** argv) {
     });
 
     TAgentApplication* agent = TAgentApplication::Instance();
+    agent->WriteStatusInto(trace, [&traceProblems](const TStatusFile::TProblem& problem) {
+        traceProblems.OnStatusFailure(problem);
+    });
     int status = 0;
     if (agent->SettingsProblem()) {
         status = Refuse(*agent->SettingsProblem());

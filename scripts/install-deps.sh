@@ -6,7 +6,8 @@ set -euo pipefail
 
 packages=(
     # make build, make test, make demo
-    make cmake ninja-build g++ libgtest-dev libgmock-dev libsystemd-dev curl python3
+    make cmake ninja-build g++ libgtest-dev libgmock-dev libsystemd-dev nlohmann-json3-dev curl
+    python3
     # make bench
     libbenchmark-dev
     # make fuzz: clang with its fuzzer and sanitizer runtimes

@@ -115,7 +115,7 @@ T_BinaryData TFrameLevel::ReceiveData() {
 void TFrameLevel::Process() {
     const T_BinaryData frame = m_slip->ReceiveData();
     if (frame.Length() != 0) {
-        ++m_framesReceived;
+        ++m_counters.framesReceived;
         ProcessReceivedFrame(frame);
     } else if (m_options.repairAnswers) {
         TakeFrameWaitingForEnd();
@@ -185,6 +185,7 @@ void TFrameLevel::DropOutgoing() {
 }
 
 void TFrameLevel::GiveUpOutgoing() {
+    ++m_counters.linkResets;
     while (!m_inFlight.empty()) {
         LosePortion(0);
     }
@@ -314,7 +315,7 @@ void TFrameLevel::TakeFrameWaitingForEnd() {
     // Its closing END was damaged. The next frame's opening END would close it, but the peer
     // sends nothing more before it hears from us, and drops its queue when its timer runs out.
     m_slip->DropPendingFrame();
-    ++m_framesReceived;
+    ++m_counters.framesReceived;
     ProcessReceivedFrame(waiting.Copy(0, length));
 }
 
@@ -352,6 +353,7 @@ void TFrameLevel::ProcessAck(std::uint8_t sequence) {
 }
 
 void TFrameLevel::ProcessNak(std::uint8_t sequence) {
+    ++m_counters.naksReceived;
     for (std::size_t index = 0; index < m_inFlight.size(); ++index) {
         if (m_inFlight[index].sequence != sequence) {
             continue;
@@ -377,6 +379,7 @@ void TFrameLevel::LoseOlderThan(std::size_t index) {
 
 void TFrameLevel::AcceptDataFrame(const TFrameHeader& header, const T_BinaryData& data) {
     if (m_acceptedAny && header.sequence == m_acceptedSequence && data == m_acceptedData) {
+        ++m_counters.repeatsReceived;
         return;  // our acknowledgement was lost and the peer repeated the portion
     }
     const auto next = static_cast<std::uint8_t>(m_acceptedSequence + 1);
@@ -395,7 +398,12 @@ bool TFrameLevel::DeliverFrame(TFrameHeader* header, const T_BinaryData& data) {
     T_BinaryData frame(bytes.data(), bytes.size());
     frame += data;
     frame += BinaryDataFromMsbWord(CountCrc(frame.GetData(), frame.Length()));
-    return m_slip->SendData(frame);
+    if (!m_slip->SendData(frame)) {
+        return false;
+    }
+    ++m_counters.framesSent;
+    m_counters.naksSent += header->type == TFrameHeader::kNak ? 1 : 0;
+    return true;
 }
 
 bool TFrameLevel::SendAuxFrame(unsigned char type, unsigned char sequence) {
@@ -417,6 +425,7 @@ void TFrameLevel::SendNextDataPortion() {
 void TFrameLevel::Transmit(TPortionOut& out) {
     out.timer.reset(ISystem::Instance()->CreateTimer(
         out.portion.terms.repeatAfterTimeOut ? kFrameTimeoutMs : kUnrepeatedTimeoutMs));
+    m_counters.repeatsSent += out.transmissionsLeft < kTransmissionsPerPortion ? 1 : 0;
     --out.transmissionsLeft;
     TFrameHeader header(TFrameHeader::kData, out.sequence,
                         static_cast<unsigned char>(out.portion.data.Length()));

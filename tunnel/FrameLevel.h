@@ -10,6 +10,7 @@
 #include "tunnel/FrameOptions.h"
 #include "tunnel/PortionTerms.h"
 #include "tunnel/Slip.h"
+#include "tunnel/TunnelCounters.h"
 
 // The three bytes in front of every frame, in wire order.
 struct TFrameHeader {
@@ -81,7 +82,9 @@ class TFrameLevel {
     // The next outcome of tagged data, oldest first.
     std::optional<TPortionOutcome> TakeOutcome();
     // Frames received so far, whatever they were.
-    unsigned long FramesReceived() const { return m_framesReceived; }
+    unsigned long FramesReceived() const { return m_counters.framesReceived; }
+    // The frame figures counted so far; the packet figures are left at 0.
+    const TTunnelCounters& Counters() const { return m_counters; }
     // Time until the answer of a portion out is overdue; kNoDeadline if none is out.
     unsigned long MillisecondsToNextDeadline() const;
     // In stream mode every SendData sends the next portion at once, without
@@ -152,7 +155,7 @@ class TFrameLevel {
     bool m_acceptedAny = false;
     std::uint8_t m_acceptedSequence = 0;
     T_BinaryData m_acceptedData;
-    unsigned long m_framesReceived = 0;
+    TTunnelCounters m_counters;
     // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.
     unsigned long m_pendingLengthChecked = 0;
 };

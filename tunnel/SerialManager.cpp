@@ -49,8 +49,25 @@ INetworkInterface* EthernetInterface() {
 
 }  // namespace
 
-TConnInfo::TConnInfo(IConnection* connection, bool calling)
-    : m_connection(connection), m_state(calling ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING) {}
+TConnInfo::TConnInfo(IConnection* connection, bool calling, std::uint32_t address,
+                     std::uint16_t port)
+    : m_connection(connection),
+      m_state(calling ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING),
+      m_calling(calling),
+      m_address(address),
+      m_port(port) {}
+
+TConnectionFigures TConnInfo::Figures(std::uint32_t socketId) const {
+    return TConnectionFigures{.socketId = socketId,
+                              .calling = m_calling,
+                              .state = m_state,
+                              .closing = m_closing,
+                              .address = m_address,
+                              .peerAddress = m_peerAddress,
+                              .port = m_port,
+                              .bytesToPeer = m_bytesToPeer,
+                              .bytesFromPeer = m_bytesFromPeer};
+}
 
 bool TConnInfo::QueueOutput(const T_BinaryData& data) {
     m_pendingOutput += data;
@@ -65,6 +82,7 @@ bool TConnInfo::FlushOutput() {
             return false;
         }
         m_pendingOutput.Cut(0, static_cast<unsigned long>(taken));
+        m_bytesToPeer += static_cast<unsigned long>(taken);
         if (static_cast<unsigned long>(taken) < offered) {
             break;
         }
@@ -125,6 +143,7 @@ bool TSerialManager::ProcessSerialConnections() {
 
 void TSerialManager::HandleStreamBreak() {
     m_breakAhead = false;
+    ++m_counters.streamBreaks;
     // What is left before the break is the front of a packet whose rest was lost.
     m_input.Clear();
     m_input.Bytes() += m_frameLevel->ReceiveData();
@@ -135,14 +154,15 @@ void TSerialManager::HandleStreamBreak() {
     if (m_input.Bytes().Copy(0, reset.Length()) == reset) {
         return;
     }
+    m_counters.closesAfterLoss += m_boundConnections.size() + m_serialConnections.size();
     CloseAllConnections();
 }
 
 void TSerialManager::HandleCutShortPacket(const TCutShortPacket& cut) {
     // None of its bytes reach the TCP peer. The terminal has given the connection up already
     // and will not close it: the agent does, and says so.
-    if (cut.socketId && m_boundConnections.count(*cut.socketId) != 0) {
-        CloseBoundConnection(*cut.socketId);
+    if (cut.socketId) {
+        CloseAfterLoss(*cut.socketId);
     }
 }
 
@@ -161,15 +181,23 @@ void TSerialManager::CloseBoundConnection(std::uint32_t socketId) {
     SendCloseFrame(socketId);
 }
 
+void TSerialManager::CloseAfterLoss(std::uint32_t socketId) {
+    if (m_boundConnections.contains(socketId)) {
+        ++m_counters.closesAfterLoss;
+    }
+    CloseBoundConnection(socketId);
+}
+
 void TSerialManager::GiveUpLongestWaiting() {
     const std::uint32_t socketId = *m_outbound.OldestSocketId();
     if (m_boundConnections.contains(socketId)) {
         // Its closed notice waits at the back, behind the newer ones.
-        CloseBoundConnection(socketId);
+        CloseAfterLoss(socketId);
         return;
     }
     m_outbound.Drop(socketId);
     if (const auto it = m_serialConnections.find(socketId); it != m_serialConnections.end()) {
+        ++m_counters.closesAfterLoss;
         it->second->DetachFromManager();
         m_serialConnections.erase(it);
     }
@@ -269,12 +297,13 @@ void TSerialManager::HandleLostPacket(const TOutboundPacket& packet) {
         case ACTION_CLOSED:
         case ACTION_DATA_IN:
             // The terminal may wait for this notice for ever, or hold a stream with a hole.
-            CloseBoundConnection(packet.socketId);
+            CloseAfterLoss(packet.socketId);
             break;
         case ACTION_CALL:
         case ACTION_LISTEN:
         case ACTION_CLOSE:
         case ACTION_DATA_OUT:
+            m_counters.closesAfterLoss += m_serialConnections.contains(packet.socketId) ? 1 : 0;
             AbandonSerialConnection(packet.socketId);
             break;
         default:
@@ -362,6 +391,23 @@ void TSerialManager::SetStreamMode(bool on) {
     m_frameLevel->SetStreamMode(on);
 }
 
+bool TSerialManager::IsOnline() const {
+    return m_frameLevel->IsOnline();
+}
+
+TTunnelCounters TSerialManager::Counters() const {
+    TTunnelCounters counters = m_frameLevel->Counters();
+    counters += m_counters;
+    return counters;
+}
+
+void TSerialManager::ListConnections(std::vector<TConnectionFigures>& into) const {
+    into.clear();
+    for (const auto& [socketId, info] : m_boundConnections) {
+        into.push_back(info->Figures(socketId));
+    }
+}
+
 bool TSerialManager::HaveSerialConnections() const {
     return !m_serialConnections.empty();
 }
@@ -433,6 +479,7 @@ void TSerialManager::ProcessCallRequest(const TSerialPacket& packet) {
                                       : CreateBoundConnection(socketId, packet.GetIpAddr(),
                                                               packet.GetPort(), calling);
     if (result.Code() != 0) {
+        ++m_counters.callsRefused;
         DeleteBoundConnection(socketId);
         SendCallErrorFrame(socketId, result.Code());
     }
@@ -452,8 +499,8 @@ Error TSerialManager::CreateBoundConnection(unsigned long socketId, unsigned lon
     }
     if (connection != nullptr) {
         DeleteBoundConnection(socketId);
-        m_boundConnections[static_cast<std::uint32_t>(socketId)] =
-            std::make_unique<TConnInfo>(connection, calling);
+        m_boundConnections[static_cast<std::uint32_t>(socketId)] = std::make_unique<TConnInfo>(
+            connection, calling, calling ? static_cast<std::uint32_t>(ipAddr) : 0, port);
     }
     return result;
 }
@@ -491,6 +538,7 @@ void TSerialManager::ProcessCloseRequest(const TSerialPacket& packet) {
 }
 
 void TSerialManager::ProcessReset() {
+    ++m_counters.peerResets;
     for (auto& [id, connection] : m_serialConnections) {
         connection->MarkClosed();
     }
@@ -516,7 +564,7 @@ void TSerialManager::ProcessBoundConnections() {
             const unsigned long pendingBefore = info.PendingOutputLength();
             const bool flushed = info.FlushOutput();
             m_progress = m_progress || info.PendingOutputLength() != pendingBefore;
-            state = flushed ? ProcessReceive(socketId, info.Connection()) : CONNSTATE_DISCONNECTED;
+            state = flushed ? ProcessReceive(socketId, info) : CONNSTATE_DISCONNECTED;
         }
         if (state == CONNSTATE_DISCONNECTED) {
             // One close per visit: the connections after this one wait for the next visit. The
@@ -537,8 +585,9 @@ void TSerialManager::ReportEstablished(std::uint32_t socketId, TConnInfo& info) 
     if (info.State() == CONNSTATE_CONNECTING) {
         QueuePacket(TSerialPacket(ACTION_CALL_RESULT, socketId, 0, 0, 0));
     } else if (info.State() == CONNSTATE_LISTENING) {
-        QueuePacket(
-            TSerialPacket(ACTION_CONNECTED, socketId, info.Connection()->GetPeerAddress(), 0, 0));
+        const unsigned long peer = info.Connection()->GetPeerAddress();
+        info.SetPeerAddress(static_cast<std::uint32_t>(peer));
+        QueuePacket(TSerialPacket(ACTION_CONNECTED, socketId, peer, 0, 0));
     }
     info.SetState(CONNSTATE_CONNECTED);
 }
@@ -554,11 +603,10 @@ bool TSerialManager::DrainClosing(TConnInfo& info) {
     return !info.FlushOutput() || !info.HasPendingOutput();
 }
 
-CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* connection) {
-    const auto id = static_cast<std::uint32_t>(socketId);
+CONNSTATE TSerialManager::ProcessReceive(std::uint32_t socketId, TConnInfo& info) {
     unsigned char block[kReceiveBlock];
-    while (WouldRead(id)) {
-        const long received = connection->Receive(block, sizeof block);
+    while (WouldRead(socketId)) {
+        const long received = info.Connection()->Receive(block, sizeof block);
         if (received < 0) {
             return CONNSTATE_DISCONNECTED;
         }
@@ -567,6 +615,7 @@ CONNSTATE TSerialManager::ProcessReceive(unsigned long socketId, IConnection* co
         }
         m_progress = true;
         const auto count = static_cast<unsigned long>(received);
+        info.CountReceived(count);
         for (unsigned long offset = 0; offset < count; offset += kMaxDataPerPacket) {
             const T_BinaryData data(block + offset, std::min(kMaxDataPerPacket, count - offset), 0);
             QueuePacket(TSerialPacket(ACTION_DATA_IN, socketId, data));

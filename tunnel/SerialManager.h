@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "base/BinaryData.h"
 #include "base/Error.h"
@@ -13,6 +14,7 @@
 #include "tunnel/CallFilter.h"
 #include "tunnel/PacketInput.h"
 #include "tunnel/PacketScheduler.h"
+#include "tunnel/TunnelCounters.h"
 
 class ITimer;
 class TWaitSet;
@@ -26,11 +28,19 @@ class TSerialPacket;
 // reported, LISTENING for a listen that has not accepted, CONNECTED once reported.
 class TConnInfo {
   public:
-    TConnInfo(IConnection* connection, bool calling);
+    // A call goes to address:port; a listen waits on port.
+    TConnInfo(IConnection* connection, bool calling, std::uint32_t address = 0,
+              std::uint16_t port = 0);
 
     IConnection* Connection() const { return m_connection.get(); }
     CONNSTATE State() const { return m_state; }
     void SetState(CONNSTATE state) { m_state = state; }
+    // A listen's peer, once it is accepted.
+    void SetPeerAddress(std::uint32_t address) { m_peerAddress = address; }
+    // Counts bytes read from the TCP peer.
+    void CountReceived(unsigned long count) { m_bytesFromPeer += count; }
+    // The connection as it stands, under the terminal's socket id.
+    TConnectionFigures Figures(std::uint32_t socketId) const;
 
     // Appends bytes for the TCP peer and offers what the socket will take now. The rest waits
     // for FlushOutput. False when the connection failed or the backlog grew past its bound.
@@ -49,6 +59,12 @@ class TConnInfo {
     CONNSTATE m_state;
     T_BinaryData m_pendingOutput;
     bool m_closing = false;
+    bool m_calling;
+    std::uint32_t m_address;
+    std::uint16_t m_port;
+    std::uint32_t m_peerAddress = 0;
+    std::uint64_t m_bytesToPeer = 0;
+    std::uint64_t m_bytesFromPeer = 0;
 };
 
 // The tunnel's packet layer and connection table. Packets cut out of the frame level's byte
@@ -92,6 +108,12 @@ class TSerialManager {
     bool SendPacket(const TSerialPacket& packet);
     // Bytes of packets waiting for the serial line.
     unsigned long QueuedForLine() const { return m_outbound.TotalBytes(); }
+    // Whether the peer has answered since the link was last reset.
+    bool IsOnline() const;
+    // What the frame level and this layer have counted.
+    TTunnelCounters Counters() const;
+    // Replaces the content of into with the agent side's TCP connections, by socket id.
+    void ListConnections(std::vector<TConnectionFigures>& into) const;
 
     // Terminal side. The returned connections belong to the caller.
     TSerialOutConnection* AddCallingConnection(unsigned long socketId, unsigned long ipAddr,
@@ -111,7 +133,7 @@ class TSerialManager {
     Error CreateBoundConnection(unsigned long socketId, unsigned long ipAddr, unsigned short port,
                                 bool calling);
     void ProcessBoundConnections();
-    CONNSTATE ProcessReceive(unsigned long socketId, IConnection* connection);
+    CONNSTATE ProcessReceive(std::uint32_t socketId, TConnInfo& info);
     void DeleteBoundConnection(unsigned long socketId);
     void DeleteAllBoundConnections();
 
@@ -144,6 +166,8 @@ class TSerialManager {
     void HandleStreamBreak();
     // Closes the agent's TCP connection of the id and tells the terminal.
     void CloseBoundConnection(std::uint32_t socketId);
+    // CloseBoundConnection, counted as a close after a loss when the id has a connection.
+    void CloseAfterLoss(std::uint32_t socketId);
     // Gives up the terminal's tunnelled connection of the id and asks the agent to close it.
     void AbandonSerialConnection(std::uint32_t socketId);
     void CloseAllConnections();
@@ -181,4 +205,6 @@ class TSerialManager {
     // Paces Process.
     std::unique_ptr<ITimer> m_stepTimer;
     TCallFilter m_callFilter;
+    // The packet figures; the frame level keeps the frame figures.
+    TTunnelCounters m_counters;
 };

@@ -114,6 +114,9 @@ void TSerialNetworkInterface::Close() {
 }
 
 void TSerialNetworkInterface::Cleanup() {
+    if (m_manager) {
+        m_pastCounters += m_manager->Counters();
+    }
     m_line = nullptr;
     m_lineInput = nullptr;
     m_manager.reset();
@@ -130,6 +133,25 @@ void TSerialNetworkInterface::SetStreamMode(bool on) {
     m_streamMode = on;
     if (m_manager) {
         m_manager->SetStreamMode(on);
+    }
+}
+
+bool TSerialNetworkInterface::IsLinkUp() const {
+    return m_manager && m_manager->IsOnline();
+}
+
+TTunnelCounters TSerialNetworkInterface::Counters() const {
+    TTunnelCounters counters = m_pastCounters;
+    if (m_manager) {
+        counters += m_manager->Counters();
+    }
+    return counters;
+}
+
+void TSerialNetworkInterface::ListConnections(std::vector<TConnectionFigures>& into) const {
+    into.clear();
+    if (m_manager) {
+        m_manager->ListConnections(into);
     }
 }
 

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "base/Error.h"
 #include "platform/NetworkInterface.h"
 #include "tunnel/CallFilter.h"
+#include "tunnel/TunnelCounters.h"
 
 class ISerialLine;
 class TBufferedConnection;
@@ -65,6 +67,14 @@ class TSerialNetworkInterface : public INetworkInterface {
     // every one built later.
     void SetStreamMode(bool on);
 
+    // Whether a stack is built and the other end has answered since its link was last reset.
+    bool IsLinkUp() const;
+    // What every stack built so far has counted, the current one included.
+    TTunnelCounters Counters() const;
+    // Replaces the content of into with the TCP connections the current stack holds for the
+    // terminal; empty without a stack.
+    void ListConnections(std::vector<TConnectionFigures>& into) const;
+
   private:
     std::unique_ptr<TSerialManager> m_manager;
     TCallFilter m_callFilter;
@@ -78,4 +88,6 @@ class TSerialNetworkInterface : public INetworkInterface {
     unsigned short m_port;
     // Stream mode as set; by default the first port runs it.
     bool m_streamMode;
+    // What the stacks taken down had counted.
+    TTunnelCounters m_pastCounters;
 };

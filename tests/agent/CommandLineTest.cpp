@@ -25,6 +25,10 @@ TEST(CommandLineTest, ArgumentsAndWhatTheyAskFor) {
          "/var/log/pinpad",
          ""},
         {{"--trace=logs", "--dir", "a", "--dir", "b"}, Action::Serve, "b", "logs", ""},
+        {{"--status"}, Action::Status, "", "", ""},
+        {{"--dir", "/etc/pinpad", "--status"}, Action::Status, "/etc/pinpad", "", ""},
+        {{"--status", "--trace=t"}, Action::Status, "", "t", ""},
+        {{"--status", "--dir"}, Action::Fail, "", "", "--dir needs a directory"},
         {{"--help"}, Action::Help, "", "", ""},
         {{"--bogus", "-h"}, Action::Help, "", "", ""},
         {{"--dir", "x", "--version"}, Action::Version, "", "", ""},
@@ -47,7 +51,7 @@ TEST(CommandLineTest, ArgumentsAndWhatTheyAskFor) {
         }
         EXPECT_EQ(line.action, c.action) << shown;
         EXPECT_EQ(line.error, c.error) << shown;
-        if (c.action == Action::Serve) {
+        if (c.action == Action::Serve || c.action == Action::Status) {
             EXPECT_EQ(line.settingsDirectory, c.settings) << shown;
             EXPECT_EQ(line.traceDirectory, c.trace) << shown;
         }

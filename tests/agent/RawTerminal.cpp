@@ -46,6 +46,10 @@ void TRawTerminal::Send(const std::vector<TSerialPacket>& packets) {
     ++framesSent;
 }
 
+void TRawTerminal::SendNak(std::uint8_t sequence) {
+    Write(Frame(TFrameHeader::kNak, sequence, T_BinaryData()));
+}
+
 void TRawTerminal::Write(const T_BinaryData& frame) {
     unsigned long written = 0;
     while (written < frame.Length()) {
@@ -84,6 +88,7 @@ void TRawTerminal::TakeFrame(const T_BinaryData& frame) {
     }
     ++dataFramesSeen;
     const std::uint8_t sequence = frame[1];
+    lastDataSequence = sequence;
     if (acknowledge) {
         Write(Frame(TFrameHeader::kAck, sequence, T_BinaryData()));
     }

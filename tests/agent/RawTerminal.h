@@ -22,6 +22,8 @@ class TRawTerminal {
     // sends meanwhile.
     void Send(const std::vector<TSerialPacket>& packets);
     void Send(const TSerialPacket& packet) { Send(std::vector<TSerialPacket>{packet}); }
+    // Refuses a data frame of the agent by its number, as a terminal does a damaged one.
+    void SendNak(std::uint8_t sequence);
     // Reads what the agent sends for timeoutMs, or until a packet has come when untilPacket.
     void Pump(int timeoutMs, bool untilPacket = false);
     // The next packet from the agent within timeoutMs, as Describe writes it; empty if none.
@@ -34,6 +36,8 @@ class TRawTerminal {
     // terminal's frames.
     unsigned long dataFramesSeen = 0;
     unsigned long acksSeen = 0;
+    // The number of the agent's data frame seen last.
+    std::uint8_t lastDataSequence = 0;
     // Data frames this terminal has sent.
     unsigned long framesSent = 0;
 

@@ -19,8 +19,10 @@
 #include <vector>
 
 #include "AgentProgram.h"
+#include "RawTerminal.h"
 #include "agent/ServiceStatus.h"
 #include "pinpad-sim/SimLine.h"
+#include "support/Loopback.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -153,15 +155,15 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
     std::vector<std::string> messages =
         manager.ReceiveUntil("READY=1\nSTATUS=.*", seconds(10));
     ASSERT_FALSE(messages.empty());
-    EXPECT_TRUE(std::regex_match(messages.back(),
-                                 std::regex("READY=1\nSTATUS=serving ttyS99, last reset " + cTime)))
+    EXPECT_TRUE(std::regex_match(
+        messages.back(), std::regex("READY=1\nSTATUS=serving ttyS99, link down, 0 connections, "
+                                    "0 NAKs, last reset " + cTime)))
         << messages.back();
 
-    int keepAlives = 0;
+    // Nothing on the line answers, so nothing changes but the keep-alives.
     for (int i = 0; i < 3; ++i) {
-        keepAlives += manager.Receive(seconds(3)) == "WATCHDOG=1";
+        EXPECT_EQ(manager.Receive(seconds(3)), "WATCHDOG=1");
     }
-    EXPECT_EQ(keepAlives, 3);
 
     // The terminal goes away: the line is lost, and the port cannot be
     // opened again.
@@ -183,6 +185,58 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
         statuses[1], std::regex("STATUS=waiting for ttyS99, link down: the port cannot be "
                                 "opened" + lastReset)))
         << statuses[1];
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+// The status line carries the link, the connections and the NAKs of both
+// ways, as a terminal played frame by frame changes them.
+TEST_F(ServiceTest, StatusLineCarriesTheCounts) {
+    m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
+    m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
+    std::unique_ptr<TRawTerminal> terminal = TRawTerminal::Make(m_directory / "ttyS99");
+    ASSERT_TRUE(terminal);
+    TNotifySocket manager(m_directory, nullptr);
+    m_agent.Start();
+    ASSERT_EQ(terminal->NextPacket(20000), "RESET 0");
+
+    // The status lines until one matches pattern; the terminal meanwhile
+    // takes and acknowledges what the agent sends.
+    const auto statusUntil = [&](const std::string& pattern) {
+        const std::regex wanted("(READY=1\n)?STATUS=serving ttyS99, " + pattern +
+                                ", last reset " + cTime);
+        const auto deadline = Clock::now() + seconds(10);
+        std::vector<std::string> messages;
+        while (Clock::now() < deadline) {
+            terminal->Pump(20);
+            for (std::string message = manager.Receive(milliseconds(0)); !message.empty();
+                 message = manager.Receive(milliseconds(0))) {
+                messages.push_back(message);
+                if (std::regex_match(message, wanted)) {
+                    return Joined(messages);
+                }
+            }
+        }
+        ADD_FAILURE() << "no " << pattern << " in " << Joined(messages);
+        return Joined(messages);
+    };
+    statusUntil("link up, 0 connections, 0 NAKs");
+
+    LoopbackListener server = ListenOnLoopback();
+    terminal->Send(TSerialPacket(ACTION_CALL, 1, kLoopbackAddress, server.port, 0));
+    EXPECT_EQ(terminal->NextPacket(), "CALL_RESULT 1 err=0");
+    statusUntil("link up, 1 connection, 0 NAKs");
+
+    // The terminal refuses a frame once.
+    terminal->acknowledge = false;
+    terminal->Send(TSerialPacket(ACTION_DATA_OUT, 7, T_BinaryData("?")));
+    EXPECT_EQ(terminal->NextPacket(), "CLOSED 7");
+    terminal->acknowledge = true;
+    terminal->SendNak(terminal->lastDataSequence);
+    statusUntil("link up, 1 connection, 1 NAK");
+
+    terminal->Send(TSerialPacket(ACTION_CLOSE, 1, 0, 0, 0));
+    const std::string messages = statusUntil("link up, 0 connections, 1 NAK");
+    EXPECT_EQ(messages.find("READY"), std::string::npos) << "READY=1 came twice: " << messages;
     EXPECT_EQ(m_agent.Output(), "");
 }
 
