@@ -128,5 +128,7 @@ REPORT
 (cd "$trace" && ls -l | sed -n '2,$p' | awk '{printf "    %-20s %8s bytes\n", $NF, $5}')
 show_log CommLog9.txt 6
 [[ -n $sock_log ]] && show_log "$sock_log" 8
+echo "    what the agent last wrote in Status.json (agent --status):"
+"$agent_dir/agent" --status 2>&1 | sed 's/^/      | /' || true
 echo
 echo "Every process the demo started has been stopped."
