@@ -81,8 +81,13 @@ started+=($!)
 
 sim_status=0
 wait "$sim_pid" || sim_status=$?
-stop_started
 demo_ms=$(( $(now_ms) - demo_start ))
+# The agent tells the end of the call in its status file soon after, and in
+# any case within its 5 s period.
+status_file=$agent_dir/Trace/Status.json
+status_after_fetch() { [[ $status_file -nt $demo/response.txt ]]; }
+wait_for 6 status_after_fetch || true
+stop_started
 
 (( sim_status != 124 )) || fail "the fetch did not finish within 40 s"
 (( sim_status == 0 )) || fail "pinpad-sim ended with status $sim_status"
@@ -128,7 +133,7 @@ REPORT
 (cd "$trace" && ls -l | sed -n '2,$p' | awk '{printf "    %-20s %8s bytes\n", $NF, $5}')
 show_log CommLog9.txt 6
 [[ -n $sock_log ]] && show_log "$sock_log" 8
-echo "    what the agent last wrote in Status.json (agent --status):"
+echo "    what the agent wrote in Status.json after the fetch (agent --status):"
 "$agent_dir/agent" --status 2>&1 | sed 's/^/      | /' || true
 echo
 echo "Every process the demo started has been stopped."
