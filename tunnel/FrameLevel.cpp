@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 
 #include "base/Conversions.h"
 #include "platform/System.h"
@@ -120,7 +121,32 @@ void TFrameLevel::Process() {
     } else if (m_options.repairAnswers) {
         TakeFrameWaitingForEnd();
     }
+    RefreshAck();
     CheckOverdue();
+}
+
+void TFrameLevel::RefreshAck() {
+    if (!m_sinceAccepted) {
+        return;
+    }
+    const unsigned long elapsed = m_sinceAccepted->GetElapsedMsec();
+    if (elapsed >= kAckRefreshLimitMs || m_ackRefreshesSent == std::size(kAckRefreshesMs)) {
+        m_sinceAccepted.reset();
+        return;
+    }
+    if (elapsed >= kAckRefreshesMs[m_ackRefreshesSent]) {
+        ++m_ackRefreshesSent;
+        SendAuxFrame(TFrameHeader::kAck, m_acceptedSequence);
+    }
+}
+
+unsigned long TFrameLevel::MillisecondsToAckRefresh() const {
+    if (!m_sinceAccepted || m_ackRefreshesSent == std::size(kAckRefreshesMs)) {
+        return kNoDeadline;
+    }
+    const unsigned long due = kAckRefreshesMs[m_ackRefreshesSent];
+    const unsigned long elapsed = m_sinceAccepted->GetElapsedMsec();
+    return elapsed >= due ? 0 : due - elapsed;
 }
 
 void TFrameLevel::CheckOverdue() {
@@ -164,7 +190,7 @@ std::optional<TPortionOutcome> TFrameLevel::TakeOutcome() {
 }
 
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
-    unsigned long soonest = kNoDeadline;
+    unsigned long soonest = MillisecondsToAckRefresh();
     for (const TPortionOut& out : m_inFlight) {
         const unsigned long timeout =
             out.portion.terms.repeatAfterTimeOut ? kFrameTimeoutMs : kUnrepeatedTimeoutMs;
@@ -237,6 +263,10 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
             SendAuxFrame(TFrameHeader::kAck, header.sequence);
         }
         AcceptDataFrame(header, frame.Copy(TFrameHeader::kSize, header.length));
+        if (m_options.refreshAcks) {
+            m_sinceAccepted.reset(ISystem::Instance()->CreateTimer(0));
+            m_ackRefreshesSent = 0;
+        }
         return;
     }
     const std::optional<TFrameHeader> answer = ReadAnswer(frame);
@@ -420,7 +450,10 @@ void TFrameLevel::Transmit(TPortionOut& out) {
     --out.transmissionsLeft;
     TFrameHeader header(TFrameHeader::kData, out.sequence,
                         static_cast<unsigned char>(out.portion.data.Length()));
-    if (!DeliverFrame(&header, out.portion.data)) {
+    const bool twice = m_options.doubleShortRepeatables && out.portion.terms.repeatAfterTimeOut &&
+                       out.portion.data.Length() <= kShortPortionSize;
+    if (!DeliverFrame(&header, out.portion.data) ||
+        (twice && !DeliverFrame(&header, out.portion.data))) {
         GiveUpOutgoing();
     }
 }

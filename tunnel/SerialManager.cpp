@@ -125,9 +125,9 @@ bool TSerialManager::ProcessSerialConnections() {
 
 void TSerialManager::HandleStreamBreak() {
     m_breakAhead = false;
-    // What is left before the break is the front of a packet whose rest was lost.
-    m_input.Clear();
-    m_input.Bytes() += m_frameLevel->ReceiveData();
+    // What is left before the break is the front of a packet whose rest was lost; what follows
+    // it has just arrived, and is not abandoned for the silence before it.
+    m_input.StartAfresh(m_frameLevel->ReceiveData());
     m_breakAhead = m_frameLevel->BreakFollows();
     // A peer whose stack started again begins with a reset, which drops every connection
     // anyway; new connections of its own may already be on the way under the old ids.
@@ -193,10 +193,19 @@ void TSerialManager::SendQueuedPackets() {
     while (m_outbound.TotalPackets() > kMaxQueuedPackets) {
         GiveUpLongestWaiting();
     }
+    bool lostBefore = false;
     for (;;) {
-        // After a loss the next packet waits for the next step: a line that fails every write
-        // would otherwise resend the loss's own notice for ever.
-        if (CheckPacketInFlight() || !m_frameLevel->IsReadyForPortion()) {
+        // The notice a loss queues goes out at once: the terminal must hear of the close in
+        // time, and a quiet loop may not step again for a while. After a second loss in the
+        // same call the rest waits for the next step, or a line that fails every write would
+        // resend the loss's own notice for ever.
+        if (CheckPacketInFlight()) {
+            if (lostBefore) {
+                return;
+            }
+            lostBefore = true;
+        }
+        if (!m_frameLevel->IsReadyForPortion()) {
             return;
         }
         // One packet of an id on the way at a time: should it be lost, nothing of the same

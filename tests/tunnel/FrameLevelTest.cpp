@@ -53,6 +53,14 @@ class FrameLevelTest : public ::testing::Test {
         return std::make_unique<TFrameLevel>(new SLIP(onLine.NewEnd(TMemoryLine::A)), options);
     }
 
+    // A level on a line of its own with one measure against lost answers switched on.
+    static std::unique_ptr<TFrameLevel> LevelWith(TMemoryLine& onLine,
+                                                  bool TFrameOptions::*measure) {
+        TFrameOptions options = TFrameOptions::AllOff();
+        options.*measure = true;
+        return std::make_unique<TFrameLevel>(new SLIP(onLine.NewEnd(TMemoryLine::A)), options);
+    }
+
     // The outcomes reported since the last call, as "+tag" (delivered) or "-tag" (given up).
     std::vector<std::string> Outcomes() {
         std::vector<std::string> outcomes;
@@ -447,6 +455,93 @@ TEST_F(FrameLevelTest, ByDefaultAcksGoOutTwiceAndFramesEndWithADoubledEnd) {
               HexBytes("C0 06 07 00 E7 AB C0 C0 C0 06 07 00 E7 AB C0 C0"));
     hardened.SendData(HexBytes("01 02 03"));
     EXPECT_EQ(hardLine.TakePending(TMemoryLine::B), HexBytes("C0 41 01 03 01 02 03 71 1C C0 C0"));
+}
+
+// The ACK of the data frame accepted last goes out again 500 and 1000 ms after it while
+// nothing newer comes, and never once the peer's frame timer may have run out: a late ACK
+// would bring a peer that reset its link up again.
+TEST_F(FrameLevelTest, RefreshesTheLastAckOnlyWhileThePeersTimerRuns) {
+    struct TStep {
+        unsigned long atMs;
+        int peerSendsFrame;  // its number, or 0 for none
+        std::vector<std::string> sent;
+    };
+    const struct {
+        const char* name;
+        std::vector<TStep> steps;
+    } cases[] = {
+        {"nothing newer",
+         {{0, 1, {"06 01 00"}},
+          {499, 0, {}},
+          {500, 0, {"06 01 00"}},
+          {999, 0, {}},
+          {1000, 0, {"06 01 00"}},
+          {5000, 0, {}}}},
+        {"a newer frame starts afresh",
+         {{0, 1, {"06 01 00"}},
+          {500, 0, {"06 01 00"}},
+          {700, 2, {"06 02 00"}},
+          {1000, 0, {}},
+          {1200, 0, {"06 02 00"}},
+          {1700, 0, {"06 02 00"}},
+          {9000, 0, {}}}},
+        {"the loop held up past the limit",
+         {{0, 1, {"06 01 00"}}, {TFrameLevel::kAckRefreshLimitMs, 0, {}}, {1500, 0, {}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMemoryLine caseLine;
+        const auto level = LevelWith(caseLine, &TFrameOptions::refreshAcks);
+        TFrameLevel& refreshing = *level;
+        const std::uint32_t start = system.Clock().Now();
+        for (const TStep& step : c.steps) {
+            system.Clock().Advance(step.atMs - (system.Clock().Now() - start));
+            if (step.peerSendsFrame != 0) {
+                caseLine.Inject(TMemoryLine::A,
+                                SlipWire(Frame(TFrameHeader::kData,
+                                               static_cast<unsigned char>(step.peerSendsFrame),
+                                               HexBytes("11"))));
+            }
+            refreshing.Process();
+            std::vector<std::string> sent;
+            const T_BinaryData wire = caseLine.TakePending(TMemoryLine::B);
+            for (unsigned long i = 0; i + TFrameHeader::kSize + 2 <= wire.Length(); i += 7) {
+                sent.push_back(ToHex(wire.Copy(i + 1, TFrameHeader::kSize)));
+            }
+            EXPECT_EQ(sent, step.sent) << "at " << step.atMs << " ms";
+            if (step.atMs == 700) {
+                EXPECT_EQ(refreshing.MillisecondsToNextDeadline(), 500u);
+            }
+        }
+    }
+}
+
+// A short portion that may be repeated goes out twice at once under the same number, so one
+// copy damaged beyond a refusal costs no wait for the timer; anything else goes out once.
+TEST_F(FrameLevelTest, ShortRepeatablePortionsGoOutTwiceAtOnce) {
+    const struct {
+        const char* name;
+        unsigned long length;
+        bool repeatable;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {"short notice", TFrameLevel::kShortPortionSize, true, {"41 01 10", "41 01 10"}},
+        {"longer data", TFrameLevel::kShortPortionSize + 1, true, {"41 01 11"}},
+        {"short, never repeated", 7, false, {"41 01 07"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMemoryLine caseLine;
+        const auto doubling = LevelWith(caseLine, &TFrameOptions::doubleShortRepeatables);
+        doubling->SendData(BinaryDataFromRepeatedByte('n', c.length),
+                           TPortionTerms{1, c.repeatable});
+        std::vector<std::string> sent;
+        const T_BinaryData wire = caseLine.TakePending(TMemoryLine::B);
+        for (unsigned long i = 0; i < wire.Length(); i += c.length + TFrameHeader::kSize + 4) {
+            sent.push_back(ToHex(wire.Copy(i + 1, TFrameHeader::kSize)));
+        }
+        EXPECT_EQ(sent, c.sent);
+    }
 }
 
 // Damaged answers to portion 1, with data 2 waiting behind it: an ACK taken sends 2, a NAK
