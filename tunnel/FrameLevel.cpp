@@ -116,6 +116,7 @@ T_BinaryData TFrameLevel::ReceiveData() {
 void TFrameLevel::Process() {
     const T_BinaryData frame = m_slip->ReceiveData();
     if (frame.Length() != 0) {
+        m_pendingLengthChecked = 0;  // whatever waits now is a new frame
         ++m_framesReceived;
         ProcessReceivedFrame(frame);
     } else if (m_options.repairAnswers) {
@@ -324,7 +325,11 @@ std::optional<TFrameHeader> TFrameLevel::ReadAnswer(const T_BinaryData& frame) c
 
 void TFrameLevel::TakeFrameWaitingForEnd() {
     const unsigned long raw = m_slip->PendingRawLength();
-    if (raw < kFrameOverhead || raw == m_pendingLengthChecked) {
+    if (raw < kFrameOverhead) {
+        m_pendingLengthChecked = 0;
+        return;
+    }
+    if (raw == m_pendingLengthChecked) {
         return;
     }
     m_pendingLengthChecked = raw;
@@ -344,6 +349,7 @@ void TFrameLevel::TakeFrameWaitingForEnd() {
     // Its closing END was damaged. The next frame's opening END would close it, but the peer
     // sends nothing more before it hears from us, and drops its queue when its timer runs out.
     m_slip->DropPendingFrame();
+    m_pendingLengthChecked = 0;
     ++m_framesReceived;
     ProcessReceivedFrame(waiting.Copy(0, length));
 }

@@ -672,6 +672,23 @@ TEST_F(FrameLevelTest, ADataFrameWhoseCheckFitsIsTakenBeforeItsClosingEnd) {
     }
 }
 
+// Frames of one length follow each other all the time: one that waits for its closing END is
+// looked into even when an earlier one of the same length was, frames ago.
+TEST_F(FrameLevelTest, EveryFrameWaitingForItsEndIsLookedInto) {
+    TMemoryLine caseLine;
+    const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, true);
+    const auto unclosed = [](unsigned char sequence, const T_BinaryData& data) {
+        T_BinaryData wire(SLIP::END);
+        return wire + SLIP::EscapeSpecialCharacters(Frame(TFrameHeader::kData, sequence, data));
+    };
+    caseLine.Inject(TMemoryLine::A, unclosed(1, HexBytes("11")));
+    EXPECT_EQ(repairing->ReceiveData(), HexBytes("11"));
+    caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 2, HexBytes("22"))));
+    EXPECT_EQ(repairing->ReceiveData(), HexBytes("22"));
+    caseLine.Inject(TMemoryLine::A, unclosed(3, HexBytes("33")));
+    EXPECT_EQ(repairing->ReceiveData(), HexBytes("33"));
+}
+
 TEST_F(FrameLevelTest, AfterAnAnswerTakenBeforeItsEndTheNextFrameStillArrives) {
     TMemoryLine hardLine;
     TFrameLevel hardened(new SLIP(hardLine.NewEnd(TMemoryLine::A)));
