@@ -456,8 +456,7 @@ void TFrameLevel::Transmit(TPortionOut& out) {
     --out.transmissionsLeft;
     TFrameHeader header(TFrameHeader::kData, out.sequence,
                         static_cast<unsigned char>(out.portion.data.Length()));
-    const bool twice = m_options.doubleShortRepeatables && out.portion.terms.repeatAfterTimeOut &&
-                       out.portion.data.Length() <= kShortPortionSize;
+    const bool twice = m_options.doubleNotices && out.portion.terms.twiceAtOnce;
     if (!DeliverFrame(&header, out.portion.data) ||
         (twice && !DeliverFrame(&header, out.portion.data))) {
         GiveUpOutgoing();

@@ -54,9 +54,6 @@ class TFrameLevel {
     // 2000 ms frame timer, should the loop have been held up.
     static constexpr unsigned long kAckRefreshesMs[] = {500, 1000};
     static constexpr unsigned long kAckRefreshLimitMs = 1400;
-    // The longest portion that goes out twice at once when it may be repeated: room for every
-    // notice and request, none for data.
-    static constexpr unsigned long kShortPortionSize = 16;
     static constexpr unsigned long kNoDeadline = ~0UL;
 
     // Takes ownership of slip.

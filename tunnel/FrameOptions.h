@@ -23,10 +23,10 @@ struct TFrameOptions {
     // that. They stop in time: a late ACK after such a reset would bring the peer's link up again
     // and let its next data follow the dropped data as if nothing were missing.
     bool refreshAcks = true;
-    // Sends a short portion that may be repeated (a notice that opens or closes a connection)
-    // twice at once, under the same number: one damaged copy, which a peer may drop without
-    // refusing it, costs nothing then instead of a wait for the frame timer.
-    bool doubleShortRepeatables = true;
+    // Sends the portions whose terms ask for it (notices that open or close a connection) twice
+    // at once, under the same number: one damaged copy, which a peer may drop without refusing
+    // it, costs nothing then instead of a wait for the frame timer.
+    bool doubleNotices = true;
 
     static TFrameOptions AllOff() { return TFrameOptions{false, false, false, false, false}; }
 };

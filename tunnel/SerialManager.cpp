@@ -216,7 +216,8 @@ void TSerialManager::SendQueuedPackets() {
         }
         m_progress = true;
         const std::uint64_t tag = ++m_lastTag;
-        const TPortionTerms terms{tag, MayRepeatAfterTimeOut(next->action)};
+        const TPortionTerms terms{tag, MayRepeatAfterTimeOut(next->action),
+                                  GoesOutTwiceAtOnce(next->action)};
         m_busyIds.insert(next->socketId);
         const T_BinaryData bytes = next->bytes;
         m_inFlight.emplace(tag, std::move(*next));
@@ -246,6 +247,12 @@ bool TSerialManager::MayRepeatAfterTimeOut(unsigned char action) {
         default:
             return false;
     }
+}
+
+bool TSerialManager::GoesOutTwiceAtOnce(unsigned char action) {
+    // The notices and requests that open or close a connection: short, and a second delivery
+    // changes nothing. Data is left alone, so small interactive packets keep their line time.
+    return MayRepeatAfterTimeOut(action) && action != ACTION_DATA_OUT;
 }
 
 bool TSerialManager::CheckPacketInFlight() {

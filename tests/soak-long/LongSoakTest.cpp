@@ -208,7 +208,7 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
     TFrameOptions noRefresh;
     noRefresh.refreshAcks = false;
     TFrameOptions singleNotices;
-    singleNotices.doubleShortRepeatables = false;
+    singleNotices.doubleNotices = false;
     const TSetting settings[] = {{"all measures", TFrameOptions()},
                                  {"no answer repair", noRepair},
                                  {"single ACKs", singleAcks},

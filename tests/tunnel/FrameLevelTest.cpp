@@ -516,25 +516,26 @@ TEST_F(FrameLevelTest, RefreshesTheLastAckOnlyWhileThePeersTimerRuns) {
     }
 }
 
-// A short portion that may be repeated goes out twice at once under the same number, so one
-// copy damaged beyond a refusal costs no wait for the timer; anything else goes out once.
-TEST_F(FrameLevelTest, ShortRepeatablePortionsGoOutTwiceAtOnce) {
+// A notice goes out twice at once under the same number, so one copy damaged beyond a refusal
+// costs no wait for the timer, and so does each repeat of it; anything else goes out once.
+TEST_F(FrameLevelTest, NoticesGoOutTwiceAtOnce) {
     const struct {
         const char* name;
         unsigned long length;
-        bool repeatable;
+        bool twice;
         std::vector<std::string> sent;
     } cases[] = {
-        {"short notice", TFrameLevel::kShortPortionSize, true, {"41 01 10", "41 01 10"}},
-        {"longer data", TFrameLevel::kShortPortionSize + 1, true, {"41 01 11"}},
-        {"short, never repeated", 7, false, {"41 01 07"}},
+        {"notice", 7, true, {"41 01 07", "41 01 07", "41 01 07", "41 01 07"}},
+        {"data", 7, false, {"41 01 07", "41 01 07"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TMemoryLine caseLine;
-        const auto doubling = LevelWith(caseLine, &TFrameOptions::doubleShortRepeatables);
+        const auto doubling = LevelWith(caseLine, &TFrameOptions::doubleNotices);
         doubling->SendData(BinaryDataFromRepeatedByte('n', c.length),
-                           TPortionTerms{1, c.repeatable});
+                           TPortionTerms{1, true, c.twice});
+        caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kNak, 1, {})));
+        doubling->Process();
         std::vector<std::string> sent;
         const T_BinaryData wire = caseLine.TakePending(TMemoryLine::B);
         for (unsigned long i = 0; i < wire.Length(); i += c.length + TFrameHeader::kSize + 4) {
