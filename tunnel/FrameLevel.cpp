@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 
 #include "base/Conversions.h"
 #include "platform/System.h"
@@ -115,12 +116,38 @@ T_BinaryData TFrameLevel::ReceiveData() {
 void TFrameLevel::Process() {
     const T_BinaryData frame = m_slip->ReceiveData();
     if (frame.Length() != 0) {
+        m_pendingLengthChecked = 0;  // whatever waits now is a new frame
         ++m_counters.framesReceived;
         ProcessReceivedFrame(frame);
     } else if (m_options.repairAnswers) {
         TakeFrameWaitingForEnd();
     }
+    RefreshAck();
     CheckOverdue();
+}
+
+void TFrameLevel::RefreshAck() {
+    if (!m_sinceAccepted) {
+        return;
+    }
+    const unsigned long elapsed = m_sinceAccepted->GetElapsedMsec();
+    if (elapsed >= kAckRefreshLimitMs || m_ackRefreshesSent == std::size(kAckRefreshesMs)) {
+        m_sinceAccepted.reset();
+        return;
+    }
+    if (elapsed >= kAckRefreshesMs[m_ackRefreshesSent]) {
+        ++m_ackRefreshesSent;
+        SendAuxFrame(TFrameHeader::kAck, m_acceptedSequence);
+    }
+}
+
+unsigned long TFrameLevel::MillisecondsToAckRefresh() const {
+    if (!m_sinceAccepted || m_ackRefreshesSent == std::size(kAckRefreshesMs)) {
+        return kNoDeadline;
+    }
+    const unsigned long due = kAckRefreshesMs[m_ackRefreshesSent];
+    const unsigned long elapsed = m_sinceAccepted->GetElapsedMsec();
+    return elapsed >= due ? 0 : due - elapsed;
 }
 
 void TFrameLevel::CheckOverdue() {
@@ -164,7 +191,7 @@ std::optional<TPortionOutcome> TFrameLevel::TakeOutcome() {
 }
 
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
-    unsigned long soonest = kNoDeadline;
+    unsigned long soonest = MillisecondsToAckRefresh();
     for (const TPortionOut& out : m_inFlight) {
         const unsigned long timeout =
             out.portion.terms.repeatAfterTimeOut ? kFrameTimeoutMs : kUnrepeatedTimeoutMs;
@@ -238,6 +265,10 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
             SendAuxFrame(TFrameHeader::kAck, header.sequence);
         }
         AcceptDataFrame(header, frame.Copy(TFrameHeader::kSize, header.length));
+        if (m_options.refreshAcks) {
+            m_sinceAccepted.reset(ISystem::Instance()->CreateTimer(0));
+            m_ackRefreshesSent = 0;
+        }
         return;
     }
     const std::optional<TFrameHeader> answer = ReadAnswer(frame);
@@ -295,7 +326,11 @@ std::optional<TFrameHeader> TFrameLevel::ReadAnswer(const T_BinaryData& frame) c
 
 void TFrameLevel::TakeFrameWaitingForEnd() {
     const unsigned long raw = m_slip->PendingRawLength();
-    if (raw < kFrameOverhead || raw == m_pendingLengthChecked) {
+    if (raw < kFrameOverhead) {
+        m_pendingLengthChecked = 0;
+        return;
+    }
+    if (raw == m_pendingLengthChecked) {
         return;
     }
     m_pendingLengthChecked = raw;
@@ -315,6 +350,7 @@ void TFrameLevel::TakeFrameWaitingForEnd() {
     // Its closing END was damaged. The next frame's opening END would close it, but the peer
     // sends nothing more before it hears from us, and drops its queue when its timer runs out.
     m_slip->DropPendingFrame();
+    m_pendingLengthChecked = 0;
     ++m_counters.framesReceived;
     ProcessReceivedFrame(waiting.Copy(0, length));
 }
@@ -429,7 +465,9 @@ void TFrameLevel::Transmit(TPortionOut& out) {
     --out.transmissionsLeft;
     TFrameHeader header(TFrameHeader::kData, out.sequence,
                         static_cast<unsigned char>(out.portion.data.Length()));
-    if (!DeliverFrame(&header, out.portion.data)) {
+    const bool twice = m_options.doubleNotices && out.portion.terms.twiceAtOnce;
+    if (!DeliverFrame(&header, out.portion.data) ||
+        (twice && !DeliverFrame(&header, out.portion.data))) {
         GiveUpOutgoing();
     }
 }

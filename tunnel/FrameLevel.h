@@ -50,6 +50,11 @@ class TFrameLevel {
     // Unanswered portions out at once in stream mode: a few portions' line time, so a loop
     // that sends is never held up for long by a line that cannot take more.
     static constexpr unsigned long kStreamWindow = 4;
+    // When the ACK of the data frame accepted last is sent again, counted from its arrival,
+    // while nothing newer has come; none later than kAckRefreshLimitMs, well inside the peer's
+    // 2000 ms frame timer, should the loop have been held up.
+    static constexpr unsigned long kAckRefreshesMs[] = {500, 1000};
+    static constexpr unsigned long kAckRefreshLimitMs = 1400;
     static constexpr unsigned long kNoDeadline = ~0UL;
 
     // Takes ownership of slip.
@@ -127,6 +132,10 @@ class TFrameLevel {
     // Answers come in order: older portions still out lost theirs.
     void LoseOlderThan(std::size_t index);
     void CheckOverdue();
+    // Sends the ACK of the data frame accepted last again when a refresh is due.
+    void RefreshAck();
+    // Time until the next refresh of the last ACK; kNoDeadline if none is due.
+    unsigned long MillisecondsToAckRefresh() const;
     bool DeliverFrame(TFrameHeader* header, const T_BinaryData& data);
     bool SendAuxFrame(unsigned char type, unsigned char sequence);
     void SendNextDataPortion();
@@ -156,6 +165,9 @@ class TFrameLevel {
     std::uint8_t m_acceptedSequence = 0;
     T_BinaryData m_acceptedData;
     TTunnelCounters m_counters;
+    // Runs since the data frame accepted last arrived; null when no refresh of its ACK is due.
+    std::unique_ptr<ITimer> m_sinceAccepted;
+    std::size_t m_ackRefreshesSent = 0;
     // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.
     unsigned long m_pendingLengthChecked = 0;
 };

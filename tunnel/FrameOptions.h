@@ -17,6 +17,16 @@ struct TFrameOptions {
     // Frames end with END END: a peer's receiver shrugs off one damaged closing END, which
     // would otherwise leave the frame waiting until the next one.
     bool doubleDelimiters = true;
+    // Sends the ACK of the data frame accepted last again a while after it, while nothing newer
+    // has come. A peer whose ACK was lost and that has more data waiting drops it when its frame
+    // timer runs out, without a gap in its frame numbers; the refreshes reach it well before
+    // that. They stop in time: a late ACK after such a reset would bring the peer's link up again
+    // and let its next data follow the dropped data as if nothing were missing.
+    bool refreshAcks = true;
+    // Sends the portions whose terms ask for it (notices that open or close a connection) twice
+    // at once, under the same number: one damaged copy, which a peer may drop without refusing
+    // it, costs nothing then instead of a wait for the frame timer.
+    bool doubleNotices = true;
 
-    static TFrameOptions AllOff() { return TFrameOptions{false, false, false}; }
+    static TFrameOptions AllOff() { return TFrameOptions{false, false, false, false, false}; }
 };

@@ -33,6 +33,11 @@ std::optional<TCutShortPacket> TPacketInput::Append(const T_BinaryData& arrival)
     return cut;
 }
 
+void TPacketInput::StartAfresh(const T_BinaryData& arrival) {
+    m_bytes = arrival;
+    m_sinceArrival->Restart(0);
+}
+
 std::optional<TCutShortPacket> TPacketInput::TakeAbandoned() {
     if (m_bytes.Length() == 0 || m_sinceArrival->GetElapsedMsec() < kPeerGaveUpMs) {
         return std::nullopt;

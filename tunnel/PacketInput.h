@@ -56,7 +56,9 @@ class TPacketInput {
     unsigned long MillisecondsToDeadline() const;
     // The waiting bytes, for packets to be taken off their front.
     T_BinaryData& Bytes() { return m_bytes; }
-    void Clear() { m_bytes.Clear(); }
+    // Drops what waits and takes bytes that follow a break in the stream: they begin a new
+    // packet and count as an arrival.
+    void StartAfresh(const T_BinaryData& arrival);
 
     // Whether bytes start with well-formed requests, as far as they go.
     bool StartsWithRequests(const T_BinaryData& bytes) const;

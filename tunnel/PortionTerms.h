@@ -10,6 +10,10 @@ struct TPortionTerms {
     // every good frame it gets, a repeat included, so only data whose second delivery changes
     // nothing may be repeated after a time-out; the rest is given up instead.
     bool repeatAfterTimeOut = false;
+    // Whether each transmission goes out twice at once, under the same number (when the frame
+    // level's options allow): for short notices whose second delivery changes nothing, so that
+    // one copy damaged beyond a refusal costs no wait for the timer.
+    bool twiceAtOnce = false;
 };
 
 // How the data of a tagged SendData call ended: acknowledged whole, or given up (a portion of it

@@ -144,9 +144,9 @@ bool TSerialManager::ProcessSerialConnections() {
 void TSerialManager::HandleStreamBreak() {
     m_breakAhead = false;
     ++m_counters.streamBreaks;
-    // What is left before the break is the front of a packet whose rest was lost.
-    m_input.Clear();
-    m_input.Bytes() += m_frameLevel->ReceiveData();
+    // What is left before the break is the front of a packet whose rest was lost; what follows
+    // it has just arrived, and is not abandoned for the silence before it.
+    m_input.StartAfresh(m_frameLevel->ReceiveData());
     m_breakAhead = m_frameLevel->BreakFollows();
     // A peer whose stack started again begins with a reset, which drops every connection
     // anyway; new connections of its own may already be on the way under the old ids.
@@ -221,10 +221,19 @@ void TSerialManager::SendQueuedPackets() {
     while (m_outbound.TotalPackets() > kMaxQueuedPackets) {
         GiveUpLongestWaiting();
     }
+    bool lostBefore = false;
     for (;;) {
-        // After a loss the next packet waits for the next step: a line that fails every write
-        // would otherwise resend the loss's own notice for ever.
-        if (CheckPacketInFlight() || !m_frameLevel->IsReadyForPortion()) {
+        // The notice a loss queues goes out at once: the terminal must hear of the close in
+        // time, and a quiet loop may not step again for a while. After a second loss in the
+        // same call the rest waits for the next step, or a line that fails every write would
+        // resend the loss's own notice for ever.
+        if (CheckPacketInFlight()) {
+            if (lostBefore) {
+                return;
+            }
+            lostBefore = true;
+        }
+        if (!m_frameLevel->IsReadyForPortion()) {
             return;
         }
         // One packet of an id on the way at a time: should it be lost, nothing of the same
@@ -235,7 +244,8 @@ void TSerialManager::SendQueuedPackets() {
         }
         m_progress = true;
         const std::uint64_t tag = ++m_lastTag;
-        const TPortionTerms terms{tag, MayRepeatAfterTimeOut(next->action)};
+        const TPortionTerms terms{tag, MayRepeatAfterTimeOut(next->action),
+                                  GoesOutTwiceAtOnce(next->action)};
         m_busyIds.insert(next->socketId);
         const T_BinaryData bytes = next->bytes;
         m_inFlight.emplace(tag, std::move(*next));
@@ -265,6 +275,12 @@ bool TSerialManager::MayRepeatAfterTimeOut(unsigned char action) {
         default:
             return false;
     }
+}
+
+bool TSerialManager::GoesOutTwiceAtOnce(unsigned char action) {
+    // The notices and requests that open or close a connection: short, and a second delivery
+    // changes nothing. Data is left alone, so small interactive packets keep their line time.
+    return MayRepeatAfterTimeOut(action) && action != ACTION_DATA_OUT;
 }
 
 bool TSerialManager::CheckPacketInFlight() {

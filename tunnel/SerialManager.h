@@ -157,6 +157,8 @@ class TSerialManager {
     // Whether a packet whose answer stays out may go out again: only when its second
     // delivery changes nothing at the peer.
     static bool MayRepeatAfterTimeOut(unsigned char action);
+    // Whether each transmission of a packet goes out twice at once.
+    static bool GoesOutTwiceAtOnce(unsigned char action);
     // The terminal gave up a packet halfway: close the connection it belonged to.
     void HandleCutShortPacket(const TCutShortPacket& cut);
     // The packet may not have reached the peer: close what it belonged to.

@@ -205,10 +205,16 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
     singleAcks.doubleAcks = false;
     TFrameOptions singleEnds;
     singleEnds.doubleDelimiters = false;
+    TFrameOptions noRefresh;
+    noRefresh.refreshAcks = false;
+    TFrameOptions singleNotices;
+    singleNotices.doubleNotices = false;
     const TSetting settings[] = {{"all measures", TFrameOptions()},
                                  {"no answer repair", noRepair},
                                  {"single ACKs", singleAcks},
                                  {"single ENDs", singleEnds},
+                                 {"no ACK refresh", noRefresh},
+                                 {"single notices", singleNotices},
                                  {"no measure", TFrameOptions::AllOff()}};
     std::printf(
         "\nCompleted transfers of 64 KiB in memory, %u seeds, with and without each "

@@ -53,6 +53,14 @@ class FrameLevelTest : public ::testing::Test {
         return std::make_unique<TFrameLevel>(new SLIP(onLine.NewEnd(TMemoryLine::A)), options);
     }
 
+    // A level on a line of its own with one measure against lost answers switched on.
+    static std::unique_ptr<TFrameLevel> LevelWith(TMemoryLine& onLine,
+                                                  bool TFrameOptions::*measure) {
+        TFrameOptions options = TFrameOptions::AllOff();
+        options.*measure = true;
+        return std::make_unique<TFrameLevel>(new SLIP(onLine.NewEnd(TMemoryLine::A)), options);
+    }
+
     // The outcomes reported since the last call, as "+tag" (delivered) or "-tag" (given up).
     std::vector<std::string> Outcomes() {
         std::vector<std::string> outcomes;
@@ -449,6 +457,94 @@ TEST_F(FrameLevelTest, ByDefaultAcksGoOutTwiceAndFramesEndWithADoubledEnd) {
     EXPECT_EQ(hardLine.TakePending(TMemoryLine::B), HexBytes("C0 41 01 03 01 02 03 71 1C C0 C0"));
 }
 
+// The ACK of the data frame accepted last goes out again 500 and 1000 ms after it while
+// nothing newer comes, and never once the peer's frame timer may have run out: a late ACK
+// would bring a peer that reset its link up again.
+TEST_F(FrameLevelTest, RefreshesTheLastAckOnlyWhileThePeersTimerRuns) {
+    struct TStep {
+        unsigned long atMs;
+        int peerSendsFrame;  // its number, or 0 for none
+        std::vector<std::string> sent;
+    };
+    const struct {
+        const char* name;
+        std::vector<TStep> steps;
+    } cases[] = {
+        {"nothing newer",
+         {{0, 1, {"06 01 00"}},
+          {499, 0, {}},
+          {500, 0, {"06 01 00"}},
+          {999, 0, {}},
+          {1000, 0, {"06 01 00"}},
+          {5000, 0, {}}}},
+        {"a newer frame starts afresh",
+         {{0, 1, {"06 01 00"}},
+          {500, 0, {"06 01 00"}},
+          {700, 2, {"06 02 00"}},
+          {1000, 0, {}},
+          {1200, 0, {"06 02 00"}},
+          {1700, 0, {"06 02 00"}},
+          {9000, 0, {}}}},
+        {"the loop held up past the limit",
+         {{0, 1, {"06 01 00"}}, {TFrameLevel::kAckRefreshLimitMs, 0, {}}, {1500, 0, {}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMemoryLine caseLine;
+        const auto level = LevelWith(caseLine, &TFrameOptions::refreshAcks);
+        TFrameLevel& refreshing = *level;
+        const std::uint32_t start = system.Clock().Now();
+        for (const TStep& step : c.steps) {
+            system.Clock().Advance(step.atMs - (system.Clock().Now() - start));
+            if (step.peerSendsFrame != 0) {
+                caseLine.Inject(TMemoryLine::A,
+                                SlipWire(Frame(TFrameHeader::kData,
+                                               static_cast<unsigned char>(step.peerSendsFrame),
+                                               HexBytes("11"))));
+            }
+            refreshing.Process();
+            std::vector<std::string> sent;
+            const T_BinaryData wire = caseLine.TakePending(TMemoryLine::B);
+            for (unsigned long i = 0; i + TFrameHeader::kSize + 2 <= wire.Length(); i += 7) {
+                sent.push_back(ToHex(wire.Copy(i + 1, TFrameHeader::kSize)));
+            }
+            EXPECT_EQ(sent, step.sent) << "at " << step.atMs << " ms";
+            if (step.atMs == 700) {
+                EXPECT_EQ(refreshing.MillisecondsToNextDeadline(), 500u);
+            }
+        }
+    }
+}
+
+// A notice goes out twice at once under the same number, so one copy damaged beyond a refusal
+// costs no wait for the timer, and so does each repeat of it; anything else goes out once.
+TEST_F(FrameLevelTest, NoticesGoOutTwiceAtOnce) {
+    const struct {
+        const char* name;
+        unsigned long length;
+        bool twice;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {"notice", 7, true, {"41 01 07", "41 01 07", "41 01 07", "41 01 07"}},
+        {"data", 7, false, {"41 01 07", "41 01 07"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMemoryLine caseLine;
+        const auto doubling = LevelWith(caseLine, &TFrameOptions::doubleNotices);
+        doubling->SendData(BinaryDataFromRepeatedByte('n', c.length),
+                           TPortionTerms{1, true, c.twice});
+        caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kNak, 1, {})));
+        doubling->Process();
+        std::vector<std::string> sent;
+        const T_BinaryData wire = caseLine.TakePending(TMemoryLine::B);
+        for (unsigned long i = 0; i < wire.Length(); i += c.length + TFrameHeader::kSize + 4) {
+            sent.push_back(ToHex(wire.Copy(i + 1, TFrameHeader::kSize)));
+        }
+        EXPECT_EQ(sent, c.sent);
+    }
+}
+
 // Damaged answers to portion 1, with data 2 waiting behind it: an ACK taken sends 2, a NAK
 // taken sends 1 again.
 TEST_F(FrameLevelTest, RepairsAnAnswerDamagedInOneBitOrInAnEndButNothingElse) {
@@ -575,6 +671,23 @@ TEST_F(FrameLevelTest, ADataFrameWhoseCheckFitsIsTakenBeforeItsClosingEnd) {
         // does not open that frame too.
         EXPECT_EQ(next, repairs ? HexBytes("AA") : HexBytes("C0 01 DB"));
     }
+}
+
+// Frames of one length follow each other all the time: one that waits for its closing END is
+// looked into even when an earlier one of the same length was, frames ago.
+TEST_F(FrameLevelTest, EveryFrameWaitingForItsEndIsLookedInto) {
+    TMemoryLine caseLine;
+    const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, true);
+    const auto unclosed = [](unsigned char sequence, const T_BinaryData& data) {
+        T_BinaryData wire(SLIP::END);
+        return wire + SLIP::EscapeSpecialCharacters(Frame(TFrameHeader::kData, sequence, data));
+    };
+    caseLine.Inject(TMemoryLine::A, unclosed(1, HexBytes("11")));
+    EXPECT_EQ(repairing->ReceiveData(), HexBytes("11"));
+    caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 2, HexBytes("22"))));
+    EXPECT_EQ(repairing->ReceiveData(), HexBytes("22"));
+    caseLine.Inject(TMemoryLine::A, unclosed(3, HexBytes("33")));
+    EXPECT_EQ(repairing->ReceiveData(), HexBytes("33"));
 }
 
 TEST_F(FrameLevelTest, AfterAnAnswerTakenBeforeItsEndTheNextFrameStillArrives) {

@@ -495,8 +495,15 @@ TEST_F(AgentHalfTest, APacketCutShortByTheTerminalIsDroppedAndItsConnectionClose
             TSerialPacket(ACTION_DATA_OUT, 1, BinaryDataFromRepeatedByte('u', 255)).BuildPacket();
         caseTerminal.Frames().SendData(upload.Copy(0, TFrameLevel::kPortionSize));
         exchange();
-        EXPECT_EQ(caseAgent.MillisecondsToNextDeadline(), TPacketInput::kPeerGaveUpMs) << c.name;
-        system.Clock().Advance(c.quietMs);
+        // Once the portion's ACK is no longer refreshed, the loop next wakes for the packet that
+        // waits unfinished.
+        EXPECT_EQ(caseAgent.MillisecondsToNextDeadline(), TFrameLevel::kAckRefreshesMs[0]);
+        system.Clock().Advance(TFrameLevel::kAckRefreshLimitMs);
+        exchange();
+        EXPECT_EQ(caseAgent.MillisecondsToNextDeadline(),
+                  TPacketInput::kPeerGaveUpMs - TFrameLevel::kAckRefreshLimitMs)
+            << c.name;
+        system.Clock().Advance(c.quietMs - TFrameLevel::kAckRefreshLimitMs);
         if (c.next == Next::kRest) {
             caseTerminal.Frames().SendData(upload.Copy(TFrameLevel::kPortionSize, 7));
         } else if (c.next == Next::kCall) {
@@ -521,7 +528,8 @@ class LostNoticeTest;
 struct LostNoticeCase {
     const char* name;
     // Makes the agent send one notice for socket id 1, every transmission of which vanishes: a
-    // notice whose repeat changes nothing goes out kTransmissionsPerPortion times, data once.
+    // notice whose repeat changes nothing goes out kTransmissionsPerPortion times, two copies
+    // each, data once.
     std::function<UniqueFd(LostNoticeTest&, const LoopbackListener&)> provoke;
 };
 
@@ -555,7 +563,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LostNoticeCase{"CallResult",
                                      [](LostNoticeTest& test, const LoopbackListener& listener) {
                                          test.DropAgentDataFrames(
-                                             TFrameLevel::kTransmissionsPerPortion);
+                                             2 * TFrameLevel::kTransmissionsPerPortion);
                                          test.Call(1, listener.port);
                                          return AcceptPeer(listener.socket);
                                      }},
@@ -570,7 +578,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      [](LostNoticeTest& test, const LoopbackListener& listener) {
                                          UniqueFd peer = test.Connected(1, listener);
                                          test.DropAgentDataFrames(
-                                             TFrameLevel::kTransmissionsPerPortion);
+                                             2 * TFrameLevel::kTransmissionsPerPortion);
                                          ::shutdown(peer.Get(), SHUT_WR);
                                          return peer;
                                      }}),
@@ -623,9 +631,26 @@ TEST_F(AgentHalfTest, WaitsOnEachSocketForWhatItCanDoNext) {
 
 namespace {
 
+// A loop with nothing to do may sleep for a second: the close of data whose answer is lost
+// must not wait for its next step, or the terminal hears of it too late.
+TEST_F(AgentHalfTest, TheCloseOfDataGivenUpGoesOutInTheSameStep) {
+    const LoopbackListener listener = ListenOnLoopback();
+    const UniqueFd peer = Connected(1, listener);
+    DropAgentDataFrames(1);
+    ASSERT_TRUE(SendAll(peer, "hello"));
+    ASSERT_TRUE(WaitFor([&] { return agent.ProcessContinuously(); }));
+    system.Clock().Advance(TFrameLevel::kUnrepeatedTimeoutMs);
+    agent.ProcessContinuously();
+    terminal.Pump();
+    EXPECT_THAT(Describe(terminal.TakePackets()), ElementsAre("CLOSED 1"));
+}
+
 TEST_F(AgentHalfTest, AStepSaysWhetherItMovedAnythingAndWhenTheLineNeedsTheNext) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd peer = Connected(1, listener);
+    // The call's ACK is refreshed for a while; after that nothing is due.
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kAckRefreshesMs[0]);
+    system.Clock().Advance(TFrameLevel::kAckRefreshLimitMs);
     EXPECT_FALSE(agent.ProcessContinuously());
     EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kNoDeadline);
 

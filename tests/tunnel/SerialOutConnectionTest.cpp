@@ -330,11 +330,14 @@ TEST_P(LostRequestTest, ALostRequestClosesTheConnectionAndTheAgentIsAskedToClose
         DropDataFrames(line, true);
         connection.reset(terminal->AddCallingConnection(1, kHost, 443));
     }
-    for (int i = 0; i < TFrameLevel::kTransmissionsPerPortion; ++i) {
+    for (int i = 1; i < TFrameLevel::kTransmissionsPerPortion; ++i) {
         system.Clock().Advance(TFrameLevel::kFrameTimeoutMs);
         terminal->ProcessContinuously();
     }
+    // The close request goes out in the step that gives the request up.
     DropDataFrames(line, false);
+    system.Clock().Advance(TFrameLevel::kFrameTimeoutMs);
+    terminal->ProcessContinuously();
     EXPECT_EQ(connection->GetState(), CONNSTATE_DISCONNECTED);
     EXPECT_THAT(Requests(), ElementsAre("CLOSE 1"));
 
