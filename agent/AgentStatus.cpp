@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "base/TextHelpers.h"
+
 namespace {
 
 using TJson = nlohmann::ordered_json;
@@ -67,22 +69,14 @@ std::string ConnectionState(const TConnectionFigures& connection) {
     }
 }
 
-// The dotted form of an address whose octets lie in memory in network order.
-std::string DottedNetworkOrder(std::uint32_t address) {
-    in_addr raw{};
-    std::memcpy(&raw, &address, sizeof address);
-    char text[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &raw, text, sizeof text);
-    return text;
-}
-
 // The peer's address: a call's destination, a listen's accepted peer; empty
 // when a listen has none yet.
 std::string PeerText(const TConnectionFigures& connection) {
     if (connection.calling) {
-        return DottedNetworkOrder(htonl(connection.address));
+        return IpToString(connection.address);
     }
-    return connection.peerAddress != 0 ? DottedNetworkOrder(connection.peerAddress) : "";
+    // A listen's peer holds its octets in network order.
+    return connection.peerAddress != 0 ? IpToString(ntohl(connection.peerAddress)) : "";
 }
 
 TJson TextOrNull(const std::string& text) {
