@@ -156,21 +156,24 @@ void TLoggerToFile::DumpHexDataToFile(char direction, const unsigned char* data,
         return;
     }
     // Rows are written in batches: one write per row made a dump of a large
-    // block cost more than the transfer it logs.
+    // block cost more than the transfer it logs. Each row is built in place
+    // at the batch's end.
     std::string batch;
     for (unsigned long rowStart = 0; rowStart < length; rowStart += kRowBytes) {
-        std::string row(kRowColumns, ' ');
+        const std::size_t row = batch.size();
+        batch.append(kRowColumns, ' ');
         for (unsigned long i = 0; i < kRowBytes && rowStart + i < length; ++i) {
             const unsigned char byte = data[rowStart + i];
-            row[3 * i] = kHexDigits[byte >> 4];
-            row[3 * i + 1] = kHexDigits[byte & 0x0F];
-            row[kHexColumns + i] = byte < 0x20 ? '.' : static_cast<char>(byte);
+            batch[row + 3 * i] = kHexDigits[byte >> 4];
+            batch[row + 3 * i + 1] = kHexDigits[byte & 0x0F];
+            batch[row + kHexColumns + i] = byte < 0x20 ? '.' : static_cast<char>(byte);
         }
-        row[kHexColumns - 1] = '|';
+        batch[row + kHexColumns - 1] = '|';
         if (rowStart + kRowBytes < length) {
-            row += "\r\n" + std::string(kDumpIndent - 1, ' ') + direction;
+            batch += "\r\n";
+            batch.append(kDumpIndent - 1, ' ');
+            batch += direction;
         }
-        batch += row;
         if (batch.size() >= kDumpBatch) {
             WriteText(*file, batch);
             batch.clear();
