@@ -24,6 +24,12 @@ bool HasGoodCrc(const T_BinaryData& frame) {
     return CountCrc(frame.GetData(), checked) == frame.MsbWord(checked);
 }
 
+// How long a portion on these terms waits for its answer after each transmission.
+unsigned long AnswerTimeoutMs(const TPortionTerms& terms) {
+    return terms.repeatAfterTimeOut ? TFrameLevel::kFrameTimeoutMs
+                                    : TFrameLevel::kUnrepeatedTimeoutMs;
+}
+
 bool IsAnswerType(unsigned char type) {
     return type == TFrameHeader::kAck || type == TFrameHeader::kNak;
 }
@@ -193,8 +199,7 @@ std::optional<TPortionOutcome> TFrameLevel::TakeOutcome() {
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
     unsigned long soonest = MillisecondsToAckRefresh();
     for (const TPortionOut& out : m_inFlight) {
-        const unsigned long timeout =
-            out.portion.terms.repeatAfterTimeOut ? kFrameTimeoutMs : kUnrepeatedTimeoutMs;
+        const unsigned long timeout = AnswerTimeoutMs(out.portion.terms);
         const unsigned long elapsed = out.timer->GetElapsedMsec();
         soonest = std::min(soonest, elapsed >= timeout ? 0 : timeout - elapsed);
     }
@@ -459,8 +464,7 @@ void TFrameLevel::SendNextDataPortion() {
 }
 
 void TFrameLevel::Transmit(TPortionOut& out) {
-    out.timer.reset(ISystem::Instance()->CreateTimer(
-        out.portion.terms.repeatAfterTimeOut ? kFrameTimeoutMs : kUnrepeatedTimeoutMs));
+    out.timer.reset(ISystem::Instance()->CreateTimer(AnswerTimeoutMs(out.portion.terms)));
     m_counters.repeatsSent += out.transmissionsLeft < kTransmissionsPerPortion ? 1 : 0;
     --out.transmissionsLeft;
     TFrameHeader header(TFrameHeader::kData, out.sequence,

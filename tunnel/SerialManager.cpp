@@ -247,9 +247,8 @@ void TSerialManager::SendQueuedPackets() {
         const TPortionTerms terms{tag, MayRepeatAfterTimeOut(next->action),
                                   GoesOutTwiceAtOnce(next->action)};
         m_busyIds.insert(next->socketId);
-        const T_BinaryData bytes = next->bytes;
-        m_inFlight.emplace(tag, std::move(*next));
-        m_frameLevel->SendData(bytes, terms);
+        const auto placed = m_inFlight.emplace(tag, std::move(*next)).first;
+        m_frameLevel->SendData(placed->second.bytes, terms);
     }
 }
 

@@ -7,17 +7,20 @@
 #include "platform/DeviceLayer.h"
 #include "platform/RS232.h"
 #include "platform/System.h"
+#include "tunnel/FrameLevel.h"
+#include "tunnel/Slip.h"
 
 namespace {
 
-constexpr std::uint8_t kEnd = 0xC0;
-constexpr std::uint8_t kEsc = 0xDB;
-constexpr std::uint8_t kEscEnd = 0xDC;
-constexpr std::uint8_t kEscEsc = 0xDD;
+// The line's byte values are shared with our half; the model's handling of them is its own.
+constexpr std::uint8_t kEnd = SLIP::END;
+constexpr std::uint8_t kEsc = SLIP::ESC;
+constexpr std::uint8_t kEscEnd = SLIP::ESC_END;
+constexpr std::uint8_t kEscEsc = SLIP::ESC_ESC;
 
-constexpr std::uint8_t kDataFrame = 0x41;
-constexpr std::uint8_t kAck = 0x06;
-constexpr std::uint8_t kNak = 0x15;
+constexpr std::uint8_t kDataFrame = TFrameHeader::kData;
+constexpr std::uint8_t kAck = TFrameHeader::kAck;
+constexpr std::uint8_t kNak = TFrameHeader::kNak;
 
 // Tunnel packet actions.
 constexpr std::uint8_t kCall = 1;

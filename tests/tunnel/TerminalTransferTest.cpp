@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "support/MemoryTransfer.h"
 
@@ -73,18 +74,16 @@ TEST_P(TransferAtBitErrorRate, NoWrongByteNoSilenceAndServiceReturns) {
     }
 }
 
+// The same rates against each terminal.
+std::vector<TRateCase> RateCases(TTerminalKind terminal) {
+    return {TRateCase{terminal, 0}, TRateCase{terminal, 1e-5}, TRateCase{terminal, 1e-4},
+            TRateCase{terminal, 1e-3}};
+}
+
 INSTANTIATE_TEST_SUITE_P(Ours, TransferAtBitErrorRate,
-                         ::testing::Values(TRateCase{TTerminalKind::Ours, 0},
-                                           TRateCase{TTerminalKind::Ours, 1e-5},
-                                           TRateCase{TTerminalKind::Ours, 1e-4},
-                                           TRateCase{TTerminalKind::Ours, 1e-3}),
-                         CaseName);
+                         ::testing::ValuesIn(RateCases(TTerminalKind::Ours)), CaseName);
 INSTANTIATE_TEST_SUITE_P(Model, TransferAtBitErrorRate,
-                         ::testing::Values(TRateCase{TTerminalKind::Model, 0},
-                                           TRateCase{TTerminalKind::Model, 1e-5},
-                                           TRateCase{TTerminalKind::Model, 1e-4},
-                                           TRateCase{TTerminalKind::Model, 1e-3}),
-                         CaseName);
+                         ::testing::ValuesIn(RateCases(TTerminalKind::Model)), CaseName);
 
 // The terminal staying away, the line falling silent, stream mode: on a clean line otherwise,
 // every transfer completes or is closed explicitly, and the next call is served.
@@ -137,18 +136,17 @@ std::string TroubleName(const ::testing::TestParamInfo<TTroubleCase>& info) {
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ours, TransferTrouble,
-    ::testing::Values(TTroubleCase{TTerminalKind::Ours, "away 3 s", 3000, 0, false},
-                      TTroubleCase{TTerminalKind::Ours, "silent 5 s", 0, 5000, false},
-                      TTroubleCase{TTerminalKind::Ours, "stream", 0, 0, true}),
-    TroubleName);
-INSTANTIATE_TEST_SUITE_P(
-    Model, TransferTrouble,
-    ::testing::Values(TTroubleCase{TTerminalKind::Model, "away 3 s", 3000, 0, false},
-                      TTroubleCase{TTerminalKind::Model, "silent 5 s", 0, 5000, false},
-                      TTroubleCase{TTerminalKind::Model, "stream", 0, 0, true}),
-    TroubleName);
+// The same troubles against each terminal.
+std::vector<TTroubleCase> TroubleCases(TTerminalKind terminal) {
+    return {TTroubleCase{terminal, "away 3 s", 3000, 0, false},
+            TTroubleCase{terminal, "silent 5 s", 0, 5000, false},
+            TTroubleCase{terminal, "stream", 0, 0, true}};
+}
+
+INSTANTIATE_TEST_SUITE_P(Ours, TransferTrouble,
+                         ::testing::ValuesIn(TroubleCases(TTerminalKind::Ours)), TroubleName);
+INSTANTIATE_TEST_SUITE_P(Model, TransferTrouble,
+                         ::testing::ValuesIn(TroubleCases(TTerminalKind::Model)), TroubleName);
 
 // Runs that once went wrong against the model, replayed on their seeds.
 struct TRegressionCase {
