@@ -171,13 +171,13 @@ bool THttpCustomer::ValidateCurrentRequest() {
 
 bool THttpCustomer::GetBodyLength(unsigned long& length) {
     if (!m_framingError.empty()) {
-        RejectFraming(m_framingError);
+        RejectAndDisconnect(m_framingError);
         return false;
     }
     if (m_headers.count(cTransferEncoding) != 0) {
         // Only a length frames a request here; a coded body would be read
         // as requests of its own.
-        RejectFraming(cTransferCodingRefused);
+        RejectAndDisconnect(cTransferCodingRefused);
         return false;
     }
     const auto header = m_headers.find(cContentLength);
@@ -187,7 +187,7 @@ bool THttpCustomer::GetBodyLength(unsigned long& length) {
     }
     if (header->second.empty() || !ContainsOnlyDigits(header->second)) {
         // Any other reading would cut the stream at a guessed place.
-        RejectFraming(cInvalidHeaderLine + (cContentLength + (": " + header->second)));
+        RejectAndDisconnect(cInvalidHeaderLine + (cContentLength + (": " + header->second)));
         return false;
     }
     length = BodyLength(header->second);
@@ -367,14 +367,10 @@ bool THttpCustomer::AwaitRestOfHeader() {
 }
 
 void THttpCustomer::RejectAsTooLarge() {
-    m_received.Clear();
-    m_content.Clear();
-    m_headers.clear();
-    m_mustDisconnect = true;
-    SetErrorMessage(cRequestTooLarge);
+    RejectAndDisconnect(cRequestTooLarge);
 }
 
-void THttpCustomer::RejectFraming(const std::string& message) {
+void THttpCustomer::RejectAndDisconnect(const std::string& message) {
     m_received.Clear();
     m_content.Clear();
     m_headers.clear();
