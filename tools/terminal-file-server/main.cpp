@@ -24,6 +24,7 @@
 
 #include "FileServer.h"
 #include "common/CommandLine.h"
+#include "common/WholeNumber.h"
 #include "http/HttpServer.h"
 #include "platform/SocketInterface.h"
 #include "platform/System.h"
@@ -85,19 +86,6 @@ std::optional<std::uint32_t> ParseAddress(const std::string& text) {
     return ntohl(address.s_addr);
 }
 
-// The decimal port 1 to 65535, or nothing.
-std::optional<unsigned short> ParsePort(const std::string& text) {
-    if (text.empty() || text.size() > 5 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const unsigned long port = std::stoul(text);
-    if (port == 0 || port > 65535) {
-        return std::nullopt;
-    }
-    return static_cast<unsigned short>(port);
-}
-
 // The absolute path of an existing directory; nothing, with the reason in
 // error, for anything else.
 std::optional<std::string> ExistingDirectory(const std::string& path, std::string& error) {
@@ -135,7 +123,7 @@ std::optional<TOptions> ParseOptions(const TArguments& args, std::string& error)
                 return std::nullopt;
             }
             options.bindAddress = *address;
-        } else if (const std::optional<unsigned short> port = ParsePort(value)) {
+        } else if (const std::optional<unsigned short> port = ParsePortNumber(value)) {
             options.port = *port;
         } else {
             error = "not a port number (1 to 65535): " + value;
