@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -24,6 +23,7 @@
 
 #include "FileServer.h"
 #include "common/CommandLine.h"
+#include "common/StopSignal.h"
 #include "common/WholeNumber.h"
 #include "http/HttpServer.h"
 #include "platform/SocketInterface.h"
@@ -64,12 +64,6 @@ const TToolSyntax cSyntax{
     "1 when the directory cannot be opened or the port cannot be listened on,\n"
     "2 for wrong arguments.\n",
     cOptionSpecs};
-
-volatile std::sig_atomic_t g_stopRequested = 0;
-
-void RequestStop(int) {
-    g_stopRequested = 1;
-}
 
 struct TOptions {
     std::string directory;  // absolute, of an existing directory
@@ -203,8 +197,7 @@ int main(int argc, char** argv) {
                                std::to_string(options.port) + ": " + std::strerror(reason));
     }
 
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
+    CatchStopSignals();
 
     THttpServer server(options.port, 0, true);
     server.SetLimits(CustomerLimit(), THttpServer::cDefaultIdleTimeoutMsec);
@@ -214,7 +207,7 @@ int main(int argc, char** argv) {
     server.CheckNewConnections();
     std::cout << "Serving " << options.directory << " on " << FormatAddress(options.bindAddress)
               << " port " << options.port << std::endl;
-    while (g_stopRequested == 0) {
+    while (!StopRequested()) {
         if (!fileServer.ServeNextRequest()) {
             ISystem::Instance()->Wait(cIdleWaitMsec);
         }
