@@ -1,10 +1,11 @@
 #include "http/HttpClient.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 
+#include "base/TextHelpers.h"
+#include "http/HeaderText.h"
 #include "log/SystemTracer.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
@@ -58,25 +59,6 @@ bool IsCode(const Error& error, unsigned long code) {
     return error.Code() == code;
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string TrimBlanks(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return "";
-    }
-    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // A chunk size: hexadecimal digits, optionally followed by chunk extensions.
 bool ParseChunkSize(const std::string& line, unsigned long& size) {
     const char* end = line.data() + line.size();
@@ -94,13 +76,13 @@ bool ParseChunkSize(const std::string& line, unsigned long& size) {
 // reading a body by a misread length would cut it short or run into the
 // next response and still report success.
 bool ParseContentLength(const std::string& value, unsigned long& length) {
-    const std::size_t first = value.find_first_not_of(" \t");
-    if (first == std::string::npos) {
+    const std::string digits = TrimBlanks(value);
+    if (digits.empty()) {
         return false;
     }
-    const char* end = value.data() + value.find_last_not_of(" \t") + 1;
+    const char* end = digits.data() + digits.size();
     unsigned long parsed = 0;
-    auto [rest, status] = std::from_chars(value.data() + first, end, parsed, 10);
+    auto [rest, status] = std::from_chars(digits.data(), end, parsed, 10);
     if (status != std::errc() || rest != end) {
         return false;
     }
@@ -427,7 +409,7 @@ Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
 Error THttpClient::TestHttpReplyCode(const std::string& statusLine) {
     // "HTTP/1.x 200", then the end of the line or a space and the reason.
     const bool good = statusLine.size() >= 12 && statusLine.compare(0, 7, "HTTP/1.") == 0 &&
-                      IsDigit(statusLine[7]) && statusLine[8] == ' ' &&
+                      IS_DIGIT_(statusLine[7]) && statusLine[8] == ' ' &&
                       statusLine.compare(9, 3, "200") == 0 &&
                       (statusLine.size() == 12 || statusLine[12] == ' ');
     return good ? Error(0) : Error(kBadStatus);

@@ -1,12 +1,12 @@
 #include "http/HttpCustomer.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <string_view>
 
 #include "base/Conversions.h"
 #include "base/StringReader.h"
+#include "http/HeaderText.h"
 #include "platform/System.h"
 #include "tunnel/BufferedConnection.h"
 
@@ -22,22 +22,9 @@ constexpr char cRequestTooLarge[] = "Request too large";
 constexpr char cContentLength[] = "Content-Length";
 constexpr char cTransferEncoding[] = "Transfer-Encoding";
 constexpr char cTransferCodingRefused[] = "Transfer-Encoding not supported";
-constexpr char cBlanks[] = " \t";
-
-char LowerCase(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
 
 bool IsHeaderName(const std::string& name) {
-    return !name.empty() && name.find_first_of(cBlanks) == std::string::npos;
-}
-
-std::string TrimBlanks(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(cBlanks);
-    if (first == std::string::npos) {
-        return "";
-    }
-    return text.substr(first, text.find_last_not_of(cBlanks) + 1 - first);
+    return !name.empty() && name.find_first_of(kHeaderBlanks) == std::string::npos;
 }
 
 // The body length a decimal Content-Length announces. A number too long for
@@ -61,8 +48,9 @@ std::string TextUpTo(const std::string& line, std::size_t start, const char* ter
 }  // namespace
 
 bool THeaderNameLess::operator()(const std::string& a, const std::string& b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return LowerCase(x) < LowerCase(y); });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return HeaderLowerCase(x) < HeaderLowerCase(y);
+    });
 }
 
 THttpCustomer::THttpCustomer(IConnection* connection)
@@ -183,13 +171,13 @@ bool THttpCustomer::ValidateCurrentRequest() {
 
 bool THttpCustomer::GetBodyLength(unsigned long& length) {
     if (!m_framingError.empty()) {
-        RejectFraming(m_framingError);
+        RejectAndDisconnect(m_framingError);
         return false;
     }
     if (m_headers.count(cTransferEncoding) != 0) {
         // Only a length frames a request here; a coded body would be read
         // as requests of its own.
-        RejectFraming(cTransferCodingRefused);
+        RejectAndDisconnect(cTransferCodingRefused);
         return false;
     }
     const auto header = m_headers.find(cContentLength);
@@ -199,7 +187,7 @@ bool THttpCustomer::GetBodyLength(unsigned long& length) {
     }
     if (header->second.empty() || !ContainsOnlyDigits(header->second)) {
         // Any other reading would cut the stream at a guessed place.
-        RejectFraming(cInvalidHeaderLine + (cContentLength + (": " + header->second)));
+        RejectAndDisconnect(cInvalidHeaderLine + (cContentLength + (": " + header->second)));
         return false;
     }
     length = BodyLength(header->second);
@@ -252,7 +240,7 @@ bool THttpCustomer::AddHeaderLine(const std::string& line) {
     const std::string value = TrimBlanks(line.substr(colon + 1));
     const auto known = m_headers.find(name);
     if (known != m_headers.end() && known->second != value &&
-        !THeaderNameLess()(name, cContentLength) && !THeaderNameLess()(cContentLength, name)) {
+        EqualsIgnoringCase(name, cContentLength)) {
         m_framingError = cInvalidHeaderLine + line;
     }
     m_headers[name] = value;
@@ -379,14 +367,10 @@ bool THttpCustomer::AwaitRestOfHeader() {
 }
 
 void THttpCustomer::RejectAsTooLarge() {
-    m_received.Clear();
-    m_content.Clear();
-    m_headers.clear();
-    m_mustDisconnect = true;
-    SetErrorMessage(cRequestTooLarge);
+    RejectAndDisconnect(cRequestTooLarge);
 }
 
-void THttpCustomer::RejectFraming(const std::string& message) {
+void THttpCustomer::RejectAndDisconnect(const std::string& message) {
     m_received.Clear();
     m_content.Clear();
     m_headers.clear();

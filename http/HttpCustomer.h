@@ -126,9 +126,10 @@ class THttpCustomer {
     // bound. Always false.
     bool AwaitRestOfHeader();
     void RejectAsTooLarge();
-    // Rejects a request whose end cannot be found for sure; the connection
-    // goes once it has been told.
-    void RejectFraming(const std::string& message);
+    // Rejects the request with message and drops all that has been received:
+    // its end cannot be found for sure, so the connection goes once it has
+    // been told.
+    void RejectAndDisconnect(const std::string& message);
     // The body length the header announces; false after rejecting the
     // request when it cannot be trusted.
     bool GetBodyLength(unsigned long& length);

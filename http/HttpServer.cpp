@@ -198,7 +198,7 @@ Error THttpServer::DeliverBinaryReply(const std::string& name, const T_BinaryDat
 Error THttpServer::DeliverErrorReply(const std::string& name, const std::string& message) {
     return DeliverToCustomer(name, [&](THttpCustomer& customer) {
         customer.DisconnectAfterReply();
-        customer.DeliverReply(ReplyHead("500 " + message, 0));
+        DeliverLocalReply(&customer, message);
         return true;
     });
 }
@@ -236,14 +236,9 @@ T_BinaryData THttpServer::ReplyHead(const std::string& status, unsigned long bod
                         std::to_string(bodyLength) + "\r\n\r\n");
 }
 
-bool THttpServer::DeliverHttpReplyToCustomer(THttpCustomer* customer, const std::string& status,
-                                             const T_BinaryData& body) {
-    customer->DeliverReply(ReplyHead(status, body.Length()) + body);
-    return !customer->IsLinkAborted();
-}
-
 bool THttpServer::DeliverLocalReply(THttpCustomer* customer, const std::string& message) {
-    return DeliverHttpReplyToCustomer(customer, "500 " + message, T_BinaryData());
+    customer->DeliverReply(ReplyHead("500 " + message, 0));
+    return !customer->IsLinkAborted();
 }
 
 THttpServer::TCustomerList::iterator THttpServer::FindCustomer(const std::string& name) {
@@ -262,13 +257,6 @@ THttpCustomer* THttpServer::GetCustomerByName(const std::string& name) {
 bool THttpServer::IsCustomerPresent(const std::string& name) {
     CheckIncomingData();
     return GetCustomerByName(name) != nullptr;
-}
-
-void THttpServer::DeleteCustomer(const std::string& name) {
-    const auto it = FindCustomer(name);
-    if (it != m_customers.end()) {
-        m_customers.erase(it);
-    }
 }
 
 void THttpServer::ClearCustomers() {

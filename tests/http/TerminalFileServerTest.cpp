@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -301,6 +303,17 @@ TEST_F(TerminalFileServerTest, PostBodiesAreStoredAsNumberedFiles) {
     EXPECT_EQ(m_root.ReadFile("served/posted/00000002.bin"), "first body");
     EXPECT_EQ(m_root.ReadFile("served/posted/00000003.bin"), std::string("\x00\xff\r\n", 4));
     EXPECT_EQ(m_server->ReadLine(), "POST from T1: 10 bytes stored as 00000002.bin");
+}
+
+// Interrupted or terminated, the server ends as its usage says: status 0.
+TEST_F(TerminalFileServerTest, StopSignalsEndItWithStatusZero) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        StartServer();
+        ASSERT_EQ(kill(m_server->Pid(), signal), 0);
+        EXPECT_EQ(m_server->WaitForExit(10000), std::optional<int>(0));
+        m_server.reset();
+    }
 }
 
 // Its command line is tried with the other tools' (tests/tools).

@@ -20,13 +20,6 @@ std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long 
     return static_cast<unsigned long>(value);
 }
 
-std::optional<unsigned short> ParsePort(const std::string& text) {
-    if (auto port = ParseNumber(text, 1, 65535)) {
-        return static_cast<unsigned short>(*port);
-    }
-    return std::nullopt;
-}
-
 bool IsHttp(const std::string& protocol) {
     return protocol.size() == 4 && std::equal(protocol.begin(), protocol.end(), "http",
                                               [](char given, char wanted) {
@@ -90,7 +83,7 @@ std::optional<TSimOptions> ParseSimOptions(const TArguments& args, std::string& 
         std::size_t colon = words[1].rfind(':');
         std::optional<unsigned short> port;
         if (colon != std::string::npos && colon > 0) {
-            port = ParsePort(words[1].substr(colon + 1));
+            port = ParsePortNumber(words[1].substr(colon + 1));
         }
         if (!port) {
             error = "connect needs HOST:PORT with a port from 1 to 65535, not \"" + words[1] + "\"";
@@ -100,7 +93,7 @@ std::optional<TSimOptions> ParseSimOptions(const TArguments& args, std::string& 
         options.port = *port;
     } else {
         options.command = TSimOptions::TCommand::Listen;
-        std::optional<unsigned short> port = ParsePort(words[1]);
+        std::optional<unsigned short> port = ParsePortNumber(words[1]);
         // Lower ports are the terminal's own: the tunnel answers them locally and
         // never asks the agent.
         if (!port || *port < 4096) {

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -24,6 +23,8 @@
 
 #include "FileServer.h"
 #include "common/CommandLine.h"
+#include "common/StopSignal.h"
+#include "common/WholeNumber.h"
 #include "http/HttpServer.h"
 #include "platform/SocketInterface.h"
 #include "platform/System.h"
@@ -64,12 +65,6 @@ const TToolSyntax cSyntax{
     "2 for wrong arguments.\n",
     cOptionSpecs};
 
-volatile std::sig_atomic_t g_stopRequested = 0;
-
-void RequestStop(int) {
-    g_stopRequested = 1;
-}
-
 struct TOptions {
     std::string directory;  // absolute, of an existing directory
     unsigned short port = 0;
@@ -83,19 +78,6 @@ std::optional<std::uint32_t> ParseAddress(const std::string& text) {
         return std::nullopt;
     }
     return ntohl(address.s_addr);
-}
-
-// The decimal port 1 to 65535, or nothing.
-std::optional<unsigned short> ParsePort(const std::string& text) {
-    if (text.empty() || text.size() > 5 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const unsigned long port = std::stoul(text);
-    if (port == 0 || port > 65535) {
-        return std::nullopt;
-    }
-    return static_cast<unsigned short>(port);
 }
 
 // The absolute path of an existing directory; nothing, with the reason in
@@ -135,7 +117,7 @@ std::optional<TOptions> ParseOptions(const TArguments& args, std::string& error)
                 return std::nullopt;
             }
             options.bindAddress = *address;
-        } else if (const std::optional<unsigned short> port = ParsePort(value)) {
+        } else if (const std::optional<unsigned short> port = ParsePortNumber(value)) {
             options.port = *port;
         } else {
             error = "not a port number (1 to 65535): " + value;
@@ -215,8 +197,7 @@ int main(int argc, char** argv) {
                                std::to_string(options.port) + ": " + std::strerror(reason));
     }
 
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
+    CatchStopSignals();
 
     THttpServer server(options.port, 0, true);
     server.SetLimits(CustomerLimit(), THttpServer::cDefaultIdleTimeoutMsec);
@@ -226,7 +207,7 @@ int main(int argc, char** argv) {
     server.CheckNewConnections();
     std::cout << "Serving " << options.directory << " on " << FormatAddress(options.bindAddress)
               << " port " << options.port << std::endl;
-    while (g_stopRequested == 0) {
+    while (!StopRequested()) {
         if (!fileServer.ServeNextRequest()) {
             ISystem::Instance()->Wait(cIdleWaitMsec);
         }
