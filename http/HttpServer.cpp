@@ -198,7 +198,7 @@ Error THttpServer::DeliverBinaryReply(const std::string& name, const T_BinaryDat
 Error THttpServer::DeliverErrorReply(const std::string& name, const std::string& message) {
     return DeliverToCustomer(name, [&](THttpCustomer& customer) {
         customer.DisconnectAfterReply();
-        DeliverLocalReply(&customer, message);
+        customer.DeliverReply(ReplyHead("500 " + message, 0));
         return true;
     });
 }
@@ -236,9 +236,14 @@ T_BinaryData THttpServer::ReplyHead(const std::string& status, unsigned long bod
                         std::to_string(bodyLength) + "\r\n\r\n");
 }
 
-bool THttpServer::DeliverLocalReply(THttpCustomer* customer, const std::string& message) {
-    customer->DeliverReply(ReplyHead("500 " + message, 0));
+bool THttpServer::DeliverHttpReplyToCustomer(THttpCustomer* customer, const std::string& status,
+                                             const T_BinaryData& body) {
+    customer->DeliverReply(ReplyHead(status, body.Length()) + body);
     return !customer->IsLinkAborted();
+}
+
+bool THttpServer::DeliverLocalReply(THttpCustomer* customer, const std::string& message) {
+    return DeliverHttpReplyToCustomer(customer, "500 " + message, T_BinaryData());
 }
 
 THttpServer::TCustomerList::iterator THttpServer::FindCustomer(const std::string& name) {
@@ -257,6 +262,13 @@ THttpCustomer* THttpServer::GetCustomerByName(const std::string& name) {
 bool THttpServer::IsCustomerPresent(const std::string& name) {
     CheckIncomingData();
     return GetCustomerByName(name) != nullptr;
+}
+
+void THttpServer::DeleteCustomer(const std::string& name) {
+    const auto it = FindCustomer(name);
+    if (it != m_customers.end()) {
+        m_customers.erase(it);
+    }
 }
 
 void THttpServer::ClearCustomers() {

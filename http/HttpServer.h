@@ -112,6 +112,7 @@ class THttpServer {
     // Reads the customers first, so that a customer that has gone is not
     // found.
     bool IsCustomerPresent(const std::string& name);
+    void DeleteCustomer(const std::string& name);
     void ClearCustomers();
 
   protected:
@@ -119,8 +120,11 @@ class THttpServer {
     // customers, while there is room for them.
     void ValidateIncomingConnection(INetworkInterface* iface,
                                     std::unique_ptr<IConnection>& listener);
-    // Queues a "500 " + message reply without a body; false when the
-    // customer's link failed, after which the caller deletes the customer.
+    // Queues one reply; false when the customer's link failed, after which
+    // the caller deletes the customer.
+    bool DeliverHttpReplyToCustomer(THttpCustomer* customer, const std::string& status,
+                                    const T_BinaryData& body);
+    // A "500 " + message reply without a body.
     bool DeliverLocalReply(THttpCustomer* customer, const std::string& message);
     // The status line and the header of a reply with a body of that length.
     static T_BinaryData ReplyHead(const std::string& status, unsigned long bodyLength);
