@@ -141,6 +141,15 @@ void TFrameLevel::SendRepeatsDue() {
     }
 }
 
+std::optional<T_BinaryData> TFrameLevel::RebuildFromCopies(const T_BinaryData& frame) {
+    if (!m_options.combineCopies || !m_acceptedAny ||
+        frame[1] != static_cast<std::uint8_t>(m_acceptedSequence + 1) ||
+        frame.Length() != frame[2] + kFrameOverhead) {
+        return std::nullopt;
+    }
+    return m_damagedCopies.Add(frame);
+}
+
 void TFrameLevel::CountTransmission(std::uint8_t sequence) {
     if (m_acceptedAny && sequence == static_cast<std::uint8_t>(m_acceptedSequence + 1)) {
         ++m_transmissionsOfNext;
@@ -270,16 +279,21 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
         }
         // A damaged data frame is refused by its number at once, so the sender repeats it
         // without waiting for its timer; a wrong number is ignored by the sender.
+        T_BinaryData whole = frame;
         if (!IsComplete(frame) || !HasGoodCrc(frame)) {
-            SendNak(frame[1], false);
-            return;
+            std::optional<T_BinaryData> rebuilt = RebuildFromCopies(frame);
+            if (!rebuilt) {
+                SendNak(frame[1], false);
+                return;
+            }
+            whole = *rebuilt;
         }
-        const TFrameHeader header(frame[0], frame[1], frame[2]);
+        const TFrameHeader header(whole[0], whole[1], whole[2]);
         SendAuxFrame(TFrameHeader::kAck, header.sequence);
         if (m_options.doubleAcks) {
             SendAuxFrame(TFrameHeader::kAck, header.sequence);
         }
-        AcceptDataFrame(header, frame.Copy(TFrameHeader::kSize, header.length));
+        AcceptDataFrame(header, whole.Copy(TFrameHeader::kSize, header.length));
         if (m_options.refreshAcks) {
             m_ackRefreshes.Start();
         }
@@ -446,6 +460,7 @@ void TFrameLevel::AcceptDataFrame(const TFrameHeader& header, const T_BinaryData
     m_received += data;
     m_naksForNext = 0;
     m_transmissionsOfNext = 0;
+    m_damagedCopies.Clear();
 }
 
 bool TFrameLevel::DeliverFrame(TFrameHeader* header, const T_BinaryData& data) {

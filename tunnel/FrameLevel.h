@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/BinaryData.h"
+#include "tunnel/DamagedCopies.h"
 #include "platform/Timer.h"
 #include "tunnel/FrameOptions.h"
 #include "tunnel/PortionTerms.h"
@@ -111,6 +112,7 @@ class TFrameLevel {
     // Drops the portions out and the queue without a report; the link stays as it is.
     void DropOutgoing();
 
+
   private:
     struct TQueuedPortion {
         T_BinaryData data;
@@ -142,6 +144,9 @@ class TFrameLevel {
     // Sends the ACK of the data frame accepted last again, and asks for the peer's next
     // portion, when one of them is due.
     void SendRepeatsDue();
+    // The frame rebuilt from a damaged transmission of the portion expected next and the ones
+    // before it, if the options allow and they agree on one.
+    std::optional<T_BinaryData> RebuildFromCopies(const T_BinaryData& frame);
     // Counts a data frame that arrived, good or not, if it carries the number expected next.
     void CountTransmission(std::uint8_t sequence);
     // Refuses a data frame by its number (see the rule at m_naksForNext).
@@ -187,6 +192,8 @@ class TFrameLevel {
     // refusal makes it only once all of the peer's transmissions have arrived.
     unsigned m_naksForNext = 0;
     unsigned m_transmissionsOfNext = 0;
+    // Damaged transmissions of the number after the one accepted last.
+    TDamagedCopies m_damagedCopies;
     // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.
     unsigned long m_pendingLengthChecked = 0;
 };

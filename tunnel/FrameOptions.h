@@ -33,8 +33,12 @@ struct TFrameOptions {
     // out; the NAK gets the portion sent again first. A peer with nothing out ignores a NAK for
     // a number it has not used, and one that refused a portion truly did not take it.
     bool pollNext = true;
+    // Rebuilds a data frame from two or three damaged transmissions of it (see TDamagedCopies),
+    // so a portion gets through although no transmission of it arrived whole: a terminal sends
+    // a portion at most three times and then drops its queue.
+    bool combineCopies = true;
 
     static TFrameOptions AllOff() {
-        return TFrameOptions{false, false, false, false, false, false};
+        return TFrameOptions{false, false, false, false, false, false, false};
     }
 };

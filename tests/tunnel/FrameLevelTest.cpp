@@ -592,6 +592,41 @@ TEST_F(FrameLevelTest, AsksForThePeersNextPortionButNeverWithItsLastNakTooEarly)
     }
 }
 
+// Two transmissions of the peer's next portion, each damaged elsewhere, are rebuilt into the
+// portion: acknowledged and delivered instead of refused a second time, since a terminal sends a
+// portion only three times. Damaged alike, they are refused.
+TEST_F(FrameLevelTest, RebuildsTheNextPortionFromTwoDamagedTransmissions) {
+    const T_BinaryData data = HexBytes("10 20 30 40 50 60 70 80");
+    const T_BinaryData sent = Frame(TFrameHeader::kData, 2, data);
+    const auto damaged = [&](unsigned long byte) {
+        const unsigned char flipped = static_cast<unsigned char>(sent[byte] ^ 0x04);
+        return sent.Copy(0, byte) + BinaryDataFromRepeatedByte(flipped, 1) +
+               sent.Copy(byte + 1, sent.Length() - byte - 1);
+    };
+    const struct {
+        const char* name;
+        unsigned long secondDamageAt;
+        std::vector<std::string> sent;
+        T_BinaryData delivered;
+    } cases[] = {
+        {"damaged elsewhere", 9, {"06 02 00"}, data},
+        {"damaged alike", 4, {"15 02 00"}, T_BinaryData()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMemoryLine caseLine;
+        const auto combining = LevelWith(caseLine, &TFrameOptions::combineCopies);
+        caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 1, HexBytes("11"))));
+        EXPECT_EQ(combining->ReceiveData(), HexBytes("11"));
+        caseLine.Inject(TMemoryLine::A, SlipWire(damaged(4)));
+        EXPECT_EQ(combining->ReceiveData().Length(), 0u);
+        EXPECT_EQ(AnswerHeaders(caseLine), std::vector<std::string>({"06 01 00", "15 02 00"}));
+        caseLine.Inject(TMemoryLine::A, SlipWire(damaged(c.secondDamageAt)));
+        EXPECT_EQ(combining->ReceiveData(), c.delivered);
+        EXPECT_EQ(AnswerHeaders(caseLine), c.sent);
+    }
+}
+
 // A notice goes out twice at once under the same number, so one copy damaged beyond a refusal
 // costs no wait for the timer, and so does each repeat of it; anything else goes out once.
 TEST_F(FrameLevelTest, NoticesGoOutTwiceAtOnce) {
