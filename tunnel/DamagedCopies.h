@@ -20,6 +20,10 @@ class TDamagedCopies {
 
     // Forgets the copies: another frame is expected now.
     void Clear() { m_copies.clear(); }
+    // The number of the frame whose copies are kept; none while none is.
+    std::optional<unsigned char> Sequence() const {
+        return m_copies.empty() ? std::nullopt : std::optional<unsigned char>(m_copies[0][1]);
+    }
     // Adds a damaged transmission whose length byte matches its length (header, data, check).
     // Returns the frame rebuilt from it and the copies before it, if they agree on one whose
     // check fits; otherwise keeps it.
