@@ -23,17 +23,15 @@ std::optional<T_BinaryData> TDamagedCopies::Add(const T_BinaryData& frame) {
     if (copy.size() < kHeaderSize + kCheckSize) {
         return std::nullopt;
     }
-    const bool sameFrame = std::all_of(m_copies.begin(), m_copies.end(), [&](const TBytes& earlier) {
-        return earlier.size() == copy.size() &&
-               std::equal(copy.begin(), copy.begin() + kHeaderSize, earlier.begin());
-    });
+    const bool sameFrame =
+        std::all_of(m_copies.begin(), m_copies.end(), [&](const TBytes& earlier) {
+            return earlier.size() == copy.size() &&
+                   std::equal(copy.begin(), copy.begin() + kHeaderSize, earlier.begin());
+        });
     if (!sameFrame) {
         Clear();  // not a copy of the same frame: start over with this one
     }
     std::optional<TBytes> rebuilt;
-    if (m_copies.size() >= 2) {
-        rebuilt = FromMajority(m_copies[0], m_copies[1], copy);
-    }
     for (std::size_t i = 0; !rebuilt && i < m_copies.size(); ++i) {
         rebuilt = FromPair(m_copies[i], copy);
     }
@@ -83,16 +81,4 @@ std::optional<TDamagedCopies::TBytes> TDamagedCopies::FromPair(const TBytes& a,
         }
     }
     return fitting;
-}
-
-std::optional<TDamagedCopies::TBytes> TDamagedCopies::FromMajority(const TBytes& a, const TBytes& b,
-                                                                   const TBytes& c) const {
-    TBytes voted(a.size());
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        voted[i] = static_cast<unsigned char>((a[i] & b[i]) | (a[i] & c[i]) | (b[i] & c[i]));
-    }
-    if (!CheckFits(voted)) {
-        return std::nullopt;
-    }
-    return voted;
 }

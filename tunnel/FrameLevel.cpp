@@ -142,7 +142,9 @@ void TFrameLevel::SendRepeatsDue() {
 }
 
 std::optional<T_BinaryData> TFrameLevel::RebuildFromCopies(const T_BinaryData& frame) {
-    if (!m_options.combineCopies || frame.Length() != frame[2] + kFrameOverhead) {
+    if (!m_options.combineCopies || !m_acceptedAny ||
+        frame[1] != static_cast<std::uint8_t>(m_acceptedSequence + 1) ||
+        frame.Length() != frame[2] + kFrameOverhead) {
         return std::nullopt;
     }
     return m_damagedCopies.Add(frame);
@@ -211,13 +213,6 @@ std::optional<TPortionOutcome> TFrameLevel::TakeOutcome() {
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
     unsigned long soonest =
         std::min(m_ackRefreshes.MillisecondsToNext(), m_nextPortionPolls.MillisecondsToNext());
-    if (m_damagedCopies.Sequence() && m_sinceDataFrame) {
-        // Due once: the layer above decides whether the portion is given up then.
-        const unsigned long elapsed = m_sinceDataFrame->GetElapsedMsec();
-        if (elapsed < kPeerPortionLostMs) {
-            soonest = std::min(soonest, kPeerPortionLostMs - elapsed);
-        }
-    }
     for (const TPortionOut& out : m_inFlight) {
         const unsigned long timeout = AnswerTimeoutMs(out.portion.terms);
         const unsigned long elapsed = out.timer->GetElapsedMsec();
@@ -279,7 +274,6 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
     }
     if (frame[0] == TFrameHeader::kData && frame.Length() >= kNakableSize) {
         CountTransmission(frame[1]);
-        m_sinceDataFrame.reset(ISystem::Instance()->CreateTimer(0));
         if (m_options.pollNext && m_acceptedAny) {
             m_nextPortionPolls.Start();
         }
@@ -451,36 +445,8 @@ void TFrameLevel::LoseOlderThan(std::size_t index) {
     }
 }
 
-bool TFrameLevel::PeerPortionLost() const {
-    const std::optional<unsigned char> damaged = m_damagedCopies.Sequence();
-    return damaged && !(m_acceptedAny && *damaged == m_acceptedSequence) && m_sinceDataFrame &&
-           m_sinceDataFrame->GetElapsedMsec() >= kPeerPortionLostMs;
-}
-
-void TFrameLevel::GiveUpPeerPortion() {
-    const std::optional<unsigned char> given = m_damagedCopies.Sequence();
-    if (!given) {
-        return;
-    }
-    SendAuxFrame(TFrameHeader::kAck, *given);
-    if (m_options.doubleAcks) {
-        SendAuxFrame(TFrameHeader::kAck, *given);
-    }
-    m_breaks.push_back(m_received.Length());
-    m_acceptedAny = true;
-    m_acceptedGivenUp = true;
-    m_acceptedSequence = *given;
-    m_acceptedData.Clear();
-    m_naksForNext = 0;
-    m_transmissionsOfNext = 0;
-    m_damagedCopies.Clear();
-    m_ackRefreshes.Stop();
-    m_nextPortionPolls.Stop();
-}
-
 void TFrameLevel::AcceptDataFrame(const TFrameHeader& header, const T_BinaryData& data) {
-    if (m_acceptedAny && header.sequence == m_acceptedSequence &&
-        (m_acceptedGivenUp || data == m_acceptedData)) {
+    if (m_acceptedAny && header.sequence == m_acceptedSequence && data == m_acceptedData) {
         ++m_counters.repeatsReceived;
         return;  // our acknowledgement was lost and the peer repeated the portion
     }
@@ -489,7 +455,6 @@ void TFrameLevel::AcceptDataFrame(const TFrameHeader& header, const T_BinaryData
         m_breaks.push_back(m_received.Length());
     }
     m_acceptedAny = true;
-    m_acceptedGivenUp = false;
     m_acceptedSequence = header.sequence;
     m_acceptedData = data;
     m_received += data;

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "base/BinaryData.h"
-#include "tunnel/DamagedCopies.h"
 #include "platform/Timer.h"
+#include "tunnel/DamagedCopies.h"
 #include "tunnel/FrameOptions.h"
 #include "tunnel/PortionTerms.h"
 #include "tunnel/Slip.h"
@@ -63,10 +63,6 @@ class TFrameLevel {
     // A terminal sends a portion at most three times and resets its link at the third NAK for
     // it, dropping what it has queued.
     static constexpr unsigned kPeerTransmissions = 3;
-    // How long after the last data frame a portion of the peer that arrived only damaged counts
-    // as lost for good: a terminal sends nothing more once its NAKs are used up, and its frame
-    // timer drops everything it queued behind the portion 2000 ms after its last transmission.
-    static constexpr unsigned long kPeerPortionLostMs = 1400;
     static constexpr unsigned long kNoDeadline = ~0UL;
 
     // Takes ownership of slip.
@@ -115,15 +111,6 @@ class TFrameLevel {
     void ResetLink();
     // Drops the portions out and the queue without a report; the link stays as it is.
     void DropOutgoing();
-    // Whether a portion of the peer arrived only damaged and nothing has come for
-    // kPeerPortionLostMs since.
-    bool PeerPortionLost() const;
-    // Acknowledges that portion without having it, so that the peer sends what it queued behind
-    // it at once instead of dropping it with the portion when its timer runs out, and marks a
-    // break in the stream there: what the portion held is lost. A later transmission of it is
-    // acknowledged and dropped.
-    void GiveUpPeerPortion();
-
 
   private:
     struct TQueuedPortion {
@@ -156,8 +143,8 @@ class TFrameLevel {
     // Sends the ACK of the data frame accepted last again, and asks for the peer's next
     // portion, when one of them is due.
     void SendRepeatsDue();
-    // The frame rebuilt from a damaged transmission and the ones of the same frame before it, if
-    // the options allow and they agree on one.
+    // The frame rebuilt from a damaged transmission of the portion expected next and the ones
+    // before it, if the options allow and they agree on one.
     std::optional<T_BinaryData> RebuildFromCopies(const T_BinaryData& frame);
     // Counts a data frame that arrived, good or not, if it carries the number expected next.
     void CountTransmission(std::uint8_t sequence);
@@ -204,12 +191,8 @@ class TFrameLevel {
     // refusal makes it only once all of the peer's transmissions have arrived.
     unsigned m_naksForNext = 0;
     unsigned m_transmissionsOfNext = 0;
-    // Damaged transmissions of the frame that arrived last, while it is not accepted.
+    // Damaged transmissions of the number after the one accepted last.
     TDamagedCopies m_damagedCopies;
-    // Runs since the last data frame arrived, good or not.
-    std::unique_ptr<ITimer> m_sinceDataFrame;
-    // The number accepted last stands for a portion given up, not one received.
-    bool m_acceptedGivenUp = false;
     // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.
     unsigned long m_pendingLengthChecked = 0;
 };

@@ -137,7 +137,8 @@ bool TPacketInput::IsWellFormedPacket(const T_BinaryData& bytes, unsigned long o
         // The notices that come the other way, for the input of a terminal's stack.
         case ACTION_CONNECTED:
             return length == TPacketLayout::kHeaderLength + 6 &&
-                   portAt(TPacketLayout::kPortAfterAddressOffset) && (!idHere || m_isInUse(socketId));
+                   portAt(TPacketLayout::kPortAfterAddressOffset) &&
+                   (!idHere || m_isInUse(socketId));
         case ACTION_CALL_RESULT:
             return length == TPacketLayout::kHeaderLength + 4 && (!idHere || m_isInUse(socketId));
         case ACTION_CLOSED:

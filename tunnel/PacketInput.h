@@ -29,8 +29,8 @@ struct TCutShortPacket {
 //   - they start with well-formed packets: a known action, the length that action has,
 //     fields that make sense (a port for a call, listen or connected notice, socket id 0 for a
 //     reset, a socket id in use for anything else), packet after packet as far as they go.
-//     An agent's stack sees only requests so, since no terminal connection is in use there,
-//     and a terminal's stack only notices.
+//     Where an id must be in use, only requests qualify on an agent's stack and only notices
+//     on a terminal's: each holds the connections of its own side alone.
 // A partial packet that meets with kPeerGaveUpMs of silence is dropped as well: such a peer
 // has reset its link by then, or will at its next turn, and will not send the rest.
 //

@@ -139,13 +139,6 @@ bool TSerialManager::ProcessSerialConnections() {
         HandleCutShortPacket(*cut);
         m_progress = true;
     }
-    // With no connection open a lost portion of the peer costs nothing, while the peer's frame
-    // timer would drop a new call queued behind it: the portion is given up at once.
-    if (m_boundConnections.empty() && m_serialConnections.empty() &&
-        m_frameLevel->PeerPortionLost()) {
-        m_frameLevel->GiveUpPeerPortion();
-        m_progress = true;
-    }
     SendQueuedPackets();
     return m_progress || m_frameLevel->FramesReceived() != framesBefore;
 }

@@ -627,37 +627,6 @@ TEST_F(FrameLevelTest, RebuildsTheNextPortionFromTwoDamagedTransmissions) {
     }
 }
 
-// A portion of the peer that arrived only damaged, and after which nothing came for a while,
-// can be given up: acknowledged without being had, so the peer sends what it queued behind it,
-// with a break in the stream where it was. A late transmission of it is not delivered.
-TEST_F(FrameLevelTest, APeerPortionGivenUpIsAcknowledgedAndLeavesABreak) {
-    TMemoryLine caseLine;
-    const auto giving = LevelWith(caseLine, &TFrameOptions::combineCopies);
-    caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 1, HexBytes("11"))));
-    EXPECT_EQ(giving->ReceiveData(), HexBytes("11"));
-    const T_BinaryData second = Frame(TFrameHeader::kData, 2, HexBytes("22 23"));
-    caseLine.Inject(TMemoryLine::A,
-                    SlipWire(second.Copy(0, 3) + HexBytes("00 23") + second.Copy(5, 2)));
-    EXPECT_EQ(giving->ReceiveData().Length(), 0u);
-    AnswerHeaders(caseLine);
-
-    system.Clock().Advance(TFrameLevel::kPeerPortionLostMs - 1);
-    EXPECT_FALSE(giving->PeerPortionLost());
-    EXPECT_EQ(giving->MillisecondsToNextDeadline(), 1u);
-    system.Clock().Advance(1);
-    EXPECT_TRUE(giving->PeerPortionLost());
-    giving->GiveUpPeerPortion();
-    EXPECT_FALSE(giving->PeerPortionLost());
-    EXPECT_EQ(AnswerHeaders(caseLine), std::vector<std::string>({"06 02 00"}));
-
-    caseLine.Inject(TMemoryLine::A, SlipWire(second));  // late, and whole
-    caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 3, HexBytes("33"))));
-    EXPECT_EQ(giving->ReceiveData().Length(), 0u);
-    EXPECT_TRUE(giving->BreakFollows());
-    EXPECT_EQ(giving->ReceiveData(), HexBytes("33"));
-    EXPECT_EQ(AnswerHeaders(caseLine), std::vector<std::string>({"06 02 00", "06 03 00"}));
-}
-
 // A notice goes out twice at once under the same number, so one copy damaged beyond a refusal
 // costs no wait for the timer, and so does each repeat of it; anything else goes out once.
 TEST_F(FrameLevelTest, NoticesGoOutTwiceAtOnce) {

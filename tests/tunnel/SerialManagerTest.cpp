@@ -563,10 +563,12 @@ TEST_F(AgentHalfTest, APacketCutShortByTheTerminalIsDroppedAndItsConnectionClose
         if (c.next == Next::kRest) {
             stack.terminal.Frames().SendData(upload.Copy(TFrameLevel::kPortionSize, 7));
         } else if (c.next == Next::kCall) {
-            stack.terminal.Send(TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, stack.listener.port, 0));
+            stack.terminal.Send(
+                TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, stack.listener.port, 0));
         }
         stack.Exchange();
-        const UniqueFd second = c.next == Next::kCall ? AcceptPeer(stack.listener.socket) : UniqueFd();
+        const UniqueFd second =
+            c.next == Next::kCall ? AcceptPeer(stack.listener.socket) : UniqueFd();
         stack.Exchange();
 
         std::vector<std::string> notices = Describe(stack.terminal.TakePackets());
