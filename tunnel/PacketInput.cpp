@@ -24,12 +24,7 @@ std::optional<TCutShortPacket> TPacketInput::Append(const T_BinaryData& arrival)
     }
     const bool quietBefore = m_sinceArrival->GetElapsedMsec() >= kPeerResetQuietMs;
     m_sinceArrival->Restart(0);
-    if (m_hunting) {
-        m_bytes += arrival;
-        Hunt();
-        return std::nullopt;
-    }
-    if (m_bytes.Length() == 0 || !quietBefore || !StartsWithPackets(arrival)) {
+    if (m_bytes.Length() == 0 || !quietBefore || !StartsWithRequests(arrival)) {
         m_bytes += arrival;
         return std::nullopt;
     }
@@ -41,24 +36,6 @@ std::optional<TCutShortPacket> TPacketInput::Append(const T_BinaryData& arrival)
 void TPacketInput::StartAfresh(const T_BinaryData& arrival) {
     m_bytes = arrival;
     m_sinceArrival->Restart(0);
-    m_hunting = true;
-    Hunt();
-}
-
-void TPacketInput::Hunt() {
-    for (unsigned long offset = 0; offset < m_bytes.Length(); ++offset) {
-        if (!Holds(m_bytes, offset, TPacketLayout::kFieldsOffset)) {
-            // Too little to tell a packet from the middle of one: kept for the next arrival.
-            m_bytes = m_bytes.Copy(offset, m_bytes.Length() - offset);
-            return;
-        }
-        if (PacketsFrom(m_bytes, offset)) {
-            m_bytes = m_bytes.Copy(offset, m_bytes.Length() - offset);
-            m_hunting = false;
-            return;
-        }
-    }
-    m_bytes.Clear();
 }
 
 std::optional<TCutShortPacket> TPacketInput::TakeAbandoned() {
@@ -88,16 +65,13 @@ TCutShortPacket TPacketInput::CutShort() {
     return cut;
 }
 
-bool TPacketInput::StartsWithPackets(const T_BinaryData& bytes) const {
+bool TPacketInput::StartsWithRequests(const T_BinaryData& bytes) const {
     if (!Holds(bytes, 0, TPacketLayout::kFieldsOffset)) {
         return false;  // too little to tell a packet from the middle of one
     }
-    return PacketsFrom(bytes, 0);
-}
-
-bool TPacketInput::PacketsFrom(const T_BinaryData& bytes, unsigned long offset) const {
+    unsigned long offset = 0;
     while (Holds(bytes, offset, TPacketLayout::kLengthSize)) {
-        if (!IsWellFormedPacket(bytes, offset)) {
+        if (!IsWellFormedRequest(bytes, offset)) {
             return false;
         }
         offset += TPacketLayout::kLengthSize + bytes.MsbWord(offset);
@@ -105,7 +79,7 @@ bool TPacketInput::PacketsFrom(const T_BinaryData& bytes, unsigned long offset) 
     return true;
 }
 
-bool TPacketInput::IsWellFormedPacket(const T_BinaryData& bytes, unsigned long offset) const {
+bool TPacketInput::IsWellFormedRequest(const T_BinaryData& bytes, unsigned long offset) const {
     const unsigned long length = bytes.MsbWord(offset);
     if (!Holds(bytes, offset + TPacketLayout::kActionOffset, 1)) {
         return length >= TPacketLayout::kHeaderLength;
@@ -130,23 +104,10 @@ bool TPacketInput::IsWellFormedPacket(const T_BinaryData& bytes, unsigned long o
             return length == TPacketLayout::kHeaderLength && (!idHere || m_isInUse(socketId));
         case ACTION_DATA_OUT:
             return length > TPacketLayout::kHeaderLength &&
-                   length <= TPacketLayout::kHeaderLength + kMaxDataLength &&
+                   length <= TPacketLayout::kHeaderLength + kMaxRequestDataLength &&
                    (!idHere || m_isInUse(socketId));
         case ACTION_RESET:
             return length == TPacketLayout::kHeaderLength && socketId == 0;
-        // The notices that come the other way, for the input of a terminal's stack.
-        case ACTION_CONNECTED:
-            return length == TPacketLayout::kHeaderLength + 6 &&
-                   portAt(TPacketLayout::kPortAfterAddressOffset) &&
-                   (!idHere || m_isInUse(socketId));
-        case ACTION_CALL_RESULT:
-            return length == TPacketLayout::kHeaderLength + 4 && (!idHere || m_isInUse(socketId));
-        case ACTION_CLOSED:
-            return length == TPacketLayout::kHeaderLength && (!idHere || m_isInUse(socketId));
-        case ACTION_DATA_IN:
-            return length > TPacketLayout::kHeaderLength &&
-                   length <= TPacketLayout::kHeaderLength + kMaxDataLength &&
-                   (!idHere || m_isInUse(socketId));
         default:
             return false;
     }
