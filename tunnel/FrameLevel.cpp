@@ -128,32 +128,46 @@ void TFrameLevel::Process() {
     } else if (m_options.repairAnswers) {
         TakeFrameWaitingForEnd();
     }
-    RefreshAck();
+    SendRepeatsDue();
     CheckOverdue();
 }
 
-void TFrameLevel::RefreshAck() {
-    if (!m_sinceAccepted) {
-        return;
-    }
-    const unsigned long elapsed = m_sinceAccepted->GetElapsedMsec();
-    if (elapsed >= kAckRefreshLimitMs || m_ackRefreshesSent == std::size(kAckRefreshesMs)) {
-        m_sinceAccepted.reset();
-        return;
-    }
-    if (elapsed >= kAckRefreshesMs[m_ackRefreshesSent]) {
-        ++m_ackRefreshesSent;
+void TFrameLevel::SendRepeatsDue() {
+    if (m_ackRefreshes.TakeDue()) {
         SendAuxFrame(TFrameHeader::kAck, m_acceptedSequence);
+    }
+    if (m_nextPortionPolls.TakeDue()) {
+        SendNak(static_cast<std::uint8_t>(m_acceptedSequence + 1), true);
     }
 }
 
-unsigned long TFrameLevel::MillisecondsToAckRefresh() const {
-    if (!m_sinceAccepted || m_ackRefreshesSent == std::size(kAckRefreshesMs)) {
-        return kNoDeadline;
+std::optional<T_BinaryData> TFrameLevel::RebuildFromCopies(const T_BinaryData& frame) {
+    if (!m_options.combineCopies || !m_acceptedAny ||
+        frame[1] != static_cast<std::uint8_t>(m_acceptedSequence + 1) ||
+        frame.Length() != frame[2] + kFrameOverhead) {
+        return std::nullopt;
     }
-    const unsigned long due = kAckRefreshesMs[m_ackRefreshesSent];
-    const unsigned long elapsed = m_sinceAccepted->GetElapsedMsec();
-    return elapsed >= due ? 0 : due - elapsed;
+    return m_damagedCopies.Add(frame);
+}
+
+void TFrameLevel::CountTransmission(std::uint8_t sequence) {
+    if (m_acceptedAny && sequence == static_cast<std::uint8_t>(m_acceptedSequence + 1)) {
+        ++m_transmissionsOfNext;
+    }
+}
+
+void TFrameLevel::SendNak(std::uint8_t sequence, bool poll) {
+    if (m_acceptedAny && sequence == static_cast<std::uint8_t>(m_acceptedSequence + 1)) {
+        const bool lastOfPeer = m_naksForNext + 1 >= kPeerTransmissions;
+        if (lastOfPeer && (poll || m_transmissionsOfNext < kPeerTransmissions)) {
+            return;  // its timer ends the portion instead, with a gap in the numbers after it
+        }
+        ++m_naksForNext;
+    }
+    // A poll refuses nothing that arrived; it is not counted as a refusal.
+    if (SendAuxFrame(TFrameHeader::kNak, sequence) && !poll) {
+        ++m_counters.naksSent;
+    }
 }
 
 void TFrameLevel::CheckOverdue() {
@@ -197,7 +211,8 @@ std::optional<TPortionOutcome> TFrameLevel::TakeOutcome() {
 }
 
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
-    unsigned long soonest = MillisecondsToAckRefresh();
+    unsigned long soonest =
+        std::min(m_ackRefreshes.MillisecondsToNext(), m_nextPortionPolls.MillisecondsToNext());
     for (const TPortionOut& out : m_inFlight) {
         const unsigned long timeout = AnswerTimeoutMs(out.portion.terms);
         const unsigned long elapsed = out.timer->GetElapsedMsec();
@@ -258,21 +273,32 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
         return;
     }
     if (frame[0] == TFrameHeader::kData && frame.Length() >= kNakableSize) {
+        CountTransmission(frame[1]);
+        if (m_options.pollNext && m_acceptedAny) {
+            m_nextPortionPolls.Start();
+        }
         // A damaged data frame is refused by its number at once, so the sender repeats it
         // without waiting for its timer; a wrong number is ignored by the sender.
+        T_BinaryData whole = frame;
         if (!IsComplete(frame) || !HasGoodCrc(frame)) {
-            SendAuxFrame(TFrameHeader::kNak, frame[1]);
-            return;
+            std::optional<T_BinaryData> rebuilt = RebuildFromCopies(frame);
+            if (!rebuilt) {
+                SendNak(frame[1], false);
+                return;
+            }
+            whole = *rebuilt;
         }
-        const TFrameHeader header(frame[0], frame[1], frame[2]);
+        const TFrameHeader header(whole[0], whole[1], whole[2]);
         SendAuxFrame(TFrameHeader::kAck, header.sequence);
         if (m_options.doubleAcks) {
             SendAuxFrame(TFrameHeader::kAck, header.sequence);
         }
-        AcceptDataFrame(header, frame.Copy(TFrameHeader::kSize, header.length));
+        AcceptDataFrame(header, whole.Copy(TFrameHeader::kSize, header.length));
         if (m_options.refreshAcks) {
-            m_sinceAccepted.reset(ISystem::Instance()->CreateTimer(0));
-            m_ackRefreshesSent = 0;
+            m_ackRefreshes.Start();
+        }
+        if (m_options.pollNext) {
+            m_nextPortionPolls.Start();
         }
         return;
     }
@@ -282,7 +308,8 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
         // send it again at once instead of waiting for its timer.
         if (m_options.repairAnswers && frame.Length() > kFrameOverhead &&
             DiffersInOneBit(frame[0], TFrameHeader::kData)) {
-            SendAuxFrame(TFrameHeader::kNak, frame[1]);
+            CountTransmission(frame[1]);
+            SendNak(frame[1], false);
         }
         return;
     }
@@ -431,6 +458,9 @@ void TFrameLevel::AcceptDataFrame(const TFrameHeader& header, const T_BinaryData
     m_acceptedSequence = header.sequence;
     m_acceptedData = data;
     m_received += data;
+    m_naksForNext = 0;
+    m_transmissionsOfNext = 0;
+    m_damagedCopies.Clear();
 }
 
 bool TFrameLevel::DeliverFrame(TFrameHeader* header, const T_BinaryData& data) {
@@ -443,7 +473,6 @@ bool TFrameLevel::DeliverFrame(TFrameHeader* header, const T_BinaryData& data) {
         return false;
     }
     ++m_counters.framesSent;
-    m_counters.naksSent += header->type == TFrameHeader::kNak ? 1 : 0;
     return true;
 }
 

@@ -7,9 +7,11 @@
 
 #include "base/BinaryData.h"
 #include "platform/Timer.h"
+#include "tunnel/DamagedCopies.h"
 #include "tunnel/FrameOptions.h"
 #include "tunnel/PortionTerms.h"
 #include "tunnel/Slip.h"
+#include "tunnel/TimedRepeats.h"
 #include "tunnel/TunnelCounters.h"
 
 // The three bytes in front of every frame, in wire order.
@@ -55,6 +57,12 @@ class TFrameLevel {
     // 2000 ms frame timer, should the loop have been held up.
     static constexpr unsigned long kAckRefreshesMs[] = {500, 1000};
     static constexpr unsigned long kAckRefreshLimitMs = 1400;
+    // When the peer's next portion is asked for, counted from the last data frame that arrived,
+    // while none has come since; the same limit holds.
+    static constexpr unsigned long kNextPortionPollsMs[] = {300, 900};
+    // A terminal sends a portion at most three times and resets its link at the third NAK for
+    // it, dropping what it has queued.
+    static constexpr unsigned kPeerTransmissions = 3;
     static constexpr unsigned long kNoDeadline = ~0UL;
 
     // Takes ownership of slip.
@@ -132,10 +140,16 @@ class TFrameLevel {
     // Answers come in order: older portions still out lost theirs.
     void LoseOlderThan(std::size_t index);
     void CheckOverdue();
-    // Sends the ACK of the data frame accepted last again when a refresh is due.
-    void RefreshAck();
-    // Time until the next refresh of the last ACK; kNoDeadline if none is due.
-    unsigned long MillisecondsToAckRefresh() const;
+    // Sends the ACK of the data frame accepted last again, and asks for the peer's next
+    // portion, when one of them is due.
+    void SendRepeatsDue();
+    // The frame rebuilt from a damaged transmission of the portion expected next and the ones
+    // before it, if the options allow and they agree on one.
+    std::optional<T_BinaryData> RebuildFromCopies(const T_BinaryData& frame);
+    // Counts a data frame that arrived, good or not, if it carries the number expected next.
+    void CountTransmission(std::uint8_t sequence);
+    // Refuses a data frame by its number (see the rule at m_naksForNext).
+    void SendNak(std::uint8_t sequence, bool poll);
     bool DeliverFrame(TFrameHeader* header, const T_BinaryData& data);
     bool SendAuxFrame(unsigned char type, unsigned char sequence);
     void SendNextDataPortion();
@@ -165,9 +179,20 @@ class TFrameLevel {
     std::uint8_t m_acceptedSequence = 0;
     T_BinaryData m_acceptedData;
     TTunnelCounters m_counters;
-    // Runs since the data frame accepted last arrived; null when no refresh of its ACK is due.
-    std::unique_ptr<ITimer> m_sinceAccepted;
-    std::size_t m_ackRefreshesSent = 0;
+    // From the arrival of the data frame accepted last.
+    TTimedRepeats m_ackRefreshes{kAckRefreshesMs, kAckRefreshLimitMs};
+    // From the arrival of the last data frame, good or not.
+    TTimedRepeats m_nextPortionPolls{kNextPortionPollsMs, kAckRefreshLimitMs};
+    // NAKs sent for the number after the one accepted last, polls included, and the
+    // transmissions of it that arrived. A poll can cross a transmission that was only late, and
+    // the peer then sends one more than was asked for; a NAK that makes the peer reset its link
+    // while that one is still on its way would let it through with the peer's queue dropped
+    // behind it and no gap in the numbers. So polls never make the peer's last NAK, and a
+    // refusal makes it only once all of the peer's transmissions have arrived.
+    unsigned m_naksForNext = 0;
+    unsigned m_transmissionsOfNext = 0;
+    // Damaged transmissions of the number after the one accepted last.
+    TDamagedCopies m_damagedCopies;
     // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.
     unsigned long m_pendingLengthChecked = 0;
 };

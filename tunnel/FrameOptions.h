@@ -27,6 +27,18 @@ struct TFrameOptions {
     // at once, under the same number: one damaged copy, which a peer may drop without refusing
     // it, costs nothing then instead of a wait for the frame timer.
     bool doubleNotices = true;
+    // Asks for the peer's next portion with a NAK for its number a while after the last data
+    // frame, while none has come since. A peer whose portion was lost whole (a damaged END or
+    // length byte) sends nothing again on its own and drops its queue when its frame timer runs
+    // out; the NAK gets the portion sent again first. A peer with nothing out ignores a NAK for
+    // a number it has not used, and one that refused a portion truly did not take it.
+    bool pollNext = true;
+    // Rebuilds a data frame from two or three damaged transmissions of it (see TDamagedCopies),
+    // so a portion gets through although no transmission of it arrived whole: a terminal sends
+    // a portion at most three times and then drops its queue.
+    bool combineCopies = true;
 
-    static TFrameOptions AllOff() { return TFrameOptions{false, false, false, false, false}; }
+    static TFrameOptions AllOff() {
+        return TFrameOptions{false, false, false, false, false, false, false};
+    }
 };

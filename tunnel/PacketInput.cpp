@@ -24,7 +24,12 @@ std::optional<TCutShortPacket> TPacketInput::Append(const T_BinaryData& arrival)
     }
     const bool quietBefore = m_sinceArrival->GetElapsedMsec() >= kPeerResetQuietMs;
     m_sinceArrival->Restart(0);
-    if (m_bytes.Length() == 0 || !quietBefore || !StartsWithRequests(arrival)) {
+    if (m_hunting) {
+        m_bytes += arrival;
+        Hunt();
+        return std::nullopt;
+    }
+    if (m_bytes.Length() == 0 || !quietBefore || !StartsWithPackets(arrival)) {
         m_bytes += arrival;
         return std::nullopt;
     }
@@ -36,6 +41,24 @@ std::optional<TCutShortPacket> TPacketInput::Append(const T_BinaryData& arrival)
 void TPacketInput::StartAfresh(const T_BinaryData& arrival) {
     m_bytes = arrival;
     m_sinceArrival->Restart(0);
+    m_hunting = true;
+    Hunt();
+}
+
+void TPacketInput::Hunt() {
+    for (unsigned long offset = 0; offset < m_bytes.Length(); ++offset) {
+        if (!Holds(m_bytes, offset, TPacketLayout::kFieldsOffset)) {
+            // Too little to tell a packet from the middle of one: kept for the next arrival.
+            m_bytes = m_bytes.Copy(offset, m_bytes.Length() - offset);
+            return;
+        }
+        if (PacketsFrom(m_bytes, offset)) {
+            m_bytes = m_bytes.Copy(offset, m_bytes.Length() - offset);
+            m_hunting = false;
+            return;
+        }
+    }
+    m_bytes.Clear();
 }
 
 std::optional<TCutShortPacket> TPacketInput::TakeAbandoned() {
@@ -65,13 +88,16 @@ TCutShortPacket TPacketInput::CutShort() {
     return cut;
 }
 
-bool TPacketInput::StartsWithRequests(const T_BinaryData& bytes) const {
+bool TPacketInput::StartsWithPackets(const T_BinaryData& bytes) const {
     if (!Holds(bytes, 0, TPacketLayout::kFieldsOffset)) {
         return false;  // too little to tell a packet from the middle of one
     }
-    unsigned long offset = 0;
+    return PacketsFrom(bytes, 0);
+}
+
+bool TPacketInput::PacketsFrom(const T_BinaryData& bytes, unsigned long offset) const {
     while (Holds(bytes, offset, TPacketLayout::kLengthSize)) {
-        if (!IsWellFormedRequest(bytes, offset)) {
+        if (!IsWellFormedPacket(bytes, offset)) {
             return false;
         }
         offset += TPacketLayout::kLengthSize + bytes.MsbWord(offset);
@@ -79,7 +105,7 @@ bool TPacketInput::StartsWithRequests(const T_BinaryData& bytes) const {
     return true;
 }
 
-bool TPacketInput::IsWellFormedRequest(const T_BinaryData& bytes, unsigned long offset) const {
+bool TPacketInput::IsWellFormedPacket(const T_BinaryData& bytes, unsigned long offset) const {
     const unsigned long length = bytes.MsbWord(offset);
     if (!Holds(bytes, offset + TPacketLayout::kActionOffset, 1)) {
         return length >= TPacketLayout::kHeaderLength;
@@ -104,10 +130,23 @@ bool TPacketInput::IsWellFormedRequest(const T_BinaryData& bytes, unsigned long 
             return length == TPacketLayout::kHeaderLength && (!idHere || m_isInUse(socketId));
         case ACTION_DATA_OUT:
             return length > TPacketLayout::kHeaderLength &&
-                   length <= TPacketLayout::kHeaderLength + kMaxRequestDataLength &&
+                   length <= TPacketLayout::kHeaderLength + kMaxDataLength &&
                    (!idHere || m_isInUse(socketId));
         case ACTION_RESET:
             return length == TPacketLayout::kHeaderLength && socketId == 0;
+        // The notices that come the other way, for the input of a terminal's stack.
+        case ACTION_CONNECTED:
+            return length == TPacketLayout::kHeaderLength + 6 &&
+                   portAt(TPacketLayout::kPortAfterAddressOffset) &&
+                   (!idHere || m_isInUse(socketId));
+        case ACTION_CALL_RESULT:
+            return length == TPacketLayout::kHeaderLength + 4 && (!idHere || m_isInUse(socketId));
+        case ACTION_CLOSED:
+            return length == TPacketLayout::kHeaderLength && (!idHere || m_isInUse(socketId));
+        case ACTION_DATA_IN:
+            return length > TPacketLayout::kHeaderLength &&
+                   length <= TPacketLayout::kHeaderLength + kMaxDataLength &&
+                   (!idHere || m_isInUse(socketId));
         default:
             return false;
     }

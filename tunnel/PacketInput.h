@@ -26,11 +26,19 @@ struct TCutShortPacket {
 // would be taken as its rest. New bytes start afresh instead when all of these hold:
 //   - a partial packet is waiting;
 //   - the peer was silent for at least kPeerResetQuietMs before them (its timer ran out);
-//   - they start with well-formed requests: a known action, the length that action has,
-//     fields that make sense (a port for a call or listen, socket id 0 for a reset, a socket id
-//     in use for data or a close), packet after packet as far as they go.
+//   - they start with well-formed packets: a known action, the length that action has,
+//     fields that make sense (a port for a call, listen or connected notice, socket id 0 for a
+//     reset, a socket id in use for anything else), packet after packet as far as they go.
+//     Where an id must be in use, only requests qualify on an agent's stack and only notices
+//     on a terminal's: each holds the connections of its own side alone.
 // A partial packet that meets with kPeerGaveUpMs of silence is dropped as well: such a peer
 // has reset its link by then, or will at its next turn, and will not send the rest.
+//
+// After a break in the stream (the peer lost portions it had sent) the next byte may lie in the
+// middle of a packet. The input then hunts: it takes bytes from the first offset at which
+// well-formed packets run to the end of what has arrived, and drops the bytes before it. While
+// nothing qualifies it keeps only a tail too short to judge, so the peer's next request is taken
+// as soon as it arrives, not after a silence.
 class TPacketInput {
   public:
     // The peer resets its link when its 2000 ms frame timer has run out; some slack for the
@@ -38,8 +46,8 @@ class TPacketInput {
     static constexpr unsigned long kPeerResetQuietMs = 1800;
     // Past its timer, with the time its next portion takes on the line and some slack.
     static constexpr unsigned long kPeerGaveUpMs = 2500;
-    // The longest packet of data a peer that sends requests builds.
-    static constexpr unsigned long kMaxRequestDataLength = 255;
+    // The most data a peer puts into one packet.
+    static constexpr unsigned long kMaxDataLength = 255;
 
     // isInUse tells whether a socket id names a connection in use.
     explicit TPacketInput(std::function<bool(std::uint32_t)> isInUse);
@@ -56,20 +64,26 @@ class TPacketInput {
     unsigned long MillisecondsToDeadline() const;
     // The waiting bytes, for packets to be taken off their front.
     T_BinaryData& Bytes() { return m_bytes; }
-    // Drops what waits and takes bytes that follow a break in the stream: they begin a new
-    // packet and count as an arrival.
+    // Drops what waits and takes bytes that follow a break in the stream, from the first
+    // well-formed packet among them on (see above); they count as an arrival.
     void StartAfresh(const T_BinaryData& arrival);
 
-    // Whether bytes start with well-formed requests, as far as they go.
-    bool StartsWithRequests(const T_BinaryData& bytes) const;
+    // Whether bytes start with well-formed packets, as far as they go.
+    bool StartsWithPackets(const T_BinaryData& bytes) const;
 
   private:
     // What is known of the waiting partial packet; the bytes are dropped.
     TCutShortPacket CutShort();
-    bool IsWellFormedRequest(const T_BinaryData& bytes, unsigned long offset) const;
+    bool IsWellFormedPacket(const T_BinaryData& bytes, unsigned long offset) const;
+    // Whether the bytes from offset on are well-formed packets, as far as they go.
+    bool PacketsFrom(const T_BinaryData& bytes, unsigned long offset) const;
+    // Drops waiting bytes up to the first packet; ends the hunt when one is found.
+    void Hunt();
 
     std::function<bool(std::uint32_t)> m_isInUse;
     T_BinaryData m_bytes;
+    // Set at a break, until a well-formed packet starts the waiting bytes.
+    bool m_hunting = false;
     // Runs since the last arrival.
     std::unique_ptr<ITimer> m_sinceArrival;
 };

@@ -92,7 +92,9 @@ bool TConnInfo::FlushOutput() {
 
 TSerialManager::TSerialManager(TFrameLevel* frameLevel)
     : m_frameLevel(frameLevel),
-      m_input([this](std::uint32_t socketId) { return m_boundConnections.count(socketId) != 0; }),
+      m_input([this](std::uint32_t socketId) {
+          return m_boundConnections.contains(socketId) || m_serialConnections.contains(socketId);
+      }),
       m_stepTimer(ISystem::Instance()->CreateTimer(kStepPeriodMs)) {
     SendResetFrame();
 }

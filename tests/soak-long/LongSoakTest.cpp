@@ -209,12 +209,18 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
     noRefresh.refreshAcks = false;
     TFrameOptions singleNotices;
     singleNotices.doubleNotices = false;
+    TFrameOptions noPolls;
+    noPolls.pollNext = false;
+    TFrameOptions noCombining;
+    noCombining.combineCopies = false;
     const TSetting settings[] = {{"all measures", TFrameOptions()},
                                  {"no answer repair", noRepair},
                                  {"single ACKs", singleAcks},
                                  {"single ENDs", singleEnds},
                                  {"no ACK refresh", noRefresh},
                                  {"single notices", singleNotices},
+                                 {"no polls", noPolls},
+                                 {"no combining", noCombining},
                                  {"no measure", TFrameOptions::AllOff()}};
     std::printf(
         "\nCompleted transfers of 64 KiB in memory, %u seeds, with and without each "

@@ -80,6 +80,17 @@ class FrameLevelTest : public ::testing::Test {
         return frame + BinaryDataFromMsbWord(CountCrc(frame.GetData(), frame.Length()));
     }
 
+    // The headers of the ACKs and NAKs a level without doubled delimiters sent on a line of its
+    // own since the last call: each takes seven bytes there.
+    static std::vector<std::string> AnswerHeaders(TMemoryLine& onLine) {
+        std::vector<std::string> headers;
+        const T_BinaryData wire = onLine.TakePending(TMemoryLine::B);
+        for (unsigned long i = 0; i + TFrameHeader::kSize + 2 <= wire.Length(); i += 7) {
+            headers.push_back(ToHex(wire.Copy(i + 1, TFrameHeader::kSize)));
+        }
+        return headers;
+    }
+
     void PeerSends(const T_BinaryData& frame) { line.Inject(TMemoryLine::A, SlipWire(frame)); }
     void PeerAcks(unsigned char sequence) { PeerSends(Frame(TFrameHeader::kAck, sequence, {})); }
     void PeerNaks(unsigned char sequence) { PeerSends(Frame(TFrameHeader::kNak, sequence, {})); }
@@ -503,16 +514,116 @@ TEST_F(FrameLevelTest, RefreshesTheLastAckOnlyWhileThePeersTimerRuns) {
                                                HexBytes("11"))));
             }
             refreshing.Process();
-            std::vector<std::string> sent;
-            const T_BinaryData wire = caseLine.TakePending(TMemoryLine::B);
-            for (unsigned long i = 0; i + TFrameHeader::kSize + 2 <= wire.Length(); i += 7) {
-                sent.push_back(ToHex(wire.Copy(i + 1, TFrameHeader::kSize)));
-            }
+            const std::vector<std::string> sent = AnswerHeaders(caseLine);
             EXPECT_EQ(sent, step.sent) << "at " << step.atMs << " ms";
             if (step.atMs == 700) {
                 EXPECT_EQ(refreshing.MillisecondsToNextDeadline(), 500u);
             }
         }
+    }
+}
+
+// While no data frame has come for a while, the peer's next portion is asked for with a NAK for
+// its number, so a portion lost whole is sent again before the peer's timer drops its queue.
+// The NAK that would make a terminal reset its link (its third for one portion) is sent only in
+// answer to its third transmission: sent earlier, it could cross a transmission that was only
+// late, which would then arrive whole while the terminal dropped everything queued behind it.
+TEST_F(FrameLevelTest, AsksForThePeersNextPortionButNeverWithItsLastNakTooEarly) {
+    enum class Peer { kNothing, kGood, kDamaged };
+    struct TStep {
+        unsigned long atMs;
+        Peer peer;
+        unsigned char number;
+        std::vector<std::string> sent;
+    };
+    const struct {
+        const char* name;
+        std::vector<TStep> steps;
+    } cases[] = {
+        {"a portion lost whole",
+         {{0, Peer::kGood, 1, {"06 01 00"}},
+          {299, Peer::kNothing, 0, {}},
+          {300, Peer::kNothing, 0, {"15 02 00"}},
+          {900, Peer::kNothing, 0, {"15 02 00"}},
+          {5000, Peer::kNothing, 0, {}}}},
+        {"a new portion stops the polls of the old",
+         {{0, Peer::kGood, 1, {"06 01 00"}},
+          {200, Peer::kGood, 2, {"06 02 00"}},
+          {400, Peer::kNothing, 0, {}},
+          {500, Peer::kNothing, 0, {"15 03 00"}}}},
+        {"a refused portion whose repeat is lost: one poll, never a third NAK",
+         {{0, Peer::kGood, 1, {"06 01 00"}},
+          {100, Peer::kDamaged, 2, {"15 02 00"}},
+          {400, Peer::kNothing, 0, {"15 02 00"}},
+          {1000, Peer::kNothing, 0, {}},
+          {1300, Peer::kNothing, 0, {}}}},
+        {"three damaged transmissions: the third is refused",
+         {{0, Peer::kGood, 1, {"06 01 00"}},
+          {50, Peer::kDamaged, 2, {"15 02 00"}},
+          {100, Peer::kDamaged, 2, {"15 02 00"}},
+          {150, Peer::kDamaged, 2, {"15 02 00"}}}},
+        {"a poll crossed a late transmission: no third NAK before the third arrives",
+         {{0, Peer::kGood, 1, {"06 01 00"}},
+          {300, Peer::kNothing, 0, {"15 02 00"}},
+          {310, Peer::kDamaged, 2, {"15 02 00"}},
+          {320, Peer::kDamaged, 2, {}},
+          {330, Peer::kGood, 2, {"06 02 00"}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMemoryLine caseLine;
+        const auto polling = LevelWith(caseLine, &TFrameOptions::pollNext);
+        const std::uint32_t start = system.Clock().Now();
+        for (const TStep& step : c.steps) {
+            system.Clock().Advance(step.atMs - (system.Clock().Now() - start));
+            if (step.peer != Peer::kNothing) {
+                T_BinaryData frame = Frame(TFrameHeader::kData, step.number, HexBytes("11"));
+                if (step.peer == Peer::kDamaged) {
+                    const unsigned char last = frame[frame.Length() - 1];
+                    frame = frame.Copy(0, frame.Length() - 1) +
+                            BinaryDataFromRepeatedByte(static_cast<unsigned char>(~last), 1);
+                }
+                caseLine.Inject(TMemoryLine::A, SlipWire(frame));
+            }
+            polling->Process();
+            const std::vector<std::string> sent = AnswerHeaders(caseLine);
+            EXPECT_EQ(sent, step.sent) << "at " << step.atMs << " ms";
+        }
+    }
+}
+
+// Two transmissions of the peer's next portion, each damaged elsewhere, are rebuilt into the
+// portion: acknowledged and delivered instead of refused a second time, since a terminal sends a
+// portion only three times. Damaged alike, they are refused.
+TEST_F(FrameLevelTest, RebuildsTheNextPortionFromTwoDamagedTransmissions) {
+    const T_BinaryData data = HexBytes("10 20 30 40 50 60 70 80");
+    const T_BinaryData sent = Frame(TFrameHeader::kData, 2, data);
+    const auto damaged = [&](unsigned long byte) {
+        const unsigned char flipped = static_cast<unsigned char>(sent[byte] ^ 0x04);
+        return sent.Copy(0, byte) + BinaryDataFromRepeatedByte(flipped, 1) +
+               sent.Copy(byte + 1, sent.Length() - byte - 1);
+    };
+    const struct {
+        const char* name;
+        unsigned long secondDamageAt;
+        std::vector<std::string> sent;
+        T_BinaryData delivered;
+    } cases[] = {
+        {"damaged elsewhere", 9, {"06 02 00"}, data},
+        {"damaged alike", 4, {"15 02 00"}, T_BinaryData()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMemoryLine caseLine;
+        const auto combining = LevelWith(caseLine, &TFrameOptions::combineCopies);
+        caseLine.Inject(TMemoryLine::A, SlipWire(Frame(TFrameHeader::kData, 1, HexBytes("11"))));
+        EXPECT_EQ(combining->ReceiveData(), HexBytes("11"));
+        caseLine.Inject(TMemoryLine::A, SlipWire(damaged(4)));
+        EXPECT_EQ(combining->ReceiveData().Length(), 0u);
+        EXPECT_EQ(AnswerHeaders(caseLine), std::vector<std::string>({"06 01 00", "15 02 00"}));
+        caseLine.Inject(TMemoryLine::A, SlipWire(damaged(c.secondDamageAt)));
+        EXPECT_EQ(combining->ReceiveData(), c.delivered);
+        EXPECT_EQ(AnswerHeaders(caseLine), c.sent);
     }
 }
 

@@ -440,6 +440,69 @@ TEST_F(AgentHalfTest, DataTheTerminalLostClosesEveryConnectionAfterThePacketsBef
     EXPECT_TRUE(PeerSeesClose(second));
 }
 
+// An agent and a terminal of their own on a fresh line, for one case of a table; the terminal
+// calls a listener on loopback.
+struct TStackWithACall {
+    TMemoryLine line;
+    TSerialManager agent{NewLineStack(line.NewEnd(TMemoryLine::A))};
+    TPacketPeer terminal{line.NewEnd(TMemoryLine::B)};
+    const LoopbackListener listener = ListenOnLoopback();
+
+    void Exchange() { ExchangeUntilQuiet(agent, terminal, line); }
+    // Calls the listener under socketId and returns the accepted TCP peer; the notices so far
+    // are taken off the line.
+    UniqueFd Call(std::uint32_t socketId) {
+        terminal.Send(TSerialPacket(ACTION_CALL, socketId, kLoopbackAddress, listener.port, 0));
+        Exchange();
+        UniqueFd peer = AcceptPeer(listener.socket);
+        Exchange();
+        terminal.TakePackets();
+        return peer;
+    }
+};
+
+// After a gap the next portion may start inside a packet whose front and middle were lost. The
+// terminal's next call, behind that tail in the same portion or in the next one soon after, is
+// answered at once; nothing of the cut packet reaches TCP.
+TEST_F(AgentHalfTest, ACallBehindTheTailOfALostPacketIsAnsweredAtOnce) {
+    const struct {
+        const char* name;
+        bool callInTheSamePortion;
+    } cases[] = {{"call behind the tail", true}, {"call in the next portion", false}};
+    for (const auto& c : cases) {
+        TStackWithACall stack;
+        const UniqueFd first = stack.Call(1);
+
+        const T_BinaryData upload =
+            TSerialPacket(ACTION_DATA_OUT, 1, BinaryDataFromRepeatedByte('u', 250)).BuildPacket();
+        const T_BinaryData call =
+            TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, stack.listener.port, 0).BuildPacket();
+        stack.terminal.Frames().SendData(upload.Copy(0, 100));
+        stack.Exchange();
+        stack.terminal.Frames().SendData(upload.Copy(100, 100));
+        stack.line.TakePending(TMemoryLine::A);  // lost: a gap in the frame numbers follows
+        stack.terminal.Frames().ResetLink();
+        const T_BinaryData tail = upload.Copy(200, upload.Length() - 200);
+        if (c.callInTheSamePortion) {
+            stack.terminal.Frames().SendData(tail + call);
+        } else {
+            stack.terminal.Frames().SendData(tail);
+            stack.Exchange();
+            system.Clock().Advance(100);
+            stack.terminal.Frames().SendData(call);
+        }
+        stack.Exchange();
+        const UniqueFd second = AcceptPeer(stack.listener.socket);
+        stack.Exchange();
+
+        std::vector<std::string> notices = Describe(stack.terminal.TakePackets());
+        std::sort(notices.begin(), notices.end());
+        EXPECT_THAT(notices, ElementsAre("CALL_RESULT 2 err=0", "CLOSED 1")) << c.name;
+        EXPECT_TRUE(second.Valid()) << c.name;
+        EXPECT_EQ(ReceiveUntilClose(first), "") << c.name;
+    }
+}
+
 TEST_F(AgentHalfTest, ATerminalThatStartsAgainIsNotALoss) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd old = Connected(1, listener);
@@ -480,40 +543,35 @@ TEST_F(AgentHalfTest, APacketCutShortByTheTerminalIsDroppedAndItsConnectionClose
         {"a pause, then the rest", 2000, Next::kRest, {}, 255},
     };
     for (const auto& c : cases) {
-        TMemoryLine caseLine;
-        TSerialManager caseAgent{NewLineStack(caseLine.NewEnd(TMemoryLine::A))};
-        TPacketPeer caseTerminal{caseLine.NewEnd(TMemoryLine::B)};
-        const auto exchange = [&] { ExchangeUntilQuiet(caseAgent, caseTerminal, caseLine); };
-        const LoopbackListener listener = ListenOnLoopback();
-        caseTerminal.Send(TSerialPacket(ACTION_CALL, 1, kLoopbackAddress, listener.port, 0));
-        exchange();
-        const UniqueFd first = AcceptPeer(listener.socket);
-        exchange();
-        caseTerminal.TakePackets();
+        TStackWithACall stack;
+        const UniqueFd first = stack.Call(1);
 
         const T_BinaryData upload =
             TSerialPacket(ACTION_DATA_OUT, 1, BinaryDataFromRepeatedByte('u', 255)).BuildPacket();
-        caseTerminal.Frames().SendData(upload.Copy(0, TFrameLevel::kPortionSize));
-        exchange();
-        // Once the portion's ACK is no longer refreshed, the loop next wakes for the packet that
-        // waits unfinished.
-        EXPECT_EQ(caseAgent.MillisecondsToNextDeadline(), TFrameLevel::kAckRefreshesMs[0]);
+        stack.terminal.Frames().SendData(upload.Copy(0, TFrameLevel::kPortionSize));
+        stack.Exchange();
+        // Once the portion's ACK is no longer refreshed nor the next portion asked for, the loop
+        // next wakes for the packet that waits unfinished.
+        EXPECT_EQ(stack.agent.MillisecondsToNextDeadline(),
+                  std::min(TFrameLevel::kNextPortionPollsMs[0], TFrameLevel::kAckRefreshesMs[0]));
         system.Clock().Advance(TFrameLevel::kAckRefreshLimitMs);
-        exchange();
-        EXPECT_EQ(caseAgent.MillisecondsToNextDeadline(),
+        stack.Exchange();
+        EXPECT_EQ(stack.agent.MillisecondsToNextDeadline(),
                   TPacketInput::kPeerGaveUpMs - TFrameLevel::kAckRefreshLimitMs)
             << c.name;
         system.Clock().Advance(c.quietMs - TFrameLevel::kAckRefreshLimitMs);
         if (c.next == Next::kRest) {
-            caseTerminal.Frames().SendData(upload.Copy(TFrameLevel::kPortionSize, 7));
+            stack.terminal.Frames().SendData(upload.Copy(TFrameLevel::kPortionSize, 7));
         } else if (c.next == Next::kCall) {
-            caseTerminal.Send(TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, listener.port, 0));
+            stack.terminal.Send(
+                TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, stack.listener.port, 0));
         }
-        exchange();
-        const UniqueFd second = c.next == Next::kCall ? AcceptPeer(listener.socket) : UniqueFd();
-        exchange();
+        stack.Exchange();
+        const UniqueFd second =
+            c.next == Next::kCall ? AcceptPeer(stack.listener.socket) : UniqueFd();
+        stack.Exchange();
 
-        std::vector<std::string> notices = Describe(caseTerminal.TakePackets());
+        std::vector<std::string> notices = Describe(stack.terminal.TakePackets());
         std::sort(notices.begin(), notices.end());
         EXPECT_EQ(notices, c.notices) << c.name;
         EXPECT_EQ(ReceiveUntilClose(first), std::string(c.uploaded, 'u')) << c.name;
@@ -648,8 +706,10 @@ TEST_F(AgentHalfTest, TheCloseOfDataGivenUpGoesOutInTheSameStep) {
 TEST_F(AgentHalfTest, AStepSaysWhetherItMovedAnythingAndWhenTheLineNeedsTheNext) {
     const LoopbackListener listener = ListenOnLoopback();
     const UniqueFd peer = Connected(1, listener);
-    // The call's ACK is refreshed for a while; after that nothing is due.
-    EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kAckRefreshesMs[0]);
+    // The call's ACK is refreshed and the terminal's next portion asked for, for a while; after
+    // that nothing is due.
+    EXPECT_EQ(agent.MillisecondsToNextDeadline(),
+              std::min(TFrameLevel::kNextPortionPollsMs[0], TFrameLevel::kAckRefreshesMs[0]));
     system.Clock().Advance(TFrameLevel::kAckRefreshLimitMs);
     EXPECT_FALSE(agent.ProcessContinuously());
     EXPECT_EQ(agent.MillisecondsToNextDeadline(), TFrameLevel::kNoDeadline);
