@@ -139,6 +139,12 @@ void TFrameLevel::SendRepeatsDue() {
     if (m_nextPortionPolls.TakeDue()) {
         SendNak(static_cast<std::uint8_t>(m_acceptedSequence + 1), true);
     }
+    if (m_lateRefusal.TakeDue()) {
+        ++m_naksForNext;
+        if (SendAuxFrame(TFrameHeader::kNak, static_cast<std::uint8_t>(m_acceptedSequence + 1))) {
+            ++m_counters.naksSent;
+        }
+    }
 }
 
 std::optional<T_BinaryData> TFrameLevel::RebuildFromCopies(const T_BinaryData& frame) {
@@ -153,14 +159,23 @@ std::optional<T_BinaryData> TFrameLevel::RebuildFromCopies(const T_BinaryData& f
 void TFrameLevel::CountTransmission(std::uint8_t sequence) {
     if (m_acceptedAny && sequence == static_cast<std::uint8_t>(m_acceptedSequence + 1)) {
         ++m_transmissionsOfNext;
+        m_lateRefusal.Stop();
     }
 }
 
 void TFrameLevel::SendNak(std::uint8_t sequence, bool poll) {
+    if (m_acceptedAny && sequence == m_acceptedSequence) {
+        // A damaged copy of the portion accepted last: nothing is missing, and a terminal
+        // with nothing out would answer the NAK with an empty portion under that number.
+        return;
+    }
     if (m_acceptedAny && sequence == static_cast<std::uint8_t>(m_acceptedSequence + 1)) {
         const bool lastOfPeer = m_naksForNext + 1 >= kPeerTransmissions;
         if (lastOfPeer && (poll || m_transmissionsOfNext < kPeerTransmissions)) {
-            return;  // its timer ends the portion instead, with a gap in the numbers after it
+            if (!poll) {
+                m_lateRefusal.Start();
+            }
+            return;
         }
         ++m_naksForNext;
     }
@@ -212,7 +227,8 @@ std::optional<TPortionOutcome> TFrameLevel::TakeOutcome() {
 
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
     unsigned long soonest =
-        std::min(m_ackRefreshes.MillisecondsToNext(), m_nextPortionPolls.MillisecondsToNext());
+        std::min({m_ackRefreshes.MillisecondsToNext(), m_nextPortionPolls.MillisecondsToNext(),
+                  m_lateRefusal.MillisecondsToNext()});
     for (const TPortionOut& out : m_inFlight) {
         const unsigned long timeout = AnswerTimeoutMs(out.portion.terms);
         const unsigned long elapsed = out.timer->GetElapsedMsec();
@@ -451,7 +467,13 @@ void TFrameLevel::AcceptDataFrame(const TFrameHeader& header, const T_BinaryData
         return;  // our acknowledgement was lost and the peer repeated the portion
     }
     const auto next = static_cast<std::uint8_t>(m_acceptedSequence + 1);
-    if (m_acceptedAny && header.sequence != next) {
+    // A terminal sends a portion without data only when a NAK for its current number finds
+    // nothing out. Under the number expected next that means its link reset dropped the
+    // portion and everything queued behind it; under any other number it means nothing.
+    if (data.Length() == 0 && m_acceptedAny && header.sequence != next) {
+        return;
+    }
+    if (m_acceptedAny && (header.sequence != next || data.Length() == 0)) {
         m_breaks.push_back(m_received.Length());
     }
     m_acceptedAny = true;
@@ -460,6 +482,7 @@ void TFrameLevel::AcceptDataFrame(const TFrameHeader& header, const T_BinaryData
     m_received += data;
     m_naksForNext = 0;
     m_transmissionsOfNext = 0;
+    m_lateRefusal.Stop();
     m_damagedCopies.Clear();
 }
 

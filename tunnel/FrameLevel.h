@@ -60,6 +60,10 @@ class TFrameLevel {
     // When the peer's next portion is asked for, counted from the last data frame that arrived,
     // while none has come since; the same limit holds.
     static constexpr unsigned long kNextPortionPollsMs[] = {300, 900};
+    // When a refusal held back because it may be the peer's last NAK goes out after all, counted
+    // from the last transmission of that portion that arrived, while no further one has come:
+    // by then none is still on its way. The same limit holds.
+    static constexpr unsigned long kLateRefusalMs[] = {500};
     // A terminal sends a portion at most three times and resets its link at the third NAK for
     // it, dropping what it has queued.
     static constexpr unsigned kPeerTransmissions = 3;
@@ -188,9 +192,13 @@ class TFrameLevel {
     // the peer then sends one more than was asked for; a NAK that makes the peer reset its link
     // while that one is still on its way would let it through with the peer's queue dropped
     // behind it and no gap in the numbers. So polls never make the peer's last NAK, and a
-    // refusal makes it only once all of the peer's transmissions have arrived.
+    // refusal makes it at once only when all of the peer's transmissions have arrived, and
+    // otherwise once no further transmission has come for a while (m_lateRefusal). A poll that
+    // reached a peer with nothing out was ignored, and counting it must not leave a damaged
+    // portion unrefused for good: a terminal waits for the answer of its last portion forever.
     unsigned m_naksForNext = 0;
     unsigned m_transmissionsOfNext = 0;
+    TTimedRepeats m_lateRefusal{kLateRefusalMs, kAckRefreshLimitMs};
     // Damaged transmissions of the number after the one accepted last.
     TDamagedCopies m_damagedCopies;
     // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.

@@ -157,6 +157,10 @@ TEST_F(FrameLevelTest, DeliversEachPortionOnceAndMarksWhereThePeerLostSome) {
         {"older number", {{5, "01"}, {4, "02"}}, {"01|", "02"}},
         {"two gaps", {{1, "01"}, {3, "03"}, {6, "06"}}, {"01|", "03|", "06"}},
         {"gap before anything was taken", {{1, ""}, {3, "03"}}, {"|", "03"}},
+        {"empty portion under the next number: the peer dropped it and its queue",
+         {{1, "01"}, {2, ""}, {3, "03"}},
+         {"01|", "03"}},
+        {"empty portion under another number", {{1, "01"}, {1, ""}, {7, ""}, {2, "02"}}, {"01 02"}},
     };
     for (const auto& c : cases) {
         TMemoryLine caseLine;
@@ -568,6 +572,27 @@ TEST_F(FrameLevelTest, AsksForThePeersNextPortionButNeverWithItsLastNakTooEarly)
           {310, Peer::kDamaged, 2, {"15 02 00"}},
           {320, Peer::kDamaged, 2, {}},
           {330, Peer::kGood, 2, {"06 02 00"}}}},
+        {"a NAK held back goes out once no transmission has come for a while",
+         {{0, Peer::kGood, 1, {"06 01 00"}},
+          {300, Peer::kNothing, 0, {"15 02 00"}},
+          {310, Peer::kDamaged, 2, {"15 02 00"}},
+          {320, Peer::kDamaged, 2, {}},
+          {819, Peer::kNothing, 0, {}},
+          {820, Peer::kNothing, 0, {"15 02 00"}},
+          {3000, Peer::kNothing, 0, {}}}},
+        {"polls the peer ignored leave its next portion refused, a while later",
+         {{0, Peer::kGood, 1, {"06 01 00"}},
+          {300, Peer::kNothing, 0, {"15 02 00"}},
+          {900, Peer::kNothing, 0, {"15 02 00"}},
+          {8000, Peer::kDamaged, 2, {}},
+          {8400, Peer::kDamaged, 2, {}},
+          {8899, Peer::kNothing, 0, {}},
+          {8900, Peer::kNothing, 0, {"15 02 00"}},
+          {8950, Peer::kGood, 2, {"06 02 00"}}}},
+        {"a damaged copy of the portion taken last is not refused",
+         {{0, Peer::kGood, 1, {"06 01 00"}},
+          {10, Peer::kDamaged, 1, {}},
+          {299, Peer::kNothing, 0, {}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
