@@ -34,6 +34,12 @@ bool IsAnswerType(unsigned char type) {
     return type == TFrameHeader::kAck || type == TFrameHeader::kNak;
 }
 
+// A data frame behind one byte that is neither a frame type: what a damaged opening END leaves.
+bool HasGarbageFront(const T_BinaryData& frame) {
+    return frame.Length() > kFrameOverhead && frame[0] != TFrameHeader::kData &&
+           frame[1] == TFrameHeader::kData && !IsAnswerType(frame[0]);
+}
+
 bool DiffersInOneBit(unsigned char a, unsigned char b) {
     const unsigned difference = static_cast<unsigned>(a ^ b);
     return difference != 0 && (difference & (difference - 1)) == 0;
@@ -282,9 +288,7 @@ void TFrameLevel::Report(const TPortionTerms& terms, bool delivered) {
 void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
     // A garbage byte in front of a data frame: the END before it was damaged, and the END
     // that closed the frame before opened this one.
-    if (m_options.repairAnswers && frame.Length() > kFrameOverhead &&
-        frame[0] != TFrameHeader::kData && frame[1] == TFrameHeader::kData &&
-        !IsAnswerType(frame[0])) {
+    if (m_options.repairAnswers && HasGarbageFront(frame)) {
         ProcessReceivedFrame(frame.Copy(1, frame.Length() - 1));
         return;
     }
@@ -382,7 +386,13 @@ void TFrameLevel::TakeFrameWaitingForEnd() {
         return;
     }
     m_pendingLengthChecked = raw;
-    const T_BinaryData waiting = m_slip->PendingFrame(SLIP::kMaxRawFrameLength);
+    T_BinaryData waiting = m_slip->PendingFrame(SLIP::kMaxRawFrameLength);
+    // A garbage byte in front: the opening END was damaged as well. Taken now, the frame keeps
+    // its time of arrival; a terminal whose timer runs out meanwhile drops what it queued behind
+    // it, and the silence before its next bytes is what shows the cut.
+    if (m_options.repairAnswers && HasGarbageFront(waiting)) {
+        waiting = waiting.Copy(1, waiting.Length() - 1);
+    }
     unsigned long length = 0;
     if (waiting.Length() >= kFrameOverhead && waiting[0] == TFrameHeader::kData) {
         if (IsComplete(waiting) && HasGoodCrc(waiting)) {

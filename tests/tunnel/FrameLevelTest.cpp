@@ -809,6 +809,20 @@ TEST_F(FrameLevelTest, ADataFrameWhoseCheckFitsIsTakenBeforeItsClosingEnd) {
     }
 }
 
+// Both ENDs of a data frame damaged: the opening one glued a byte to its front, and without a
+// closing one the frame would wait for the peer's next frame, which a terminal sends only after
+// its timer has dropped what it queued behind this one. Taken at once, the frame keeps its time.
+TEST_F(FrameLevelTest, ADataFrameWithAGarbageByteInFrontIsTakenBeforeItsClosingEnd) {
+    TMemoryLine caseLine;
+    const std::unique_ptr<TFrameLevel> repairing = RepairingLevel(caseLine, true);
+    T_BinaryData wire(SLIP::END);
+    wire.AddDirectBytes(0xC1, 1);
+    wire += SLIP::EscapeSpecialCharacters(Frame(TFrameHeader::kData, 4, HexBytes("10 20 30")));
+    caseLine.Inject(TMemoryLine::A, wire);
+    EXPECT_EQ(repairing->ReceiveData(), HexBytes("10 20 30"));
+    EXPECT_EQ(caseLine.TakePending(TMemoryLine::B), SlipWire(Frame(TFrameHeader::kAck, 4, {})));
+}
+
 // Frames of one length follow each other all the time: one that waits for its closing END is
 // looked into even when an earlier one of the same length was, frames ago.
 TEST_F(FrameLevelTest, EveryFrameWaitingForItsEndIsLookedInto) {
