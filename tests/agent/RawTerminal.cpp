@@ -51,6 +51,23 @@ void TRawTerminal::SendNak(std::uint8_t sequence) {
 }
 
 void TRawTerminal::Write(const T_BinaryData& frame) {
+    m_waitingFrames.push_back(frame);
+    WriteWaiting();
+}
+
+void TRawTerminal::WriteWaiting() {
+    if (m_writing || m_reading) {
+        return;
+    }
+    m_writing = true;
+    for (std::size_t next = 0; next < m_waitingFrames.size(); ++next) {
+        WriteWhole(T_BinaryData(m_waitingFrames[next]));  // the vector may grow meanwhile
+    }
+    m_waitingFrames.clear();
+    m_writing = false;
+}
+
+void TRawTerminal::WriteWhole(const T_BinaryData& frame) {
     unsigned long written = 0;
     while (written < frame.Length()) {
         pollfd line{m_line.master.Get(), POLLIN | POLLOUT, 0};
@@ -65,6 +82,10 @@ void TRawTerminal::Write(const T_BinaryData& frame) {
 }
 
 bool TRawTerminal::ReadAvailable() {
+    if (m_reading) {
+        return false;
+    }
+    m_reading = true;
     bool any = false;
     unsigned char buffer[4096];
     ssize_t count;
@@ -76,6 +97,8 @@ bool TRawTerminal::ReadAvailable() {
             }
         }
     }
+    m_reading = false;
+    WriteWaiting();
     return any;
 }
 

@@ -43,8 +43,13 @@ class TRawTerminal {
 
   private:
     explicit TRawTerminal(TLinkedPseudoTerminal line) : m_line(std::move(line)) {}
+    // Queues the frame and writes what is queued, each frame whole. A frame queued while one is
+    // half-way out or while arrivals are being read (the ACK of what arrived) waits for that,
+    // so frames never interleave on the line and arrivals are taken in order.
     void Write(const T_BinaryData& frame);
-    // Reads what is there now; false when nothing was.
+    void WriteWaiting();
+    void WriteWhole(const T_BinaryData& frame);
+    // Reads what is there now, then writes what it queued; false when nothing was there.
     bool ReadAvailable();
     void TakeFrame(const T_BinaryData& frame);
 
@@ -54,6 +59,9 @@ class TRawTerminal {
     bool m_acceptedAny = false;
     std::uint8_t m_acceptedSequence = 0;
     T_BinaryData m_stream;
+    std::vector<T_BinaryData> m_waitingFrames;
+    bool m_writing = false;
+    bool m_reading = false;
     std::vector<TSerialPacket> m_packets;
     std::size_t m_nextPacket = 0;
 };
