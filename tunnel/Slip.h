@@ -5,21 +5,18 @@
 
 #include "base/BinaryData.h"
 #include "platform/Connection.h"
+#include "tunnel/SlipCodec.h"
 #include "tunnel/SlipDecoder.h"
 
-// SLIP byte stuffing over a byte stream: every frame travels between two END
-// bytes, and END or ESC inside a frame become two-byte escape sequences.
+// SLIP framing over a byte stream (see TSlipCodec): frames out with a single send each, frames
+// in byte by byte through a TSlipDecoder.
 class SLIP {
   public:
-    static constexpr unsigned char END = 0xC0;
-    static constexpr unsigned char ESC = 0xDB;
-    static constexpr unsigned char ESC_END = 0xDC;  // ESC ESC_END stands for END
-    static constexpr unsigned char ESC_ESC = 0xDD;  // ESC ESC_ESC stands for ESC
-
-    // The longest run of raw bytes a frame may have: 255 data bytes with the
-    // 5 bytes of frame header and check, every one of them escaped. A longer
-    // frame is dropped and the receiver waits for the next END.
-    static constexpr unsigned long kMaxRawFrameLength = 2 * (3 + 255 + 2);
+    static constexpr unsigned char END = TSlipCodec::END;
+    static constexpr unsigned char ESC = TSlipCodec::ESC;
+    static constexpr unsigned char ESC_END = TSlipCodec::ESC_END;
+    static constexpr unsigned char ESC_ESC = TSlipCodec::ESC_ESC;
+    static constexpr unsigned long kMaxRawFrameLength = TSlipCodec::kMaxRawFrameLength;
 
     // Takes ownership of connection.
     explicit SLIP(IConnection* connection);
@@ -28,10 +25,12 @@ class SLIP {
     SLIP(const SLIP&) = delete;
     SLIP& operator=(const SLIP&) = delete;
 
-    static T_BinaryData EscapeSpecialCharacters(const T_BinaryData& payload);
-    // An ESC followed by anything but ESC_END or ESC_ESC yields nothing, and
-    // so does an ESC at the very end.
-    static T_BinaryData RemoveEscapedCharacters(const T_BinaryData& stuffed);
+    static T_BinaryData EscapeSpecialCharacters(const T_BinaryData& payload) {
+        return TSlipCodec::Escape(payload);
+    }
+    static T_BinaryData RemoveEscapedCharacters(const T_BinaryData& stuffed) {
+        return TSlipCodec::Unescape(stuffed);
+    }
 
     // Writes one framed payload with a single send; true when all of it was taken.
     bool SendData(const T_BinaryData& payload);

@@ -1,9 +1,9 @@
 #include "tunnel/SlipDecoder.h"
 
-#include "tunnel/Slip.h"
+#include "tunnel/SlipCodec.h"
 
 bool TSlipDecoder::Feed(unsigned char byte) {
-    if (byte == SLIP::END) {
+    if (byte == TSlipCodec::END) {
         if (m_inFrame && m_received.Length() != 0) {
             m_inFrame = m_closingEndOpens;
             return true;
@@ -18,7 +18,7 @@ bool TSlipDecoder::Feed(unsigned char byte) {
 }
 
 T_BinaryData TSlipDecoder::TakeFrame() {
-    T_BinaryData payload = SLIP::RemoveEscapedCharacters(m_received);
+    T_BinaryData payload = TSlipCodec::Unescape(m_received);
     m_received.Clear();
     return payload;
 }
@@ -30,7 +30,7 @@ unsigned long TSlipDecoder::TakeDroppedCount() {
 }
 
 void TSlipDecoder::Collect(unsigned char byte) {
-    if (m_received.Length() == SLIP::kMaxRawFrameLength) {
+    if (m_received.Length() == TSlipCodec::kMaxRawFrameLength) {
         m_dropped += m_received.Length() + 1;
         m_received.Clear();
         m_inFrame = false;
