@@ -27,10 +27,6 @@ const char cStandardHttpGetHeader[] =
 
 namespace {
 
-// Interface readiness reported by INetworkInterface::GetCurrentState.
-constexpr unsigned long kInterfaceUp = 3;
-constexpr unsigned long kInterfaceDown = 4;
-
 constexpr unsigned long kConnectTimeoutMsec = 15000;
 constexpr unsigned long kHeaderLineTimeoutMsec = 15000;
 // The whole header after the status line, however slowly its lines come.
@@ -280,8 +276,8 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
     Error waiting(kErrorNothingHappened);
     const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
     unsigned long state = (*iface)->GetCurrentState();
-    while (state != kInterfaceUp && state != kInterfaceDown && !timer->IsExpired() &&
-           IsCode(waiting, kErrorNothingHappened)) {
+    while (state != INetworkInterface::kStateUp && state != INetworkInterface::kStateFailed &&
+           !timer->IsExpired() && IsCode(waiting, kErrorNothingHappened)) {
         m_statistics.waitedForInterface = true;
         state = (*iface)->GetCurrentState();
         waiting = DesktopStatus();
@@ -290,15 +286,15 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
         }
         ISystem::Instance()->Idle();
     }
-    if (state == kInterfaceUp) {
+    if (state == INetworkInterface::kStateUp) {
         m_statistics.interfaceStartMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
     }
 
     Error result = waiting;
     if (IsCode(waiting, kErrorNothingHappened)) {
-        if (state == kInterfaceUp) {
+        if (state == INetworkInterface::kStateUp) {
             result = Error(0);
-        } else if (state == kInterfaceDown) {
+        } else if (state == INetworkInterface::kStateFailed) {
             result = Error(kErrorInterfaceFailed);
             result.AddSubError((*iface)->GetNetworkError());
         } else {
@@ -434,8 +430,9 @@ Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::
         if (elapsed >= kHeaderDeadlineMsec) {
             return Error(kIncompleteLine);
         }
-        Error result = ReadHeaderLine(m_connection.get(), line,
-                                      std::min(kHeaderLineTimeoutMsec, kHeaderDeadlineMsec - elapsed));
+        Error result =
+            ReadHeaderLine(m_connection.get(), line,
+                           std::min(kHeaderLineTimeoutMsec, kHeaderDeadlineMsec - elapsed));
         if (!result && line.empty()) {
             return result;
         }

@@ -8,12 +8,11 @@
 
 namespace {
 
-constexpr unsigned cInterfaceUp = 3;
-
 // The device of that kind as a network interface, when it is up.
 INetworkInterface* InterfaceIfUp(IDeviceLayer* layer, DEVICE kind) {
     auto* iface = dynamic_cast<INetworkInterface*>(layer->GetDevice(kind, 0));
-    return iface != nullptr && iface->GetCurrentState() == cInterfaceUp ? iface : nullptr;
+    return iface != nullptr && iface->GetCurrentState() == INetworkInterface::kStateUp ? iface
+                                                                                       : nullptr;
 }
 
 }  // namespace
@@ -232,8 +231,8 @@ THttpServer::TCustomerList::iterator THttpServer::FindAddressee(const std::strin
 T_BinaryData THttpServer::ReplyHead(const std::string& status, unsigned long bodyLength) {
     // The length is always given, 0 too, so that every client finds the
     // reply's end without waiting for the connection's.
-    return T_BinaryData("HTTP/1.1 " + status + "\r\nContent-Length: " +
-                        std::to_string(bodyLength) + "\r\n\r\n");
+    return T_BinaryData("HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(bodyLength) +
+                        "\r\n\r\n");
 }
 
 bool THttpServer::DeliverHttpReplyToCustomer(THttpCustomer* customer, const std::string& status,

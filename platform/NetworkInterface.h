@@ -46,7 +46,10 @@ struct TNetworkClientParam {};
 // A network through which TCP-style connections are made.
 class INetworkInterface : public IDevice {
   public:
-    // Readiness: 3 up, 4 failed to come up, anything else still coming up.
+    // The readiness GetCurrentState reports; anything else means still coming up.
+    static constexpr unsigned kStateUp = 3;
+    static constexpr unsigned kStateFailed = 4;
+
     virtual unsigned GetCurrentState() = 0;
     // Why the interface failed to come up.
     virtual Error GetNetworkError() = 0;

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr unsigned kInterfaceUp = 3;
 // Room for a burst of connections arriving between two passes of the loop.
 constexpr int kListenBacklog = SOMAXCONN;
 
@@ -57,7 +56,7 @@ void TSocketInterface::ForgetClosedListeningSockets() {
 }
 
 unsigned TSocketInterface::GetCurrentState() {
-    return kInterfaceUp;
+    return kStateUp;
 }
 
 Error TSocketInterface::GetNetworkError() {

@@ -17,12 +17,9 @@ namespace {
 
 constexpr unsigned long kStepPeriodMs = 75;
 constexpr unsigned long kLinkWaitMs = 3000;
-// The most data one ACTION_DATA_IN carries: the packet (7 bytes of header) fills one portion, so
-// a lost portion loses whole packets only and the peer's packet stream stays in step.
-constexpr unsigned long kMaxDataPerPacket = 255 - 7;
 // Largest block read from a TCP connection at once: whole packets' worth, so that a full read
 // leaves no short packet behind.
-constexpr unsigned long kReceiveBlock = 16 * kMaxDataPerPacket;
+constexpr unsigned long kReceiveBlock = 16 * TPacketLayout::kMaxDataPerPacket;
 // A TCP connection is read only while less than this of its data waits for the serial line
 // (about six seconds of the line at 115200 baud), and while all connections together have less
 // than kMaxQueuedForLine waiting. Past it the data stays in the socket, and TCP's own window
@@ -633,8 +630,9 @@ CONNSTATE TSerialManager::ProcessReceive(std::uint32_t socketId, TConnInfo& info
         m_progress = true;
         const auto count = static_cast<unsigned long>(received);
         info.CountReceived(count);
-        for (unsigned long offset = 0; offset < count; offset += kMaxDataPerPacket) {
-            const T_BinaryData data(block + offset, std::min(kMaxDataPerPacket, count - offset), 0);
+        for (unsigned long offset = 0; offset < count; offset += TPacketLayout::kMaxDataPerPacket) {
+            const T_BinaryData data(block + offset,
+                                    std::min(TPacketLayout::kMaxDataPerPacket, count - offset), 0);
             QueuePacket(TSerialPacket(ACTION_DATA_IN, socketId, data));
         }
     }

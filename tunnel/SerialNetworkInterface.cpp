@@ -14,8 +14,6 @@
 namespace {
 constexpr unsigned long kLineBaudRate = 115200;
 constexpr unsigned char kLineDataBits = 8;
-constexpr unsigned kStateUp = 3;
-constexpr unsigned kStateFailed = 4;
 // The first port of the machine runs its frames in stream mode.
 constexpr unsigned short kStreamModePort = 1;
 }  // namespace
@@ -156,7 +154,7 @@ void TSerialNetworkInterface::ListConnections(std::vector<TConnectionFigures>& i
 }
 
 unsigned TSerialNetworkInterface::GetCurrentState() {
-    return m_manager ? kStateUp : kStateFailed;
+    return m_manager ? INetworkInterface::kStateUp : INetworkInterface::kStateFailed;
 }
 
 Error TSerialNetworkInterface::GetNetworkError() {

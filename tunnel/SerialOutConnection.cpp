@@ -7,12 +7,6 @@
 #include "tunnel/SerialManager.h"
 #include "tunnel/SerialPacket.h"
 
-namespace {
-// Data packets from the terminal fill one frame's portion at most (7 bytes of packet header), so
-// that a portion lost on the line takes whole packets with it and the agent stays in step.
-constexpr unsigned long kMaxPieceLength = 255 - 7;
-}  // namespace
-
 TSerialOutConnection::TSerialOutConnection(TSerialManager* manager, unsigned long socketId,
                                            CONNSTATE state)
     : m_manager(manager),
@@ -52,8 +46,8 @@ long TSerialOutConnection::Send(const unsigned char* data, unsigned long length)
     if (m_state == CONNSTATE_DISCONNECTED) {
         return -1;
     }
-    for (unsigned long offset = 0; offset < length; offset += kMaxPieceLength) {
-        const unsigned long piece = std::min(kMaxPieceLength, length - offset);
+    for (unsigned long offset = 0; offset < length; offset += TPacketLayout::kMaxDataPerPacket) {
+        const unsigned long piece = std::min(TPacketLayout::kMaxDataPerPacket, length - offset);
         if (!SendPacket(TSerialPacket(ACTION_DATA_OUT, m_socketId,
                                       T_BinaryData(data + offset, piece, 0)))) {
             // The link is down; the pieces already handed over stay sent, and the agent is asked

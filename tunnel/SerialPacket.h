@@ -26,6 +26,10 @@ struct TPacketLayout {
     static constexpr unsigned long kPortAfterAddressOffset = 11;
     // Action byte and socket id: the least a packet must carry after its length.
     static constexpr unsigned long kHeaderLength = 5;
+    // The most data one ACTION_DATA_IN or ACTION_DATA_OUT packet of ours carries: with its 7
+    // bytes in front it fills one frame's 255-byte portion, so a portion lost on the line takes
+    // whole packets with it and the far end's packet stream stays in step.
+    static constexpr unsigned long kMaxDataPerPacket = 255 - kFieldsOffset;
 };
 
 // One request or notice about one tunnelled connection, and its wire form:
