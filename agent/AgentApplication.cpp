@@ -13,6 +13,7 @@
 #include "agent/DestinationFilter.h"
 #include "agent/ServiceNotifier.h"
 #include "base/Error.h"
+#include "platform/DeviceLayer.h"
 #include "platform/NetworkInterface.h"
 #include "platform/RS232Interface.h"
 #include "platform/System.h"
@@ -113,6 +114,9 @@ TAgentApplication* TAgentApplication::Instance() {
 
 TAgentApplication::TAgentApplication(TReporter report)
     : m_report(std::move(report)), m_status(TServiceNotifier::Instance()) {
+    // The terminal's line is a device of this program: the tunnel, under the USB and COM kinds.
+    TDeviceLayer::RegisterKind(DEVICE_USB, &TSerialNetworkInterface::MakeDevice);
+    TDeviceLayer::RegisterKind(DEVICE_COM, &TSerialNetworkInterface::MakeDevice);
     TPortSetting setting = ReadPortSetting();
     m_serialPort = setting.port;
     m_settingsProblem = std::move(setting.problem);

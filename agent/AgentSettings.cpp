@@ -5,8 +5,8 @@
 #include <limits>
 #include <memory>
 
-#include "base/IniFile.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "platform/System.h"
 
 namespace {

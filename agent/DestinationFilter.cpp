@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "base/ErrorCodes.h"
-#include "base/IniFile.h"
-#include "log/LogEvent.h"
+#include "base/LogEvent.h"
+#include "platform/IniFile.h"
 #include "platform/System.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "agent/DestinationPolicy.h"
-#include "log/LoggerToFile.h"
+#include "platform/LoggerToFile.h"
 
 class IFileSystem;
 

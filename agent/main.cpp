@@ -8,13 +8,13 @@
 #include <system_error>
 #include <vector>
 
+#include "ProjectVersion.h"
 #include "agent/AgentApplication.h"
 #include "agent/AgentStatus.h"
 #include "agent/CommandLine.h"
 #include "agent/TraceProblems.h"
-#include "ProjectVersion.h"
-#include "log/LoggerToFile.h"
 #include "platform/FileSystem.h"
+#include "platform/LoggerToFile.h"
 #include "platform/System.h"
 
 // Without arguments the agent reads its settings beside its executable, serves until the
@@ -56,8 +56,8 @@ int PrintStatus(const std::string& trace) {
         return kNoStatus;
     }
     // A process that is gone cannot be signalled; one of another user can.
-    const bool ended = status->pid <= 0 || (kill(static_cast<pid_t>(status->pid), 0) != 0 &&
-                                            errno == ESRCH);
+    const bool ended =
+        status->pid <= 0 || (kill(static_cast<pid_t>(status->pid), 0) != 0 && errno == ESRCH);
     std::fputs(DescribeStatus(*status, ended).c_str(), stdout);
     return 0;
 }

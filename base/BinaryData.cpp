@@ -1,7 +1,7 @@
 #include "base/BinaryData.h"
 
 #include "base/Conversions.h"
-#include "platform/FileSystem.h"
+#include "base/FileStream.h"
 
 #include <algorithm>
 #include <bit>

@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "base/Conversions.h"
+#include "platform/BufferedConnection.h"
 #include "support/MemoryConnection.h"
 #include "support/TestSystem.h"
-#include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/SerialPacket.h"
 

@@ -7,10 +7,10 @@
 #include "base/Error.h"
 #include "base/ErrorCodes.h"
 #include "http/Url.h"
+#include "platform/BufferedConnection.h"
 #include "platform/Device.h"
 #include "platform/FileSystem.h"
 #include "platform/NetworkInterface.h"
-#include "tunnel/BufferedConnection.h"
 
 // Figures of the client's most recent exchange.
 struct THttpStatistics {

@@ -7,8 +7,8 @@
 #include "base/Conversions.h"
 #include "base/StringReader.h"
 #include "http/HeaderText.h"
+#include "platform/BufferedConnection.h"
 #include "platform/System.h"
-#include "tunnel/BufferedConnection.h"
 
 namespace {
 
@@ -280,8 +280,8 @@ void THttpCustomer::DeliverReply(const T_BinaryData& data) {
     DeliverFileReply(data, nullptr, 0);
 }
 
-void THttpCustomer::DeliverFileReply(const T_BinaryData& head,
-                                     std::unique_ptr<IFileReadable> file, unsigned long length) {
+void THttpCustomer::DeliverFileReply(const T_BinaryData& head, std::unique_ptr<IFileReadable> file,
+                                     unsigned long length) {
     if (m_output.empty()) {
         NoteActivity();  // the stall limit counts from here, not from the request
     }

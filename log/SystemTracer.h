@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "log/LogEvent.h"
-#include "log/Logger.h"
+#include "base/LogEvent.h"
+#include "base/Logger.h"
 
 // A free-text line for the system trace. The text is the whole event: it is
 // returned as the marker and carries its own line ends.

@@ -3,7 +3,6 @@
 #include "base/ErrorCodes.h"
 #include "platform/RS232Interface.h"
 #include "platform/SocketInterface.h"
-#include "tunnel/SerialNetworkInterface.h"
 
 namespace {
 
@@ -23,17 +22,11 @@ IDevice* MakeSerialPort(unsigned int, IFileSystem* traceFileSystem) {
     return new TLinRS232Interface(traceFileSystem);
 }
 
-// The index is the serial port the tunnel runs on.
-IDevice* MakeSerialTunnel(unsigned int index, IFileSystem*) {
-    return new TSerialNetworkInterface(static_cast<unsigned short>(index));
-}
-
 // The kinds this platform makes; every other kind gives null.
 const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {
     {DEVICE_ETHERNET, MakeEthernet},      {DEVICE_WIFI, MakeEthernet},
     {DEVICE_GPRS, MakeEthernet},          {DEVICE_RS232, MakeSerialPort},
-    {DEVICE_OTHER_NETWORK, MakeEthernet}, {DEVICE_USB, MakeSerialTunnel},
-    {DEVICE_COM, MakeSerialTunnel},
+    {DEVICE_OTHER_NETWORK, MakeEthernet},
 };
 
 }  // namespace
@@ -57,7 +50,22 @@ IDevice* TDeviceLayer::GetDevice(DEVICE kind, unsigned int index) {
     if (!entry) {
         entry.reset(CreateDevice(kind, index));
     }
+    if (!entry) {
+        const auto registered = RegisteredKinds().find(kind);
+        if (registered != RegisteredKinds().end()) {
+            entry.reset(registered->second(index));
+        }
+    }
     return entry.get();
+}
+
+void TDeviceLayer::RegisterKind(DEVICE kind, TDeviceMaker maker) {
+    RegisteredKinds()[kind] = maker;
+}
+
+std::map<DEVICE, TDeviceLayer::TDeviceMaker>& TDeviceLayer::RegisteredKinds() {
+    static std::map<DEVICE, TDeviceMaker> kinds;
+    return kinds;
 }
 
 Error TLinDeviceLayer::Test(DEVICE, unsigned int* result) {

@@ -26,7 +26,15 @@ class TDeviceLayer : public IDeviceLayer {
     // The cache key: the kind in the upper 16 bits, the index below.
     static unsigned long GetDeviceID(DEVICE kind, unsigned int index);
 
+    // Makes a device of a kind that a layer above the platform provides, such as the serial
+    // tunnel: a program registers it at start, for every device layer, before it asks for one.
+    // A layer's own CreateDevice comes first; the maker is asked when it gives null.
+    using TDeviceMaker = IDevice* (*)(unsigned int index);
+    static void RegisterKind(DEVICE kind, TDeviceMaker maker);
+
   private:
+    static std::map<DEVICE, TDeviceMaker>& RegisteredKinds();
+
     std::map<std::uint32_t, std::unique_ptr<IDevice>> m_devices;
 };
 

@@ -9,7 +9,7 @@
 #include <climits>
 
 #include "base/ErrorCodes.h"
-#include "log/LogEvent.h"
+#include "base/LogEvent.h"
 #include "platform/DescriptorReadiness.h"
 
 namespace {

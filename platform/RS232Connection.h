@@ -1,8 +1,8 @@
 #pragma once
 
 #include "base/Error.h"
-#include "log/LoggerToFile.h"
 #include "platform/Connection.h"
+#include "platform/LoggerToFile.h"
 #include "platform/RS232.h"
 
 class IFileSystem;

@@ -10,7 +10,7 @@
 #include <climits>
 
 #include "base/ErrorCodes.h"
-#include "log/LogEvent.h"
+#include "base/LogEvent.h"
 #include "platform/ListeningSocket.h"
 
 namespace {
@@ -100,8 +100,8 @@ void TSocketConnection::AcceptWaitingPeer() {
     socklen_t size = sizeof peer;
     // Like every other socket here, the accepted one never blocks: a peer
     // that stops reading must not hold up the loop inside a send.
-    const int accepted = accept4(m_socket, reinterpret_cast<sockaddr*>(&peer), &size,
-                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int accepted =
+        accept4(m_socket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (accepted < 0) {
         return;  // another listening connection took the peer first
     }

@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "base/Error.h"
-#include "log/LoggerToFile.h"
 #include "platform/Connection.h"
+#include "platform/LoggerToFile.h"
 #include "platform/WaitSet.h"
 
 class IFileSystem;

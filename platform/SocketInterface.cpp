@@ -11,8 +11,8 @@
 #include <cstdio>
 
 #include "base/ErrorCodes.h"
-#include "log/LoggerToFile.h"
 #include "platform/ListeningSocket.h"
+#include "platform/LoggerToFile.h"
 #include "platform/SocketConnection.h"
 
 namespace {

@@ -4,12 +4,12 @@
 
 #include "base/ErrorCodes.h"
 #include "platform/Device.h"
+#include "platform/LoopbackConnection.h"
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
 #include "platform/WaitSet.h"
 #include "tunnel/FrameLevel.h"
-#include "tunnel/LoopbackConnection.h"
 #include "tunnel/SerialOutConnection.h"
 #include "tunnel/SerialPacket.h"
 

@@ -1,11 +1,11 @@
 #include "tunnel/SerialNetworkInterface.h"
 
 #include "base/ErrorCodes.h"
+#include "platform/BufferedConnection.h"
 #include "platform/Device.h"
 #include "platform/RS232.h"
 #include "platform/System.h"
 #include "platform/WaitSet.h"
-#include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/SerialManager.h"
 #include "tunnel/SerialOutConnection.h"
@@ -20,6 +20,10 @@ constexpr unsigned short kStreamModePort = 1;
 
 TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port)
     : m_port(port), m_streamMode(port == kStreamModePort) {}
+
+IDevice* TSerialNetworkInterface::MakeDevice(unsigned int index) {
+    return new TSerialNetworkInterface(static_cast<unsigned short>(index));
+}
 
 TSerialNetworkInterface::~TSerialNetworkInterface() {
     Cleanup();

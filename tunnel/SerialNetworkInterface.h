@@ -22,6 +22,9 @@ class TSerialNetworkInterface : public INetworkInterface {
   public:
     explicit TSerialNetworkInterface(unsigned short port);
     ~TSerialNetworkInterface() override;
+    // A new interface on the serial port index, for the device layer of a program that offers
+    // the tunnel under a device kind (TDeviceLayer::RegisterKind).
+    static IDevice* MakeDevice(unsigned int index);
     TSerialNetworkInterface(const TSerialNetworkInterface&) = delete;
     TSerialNetworkInterface& operator=(const TSerialNetworkInterface&) = delete;
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/ErrorCodes.h"
-#include "tunnel/ReceiveBuffer.h"
+#include "platform/ReceiveBuffer.h"
 #include "tunnel/SerialManager.h"
 #include "tunnel/SerialPacket.h"
 

@@ -14,6 +14,7 @@
 #include "support/TempDir.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
+#include "support/TunnelDevices.h"
 #include "sysutil/Desktop.h"
 
 // Interface selection, connection set-up and what the desktop is shown,
@@ -356,9 +357,10 @@ TEST_F(HttpClientInterfaceTest, InterfaceWithoutConnectionObjectFails) {
     EXPECT_EQ(journal.front(), "open WiFi");
 }
 
-// The platform's own devices: the tunnel rows ask for serial port 0, which
-// no machine has.
+// The platform's own devices, with the tunnel registered as a program that
+// uses it does: the tunnel rows ask for serial port 0, which no machine has.
 TEST(HttpClientPlatformDevicesTest, SerialTunnelRowsFail) {
+    RegisterSerialTunnels();
     TTestSystem system;
     TTestHttpClient client("test", "http://10.1.2.3:8080/doc", 5000, nullptr);
     INetworkInterface* chosen = nullptr;

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "MemoryConnection.h"
-#include "tunnel/BufferedConnection.h"
+#include "platform/BufferedConnection.h"
 #include "tunnel/SerialManager.h"
 #include "tunnel/Slip.h"
 

@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "base/Conversions.h"
-#include "log/LogEvent.h"
-#include "log/LoggerToFile.h"
+#include "base/LogEvent.h"
+#include "platform/LoggerToFile.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/Slip.h"
 

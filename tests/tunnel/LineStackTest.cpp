@@ -4,9 +4,9 @@
 #include <random>
 #include <vector>
 
+#include "platform/BufferedConnection.h"
 #include "support/MemoryConnection.h"
 #include "support/TestSystem.h"
-#include "tunnel/BufferedConnection.h"
 #include "tunnel/FrameLevel.h"
 
 namespace {

@@ -16,6 +16,7 @@
 
 #include "platform/DeviceLayer.h"
 #include "platform/FileSystem.h"
+#include "platform/LoopbackConnection.h"
 #include "platform/RS232.h"
 #include "platform/RS232Connection.h"
 #include "support/Loopback.h"
@@ -26,8 +27,8 @@
 #include "support/TempDir.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
+#include "support/TunnelDevices.h"
 #include "tunnel/FrameLevel.h"
-#include "tunnel/LoopbackConnection.h"
 #include "tunnel/Slip.h"
 
 using ::testing::ElementsAre;
@@ -248,7 +249,9 @@ TEST_F(SerialNetworkInterfaceTest, UnsupportedOperationsAnswerCode2) {
     EXPECT_EQ(tunnel.GetNetworkError().Code(), 2u);
 }
 
+// Registered as the agent registers it: the device layer itself knows nothing of the tunnel.
 TEST(TunnelDeviceTest, DeviceLayerMakesOneTunnelInterfacePerKindAndPort) {
+    RegisterSerialTunnels();
     TTestSystem system;
     IDeviceLayer* layer = system.GetDeviceLayer();
     IDevice* usb3 = layer->GetDevice(DEVICE_USB, 3);

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/LoopbackConnection.h"
 #include "support/LineChunk.h"
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"
 #include "support/TestSystem.h"
-#include "tunnel/LoopbackConnection.h"
 #include "tunnel/SerialManager.h"
 
 using ::testing::ElementsAre;

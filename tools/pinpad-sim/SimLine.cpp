@@ -51,6 +51,9 @@ IDevice* TSimLine::TLineDeviceLayer::CreateDevice(DEVICE kind, unsigned int inde
     if (kind == DEVICE_RS232 && index == cPort) {
         return new TLineInterface(m_fd, m_reading);
     }
+    if (kind == DEVICE_COM) {
+        return TSerialNetworkInterface::MakeDevice(index);
+    }
     return TLinDeviceDebugLayer::CreateDevice(kind, index);
 }
 

@@ -1,4 +1,4 @@
-#include "tunnel/BufferedConnection.h"
+#include "platform/BufferedConnection.h"
 
 #include <gtest/gtest.h>
 

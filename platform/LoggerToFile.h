@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "log/Logger.h"
+#include "base/Logger.h"
 
 class IFileSystem;
 class IFileWritable;
@@ -29,7 +29,9 @@ class TLoggerToFile : public ILogger {
 
     void LogData(const TLogEvent& event) override;
     // From the next entry on, trims at this size instead; 0 disables trimming.
-    void SetSizeLimit(unsigned long sizeLimit) { m_sizeLimit = static_cast<std::uint32_t>(sizeLimit); }
+    void SetSizeLimit(unsigned long sizeLimit) {
+        m_sizeLimit = static_cast<std::uint32_t>(sizeLimit);
+    }
     void TrimFile();
     void DumpHexDataToFile(char direction, const unsigned char* data, unsigned long length,
                            IFileWritable* file);

@@ -1,4 +1,4 @@
-#include "log/LogEvent.h"
+#include "base/LogEvent.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "base/IniFile.h"
+#include "platform/IniFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "tunnel/LoopbackConnection.h"
+#include "platform/LoopbackConnection.h"
 
 #include "platform/NetworkInterface.h"
-#include "tunnel/ReceiveBuffer.h"
+#include "platform/ReceiveBuffer.h"
 
 TLoopbackConnection::TLoopbackConnection(TLoopbackConnection* partner) : m_partner(partner) {
     if (m_partner != nullptr) {

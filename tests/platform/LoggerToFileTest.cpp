@@ -1,4 +1,4 @@
-#include "log/LoggerToFile.h"
+#include "platform/LoggerToFile.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "log/LogEvent.h"
+#include "base/LogEvent.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "log/LoggerToFile.h"
+#include "platform/LoggerToFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "log/LogEvent.h"
+#include "base/LogEvent.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
 

@@ -1,4 +1,4 @@
-#include "tunnel/LoopbackConnection.h"
+#include "platform/LoopbackConnection.h"
 
 #include <gtest/gtest.h>
 
