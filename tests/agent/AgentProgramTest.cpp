@@ -13,7 +13,7 @@
 
 #include "AgentProgram.h"
 #include "AnsweringPeer.h"
-#include "pinpad-sim/SimLine.h"
+#include "common/SimLine.h"
 #include "platform/NetworkInterface.h"
 #include "support/CommLog.h"
 #include "support/Loopback.h"

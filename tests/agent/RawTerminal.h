@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pinpad-sim/LinkedPseudoTerminal.h"
+#include "common/LinkedPseudoTerminal.h"
 #include "tunnel/SerialPacket.h"
 #include "tunnel/SlipDecoder.h"
 

@@ -21,7 +21,7 @@
 #include "AgentProgram.h"
 #include "RawTerminal.h"
 #include "agent/ServiceStatus.h"
-#include "pinpad-sim/SimLine.h"
+#include "common/SimLine.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
 
@@ -75,8 +75,9 @@ class TNotifySocket {
         const auto deadline = Clock::now() + limit;
         std::vector<std::string> messages;
         while (Clock::now() < deadline) {
-            std::string message = Receive(
-                std::chrono::duration_cast<milliseconds>(deadline - Clock::now()) + milliseconds(1));
+            std::string message =
+                Receive(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()) +
+                        milliseconds(1));
             if (message.empty()) {
                 break;
             }
@@ -124,7 +125,8 @@ TEST_F(ServiceTest, ReadyComesWithTheFirstStatusOfEachStartingPoint) {
     } cases[] = {
         {"", "Enabled=1\r\n", "no serial port configured"},
         {"ComPort=9\r\n", "", "idle on ttyS99, link down: disabled in agent.ini"},
-        {"ComPort=9\r\n", "Enabled=1\r\n", "waiting for ttyS99, link down: the port cannot be opened"},
+        {"ComPort=9\r\n", "Enabled=1\r\n",
+         "waiting for ttyS99, link down: the port cannot be opened"},
     };
     for (const TCase& c : cases) {
         TempDir directory;
@@ -152,12 +154,12 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
     TNotifySocket manager(m_directory, "300000");
     m_agent.Start();
 
-    std::vector<std::string> messages =
-        manager.ReceiveUntil("READY=1\nSTATUS=.*", seconds(10));
+    std::vector<std::string> messages = manager.ReceiveUntil("READY=1\nSTATUS=.*", seconds(10));
     ASSERT_FALSE(messages.empty());
     EXPECT_TRUE(std::regex_match(
         messages.back(), std::regex("READY=1\nSTATUS=serving ttyS99, link down, 0 connections, "
-                                    "0 NAKs, last reset " + cTime)))
+                                    "0 NAKs, last reset " +
+                                    cTime)))
         << messages.back();
 
     // Nothing on the line answers, so nothing changes but the keep-alives.
@@ -178,12 +180,13 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
     const std::string lastReset = ", last reset " + cTime;
     ASSERT_EQ(statuses.size(), 2u) << Joined(messages);
     EXPECT_TRUE(std::regex_match(
-        statuses[0], std::regex("STATUS=waiting for ttyS99, link down: the line was lost" +
-                                lastReset)))
+        statuses[0],
+        std::regex("STATUS=waiting for ttyS99, link down: the line was lost" + lastReset)))
         << statuses[0];
     EXPECT_TRUE(std::regex_match(
         statuses[1], std::regex("STATUS=waiting for ttyS99, link down: the port cannot be "
-                                "opened" + lastReset)))
+                                "opened" +
+                                lastReset)))
         << statuses[1];
     EXPECT_EQ(m_agent.Output(), "");
 }
@@ -202,8 +205,8 @@ TEST_F(ServiceTest, StatusLineCarriesTheCounts) {
     // The status lines until one matches pattern; the terminal meanwhile
     // takes and acknowledges what the agent sends.
     const auto statusUntil = [&](const std::string& pattern) {
-        const std::regex wanted("(READY=1\n)?STATUS=serving ttyS99, " + pattern +
-                                ", last reset " + cTime);
+        const std::regex wanted("(READY=1\n)?STATUS=serving ttyS99, " + pattern + ", last reset " +
+                                cTime);
         const auto deadline = Clock::now() + seconds(10);
         std::vector<std::string> messages;
         while (Clock::now() < deadline) {

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
+#include "common/LinkedPseudoTerminal.h"
 #include "line-sim/LineDirection.h"
 #include "line-sim/LineSimOptions.h"
-#include "pinpad-sim/LinkedPseudoTerminal.h"
 
 // A serial line between two pseudo-terminals: the agent's side and the
 // terminal's side, each reachable through a symbolic link. Each direction is

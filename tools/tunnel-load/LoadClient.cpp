@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "pinpad-sim/SimLine.h"
+#include "common/SimLine.h"
 #include "platform/NetworkInterface.h"
 #include "tunnel-load/RecordStream.h"
 #include "tunnel/SerialNetworkInterface.h"
@@ -82,8 +82,8 @@ std::unique_ptr<IConnection> TLoadClient::Connect(std::string& result, double& s
                                                   TClock::duration limit) {
     const TClock::time_point start = TClock::now();
     IConnection* opened = nullptr;
-    m_line.Network().Call(TNetworkHostParam(kLoopbackAddress, m_serverPort, false, nullptr, nullptr),
-                         &opened);
+    m_line.Network().Call(
+        TNetworkHostParam(kLoopbackAddress, m_serverPort, false, nullptr, nullptr), &opened);
     std::unique_ptr<IConnection> connection(opened);
     if (!connection) {
         result = "call-failed";
@@ -108,8 +108,7 @@ bool TLoadClient::SendAll(IConnection& connection, const std::string& data) {
            static_cast<long>(data.size());
 }
 
-TReport TLoadClient::RunTransfer(const char* test, std::uint64_t bytes,
-                                 const TTransferBody& body) {
+TReport TLoadClient::RunTransfer(const char* test, std::uint64_t bytes, const TTransferBody& body) {
     std::string result;
     double setupMs = 0;
     std::uint64_t delivered = 0;
@@ -183,8 +182,8 @@ std::string TLoadClient::SendRecords(IConnection& connection, std::uint64_t byte
         PauseAt(sent, bytes, paused);
         const bool sending = sent < bytes && sent - checked < cUploadWindow;
         if (sending) {
-            const std::size_t piece = static_cast<std::size_t>(
-                std::min<std::uint64_t>({cUploadPiece, bytes - sent, cUploadWindow - (sent - checked)}));
+            const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(
+                {cUploadPiece, bytes - sent, cUploadWindow - (sent - checked)}));
             TRecordStream::Fill(sent, buffer.data(), piece);
             if (connection.Send(buffer.data(), piece) < 0) {
                 return "closed";
@@ -270,9 +269,12 @@ TReport TLoadClient::Echo(unsigned count) {
         result = "completed";
     }
     TJsonLine line;
-    line.Add("test", "echo").Add("requested", std::uint64_t{count})
-        .Add("delivered", std::uint64_t{samples.Count()}).Add("result", result)
-        .Add("setup_ms", setupMs).Add("ms", MillisecondsSince(start));
+    line.Add("test", "echo")
+        .Add("requested", std::uint64_t{count})
+        .Add("delivered", std::uint64_t{samples.Count()})
+        .Add("result", result)
+        .Add("setup_ms", setupMs)
+        .Add("ms", MillisecondsSince(start));
     samples.AddTo(line);
     return Finish(line, result);
 }
@@ -292,9 +294,12 @@ TReport TLoadClient::Calls(unsigned count) {
     }
     const std::string result = failed == 0 ? "completed" : "call-failed";
     TJsonLine line;
-    line.Add("test", "calls").Add("requested", std::uint64_t{count})
-        .Add("delivered", std::uint64_t{samples.Count()}).Add("failed", std::uint64_t{failed})
-        .Add("result", result).Add("ms", MillisecondsSince(start));
+    line.Add("test", "calls")
+        .Add("requested", std::uint64_t{count})
+        .Add("delivered", std::uint64_t{samples.Count()})
+        .Add("failed", std::uint64_t{failed})
+        .Add("result", result)
+        .Add("ms", MillisecondsSince(start));
     samples.AddTo(line);
     return Finish(line, result);
 }
@@ -320,7 +325,8 @@ TReport TLoadClient::Probe(unsigned seconds) {
         // Start the link again, as a terminal does when its peer went away: with no
         // connection left, closing the network takes its tunnel down.
         m_line.Network().Close();
-        const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - TClock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::seconds>(deadline - TClock::now());
         m_line.WaitForAgent(static_cast<unsigned>(std::max<long long>(left.count(), 0)),
                             [] { return false; });
     }
@@ -329,8 +335,10 @@ TReport TLoadClient::Probe(unsigned seconds) {
         result = "stalled";
     }
     TJsonLine line;
-    line.Add("test", "probe").Add("requested", std::uint64_t{seconds} * 1000)
-        .Add("attempts", std::uint64_t{attempts}).Add("result", result)
+    line.Add("test", "probe")
+        .Add("requested", std::uint64_t{seconds} * 1000)
+        .Add("attempts", std::uint64_t{attempts})
+        .Add("result", result)
         .Add("ms", MillisecondsSince(start));
     return Finish(line, result);
 }

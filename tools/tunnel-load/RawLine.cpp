@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/Descriptor.h"
-#include "pinpad-sim/LinkedPseudoTerminal.h"
+#include "common/LinkedPseudoTerminal.h"
 #include "tunnel-load/LoadClient.h"
 
 namespace {
@@ -46,7 +46,8 @@ int EchoLine(const std::string& path, const std::function<bool()>& stop, std::st
         if (count > 0) {
             pending.insert(pending.end(), buffer, buffer + count);
         }
-        const ssize_t written = pending.empty() ? 0 : write(line.Get(), pending.data(), pending.size());
+        const ssize_t written =
+            pending.empty() ? 0 : write(line.Get(), pending.data(), pending.size());
         if (written > 0) {
             pending.erase(pending.begin(), pending.begin() + written);
         }
@@ -65,7 +66,8 @@ TReport CheckLine(const std::string& path, std::uint64_t bytes, unsigned stallSe
     }
     std::vector<std::uint8_t> data(static_cast<std::size_t>(bytes));
     std::mt19937 random(12345);
-    std::generate(data.begin(), data.end(), [&random] { return static_cast<std::uint8_t>(random()); });
+    std::generate(data.begin(), data.end(),
+                  [&random] { return static_cast<std::uint8_t>(random()); });
     std::size_t sent = 0;
     std::size_t received = 0;
     bool correct = true;
@@ -94,8 +96,12 @@ TReport CheckLine(const std::string& path, std::uint64_t bytes, unsigned stallSe
         }
     }
     const double ms = MillisecondsSince(start);
-    const char* result = !correct ? "failed-verify" : received < data.size() ? "stalled" : "completed";
-    report.Add("delivered", std::uint64_t{received}).Add("result", result).Add("ms", ms)
+    const char* result = !correct                 ? "failed-verify"
+                         : received < data.size() ? "stalled"
+                                                  : "completed";
+    report.Add("delivered", std::uint64_t{received})
+        .Add("result", result)
+        .Add("ms", ms)
         .Add("bytes_per_s", ms > 0 ? received * 1000.0 / ms : 0.0);
     return {report.Text(), std::string(result) == "completed"};
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <variant>
 
+#include "common/SimLine.h"
 #include "common/StopSignal.h"
-#include "pinpad-sim/SimLine.h"
 #include "support/TerminalModel.h"
 #include "tunnel-load/DataServer.h"
 #include "tunnel-load/LoadClient.h"

@@ -1,4 +1,4 @@
-#include "pinpad-sim/SimLine.h"
+#include "common/SimLine.h"
 
 #include <fcntl.h>
 #include <termios.h>
@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "base/ErrorCodes.h"
-#include "pinpad-sim/LinkedPseudoTerminal.h"
+#include "common/LinkedPseudoTerminal.h"
 #include "platform/DescriptorReadiness.h"
 #include "platform/RS232Connection.h"
 #include "tunnel/SerialNetworkInterface.h"

@@ -1,4 +1,4 @@
-#include "pinpad-sim/LinkedPseudoTerminal.h"
+#include "common/LinkedPseudoTerminal.h"
 
 #include <fcntl.h>
 #include <pty.h>
