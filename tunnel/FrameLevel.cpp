@@ -146,15 +146,12 @@ void TFrameLevel::SendRepeatsDue() {
         SendNak(static_cast<std::uint8_t>(m_acceptedSequence + 1), true);
     }
     if (m_lateRefusal.TakeDue()) {
-        ++m_naksForNext;
-        if (SendAuxFrame(TFrameHeader::kNak, static_cast<std::uint8_t>(m_acceptedSequence + 1))) {
-            ++m_counters.naksSent;
-        }
+        TransmitNak(static_cast<std::uint8_t>(m_acceptedSequence + 1), false);
     }
 }
 
 std::optional<T_BinaryData> TFrameLevel::RebuildFromCopies(const T_BinaryData& frame) {
-    if (!m_options.combineCopies || !m_acceptedAny ||
+    if (!m_options.combineCopies || !m_acceptedAny || frame.Length() < kFrameOverhead ||
         frame[1] != static_cast<std::uint8_t>(m_acceptedSequence + 1) ||
         frame.Length() != frame[2] + kFrameOverhead) {
         return std::nullopt;
@@ -183,6 +180,12 @@ void TFrameLevel::SendNak(std::uint8_t sequence, bool poll) {
             }
             return;
         }
+    }
+    TransmitNak(sequence, poll);
+}
+
+void TFrameLevel::TransmitNak(std::uint8_t sequence, bool poll) {
+    if (m_acceptedAny && sequence == static_cast<std::uint8_t>(m_acceptedSequence + 1)) {
         ++m_naksForNext;
     }
     // A poll refuses nothing that arrived; it is not counted as a refusal.

@@ -154,6 +154,9 @@ class TFrameLevel {
     void CountTransmission(std::uint8_t sequence);
     // Refuses a data frame by its number (see the rule at m_naksForNext).
     void SendNak(std::uint8_t sequence, bool poll);
+    // Sends a NAK for sequence. One for the peer's next portion counts against that portion's
+    // transmissions; only one that refuses a frame that arrived (not a poll) counts as sent.
+    void TransmitNak(std::uint8_t sequence, bool poll);
     bool DeliverFrame(TFrameHeader* header, const T_BinaryData& data);
     bool SendAuxFrame(unsigned char type, unsigned char sequence);
     void SendNextDataPortion();

@@ -619,7 +619,7 @@ TEST_F(FrameLevelTest, AsksForThePeersNextPortionButNeverWithItsLastNakTooEarly)
 
 // Two transmissions of the peer's next portion, each damaged elsewhere, are rebuilt into the
 // portion: acknowledged and delivered instead of refused a second time, since a terminal sends a
-// portion only three times. Damaged alike, they are refused.
+// portion only three times. Damaged alike, or the second cut short, they are refused.
 TEST_F(FrameLevelTest, RebuildsTheNextPortionFromTwoDamagedTransmissions) {
     const T_BinaryData data = HexBytes("10 20 30 40 50 60 70 80");
     const T_BinaryData sent = Frame(TFrameHeader::kData, 2, data);
@@ -630,12 +630,13 @@ TEST_F(FrameLevelTest, RebuildsTheNextPortionFromTwoDamagedTransmissions) {
     };
     const struct {
         const char* name;
-        unsigned long secondDamageAt;
+        T_BinaryData second;
         std::vector<std::string> sent;
         T_BinaryData delivered;
     } cases[] = {
-        {"damaged elsewhere", 9, {"06 02 00"}, data},
-        {"damaged alike", 4, {"15 02 00"}, T_BinaryData()},
+        {"damaged elsewhere", damaged(9), {"06 02 00"}, data},
+        {"damaged alike", damaged(4), {"15 02 00"}, T_BinaryData()},
+        {"cut after its number", HexBytes("41 02"), {"15 02 00"}, T_BinaryData()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -646,7 +647,7 @@ TEST_F(FrameLevelTest, RebuildsTheNextPortionFromTwoDamagedTransmissions) {
         caseLine.Inject(TMemoryLine::A, SlipWire(damaged(4)));
         EXPECT_EQ(combining->ReceiveData().Length(), 0u);
         EXPECT_EQ(AnswerHeaders(caseLine), std::vector<std::string>({"06 01 00", "15 02 00"}));
-        caseLine.Inject(TMemoryLine::A, SlipWire(damaged(c.secondDamageAt)));
+        caseLine.Inject(TMemoryLine::A, SlipWire(c.second));
         EXPECT_EQ(combining->ReceiveData(), c.delivered);
         EXPECT_EQ(AnswerHeaders(caseLine), c.sent);
     }
