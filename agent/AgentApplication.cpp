@@ -15,10 +15,10 @@
 #include "base/Error.h"
 #include "platform/DeviceLayer.h"
 #include "platform/NetworkInterface.h"
-#include "platform/RS232Interface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
 #include "platform/WaitSet.h"
+#include "platform/linux/RS232Interface.h"
 #include "sysutil/SysUtil.h"
 #include "tunnel/SerialNetworkInterface.h"
 

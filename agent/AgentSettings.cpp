@@ -6,8 +6,9 @@
 #include <memory>
 
 #include "platform/FileSystem.h"
-#include "platform/IniFile.h"
 #include "platform/System.h"
+#include "platform/linux/IniFile.h"
+#include "platform/linux/LinFileSystem.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "base/ErrorCodes.h"
 #include "base/LogEvent.h"
-#include "platform/IniFile.h"
 #include "platform/System.h"
+#include "platform/linux/IniFile.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "agent/DestinationPolicy.h"
-#include "platform/LoggerToFile.h"
+#include "platform/linux/LoggerToFile.h"
 
 class IFileSystem;
 

@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "agent/ServiceNotifier.h"
-#include "platform/RS232Interface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
+#include "platform/linux/RS232Interface.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {

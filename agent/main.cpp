@@ -14,8 +14,10 @@
 #include "agent/CommandLine.h"
 #include "agent/TraceProblems.h"
 #include "platform/FileSystem.h"
-#include "platform/LoggerToFile.h"
 #include "platform/System.h"
+#include "platform/linux/LinFileSystem.h"
+#include "platform/linux/LinSystem.h"
+#include "platform/linux/LoggerToFile.h"
 
 // Without arguments the agent reads its settings beside its executable, serves until the
 // process is terminated and prints nothing but problems a person must fix. Exit status 2

@@ -1,8 +1,19 @@
-# project_library(NAME FOLDER DEPS...)
-# A static library of every .cpp in FOLDER except main.cpp; an interface
-# library while the folder holds headers only.
-function(project_library name folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+# sources_of(VAR ROOT FOLDERS)
+# Sets VAR to every .cpp directly in each of FOLDERS (a list) below ROOT.
+function(sources_of var root folders)
+  set(sources)
+  foreach(folder IN LISTS folders)
+    file(GLOB found CONFIGURE_DEPENDS ${root}/${folder}/*.cpp)
+    list(APPEND sources ${found})
+  endforeach()
+  set(${var} ${sources} PARENT_SCOPE)
+endfunction()
+
+# project_library(NAME FOLDERS DEPS...)
+# A static library of every .cpp in FOLDERS (a list) except main.cpp; an
+# interface library while the folders hold headers only.
+function(project_library name folders)
+  sources_of(sources ${PROJECT_SOURCE_DIR} "${folders}")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   if(sources)
     add_library(${name} STATIC ${sources})
@@ -15,11 +26,11 @@ function(project_library name folder)
   endif()
 endfunction()
 
-# project_test(NAME FOLDER LIBS...)
-# One GoogleTest program of every .cpp in FOLDER; each test case is its own
-# CTest test so that CTest can run them in parallel.
-function(project_test name folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+# project_test(NAME FOLDERS LIBS...)
+# One GoogleTest program of every .cpp in FOLDERS (a list); each test case is
+# its own CTest test so that CTest can run them in parallel.
+function(project_test name folders)
+  sources_of(sources ${CMAKE_CURRENT_SOURCE_DIR} "${folders}")
   if(NOT sources)
     return()
   endif()

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "http/HttpClient.h"
+#include "platform/linux/LinFileSystem.h"
 #include "support/FakeNetworkInterface.h"
 #include "support/TestSystem.h"
 
@@ -61,7 +62,8 @@ class TCannedConnection : public IConnection {
 
 class TCannedInterface : public TFakeNetworkInterface {
   public:
-    TCannedInterface(std::string answer, unsigned seed) : m_answer(std::move(answer)), m_seed(seed) {}
+    TCannedInterface(std::string answer, unsigned seed)
+        : m_answer(std::move(answer)), m_seed(seed) {}
 
     Error Call(const TNetworkHostParam&, IConnection** connection) override {
         *connection = new TCannedConnection(m_answer, m_seed);

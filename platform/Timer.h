@@ -1,7 +1,5 @@
 #pragma once
 
-#include <time.h>
-
 #include <cstdint>
 
 // A polled millisecond timer, created by ISystem::CreateTimer and owned by
@@ -39,17 +37,4 @@ class TPCTimer : public ITimer {
 
     std::uint32_t m_start = 0;
     std::uint32_t m_deadline = 0;
-};
-
-// The Linux timer: counts the monotonic clock in milliseconds, which neither
-// jumps when the wall clock is set nor wraps before 2^32.
-class TLinTimer : public TPCTimer {
-  public:
-    // Already running for that period.
-    explicit TLinTimer(unsigned long milliseconds);
-
-    unsigned long GetMsecCounter() override;
-
-    // The counter value of a monotonic clock reading: milliseconds, low 32 bits.
-    static std::uint32_t MsecCounterAt(const timespec& monotonic);
 };

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
+#include "platform/linux/LinFileSystem.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
 

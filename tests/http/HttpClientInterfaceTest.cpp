@@ -10,6 +10,7 @@
 
 #include "http/HttpClient.h"
 #include "platform/FileSystem.h"
+#include "platform/linux/LinFileSystem.h"
 #include "support/MemoryConnection.h"
 #include "support/TempDir.h"
 #include "support/TestDeviceLayer.h"

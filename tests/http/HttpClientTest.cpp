@@ -14,6 +14,9 @@
 #include "log/SystemTracer.h"
 #include "platform/FileSystem.h"
 #include "platform/Timer.h"
+#include "platform/linux/LinFileSystem.h"
+#include "platform/linux/LinSystem.h"
+#include "platform/linux/LinTimer.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 #include "support/TestSystem.h"
@@ -219,8 +222,8 @@ const ResponseCase kResponses[] = {
     {"EmptyBodyOfLengthZero", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 0, ""},
     {"SameLengthTwice", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nok", 0,
      "ok"},
-    {"TwoLengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nhello",
-     27003, "Content-Length: 5"},
+    {"TwoLengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nhello", 27003,
+     "Content-Length: 5"},
     {"OtherTransferCoding", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\nxyz", 27003,
      "Transfer-Encoding: gzip"},
     {"Http10", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", 0, "ok"},

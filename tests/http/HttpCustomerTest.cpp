@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/linux/LinFileSystem.h"
 #include "support/MemoryConnection.h"
 #include "support/TempDir.h"
 #include "support/TestSystem.h"
@@ -175,9 +176,9 @@ TEST(HttpCustomerTest, NameIsTheUserAgentOfTheLastCompleteRequest) {
         const char* line;
         const char* name;
     } const cases[] = {
-        {"User-Agent: T1", "T1"},      {"User-Agent:T1", "T1"},   {"User-Agent:1", "1"},
-        {"User-Agent:", ""},           {"User-Agent: a: b", "a: b"}, {"User-Agent:  T1 \t", "T1"},
-        {"user-agent: T1", "T1"},      {"USER-AGENT: T1", "T1"},
+        {"User-Agent: T1", "T1"}, {"User-Agent:T1", "T1"},      {"User-Agent:1", "1"},
+        {"User-Agent:", ""},      {"User-Agent: a: b", "a: b"}, {"User-Agent:  T1 \t", "T1"},
+        {"user-agent: T1", "T1"}, {"USER-AGENT: T1", "T1"},
     };
     for (const auto& c : cases) {
         CustomerOnLine client;
@@ -210,32 +211,58 @@ TEST(HttpCustomerTest, OnlyOneUnambiguousLengthFramesABody) {
         std::vector<TCollected> expected;
         bool disconnect;
     } const cases[] = {
-        {"length without space", post + "Content-Length:12\r\n\r\n0123456789ab" + next,
-         {body("0123456789ab"), nextGet}, false},
-        {"length in lower case", post + "content-length: 5\r\n\r\nhello" + next,
-         {body("hello"), nextGet}, false},
-        {"length with blanks around it", post + "Content-Length: \t5 \r\n\r\nhello" + next,
-         {body("hello"), nextGet}, false},
-        {"same length twice", post + "Content-Length: 2\r\nCONTENT-LENGTH: 2\r\n\r\nok" + next,
-         {body("ok"), nextGet}, false},
-        {"two lengths", post + "Content-Length: 2\r\ncontent-length: 12\r\n\r\nok" + next,
-         {Rejected("Invalid header line:content-length: 12")}, true},
-        {"length not digits", post + "Content-Length: 1x\r\n\r\nabc",
-         {Rejected("Invalid header line:Content-Length: 1x")}, true},
-        {"length negative", post + "Content-Length: -1\r\n\r\nabc",
-         {Rejected("Invalid header line:Content-Length: -1")}, true},
-        {"length signed", post + "Content-Length: +3\r\n\r\nabc",
-         {Rejected("Invalid header line:Content-Length: +3")}, true},
-        {"length empty", post + "Content-Length:\r\n\r\n",
-         {Rejected("Invalid header line:Content-Length: ")}, true},
-        {"chunked body", post + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n" + next,
-         {Rejected("Transfer-Encoding not supported")}, true},
-        {"any transfer coding", post + "transfer-encoding: identity\r\nContent-Length: 1\r\n\r\nx",
-         {Rejected("Transfer-Encoding not supported")}, true},
-        {"blank before the colon", post + "Content-Length : 3\r\n\r\nabc",
-         {Rejected("Invalid header line:Content-Length : 3")}, false},
-        {"get with a body", "GET /g?name=a&terminalSN=1 HTTP/1.1\r\nContent-Length: 3\r\n\r\nGET" + next,
-         {{"", HTTP_REQUEST_GET, "a", "1", ""}, nextGet}, false},
+        {"length without space",
+         post + "Content-Length:12\r\n\r\n0123456789ab" + next,
+         {body("0123456789ab"), nextGet},
+         false},
+        {"length in lower case",
+         post + "content-length: 5\r\n\r\nhello" + next,
+         {body("hello"), nextGet},
+         false},
+        {"length with blanks around it",
+         post + "Content-Length: \t5 \r\n\r\nhello" + next,
+         {body("hello"), nextGet},
+         false},
+        {"same length twice",
+         post + "Content-Length: 2\r\nCONTENT-LENGTH: 2\r\n\r\nok" + next,
+         {body("ok"), nextGet},
+         false},
+        {"two lengths",
+         post + "Content-Length: 2\r\ncontent-length: 12\r\n\r\nok" + next,
+         {Rejected("Invalid header line:content-length: 12")},
+         true},
+        {"length not digits",
+         post + "Content-Length: 1x\r\n\r\nabc",
+         {Rejected("Invalid header line:Content-Length: 1x")},
+         true},
+        {"length negative",
+         post + "Content-Length: -1\r\n\r\nabc",
+         {Rejected("Invalid header line:Content-Length: -1")},
+         true},
+        {"length signed",
+         post + "Content-Length: +3\r\n\r\nabc",
+         {Rejected("Invalid header line:Content-Length: +3")},
+         true},
+        {"length empty",
+         post + "Content-Length:\r\n\r\n",
+         {Rejected("Invalid header line:Content-Length: ")},
+         true},
+        {"chunked body",
+         post + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n" + next,
+         {Rejected("Transfer-Encoding not supported")},
+         true},
+        {"any transfer coding",
+         post + "transfer-encoding: identity\r\nContent-Length: 1\r\n\r\nx",
+         {Rejected("Transfer-Encoding not supported")},
+         true},
+        {"blank before the colon",
+         post + "Content-Length : 3\r\n\r\nabc",
+         {Rejected("Invalid header line:Content-Length : 3")},
+         false},
+        {"get with a body",
+         "GET /g?name=a&terminalSN=1 HTTP/1.1\r\nContent-Length: 3\r\n\r\nGET" + next,
+         {{"", HTTP_REQUEST_GET, "a", "1", ""}, nextGet},
+         false},
     };
     for (const auto& c : cases) {
         CustomerOnLine client;

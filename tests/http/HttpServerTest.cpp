@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <deque>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/linux/LinFileSystem.h"
 #include "support/ChildProcess.h"
 #include "support/FakeNetworkInterface.h"
 #include "support/Loopback.h"
@@ -264,8 +265,8 @@ TEST_F(HttpServerTest, EveryReplyStatesTheLengthOfItsBody) {
          kOk + std::string("Content-Length: 3\r\n\r\n\x00\x01\x02", 24)},
         {"file read as it goes",
          [&] {
-             return server.DeliverFileReply("T1",
-                                            std::unique_ptr<IFileReadable>(files.OpenForRead("f.bin")));
+             return server.DeliverFileReply(
+                 "T1", std::unique_ptr<IFileReadable>(files.OpenForRead("f.bin")));
          },
          kOk + std::string("Content-Length: 3\r\n\r\n\x00\x01\x02", 24)},
     };
@@ -304,8 +305,9 @@ TEST_F(HttpServerTest, RejectedRequestsAreAnsweredAndTheConnectionStays) {
 
     Send(client, "GET /get?name=abc.bin HTTP/1.1\r\n\r\n");
     EXPECT_FALSE(NextRequest(server));
-    EXPECT_EQ(Received(client),
-              "HTTP/1.1 500 No file name or serial number in GET request\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(
+        Received(client),
+        "HTTP/1.1 500 No file name or serial number in GET request\r\nContent-Length: 0\r\n\r\n");
     EXPECT_THAT(rejections, ElementsAre(std::pair<std::string, std::string>(
                                 "T1", "No file name or serial number in GET request")));
 
@@ -731,8 +733,8 @@ std::unique_ptr<ChildProcess> NonReadingPeer(std::uint16_t port, const std::stri
 }
 
 TEST_F(HttpServerWithCurlTest, AClientThatNeverReadsHoldsUpNoOneElse) {
-    auto stalled = NonReadingPeer(
-        m_port, "GET /get?name=big&terminalSN=1 HTTP/1.1\r\nUser-Agent: T1\r\n\r\n");
+    auto stalled =
+        NonReadingPeer(m_port, "GET /get?name=big&terminalSN=1 HTTP/1.1\r\nUser-Agent: T1\r\n\r\n");
     ASSERT_EQ(stalled->ReadLine(), "sent");
     ASSERT_TRUE(NextRequest());
     // Far more than the socket buffers hold; the call still returns at once.
@@ -751,11 +753,13 @@ TEST_F(HttpServerWithCurlTest, AReplyReachesOnlyItsRequester) {
     UniqueFd idle = ConnectToLoopback(m_port);
     UniqueFd halfSent = ConnectToLoopback(m_port);
     ASSERT_TRUE(idle.Valid() && halfSent.Valid());
-    ASSERT_TRUE(SendAll(halfSent, "GET /get?name=x&terminalSN=1 HTTP/1.1\r\nUser-Agent: terminal-007\r\n"));
+    ASSERT_TRUE(
+        SendAll(halfSent, "GET /get?name=x&terminalSN=1 HTTP/1.1\r\nUser-Agent: terminal-007\r\n"));
     for (int pass = 0; pass < 20; ++pass) {
         m_server.Process();
     }
-    auto curl = Curl({"-A", "terminal-007", "-o", m_files / "got", Url("/get?name=f&terminalSN=7")});
+    auto curl =
+        Curl({"-A", "terminal-007", "-o", m_files / "got", Url("/get?name=f&terminalSN=7")});
     ASSERT_TRUE(NextRequest());
     EXPECT_EQ(m_server.DeliverTextReply("terminal-007", "SECRET-OUTSIDE").Code(), 0u);
     EXPECT_THAT(Results(*curl), ElementsAre("200 1"));
@@ -811,9 +815,9 @@ TEST_F(HttpServerWithCurlTest, ALargePostIsReadInLargePieces) {
 
 TEST_F(HttpServerWithCurlTest, AChunkedPostIsRefusedAndTheConnectionClosed) {
     m_files.WriteFile("upload", "some data");
-    auto curl = Curl({"-A", "T1", "-H", "Expect:", "-H", "Transfer-Encoding: chunked",
-                      "--data-binary", "@" + (m_files / "upload"), "-D", m_files / "head",
-                      Url("/post")});
+    auto curl =
+        Curl({"-A", "T1", "-H", "Expect:", "-H", "Transfer-Encoding: chunked", "--data-binary",
+              "@" + (m_files / "upload"), "-D", m_files / "head", Url("/post")});
     EXPECT_THAT(Results(*curl), ElementsAre("500 1"));
     EXPECT_EQ(m_files.ReadFile("head"),
               "HTTP/1.1 500 Transfer-Encoding not supported\r\nContent-Length: 0\r\n\r\n");

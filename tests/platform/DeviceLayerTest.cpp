@@ -4,8 +4,9 @@
 
 #include <vector>
 
-#include "platform/RS232Interface.h"
-#include "platform/SocketInterface.h"
+#include "platform/linux/LinDeviceLayer.h"
+#include "platform/linux/RS232Interface.h"
+#include "platform/linux/SocketInterface.h"
 
 namespace {
 

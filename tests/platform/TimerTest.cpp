@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include "platform/linux/LinTimer.h"
 #include "support/FakeClock.h"
 
 namespace {

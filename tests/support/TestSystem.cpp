@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/WaitSet.h"
+#include "platform/linux/LinSystem.h"
 
 TTestSystem::TTestSystem()
     : TLinSystem(home / "agent",

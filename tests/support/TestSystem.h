@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/System.h"
 #include "FakeClock.h"
 #include "TempDir.h"
+#include "platform/System.h"
+#include "platform/linux/LinSystem.h"
 
 // Gives TTestSystem its home before the system itself is built.
 struct TTestSystemHome {

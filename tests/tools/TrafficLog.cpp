@@ -5,7 +5,8 @@
 
 #include "base/Conversions.h"
 #include "base/LogEvent.h"
-#include "platform/LoggerToFile.h"
+#include "platform/linux/LinFileSystem.h"
+#include "platform/linux/LoggerToFile.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/Slip.h"
 

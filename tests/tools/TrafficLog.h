@@ -4,6 +4,7 @@
 
 #include "base/BinaryData.h"
 #include "platform/FileSystem.h"
+#include "platform/linux/LinFileSystem.h"
 #include "support/TestSystem.h"
 #include "tunnel/SerialPacket.h"
 

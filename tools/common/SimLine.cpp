@@ -12,7 +12,8 @@
 #include "base/ErrorCodes.h"
 #include "common/LinkedPseudoTerminal.h"
 #include "platform/DescriptorReadiness.h"
-#include "platform/RS232Connection.h"
+#include "platform/linux/LinDeviceLayer.h"
+#include "platform/linux/RS232Connection.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {

@@ -8,9 +8,12 @@
 #include "platform/DeviceLayer.h"
 #include "platform/NetworkInterface.h"
 #include "platform/RS232.h"
-#include "platform/RS232Connection.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
+#include "platform/linux/LinDeviceLayer.h"
+#include "platform/linux/LinSystem.h"
+#include "platform/linux/LinTimer.h"
+#include "platform/linux/RS232Connection.h"
 
 class TSerialNetworkInterface;
 

@@ -1,4 +1,5 @@
 #include "ConfinedDirectory.h"
+#include "platform/linux/LinFileSystem.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,7 +44,8 @@ std::unique_ptr<IFileReadable> TConfinedDirectory::OpenForRead(const std::string
         return nullptr;
     }
     // O_NONBLOCK: a planted FIFO must not hold the server in its open.
-    const int fd = openat(m_descriptor, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        openat(m_descriptor, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return nullptr;
     }

@@ -26,8 +26,8 @@
 #include "common/StopSignal.h"
 #include "common/WholeNumber.h"
 #include "http/HttpServer.h"
-#include "platform/SocketInterface.h"
 #include "platform/System.h"
+#include "platform/linux/SocketInterface.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/ListeningSocket.h"
+#include "platform/linux/ListeningSocket.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "platform/SocketInterface.h"
+#include "platform/linux/SocketInterface.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -11,9 +11,9 @@
 #include <cstdio>
 
 #include "base/ErrorCodes.h"
-#include "platform/ListeningSocket.h"
-#include "platform/LoggerToFile.h"
-#include "platform/SocketConnection.h"
+#include "platform/linux/ListeningSocket.h"
+#include "platform/linux/LoggerToFile.h"
+#include "platform/linux/SocketConnection.h"
 
 namespace {
 

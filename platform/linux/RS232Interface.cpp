@@ -1,4 +1,4 @@
-#include "platform/RS232Interface.h"
+#include "platform/linux/RS232Interface.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,7 +12,7 @@
 #include <string>
 
 #include "base/ErrorCodes.h"
-#include "platform/RS232Connection.h"
+#include "platform/linux/RS232Connection.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/LinFileSystem.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,20 +1,21 @@
-#include "platform/SocketInterface.h"
+#include "platform/linux/SocketInterface.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <memory>
 
 #include "platform/FileSystem.h"
-#include "platform/ListeningSocket.h"
-#include "platform/SocketConnection.h"
+#include "platform/linux/LinFileSystem.h"
+#include "platform/linux/ListeningSocket.h"
+#include "platform/linux/SocketConnection.h"
 #include "support/CommLog.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"

@@ -2,8 +2,8 @@
 
 #include "base/Error.h"
 #include "platform/Connection.h"
-#include "platform/LoggerToFile.h"
 #include "platform/RS232.h"
+#include "platform/linux/LoggerToFile.h"
 
 class IFileSystem;
 

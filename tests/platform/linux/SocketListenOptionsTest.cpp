@@ -3,17 +3,18 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "platform/FileSystem.h"
-#include "platform/SocketInterface.h"
 #include "platform/WaitSet.h"
+#include "platform/linux/LinFileSystem.h"
+#include "platform/linux/SocketInterface.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
 

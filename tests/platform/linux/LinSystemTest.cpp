@@ -17,6 +17,8 @@
 
 #include "platform/DeviceLayer.h"
 #include "platform/WaitSet.h"
+#include "platform/linux/LinDeviceLayer.h"
+#include "platform/linux/LinSystem.h"
 #include "support/FakeClock.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "platform/LoggerToFile.h"
+#include "platform/linux/LoggerToFile.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/SocketConnection.h"
+#include "platform/linux/SocketConnection.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 
 #include "base/ErrorCodes.h"
 #include "base/LogEvent.h"
-#include "platform/ListeningSocket.h"
+#include "platform/linux/ListeningSocket.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/IniFile.h"
+#include "platform/linux/IniFile.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "platform/FileSystem.h"
+#include "platform/linux/LinFileSystem.h"
 
 #include <fcntl.h>
 #include <strings.h>

@@ -6,8 +6,8 @@
 
 #include "base/Error.h"
 #include "platform/Connection.h"
-#include "platform/LoggerToFile.h"
 #include "platform/WaitSet.h"
+#include "platform/linux/LoggerToFile.h"
 
 class IFileSystem;
 class TListeningSocket;

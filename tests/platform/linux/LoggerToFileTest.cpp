@@ -1,4 +1,4 @@
-#include "platform/LoggerToFile.h"
+#include "platform/linux/LoggerToFile.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include "base/LogEvent.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
+#include "platform/linux/LinFileSystem.h"
 #include "support/TempDir.h"
 #include "support/TestSystem.h"
 

@@ -1,4 +1,4 @@
-#include "platform/RS232Interface.h"
+#include "platform/linux/RS232Interface.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -8,15 +8,16 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "platform/RS232Connection.h"
+#include "platform/linux/LinFileSystem.h"
+#include "platform/linux/RS232Connection.h"
 #include "support/CommLog.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "platform/RS232Connection.h"
+#include "platform/linux/RS232Connection.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>

@@ -1,4 +1,4 @@
-#include "platform/SocketConnection.h"
+#include "platform/linux/SocketConnection.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "platform/SocketInterface.h"
+#include "platform/linux/LinFileSystem.h"
+#include "platform/linux/SocketInterface.h"
 #include "support/CommLog.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
