@@ -77,6 +77,11 @@ long TBufferedConnection::HandOutBuffered(unsigned char* data, unsigned long len
     return count;
 }
 
+int TBufferedConnection::GetDescriptor() const {
+    const auto* pollable = dynamic_cast<const IPollable*>(m_inner.get());
+    return pollable != nullptr ? pollable->GetDescriptor() : -1;
+}
+
 unsigned long TBufferedConnection::GetPeerAddress() {
     return m_inner->GetPeerAddress();
 }

@@ -5,11 +5,13 @@
 #include <memory>
 
 #include "platform/Connection.h"
+#include "platform/WaitSet.h"
 
 // Gives another connection a 4096-byte input buffer, so that a reader can take
 // its input in small pieces, down to one byte per call, without one read of the
-// inner connection per piece. Output passes through unbuffered.
-class TBufferedConnection : public IConnection {
+// inner connection per piece. Output passes through unbuffered. A loop waits on the inner
+// connection's descriptor, when it has one.
+class TBufferedConnection : public IConnection, public IPollable {
   public:
     // Takes ownership of inner.
     explicit TBufferedConnection(IConnection* inner);
@@ -30,6 +32,8 @@ class TBufferedConnection : public IConnection {
     unsigned long GetPeerAddress() override;
     CONNSTATE GetState() override;
     Error GetLastError() override;
+    // The inner connection's descriptor, or -1 when it has none.
+    int GetDescriptor() const override;
 
     // Discards the buffered input and everything the inner connection has ready.
     void FlushInputData();

@@ -44,7 +44,8 @@ class ISystem {
     virtual void Wait(unsigned long milliseconds) = 0;
     // Fills 8 random bytes.
     virtual Error GenerateRandom(unsigned char* buffer) = 0;
-    // Gives up the processor once; what polling loops call between passes.
+    // A short pause of a polling loop between passes, when it has nothing to sleep on; a
+    // pause, never a bare yield, so that such a loop does not spin.
     virtual void Idle() = 0;
     // Sleeps until a descriptor of the set is ready or milliseconds have
     // passed, whichever comes first; what a loop calls when a pass found

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <linux/hdreg.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/time.h>
@@ -199,7 +198,7 @@ void TLinSystem::Wait(unsigned long milliseconds) {
 }
 
 void TLinSystem::Idle() {
-    sched_yield();
+    Wait(kIdleMsec);
 }
 
 bool TLinSystem::WaitForActivity(TWaitSet& waits, unsigned long milliseconds) {

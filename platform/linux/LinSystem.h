@@ -61,8 +61,9 @@ class TLinSystem : public TPCSystem {
     Error GetDateTime(unsigned long* date, unsigned long* time) override;
     ITimer* CreateTimer(unsigned long milliseconds) override;
     void Wait(unsigned long milliseconds) override;
-    // Yields the processor once.
+    // Sleeps kIdleMsec.
     void Idle() override;
+    static constexpr unsigned long kIdleMsec = 1;
     bool WaitForActivity(TWaitSet& waits, unsigned long milliseconds) override;
     // cTraceDirectory is mounted where the file locations put the trace
     // directory; any other name as it is.

@@ -350,7 +350,7 @@ TEST(BacklightTest, GoesOffThirtySecondsAfterTheLastSetting) {
     EXPECT_EQ(system.switched, (std::vector<bool>{true, false}));
     EXPECT_EQ(system.timers, 1);
 
-    system.Idle();  // the Linux idle only yields
+    system.Idle();  // the Linux idle only pauses
     EXPECT_EQ(system.timers, 1);
 }
 
