@@ -3,6 +3,7 @@
 #include "base/ErrorCodes.h"
 #include "platform/BufferedConnection.h"
 #include "platform/Device.h"
+#include "platform/NetworkInterface.h"
 #include "platform/RS232.h"
 #include "platform/System.h"
 #include "platform/WaitSet.h"
@@ -46,7 +47,10 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
     }
     m_line = dynamic_cast<ISerialLine*>(line);
     m_lineInput = new TBufferedConnection(line);
-    m_manager = std::make_unique<TSerialManager>(new TFrameLevel(new SLIP(m_lineInput)));
+    // The agent side's TCP connections go out on the machine's Ethernet interface.
+    auto* ethernet = dynamic_cast<INetworkInterface*>(
+        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0));
+    m_manager = std::make_unique<TSerialManager>(new TFrameLevel(new SLIP(m_lineInput)), ethernet);
     m_manager->SetCallFilter(m_callFilter);
     if (waitForLink && !m_manager->WaitInterfaceReady()) {
         Close();
