@@ -5,14 +5,15 @@
 #include <memory>
 
 #include "platform/Connection.h"
+#include "platform/TimerSource.h"
 
 // Gives another connection a 4096-byte input buffer, so that a reader can take
 // its input in small pieces, down to one byte per call, without one read of the
 // inner connection per piece. Output passes through unbuffered.
 class TBufferedConnection : public IConnection {
   public:
-    // Takes ownership of inner.
-    explicit TBufferedConnection(IConnection* inner);
+    // Takes ownership of inner; timers pace a stalled Send.
+    explicit TBufferedConnection(IConnection* inner, ITimerSource& timers = SystemTimers());
     ~TBufferedConnection() override;
 
     TBufferedConnection(const TBufferedConnection&) = delete;
@@ -49,6 +50,7 @@ class TBufferedConnection : public IConnection {
     static constexpr unsigned long kDirectReadSize = 2048;
 
     std::unique_ptr<IConnection> m_inner;
+    ITimerSource& m_timers;
     std::array<unsigned char, kBufferSize> m_buffer{};
     // Valid bytes in the buffer; a negative value is the failed result of the
     // last refill and marks the connection as failed for good.

@@ -16,8 +16,8 @@ constexpr unsigned long kMaxQueuedPackets = 4096;
 }  // namespace
 
 TPacketLink::TPacketLink(TFrameLevel* frameLevel, std::function<bool(std::uint32_t)> isInUse,
-                         IPacketLosses& losses)
-    : m_frameLevel(frameLevel), m_losses(losses), m_input(std::move(isInUse)) {}
+                         IPacketLosses& losses, ITimerSource& timers)
+    : m_frameLevel(frameLevel), m_losses(losses), m_input(std::move(isInUse), timers) {}
 
 TPacketLink::~TPacketLink() = default;
 

@@ -32,9 +32,9 @@ class IPacketLosses {
 class TPacketLink {
   public:
     // Takes ownership of frameLevel. isInUse tells whether a socket id names a connection in
-    // use; losses hears of packets given up.
+    // use; losses hears of packets given up; timers time the peer's silences.
     TPacketLink(TFrameLevel* frameLevel, std::function<bool(std::uint32_t)> isInUse,
-                IPacketLosses& losses);
+                IPacketLosses& losses, ITimerSource& timers);
     ~TPacketLink();
     TPacketLink(const TPacketLink&) = delete;
     TPacketLink& operator=(const TPacketLink&) = delete;

@@ -14,16 +14,18 @@ constexpr unsigned long kLinkWaitMs = 3000;
 
 }  // namespace
 
-TSerialManager::TSerialManager(TFrameLevel* frameLevel, INetworkInterface* network)
+TSerialManager::TSerialManager(TFrameLevel* frameLevel, INetworkInterface* network,
+                               ITimerSource& timers)
     : m_link(
           frameLevel,
           [this](std::uint32_t socketId) {
               return m_agent.Contains(socketId) || m_terminal.Contains(socketId);
           },
-          *this),
+          *this, timers),
       m_agent(m_link, network),
       m_terminal(*this, m_link),
-      m_stepTimer(ISystem::Instance()->CreateTimer(kStepPeriodMs)) {
+      m_stepTimer(timers.CreateTimer(kStepPeriodMs)),
+      m_timers(timers) {
     SendResetFrame();
 }
 
@@ -187,7 +189,7 @@ bool TSerialManager::Process() {
 }
 
 bool TSerialManager::WaitInterfaceReady() {
-    const std::unique_ptr<ITimer> timer(ISystem::Instance()->CreateTimer(kLinkWaitMs));
+    const std::unique_ptr<ITimer> timer = m_timers.CreateTimer(kLinkWaitMs);
     bool online = false;
     do {
         ProcessContinuously();

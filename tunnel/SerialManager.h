@@ -7,6 +7,7 @@
 
 #include "base/Error.h"
 #include "platform/Connection.h"
+#include "platform/TimerSource.h"
 #include "tunnel/AgentConnections.h"
 #include "tunnel/CallFilter.h"
 #include "tunnel/ConnInfo.h"
@@ -38,8 +39,9 @@ class TSerialPacket;
 class TSerialManager : public ITunnelEndpoint, private IPacketLosses {
   public:
     // Takes ownership of frameLevel; network (not owned, may be null) makes the agent side's TCP
-    // connections.
-    TSerialManager(TFrameLevel* frameLevel, INetworkInterface* network);
+    // connections; timers, which must outlive the manager, pace it and time its waits.
+    TSerialManager(TFrameLevel* frameLevel, INetworkInterface* network,
+                   ITimerSource& timers = SystemTimers());
     ~TSerialManager() override;
     TSerialManager(const TSerialManager&) = delete;
     TSerialManager& operator=(const TSerialManager&) = delete;
@@ -129,4 +131,5 @@ class TSerialManager : public ITunnelEndpoint, private IPacketLosses {
     std::unique_ptr<ITimer> m_stepTimer;
     // The packet figures but the refused calls; the frame level keeps the frame figures.
     TTunnelCounters m_counters;
+    ITimerSource& m_timers;
 };
