@@ -8,7 +8,8 @@
 #include "platform/System.h"
 #include "platform/Timer.h"
 
-TBufferedConnection::TBufferedConnection(IConnection* inner) : m_inner(inner) {}
+TBufferedConnection::TBufferedConnection(IConnection* inner, ITimerSource& timers)
+    : m_inner(inner), m_timers(timers) {}
 
 TBufferedConnection::~TBufferedConnection() = default;
 
@@ -17,14 +18,14 @@ namespace {
 // Paces the offers while the inner connection takes nothing. False once it has
 // taken nothing for the stall limit: the peer has stopped reading, and offering
 // on would spin for ever.
-bool WaitForProgress(std::unique_ptr<ITimer>& stall, unsigned long limitMsec) {
-    ISystem* system = ISystem::Instance();
+bool WaitForProgress(ITimerSource& timers, std::unique_ptr<ITimer>& stall,
+                     unsigned long limitMsec) {
     if (!stall) {
-        stall.reset(system->CreateTimer(limitMsec));
+        stall = timers.CreateTimer(limitMsec);
     } else if (stall->IsExpired()) {
         return false;
     }
-    system->Wait(1);
+    ISystem::Instance()->Wait(1);
     return true;
 }
 
@@ -41,7 +42,7 @@ long TBufferedConnection::Send(const unsigned char* data, unsigned long length) 
         taken += static_cast<unsigned long>(result);
         if (result > 0) {
             stall.reset();
-        } else if (taken < length && !WaitForProgress(stall, kSendStallLimitMsec)) {
+        } else if (taken < length && !WaitForProgress(m_timers, stall, kSendStallLimitMsec)) {
             return taken == 0 ? -1 : static_cast<long>(taken);
         }
     } while (taken < length);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/Connection.h"
+#include "platform/TimerSource.h"
 #include "platform/WaitSet.h"
 
 // Gives another connection a 4096-byte input buffer, so that a reader can take
@@ -13,8 +14,8 @@
 // connection's descriptor, when it has one.
 class TBufferedConnection : public IConnection, public IPollable {
   public:
-    // Takes ownership of inner.
-    explicit TBufferedConnection(IConnection* inner);
+    // Takes ownership of inner; timers pace a stalled Send.
+    explicit TBufferedConnection(IConnection* inner, ITimerSource& timers = SystemTimers());
     ~TBufferedConnection() override;
 
     TBufferedConnection(const TBufferedConnection&) = delete;
@@ -53,6 +54,7 @@ class TBufferedConnection : public IConnection, public IPollable {
     static constexpr unsigned long kDirectReadSize = 2048;
 
     std::unique_ptr<IConnection> m_inner;
+    ITimerSource& m_timers;
     std::array<unsigned char, kBufferSize> m_buffer{};
     // Valid bytes in the buffer; a negative value is the failed result of the
     // last refill and marks the connection as failed for good.

@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "base/Conversions.h"
-#include "platform/System.h"
 
 namespace {
 
@@ -76,7 +75,8 @@ std::optional<TFrameHeader> HeaderWithOneBitRepaired(const T_BinaryData& frame) 
 
 }  // namespace
 
-TFrameLevel::TFrameLevel(SLIP* slip, TFrameOptions options) : m_slip(slip) {
+TFrameLevel::TFrameLevel(SLIP* slip, TFrameOptions options, ITimerSource& timers)
+    : m_slip(slip), m_timers(timers) {
     SetOptions(options);
 }
 
@@ -529,7 +529,7 @@ void TFrameLevel::SendNextDataPortion() {
 }
 
 void TFrameLevel::Transmit(TPortionOut& out) {
-    out.timer.reset(ISystem::Instance()->CreateTimer(AnswerTimeoutMs(out.portion.terms)));
+    out.timer = m_timers.CreateTimer(AnswerTimeoutMs(out.portion.terms));
     m_counters.repeatsSent += out.transmissionsLeft < kTransmissionsPerPortion ? 1 : 0;
     --out.transmissionsLeft;
     TFrameHeader header(TFrameHeader::kData, out.sequence,

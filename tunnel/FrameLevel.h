@@ -7,6 +7,7 @@
 
 #include "base/BinaryData.h"
 #include "platform/Timer.h"
+#include "platform/TimerSource.h"
 #include "tunnel/DamagedCopies.h"
 #include "tunnel/FrameOptions.h"
 #include "tunnel/PortionTerms.h"
@@ -69,8 +70,9 @@ class TFrameLevel {
     static constexpr unsigned kPeerTransmissions = 3;
     static constexpr unsigned long kNoDeadline = ~0UL;
 
-    // Takes ownership of slip.
-    explicit TFrameLevel(SLIP* slip, TFrameOptions options = TFrameOptions());
+    // Takes ownership of slip; its timers come from timers, which must outlive it.
+    explicit TFrameLevel(SLIP* slip, TFrameOptions options = TFrameOptions(),
+                         ITimerSource& timers = SystemTimers());
     ~TFrameLevel();
 
     TFrameLevel(const TFrameLevel&) = delete;
@@ -168,6 +170,7 @@ class TFrameLevel {
     void GiveUpOutgoing();
 
     std::unique_ptr<SLIP> m_slip;
+    ITimerSource& m_timers;
     TFrameOptions m_options;
     std::uint8_t m_sequence = 0;
     bool m_linkDown = false;
@@ -187,9 +190,9 @@ class TFrameLevel {
     T_BinaryData m_acceptedData;
     TTunnelCounters m_counters;
     // From the arrival of the data frame accepted last.
-    TTimedRepeats m_ackRefreshes{kAckRefreshesMs, kAckRefreshLimitMs};
+    TTimedRepeats m_ackRefreshes{kAckRefreshesMs, kAckRefreshLimitMs, m_timers};
     // From the arrival of the last data frame, good or not.
-    TTimedRepeats m_nextPortionPolls{kNextPortionPollsMs, kAckRefreshLimitMs};
+    TTimedRepeats m_nextPortionPolls{kNextPortionPollsMs, kAckRefreshLimitMs, m_timers};
     // NAKs sent for the number after the one accepted last, polls included, and the
     // transmissions of it that arrived. A poll can cross a transmission that was only late, and
     // the peer then sends one more than was asked for; a NAK that makes the peer reset its link
@@ -201,7 +204,7 @@ class TFrameLevel {
     // portion unrefused for good: a terminal waits for the answer of its last portion forever.
     unsigned m_naksForNext = 0;
     unsigned m_transmissionsOfNext = 0;
-    TTimedRepeats m_lateRefusal{kLateRefusalMs, kAckRefreshLimitMs};
+    TTimedRepeats m_lateRefusal{kLateRefusalMs, kAckRefreshLimitMs, m_timers};
     // Damaged transmissions of the number after the one accepted last.
     TDamagedCopies m_damagedCopies;
     // Raw length of the waiting frame when TakeFrameWaitingForEnd last looked into it.

@@ -1,6 +1,5 @@
 #include "tunnel/PacketInput.h"
 
-#include "platform/System.h"
 #include "platform/Timer.h"
 #include "tunnel/SerialPacket.h"
 
@@ -13,8 +12,8 @@ bool Holds(const T_BinaryData& bytes, unsigned long offset, unsigned long size) 
 
 }  // namespace
 
-TPacketInput::TPacketInput(std::function<bool(std::uint32_t)> isInUse)
-    : m_isInUse(std::move(isInUse)), m_sinceArrival(ISystem::Instance()->CreateTimer(0)) {}
+TPacketInput::TPacketInput(std::function<bool(std::uint32_t)> isInUse, ITimerSource& timers)
+    : m_isInUse(std::move(isInUse)), m_sinceArrival(timers.CreateTimer(0)) {}
 
 TPacketInput::~TPacketInput() = default;
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/BinaryData.h"
+#include "platform/TimerSource.h"
 
 class ITimer;
 
@@ -49,8 +50,9 @@ class TPacketInput {
     // The most data a peer puts into one packet.
     static constexpr unsigned long kMaxDataLength = 255;
 
-    // isInUse tells whether a socket id names a connection in use.
-    explicit TPacketInput(std::function<bool(std::uint32_t)> isInUse);
+    // isInUse tells whether a socket id names a connection in use; the silences are timed on
+    // timers, which must outlive the input.
+    TPacketInput(std::function<bool(std::uint32_t)> isInUse, ITimerSource& timers);
     ~TPacketInput();
     TPacketInput(const TPacketInput&) = delete;
     TPacketInput& operator=(const TPacketInput&) = delete;

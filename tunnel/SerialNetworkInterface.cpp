@@ -3,6 +3,7 @@
 #include "base/ErrorCodes.h"
 #include "platform/BufferedConnection.h"
 #include "platform/Device.h"
+#include "platform/NetworkInterface.h"
 #include "platform/RS232.h"
 #include "platform/System.h"
 #include "platform/WaitSet.h"
@@ -16,10 +17,36 @@ constexpr unsigned long kLineBaudRate = 115200;
 constexpr unsigned char kLineDataBits = 8;
 // The first port of the machine runs its frames in stream mode.
 constexpr unsigned short kStreamModePort = 1;
+
+// Opens the system's serial port of the params' index; without one there is no line and no
+// error.
+Error OpenSystemSerialPort(const TRs232Params& params, IConnection** line) {
+    auto* serialPort = dynamic_cast<IRS232Interface*>(
+        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_RS232, params.port));
+    return serialPort != nullptr ? serialPort->Connect(params, line) : Error(0);
+}
+
+INetworkInterface* SystemEthernet() {
+    return dynamic_cast<INetworkInterface*>(
+        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0));
+}
+
 }  // namespace
 
 TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port)
-    : m_port(port), m_streamMode(port == kStreamModePort) {}
+    : m_openPort(OpenSystemSerialPort),
+      m_network(SystemEthernet),
+      m_timers(SystemTimers()),
+      m_port(port),
+      m_streamMode(port == kStreamModePort) {}
+
+TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port, TSerialPortOpener openPort,
+                                                 INetworkInterface* network, ITimerSource& timers)
+    : m_openPort(std::move(openPort)),
+      m_network([network] { return network; }),
+      m_timers(timers),
+      m_port(port),
+      m_streamMode(port == kStreamModePort) {}
 
 IDevice* TSerialNetworkInterface::MakeDevice(unsigned int index) {
     return new TSerialNetworkInterface(static_cast<unsigned short>(index));
@@ -33,20 +60,16 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
     if (m_manager) {
         return;
     }
-    auto* serialPort = dynamic_cast<IRS232Interface*>(
-        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_RS232, m_port));
-    if (serialPort == nullptr) {
-        return;
-    }
     IConnection* line = nullptr;
-    m_lineError = serialPort->Connect(
+    m_lineError = m_openPort(
         TRs232Params(m_port, kLineBaudRate, kLineDataBits, PARITY_NONE, STOPBITS_ONE), &line);
     if (line == nullptr) {
         return;
     }
     m_line = dynamic_cast<ISerialLine*>(line);
-    m_lineInput = new TBufferedConnection(line);
-    m_manager = std::make_unique<TSerialManager>(new TFrameLevel(new SLIP(m_lineInput)));
+    m_lineInput = new TBufferedConnection(line, m_timers);
+    m_manager = std::make_unique<TSerialManager>(
+        new TFrameLevel(new SLIP(m_lineInput), TFrameOptions(), m_timers), m_network(), m_timers);
     m_manager->SetCallFilter(m_callFilter);
     if (waitForLink && !m_manager->WaitInterfaceReady()) {
         Close();

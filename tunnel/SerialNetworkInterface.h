@@ -1,15 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "base/Error.h"
 #include "platform/NetworkInterface.h"
+#include "platform/TimerSource.h"
 #include "tunnel/CallFilter.h"
 #include "tunnel/TunnelCounters.h"
 
 class ISerialLine;
+struct TRs232Params;
 class TBufferedConnection;
 class TSerialManager;
 class TWaitSet;
@@ -20,7 +23,18 @@ class TWaitSet;
 // and makes tunnelled connections with Call and Listen.
 class TSerialNetworkInterface : public INetworkInterface {
   public:
+    // Opens the serial port with those parameters. It sets *line to the port's connection,
+    // which the caller then owns, or leaves it null and returns why the port would not open.
+    using TSerialPortOpener = std::function<Error(const TRs232Params& params, IConnection** line)>;
+
+    // The tunnel on the system's serial port of that index, with the system's Ethernet interface
+    // for the agent side's TCP connections and the system's timers, each looked up when a stack
+    // is built.
     explicit TSerialNetworkInterface(unsigned short port);
+    // The tunnel on what openPort opens, with network (not owned, may be null) for the agent
+    // side's TCP connections and timers for every timer of the stack; both must outlive it.
+    TSerialNetworkInterface(unsigned short port, TSerialPortOpener openPort,
+                            INetworkInterface* network, ITimerSource& timers);
     ~TSerialNetworkInterface() override;
     // A new interface on the serial port index, for the device layer of a program that offers
     // the tunnel under a device kind (TDeviceLayer::RegisterKind).
@@ -79,6 +93,10 @@ class TSerialNetworkInterface : public INetworkInterface {
     void ListConnections(std::vector<TConnectionFigures>& into) const;
 
   private:
+    TSerialPortOpener m_openPort;
+    // The interface for the agent side's TCP connections, asked for when a stack is built.
+    std::function<INetworkInterface*()> m_network;
+    ITimerSource& m_timers;
     std::unique_ptr<TSerialManager> m_manager;
     TCallFilter m_callFilter;
     // The bottom of the stack, owned through the manager.

@@ -4,12 +4,12 @@
 
 #include "base/ErrorCodes.h"
 #include "platform/ReceiveBuffer.h"
-#include "tunnel/SerialManager.h"
 #include "tunnel/SerialPacket.h"
+#include "tunnel/TunnelEndpoint.h"
 
-TSerialOutConnection::TSerialOutConnection(TSerialManager* manager, unsigned long socketId,
+TSerialOutConnection::TSerialOutConnection(ITunnelEndpoint* endpoint, unsigned long socketId,
                                            CONNSTATE state)
-    : m_manager(manager),
+    : m_manager(endpoint),
       m_socketId(static_cast<std::uint32_t>(socketId)),
       m_lastError(kErrorNotConnected),
       m_state(state) {}

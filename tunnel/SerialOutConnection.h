@@ -6,7 +6,7 @@
 #include "base/Error.h"
 #include "platform/Connection.h"
 
-class TSerialManager;
+class ITunnelEndpoint;
 class TSerialPacket;
 
 // One TCP connection made through the tunnel, seen from the terminal side. Sent bytes travel
@@ -14,7 +14,8 @@ class TSerialPacket;
 // notices. Send, Receive, GetState and the destructor run a tunnel step themselves.
 class TSerialOutConnection : public IConnection {
   public:
-    TSerialOutConnection(TSerialManager* manager, unsigned long socketId, CONNSTATE state);
+    // Talks to the stack through endpoint until it is cut loose (DetachFromManager).
+    TSerialOutConnection(ITunnelEndpoint* endpoint, unsigned long socketId, CONNSTATE state);
     ~TSerialOutConnection() override;
     TSerialOutConnection(const TSerialOutConnection&) = delete;
     TSerialOutConnection& operator=(const TSerialOutConnection&) = delete;
@@ -43,7 +44,7 @@ class TSerialOutConnection : public IConnection {
   private:
     void RunTunnelStep();
 
-    TSerialManager* m_manager;
+    ITunnelEndpoint* m_manager;
     T_BinaryData m_receiveBuffer;
     std::uint32_t m_socketId;
     std::uint32_t m_peerAddress = 0;

@@ -1,12 +1,11 @@
 #include "tunnel/TimedRepeats.h"
 
-#include "platform/System.h"
-
-TTimedRepeats::TTimedRepeats(std::span<const unsigned long> dueMs, unsigned long limitMs)
-    : m_dueMs(dueMs), m_limitMs(limitMs) {}
+TTimedRepeats::TTimedRepeats(std::span<const unsigned long> dueMs, unsigned long limitMs,
+                             ITimerSource& timers)
+    : m_dueMs(dueMs), m_limitMs(limitMs), m_timers(timers) {}
 
 void TTimedRepeats::Start() {
-    m_since.reset(ISystem::Instance()->CreateTimer(0));
+    m_since = m_timers.CreateTimer(0);
     m_taken = 0;
 }
 

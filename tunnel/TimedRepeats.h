@@ -5,6 +5,7 @@
 #include <span>
 
 #include "platform/Timer.h"
+#include "platform/TimerSource.h"
 
 // Sends of one thing again at fixed times after a start, and none past a limit: the frame
 // level's refreshes and polls, which would do harm if they reached the peer after its frame
@@ -13,8 +14,9 @@ class TTimedRepeats {
   public:
     static constexpr unsigned long kNoDeadline = ~0UL;
 
-    // dueMs ascending, each below limitMs; the array must outlive this object.
-    TTimedRepeats(std::span<const unsigned long> dueMs, unsigned long limitMs);
+    // dueMs ascending, each below limitMs; the array and timers must outlive this object.
+    TTimedRepeats(std::span<const unsigned long> dueMs, unsigned long limitMs,
+                  ITimerSource& timers);
 
     // Starts the count again from now.
     void Start();
@@ -28,6 +30,7 @@ class TTimedRepeats {
   private:
     std::span<const unsigned long> m_dueMs;
     unsigned long m_limitMs;
+    ITimerSource& m_timers;
     // Runs since the start; null when stopped.
     std::unique_ptr<ITimer> m_since;
     std::size_t m_taken = 0;

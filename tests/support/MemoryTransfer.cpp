@@ -122,7 +122,7 @@ class TWorld {
             m_line.Switches(side).tap = [this](std::vector<unsigned char>& chunk) { Carry(chunk); };
         }
         m_agent = std::make_unique<TSerialManager>(
-            NewLineStack(m_line.NewEnd(TMemoryLine::A), plan.agentOptions));
+            NewLineStack(m_line.NewEnd(TMemoryLine::A), plan.agentOptions), SystemEthernet());
         m_agent->SetStreamMode(plan.streamMode);
         m_line.TakePending(TMemoryLine::B);  // the agent's reset, sent before the terminal came
         if (plan.terminal == TTerminalKind::Model) {
@@ -130,7 +130,8 @@ class TWorld {
                 [this] { return m_line.NewEnd(TMemoryLine::B); }, plan.streamMode);
         } else {
             m_ours = std::make_unique<TSerialManager>(
-                NewLineStack(m_line.NewEnd(TMemoryLine::B), plan.ourTerminalOptions));
+                NewLineStack(m_line.NewEnd(TMemoryLine::B), plan.ourTerminalOptions),
+                SystemEthernet());
             m_ours->SetStreamMode(plan.streamMode);
         }
         m_system.whileIdle = [this] { Background(); };

@@ -9,6 +9,7 @@
 #include "tunnel/SerialPacket.h"
 
 class TMemoryLine;
+class INetworkInterface;
 class TSerialManager;
 
 // The far end of a tunnel line, played by a test: a frame level (so frames are acknowledged as
@@ -43,6 +44,10 @@ class TPacketPeer {
 // The frame level of a tunnel stack (buffered connection, SLIP, frame level) on a line end,
 // which it owns: what a serial manager is built on.
 TFrameLevel* NewLineStack(IConnection* lineEnd, TFrameOptions options = TFrameOptions());
+
+// The Ethernet interface of the installed system's device layer, which makes a serial
+// manager's TCP connections; null when the layer has none.
+INetworkInterface* SystemEthernet();
 
 // Steps of the manager on one end of the line, each answered by the peer on the other, until the
 // line has stayed quiet for a few rounds.

@@ -73,7 +73,7 @@ class AgentHalfTest : public ::testing::Test {
   protected:
     TTestSystem system;
     TMemoryLine line;
-    TSerialManager agent{NewLineStack(line.NewEnd(TMemoryLine::A))};
+    TSerialManager agent{NewLineStack(line.NewEnd(TMemoryLine::A)), SystemEthernet()};
     TPacketPeer terminal{line.NewEnd(TMemoryLine::B)};
 
     void SetUp() override { ASSERT_THAT(Notices(), ElementsAre("RESET 0")); }
@@ -404,7 +404,7 @@ TEST(AgentWithoutEthernetTest, CallsAndListensAreRefusedWithNoNetworkInterface) 
     TTestSystem system;
     system.SetDeviceLayer(std::make_unique<TTestDeviceLayer>());  // hands out no devices
     TMemoryLine line;
-    TSerialManager agent(NewLineStack(line.NewEnd(TMemoryLine::A)));
+    TSerialManager agent(NewLineStack(line.NewEnd(TMemoryLine::A)), SystemEthernet());
     TPacketPeer terminal(line.NewEnd(TMemoryLine::B));
 
     ASSERT_TRUE(terminal.Send(TSerialPacket(ACTION_CALL, 5, kLoopbackAddress, 80, 0)));
@@ -444,7 +444,7 @@ TEST_F(AgentHalfTest, DataTheTerminalLostClosesEveryConnectionAfterThePacketsBef
 // calls a listener on loopback.
 struct TStackWithACall {
     TMemoryLine line;
-    TSerialManager agent{NewLineStack(line.NewEnd(TMemoryLine::A))};
+    TSerialManager agent{NewLineStack(line.NewEnd(TMemoryLine::A)), SystemEthernet()};
     TPacketPeer terminal{line.NewEnd(TMemoryLine::B)};
     const LoopbackListener listener = ListenOnLoopback();
 
@@ -743,7 +743,7 @@ TEST(StackStartTest, ANewStackSendsItsResetBeforeAnsweringWhatWaits) {
     TPacketPeer terminal(line.NewEnd(TMemoryLine::B));
     terminal.Send(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
 
-    TSerialManager agent(NewLineStack(line.NewEnd(TMemoryLine::A)));
+    TSerialManager agent(NewLineStack(line.NewEnd(TMemoryLine::A)), SystemEthernet());
     agent.ProcessContinuously();
 
     const T_BinaryData sent = line.TakePending(TMemoryLine::B);

@@ -8,19 +8,23 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/DeviceLayer.h"
 #include "platform/FileSystem.h"
 #include "platform/LoopbackConnection.h"
 #include "platform/RS232.h"
+#include "platform/TimerSource.h"
 #include "platform/linux/LinDeviceLayer.h"
 #include "platform/linux/LinFileSystem.h"
 #include "platform/linux/RS232Connection.h"
+#include "support/FakeNetworkInterface.h"
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
 #include "support/MemorySerialPort.h"
@@ -567,6 +571,84 @@ TEST_F(TwoHalvesTest, OpenFailsAfterThreeSecondsWhenNobodyAnswers) {
     EXPECT_GE(waited, 3000u);
     EXPECT_LE(waited, 3025u);
     EXPECT_EQ(lonely.GetCurrentState(), 4u);
+}
+
+}  // namespace
+
+namespace {
+
+// Timers on a clock of their own that moves a millisecond each time a timer reads it, so that a
+// loop waiting for one ends without sleeping.
+class TTickingTimers : public ITimerSource {
+  public:
+    std::unique_ptr<ITimer> CreateTimer(unsigned long milliseconds) override {
+        return std::make_unique<TTimer>(m_now, milliseconds);
+    }
+    std::uint32_t Now() const { return m_now; }
+
+  private:
+    class TTimer : public TPCTimer {
+      public:
+        TTimer(std::uint32_t& now, unsigned long milliseconds) : m_now(now) { Setup(milliseconds); }
+        unsigned long GetMsecCounter() override { return ++m_now; }
+
+      private:
+        std::uint32_t& m_now;
+    };
+
+    std::uint32_t m_now = 0;
+};
+
+// Records the calls the agent side makes, and refuses them as not supported.
+class TRecordingNetwork : public TFakeNetworkInterface {
+  public:
+    Error Call(const TNetworkHostParam& host, IConnection** connection) override {
+        calls.emplace_back(host.address, host.port);
+        return TFakeNetworkInterface::Call(host, connection);
+    }
+    std::vector<std::pair<unsigned long, unsigned short>> calls;
+};
+
+// A tunnel built on what it is given, with no test system installed: its line comes from the
+// opener, its agent side calls out on the given network, and its waits run on the given timers.
+class TunnelOnGivenDevicesTest : public ::testing::Test {
+  protected:
+    TMemoryLine line;
+    TRecordingNetwork network;
+    TTickingTimers timers;
+    std::optional<TRs232Params> opened;
+    TSerialNetworkInterface tunnel{2,
+                                   [this](const TRs232Params& params, IConnection** lineEnd) {
+                                       opened = params;
+                                       *lineEnd = line.NewEnd(TMemoryLine::A);
+                                       return Error(0);
+                                   },
+                                   &network, timers};
+};
+
+TEST_F(TunnelOnGivenDevicesTest, ServesTheOpenersLineAndCallsOutOnTheGivenNetwork) {
+    ASSERT_EQ(tunnel.OpenAsService().Code(), 0u);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->port, 2);
+    EXPECT_EQ(opened->baudRate, 115200u);
+
+    TPacketPeer terminal(line.NewEnd(TMemoryLine::B));
+    terminal.Pump();
+    ASSERT_TRUE(terminal.Send(TSerialPacket(ACTION_CALL, 7, kLoopbackAddress, 9, 0)));
+    for (int round = 0; round < 5; ++round) {
+        tunnel.RunOneStep();
+        terminal.Pump();
+    }
+    EXPECT_THAT(network.calls, ElementsAre(std::make_pair(kLoopbackAddress, 9)));
+    EXPECT_THAT(Describe(terminal.TakePackets()), ElementsAre("RESET 0", "CALL_RESULT 7 err=2"));
+}
+
+TEST_F(TunnelOnGivenDevicesTest, WaitsForTheLinkOnTheGivenTimers) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tunnel.Open().Code(), 20025u);  // nobody answers on the line
+    EXPECT_GE(timers.Now(), 3000u);
+    // The system's timers would have held the wait for three seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
 }
 
 }  // namespace

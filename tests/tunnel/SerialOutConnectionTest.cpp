@@ -30,8 +30,8 @@ class TerminalHalfTest : public ::testing::Test {
   protected:
     TTestSystem system;
     TMemoryLine line;
-    std::unique_ptr<TSerialManager> terminal =
-        std::make_unique<TSerialManager>(NewLineStack(line.NewEnd(TMemoryLine::A)));
+    std::unique_ptr<TSerialManager> terminal = std::make_unique<TSerialManager>(
+        NewLineStack(line.NewEnd(TMemoryLine::A)), SystemEthernet());
     TPacketPeer agent{line.NewEnd(TMemoryLine::B)};
 
     void SetUp() override { ASSERT_THAT(Requests(), ElementsAre("RESET 0")); }
@@ -252,7 +252,7 @@ TEST_F(TerminalHalfTest, NewConnectionUnderAnIdInUseCutsTheOlderOneLoose) {
 
 TEST_F(TerminalHalfTest, WaitInterfaceReadyGivesUpAfterThreeSeconds) {
     TMemoryLine silentLine;
-    TSerialManager lonely(NewLineStack(silentLine.NewEnd(TMemoryLine::A)));
+    TSerialManager lonely(NewLineStack(silentLine.NewEnd(TMemoryLine::A)), SystemEthernet());
     const std::uint32_t start = system.Clock().Now();
     EXPECT_FALSE(lonely.WaitInterfaceReady());
     EXPECT_GE(system.Clock().Now() - start, 3000u);

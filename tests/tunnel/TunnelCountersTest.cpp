@@ -30,8 +30,8 @@ T_BinaryData Frame(unsigned char type, unsigned char sequence, const std::string
     frame.AddDirectBytes(sequence, 1);
     frame.AddDirectBytes(static_cast<unsigned char>(text.size()), 1);
     frame += T_BinaryData(text);
-    const auto check = static_cast<std::uint16_t>(CountCrc(frame.GetData(), frame.Length()) ^
-                                                  (damaged ? 1 : 0));
+    const auto check =
+        static_cast<std::uint16_t>(CountCrc(frame.GetData(), frame.Length()) ^ (damaged ? 1 : 0));
     return frame + BinaryDataFromMsbWord(check);
 }
 
@@ -45,12 +45,12 @@ TEST(TunnelCountersTest, FrameLevelCountsFramesNaksAndRepeatsEachWay) {
         level.Process();
     };
 
-    level.SendData(T_BinaryData("out"), TPortionTerms{1, true});       // data 1
-    peerSends(Frame(TFrameHeader::kNak, 1, ""));                     // refused: sent again
+    level.SendData(T_BinaryData("out"), TPortionTerms{1, true});  // data 1
+    peerSends(Frame(TFrameHeader::kNak, 1, ""));                  // refused: sent again
     peerSends(Frame(TFrameHeader::kAck, 1, ""));
-    peerSends(Frame(TFrameHeader::kData, 5, "in"));                  // taken, acknowledged
-    peerSends(Frame(TFrameHeader::kData, 5, "in"));                  // a repeat, acknowledged
-    peerSends(Frame(TFrameHeader::kData, 6, "bad", true));           // refused
+    peerSends(Frame(TFrameHeader::kData, 5, "in"));         // taken, acknowledged
+    peerSends(Frame(TFrameHeader::kData, 5, "in"));         // a repeat, acknowledged
+    peerSends(Frame(TFrameHeader::kData, 6, "bad", true));  // refused
     TTunnelCounters expected;
     expected.framesSent = 5;  // data 1 twice, two ACKs, a NAK
     expected.framesReceived = 5;
@@ -78,7 +78,7 @@ class TunnelPacketCountersTest : public ::testing::Test {
   protected:
     TTestSystem system;
     TMemoryLine line;
-    TSerialManager agent{NewLineStack(line.NewEnd(TMemoryLine::A))};
+    TSerialManager agent{NewLineStack(line.NewEnd(TMemoryLine::A)), SystemEthernet()};
     TPacketPeer terminal{line.NewEnd(TMemoryLine::B)};
 
     std::vector<std::string> Notices() {
@@ -90,7 +90,8 @@ class TunnelPacketCountersTest : public ::testing::Test {
         ExchangeUntilQuiet(agent, terminal, line);
     }
     std::vector<TConnectionFigures> Connections() const {
-        std::vector<TConnectionFigures> connections{TConnectionFigures()};  // replaced, not added to
+        std::vector<TConnectionFigures> connections{
+            TConnectionFigures()};  // replaced, not added to
         agent.ListConnections(connections);
         return connections;
     }
@@ -126,8 +127,8 @@ TEST_F(TunnelPacketCountersTest, ConnectionsAreListedWithTheirBytesEachWay) {
                                                   .port = server.port,
                                                   .bytesToPeer = 3,
                                                   .bytesFromPeer = 5}));
-    EXPECT_EQ(connections[1], (TConnectionFigures{
-                                  .socketId = 2, .state = CONNSTATE_LISTENING, .port = listened}));
+    EXPECT_EQ(connections[1],
+              (TConnectionFigures{.socketId = 2, .state = CONNSTATE_LISTENING, .port = listened}));
 
     // The listen's peer is known once accepted; a close by the terminal takes the call away.
     const UniqueFd accepted = ConnectToLoopback(listened);
@@ -158,7 +159,8 @@ TEST_F(TunnelPacketCountersTest, RefusalsLossesBreaksAndResetsAreCounted) {
     Request(TSerialPacket(ACTION_CALL, 3, kLoopbackAddress, server.port, 0));
     const UniqueFd peer = AcceptPeer(server.socket);
     Notices();
-    line.Switches(TMemoryLine::A).tap = [dropped = false](std::vector<unsigned char>& chunk) mutable {
+    line.Switches(TMemoryLine::A).tap = [dropped =
+                                             false](std::vector<unsigned char>& chunk) mutable {
         if (!dropped && IsDataFrameChunk(chunk)) {
             chunk.clear();
             dropped = true;
