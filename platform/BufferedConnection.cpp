@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/System.h"
+#include "platform/ActivityWait.h"
 #include "platform/Timer.h"
 
 TBufferedConnection::TBufferedConnection(IConnection* inner, ITimerSource& timers)
@@ -15,17 +15,23 @@ TBufferedConnection::~TBufferedConnection() = default;
 
 namespace {
 
+// The longest pause between two offers, so that an inner connection without a descriptor,
+// which moves only while it is polled, is offered the rest again soon.
+constexpr unsigned long kStallPauseMsec = 1;
+
 // Paces the offers while the inner connection takes nothing. False once it has
 // taken nothing for the stall limit: the peer has stopped reading, and offering
 // on would spin for ever.
-bool WaitForProgress(ITimerSource& timers, std::unique_ptr<ITimer>& stall,
+bool WaitForProgress(ITimerSource& timers, IConnection& inner, std::unique_ptr<ITimer>& stall,
                      unsigned long limitMsec) {
     if (!stall) {
         stall = timers.CreateTimer(limitMsec);
     } else if (stall->IsExpired()) {
         return false;
     }
-    ISystem::Instance()->Wait(1);
+    TActivityWait pause(timers);
+    pause.Add(inner, READINESS_WRITABLE);
+    pause.Sleep(kStallPauseMsec);
     return true;
 }
 
@@ -42,7 +48,8 @@ long TBufferedConnection::Send(const unsigned char* data, unsigned long length) 
         taken += static_cast<unsigned long>(result);
         if (result > 0) {
             stall.reset();
-        } else if (taken < length && !WaitForProgress(m_timers, stall, kSendStallLimitMsec)) {
+        } else if (taken < length &&
+                   !WaitForProgress(m_timers, *m_inner, stall, kSendStallLimitMsec)) {
             return taken == 0 ? -1 : static_cast<long>(taken);
         }
     } while (taken < length);

@@ -9,6 +9,14 @@ class TSystemTimers : public ITimerSource {
     std::unique_ptr<ITimer> CreateTimer(unsigned long milliseconds) override {
         return std::unique_ptr<ITimer>(ISystem::Instance()->CreateTimer(milliseconds));
     }
+    bool Pause(TWaitSet& waits, unsigned long milliseconds) override {
+        ISystem* system = ISystem::Instance();
+        if (waits.IsEmpty()) {
+            system->Idle();
+            return false;
+        }
+        return system->WaitForActivity(waits, milliseconds);
+    }
 };
 
 }  // namespace

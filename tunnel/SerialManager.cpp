@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/System.h"
+#include "platform/ActivityWait.h"
 #include "platform/Timer.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/SerialPacket.h"
@@ -194,7 +194,8 @@ bool TSerialManager::WaitInterfaceReady() {
     do {
         ProcessContinuously();
         online = m_link.Frames().IsOnline();
-        ISystem::Instance()->Idle();
+        // Nothing here has a descriptor to sleep on: the link moves only while it is processed.
+        TActivityWait(m_timers).Sleep(kLinkWaitMs);
     } while (!online && !timer->IsExpired());
     return online;
 }
