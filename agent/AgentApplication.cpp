@@ -71,7 +71,8 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
                                          std::uint16_t port, bool calling) {
         return destinations.Check(socketId, address, port, calling);
     });
-    ethernet.Open();  // A failure shows later, as refused calls reported to the terminal.
+    // A failure shows later, as refused calls reported to the terminal.
+    static_cast<void>(ethernet.Open());
     {
         std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
         do {

@@ -20,7 +20,8 @@ constexpr unsigned long kNoDeadline = ~0UL;
 std::string Now() {
     unsigned long date = 0;
     unsigned long time = 0;
-    ISystem::Instance()->GetDateTime(&date, &time);
+    // Without a clock the time reads as zero.
+    static_cast<void>(ISystem::Instance()->GetDateTime(&date, &time));
     char text[32];
     std::snprintf(text, sizeof text, "%04lu-%02lu-%02lu %02lu:%02lu:%02lu", date / 10000 % 10000,
                   date / 100 % 100, date % 100, time / 10000 % 100, time / 100 % 100, time % 100);

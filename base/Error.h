@@ -25,7 +25,7 @@ struct ErrorData {
 
 // Result of an operation: code 0 is success. A lower layer's failure hangs
 // below as a sub-error; only the outermost code is ever examined by callers.
-class Error {
+class [[nodiscard]] Error {
   public:
     Error(unsigned long code = 0);
     Error(const Error& other);

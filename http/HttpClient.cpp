@@ -271,7 +271,7 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
         return Error(kErrorNoNetworkInterface);
     }
     m_statistics.waitedForInterface = false;
-    (*iface)->Open();
+    const Error opened = (*iface)->Open();
 
     Error waiting(kErrorNothingHappened);
     const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
@@ -299,6 +299,9 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
             result.AddSubError((*iface)->GetNetworkError());
         } else {
             result = Error(kErrorInterfaceTimeout);
+            if (opened) {
+                result.AddSubError(opened);
+            }
         }
     }
     if (result) {
@@ -326,14 +329,19 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
 
     const std::unique_ptr<ITimer> timer = StartTimer(kConnectTimeoutMsec);
     IConnection* called = nullptr;
-    iface->Call(TNetworkHostParam(address, m_url.GetPort(), m_url.GetProtocol() == "https", nullptr,
-                                  nullptr),
-                &called);
+    const Error calling =
+        iface->Call(TNetworkHostParam(address, m_url.GetPort(), m_url.GetProtocol() == "https",
+                                      nullptr, nullptr),
+                    &called);
     std::unique_ptr<IConnection> candidate(called);
     if (!candidate) {
         iface->Close();
         SelectNextInterface();
-        return Error(kNoConnection);
+        Error failed(kNoConnection);
+        if (calling) {
+            failed.AddSubError(calling);
+        }
+        return failed;
     }
 
     Error waiting(kErrorNothingHappened);
@@ -531,7 +539,9 @@ Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& rep
         // would pass for the whole.
         reply.clear();
         if (fileCreated) {
-            m_fileSystem->EraseFile(fileName.c_str());
+            // The transfer's failure is what the caller gets; a file left behind is written over by
+            // the next attempt.
+            static_cast<void>(m_fileSystem->EraseFile(fileName.c_str()));
         }
     }
     return result;

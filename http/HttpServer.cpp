@@ -67,7 +67,8 @@ void THttpServer::ValidateIncomingConnection(INetworkInterface* iface,
     for (unsigned accepted = 0; accepted < cAcceptsPerPass; ++accepted) {
         if (iface != nullptr && !listener) {
             IConnection* connection = nullptr;
-            iface->Listen(m_port, &connection);  // a failed listen is tried again on the next pass
+            // a failed listen is tried again on the next pass
+            static_cast<void>(iface->Listen(m_port, &connection));
             listener.reset(connection);
         }
         if (!listener) {

@@ -83,7 +83,9 @@ void TSystemTracer::LogDataToSerial(const TLogEvent& event) {
         return;
     }
     IConnection* opened = nullptr;
-    port->Connect(TRs232Params(kTracePort, 115200, 8, PARITY_NONE, STOPBITS_ONE), &opened);
+    // A port that does not open leaves opened null, which ends the trace below.
+    static_cast<void>(
+        port->Connect(TRs232Params(kTracePort, 115200, 8, PARITY_NONE, STOPBITS_ONE), &opened));
     const std::unique_ptr<IConnection> connection(opened);
     if (!connection) {
         return;

@@ -13,7 +13,8 @@ void TSystem::ReleaseDevices() {
     m_deviceLayer.reset();
     // The trace file system outlives the devices, which log as they close.
     if (m_traceFileSystem != nullptr) {
-        UnmountFileSystem(std::exchange(m_traceFileSystem, nullptr));
+        // A release that fails at the end has nobody left to tell.
+        static_cast<void>(UnmountFileSystem(std::exchange(m_traceFileSystem, nullptr)));
     }
 }
 

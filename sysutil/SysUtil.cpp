@@ -23,7 +23,8 @@ std::string TextOf(const char* buffer, std::size_t size) {
 
 std::string ReadSerialNumber() {
     char buffer[255] = {};
-    ISystem::Instance()->GetSerialNumber(buffer, sizeof buffer);
+    // Without a serial number the text stays empty.
+    static_cast<void>(ISystem::Instance()->GetSerialNumber(buffer, sizeof buffer));
     return TextOf(buffer, sizeof buffer);
 }
 
@@ -34,8 +35,21 @@ struct TDateTime {
 
 TDateTime ReadDateTime() {
     TDateTime now;
-    ISystem::Instance()->GetDateTime(&now.date, &now.time);
+    // Without a clock the date and time read as zero.
+    static_cast<void>(ISystem::Instance()->GetDateTime(&now.date, &now.time));
     return now;
+}
+
+// Sounds the beeper, if there is one, that many times 200 ms apart. A beep that fails changes
+// nothing for the caller, so its error is not looked at.
+void Beep(Error (IBeeper::*sound)(), int times) {
+    IBeeper* beeper = FindDevice<IBeeper>(DEVICE_BEEPER);
+    for (int beep = 0; beeper != nullptr && beep < times; ++beep) {
+        if (beep > 0) {
+            ISystem::Instance()->Wait(200);
+        }
+        static_cast<void>((beeper->*sound)());
+    }
 }
 
 }  // namespace
@@ -64,23 +78,15 @@ unsigned char SysUtil::GetKeyPressed() {
 }
 
 void SysUtil::BeepOK() {
-    if (IBeeper* beeper = FindDevice<IBeeper>(DEVICE_BEEPER)) {
-        beeper->BeepOK();
-    }
+    Beep(&IBeeper::BeepOK, 1);
 }
 
 void SysUtil::BeepTwice() {
-    if (IBeeper* beeper = FindDevice<IBeeper>(DEVICE_BEEPER)) {
-        beeper->BeepOK();
-        ISystem::Instance()->Wait(200);
-        beeper->BeepOK();
-    }
+    Beep(&IBeeper::BeepOK, 2);
 }
 
 void SysUtil::BeepError() {
-    if (IBeeper* beeper = FindDevice<IBeeper>(DEVICE_BEEPER)) {
-        beeper->BeepError();
-    }
+    Beep(&IBeeper::BeepError, 1);
 }
 
 std::string SysUtil::GetPaperState() {

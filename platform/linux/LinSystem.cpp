@@ -168,7 +168,8 @@ TLinSystem::~TLinSystem() {
 
 void TLinSystem::CreateDeviceLayer() {
     IFileSystem* trace = nullptr;
-    MountFileSystem(cTraceDirectory, &trace);
+    // Without a trace file system the devices log no traffic.
+    static_cast<void>(MountFileSystem(cTraceDirectory, &trace));
     AdoptDeviceLayer(std::make_unique<TLinDeviceDebugLayer>(trace), trace);
 }
 

@@ -146,7 +146,8 @@ void TLoggerToFile::TrimFile() {
     }
     source.reset();
     target.reset();
-    m_fileSystem->EraseFile(kTrimTempName);
+    // A temporary file left behind is written over by the next trim.
+    static_cast<void>(m_fileSystem->EraseFile(kTrimTempName));
 }
 
 void TLoggerToFile::DumpHexDataToFile(char direction, const unsigned char* data,

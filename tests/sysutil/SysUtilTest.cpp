@@ -209,7 +209,7 @@ TEST_F(SysUtilTest, DateAndTimeAsSixDigits) {
         {0, 0, "000000", "000000"},  // a clock that tells nothing
     };
     for (const Case& c : cases) {
-        system.SetDateTime(c.date, c.time);
+        EXPECT_EQ(system.SetDateTime(c.date, c.time).Code(), 0u);
         EXPECT_EQ(SysUtil::GetDate(), c.shortDate) << c.date;
         EXPECT_EQ(SysUtil::GetTime(), c.shortTime) << c.time;
     }

@@ -13,7 +13,7 @@
 class TTrafficLogs {
   public:
     // Entries from now on carry this time of day (HHMMSS), on 5 September.
-    void At(unsigned long time) { m_system.SetDateTime(20260905, time); }
+    void At(unsigned long time) { static_cast<void>(m_system.SetDateTime(20260905, time)); }
 
     void Opened(const std::string& log, const char* text = nullptr);
     void Closed(const std::string& log);

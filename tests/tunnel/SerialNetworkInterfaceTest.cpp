@@ -172,8 +172,10 @@ TEST_F(SerialNetworkInterfaceTest, OnlyTheFirstPortSendsFramesWithoutWaitingForA
         ASSERT_EQ(tunnel.OpenAsService().Code(), 0u);
         IConnection* first = nullptr;
         IConnection* second = nullptr;
-        tunnel.Call(TNetworkHostParam(0x7F000001, 80, false, nullptr, nullptr), &first);
-        tunnel.Listen(5000, &second);
+        EXPECT_EQ(
+            tunnel.Call(TNetworkHostParam(0x7F000001, 80, false, nullptr, nullptr), &first).Code(),
+            0u);
+        EXPECT_EQ(tunnel.Listen(5000, &second).Code(), 0u);
         // Reset, call and listen on the first port; on the others the listen waits for the
         // call's acknowledgement. Each request goes out twice at once.
         EXPECT_EQ(DataFrameCount(line.TakePending(TMemoryLine::B)), port == 1 ? 5 : 3)

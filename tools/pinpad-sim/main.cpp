@@ -67,7 +67,8 @@ unsigned long ResolveHost(TSerialNetworkInterface& tunnel, const std::string& ho
         return ntohl(dotted.s_addr);
     }
     unsigned long address = 0;
-    tunnel.ResolveAddressUsingDNS(host.c_str(), &address);
+    // A name that does not resolve leaves the address 0, which the caller reports.
+    static_cast<void>(tunnel.ResolveAddressUsingDNS(host.c_str(), &address));
     return address;
 }
 

@@ -82,8 +82,9 @@ std::unique_ptr<IConnection> TLoadClient::Connect(std::string& result, double& s
                                                   TClock::duration limit) {
     const TClock::time_point start = TClock::now();
     IConnection* opened = nullptr;
-    m_line.Network().Call(
-        TNetworkHostParam(kLoopbackAddress, m_serverPort, false, nullptr, nullptr), &opened);
+    // A call that fails leaves opened null, which is reported as "call-failed" below.
+    static_cast<void>(m_line.Network().Call(
+        TNetworkHostParam(kLoopbackAddress, m_serverPort, false, nullptr, nullptr), &opened));
     std::unique_ptr<IConnection> connection(opened);
     if (!connection) {
         result = "call-failed";

@@ -361,7 +361,7 @@ class LoggingDevice : public IDevice {
     ~LoggingDevice() override {
         ISystem* system = ISystem::Instance();
         unsigned long date = 0, time = 0;
-        system->GetDateTime(&date, &time);
+        EXPECT_EQ(system->GetDateTime(&date, &time).Code(), 0u);
         std::unique_ptr<IFileWritable> file(
             system->GetDefaultFileSystem()->OpenForWrite("closed.txt", 0x10));
         std::string line = std::to_string(date) + "\r\n";
@@ -405,8 +405,8 @@ TEST(TestSystemTest, FakeClockDatesFilesAndDevices) {
     EXPECT_TRUE(timer->IsExpired());
 
     unsigned long date = 0, time = 0;
-    current->SetDateTime(20240229, 235959);
-    current->GetDateTime(&date, &time);
+    EXPECT_EQ(current->SetDateTime(20240229, 235959).Code(), 0u);
+    EXPECT_EQ(current->GetDateTime(&date, &time).Code(), 0u);
     EXPECT_EQ(date, 20240229u);
     EXPECT_EQ(time, 235959u);
 

@@ -63,13 +63,13 @@ TEST_F(LoggerToFileTest, WritesEveryKindOfEntryExactlyAsExpected) {
     const unsigned char sixteen[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     const unsigned char three[] = {1, 2, 3};
 
-    m_clock.SetDateTime(20260905, 140321);
+    EXPECT_EQ(m_clock.SetDateTime(20260905, 140321).Code(), 0u);
     logger.LogData(T_LE_Connected(nullptr));
     logger.LogData(T_LE_Connected("192.168.0.5"));
-    m_clock.SetDateTime(20260201, 90807);
+    EXPECT_EQ(m_clock.SetDateTime(20260201, 90807).Code(), 0u);
     logger.LogData(T_LE_Sent(one, sizeof one));
     logger.LogData(T_LE_Received(seventeen, sizeof seventeen));
-    m_clock.SetDateTime(20261231, 235959);
+    EXPECT_EQ(m_clock.SetDateTime(20261231, 235959).Code(), 0u);
     logger.LogData(T_LE_Sent(sixteen, sizeof sixteen));
     logger.LogData(T_LE_ComError(20003));
     logger.LogData(DumpEvent(three, sizeof three));
@@ -86,7 +86,7 @@ TEST_F(LoggerToFileTest, WritesEveryKindOfEntryExactlyAsExpected) {
 
 TEST_F(LoggerToFileTest, AppendsToWhatTheFileAlreadyHolds) {
     WriteLog("earlier\r\n");
-    m_clock.SetDateTime(20190903, 90501);
+    EXPECT_EQ(m_clock.SetDateTime(20190903, 90501).Code(), 0u);
     TLoggerToFile("CommLog1.txt", &m_files, 0).LogData(T_LE_ComError(0));
     EXPECT_EQ(LogText(), "earlier\r\n03.09 09:05:01 Error 0\r\n");
 }
@@ -97,7 +97,7 @@ TEST_F(LoggerToFileTest, TrimsToTheLastHalfOfTheLimitBeforeTheNextEntry) {
         std::size_t keptBytes;  // of the old contents, from its end
     };
     const std::vector<Case> cases = {{999, 999}, {1000, 500}, {1500, 500}};
-    m_clock.SetDateTime(20190903, 90501);
+    EXPECT_EQ(m_clock.SetDateTime(20190903, 90501).Code(), 0u);
     const std::string entry = "03.09 09:05:01 Connected\r\n";
     for (const Case& c : cases) {
         std::string old;
@@ -124,7 +124,7 @@ TEST_F(LoggerToFileTest, FailedRenameLeavesTheFileUntrimmedAndTheTemporaryFileAl
     const std::string old(1500, 'o');
     WriteLog(old);
     WriteLog("left over from another log", "tmpflnm");
-    m_clock.SetDateTime(20190903, 90501);
+    EXPECT_EQ(m_clock.SetDateTime(20190903, 90501).Code(), 0u);
     TLoggerToFile("CommLog1.txt", &files, 1000).LogData(T_LE_Connected(nullptr));
     EXPECT_EQ(LogText(), old + "03.09 09:05:01 Connected\r\n");
     EXPECT_EQ(LogText("tmpflnm"), "left over from another log");
@@ -134,7 +134,7 @@ TEST_F(LoggerToFileTest, FailedRenameLeavesTheFileUntrimmedAndTheTemporaryFileAl
 // never taken as a count.
 TEST_F(LoggerToFileTest, EventsWithoutBytesGetJustTheirHeader) {
     const unsigned char bytes[] = {0x41, 0x42};
-    m_clock.SetDateTime(20190903, 90501);
+    EXPECT_EQ(m_clock.SetDateTime(20190903, 90501).Code(), 0u);
     TLoggerToFile logger("CommLog1.txt", &m_files, 0);
     logger.LogData(T_LE_Sent(bytes, -1));
     logger.LogData(T_LE_Received(nullptr, 5));
