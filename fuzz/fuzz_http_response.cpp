@@ -103,16 +103,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TCannedInterface iface(answer, data[1]);
     TCannedClient client(iface, &files);
     std::string body;
+    // Any outcome will do: what is checked is that no more comes back than was answered.
     if (mode == 0) {
-        client.Post("{}", body, false);
+        static_cast<void>(client.Post("{}", body, false));
         Check(body.size() <= answer.size());
     } else if (mode == 1) {
-        client.GetDocument(body);
+        static_cast<void>(client.GetDocument(body));
         Check(body.size() <= answer.size());
     } else {
         const Error result = client.GetFile("body.bin", 100);
         Check(result.Code() == 0 || files.GetFileLength("body.bin") == 0);
-        files.EraseFile("body.bin");
+        static_cast<void>(files.EraseFile("body.bin"));
     }
     return 0;
 }
