@@ -16,9 +16,22 @@ enum CONNSTATE : std::uint32_t {
     CONNSTATE_LISTENING = 4,
 };
 
-// One bidirectional byte stream. Nothing here blocks on the network: callers
-// poll GetState and Receive on every pass of their loop. The receiver of a
-// connection owns it; deleting it closes it.
+// One bidirectional byte stream. Callers poll GetState and Receive on every
+// pass of their loop, and a pass that found nothing to do pauses through
+// TActivityWait (platform/ActivityWait.h). The receiver of a connection owns
+// it; deleting it closes it.
+//
+// Which calls may block, and for how long:
+// - a socket's calls never wait;
+// - a serial line's Receive waits for input at most its receive wait (25 ms
+//   unless set; a loop that sleeps on the line sets 0, which only looks), and
+//   its Send waits at most 3 s for the line to take bytes;
+// - TBufferedConnection::Send offers until everything is taken, pausing
+//   between offers, and gives up once nothing was taken for
+//   kSendStallLimitMsec (15 s);
+// - a tunnelled connection's calls each step the tunnel, which reads its
+//   serial line as above; its Send also waits for the link, when it is down,
+//   at most 3 s.
 class IConnection {
   public:
     virtual ~IConnection() = default;
