@@ -49,6 +49,14 @@ std::string ShellQuoted(const std::string& word) {
     return quoted + "'";
 }
 
+// Sleeps that long; a signal does not shorten the sleep.
+void SleepFor(timespec request) {
+    timespec remaining{};
+    while (nanosleep(&request, &remaining) < 0 && errno == EINTR) {
+        request = remaining;
+    }
+}
+
 int RunInShell(const std::string& commandLine) {
     return std::system(commandLine.c_str());
 }
@@ -190,16 +198,12 @@ ITimer* TLinSystem::CreateTimer(unsigned long milliseconds) {
 }
 
 void TLinSystem::Wait(unsigned long milliseconds) {
-    timespec request{static_cast<time_t>(milliseconds / 1000),
-                     static_cast<long>(milliseconds % 1000) * 1000000};
-    timespec remaining{};
-    while (nanosleep(&request, &remaining) < 0 && errno == EINTR) {
-        request = remaining;
-    }
+    SleepFor(timespec{static_cast<time_t>(milliseconds / 1000),
+                      static_cast<long>(milliseconds % 1000) * 1000000});
 }
 
 void TLinSystem::Idle() {
-    Wait(kIdleMsec);
+    SleepFor(timespec{0, kIdleMicroseconds * 1000});
 }
 
 bool TLinSystem::WaitForActivity(TWaitSet& waits, unsigned long milliseconds) {

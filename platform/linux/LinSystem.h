@@ -61,9 +61,10 @@ class TLinSystem : public TPCSystem {
     Error GetDateTime(unsigned long* date, unsigned long* time) override;
     ITimer* CreateTimer(unsigned long milliseconds) override;
     void Wait(unsigned long milliseconds) override;
-    // Sleeps kIdleMsec.
+    // Sleeps kIdleMicroseconds: long enough that a loop of idle passes leaves the processor
+    // to others, short enough to cost a loop that calls it once per pass nothing it notices.
     void Idle() override;
-    static constexpr unsigned long kIdleMsec = 1;
+    static constexpr long kIdleMicroseconds = 100;
     bool WaitForActivity(TWaitSet& waits, unsigned long milliseconds) override;
     // cTraceDirectory is mounted where the file locations put the trace
     // directory; any other name as it is.
