@@ -6,6 +6,7 @@
 
 #include "base/TextHelpers.h"
 #include "http/HeaderText.h"
+#include "http/PollPause.h"
 #include "log/SystemTracer.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
@@ -45,10 +46,6 @@ const char kDoneText[] = "\xC3\xEE\xF2\xEE\xE2\xEE";
 
 void Trace(const std::string& text) {
     TSystemTracer::Instance().LogData(TSysTraceLine(text));
-}
-
-std::unique_ptr<ITimer> StartTimer(unsigned long milliseconds) {
-    return std::unique_ptr<ITimer>(ISystem::Instance()->CreateTimer(milliseconds));
 }
 
 bool IsCode(const Error& error, unsigned long code) {
@@ -274,7 +271,7 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
     const Error opened = (*iface)->Open();
 
     Error waiting(kErrorNothingHappened);
-    const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
+    const std::unique_ptr<ITimer> timer = StartPollTimer(timeoutMsec);
     unsigned long state = (*iface)->GetCurrentState();
     while (state != INetworkInterface::kStateUp && state != INetworkInterface::kStateFailed &&
            !timer->IsExpired() && IsCode(waiting, kErrorNothingHappened)) {
@@ -284,7 +281,8 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
         if (!IsCode(waiting, kErrorNothingHappened)) {
             Trace("Screen error " + std::to_string(waiting.Code()) + "\n");
         }
-        ISystem::Instance()->Idle();
+        // Nothing to sleep on while an interface comes up.
+        PausePolling(nullptr, 0);
     }
     if (state == INetworkInterface::kStateUp) {
         m_statistics.interfaceStartMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
@@ -327,7 +325,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
         }
     }
 
-    const std::unique_ptr<ITimer> timer = StartTimer(kConnectTimeoutMsec);
+    const std::unique_ptr<ITimer> timer = StartPollTimer(kConnectTimeoutMsec);
     IConnection* called = nullptr;
     const Error calling =
         iface->Call(TNetworkHostParam(address, m_url.GetPort(), m_url.GetProtocol() == "https",
@@ -348,7 +346,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
     CONNSTATE state = candidate->GetState();
     while (state == CONNSTATE_CONNECTING && IsCode(waiting, kErrorNothingHappened) &&
            !timer->IsExpired()) {
-        ISystem::Instance()->Idle();
+        PausePolling(candidate.get(), READINESS_WRITABLE);
         waiting = DesktopStatus();
         state = candidate->GetState();
     }
@@ -378,7 +376,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
 
 Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
                                   unsigned long timeoutMsec) {
-    const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
+    const std::unique_ptr<ITimer> timer = StartPollTimer(timeoutMsec);
     Error result(kIncompleteLine);
     line.clear();
     unsigned char area[kLineArea];
@@ -389,7 +387,7 @@ Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
             break;
         }
         if (n == 0) {
-            ISystem::Instance()->Idle();
+            PausePolling(from, READINESS_READABLE);
             const Error desktop = DesktopStatus();
             if (!IsCode(desktop, kErrorNothingHappened)) {
                 result = desktop;
@@ -431,7 +429,7 @@ Error THttpClient::GetAttributeNameAndValue(const std::string& line, std::string
 }
 
 Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply) {
-    const std::unique_ptr<ITimer> deadline = StartTimer(kHeaderDeadlineMsec);
+    const std::unique_ptr<ITimer> deadline = StartPollTimer(kHeaderDeadlineMsec);
     for (;;) {
         std::string line;
         const unsigned long elapsed = deadline->GetElapsedMsec();
@@ -551,7 +549,7 @@ Error THttpClient::ReadPortionIntoFileOrString(unsigned long length, std::string
                                                IFileWritable* file) {
     Error result(0);
     unsigned long received = 0;
-    const std::unique_ptr<ITimer> timer = StartTimer(kBodyInactivityMsec);
+    const std::unique_ptr<ITimer> timer = StartPollTimer(kBodyInactivityMsec);
     unsigned char area[kPortionSize];
     while (received < length && !result) {
         const long n = m_connection->Receive(area, std::min(length - received, kPortionSize));
@@ -576,7 +574,7 @@ Error THttpClient::ReadPortionIntoFileOrString(unsigned long length, std::string
             result = Error(kTransferFailed);
         } else {
             // Nothing yet: give the processor away while the server is slow.
-            ISystem::Instance()->Idle();
+            PausePolling(m_connection.get(), READINESS_READABLE);
         }
     }
     return result;
