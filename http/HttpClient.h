@@ -6,6 +6,7 @@
 
 #include "base/Error.h"
 #include "base/ErrorCodes.h"
+#include "http/HttpResponseReader.h"
 #include "http/Url.h"
 #include "platform/BufferedConnection.h"
 #include "platform/Device.h"
@@ -54,11 +55,11 @@ class THttpClient {
         kStopInterfaceSearch = 8000,
         kBadUrl = 27001,
         kNoConnection = 27002,
-        kTransferFailed = 27003,
-        kFileFailed = 27005,
-        kIncompleteLine = 27006,
-        kBadStatus = 27007,
-        kBadHeaderLine = 27008,
+        kTransferFailed = THttpResponseReader::kTransferFailed,
+        kFileFailed = THttpResponseReader::kFileFailed,
+        kIncompleteLine = THttpResponseReader::kIncompleteLine,
+        kBadStatus = THttpResponseReader::kBadStatus,
+        kBadHeaderLine = THttpResponseReader::kBadHeaderLine,
     };
 
     // A URL without a port gets port 80.
@@ -109,22 +110,8 @@ class THttpClient {
     THttpStatistics m_statistics;
 
   private:
-    // One CR LF-terminated line of at most 1022 characters.
-    Error ReadHeaderLine(TBufferedConnection* from, std::string& line, unsigned long timeoutMsec);
     // The status line, the header and the body of the response.
     Error ReadResponse(std::string& reply, const std::string& fileName, bool keepConnection);
-    static Error TestHttpReplyCode(const std::string& statusLine);
-    static Error GetAttributeNameAndValue(const std::string& line, std::string& name,
-                                          std::string& value);
-    Error ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply);
-    Error ReadChunkSize(unsigned long* size, bool afterChunk);
-    // Reads the lines after a chunked body up to the empty one; false when
-    // they cannot be read.
-    bool SkipTrailer();
-    Error ReadBody(unsigned long length, bool chunked, std::string& reply,
-                   const std::string& fileName);
-    Error ReadPortionIntoFileOrString(unsigned long length, std::string& reply,
-                                      IFileWritable* file);
     // The document's text between its first "=" and the next "&".
     std::string GetFileNameFromUrl() const;
     std::string FormatRequest(const std::string& body) const;
@@ -145,6 +132,4 @@ class THttpClient {
     std::uint32_t m_lastShownPercent = 0;
     // The exchange fails when the answer does not say where its body ends.
     bool m_bodyMustBeFramed = false;
-    // The answer's header gave a Content-Length.
-    bool m_lengthGiven = false;
 };
