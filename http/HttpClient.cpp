@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
+#include "http/DesktopProgress.h"
 #include "http/HttpResponseReader.h"
 #include "http/PollPause.h"
 #include "log/SystemTracer.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
-#include "sysutil/Desktop.h"
 #include "sysutil/SysUtil.h"
 
 const TPossibleInterface PossibleInterfaces[kPossibleInterfaceCount] = {
@@ -28,7 +28,7 @@ namespace {
 constexpr unsigned long kConnectTimeoutMsec = 15000;
 constexpr unsigned kProgressStep = 5;
 
-// Desktop status texts, Windows-1251.
+// Status texts, Windows-1251.
 const char kSendingText[] = "\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0";
 const char kReceivingText[] = "\xCF\xF0\xE8\xE5\xEC";
 const char kDoneText[] = "\xC3\xEE\xF2\xEE\xE2\xEE";
@@ -62,6 +62,7 @@ THttpClient::THttpClient(const std::string& userAgent, const TUrl& url,
       m_userAgent(userAgent),
       m_replyTimeoutMsec(static_cast<std::uint32_t>(replyTimeoutMsec)) {
     SetFileSystem(fileSystem);
+    SetProgress(nullptr);
 }
 
 THttpClient::~THttpClient() = default;
@@ -75,6 +76,10 @@ void THttpClient::SetURL(const std::string& newUrl) {
         m_url.GetPort() != previous.GetPort()) {
         m_connection.reset();
     }
+}
+
+void THttpClient::SetProgress(IHttpProgress* progress) {
+    m_progress = progress ? progress : &TDesktopProgress::Instance();
 }
 
 void THttpClient::SetFileSystem(IFileSystem* fs) {
@@ -153,7 +158,7 @@ Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
 Error THttpClient::ReadResponse(std::string& reply, const std::string& fileName,
                                 bool keepConnection) {
     THttpResponseReader reader(
-        *m_connection, *m_fileSystem, [] { return DesktopStatus(); },
+        *m_connection, *m_fileSystem, [this] { return m_progress->ShouldStop(); },
         [this](unsigned long bytes) { ShowProgress(bytes); });
     const Error result =
         reader.Read(reply, fileName, m_replyTimeoutMsec, m_bodyMustBeFramed, keepConnection);
@@ -218,7 +223,7 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
            !timer->IsExpired() && IsCode(waiting, kErrorNothingHappened)) {
         m_statistics.waitedForInterface = true;
         state = (*iface)->GetCurrentState();
-        waiting = DesktopStatus();
+        waiting = m_progress->ShouldStop();
         if (!IsCode(waiting, kErrorNothingHappened)) {
             Trace("Screen error " + std::to_string(waiting.Code()) + "\n");
         }
@@ -288,7 +293,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
     while (state == CONNSTATE_CONNECTING && IsCode(waiting, kErrorNothingHappened) &&
            !timer->IsExpired()) {
         PausePolling(candidate.get(), READINESS_WRITABLE);
-        waiting = DesktopStatus();
+        waiting = m_progress->ShouldStop();
         state = candidate->GetState();
     }
     if (state == CONNSTATE_CONNECTED) {
@@ -324,7 +329,7 @@ void THttpClient::ShowProgress(unsigned long newBytes) {
     const auto percent =
         static_cast<std::uint32_t>(std::uint64_t{m_receivedFileBytes} * 100 / m_expectedFileSize);
     if (percent >= m_lastShownPercent + kProgressStep || percent == 100) {
-        DisplayStatusMessage(GetFileNameFromUrl() + "... " + std::to_string(percent) + "%");
+        m_progress->Percent(GetFileNameFromUrl(), percent, m_statistics.interfaceName);
         m_lastShownPercent = percent;
     }
 }
@@ -342,17 +347,6 @@ std::string THttpClient::GetFileNameFromUrl() const {
     return document.substr(equals + 1, ampersand - equals - 1);
 }
 
-bool THttpClient::InteractWithDesktop() {
-    return IDesktop::Instance() != nullptr;
-}
-
-Error THttpClient::DesktopStatus() {
-    return InteractWithDesktop() ? IDesktop::Instance()->GetTopWindowStatus()
-                                 : Error(kErrorNothingHappened);
-}
-
 void THttpClient::DisplayStatusMessage(const std::string& text) const {
-    if (InteractWithDesktop()) {
-        IDesktop::Instance()->StatusMessage(text, m_statistics.interfaceName);
-    }
+    m_progress->Status(text, m_statistics.interfaceName);
 }

@@ -6,6 +6,7 @@
 
 #include "base/Error.h"
 #include "base/ErrorCodes.h"
+#include "http/HttpProgress.h"
 #include "http/HttpResponseReader.h"
 #include "http/Url.h"
 #include "platform/BufferedConnection.h"
@@ -78,6 +79,9 @@ class THttpClient {
     void SetURL(const std::string& newUrl);
     // Null stands for the default file system, as in the constructor.
     void SetFileSystem(IFileSystem* fs);
+    // Whom the exchanges tell their steps and ask whether to stop (not owned;
+    // it must outlive the client). Null stands for the desktop, the default.
+    void SetProgress(IHttpProgress* progress);
     THttpStatistics* GetStatistics() { return &m_statistics; }
 
     // A GET whose body is written into fileName, an empty body as an empty
@@ -116,13 +120,11 @@ class THttpClient {
     std::string GetFileNameFromUrl() const;
     std::string FormatRequest(const std::string& body) const;
     void ShowProgress(unsigned long newBytes);
-    static bool InteractWithDesktop();
-    // The desktop's status, or kErrorNothingHappened when there is no desktop.
-    static Error DesktopStatus();
     void DisplayStatusMessage(const std::string& text) const;
 
     std::unique_ptr<TBufferedConnection> m_connection;
     IFileSystem* m_fileSystem = nullptr;  // not owned
+    IHttpProgress* m_progress = nullptr;  // not owned
     TUrl m_url;
     std::string m_userAgent;
     std::uint32_t m_replyTimeoutMsec;
