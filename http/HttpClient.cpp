@@ -1,15 +1,13 @@
 #include "http/HttpClient.h"
 
-#include <algorithm>
-#include <charconv>
 #include <cstdio>
 
-#include "base/TextHelpers.h"
-#include "http/HeaderText.h"
+#include "http/DesktopProgress.h"
+#include "http/HttpResponseReader.h"
+#include "http/PollPause.h"
 #include "log/SystemTracer.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
-#include "sysutil/Desktop.h"
 #include "sysutil/SysUtil.h"
 
 const TPossibleInterface PossibleInterfaces[kPossibleInterfaceCount] = {
@@ -28,17 +26,9 @@ const char cStandardHttpGetHeader[] =
 namespace {
 
 constexpr unsigned long kConnectTimeoutMsec = 15000;
-constexpr unsigned long kHeaderLineTimeoutMsec = 15000;
-// The whole header after the status line, however slowly its lines come.
-constexpr unsigned long kHeaderDeadlineMsec = 30000;
-constexpr unsigned long kBodyInactivityMsec = 90000;
-constexpr std::size_t kLineArea = 1024;
-constexpr unsigned long kPortionSize = 4096;
-constexpr unsigned short kCreateAndTruncate =
-    FILE_MODE_TRUNCATE | FILE_MODE_CREATE | FILE_MODE_READ_WRITE;
 constexpr unsigned kProgressStep = 5;
 
-// Desktop status texts, Windows-1251.
+// Status texts, Windows-1251.
 const char kSendingText[] = "\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0";
 const char kReceivingText[] = "\xCF\xF0\xE8\xE5\xEC";
 const char kDoneText[] = "\xC3\xEE\xF2\xEE\xE2\xEE";
@@ -47,43 +37,8 @@ void Trace(const std::string& text) {
     TSystemTracer::Instance().LogData(TSysTraceLine(text));
 }
 
-std::unique_ptr<ITimer> StartTimer(unsigned long milliseconds) {
-    return std::unique_ptr<ITimer>(ISystem::Instance()->CreateTimer(milliseconds));
-}
-
 bool IsCode(const Error& error, unsigned long code) {
     return error.Code() == code;
-}
-
-// A chunk size: hexadecimal digits, optionally followed by chunk extensions.
-bool ParseChunkSize(const std::string& line, unsigned long& size) {
-    const char* end = line.data() + line.size();
-    unsigned long value = 0;
-    auto [rest, status] = std::from_chars(line.data(), end, value, 16);
-    if (status != std::errc() || (rest != end && *rest != ';' && *rest != ' ' && *rest != '\t')) {
-        return false;
-    }
-    size = value;
-    return true;
-}
-
-// A Content-Length value: decimal digits, with optional spaces or tabs
-// around them. Anything else, or a length beyond the range, is no length:
-// reading a body by a misread length would cut it short or run into the
-// next response and still report success.
-bool ParseContentLength(const std::string& value, unsigned long& length) {
-    const std::string digits = TrimBlanks(value);
-    if (digits.empty()) {
-        return false;
-    }
-    const char* end = digits.data() + digits.size();
-    unsigned long parsed = 0;
-    auto [rest, status] = std::from_chars(digits.data(), end, parsed, 10);
-    if (status != std::errc() || rest != end) {
-        return false;
-    }
-    length = parsed;
-    return true;
 }
 
 }  // namespace
@@ -107,6 +62,7 @@ THttpClient::THttpClient(const std::string& userAgent, const TUrl& url,
       m_userAgent(userAgent),
       m_replyTimeoutMsec(static_cast<std::uint32_t>(replyTimeoutMsec)) {
     SetFileSystem(fileSystem);
+    SetProgress(nullptr);
 }
 
 THttpClient::~THttpClient() = default;
@@ -120,6 +76,10 @@ void THttpClient::SetURL(const std::string& newUrl) {
         m_url.GetPort() != previous.GetPort()) {
         m_connection.reset();
     }
+}
+
+void THttpClient::SetProgress(IHttpProgress* progress) {
+    m_progress = progress ? progress : &TDesktopProgress::Instance();
 }
 
 void THttpClient::SetFileSystem(IFileSystem* fs) {
@@ -197,33 +157,16 @@ Error THttpClient::TalkToServer(const std::string& body, std::string& reply,
 
 Error THttpClient::ReadResponse(std::string& reply, const std::string& fileName,
                                 bool keepConnection) {
-    std::string statusLine;
-    Error result = ReadHeaderLine(m_connection.get(), statusLine, m_replyTimeoutMsec);
-    if (result) {
-        return result;
+    THttpResponseReader reader(
+        *m_connection, *m_fileSystem, [this] { return m_progress->ShouldStop(); },
+        [this](unsigned long bytes) { ShowProgress(bytes); });
+    const Error result =
+        reader.Read(reply, fileName, m_replyTimeoutMsec, m_bodyMustBeFramed, keepConnection);
+    if (reader.ServerAnswered()) {
+        m_statistics.serverAnswered = true;
     }
-    Trace(statusLine + "\n");
-    result = TestHttpReplyCode(statusLine);
-    if (result) {
-        reply = statusLine;
-        return result;
-    }
-    unsigned long contentLength = 0;
-    bool chunked = false;
-    m_lengthGiven = false;
-    result = ReadHeader(contentLength, chunked, reply);
-    if (!result && m_bodyMustBeFramed && !chunked && !m_lengthGiven) {
-        // The body would run until the connection closes, and a connection
-        // lost half-way looks just the same: a document could pass whole
-        // while a part of it is missing.
-        result = Error(kTransferFailed);
-    }
-    if (!result) {
-        result = ReadBody(contentLength, chunked, reply, fileName);
-    }
-    // The trailer of a chunked body is still on the line; left there, it
-    // would be read as the next response's status line.
-    if (!result && chunked && keepConnection && !SkipTrailer()) {
+    m_statistics.headerReadMsec += reader.HeaderReadMsec();
+    if (!reader.ConnectionReusable()) {
         m_connection.reset();
     }
     return result;
@@ -274,17 +217,18 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
     const Error opened = (*iface)->Open();
 
     Error waiting(kErrorNothingHappened);
-    const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
+    const std::unique_ptr<ITimer> timer = StartPollTimer(timeoutMsec);
     unsigned long state = (*iface)->GetCurrentState();
     while (state != INetworkInterface::kStateUp && state != INetworkInterface::kStateFailed &&
            !timer->IsExpired() && IsCode(waiting, kErrorNothingHappened)) {
         m_statistics.waitedForInterface = true;
         state = (*iface)->GetCurrentState();
-        waiting = DesktopStatus();
+        waiting = m_progress->ShouldStop();
         if (!IsCode(waiting, kErrorNothingHappened)) {
             Trace("Screen error " + std::to_string(waiting.Code()) + "\n");
         }
-        ISystem::Instance()->Idle();
+        // Nothing to sleep on while an interface comes up.
+        PausePolling(nullptr, 0);
     }
     if (state == INetworkInterface::kStateUp) {
         m_statistics.interfaceStartMsec = static_cast<std::uint32_t>(timer->GetElapsedMsec());
@@ -327,7 +271,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
         }
     }
 
-    const std::unique_ptr<ITimer> timer = StartTimer(kConnectTimeoutMsec);
+    const std::unique_ptr<ITimer> timer = StartPollTimer(kConnectTimeoutMsec);
     IConnection* called = nullptr;
     const Error calling =
         iface->Call(TNetworkHostParam(address, m_url.GetPort(), m_url.GetProtocol() == "https",
@@ -348,8 +292,8 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
     CONNSTATE state = candidate->GetState();
     while (state == CONNSTATE_CONNECTING && IsCode(waiting, kErrorNothingHappened) &&
            !timer->IsExpired()) {
-        ISystem::Instance()->Idle();
-        waiting = DesktopStatus();
+        PausePolling(candidate.get(), READINESS_WRITABLE);
+        waiting = m_progress->ShouldStop();
         state = candidate->GetState();
     }
     if (state == CONNSTATE_CONNECTED) {
@@ -376,212 +320,6 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
     return result;
 }
 
-Error THttpClient::ReadHeaderLine(TBufferedConnection* from, std::string& line,
-                                  unsigned long timeoutMsec) {
-    const std::unique_ptr<ITimer> timer = StartTimer(timeoutMsec);
-    Error result(kIncompleteLine);
-    line.clear();
-    unsigned char area[kLineArea];
-    std::size_t position = 0;
-    do {
-        const long n = from->Receive(area + position, 1);
-        if (n < 0) {
-            break;
-        }
-        if (n == 0) {
-            ISystem::Instance()->Idle();
-            const Error desktop = DesktopStatus();
-            if (!IsCode(desktop, kErrorNothingHappened)) {
-                result = desktop;
-            }
-            continue;
-        }
-        if (position > 0 && area[position - 1] == '\r' && area[position] == '\n') {
-            result = Error(0);
-            line.assign(reinterpret_cast<const char*>(area), position - 1);
-        }
-        ++position;
-    } while (IsCode(result, kIncompleteLine) && position < kLineArea && !timer->IsExpired());
-
-    if (!result) {
-        m_statistics.serverAnswered = true;
-    }
-    m_statistics.headerReadMsec += static_cast<std::uint32_t>(timer->GetElapsedMsec());
-    return result;
-}
-
-Error THttpClient::TestHttpReplyCode(const std::string& statusLine) {
-    // "HTTP/1.x 200", then the end of the line or a space and the reason.
-    const bool good = statusLine.size() >= 12 && statusLine.compare(0, 7, "HTTP/1.") == 0 &&
-                      IS_DIGIT_(statusLine[7]) && statusLine[8] == ' ' &&
-                      statusLine.compare(9, 3, "200") == 0 &&
-                      (statusLine.size() == 12 || statusLine[12] == ' ');
-    return good ? Error(0) : Error(kBadStatus);
-}
-
-Error THttpClient::GetAttributeNameAndValue(const std::string& line, std::string& name,
-                                            std::string& value) {
-    const std::size_t separator = line.find(": ");
-    if (separator == std::string::npos) {
-        return Error(kBadHeaderLine);
-    }
-    name = line.substr(0, separator);
-    value = line.substr(separator + 2);
-    return Error(0);
-}
-
-Error THttpClient::ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply) {
-    const std::unique_ptr<ITimer> deadline = StartTimer(kHeaderDeadlineMsec);
-    for (;;) {
-        std::string line;
-        const unsigned long elapsed = deadline->GetElapsedMsec();
-        if (elapsed >= kHeaderDeadlineMsec) {
-            return Error(kIncompleteLine);
-        }
-        Error result =
-            ReadHeaderLine(m_connection.get(), line,
-                           std::min(kHeaderLineTimeoutMsec, kHeaderDeadlineMsec - elapsed));
-        if (!result && line.empty()) {
-            return result;
-        }
-        std::string name;
-        std::string value;
-        const Error split = GetAttributeNameAndValue(line, name, value);
-        Trace(line + "\n");
-        if (!result) {
-            result = split;
-        }
-        if (result) {
-            reply = line;
-            return result;
-        }
-        if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
-            // Only chunked coding can be read; any other would be taken as
-            // the body itself.
-            if (!EqualsIgnoringCase(TrimBlanks(value), "chunked")) {
-                reply = line;
-                return Error(kTransferFailed);
-            }
-            chunked = true;
-        } else if (EqualsIgnoringCase(name, "Content-Length")) {
-            unsigned long length = 0;
-            // Two lengths that disagree leave the body's end unknown.
-            if (!ParseContentLength(value, length) || (m_lengthGiven && length != contentLength)) {
-                reply = line;
-                return Error(kTransferFailed);
-            }
-            contentLength = length;
-            m_lengthGiven = true;
-        }
-    }
-}
-
-// Fails with kTransferFailed, leaving size alone, when the line cannot be
-// read or does not start with a hexadecimal size: carrying on with the
-// previous size would take whatever follows for body data.
-Error THttpClient::ReadChunkSize(unsigned long* size, bool afterChunk) {
-    std::string line;
-    Error result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
-    if (!result && afterChunk) {
-        // The line that ends the previous chunk's data must be empty.
-        if (!line.empty()) {
-            return Error(kTransferFailed);
-        }
-        result = ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec);
-    }
-    if (result || !ParseChunkSize(line, *size)) {
-        return Error(kTransferFailed);
-    }
-    return Error(0);
-}
-
-bool THttpClient::SkipTrailer() {
-    std::string line;
-    do {
-        if (ReadHeaderLine(m_connection.get(), line, kHeaderLineTimeoutMsec)) {
-            return false;
-        }
-    } while (!line.empty());
-    return true;
-}
-
-Error THttpClient::ReadBody(unsigned long length, bool chunked, std::string& reply,
-                            const std::string& fileName) {
-    Error result(0);
-    if (chunked) {
-        result = ReadChunkSize(&length, false);
-    }
-    std::unique_ptr<IFileWritable> file;
-    // A file is written for an empty body too: left as it was, an older
-    // file of the name would pass for the document.
-    while (!result && (length != 0 || (!fileName.empty() && !file))) {
-        if (!fileName.empty() && !file) {
-            file.reset(m_fileSystem->OpenForWrite(fileName.c_str(), kCreateAndTruncate));
-            if (!file) {
-                result = Error(kFileFailed);
-                break;
-            }
-        }
-        if (length == 0) {
-            break;
-        }
-        result = ReadPortionIntoFileOrString(length, reply, file.get());
-        if (result || !chunked) {
-            break;
-        }
-        result = ReadChunkSize(&length, true);
-    }
-    const bool fileCreated = static_cast<bool>(file);
-    file.reset();
-
-    if (result) {
-        // Nothing of a body that did not arrive whole is kept: a part of it
-        // would pass for the whole.
-        reply.clear();
-        if (fileCreated) {
-            // The transfer's failure is what the caller gets; a file left behind is written over by
-            // the next attempt.
-            static_cast<void>(m_fileSystem->EraseFile(fileName.c_str()));
-        }
-    }
-    return result;
-}
-
-Error THttpClient::ReadPortionIntoFileOrString(unsigned long length, std::string& reply,
-                                               IFileWritable* file) {
-    Error result(0);
-    unsigned long received = 0;
-    const std::unique_ptr<ITimer> timer = StartTimer(kBodyInactivityMsec);
-    unsigned char area[kPortionSize];
-    while (received < length && !result) {
-        const long n = m_connection->Receive(area, std::min(length - received, kPortionSize));
-        if (n > 0) {
-            const auto count = static_cast<unsigned long>(n);
-            if (file) {
-                ShowProgress(count);
-            }
-            received += count;
-            timer->Restart(kBodyInactivityMsec);
-            if (file) {
-                // A short write would leave a damaged file behind a success.
-                if (file->Write(area, count) != n) {
-                    result = Error(kFileFailed);
-                }
-            } else {
-                const std::string portion(reinterpret_cast<const char*>(area), count);
-                reply += portion;
-                Trace(portion);
-            }
-        } else if (n < 0 || timer->IsExpired()) {
-            result = Error(kTransferFailed);
-        } else {
-            // Nothing yet: give the processor away while the server is slow.
-            ISystem::Instance()->Idle();
-        }
-    }
-    return result;
-}
-
 void THttpClient::ShowProgress(unsigned long newBytes) {
     if (m_expectedFileSize == 0) {
         return;
@@ -591,7 +329,7 @@ void THttpClient::ShowProgress(unsigned long newBytes) {
     const auto percent =
         static_cast<std::uint32_t>(std::uint64_t{m_receivedFileBytes} * 100 / m_expectedFileSize);
     if (percent >= m_lastShownPercent + kProgressStep || percent == 100) {
-        DisplayStatusMessage(GetFileNameFromUrl() + "... " + std::to_string(percent) + "%");
+        m_progress->Percent(GetFileNameFromUrl(), percent, m_statistics.interfaceName);
         m_lastShownPercent = percent;
     }
 }
@@ -609,17 +347,6 @@ std::string THttpClient::GetFileNameFromUrl() const {
     return document.substr(equals + 1, ampersand - equals - 1);
 }
 
-bool THttpClient::InteractWithDesktop() {
-    return IDesktop::Instance() != nullptr;
-}
-
-Error THttpClient::DesktopStatus() {
-    return InteractWithDesktop() ? IDesktop::Instance()->GetTopWindowStatus()
-                                 : Error(kErrorNothingHappened);
-}
-
 void THttpClient::DisplayStatusMessage(const std::string& text) const {
-    if (InteractWithDesktop()) {
-        IDesktop::Instance()->StatusMessage(text, m_statistics.interfaceName);
-    }
+    m_progress->Status(text, m_statistics.interfaceName);
 }

@@ -6,6 +6,8 @@
 
 #include "base/Error.h"
 #include "base/ErrorCodes.h"
+#include "http/HttpProgress.h"
+#include "http/HttpResponseReader.h"
 #include "http/Url.h"
 #include "platform/BufferedConnection.h"
 #include "platform/Device.h"
@@ -54,11 +56,11 @@ class THttpClient {
         kStopInterfaceSearch = 8000,
         kBadUrl = 27001,
         kNoConnection = 27002,
-        kTransferFailed = 27003,
-        kFileFailed = 27005,
-        kIncompleteLine = 27006,
-        kBadStatus = 27007,
-        kBadHeaderLine = 27008,
+        kTransferFailed = THttpResponseReader::kTransferFailed,
+        kFileFailed = THttpResponseReader::kFileFailed,
+        kIncompleteLine = THttpResponseReader::kIncompleteLine,
+        kBadStatus = THttpResponseReader::kBadStatus,
+        kBadHeaderLine = THttpResponseReader::kBadHeaderLine,
     };
 
     // A URL without a port gets port 80.
@@ -77,6 +79,9 @@ class THttpClient {
     void SetURL(const std::string& newUrl);
     // Null stands for the default file system, as in the constructor.
     void SetFileSystem(IFileSystem* fs);
+    // Whom the exchanges tell their steps and ask whether to stop (not owned;
+    // it must outlive the client). Null stands for the desktop, the default.
+    void SetProgress(IHttpProgress* progress);
     THttpStatistics* GetStatistics() { return &m_statistics; }
 
     // A GET whose body is written into fileName, an empty body as an empty
@@ -109,33 +114,17 @@ class THttpClient {
     THttpStatistics m_statistics;
 
   private:
-    // One CR LF-terminated line of at most 1022 characters.
-    Error ReadHeaderLine(TBufferedConnection* from, std::string& line, unsigned long timeoutMsec);
     // The status line, the header and the body of the response.
     Error ReadResponse(std::string& reply, const std::string& fileName, bool keepConnection);
-    static Error TestHttpReplyCode(const std::string& statusLine);
-    static Error GetAttributeNameAndValue(const std::string& line, std::string& name,
-                                          std::string& value);
-    Error ReadHeader(unsigned long& contentLength, bool& chunked, std::string& reply);
-    Error ReadChunkSize(unsigned long* size, bool afterChunk);
-    // Reads the lines after a chunked body up to the empty one; false when
-    // they cannot be read.
-    bool SkipTrailer();
-    Error ReadBody(unsigned long length, bool chunked, std::string& reply,
-                   const std::string& fileName);
-    Error ReadPortionIntoFileOrString(unsigned long length, std::string& reply,
-                                      IFileWritable* file);
     // The document's text between its first "=" and the next "&".
     std::string GetFileNameFromUrl() const;
     std::string FormatRequest(const std::string& body) const;
     void ShowProgress(unsigned long newBytes);
-    static bool InteractWithDesktop();
-    // The desktop's status, or kErrorNothingHappened when there is no desktop.
-    static Error DesktopStatus();
     void DisplayStatusMessage(const std::string& text) const;
 
     std::unique_ptr<TBufferedConnection> m_connection;
     IFileSystem* m_fileSystem = nullptr;  // not owned
+    IHttpProgress* m_progress = nullptr;  // not owned
     TUrl m_url;
     std::string m_userAgent;
     std::uint32_t m_replyTimeoutMsec;
@@ -145,6 +134,4 @@ class THttpClient {
     std::uint32_t m_lastShownPercent = 0;
     // The exchange fails when the answer does not say where its body ends.
     bool m_bodyMustBeFramed = false;
-    // The answer's header gave a Content-Length.
-    bool m_lengthGiven = false;
 };

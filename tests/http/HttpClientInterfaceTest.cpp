@@ -525,4 +525,56 @@ TEST_F(HttpClientLineTest, DesktopAnswerStopsTheInterfaceSearch) {
     EXPECT_EQ(journal, (std::vector<std::string>{"open Ethernet", "close Ethernet"}));
 }
 
+// An observer that records what it is told and answers with `stop` once it
+// has been asked that many times.
+class TRecordingProgress : public IHttpProgress {
+  public:
+    void Status(const std::string& text, const std::string& interfaceName) override {
+        events.push_back(interfaceName + ": " + text);
+    }
+    void Percent(const std::string& fileName, unsigned percent,
+                 const std::string& interfaceName) override {
+        events.push_back(interfaceName + ": " + fileName + " " + std::to_string(percent));
+    }
+    Error ShouldStop() override {
+        return Error(++asked >= stopAfter ? stop : kErrorNothingHappened);
+    }
+
+    std::vector<std::string> events;
+    unsigned long stop = kErrorNothingHappened;
+    int stopAfter = 0;
+    int asked = 0;
+};
+
+// An observer given to the client takes the desktop's place: the desktop is
+// neither shown anything nor asked.
+TEST_F(HttpClientLineTest, InjectedProgressIsToldInsteadOfTheDesktop) {
+    ConnectOverLine();
+    desktop.status = 9;
+    TRecordingProgress progress;
+    TTestHttpClient fetching("test", "http://10.1.2.3:8080/get?file=fw.bin&v=2", 5000, nullptr);
+    fetching.SetProgress(&progress);
+    Answer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody");
+
+    ASSERT_EQ(fetching.GetFile("fw.bin", 4).Code(), 0u);
+    EXPECT_EQ(progress.events,
+              (std::vector<std::string>{"Ethernet: \xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0",
+                                        "Ethernet: \xCF\xF0\xE8\xE5\xEC", "Ethernet: fw.bin 100",
+                                        "Ethernet: \xC3\xEE\xF2\xEE\xE2\xEE"}));
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(HttpClientLineTest, InjectedProgressEndsTheWaitForTheServer) {
+    ConnectOverLine();
+    TRecordingProgress progress;
+    progress.stop = 9;
+    progress.stopAfter = 3;
+    client.SetProgress(&progress);
+    std::string reply;
+
+    EXPECT_EQ(client.Post("{}", reply, true).Code(), 9u);
+    EXPECT_EQ(progress.asked, 3);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
 }  // namespace

@@ -49,6 +49,9 @@ class TRealTimeSystem : public TTestSystem {
     }
     void Wait(unsigned long milliseconds) override { TLinSystem::Wait(milliseconds); }
     void Idle() override { TLinSystem::Idle(); }
+    bool WaitForActivity(TWaitSet& waits, unsigned long milliseconds) override {
+        return TLinSystem::WaitForActivity(waits, milliseconds);
+    }
 };
 
 // Real HTTP peers on 127.0.0.1 and a file system in a temporary directory.

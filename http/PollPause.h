@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/ActivityWait.h"
+#include "platform/Connection.h"
+#include "platform/DescriptorReadiness.h"
+#include "platform/System.h"
+#include "platform/Timer.h"
+
+// Helpers of the HTTP client's polling loops.
+
+// The longest pause of one pass of a polling loop.
+inline constexpr unsigned long kPollPauseMsec = 1;
+
+// One pause of a polling loop: until connection is ready in those interests
+// (READINESS_READABLE, READINESS_WRITABLE), for at most kPollPauseMsec.
+// Without a connection, or one without a descriptor, it is the idle pause.
+inline void PausePolling(IConnection* connection, unsigned interests) {
+    TActivityWait pause;
+    if (connection) {
+        pause.Add(*connection, interests);
+    }
+    pause.Sleep(kPollPauseMsec);
+}
+
+// A timer of the system's, already running for that period.
+inline std::unique_ptr<ITimer> StartPollTimer(unsigned long milliseconds) {
+    return std::unique_ptr<ITimer>(ISystem::Instance()->CreateTimer(milliseconds));
+}
