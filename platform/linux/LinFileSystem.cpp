@@ -85,14 +85,10 @@ TPCFile::TPCFile(const char* name, int descriptor) : m_descriptor(descriptor), m
     std::snprintf(m_name, sizeof m_name, "%s", OrEmpty(name));
 }
 
-TPCFile::~TPCFile() {
-    close(m_descriptor);
-}
-
 long TPCFile::Read(unsigned char* buffer, unsigned long count) {
     ssize_t result;
     do {
-        result = read(m_descriptor, buffer, count);
+        result = read(m_descriptor.Get(), buffer, count);
     } while (result < 0 && errno == EINTR);
     return result < 0 ? -1 : static_cast<long>(result);
 }
@@ -101,24 +97,24 @@ long TPCFile::Seek(unsigned long position) {
     if (position > static_cast<unsigned long>(std::numeric_limits<off_t>::max())) {
         return -1;
     }
-    off_t result = lseek(m_descriptor, static_cast<off_t>(position), SEEK_SET);
+    off_t result = lseek(m_descriptor.Get(), static_cast<off_t>(position), SEEK_SET);
     return result < 0 ? -1 : static_cast<long>(result);
 }
 
 long TPCFile::Tell() {
-    off_t result = lseek(m_descriptor, 0, SEEK_CUR);
+    off_t result = lseek(m_descriptor.Get(), 0, SEEK_CUR);
     return result < 0 ? -1 : static_cast<long>(result);
 }
 
 long TPCFile::GetLength() {
     struct stat status;
-    return fstat(m_descriptor, &status) < 0 ? -1 : static_cast<long>(status.st_size);
+    return fstat(m_descriptor.Get(), &status) < 0 ? -1 : static_cast<long>(status.st_size);
 }
 
 long TPCFile::Write(const unsigned char* data, unsigned long count) {
     ssize_t result;
     do {
-        result = write(m_descriptor, data, count);
+        result = write(m_descriptor.Get(), data, count);
     } while (result < 0 && errno == EINTR);
     return result < 0 ? -1 : static_cast<long>(result);
 }

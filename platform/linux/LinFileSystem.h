@@ -5,6 +5,7 @@
 
 #include "base/Error.h"
 #include "base/FileStream.h"
+#include "platform/Descriptor.h"
 #include "platform/FileSystem.h"
 
 // The file object of every file opened through TPCFileSystem.
@@ -12,7 +13,6 @@ class TPCFile : public IFileWritable {
   public:
     // Takes over an open descriptor and closes it on destruction.
     TPCFile(const char* name, int descriptor);
-    ~TPCFile() override;
     TPCFile(const TPCFile&) = delete;
     TPCFile& operator=(const TPCFile&) = delete;
 
@@ -26,7 +26,7 @@ class TPCFile : public IFileWritable {
     const char* GetName() const { return m_name; }
 
   private:
-    int m_descriptor;
+    TDescriptor m_descriptor;
     char m_name[cMaxPathLength + 1];
 };
 

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "base/ErrorCodes.h"
+#include "platform/Descriptor.h"
 #include "platform/DeviceLayer.h"
 #include "platform/WaitSet.h"
 #include "platform/linux/LinDeviceLayer.h"
@@ -231,14 +232,13 @@ void TLinSystem::GetScreenSize(unsigned short& width, unsigned short& height, bo
 }
 
 Error TLinSystem::GetSerialNumber(char* buffer, unsigned int size) {
-    int disk = open(cFirstDisk, O_RDONLY | O_CLOEXEC);
-    if (disk < 0) {
+    const TDescriptor disk(open(cFirstDisk, O_RDONLY | O_CLOEXEC));
+    if (!disk) {
         CopyText(cUnknownSerial, buffer, size);
         return Error(0);
     }
     unsigned char identity[cIdentitySize] = {};
-    bool identified = ioctl(disk, HDIO_GET_IDENTITY, identity) == 0;
-    close(disk);
+    const bool identified = ioctl(disk.Get(), HDIO_GET_IDENTITY, identity) == 0;
     if (identified) {
         SerialNumberFromIdentity(identity, buffer, size);
     } else {

@@ -71,26 +71,25 @@ TLinRS232Connection::TLinRS232Connection(long fileDescriptor, const char* logNam
                                          IFileSystem* traceFileSystem)
     : TRS232Connection(logName, traceFileSystem),
       m_fd(static_cast<int>(fileDescriptor)),
-      m_isTerminal(isatty(m_fd) == 1) {}
+      m_isTerminal(isatty(m_fd.Get()) == 1) {}
 
 TLinRS232Connection::~TLinRS232Connection() {
     CloseConnection();
 }
 
 void TLinRS232Connection::CloseConnection() {
-    if (m_fd >= 0) {
+    if (m_fd.IsOpen()) {
         // A terminal that stays (a pseudo-terminal whose other end is open)
         // would otherwise keep refusing this program's next open of it.
         if (m_isTerminal) {
-            ioctl(m_fd, TIOCNXCL);
+            ioctl(m_fd.Get(), TIOCNXCL);
         }
-        close(m_fd);
-        m_fd = -1;
+        m_fd.Reset();
     }
 }
 
 int TLinRS232Connection::GetDescriptor() const {
-    return m_isTerminal && !IsLost() ? m_fd : -1;
+    return m_isTerminal && !IsLost() ? m_fd.Get() : -1;
 }
 
 void TLinRS232Connection::SetReceiveWait(unsigned long milliseconds) {
@@ -101,7 +100,7 @@ long TLinRS232Connection::ReceiveData(unsigned char* buffer, unsigned long lengt
     if (IsLost()) {
         return -1;
     }
-    pollfd line{m_fd, POLLIN | POLLPRI, 0};
+    pollfd line{m_fd.Get(), POLLIN | POLLPRI, 0};
     if (poll(&line, 1, m_receiveWaitMs) <= 0) {
         return 0;
     }
@@ -111,7 +110,7 @@ long TLinRS232Connection::ReceiveData(unsigned char* buffer, unsigned long lengt
     }
     // Input that arrived before a hang-up is still read; the hang-up shows
     // once it is used up.
-    const ssize_t count = read(m_fd, buffer, length);
+    const ssize_t count = read(m_fd.Get(), buffer, length);
     if (count > 0) {
         NoteSuccess();
         return count;
@@ -135,12 +134,12 @@ long TLinRS232Connection::SendData(const unsigned char* data, unsigned long leng
     if (IsLost()) {
         return -1;
     }
-    if (!WaitSocketReadyForWriting(m_fd)) {
+    if (!WaitSocketReadyForWriting(m_fd.Get())) {
         SetLastError(LinError(kErrorConnectionBroken));
         NoteFailure(GetLastError(), false);
         return -1;
     }
-    const ssize_t written = write(m_fd, data, length);
+    const ssize_t written = write(m_fd.Get(), data, length);
     if (written < 0) {
         const bool gone = MeansDeviceGone(errno);
         SetLastError(LinError(kErrorConnectionBroken));

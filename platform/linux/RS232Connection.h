@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "platform/Connection.h"
+#include "platform/Descriptor.h"
 #include "platform/RS232.h"
 #include "platform/linux/LoggerToFile.h"
 
@@ -72,7 +73,7 @@ class TLinRS232Connection : public TRS232Connection, public ISerialLine {
     static constexpr int kDefaultReceiveWaitMs = 25;
 
   private:
-    int m_fd;
+    TDescriptor m_fd;
     int m_receiveWaitMs = kDefaultReceiveWaitMs;
     bool m_isTerminal;
 };

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/ErrorCodes.h"
+#include "platform/Descriptor.h"
 #include "platform/linux/RS232Connection.h"
 
 namespace {
@@ -99,25 +100,26 @@ TLinRS232Interface::TLinRS232Interface(IFileSystem* traceFileSystem)
 
 Error TLinRS232Interface::Connect(const TRs232Params& params, IConnection** connection) {
     *connection = nullptr;
-    const int fd =
-        open(SerialDeviceName(params.port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    TDescriptor line(
+        open(SerialDeviceName(params.port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!line) {
         return LinError(kErrorCannotConnect);
     }
     // One user of a line at a time: the lock keeps out another process of ours (root
     // included), exclusive mode any other opener that lacks the privilege to override it.
     // A port in use is left exactly as it is.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (flock(line.Get(), LOCK_EX | LOCK_NB) != 0) {
         const int cause = errno == EWOULDBLOCK ? EBUSY : errno;
-        close(fd);
+        line.Reset();
         errno = cause;
         return LinError(kErrorCannotConnect);
     }
-    ioctl(fd, TIOCEXCL);  // not a terminal (a plain file): the lock is all there is
+    ioctl(line.Get(), TIOCEXCL);  // not a terminal (a plain file): the lock is all there is
     // A name that is not a terminal (a plain file) still gives a connection.
     termios settings = RawLineSettings(params);
-    tcsetattr(fd, TCSANOW, &settings);
-    tcgetattr(fd, &settings);
-    *connection = new TLinRS232Connection(fd, GetConnLogName(params.port), TraceFileSystem());
+    tcsetattr(line.Get(), TCSANOW, &settings);
+    tcgetattr(line.Get(), &settings);
+    *connection =
+        new TLinRS232Connection(line.Release(), GetConnLogName(params.port), TraceFileSystem());
     return Error(0);
 }

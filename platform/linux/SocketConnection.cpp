@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,17 +31,15 @@ TSocketConnection::TSocketConnection(long socket, bool outgoing, const char* log
                                      IFileSystem* traceFileSystem)
     : TLoggerToFile(logName, traceFileSystem, 0),
       m_lastError(0),
-      m_socket(static_cast<int>(socket)),
-      m_state(outgoing ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING),
-      m_ownsSocket(outgoing) {}
+      m_socket(outgoing ? static_cast<int>(socket) : -1),
+      m_listeningDescriptor(outgoing ? -1 : static_cast<int>(socket)),
+      m_state(outgoing ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING) {}
 
 TSocketConnection::~TSocketConnection() {
     if (m_state == CONNSTATE_LISTENING) {
         return;
     }
-    if (m_ownsSocket) {
-        close(m_socket);
-    }
+    m_socket.Reset();
     LogData(T_LE_Disconnected());
 }
 
@@ -54,7 +51,7 @@ void TSocketConnection::SetDefState() {
 
 void TSocketConnection::CheckSocketState() {
     SetDefState();
-    const TDescriptorReadiness readiness = PollDescriptor(m_socket, READINESS_ANY, 0);
+    const TDescriptorReadiness readiness = PollDescriptor(Socket(), READINESS_ANY, 0);
     m_exception = readiness.exceptional;
     m_writable = readiness.writable;
     m_readable = readiness.readable;
@@ -82,7 +79,7 @@ CONNSTATE TSocketConnection::GetState() {
     if (m_state == CONNSTATE_CONNECTING && m_writable) {
         // A refused or unreachable connect also makes the socket writable:
         // only a clear socket error means the connect succeeded.
-        if (const int connectError = PendingSocketError(m_socket); connectError != 0) {
+        if (const int connectError = PendingSocketError(Socket()); connectError != 0) {
             Fail(SubError(kErrorCannotConnect, static_cast<unsigned long>(connectError)));
             LogData(T_LE_ComError(0));
         } else {
@@ -100,14 +97,13 @@ void TSocketConnection::AcceptWaitingPeer() {
     socklen_t size = sizeof peer;
     // Like every other socket here, the accepted one never blocks: a peer
     // that stops reading must not hold up the loop inside a send.
-    const int accepted =
-        accept4(m_socket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int accepted = accept4(m_listeningDescriptor, reinterpret_cast<sockaddr*>(&peer), &size,
+                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (accepted < 0) {
         return;  // another listening connection took the peer first
     }
     m_peerAddress = peer.sin_addr.s_addr;
-    m_socket = accepted;
-    m_ownsSocket = true;
+    m_socket.Reset(accepted);
     m_state = CONNSTATE_CONNECTED;
     char dotted[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
@@ -123,7 +119,7 @@ long TSocketConnection::Receive(unsigned char* buffer, unsigned long length) {
     if (!m_readable || length == 0) {
         return 0;
     }
-    const ssize_t received = recv(m_socket, buffer, length, 0);
+    const ssize_t received = recv(Socket(), buffer, length, 0);
     if (received == 0) {
         Fail(Error(kErrorConnectionBroken));
         return -2;
@@ -147,10 +143,10 @@ long TSocketConnection::Send(const unsigned char* data, unsigned long length) {
     if (length > m_sendBufferSize) {
         m_sendBufferSize = static_cast<std::uint32_t>(std::min<unsigned long>(length, INT_MAX));
         const int requested = static_cast<int>(m_sendBufferSize);
-        setsockopt(m_socket, SOL_SOCKET, SO_SNDBUF, &requested, sizeof requested);
+        setsockopt(Socket(), SOL_SOCKET, SO_SNDBUF, &requested, sizeof requested);
     }
     // A peer that has gone must fail the send, not raise SIGPIPE.
-    const ssize_t sent = send(m_socket, data, length, MSG_NOSIGNAL);
+    const ssize_t sent = send(Socket(), data, length, MSG_NOSIGNAL);
     if (sent < 0) {
         Fail(SubError(kErrorTransferFailed, GetSystemError()));
         return -1;

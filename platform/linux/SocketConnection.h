@@ -6,6 +6,7 @@
 
 #include "base/Error.h"
 #include "platform/Connection.h"
+#include "platform/Descriptor.h"
 #include "platform/WaitSet.h"
 #include "platform/linux/LoggerToFile.h"
 
@@ -40,7 +41,7 @@ class TSocketConnection : public IConnection, public TLoggerToFile, public IPoll
     Error GetLastError() override;
 
     virtual unsigned long GetSystemError() = 0;
-    int GetDescriptor() const override { return m_socket; }
+    int GetDescriptor() const override { return Socket(); }
     // Keeps the port's listening socket open for as long as this connection
     // lives, whether or not it has accepted.
     void HoldListeningSocket(std::shared_ptr<TListeningSocket> listening) {
@@ -55,18 +56,22 @@ class TSocketConnection : public IConnection, public TLoggerToFile, public IPoll
   private:
     void Fail(const Error& reason);
     void AcceptWaitingPeer();
+    // The connection's own socket once it has one, else the port's shared
+    // listening socket.
+    int Socket() const { return m_socket.IsOpen() ? m_socket.Get() : m_listeningDescriptor; }
 
     Error m_lastError;
-    int m_socket;
+    // Outgoing or accepted: the socket this connection owns.
+    TDescriptor m_socket;
+    // While listening: the port's shared listening socket, which closes with
+    // the last connection holding it, not with this one.
+    int m_listeningDescriptor = -1;
     bool m_exception = false;
     bool m_writable = false;
     bool m_readable = false;
     CONNSTATE m_state;
     std::uint32_t m_peerAddress = 0;
     std::uint32_t m_sendBufferSize = 8192;
-    // False while m_socket is the port's shared listening socket, which
-    // closes with the last connection holding it, not with this one.
-    bool m_ownsSocket;
     std::shared_ptr<TListeningSocket> m_listeningSocket;
 };
 

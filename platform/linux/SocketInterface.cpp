@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "base/ErrorCodes.h"
+#include "platform/Descriptor.h"
 #include "platform/linux/ListeningSocket.h"
 #include "platform/linux/LoggerToFile.h"
 #include "platform/linux/SocketConnection.h"
@@ -93,18 +94,18 @@ long TSocketInterface::CreateNonblockingSocket() {
 
 Error TSocketInterface::Call(const TNetworkHostParam& host, IConnection** connection) {
     *connection = nullptr;
-    const long s = CreateNonblockingSocket();
-    if (s == -1) {
+    TDescriptor s(static_cast<int>(CreateNonblockingSocket()));
+    if (!s) {
         return SubError(kErrorCannotCreateSocket, GetSystemError());
     }
     const sockaddr_in address = Ipv4Address(static_cast<std::uint32_t>(host.address), host.port);
-    if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+    if (connect(s.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS && errno != EALREADY) {
         const unsigned long cause = GetSystemError();
-        close(s);
+        s.Reset();
         return SubError(kErrorCannotConnect, cause);
     }
-    *connection = NewConnection(s, true);
+    *connection = NewConnection(s.Release(), true);
     return Error(0);
 }
 

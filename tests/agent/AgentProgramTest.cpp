@@ -291,16 +291,16 @@ TEST_F(AgentProgramTest, AllowListsAdmitOnlyTheDestinationsTheyName) {
     EXPECT_FALSE(HasPendingPeer(refused)) << "the refused call reached its destination";
 
     std::unique_ptr<IConnection> listen = ListenThroughAgent(listenAllowed);  // #3
-    UniqueFd peer;
+    TDescriptor peer;
     ASSERT_TRUE(WaitFor([&] {
         peer = ConnectToLoopback(listenAllowed);
-        return peer.Valid();
+        return peer.IsOpen();
     }));
     EXPECT_EQ(Outcome(*listen).first, CONNSTATE_CONNECTED);
 
     std::unique_ptr<IConnection> deaf = ListenThroughAgent(listenRefused);  // #4
     EXPECT_EQ(Outcome(*deaf), std::make_pair(CONNSTATE_DISCONNECTED, 20008ul));
-    EXPECT_FALSE(ConnectToLoopback(listenRefused).Valid()) << "the refused listen is open";
+    EXPECT_FALSE(ConnectToLoopback(listenRefused).IsOpen()) << "the refused listen is open";
 
     EXPECT_EQ(CommLogEntries(TraceFile("AllowList.txt")),
               (std::vector<std::string>{

@@ -179,7 +179,7 @@ class AgentResourcesTest : public testing::Test {
         LoopbackListener server = ListenOnLoopback();
         m_terminal->Send(Call(1, server.port));
         EXPECT_EQ(m_terminal->NextPacket(), "CALL_RESULT 1 err=0");
-        UniqueFd peer = AcceptPeer(server.socket);
+        TDescriptor peer = AcceptPeer(server.socket);
         m_terminal->Send(DataOut(1, text));
         EXPECT_EQ(ReceiveExactly(peer, text.size()), text);
     }
@@ -491,9 +491,9 @@ TEST_F(AgentResourcesTest, EveryDescriptorIsCloseOnExec) {
     const std::uint16_t port = FreeLoopbackPort();
     m_terminal->Send({Call(1, server.port), Listen(2, port), Listen(3, port)});
     EXPECT_EQ(Sync(), std::vector<std::string>{"CALL_RESULT 1 err=0"});
-    UniqueFd accepted = AcceptPeer(server.socket);
-    UniqueFd peer = ConnectToLoopback(port);
-    ASSERT_TRUE(peer.Valid());
+    TDescriptor accepted = AcceptPeer(server.socket);
+    TDescriptor peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.IsOpen());
     EXPECT_EQ(m_terminal->NextPacket(), "CONNECTED 2 addr=0100007F port=0");
     EXPECT_EQ(SocketCount(m_agent.Pid()), 3);
     EXPECT_EQ(InheritableDescriptors(m_agent.Pid()), std::vector<std::string>{});

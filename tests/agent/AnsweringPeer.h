@@ -11,7 +11,7 @@ class TAnsweringPeer {
   public:
     TAnsweringPeer(std::size_t requestSize, std::string answer)
         : m_listener(ListenOnLoopback()), m_thread([this, requestSize, answer] {
-              UniqueFd connection = AcceptPeer(m_listener.socket);
+              TDescriptor connection = AcceptPeer(m_listener.socket);
               m_request = ReceiveExactly(connection, requestSize);
               SendAll(connection, answer);
           }) {}

@@ -32,7 +32,7 @@ class THttpPeer {
   public:
     explicit THttpPeer(std::string answer)
         : m_listener(ListenOnLoopback()), m_thread([this, answer] {
-              UniqueFd connection = AcceptPeer(m_listener.socket);
+              TDescriptor connection = AcceptPeer(m_listener.socket);
               std::string request;
               while (!request.ends_with("\r\n\r\n")) {
                   const std::string piece = ReceiveExactly(connection, 1);

@@ -111,7 +111,7 @@ TEST_F(StatusProgramTest, StatusFileFollowsTheLinkTheConnectionsAndTheCounts) {
     LoopbackListener server = ListenOnLoopback();
     m_terminal->Send(TSerialPacket(ACTION_CALL, 1, kLoopbackAddress, server.port, 0));
     EXPECT_EQ(m_terminal->NextPacket(), "CALL_RESULT 1 err=0");
-    UniqueFd peer = AcceptPeer(server.socket);
+    TDescriptor peer = AcceptPeer(server.socket);
     m_terminal->Send(DataOut(1, "hello"));
     EXPECT_EQ(ReceiveExactly(peer, 5), "hello");
 

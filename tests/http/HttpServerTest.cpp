@@ -544,7 +544,7 @@ class HttpServerWithCurlTest : public ::testing::Test {
     }
 
     // Serves until the peer can read something.
-    bool PumpUntilReadable(const UniqueFd& peer) {
+    bool PumpUntilReadable(const TDescriptor& peer) {
         return Pump([&] {
             char byte;
             return recv(peer.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0;
@@ -618,8 +618,8 @@ TEST_F(HttpServerWithCurlTest, PostBodyArrivesWhole) {
 }
 
 TEST_F(HttpServerWithCurlTest, PostBodySentInTwoPartsIsReportedWhenComplete) {
-    UniqueFd client = ConnectToLoopback(m_port);
-    ASSERT_TRUE(client.Valid());
+    TDescriptor client = ConnectToLoopback(m_port);
+    ASSERT_TRUE(client.IsOpen());
     ASSERT_TRUE(
         SendAll(client, "POST /up HTTP/1.1\r\nUser-Agent: T1\r\nContent-Length: 10\r\n\r\n0123"));
     for (int pass = 0; pass < 100; ++pass) {
@@ -670,9 +670,9 @@ TEST_F(HttpServerWithCurlTest, StoppedServerServesItsCustomersButAcceptsNoOneNew
                       Url("/get?name=two&terminalSN=1"), "-o", m_files / "two"});
     ASSERT_TRUE(NextRequest());
     m_server.Stop();
-    UniqueFd latecomer =
+    TDescriptor latecomer =
         ConnectToLoopback(m_port);  // the system queues it; the server does not take it
-    ASSERT_TRUE(latecomer.Valid());
+    ASSERT_TRUE(latecomer.IsOpen());
 
     EXPECT_EQ(m_server.DeliverTextReply("T1", "1").Code(), 0u);
     std::optional<TRequest> request = NextRequest();
@@ -689,8 +689,8 @@ TEST_F(HttpServerWithCurlTest, StoppedServerServesItsCustomersButAcceptsNoOneNew
 
     m_server.Start();
     m_server.Process();
-    UniqueFd next = ConnectToLoopback(m_port);
-    ASSERT_TRUE(next.Valid());
+    TDescriptor next = ConnectToLoopback(m_port);
+    ASSERT_TRUE(next.IsOpen());
     ASSERT_TRUE(
         SendAll(next, "GET /get?name=late&terminalSN=1 HTTP/1.1\r\nUser-Agent: T2\r\n\r\n"));
     request = NextRequest();
@@ -709,8 +709,8 @@ TEST_F(HttpServerWithCurlTest, BodyOverTheBoundIsRefusedAndTheConnectionClosed) 
 }
 
 TEST_F(HttpServerWithCurlTest, HeaderOverTheBoundIsRefusedAndTheConnectionClosed) {
-    UniqueFd client = ConnectToLoopback(m_port);
-    ASSERT_TRUE(client.Valid());
+    TDescriptor client = ConnectToLoopback(m_port);
+    ASSERT_TRUE(client.IsOpen());
     ASSERT_TRUE(SendAll(client, "GET /get?name=a&terminalSN=1 HTTP/1.1\r\nX-Pad: " +
                                     std::string(THttpCustomer::cMaxHeaderBytes, 'p')));
     ASSERT_TRUE(PumpUntilReadable(client));
@@ -750,9 +750,9 @@ TEST_F(HttpServerWithCurlTest, AClientThatNeverReadsHoldsUpNoOneElse) {
 }
 
 TEST_F(HttpServerWithCurlTest, AReplyReachesOnlyItsRequester) {
-    UniqueFd idle = ConnectToLoopback(m_port);
-    UniqueFd halfSent = ConnectToLoopback(m_port);
-    ASSERT_TRUE(idle.Valid() && halfSent.Valid());
+    TDescriptor idle = ConnectToLoopback(m_port);
+    TDescriptor halfSent = ConnectToLoopback(m_port);
+    ASSERT_TRUE(idle.IsOpen() && halfSent.IsOpen());
     ASSERT_TRUE(
         SendAll(halfSent, "GET /get?name=x&terminalSN=1 HTTP/1.1\r\nUser-Agent: terminal-007\r\n"));
     for (int pass = 0; pass < 20; ++pass) {
@@ -764,7 +764,7 @@ TEST_F(HttpServerWithCurlTest, AReplyReachesOnlyItsRequester) {
     EXPECT_EQ(m_server.DeliverTextReply("terminal-007", "SECRET-OUTSIDE").Code(), 0u);
     EXPECT_THAT(Results(*curl), ElementsAre("200 1"));
     EXPECT_EQ(m_files.ReadFile("got"), "SECRET-OUTSIDE");
-    for (const UniqueFd* other : {&idle, &halfSent}) {
+    for (const TDescriptor* other : {&idle, &halfSent}) {
         char byte;
         EXPECT_LT(recv(other->Get(), &byte, 1, MSG_DONTWAIT), 0) << "nothing reached the others";
     }
@@ -773,10 +773,10 @@ TEST_F(HttpServerWithCurlTest, AReplyReachesOnlyItsRequester) {
 TEST_F(HttpServerWithCurlTest, ABurstOfConnectionsIsAcceptedAtOnce) {
     constexpr int kClients = 200;
     m_server.SetLimits(kClients, THttpServer::cDefaultIdleTimeoutMsec);
-    std::vector<UniqueFd> clients;
+    std::vector<TDescriptor> clients;
     for (int i = 0; i < kClients; ++i) {
         clients.push_back(ConnectToLoopback(m_port));
-        ASSERT_TRUE(clients.back().Valid()) << "connection " << i;
+        ASSERT_TRUE(clients.back().IsOpen()) << "connection " << i;
         ASSERT_TRUE(SendAll(clients.back(), GetFrom("T" + std::to_string(i), "f")));
     }
     int passes = 0;

@@ -222,8 +222,8 @@ TEST_F(TerminalFileServerTest, ALargeFileGoesOutAsItIsTakenWhileOthersAreServed)
     StartServer();
     const long before = ResidentKilobytes(m_server->Pid());
 
-    UniqueFd stalled = ConnectToLoopback(m_port);
-    ASSERT_TRUE(stalled.Valid());
+    TDescriptor stalled = ConnectToLoopback(m_port);
+    ASSERT_TRUE(stalled.IsOpen());
     ASSERT_TRUE(SendAll(stalled,
                         "GET /get?name=big.bin&terminalSN=1 HTTP/1.1\r\nUser-Agent: T9\r\n\r\n"));
     EXPECT_EQ(m_server->ReadLine(), "GET big.bin from T9 (serial 1): 52428800 bytes");
@@ -257,10 +257,10 @@ TEST_F(TerminalFileServerTest, ConnectionsBeyondTheDescriptorRoomAreRefused) {
         m_root / "served", "--port", std::to_string(m_port)});
     ASSERT_THAT(m_server->ReadLine(), StartsWith("Serving "));
 
-    std::vector<UniqueFd> idle;
+    std::vector<TDescriptor> idle;
     for (int i = 0; i < 37; ++i) {
         idle.push_back(ConnectToLoopback(m_port));
-        ASSERT_TRUE(idle.back().Valid());
+        ASSERT_TRUE(idle.back().IsOpen());
     }
     EXPECT_EQ(Get("data.bin"), "000") << "closed at once, not answered wrongly";
     idle.clear();

@@ -27,34 +27,9 @@ bool WaitReadable(int fd) {
 
 }  // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        m_fd = other.Release();
-    }
-    return *this;
-}
-
-UniqueFd::~UniqueFd() {
-    Reset();
-}
-
-int UniqueFd::Release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void UniqueFd::Reset() {
-    if (m_fd >= 0) {
-        close(m_fd);
-        m_fd = -1;
-    }
-}
-
 LoopbackListener ListenOnLoopback() {
     LoopbackListener listener;
-    listener.socket = UniqueFd(socket(AF_INET, SOCK_STREAM, 0));
+    listener.socket = TDescriptor(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address = LoopbackAddress(0);
     socklen_t size = sizeof address;
     if (bind(listener.socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
@@ -70,23 +45,23 @@ std::uint16_t FreeLoopbackPort() {
     return ListenOnLoopback().port;
 }
 
-UniqueFd ConnectToLoopback(std::uint16_t port) {
-    UniqueFd peer(socket(AF_INET, SOCK_STREAM, 0));
+TDescriptor ConnectToLoopback(std::uint16_t port) {
+    TDescriptor peer(socket(AF_INET, SOCK_STREAM, 0));
     const sockaddr_in address = LoopbackAddress(port);
     if (connect(peer.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        return UniqueFd();
+        return TDescriptor();
     }
     return peer;
 }
 
-UniqueFd AcceptPeer(const UniqueFd& listener) {
+TDescriptor AcceptPeer(const TDescriptor& listener) {
     if (!WaitReadable(listener.Get())) {
-        return UniqueFd();
+        return TDescriptor();
     }
-    return UniqueFd(accept(listener.Get(), nullptr, nullptr));
+    return TDescriptor(accept(listener.Get(), nullptr, nullptr));
 }
 
-bool SendAll(const UniqueFd& socket, const std::string& bytes) {
+bool SendAll(const TDescriptor& socket, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t sent =
@@ -99,7 +74,7 @@ bool SendAll(const UniqueFd& socket, const std::string& bytes) {
     return true;
 }
 
-std::string ReceiveExactly(const UniqueFd& socket, std::size_t count) {
+std::string ReceiveExactly(const TDescriptor& socket, std::size_t count) {
     std::string bytes;
     char chunk[4096];
     while (bytes.size() < count && WaitReadable(socket.Get())) {

@@ -48,7 +48,7 @@ class TWorldSystem : public TTestSystem {
 // The TCP peer of one transfer, on 127.0.0.1.
 struct TTcpPeer {
     LoopbackListener listener = ListenOnLoopback();
-    UniqueFd socket;
+    TDescriptor socket;
     std::string received;
     std::size_t sent = 0;
     bool eof = false;
@@ -57,10 +57,10 @@ struct TTcpPeer {
     // anything moved.
     bool Pump(const std::string& toSend) {
         pollfd entry{listener.socket.Get(), POLLIN, 0};
-        if (!socket.Valid() && ::poll(&entry, 1, 0) > 0) {
+        if (!socket.IsOpen() && ::poll(&entry, 1, 0) > 0) {
             socket = AcceptPeer(listener.socket);
         }
-        if (!socket.Valid() || eof) {
+        if (!socket.IsOpen() || eof) {
             return false;
         }
         bool moved = false;
@@ -373,7 +373,7 @@ class TWorld {
         if (transfer.outcome.closed) {
             // An upload's TCP peer must be let go too.
             const bool peerGone =
-                transfer.download || transfer.peer.eof || !transfer.peer.socket.Valid();
+                transfer.download || transfer.peer.eof || !transfer.peer.socket.IsOpen();
             transfer.outcome.tcpLeftOpen =
                 !peerGone && Now() - transfer.closedAt > CloseLimitMs(m_plan.terminal);
             if (peerGone || transfer.outcome.tcpLeftOpen) {

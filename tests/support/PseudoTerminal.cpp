@@ -12,8 +12,8 @@ TPseudoTerminal::TPseudoTerminal() {
     if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
         throw std::runtime_error("no pseudo-terminal");
     }
-    m_master = UniqueFd(master);
-    m_slave = UniqueFd(slave);
+    m_master = TDescriptor(master);
+    m_slave = TDescriptor(slave);
     termios settings{};
     ::tcgetattr(slave, &settings);
     ::cfmakeraw(&settings);

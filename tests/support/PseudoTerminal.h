@@ -22,7 +22,7 @@ class TPseudoTerminal {
 
   private:
     TempDir m_dir;
-    UniqueFd m_master;
-    UniqueFd m_slave;
+    TDescriptor m_master;
+    TDescriptor m_slave;
     std::filesystem::path m_previousDirectory;
 };

@@ -15,7 +15,7 @@ namespace {
 
 // Everything the server sends until it closes, waiting at most five seconds
 // for each piece.
-std::string ReceiveUntilClosed(const UniqueFd& socket) {
+std::string ReceiveUntilClosed(const TDescriptor& socket) {
     std::string received;
     std::string piece;
     while (!(piece = ReceiveExactly(socket, 4096)).empty()) {
@@ -52,7 +52,7 @@ class DataServerTest : public testing::Test {
             m_thread.join();
         }
     }
-    UniqueFd Connect() { return ConnectToLoopback(m_server->Port()); }
+    TDescriptor Connect() { return ConnectToLoopback(m_server->Port()); }
 
     std::unique_ptr<TDataServer> m_server;
     std::atomic<bool> m_stop{false};
@@ -60,7 +60,7 @@ class DataServerTest : public testing::Test {
 };
 
 TEST_F(DataServerTest, DownSendsTheRecordsThenCloses) {
-    UniqueFd client = Connect();
+    TDescriptor client = Connect();
     ASSERT_TRUE(SendAll(client, "DOWN 100000\n"));
     EXPECT_EQ(ReceiveUntilClosed(client), Records(0, 100000));
 }
@@ -79,7 +79,7 @@ TEST_F(DataServerTest, UpChecksEveryByteAndSaysHowFarItWasRight) {
         {100, Records(0, 100) + "more", "BAD 100\n"},
     };
     for (const TCase& c : cases) {
-        UniqueFd client = Connect();
+        TDescriptor client = Connect();
         ASSERT_TRUE(SendAll(client, "UP " + std::to_string(c.announced) + "\n" + c.upload));
         // Progress answers may come first, as the bytes arrive.
         const std::string answer = ReceiveUntilClosed(client);
@@ -89,7 +89,7 @@ TEST_F(DataServerTest, UpChecksEveryByteAndSaysHowFarItWasRight) {
 }
 
 TEST_F(DataServerTest, EchoAndBadHeaders) {
-    UniqueFd echo = Connect();
+    TDescriptor echo = Connect();
     ASSERT_TRUE(SendAll(echo, "ECHO\nfirst"));
     EXPECT_EQ(ReceiveExactly(echo, 5), "first");
     ASSERT_TRUE(SendAll(echo, "x"));
@@ -97,7 +97,7 @@ TEST_F(DataServerTest, EchoAndBadHeaders) {
 
     for (const std::string& header :
          {std::string("SIDEWAYS 5\n"), std::string("DOWN many\n"), std::string(100, 'A')}) {
-        UniqueFd client = Connect();
+        TDescriptor client = Connect();
         ASSERT_TRUE(SendAll(client, header));
         EXPECT_EQ(ReceiveUntilClosed(client), "BAD header\n") << header;
     }

@@ -29,15 +29,15 @@ class LineSimulatorTest : public testing::Test {
         m_terminal = Open("terminal");
     }
 
-    UniqueFd Open(const std::string& name) {
-        UniqueFd fd(open((m_directory / name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
-        EXPECT_TRUE(fd.Valid()) << name;
+    TDescriptor Open(const std::string& name) {
+        TDescriptor fd(open((m_directory / name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        EXPECT_TRUE(fd.IsOpen()) << name;
         return fd;
     }
 
     // Writes on one side and steps the line until the other side has read
     // `expected` bytes or the limit has passed.
-    std::string Carry(const UniqueFd& from, const UniqueFd& to, const std::string& bytes,
+    std::string Carry(const TDescriptor& from, const TDescriptor& to, const std::string& bytes,
                       std::size_t expected,
                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
         EXPECT_EQ(write(from.Get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -56,8 +56,8 @@ class LineSimulatorTest : public testing::Test {
 
     TempDir m_directory;
     std::unique_ptr<TLineSimulator> m_line;
-    UniqueFd m_agent;
-    UniqueFd m_terminal;
+    TDescriptor m_agent;
+    TDescriptor m_terminal;
 };
 
 TEST_F(LineSimulatorTest, CarriesBytesBothWaysInOrder) {

@@ -94,7 +94,7 @@ std::vector<TLoadReport> TTunnelRig::Load(const std::vector<std::string>& tests,
 }
 
 void TTunnelRig::LineCommand(const std::string& command) {
-    UniqueFd control(open((m_directory / "control").c_str(), O_WRONLY | O_NONBLOCK));
+    TDescriptor control(open((m_directory / "control").c_str(), O_WRONLY | O_NONBLOCK));
     const std::string line = command + "\n";
     EXPECT_EQ(write(control.Get(), line.data(), line.size()), static_cast<ssize_t>(line.size()))
         << command;

@@ -41,7 +41,7 @@ T_BinaryData Data(const std::string& text) {
 
 // Whether the TCP peer has seen the other side close (end of stream or reset) within a second;
 // data still arriving before the close is skipped.
-bool PeerSeesClose(const UniqueFd& socket) {
+bool PeerSeesClose(const TDescriptor& socket) {
     char scratch[4096];
     pollfd entry{socket.Get(), POLLIN, 0};
     while (::poll(&entry, 1, 1000) > 0) {
@@ -53,7 +53,7 @@ bool PeerSeesClose(const UniqueFd& socket) {
 }
 
 // Everything the TCP peer receives until the other side closes (at most a second of silence).
-std::string ReceiveUntilClose(const UniqueFd& socket) {
+std::string ReceiveUntilClose(const TDescriptor& socket) {
     std::string received;
     char block[4096];
     pollfd entry{socket.Get(), POLLIN, 0};
@@ -117,9 +117,9 @@ class AgentHalfTest : public ::testing::Test {
 
     // Calls the listener under the socket id and returns the accepted TCP peer, with the call
     // result already taken off the line.
-    UniqueFd Connected(unsigned long socketId, const LoopbackListener& listener) {
+    TDescriptor Connected(unsigned long socketId, const LoopbackListener& listener) {
         Call(socketId, listener.port);
-        UniqueFd peer = AcceptPeer(listener.socket);
+        TDescriptor peer = AcceptPeer(listener.socket);
         EXPECT_THAT(Notices(), ElementsAre("CALL_RESULT " + std::to_string(socketId) + " err=0"));
         return peer;
     }
@@ -133,8 +133,8 @@ TEST_F(AgentHalfTest, DataForAnUnknownSocketIsAnsweredWithClosedAlone) {
 TEST_F(AgentHalfTest, CallIsReportedOnceBeforeItsDataAndRelaysBothWays) {
     const LoopbackListener listener = ListenOnLoopback();
     Call(1, listener.port);
-    const UniqueFd peer = AcceptPeer(listener.socket);
-    ASSERT_TRUE(peer.Valid());
+    const TDescriptor peer = AcceptPeer(listener.socket);
+    ASSERT_TRUE(peer.IsOpen());
     ASSERT_TRUE(SendAll(peer, "hello"));
 
     const std::vector<TSerialPacket> packets = Packets();
@@ -149,7 +149,7 @@ TEST_F(AgentHalfTest, CallIsReportedOnceBeforeItsDataAndRelaysBothWays) {
 
 TEST_F(AgentHalfTest, TcpDataGoesOutInPacketsThatFillOnePortionEach) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd peer = Connected(1, listener);
+    const TDescriptor peer = Connected(1, listener);
     // Every data frame the agent sends must carry exactly one whole packet.
     int mixedFrames = 0;
     line.Switches(TMemoryLine::A).tap = [&mixedFrames](std::vector<unsigned char>& chunk) {
@@ -185,8 +185,8 @@ TEST_F(AgentHalfTest, ListenReportsTheAcceptedPeerAndNothingBefore) {
     Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
     EXPECT_THAT(Notices(), IsEmpty());
 
-    const UniqueFd client = ConnectToLoopback(port);
-    ASSERT_TRUE(client.Valid());
+    const TDescriptor client = ConnectToLoopback(port);
+    ASSERT_TRUE(client.IsOpen());
     // The socket layer's byte order: 127.0.0.1 arrives as 01 00 00 7F.
     EXPECT_THAT(Notices(), ElementsAre("CONNECTED 2 addr=0100007F port=0"));
 
@@ -210,7 +210,7 @@ TEST_F(AgentHalfTest, RefusedCallEndsInAFailureNotice) {
 
 TEST_F(AgentHalfTest, PeerCloseIsReportedAfterItsData) {
     const LoopbackListener listener = ListenOnLoopback();
-    UniqueFd peer = Connected(1, listener);
+    TDescriptor peer = Connected(1, listener);
     ASSERT_TRUE(SendAll(peer, "last words"));
     peer.Reset();
     EXPECT_THAT(Notices(), ElementsAre("DATA_IN 1 len=10", "CLOSED 1"));
@@ -220,7 +220,7 @@ TEST_F(AgentHalfTest, PeerCloseIsReportedAfterItsData) {
 
 TEST_F(AgentHalfTest, LinkDownWhileRelayingDropsTheTcpConnection) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd peer = Connected(1, listener);
+    const TDescriptor peer = Connected(1, listener);
     line.Switches(TMemoryLine::A).sendFailure = -1;
     ASSERT_TRUE(SendAll(peer, "nowhere to go"));
 
@@ -230,8 +230,8 @@ TEST_F(AgentHalfTest, LinkDownWhileRelayingDropsTheTcpConnection) {
 
 TEST_F(AgentHalfTest, CallWithASocketIdInUseReplacesTheFirstConnection) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd first = Connected(3, listener);
-    const UniqueFd second = Connected(3, listener);
+    const TDescriptor first = Connected(3, listener);
+    const TDescriptor second = Connected(3, listener);
 
     EXPECT_TRUE(PeerSeesClose(first));
     DataOut(3, "to the second");
@@ -240,7 +240,7 @@ TEST_F(AgentHalfTest, CallWithASocketIdInUseReplacesTheFirstConnection) {
 
 TEST_F(AgentHalfTest, CloseRequestDropsTheConnectionSilently) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd peer = Connected(5, listener);
+    const TDescriptor peer = Connected(5, listener);
     Close(5);
     EXPECT_TRUE(PeerSeesClose(peer));
     EXPECT_THAT(Notices(), IsEmpty());
@@ -250,8 +250,8 @@ TEST_F(AgentHalfTest, CloseRequestDropsTheConnectionSilently) {
 
 TEST_F(AgentHalfTest, ResetDropsEveryConnectionWithoutNotices) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd first = Connected(1, listener);
-    const UniqueFd second = Connected(2, listener);
+    const TDescriptor first = Connected(1, listener);
+    const TDescriptor second = Connected(2, listener);
 
     Request(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
     EXPECT_TRUE(PeerSeesClose(first));
@@ -261,8 +261,8 @@ TEST_F(AgentHalfTest, ResetDropsEveryConnectionWithoutNotices) {
 
 TEST_F(AgentHalfTest, TwoClosesInOneStepAreReportedInTwoVisitsLowerIdFirst) {
     const LoopbackListener listener = ListenOnLoopback();
-    UniqueFd high = Connected(9, listener);
-    UniqueFd low = Connected(4, listener);
+    TDescriptor high = Connected(9, listener);
+    TDescriptor low = Connected(4, listener);
     high.Reset();
     low.Reset();
     const unsigned long closedLength = 7;
@@ -281,8 +281,8 @@ TEST_F(AgentHalfTest, DataSentBeforeThePeerIsAcceptedIsDeliveredOnceItIs) {
     DataOut(2, "early ");
     DataOut(2, "bytes");
 
-    const UniqueFd client = ConnectToLoopback(port);
-    ASSERT_TRUE(client.Valid());
+    const TDescriptor client = ConnectToLoopback(port);
+    ASSERT_TRUE(client.IsOpen());
     EXPECT_THAT(Notices(), ElementsAre("CONNECTED 2 addr=0100007F port=0"));
     EXPECT_EQ(ReceiveExactly(client, 11), "early bytes");
 }
@@ -293,8 +293,8 @@ TEST_F(AgentHalfTest, CloseRequestRightAfterDataDeliversTheDataThenCloses) {
     DataOut(2, "parting gift");
     Close(2);
 
-    const UniqueFd peer = AcceptPeer(listener.socket);
-    ASSERT_TRUE(peer.Valid());
+    const TDescriptor peer = AcceptPeer(listener.socket);
+    ASSERT_TRUE(peer.IsOpen());
     EXPECT_EQ(ReceiveExactly(peer, 12), "parting gift");
     EXPECT_TRUE(PeerSeesClose(peer));
     EXPECT_THAT(Notices(), AnyOf(IsEmpty(), ElementsAre("CALL_RESULT 2 err=0")));
@@ -307,8 +307,8 @@ TEST_F(AgentHalfTest, ClosedListenWithoutPeerDoesNotTakeTheNextListensPeer) {
     Close(2);
     Request(TSerialPacket(ACTION_LISTEN, 3, 0, port, 0));
 
-    const UniqueFd client = ConnectToLoopback(port);
-    ASSERT_TRUE(client.Valid());
+    const TDescriptor client = ConnectToLoopback(port);
+    ASSERT_TRUE(client.IsOpen());
     const std::vector<std::string> notices = Notices();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].rfind("CONNECTED 3 ", 0), 0u) << notices[0];
@@ -318,7 +318,7 @@ TEST_F(AgentHalfTest, ClosedListenWithoutPeerDoesNotTakeTheNextListensPeer) {
 
 TEST_F(AgentHalfTest, FastTcpPeerIsReadOnlyAsFastAsTheLineDrains) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd peer = Connected(1, listener);
+    const TDescriptor peer = Connected(1, listener);
     std::string sent(512 * 1024, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i) {
         sent[i] = static_cast<char>(i * 13 + i / 4096);
@@ -356,8 +356,8 @@ TEST_F(AgentHalfTest, PeerThatTakesNothingIsDroppedOnceTheBacklogOverflows) {
 // connection whose packets have waited longest is closed, and the newest notices are kept.
 TEST_F(AgentHalfTest, QueueForATerminalThatDoesNotAcknowledgeStaysBounded) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd waiting = Connected(1, listener);
-    const UniqueFd idle = Connected(2, listener);
+    const TDescriptor waiting = Connected(1, listener);
+    const TDescriptor idle = Connected(2, listener);
     DropAgentDataFrames(true);
     ASSERT_TRUE(SendAll(waiting, "first"));  // goes out and is lost
     Exchange();
@@ -421,8 +421,8 @@ namespace {
 
 TEST_F(AgentHalfTest, DataTheTerminalLostClosesEveryConnectionAfterThePacketsBeforeIt) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd first = Connected(1, listener);
-    const UniqueFd second = Connected(2, listener);
+    const TDescriptor first = Connected(1, listener);
+    const TDescriptor second = Connected(2, listener);
     // One portion ends with the front of a packet whose rest the terminal then loses.
     const T_BinaryData whole = TSerialPacket(ACTION_DATA_OUT, 1, Data("abc")).BuildPacket();
     const T_BinaryData half = TSerialPacket(ACTION_DATA_OUT, 2, Data("lost")).BuildPacket();
@@ -451,10 +451,10 @@ struct TStackWithACall {
     void Exchange() { ExchangeUntilQuiet(agent, terminal, line); }
     // Calls the listener under socketId and returns the accepted TCP peer; the notices so far
     // are taken off the line.
-    UniqueFd Call(std::uint32_t socketId) {
+    TDescriptor Call(std::uint32_t socketId) {
         terminal.Send(TSerialPacket(ACTION_CALL, socketId, kLoopbackAddress, listener.port, 0));
         Exchange();
-        UniqueFd peer = AcceptPeer(listener.socket);
+        TDescriptor peer = AcceptPeer(listener.socket);
         Exchange();
         terminal.TakePackets();
         return peer;
@@ -471,7 +471,7 @@ TEST_F(AgentHalfTest, ACallBehindTheTailOfALostPacketIsAnsweredAtOnce) {
     } cases[] = {{"call behind the tail", true}, {"call in the next portion", false}};
     for (const auto& c : cases) {
         TStackWithACall stack;
-        const UniqueFd first = stack.Call(1);
+        const TDescriptor first = stack.Call(1);
 
         const T_BinaryData upload =
             TSerialPacket(ACTION_DATA_OUT, 1, BinaryDataFromRepeatedByte('u', 250)).BuildPacket();
@@ -492,20 +492,20 @@ TEST_F(AgentHalfTest, ACallBehindTheTailOfALostPacketIsAnsweredAtOnce) {
             stack.terminal.Frames().SendData(call);
         }
         stack.Exchange();
-        const UniqueFd second = AcceptPeer(stack.listener.socket);
+        const TDescriptor second = AcceptPeer(stack.listener.socket);
         stack.Exchange();
 
         std::vector<std::string> notices = Describe(stack.terminal.TakePackets());
         std::sort(notices.begin(), notices.end());
         EXPECT_THAT(notices, ElementsAre("CALL_RESULT 2 err=0", "CLOSED 1")) << c.name;
-        EXPECT_TRUE(second.Valid()) << c.name;
+        EXPECT_TRUE(second.IsOpen()) << c.name;
         EXPECT_EQ(ReceiveUntilClose(first), "") << c.name;
     }
 }
 
 TEST_F(AgentHalfTest, ATerminalThatStartsAgainIsNotALoss) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd old = Connected(1, listener);
+    const TDescriptor old = Connected(1, listener);
     const T_BinaryData half = TSerialPacket(ACTION_DATA_OUT, 1, Data("cut off")).BuildPacket();
     ASSERT_TRUE(terminal.Frames().SendData(half.Copy(0, 8)));
     Exchange();
@@ -514,12 +514,12 @@ TEST_F(AgentHalfTest, ATerminalThatStartsAgainIsNotALoss) {
     restarted.Send(TSerialPacket(ACTION_RESET, 0, 0, 0, 0));
     restarted.Send(TSerialPacket(ACTION_CALL, 1, kLoopbackAddress, listener.port, 0));
     ExchangeUntilQuiet(agent, restarted, line);
-    const UniqueFd renewed = AcceptPeer(listener.socket);
+    const TDescriptor renewed = AcceptPeer(listener.socket);
     ExchangeUntilQuiet(agent, restarted, line);
 
     EXPECT_THAT(Describe(restarted.TakePackets()), ElementsAre("CALL_RESULT 1 err=0"));
     EXPECT_EQ(ReceiveUntilClose(old), "");
-    ASSERT_TRUE(renewed.Valid());
+    ASSERT_TRUE(renewed.IsOpen());
     ASSERT_TRUE(restarted.Send(TSerialPacket(ACTION_DATA_OUT, 1, Data("new"))));
     ExchangeUntilQuiet(agent, restarted, line);
     EXPECT_EQ(ReceiveExactly(renewed, 3), "new");
@@ -544,7 +544,7 @@ TEST_F(AgentHalfTest, APacketCutShortByTheTerminalIsDroppedAndItsConnectionClose
     };
     for (const auto& c : cases) {
         TStackWithACall stack;
-        const UniqueFd first = stack.Call(1);
+        const TDescriptor first = stack.Call(1);
 
         const T_BinaryData upload =
             TSerialPacket(ACTION_DATA_OUT, 1, BinaryDataFromRepeatedByte('u', 255)).BuildPacket();
@@ -567,8 +567,8 @@ TEST_F(AgentHalfTest, APacketCutShortByTheTerminalIsDroppedAndItsConnectionClose
                 TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, stack.listener.port, 0));
         }
         stack.Exchange();
-        const UniqueFd second =
-            c.next == Next::kCall ? AcceptPeer(stack.listener.socket) : UniqueFd();
+        const TDescriptor second =
+            c.next == Next::kCall ? AcceptPeer(stack.listener.socket) : TDescriptor();
         stack.Exchange();
 
         std::vector<std::string> notices = Describe(stack.terminal.TakePackets());
@@ -588,7 +588,7 @@ struct LostNoticeCase {
     // Makes the agent send one notice for socket id 1, every transmission of which vanishes: a
     // notice whose repeat changes nothing goes out kTransmissionsPerPortion times, two copies
     // each, data once.
-    std::function<UniqueFd(LostNoticeTest&, const LoopbackListener&)> provoke;
+    std::function<TDescriptor(LostNoticeTest&, const LoopbackListener&)> provoke;
 };
 
 // The case's name stands for it in test lists, where the bytes of a struct
@@ -609,7 +609,7 @@ class LostNoticeTest : public AgentHalfTest, public ::testing::WithParamInterfac
 // see it before the close.
 TEST_P(LostNoticeTest, LostNoticeEndsInAClosedNotice) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd peer = GetParam().provoke(*this, listener);
+    const TDescriptor peer = GetParam().provoke(*this, listener);
     Exchange();
     OutlastTransmissions();
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 1"));
@@ -627,14 +627,14 @@ INSTANTIATE_TEST_SUITE_P(
                                      }},
                       LostNoticeCase{"DataIn",
                                      [](LostNoticeTest& test, const LoopbackListener& listener) {
-                                         UniqueFd peer = test.Connected(1, listener);
+                                         TDescriptor peer = test.Connected(1, listener);
                                          test.DropAgentDataFrames(1);
                                          SendAll(peer, "hello");
                                          return peer;
                                      }},
                       LostNoticeCase{"Closed",
                                      [](LostNoticeTest& test, const LoopbackListener& listener) {
-                                         UniqueFd peer = test.Connected(1, listener);
+                                         TDescriptor peer = test.Connected(1, listener);
                                          test.DropAgentDataFrames(
                                              2 * TFrameLevel::kTransmissionsPerPortion);
                                          ::shutdown(peer.Get(), SHUT_WR);
@@ -644,8 +644,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AgentHalfTest, ANoticeWaitsForAtMostOnePortionOfABusyDownload) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd busy = Connected(1, listener);
-    UniqueFd quiet = Connected(2, listener);
+    const TDescriptor busy = Connected(1, listener);
+    TDescriptor quiet = Connected(2, listener);
     ASSERT_TRUE(SendAll(busy, std::string(100000, 'd')));
     agent.ProcessContinuously();  // tens of kilobytes wait now, one portion is on the line
     EXPECT_GT(agent.QueuedForLine(), 32u * 1024);
@@ -661,7 +661,7 @@ TEST_F(AgentHalfTest, ANoticeWaitsForAtMostOnePortionOfABusyDownload) {
 
 TEST_F(AgentHalfTest, WaitsOnEachSocketForWhatItCanDoNext) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd peer = Connected(1, listener);
+    const TDescriptor peer = Connected(1, listener);
     const std::uint16_t port = FreeLoopbackPort();
     Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
     auto ready = [&] {
@@ -681,7 +681,7 @@ TEST_F(AgentHalfTest, WaitsOnEachSocketForWhatItCanDoNext) {
     agent.ProcessContinuously();
     EXPECT_FALSE(ready());
 
-    const UniqueFd client = ConnectToLoopback(port);
+    const TDescriptor client = ConnectToLoopback(port);
     EXPECT_TRUE(WaitFor([&] { return ready(); }, std::chrono::milliseconds(1000)));
 }
 
@@ -693,7 +693,7 @@ namespace {
 // must not wait for its next step, or the terminal hears of it too late.
 TEST_F(AgentHalfTest, TheCloseOfDataGivenUpGoesOutInTheSameStep) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd peer = Connected(1, listener);
+    const TDescriptor peer = Connected(1, listener);
     DropAgentDataFrames(1);
     ASSERT_TRUE(SendAll(peer, "hello"));
     ASSERT_TRUE(WaitFor([&] { return agent.ProcessContinuously(); }));
@@ -705,7 +705,7 @@ TEST_F(AgentHalfTest, TheCloseOfDataGivenUpGoesOutInTheSameStep) {
 
 TEST_F(AgentHalfTest, AStepSaysWhetherItMovedAnythingAndWhenTheLineNeedsTheNext) {
     const LoopbackListener listener = ListenOnLoopback();
-    const UniqueFd peer = Connected(1, listener);
+    const TDescriptor peer = Connected(1, listener);
     // The call's ACK is refreshed and the terminal's next portion asked for, for a while; after
     // that nothing is due.
     EXPECT_EQ(agent.MillisecondsToNextDeadline(),

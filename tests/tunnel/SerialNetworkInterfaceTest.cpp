@@ -310,7 +310,7 @@ class TPtyMasterPort : public IRS232Interface {
 // A TCP peer on 127.0.0.1 that sends back whatever it receives, without ever blocking.
 class TEchoPeer {
   public:
-    explicit TEchoPeer(UniqueFd socket) : m_socket(std::move(socket)) {}
+    explicit TEchoPeer(TDescriptor socket) : m_socket(std::move(socket)) {}
 
     void Pump() {
         char buffer[65536];
@@ -329,7 +329,7 @@ class TEchoPeer {
     }
 
   private:
-    UniqueFd m_socket;
+    TDescriptor m_socket;
     std::string m_pending;
 };
 
@@ -350,7 +350,7 @@ long SendText(IConnection& connection, const std::string& text) {
 }
 
 // Whether the TCP peer has seen the other side close; data still arriving is skipped.
-bool PeerClosed(const UniqueFd& peer) {
+bool PeerClosed(const TDescriptor& peer) {
     char scratch[4096];
     ssize_t n;
     while ((n = ::recv(peer.Get(), scratch, sizeof scratch, MSG_DONTWAIT)) > 0) {
@@ -420,7 +420,7 @@ class TwoHalvesTest : public ::testing::Test {
     }
 
     // A call to a TCP peer on 127.0.0.1, established; the peer is returned through peer.
-    std::unique_ptr<IConnection> Connected(UniqueFd& peer) {
+    std::unique_ptr<IConnection> Connected(TDescriptor& peer) {
         const LoopbackListener server = ListenOnLoopback();
         std::unique_ptr<IConnection> call = Call(server.port);
         EXPECT_TRUE(Drive([&] { return call->GetState() != CONNSTATE_CONNECTING; }));
@@ -454,7 +454,7 @@ class TwoHalvesTest : public ::testing::Test {
 
 TEST_F(TwoHalvesTest, CallCarriesHundredsOfKilobytesBothWaysIntact) {
     StartBothHalves();
-    UniqueFd peer;
+    TDescriptor peer;
     const std::unique_ptr<IConnection> call = Connected(peer);
     m_echo.emplace(std::move(peer));
 
@@ -471,7 +471,7 @@ TEST_F(TwoHalvesTest, StreamModeStepsWriteAFewPortionsAndADownloadArrivesWhole) 
     agent.SetStreamMode(true);
     terminal.SetStreamMode(true);
     StartBothHalves();
-    UniqueFd peer;
+    TDescriptor peer;
     const std::unique_ptr<IConnection> call = Connected(peer);
     const std::string download = RandomBytes(64 * 1024);
     ASSERT_TRUE(SendAll(peer, download));
@@ -503,10 +503,10 @@ TEST_F(TwoHalvesTest, ListenAcceptsAConnectionMadeOnThePc) {
     ASSERT_EQ(terminal.Listen(port, &raw).Code(), 0u);
     const std::unique_ptr<IConnection> listening(raw);
 
-    UniqueFd client;
+    TDescriptor client;
     ASSERT_TRUE(DriveUntil([&] {
         client = ConnectToLoopback(port);  // refused until the agent listens
-        return client.Valid();
+        return client.IsOpen();
     }));
     ASSERT_TRUE(Drive([&] { return listening->GetState() == CONNSTATE_CONNECTED; }));
     EXPECT_EQ(listening->GetPeerAddress(), 0x0100007Fu);  // the socket layer's byte order
@@ -526,9 +526,9 @@ TEST_F(TwoHalvesTest, ListenAcceptsAConnectionMadeOnThePc) {
 
 TEST_F(TwoHalvesTest, EitherSideCanClose) {
     StartBothHalves();
-    UniqueFd closedByTerminal;
+    TDescriptor closedByTerminal;
     std::unique_ptr<IConnection> first = Connected(closedByTerminal);
-    UniqueFd closedByPeer;
+    TDescriptor closedByPeer;
     const std::unique_ptr<IConnection> second = Connected(closedByPeer);
 
     first.reset();
@@ -542,7 +542,7 @@ TEST_F(TwoHalvesTest, EitherSideCanClose) {
 
 TEST_F(TwoHalvesTest, AgentRestartClosesTheTerminalsConnections) {
     StartBothHalves();
-    UniqueFd peer;
+    TDescriptor peer;
     const std::unique_ptr<IConnection> call = Connected(peer);
 
     agent.Close();
@@ -554,7 +554,7 @@ TEST_F(TwoHalvesTest, AgentRestartClosesTheTerminalsConnections) {
 
 TEST_F(TwoHalvesTest, TerminalRestartDropsTheAgentsConnections) {
     StartBothHalves();
-    UniqueFd peer;
+    TDescriptor peer;
     const std::unique_ptr<IConnection> call = Connected(peer);
 
     terminal.Cleanup();

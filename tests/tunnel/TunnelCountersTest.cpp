@@ -112,7 +112,7 @@ TEST_F(TunnelPacketCountersTest, ConnectionsAreListedWithTheirBytesEachWay) {
     const std::uint16_t listened = FreeLoopbackPort();
     Request(TSerialPacket(ACTION_CALL, 1, kLoopbackAddress, server.port, 0));
     Request(TSerialPacket(ACTION_LISTEN, 2, 0, listened, 0));
-    const UniqueFd called = AcceptPeer(server.socket);
+    const TDescriptor called = AcceptPeer(server.socket);
     Request(TSerialPacket(ACTION_DATA_OUT, 1, T_BinaryData("abc")));
     EXPECT_EQ(ReceiveExactly(called, 3), "abc");
     ASSERT_TRUE(SendAll(called, "hello"));
@@ -131,7 +131,7 @@ TEST_F(TunnelPacketCountersTest, ConnectionsAreListedWithTheirBytesEachWay) {
               (TConnectionFigures{.socketId = 2, .state = CONNSTATE_LISTENING, .port = listened}));
 
     // The listen's peer is known once accepted; a close by the terminal takes the call away.
-    const UniqueFd accepted = ConnectToLoopback(listened);
+    const TDescriptor accepted = ConnectToLoopback(listened);
     EXPECT_EQ(Notices(), std::vector<std::string>{"CONNECTED 2 addr=0100007F port=0"});
     Request(TSerialPacket(ACTION_CLOSE, 1, 0, 0, 0));
     connections = Connections();
@@ -157,7 +157,7 @@ TEST_F(TunnelPacketCountersTest, RefusalsLossesBreaksAndResetsAreCounted) {
     // A notice the terminal never takes closes its connection.
     const LoopbackListener server = ListenOnLoopback();
     Request(TSerialPacket(ACTION_CALL, 3, kLoopbackAddress, server.port, 0));
-    const UniqueFd peer = AcceptPeer(server.socket);
+    const TDescriptor peer = AcceptPeer(server.socket);
     Notices();
     line.Switches(TMemoryLine::A).tap = [dropped =
                                              false](std::vector<unsigned char>& chunk) mutable {

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "LogDecoders.h"
-#include "common/Descriptor.h"
+#include "platform/Descriptor.h"
 
 namespace {
 

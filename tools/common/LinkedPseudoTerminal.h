@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/Descriptor.h"
+#include "platform/Descriptor.h"
 
 // Sets a serial line to raw 8-bit bytes at 115200 baud, no parity, one stop
 // bit, no flow control, reads that never wait. False when it cannot.

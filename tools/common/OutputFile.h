@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/Descriptor.h"
+#include "platform/Descriptor.h"
 
 // A file a tool writes as its output. Standard output ("-" or no path) and
 // any path that is not a regular file (a device, a FIFO) are written in

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "common/Descriptor.h"
+#include "platform/Descriptor.h"
 #include "platform/DeviceLayer.h"
 #include "platform/NetworkInterface.h"
 #include "platform/RS232.h"

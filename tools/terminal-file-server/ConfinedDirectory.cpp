@@ -22,17 +22,11 @@ TConfinedDirectory::TConfinedDirectory(int parent, const std::string& name, bool
     if (create) {
         mkdirat(parent, name.c_str(), cNewDirectoryMode);  // it may exist already
     }
-    m_descriptor = openat(parent, name.c_str(), cDirectoryFlags);
+    m_descriptor.Reset(openat(parent, name.c_str(), cDirectoryFlags));
 }
 
 TConfinedDirectory::TConfinedDirectory(const std::string& path)
     : m_descriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-
-TConfinedDirectory::~TConfinedDirectory() {
-    if (m_descriptor >= 0) {
-        close(m_descriptor);
-    }
-}
 
 bool TConfinedDirectory::IsPlainName(const std::string& name) {
     return !name.empty() && name != "." && name.find('/') == std::string::npos &&
@@ -45,7 +39,7 @@ std::unique_ptr<IFileReadable> TConfinedDirectory::OpenForRead(const std::string
     }
     // O_NONBLOCK: a planted FIFO must not hold the server in its open.
     const int fd =
-        openat(m_descriptor, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        openat(m_descriptor.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return nullptr;
     }
@@ -62,7 +56,7 @@ std::unique_ptr<IFileWritable> TConfinedDirectory::CreateNew(const std::string& 
         errno = EINVAL;
         return nullptr;
     }
-    const int fd = openat(m_descriptor, name.c_str(),
+    const int fd = openat(m_descriptor.Get(), name.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, cNewFileMode);
     if (fd < 0) {
         return nullptr;
@@ -72,6 +66,6 @@ std::unique_ptr<IFileWritable> TConfinedDirectory::CreateNew(const std::string& 
 
 void TConfinedDirectory::Erase(const std::string& name) const {
     if (IsOpen() && IsPlainName(name)) {
-        unlinkat(m_descriptor, name.c_str(), 0);
+        unlinkat(m_descriptor.Get(), name.c_str(), 0);
     }
 }

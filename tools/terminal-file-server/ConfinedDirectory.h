@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Descriptor.h"
 #include "platform/FileSystem.h"
 
 // One directory whose files are reached by plain names only: a name with a
@@ -14,12 +15,9 @@ class TConfinedDirectory {
     // missing. A directory that is a symbolic link is not opened.
     TConfinedDirectory(int parent, const std::string& name, bool create);
     explicit TConfinedDirectory(const std::string& path);
-    ~TConfinedDirectory();
-    TConfinedDirectory(const TConfinedDirectory&) = delete;
-    TConfinedDirectory& operator=(const TConfinedDirectory&) = delete;
 
-    bool IsOpen() const { return m_descriptor >= 0; }
-    int Descriptor() const { return m_descriptor; }
+    bool IsOpen() const { return m_descriptor.IsOpen(); }
+    int Descriptor() const { return m_descriptor.Get(); }
 
     // A regular file of the directory for reading, or null: the name is not
     // plain, the file is missing, is a symbolic link, or is no regular file.
@@ -33,5 +31,5 @@ class TConfinedDirectory {
     static bool IsPlainName(const std::string& name);
 
   private:
-    int m_descriptor = -1;
+    TDescriptor m_descriptor;
 };

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Descriptor.h"
+#include "platform/Descriptor.h"
 #include "tunnel-load/RecordStream.h"
 
 // The network end of the load tests: a TCP server on 127.0.0.1 that serves

@@ -11,8 +11,8 @@
 #include <random>
 #include <vector>
 
-#include "common/Descriptor.h"
 #include "common/LinkedPseudoTerminal.h"
+#include "platform/Descriptor.h"
 #include "tunnel-load/LoadClient.h"
 
 namespace {

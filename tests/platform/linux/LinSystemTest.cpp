@@ -427,8 +427,8 @@ TEST(TestSystemTest, FakeClockDatesFilesAndDevices) {
 TEST(WaitForActivityTest, EndsWhenADescriptorIsReady) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    UniqueFd reading(ends[0]);
-    UniqueFd writing(ends[1]);
+    TDescriptor reading(ends[0]);
+    TDescriptor writing(ends[1]);
     TWaitSet waits;
     waits.Add(reading.Get(), READINESS_READABLE);
 

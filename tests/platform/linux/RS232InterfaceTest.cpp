@@ -48,8 +48,8 @@ class RS232InterfaceTest : public ::testing::Test {
         int master = -1;
         int slave = -1;
         ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        m_master = UniqueFd(master);
-        m_slave = UniqueFd(slave);
+        m_master = TDescriptor(master);
+        m_slave = TDescriptor(slave);
         std::filesystem::remove(m_dir / "ttyS99");
         std::filesystem::create_symlink(ttyname(slave), m_dir / "ttyS99");
     }
@@ -71,8 +71,8 @@ class RS232InterfaceTest : public ::testing::Test {
     TempDir m_dir;
     TLinFileSystem m_traceFiles{(m_dir / "Trace").c_str()};
     TLinRS232Interface m_serial{&m_traceFiles};
-    UniqueFd m_master;
-    UniqueFd m_slave;
+    TDescriptor m_master;
+    TDescriptor m_slave;
     std::filesystem::path m_previousDirectory;
 };
 

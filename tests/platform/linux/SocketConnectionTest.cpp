@@ -26,10 +26,10 @@ namespace {
 class SocketConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        UniqueFd ours = ConnectToLoopback(m_server.port);
-        ASSERT_TRUE(ours.Valid());
+        TDescriptor ours = ConnectToLoopback(m_server.port);
+        ASSERT_TRUE(ours.IsOpen());
         m_peer = AcceptPeer(m_server.socket);
-        ASSERT_TRUE(m_peer.Valid());
+        ASSERT_TRUE(m_peer.IsOpen());
         m_socket = ours.Get();
         m_connection = std::make_unique<TLinEthernetConnection>(ours.Release(), true, "sock.txt",
                                                                 &m_traceFiles);
@@ -59,7 +59,7 @@ class SocketConnectionTest : public ::testing::Test {
     TempDir m_trace;
     TLinFileSystem m_traceFiles{m_trace.Path().c_str()};
     LoopbackListener m_server = ListenOnLoopback();
-    UniqueFd m_peer;
+    TDescriptor m_peer;
     int m_socket = -1;
     std::unique_ptr<TLinEthernetConnection> m_connection;
 };
@@ -162,10 +162,10 @@ class DescriptorLimit {
 
 TEST(SocketConnectionHighDescriptorTest, PollsSocketsAbove1024) {
     const DescriptorLimit limit(2048);
-    std::vector<UniqueFd> filler;
+    std::vector<TDescriptor> filler;
     while (filler.empty() || filler.back().Get() < 1100) {
         filler.emplace_back(open("/dev/null", O_RDONLY));
-        ASSERT_TRUE(filler.back().Valid());
+        ASSERT_TRUE(filler.back().IsOpen());
     }
     TempDir trace;
     TLinFileSystem traceFiles(trace.Path().c_str());
@@ -180,8 +180,8 @@ TEST(SocketConnectionHighDescriptorTest, PollsSocketsAbove1024) {
         0u);
     std::unique_ptr<IConnection> connection(raw);
     ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
-    UniqueFd peer = AcceptPeer(server.socket);
-    ASSERT_TRUE(peer.Valid());
+    TDescriptor peer = AcceptPeer(server.socket);
+    ASSERT_TRUE(peer.IsOpen());
     const std::string logName =
         std::filesystem::directory_iterator(trace.Path())->path().filename();
     EXPECT_GT(std::stoul(logName.substr(4, 10)), 1100u) << logName;  // "sock<descriptor>.txt"

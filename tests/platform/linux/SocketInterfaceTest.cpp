@@ -112,8 +112,8 @@ TEST_F(SocketInterfaceTest, CallConnectsInTheBackgroundAndLogsTheTraffic) {
 
     ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
     EXPECT_EQ(connection->GetPeerAddress(), 0u);
-    UniqueFd peer = AcceptPeer(server.socket);
-    ASSERT_TRUE(peer.Valid());
+    TDescriptor peer = AcceptPeer(server.socket);
+    ASSERT_TRUE(peer.IsOpen());
 
     EXPECT_EQ(connection->Send(reinterpret_cast<const unsigned char*>("ping"), 4), 4);
     EXPECT_EQ(ReceiveExactly(peer, 4), "ping");
@@ -132,7 +132,7 @@ TEST_F(SocketInterfaceTest, CallConnectsInTheBackgroundAndLogsTheTraffic) {
 
 TEST_F(SocketInterfaceTest, RefusedConnectFailsTheCallInsteadOfReportingItConnected) {
     // A bound socket that does not listen holds a port on which connects are refused.
-    UniqueFd holder(socket(AF_INET, SOCK_STREAM, 0));
+    TDescriptor holder(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(kLoopbackAddress);
@@ -163,8 +163,8 @@ TEST_F(SocketInterfaceTest, TwoListensOnOnePortShareTheListeningSocket) {
     EXPECT_EQ(a->GetState(), CONNSTATE_LISTENING);
     EXPECT_EQ(b->GetState(), CONNSTATE_LISTENING);
 
-    UniqueFd peer = ConnectToLoopback(port);
-    ASSERT_TRUE(peer.Valid());
+    TDescriptor peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.IsOpen());
     ASSERT_TRUE(WaitFor([&] { return a->GetState() == CONNSTATE_CONNECTED; }));
     EXPECT_EQ(b->GetState(), CONNSTATE_LISTENING);
     // As the socket layer stores it: the first octet in the lowest byte.
@@ -176,7 +176,7 @@ TEST_F(SocketInterfaceTest, TwoListensOnOnePortShareTheListeningSocket) {
     ASSERT_TRUE(WaitFor([&] { return (received = a->Receive(buffer, sizeof buffer)) != 0; }));
     EXPECT_EQ(received, 2);
 
-    UniqueFd secondPeer = ConnectToLoopback(port);
+    TDescriptor secondPeer = ConnectToLoopback(port);
     ASSERT_TRUE(WaitFor([&] { return b->GetState() == CONNSTATE_CONNECTED; }));
     EXPECT_THAT(OnlyLog(), ElementsAre("Connected127.0.0.1", ::testing::StartsWith("<68 69 "),
                                        "Connected127.0.0.1"));
@@ -202,13 +202,13 @@ TEST_F(SocketInterfaceTest, ListeningSocketLivesAsLongAsItsConnections) {
     std::unique_ptr<IConnection> first = Listen(port);
     std::unique_ptr<IConnection> second = Listen(port);
     ASSERT_TRUE(first && second);
-    UniqueFd peer = ConnectToLoopback(port);
-    ASSERT_TRUE(peer.Valid());
+    TDescriptor peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.IsOpen());
     ASSERT_TRUE(WaitFor([&] { return first->GetState() == CONNSTATE_CONNECTED; }));
 
     second.reset();  // the accepted connection still holds the port
     m_network.Close();
-    EXPECT_TRUE(ConnectToLoopback(port).Valid());
+    EXPECT_TRUE(ConnectToLoopback(port).IsOpen());
     std::unique_ptr<IConnection> third = Listen(port);
     ASSERT_TRUE(third);
     EXPECT_TRUE(WaitFor([&] { return third->GetState() == CONNSTATE_CONNECTED; }))
@@ -216,11 +216,11 @@ TEST_F(SocketInterfaceTest, ListeningSocketLivesAsLongAsItsConnections) {
 
     third.reset();
     first.reset();
-    EXPECT_FALSE(ConnectToLoopback(port).Valid()) << "the port is still open";
+    EXPECT_FALSE(ConnectToLoopback(port).IsOpen()) << "the port is still open";
     // A new listen opens the port again.
     std::unique_ptr<IConnection> again = Listen(port);
     ASSERT_TRUE(again);
-    EXPECT_TRUE(ConnectToLoopback(port).Valid());
+    EXPECT_TRUE(ConnectToLoopback(port).IsOpen());
 }
 
 TEST_F(SocketInterfaceTest, ListenOnPortZeroIsRefused) {
@@ -250,7 +250,7 @@ TEST_F(SocketInterfaceTest, EverySocketIsCloseOnExec) {
     std::unique_ptr<IConnection> listen = Listen(port);
     ASSERT_TRUE(listen);
     EXPECT_TRUE(IsCloseOnExec(DescriptorOf(*listen))) << "listening socket";
-    UniqueFd peer = ConnectToLoopback(port);
+    TDescriptor peer = ConnectToLoopback(port);
     ASSERT_TRUE(WaitFor([&] { return listen->GetState() == CONNSTATE_CONNECTED; }));
     EXPECT_TRUE(IsCloseOnExec(DescriptorOf(*listen))) << "accepted socket";
 }
@@ -259,8 +259,8 @@ TEST_F(SocketInterfaceTest, ListeningConnectionThatFailsLeavesTheListeningSocket
     const std::uint16_t port = FreeLoopbackPort();
     std::unique_ptr<IConnection> failing = Listen(port);
     std::unique_ptr<IConnection> other = Listen(port);
-    UniqueFd peer = ConnectToLoopback(port);
-    ASSERT_TRUE(peer.Valid());
+    TDescriptor peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.IsOpen());
     // Reading a listening socket fails; the connection ends before it accepted.
     unsigned char buffer[8];
     long result = 0;
@@ -282,17 +282,17 @@ TEST_F(SocketInterfaceTest, CallsAndAcceptedPeersProbeAnIdlePeer) {
                               TSocketInterface::kKeepaliveProbes};
     EXPECT_LE(expected.idle + expected.interval * expected.probes, 180);
 
-    UniqueFd callSocket(static_cast<int>(m_network.CreateNonblockingSocket()));
-    ASSERT_TRUE(callSocket.Valid());
+    TDescriptor callSocket(static_cast<int>(m_network.CreateNonblockingSocket()));
+    ASSERT_TRUE(callSocket.IsOpen());
     EXPECT_EQ(KeepaliveOf(callSocket.Get()), expected) << "call";
 
     const std::uint16_t port = FreeLoopbackPort();
     const std::shared_ptr<TListeningSocket> listening = m_network.GetListeningSocket(port);
     ASSERT_TRUE(listening);
-    UniqueFd peer = ConnectToLoopback(port);
-    ASSERT_TRUE(peer.Valid());
-    UniqueFd accepted(accept(listening->Descriptor(), nullptr, nullptr));
-    ASSERT_TRUE(accepted.Valid());
+    TDescriptor peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.IsOpen());
+    TDescriptor accepted(accept(listening->Descriptor(), nullptr, nullptr));
+    ASSERT_TRUE(accepted.IsOpen());
     EXPECT_EQ(KeepaliveOf(accepted.Get()), expected) << "accepted peer";
 }
 

@@ -23,7 +23,7 @@ namespace {
 // A blocking connect to address:port (address with its first octet in the
 // most significant byte); whether it was accepted.
 bool Connects(std::uint32_t address, std::uint16_t port) {
-    UniqueFd s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    TDescriptor s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
@@ -49,8 +49,8 @@ class SocketListenOptionsTest : public ::testing::Test {
 TEST_F(SocketListenOptionsTest, AcceptedPeersNeverBlock) {
     const std::uint16_t port = FreeLoopbackPort();
     std::unique_ptr<IConnection> connection = Listen(port);
-    UniqueFd peer = ConnectToLoopback(port);
-    ASSERT_TRUE(peer.Valid());
+    TDescriptor peer = ConnectToLoopback(port);
+    ASSERT_TRUE(peer.IsOpen());
     ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
 
     const int descriptor = dynamic_cast<IPollable&>(*connection).GetDescriptor();
@@ -81,7 +81,7 @@ TEST_F(SocketListenOptionsTest, TrafficLogsAreTrimmedAtTheChosenSize) {
     m_network.SetTrafficLogLimit(kLimit);
     const std::uint16_t port = FreeLoopbackPort();
     std::unique_ptr<IConnection> connection = Listen(port);
-    UniqueFd peer = ConnectToLoopback(port);
+    TDescriptor peer = ConnectToLoopback(port);
     ASSERT_TRUE(WaitFor([&] { return connection->GetState() == CONNSTATE_CONNECTED; }));
 
     const std::string block(1000, 'x');  // a dump of some 5 kB per send

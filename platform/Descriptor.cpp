@@ -1,23 +1,27 @@
-#include "common/Descriptor.h"
+#include "platform/Descriptor.h"
 
 #include <unistd.h>
 
 #include <utility>
 
 TDescriptor::~TDescriptor() {
-    if (m_fd >= 0) {
-        close(m_fd);
-    }
+    Reset();
 }
 
 TDescriptor& TDescriptor::operator=(TDescriptor&& other) noexcept {
     if (this != &other) {
-        TDescriptor old(m_fd);
-        m_fd = other.Release();
+        Reset(other.Release());
     }
     return *this;
 }
 
 int TDescriptor::Release() {
     return std::exchange(m_fd, -1);
+}
+
+void TDescriptor::Reset(int fd) {
+    const int old = std::exchange(m_fd, fd);
+    if (old >= 0 && old != fd) {
+        close(old);
+    }
 }

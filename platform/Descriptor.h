@@ -1,0 +1,28 @@
+#pragma once
+
+// Sole owner of an open descriptor, which it closes when it goes or is given
+// another. Move only; a moved-from owner holds nothing. -1 means none.
+class TDescriptor {
+  public:
+    TDescriptor() = default;
+    // Takes over `fd` (which may be -1).
+    explicit TDescriptor(int fd) : m_fd(fd) {}
+    ~TDescriptor();
+    TDescriptor(TDescriptor&& other) noexcept : m_fd(other.Release()) {}
+    // Closes what this held, then takes over what `other` held.
+    TDescriptor& operator=(TDescriptor&& other) noexcept;
+    TDescriptor(const TDescriptor&) = delete;
+    TDescriptor& operator=(const TDescriptor&) = delete;
+
+    // The descriptor, still owned here; -1 when none.
+    int Get() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    explicit operator bool() const { return IsOpen(); }
+    // Gives up ownership without closing; the caller closes what it gets.
+    [[nodiscard]] int Release();
+    // Closes what this held and takes over `fd` (-1 to hold nothing).
+    void Reset(int fd = -1);
+
+  private:
+    int m_fd = -1;
+};
