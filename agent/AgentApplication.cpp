@@ -28,9 +28,9 @@ namespace {
 // wakes it earlier, and the sleep ends at the tunnel's next deadline and at
 // the settings check; the bound only keeps a quiet loop looking around now
 // and then.
-constexpr unsigned long cLongestIdleWaitMs = 1000;
-constexpr unsigned long cSettingsCheckMs = 5000;
-constexpr unsigned long cRetryPauseMs = 5000;
+constexpr unsigned long kLongestIdleWaitMs = 1000;
+constexpr unsigned long kSettingsCheckMs = 5000;
+constexpr unsigned long kRetryPauseMs = 5000;
 
 // Whether a failed open of the tunnel failed because another program holds
 // the serial port.
@@ -53,9 +53,9 @@ void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer,
     TWaitSet waits;
     tunnel.AddWaits(waits);
     const unsigned long untilSettingsCheck =
-        cSettingsCheckMs - std::min(cSettingsCheckMs, settingsTimer.GetElapsedMsec());
+        kSettingsCheckMs - std::min(kSettingsCheckMs, settingsTimer.GetElapsedMsec());
     ISystem::Instance()->WaitForActivity(
-        waits, std::min({cLongestIdleWaitMs, untilSettingsCheck,
+        waits, std::min({kLongestIdleWaitMs, untilSettingsCheck,
                          tunnel.MillisecondsToNextDeadline(), status.MillisecondsToNextWrite()}));
 }
 
@@ -74,7 +74,7 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
     // A failure shows later, as refused calls reported to the terminal.
     static_cast<void>(ethernet.Open());
     {
-        std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(cSettingsCheckMs));
+        std::unique_ptr<ITimer> settingsTimer(system->CreateTimer(kSettingsCheckMs));
         do {
             ServeOnePass(tunnel, *settingsTimer, status);
             status.Pass(tunnel);
@@ -92,7 +92,7 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
                     break;
                 }
                 destinations.Reload();
-                settingsTimer->Restart(cSettingsCheckMs);
+                settingsTimer->Restart(kSettingsCheckMs);
             }
         } while (!agent.IsStopped(pollKeyboard));
     }
@@ -183,6 +183,6 @@ void TAgentApplication::Run(bool pollKeyboard) {
         }
         m_status.Settle(*tunnel);
         service.KeepAlive();
-        ISystem::Instance()->Wait(cRetryPauseMs);
+        ISystem::Instance()->Wait(kRetryPauseMs);
     } while (!IsStopped(pollKeyboard));
 }

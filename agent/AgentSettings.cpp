@@ -74,7 +74,7 @@ std::optional<std::uint64_t> ParseWholeNumber(std::string_view text) {
 }
 
 std::string SettingsPath(const char* name) {
-    char path[cMaxPathLength + 1];
+    char path[kMaxPathLength + 1];
     auto* files = dynamic_cast<TPCFileSystem*>(ISystem::Instance()->GetDefaultFileSystem());
     return files != nullptr ? files->MakeFullPath(path, name) : name;
 }

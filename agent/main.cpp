@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
         }
     }
     trace = line.traceDirectory.empty() ? settings + "/Trace" : Absolute(line.traceDirectory);
-    if (trace.size() > cMaxPathLength || settings.size() > cMaxPathLength) {
-        return Refuse("directory names longer than " + std::to_string(cMaxPathLength) +
+    if (trace.size() > kMaxPathLength || settings.size() > kMaxPathLength) {
+        return Refuse("directory names longer than " + std::to_string(kMaxPathLength) +
                       " characters cannot be used");
     }
     if (line.action == TCommandLine::Action::Status) {

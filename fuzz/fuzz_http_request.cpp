@@ -30,7 +30,7 @@ void CollectAll(THttpCustomer& customer, const std::string& input) {
             const HTTP_REQUEST_TYPE type = customer.GetRequestType();
             Check(type == HTTP_REQUEST_GET || type == HTTP_REQUEST_POST);
             const std::string content = customer.ReadRequest().ToString();
-            Check(content.size() <= THttpCustomer::cMaxBodyBytes);
+            Check(content.size() <= THttpCustomer::kMaxBodyBytes);
             Check(input.find(content) != std::string::npos);
             customer.DeliverReply(T_BinaryData(std::string("HTTP/1.1 200 OK\r\n\r\n")));
         }

@@ -25,7 +25,7 @@ const char cStandardHttpGetHeader[] =
 
 namespace {
 
-constexpr unsigned long kConnectTimeoutMsec = 15000;
+constexpr unsigned long kConnectTimeoutMs = 15000;
 constexpr unsigned kProgressStep = 5;
 
 // Status texts, Windows-1251.
@@ -271,7 +271,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
         }
     }
 
-    const std::unique_ptr<ITimer> timer = StartPollTimer(kConnectTimeoutMsec);
+    const std::unique_ptr<ITimer> timer = StartPollTimer(kConnectTimeoutMs);
     IConnection* called = nullptr;
     const Error calling =
         iface->Call(TNetworkHostParam(address, m_url.GetPort(), m_url.GetProtocol() == "https",

@@ -12,16 +12,16 @@
 
 namespace {
 
-constexpr unsigned long cNoLineLimit = 0xFFFFFFFFUL;
+constexpr unsigned long kNoLineLimit = 0xFFFFFFFFUL;
 
-constexpr char cInvalidRequestType[] = "Invalid request type";
-constexpr char cNoNameOrSerial[] = "No file name or serial number in GET request";
-constexpr char cInvalidHeaderLine[] = "Invalid header line:";
-constexpr char cRequestTooLarge[] = "Request too large";
+constexpr char kInvalidRequestType[] = "Invalid request type";
+constexpr char kNoNameOrSerial[] = "No file name or serial number in GET request";
+constexpr char kInvalidHeaderLine[] = "Invalid header line:";
+constexpr char kRequestTooLarge[] = "Request too large";
 
-constexpr char cContentLength[] = "Content-Length";
-constexpr char cTransferEncoding[] = "Transfer-Encoding";
-constexpr char cTransferCodingRefused[] = "Transfer-Encoding not supported";
+constexpr char kContentLength[] = "Content-Length";
+constexpr char kTransferEncoding[] = "Transfer-Encoding";
+constexpr char kTransferCodingRefused[] = "Transfer-Encoding not supported";
 
 bool IsHeaderName(const std::string& name) {
     return !name.empty() && name.find_first_of(kHeaderBlanks) == std::string::npos;
@@ -31,9 +31,9 @@ bool IsHeaderName(const std::string& name) {
 // 32 bits would wrap around to a small length, so any number of more than
 // nine significant digits counts as beyond every bound.
 unsigned long BodyLength(const std::string& digits) {
-    constexpr std::size_t cMostDigits = 9;
+    constexpr std::size_t kMostDigits = 9;
     const std::size_t first = digits.find_first_not_of('0');
-    if (first != std::string::npos && digits.size() - first > cMostDigits) {
+    if (first != std::string::npos && digits.size() - first > kMostDigits) {
         return ULONG_MAX;
     }
     return static_cast<unsigned long>(IntFromStdString(digits));
@@ -65,9 +65,9 @@ void THttpCustomer::TryToReadRawData() {
         m_disconnectAfterReply || m_connection->GetState() != CONNSTATE_CONNECTED) {
         return;
     }
-    unsigned char chunk[cReadChunk];
+    unsigned char chunk[kReadChunk];
     unsigned long taken = 0;
-    while (taken < cMostReadPerPass) {
+    while (taken < kMostReadPerPass) {
         const long count = m_connection->Receive(chunk, sizeof chunk);
         if (count < 0) {
             m_linkAborted = true;
@@ -80,7 +80,7 @@ void THttpCustomer::TryToReadRawData() {
         taken += static_cast<unsigned long>(count);
         m_parsePending = true;
         NoteActivity();
-        if (m_received.Length() > cMaxHeaderBytes + cMaxBodyBytes) {
+        if (m_received.Length() > kMaxHeaderBytes + kMaxBodyBytes) {
             break;  // more than any request may hold: the parse rejects it
         }
     }
@@ -104,7 +104,7 @@ bool THttpCustomer::ValidateCurrentRequest() {
         m_skippingRejected = false;
     }
 
-    TStringReader reader(m_received, true, cNoLineLimit);
+    TStringReader reader(m_received, true, kNoLineLimit);
     const auto position = [&] { return m_received.Length() - reader.GetRemainingDataSize(); };
     std::string line;
     if (!reader.GetNextString(line)) {
@@ -112,13 +112,13 @@ bool THttpCustomer::ValidateCurrentRequest() {
     }
     m_requestType = GetRequestTypeFromFirstLine(line);
     if (m_requestType == HTTP_REQUEST_INVALID) {
-        SetErrorMessage(cInvalidRequestType);
+        SetErrorMessage(kInvalidRequestType);
         return false;
     }
     if (m_requestType == HTTP_REQUEST_GET) {
         FillFileNameAndSerialNumberFromFirstLine(line);
         if (m_content.Length() == 0 || m_serialNumber.empty()) {
-            SetErrorMessage(cNoNameOrSerial);
+            SetErrorMessage(kNoNameOrSerial);
             return false;
         }
     }
@@ -134,11 +134,11 @@ bool THttpCustomer::ValidateCurrentRequest() {
             break;
         }
         if (!AddHeaderLine(line)) {
-            SetErrorMessage(cInvalidHeaderLine + line);
+            SetErrorMessage(kInvalidHeaderLine + line);
             return false;
         }
     }
-    if (position() > cMaxHeaderBytes) {
+    if (position() > kMaxHeaderBytes) {
         RejectAsTooLarge();
         return false;
     }
@@ -149,7 +149,7 @@ bool THttpCustomer::ValidateCurrentRequest() {
     if (!GetBodyLength(length)) {
         return false;
     }
-    if (length > cMaxBodyBytes) {
+    if (length > kMaxBodyBytes) {
         RejectAsTooLarge();
         return false;
     }
@@ -174,20 +174,20 @@ bool THttpCustomer::GetBodyLength(unsigned long& length) {
         RejectAndDisconnect(m_framingError);
         return false;
     }
-    if (m_headers.count(cTransferEncoding) != 0) {
+    if (m_headers.count(kTransferEncoding) != 0) {
         // Only a length frames a request here; a coded body would be read
         // as requests of its own.
-        RejectAndDisconnect(cTransferCodingRefused);
+        RejectAndDisconnect(kTransferCodingRefused);
         return false;
     }
-    const auto header = m_headers.find(cContentLength);
+    const auto header = m_headers.find(kContentLength);
     if (header == m_headers.end()) {
         length = 0;
         return true;
     }
     if (header->second.empty() || !ContainsOnlyDigits(header->second)) {
         // Any other reading would cut the stream at a guessed place.
-        RejectAndDisconnect(cInvalidHeaderLine + (cContentLength + (": " + header->second)));
+        RejectAndDisconnect(kInvalidHeaderLine + (kContentLength + (": " + header->second)));
         return false;
     }
     length = BodyLength(header->second);
@@ -208,22 +208,22 @@ HTTP_REQUEST_TYPE THttpCustomer::GetRequestTypeFromFirstLine(const std::string& 
 }
 
 void THttpCustomer::FillFileNameAndSerialNumberFromFirstLine(const std::string& line) {
-    static constexpr std::string_view cNameKey = "?name=";
-    static constexpr std::string_view cSerialKey = "&terminalSN=";
+    static constexpr std::string_view kNameKey = "?name=";
+    static constexpr std::string_view kSerialKey = "&terminalSN=";
 
     m_content.Clear();
-    const std::size_t name = line.find(cNameKey);
+    const std::size_t name = line.find(kNameKey);
     if (name == std::string::npos) {
         return;
     }
-    m_content = T_BinaryData(TextUpTo(line, name + cNameKey.size(), "&"));
+    m_content = T_BinaryData(TextUpTo(line, name + kNameKey.size(), "&"));
 
     m_serialNumber.clear();
-    const std::size_t serial = line.find(cSerialKey);
+    const std::size_t serial = line.find(kSerialKey);
     if (serial == std::string::npos) {
         return;
     }
-    m_serialNumber = TextUpTo(line, serial + cSerialKey.size(), " HTTP");
+    m_serialNumber = TextUpTo(line, serial + kSerialKey.size(), " HTTP");
 }
 
 bool THttpCustomer::AddHeaderLine(const std::string& line) {
@@ -240,8 +240,8 @@ bool THttpCustomer::AddHeaderLine(const std::string& line) {
     const std::string value = TrimBlanks(line.substr(colon + 1));
     const auto known = m_headers.find(name);
     if (known != m_headers.end() && known->second != value &&
-        EqualsIgnoringCase(name, cContentLength)) {
-        m_framingError = cInvalidHeaderLine + line;
+        EqualsIgnoringCase(name, kContentLength)) {
+        m_framingError = kInvalidHeaderLine + line;
     }
     m_headers[name] = value;
     return true;
@@ -324,8 +324,8 @@ void THttpCustomer::FlushOutput() {
 }
 
 bool THttpCustomer::RefillFromFile(TOutput& output) {
-    unsigned char piece[cFilePiece];
-    const long got = output.file->Read(piece, std::min(output.fileLeft, cFilePiece));
+    unsigned char piece[kFilePiece];
+    const long got = output.file->Read(piece, std::min(output.fileLeft, kFilePiece));
     if (got <= 0) {
         return false;
     }
@@ -360,14 +360,14 @@ void THttpCustomer::NoteActivity() {
 }
 
 bool THttpCustomer::AwaitRestOfHeader() {
-    if (m_received.Length() > cMaxHeaderBytes) {
+    if (m_received.Length() > kMaxHeaderBytes) {
         RejectAsTooLarge();
     }
     return false;
 }
 
 void THttpCustomer::RejectAsTooLarge() {
-    RejectAndDisconnect(cRequestTooLarge);
+    RejectAndDisconnect(kRequestTooLarge);
 }
 
 void THttpCustomer::RejectAndDisconnect(const std::string& message) {
@@ -379,7 +379,7 @@ void THttpCustomer::RejectAndDisconnect(const std::string& message) {
 }
 
 bool THttpCustomer::FindHeaderEnd(unsigned long& end) const {
-    TStringReader reader(m_received, true, cNoLineLimit);
+    TStringReader reader(m_received, true, kNoLineLimit);
     const auto position = [&] { return m_received.Length() - reader.GetRemainingDataSize(); };
     std::string line;
     if (!reader.GetNextString(line)) {

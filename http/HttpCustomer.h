@@ -36,13 +36,13 @@ class THttpCustomer {
     // Bounds on one request. A request beyond either is rejected as too
     // large, and the customer must be disconnected once told so: the rest of
     // its bytes cannot be told apart from a following request.
-    static constexpr unsigned long cMaxHeaderBytes = 64 * 1024;
-    static constexpr unsigned long cMaxBodyBytes = 16 * 1024 * 1024;
+    static constexpr unsigned long kMaxHeaderBytes = 64 * 1024;
+    static constexpr unsigned long kMaxBodyBytes = 16 * 1024 * 1024;
     // Most bytes taken from the connection per read, and per pass.
-    static constexpr unsigned long cReadChunk = 64 * 1024;
-    static constexpr unsigned long cMostReadPerPass = 16 * cReadChunk;
+    static constexpr unsigned long kReadChunk = 64 * 1024;
+    static constexpr unsigned long kMostReadPerPass = 16 * kReadChunk;
     // Size of the pieces a file reply is read in as the connection takes it.
-    static constexpr unsigned long cFilePiece = 64 * 1024;
+    static constexpr unsigned long kFilePiece = 64 * 1024;
 
     // Takes ownership of connection.
     explicit THttpCustomer(IConnection* connection);

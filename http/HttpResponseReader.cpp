@@ -13,10 +13,10 @@
 
 namespace {
 
-constexpr unsigned long kHeaderLineTimeoutMsec = 15000;
+constexpr unsigned long kHeaderLineTimeoutMs = 15000;
 // The whole header after the status line, however slowly its lines come.
-constexpr unsigned long kHeaderDeadlineMsec = 30000;
-constexpr unsigned long kBodyInactivityMsec = 90000;
+constexpr unsigned long kHeaderDeadlineMs = 30000;
+constexpr unsigned long kBodyInactivityMs = 90000;
 constexpr std::size_t kLineArea = 1024;
 constexpr unsigned long kPortionSize = 4096;
 constexpr unsigned short kCreateAndTruncate =
@@ -161,15 +161,14 @@ Error THttpResponseReader::SplitHeaderLine(const std::string& line, std::string&
 
 Error THttpResponseReader::ReadHeader(unsigned long& contentLength, bool& lengthGiven,
                                       bool& chunked, std::string& reply) {
-    const std::unique_ptr<ITimer> deadline = StartPollTimer(kHeaderDeadlineMsec);
+    const std::unique_ptr<ITimer> deadline = StartPollTimer(kHeaderDeadlineMs);
     for (;;) {
         std::string line;
         const unsigned long elapsed = deadline->GetElapsedMsec();
-        if (elapsed >= kHeaderDeadlineMsec) {
+        if (elapsed >= kHeaderDeadlineMs) {
             return Error(kIncompleteLine);
         }
-        Error result =
-            ReadLine(line, std::min(kHeaderLineTimeoutMsec, kHeaderDeadlineMsec - elapsed));
+        Error result = ReadLine(line, std::min(kHeaderLineTimeoutMs, kHeaderDeadlineMs - elapsed));
         if (!result && line.empty()) {
             return result;
         }
@@ -207,13 +206,13 @@ Error THttpResponseReader::ReadHeader(unsigned long& contentLength, bool& length
 
 Error THttpResponseReader::ReadChunkSize(unsigned long& size, bool afterChunk) {
     std::string line;
-    Error result = ReadLine(line, kHeaderLineTimeoutMsec);
+    Error result = ReadLine(line, kHeaderLineTimeoutMs);
     if (!result && afterChunk) {
         // The line that ends the previous chunk's data must be empty.
         if (!line.empty()) {
             return Error(kTransferFailed);
         }
-        result = ReadLine(line, kHeaderLineTimeoutMsec);
+        result = ReadLine(line, kHeaderLineTimeoutMs);
     }
     if (result || !ParseChunkSize(line, size)) {
         return Error(kTransferFailed);
@@ -224,7 +223,7 @@ Error THttpResponseReader::ReadChunkSize(unsigned long& size, bool afterChunk) {
 bool THttpResponseReader::SkipTrailer() {
     std::string line;
     do {
-        if (ReadLine(line, kHeaderLineTimeoutMsec)) {
+        if (ReadLine(line, kHeaderLineTimeoutMs)) {
             return false;
         }
     } while (!line.empty());
@@ -277,7 +276,7 @@ Error THttpResponseReader::ReadPortion(unsigned long length, std::string& reply,
                                        IFileWritable* file) {
     Error result(0);
     unsigned long received = 0;
-    const std::unique_ptr<ITimer> timer = StartPollTimer(kBodyInactivityMsec);
+    const std::unique_ptr<ITimer> timer = StartPollTimer(kBodyInactivityMs);
     unsigned char area[kPortionSize];
     while (received < length && !result) {
         const long n = m_connection.Receive(area, std::min(length - received, kPortionSize));
@@ -287,7 +286,7 @@ Error THttpResponseReader::ReadPortion(unsigned long length, std::string& reply,
                 m_fileProgress(count);
             }
             received += count;
-            timer->Restart(kBodyInactivityMsec);
+            timer->Restart(kBodyInactivityMs);
             if (file) {
                 // A short write would leave a damaged file behind a success.
                 if (file->Write(area, count) != n) {

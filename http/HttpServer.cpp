@@ -64,7 +64,7 @@ void THttpServer::CheckNewConnections() {
 void THttpServer::ValidateIncomingConnection(INetworkInterface* iface,
                                              std::unique_ptr<IConnection>& listener) {
     // A burst of connections is taken in one pass, not one per pass.
-    for (unsigned accepted = 0; accepted < cAcceptsPerPass; ++accepted) {
+    for (unsigned accepted = 0; accepted < kAcceptsPerPass; ++accepted) {
         if (iface != nullptr && !listener) {
             IConnection* connection = nullptr;
             // a failed listen is tried again on the next pass
@@ -101,8 +101,8 @@ void THttpServer::CheckIncomingData() {
         THttpCustomer& customer = **it;
         customer.TryToReadRawData();
         customer.FlushOutput();
-        it = customer.IsDone(cStallLimitMsec, m_idleTimeoutMsec) ? m_customers.erase(it)
-                                                                 : std::next(it);
+        it = customer.IsDone(kStallLimitMs, m_idleTimeoutMsec) ? m_customers.erase(it)
+                                                               : std::next(it);
     }
 }
 

@@ -42,11 +42,11 @@ class THttpServer {
     THttpServer& operator=(const THttpServer&) = delete;
 
     // How long a customer may take none of its reply before it is dropped.
-    static constexpr unsigned long cStallLimitMsec = 15000;
-    static constexpr unsigned long cDefaultMaxCustomers = 64;
-    static constexpr unsigned long cDefaultIdleTimeoutMsec = 120000;
+    static constexpr unsigned long kStallLimitMs = 15000;
+    static constexpr unsigned long kDefaultMaxCustomers = 64;
+    static constexpr unsigned long kDefaultIdleTimeoutMs = 120000;
     // Most connections accepted on one interface per pass.
-    static constexpr unsigned cAcceptsPerPass = 64;
+    static constexpr unsigned kAcceptsPerPass = 64;
 
     // At most maxCustomers customers at a time; one that has no request
     // waiting, none awaiting a reply and nothing to send is dropped after
@@ -148,8 +148,8 @@ class THttpServer {
     std::unique_ptr<IConnection> m_ethernetListener;
     TCustomerList m_customers;
     bool m_started = true;
-    unsigned long m_maxCustomers = cDefaultMaxCustomers;
-    unsigned long m_idleTimeoutMsec = cDefaultIdleTimeoutMsec;
+    unsigned long m_maxCustomers = kDefaultMaxCustomers;
+    unsigned long m_idleTimeoutMsec = kDefaultIdleTimeoutMs;
     std::uint64_t m_nextReplyOrder = 0;
     TRejectionListener m_rejectionListener;
 };

@@ -17,7 +17,7 @@ namespace {
 
 // The longest pause between two offers, so that an inner connection without a descriptor,
 // which moves only while it is polled, is offered the rest again soon.
-constexpr unsigned long kStallPauseMsec = 1;
+constexpr unsigned long kStallPauseMs = 1;
 
 // Paces the offers while the inner connection takes nothing. False once it has
 // taken nothing for the stall limit: the peer has stopped reading, and offering
@@ -31,7 +31,7 @@ bool WaitForProgress(ITimerSource& timers, IConnection& inner, std::unique_ptr<I
     }
     TActivityWait pause(timers);
     pause.Add(inner, READINESS_WRITABLE);
-    pause.Sleep(kStallPauseMsec);
+    pause.Sleep(kStallPauseMs);
     return true;
 }
 
@@ -49,7 +49,7 @@ long TBufferedConnection::Send(const unsigned char* data, unsigned long length) 
         if (result > 0) {
             stall.reset();
         } else if (taken < length &&
-                   !WaitForProgress(m_timers, *m_inner, stall, kSendStallLimitMsec)) {
+                   !WaitForProgress(m_timers, *m_inner, stall, kSendStallLimitMs)) {
             return taken == 0 ? -1 : static_cast<long>(taken);
         }
     } while (taken < length);

@@ -22,7 +22,7 @@ class TBufferedConnection : public IConnection, public IPollable {
     TBufferedConnection& operator=(const TBufferedConnection&) = delete;
 
     // Offers everything to the inner connection until all is taken, it fails,
-    // or it has taken nothing for kSendStallLimitMsec. Returns length on
+    // or it has taken nothing for kSendStallLimitMs. Returns length on
     // success, otherwise a smaller value (negative when nothing was taken).
     long Send(const unsigned char* data, unsigned long length) override;
     // Hands out buffered bytes. When the buffer is used up, reads of 2048
@@ -45,7 +45,7 @@ class TBufferedConnection : public IConnection, public IPollable {
     bool HasFailed() const { return m_fill < 0; }
 
     // How long Send waits for an inner connection that keeps taking nothing.
-    static constexpr unsigned long kSendStallLimitMsec = 15000;
+    static constexpr unsigned long kSendStallLimitMs = 15000;
 
   private:
     long HandOutBuffered(unsigned char* data, unsigned long length);

@@ -28,7 +28,7 @@ enum CONNSTATE : std::uint32_t {
 //   its Send waits at most 3 s for the line to take bytes;
 // - TBufferedConnection::Send offers until everything is taken, pausing
 //   between offers, and gives up once nothing was taken for
-//   kSendStallLimitMsec (15 s);
+//   kSendStallLimitMs (15 s);
 // - a tunnelled connection's calls each step the tunnel, which reads its
 //   serial line as above; its Send also waits for the link, when it is down,
 //   at most 3 s.

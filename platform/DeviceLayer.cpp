@@ -3,7 +3,7 @@
 namespace {
 
 // Kind and index share one 32-bit key, 16 bits each.
-constexpr std::uint32_t cMaxKeyPart = 0xFFFF;
+constexpr std::uint32_t kMaxKeyPart = 0xFFFF;
 
 }  // namespace
 
@@ -18,7 +18,7 @@ unsigned long TDeviceLayer::GetDeviceID(DEVICE kind, unsigned int index) {
 }
 
 IDevice* TDeviceLayer::GetDevice(DEVICE kind, unsigned int index) {
-    if (kind > cMaxKeyPart || index > cMaxKeyPart) {
+    if (kind > kMaxKeyPart || index > kMaxKeyPart) {
         return nullptr;
     }
     std::unique_ptr<IDevice>& entry =

@@ -50,4 +50,4 @@ class IFileSystem {
 inline constexpr char cExecutableUpdate[] = ".new";
 
 // Longest name or full path, terminator excluded.
-inline constexpr std::size_t cMaxPathLength = 259;
+inline constexpr std::size_t kMaxPathLength = 259;

@@ -13,7 +13,7 @@ inline constexpr std::uint32_t kLoopbackAddress = 0x7F000001;
 
 // The host that INetworkInterface::Call connects to.
 struct TNetworkHostParam {
-    static constexpr std::size_t cMaxAuxText = 64;
+    static constexpr std::size_t kMaxAuxText = 64;
 
     TNetworkHostParam(unsigned long address, unsigned short port, bool secure, const char* auxText1,
                       const char* auxText2)
@@ -27,14 +27,14 @@ struct TNetworkHostParam {
     std::uint16_t port;
     // Reach the host over a secure connection (set for "https" URLs).
     bool secure;
-    char auxText1[cMaxAuxText + 1];
-    char auxText2[cMaxAuxText + 1];
+    char auxText1[kMaxAuxText + 1];
+    char auxText2[kMaxAuxText + 1];
 
   private:
     // Copies up to the terminator but never more than 64 characters; always
     // terminates; a null text gives an empty one.
-    static void CopyAuxText(const char* text, char (&destination)[cMaxAuxText + 1]) {
-        std::size_t length = text ? strnlen(text, cMaxAuxText) : 0;
+    static void CopyAuxText(const char* text, char (&destination)[kMaxAuxText + 1]) {
+        std::size_t length = text ? strnlen(text, kMaxAuxText) : 0;
         std::copy_n(text ? text : "", length, destination);
         destination[length] = '\0';
     }

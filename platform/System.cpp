@@ -56,16 +56,16 @@ void TSystem::SetBacklight(bool on) {
 
 bool TSystem::IsBacklightTimeout() {
     if (!m_backlightTimer) {
-        m_backlightTimer.reset(CreateTimer(cBacklightMsec));
+        m_backlightTimer.reset(CreateTimer(kBacklightMs));
     }
     return m_backlightTimer->IsExpired();
 }
 
 void TSystem::RestartBacklightTimer() {
     if (!m_backlightTimer) {
-        m_backlightTimer.reset(CreateTimer(cBacklightMsec));
+        m_backlightTimer.reset(CreateTimer(kBacklightMs));
     } else {
-        m_backlightTimer->Restart(cBacklightMsec);
+        m_backlightTimer->Restart(kBacklightMs);
     }
 }
 

@@ -10,7 +10,7 @@
 class TWaitSet;
 
 // The name of the directory for traffic logs that the device layer mounts.
-inline constexpr char cTraceDirectory[] = "Trace";
+inline constexpr char kTraceDirectory[] = "Trace";
 
 // The process-wide entry point to the platform: device layer, timers,
 // sleeping, date and time, file systems and the machine's identity.
@@ -103,7 +103,7 @@ class TSystem : public ISystem {
     void SetBacklightState(bool on);
 
   private:
-    static constexpr unsigned long cBacklightMsec = 30000;
+    static constexpr unsigned long kBacklightMs = 30000;
 
     std::unique_ptr<IDeviceLayer> m_deviceLayer;
     IFileSystem* m_traceFileSystem = nullptr;

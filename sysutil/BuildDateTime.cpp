@@ -34,14 +34,14 @@ const char* MonthNumber(const char* name) {
 }  // namespace
 
 void FormatBuildDateTime(const char* date, const char* time,
-                         char (&out)[cBuildDateTimeLength + 1]) {
+                         char (&out)[kBuildDateTimeLength + 1]) {
     // date is "Mmm dd yyyy": the day sits at 4..5, the year at 7..10.
     std::snprintf(out, sizeof out, "%c%c.%s.%.4s %.8s", date[4], date[5], MonthNumber(date),
                   date + 7, time);
 }
 
 const char* GetBuildDateTime() {
-    static char version[cBuildDateTimeLength + 1];
+    static char version[kBuildDateTimeLength + 1];
     FormatBuildDateTime(__DATE__, __TIME__, version);
     return version;
 }

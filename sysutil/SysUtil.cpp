@@ -144,13 +144,13 @@ std::string SysUtil::GetSerial() {
 }
 
 std::string SysUtil::GetSerialInOldFormat() {
-    constexpr std::size_t cOldLength = 12;
+    constexpr std::size_t kOldLength = 12;
     std::string serial = ReadSerialNumber();
     if (std::size_t slash = serial.find('/'); slash != std::string::npos) {
         return serial.substr(slash + 1);
     }
-    if (serial.size() < cOldLength) {
-        serial.insert(0, cOldLength - serial.size(), '0');
+    if (serial.size() < kOldLength) {
+        serial.insert(0, kOldLength - serial.size(), '0');
     }
-    return serial.substr(serial.size() - cOldLength);
+    return serial.substr(serial.size() - kOldLength);
 }

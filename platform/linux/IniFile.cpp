@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr char cLineEnd[] = "\r\n";
+constexpr char kLineEnd[] = "\r\n";
 
 // Calls action(item) for every item of a value list.
 template <typename Action>
@@ -87,7 +87,7 @@ std::vector<std::string> TIniFile::GetStringList(const std::string& key) const {
 void TIniFile::SetString(const std::string& key, const std::string& value) {
     // A line end inside the key or value would split the entry into lines
     // that read back as something else.
-    if ((key + value).find_first_of(cLineEnd) != std::string::npos) {
+    if ((key + value).find_first_of(kLineEnd) != std::string::npos) {
         return;
     }
     const std::string entry = key + "=" + value;
@@ -106,10 +106,10 @@ void TIniFile::SetString(const std::string& key, const std::string& value) {
                 line = entry;
             }
         }
-        text += line + cLineEnd;
+        text += line + kLineEnd;
     }
     if (!found) {
-        text += entry + cLineEnd;
+        text += entry + kLineEnd;
     }
     m_contents = text;
 

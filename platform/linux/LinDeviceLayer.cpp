@@ -22,7 +22,7 @@ IDevice* MakeSerialPort(unsigned int, IFileSystem* traceFileSystem) {
 }
 
 // The kinds this platform makes; every other kind gives null.
-const std::map<DEVICE, TDeviceFactory> cDeviceFactories = {
+const std::map<DEVICE, TDeviceFactory> kDeviceFactories = {
     {DEVICE_ETHERNET, MakeEthernet},      {DEVICE_WIFI, MakeEthernet},
     {DEVICE_GPRS, MakeEthernet},          {DEVICE_RS232, MakeSerialPort},
     {DEVICE_OTHER_NETWORK, MakeEthernet},
@@ -46,6 +46,6 @@ TLinDeviceDebugLayer::TLinDeviceDebugLayer(IFileSystem* traceFileSystem)
     : m_traceFileSystem(traceFileSystem) {}
 
 IDevice* TLinDeviceDebugLayer::CreateDevice(DEVICE kind, unsigned int index) {
-    auto factory = cDeviceFactories.find(kind);
-    return factory == cDeviceFactories.end() ? nullptr : factory->second(index, m_traceFileSystem);
+    auto factory = kDeviceFactories.find(kind);
+    return factory == kDeviceFactories.end() ? nullptr : factory->second(index, m_traceFileSystem);
 }

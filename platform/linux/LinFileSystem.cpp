@@ -17,9 +17,9 @@
 
 namespace {
 
-constexpr mode_t cFilePermission = 0666;
-constexpr mode_t cExecutablePermission = 0777;
-constexpr mode_t cDirectoryPermission = 0776;
+constexpr mode_t kFilePermission = 0666;
+constexpr mode_t kExecutablePermission = 0777;
+constexpr mode_t kDirectoryPermission = 0776;
 
 // The first mode bit present, in this order, decides the open flags.
 int OpenFlags(unsigned short mode) {
@@ -133,16 +133,16 @@ Error TPCFileSystem::GetLastError() {
 
 char* TPCFileSystem::MakeFullPath(char* destination, const char* name) {
     if (m_root.empty()) {
-        std::snprintf(destination, cMaxPathLength + 1, "%s", OrEmpty(name));
+        std::snprintf(destination, kMaxPathLength + 1, "%s", OrEmpty(name));
     } else {
-        std::snprintf(destination, cMaxPathLength + 1, "%s/%s", m_root.c_str(), OrEmpty(name));
+        std::snprintf(destination, kMaxPathLength + 1, "%s/%s", m_root.c_str(), OrEmpty(name));
     }
     return destination;
 }
 
-bool TPCFileSystem::BuildFullPath(const char* name, char (&path)[cMaxPathLength + 1]) {
+bool TPCFileSystem::BuildFullPath(const char* name, char (&path)[kMaxPathLength + 1]) {
     std::size_t length = std::strlen(OrEmpty(name)) + (m_root.empty() ? 0 : m_root.size() + 1);
-    if (length > cMaxPathLength) {
+    if (length > kMaxPathLength) {
         errno = ENAMETOOLONG;
         return false;
     }
@@ -151,11 +151,11 @@ bool TPCFileSystem::BuildFullPath(const char* name, char (&path)[cMaxPathLength 
 }
 
 int TPCFileSystem::OpenFilePointer(const char* name, unsigned short mode) {
-    char path[cMaxPathLength + 1];
+    char path[kMaxPathLength + 1];
     if (!BuildFullPath(name, path)) {
         return -1;
     }
-    mode_t permission = IsExecutableUpdate(OrEmpty(name)) ? cExecutablePermission : cFilePermission;
+    mode_t permission = IsExecutableUpdate(OrEmpty(name)) ? kExecutablePermission : kFilePermission;
     return open(path, OpenFlags(mode), permission);
 }
 
@@ -177,7 +177,7 @@ IFileWritable* TPCFileSystem::OpenForWrite(const char* name, unsigned short mode
 }
 
 Error TPCFileSystem::EraseFile(const char* name) {
-    char path[cMaxPathLength + 1];
+    char path[kMaxPathLength + 1];
     if (!BuildFullPath(name, path) || (unlink(path) < 0 && errno != ENOENT)) {
         m_lastError = ErrnoError(FILE_ERROR_ERASE);
     } else {
@@ -197,8 +197,8 @@ Error TPCFileSystem::RenameFile(const char* from, const char* to) {
     } else {
         // rename replaces an existing target in one step, so a failed rename
         // leaves the target as it was.
-        char fromPath[cMaxPathLength + 1];
-        char toPath[cMaxPathLength + 1];
+        char fromPath[kMaxPathLength + 1];
+        char toPath[kMaxPathLength + 1];
         if (!BuildFullPath(from, fromPath) || !BuildFullPath(to, toPath) ||
             rename(fromPath, toPath) < 0) {
             result = ErrnoError(FILE_ERROR_RENAME);
@@ -244,12 +244,12 @@ TLinFileSystem::TLinFileSystem(const char* directory, const std::string& executa
     bool named = *OrEmpty(directory) != '\0';
     bool absolute = *OrEmpty(directory) == '/';
     if (named && (absolute || !executablePath.empty())) {
-        mkdir(GetRoot().c_str(), cDirectoryPermission);  // an existing directory is the usual case
+        mkdir(GetRoot().c_str(), kDirectoryPermission);  // an existing directory is the usual case
     }
 }
 
 std::uint32_t TLinFileSystem::GetFileLength(const char* name) {
-    char path[cMaxPathLength + 1];
+    char path[kMaxPathLength + 1];
     struct stat status;
     if (!BuildFullPath(name, path) || stat(path, &status) < 0) {
         return 0;

@@ -27,7 +27,7 @@ class TPCFile : public IFileWritable {
 
   private:
     TDescriptor m_descriptor;
-    char m_name[cMaxPathLength + 1];
+    char m_name[kMaxPathLength + 1];
 };
 
 // Files under a root directory through the operating system's descriptor
@@ -48,7 +48,7 @@ class TPCFileSystem : public IFileSystem {
     // value with errno set.
     virtual int OpenFilePointer(const char* name, unsigned short mode);
     // Writes root + "/" + name (just name for an empty root) into
-    // `destination`, which holds cMaxPathLength + 1 characters; a longer path
+    // `destination`, which holds kMaxPathLength + 1 characters; a longer path
     // is cut. Returns destination.
     virtual char* MakeFullPath(char* destination, const char* name);
 
@@ -56,8 +56,8 @@ class TPCFileSystem : public IFileSystem {
 
   protected:
     // The full path of `name`, or false with errno ENAMETOOLONG when it would
-    // exceed cMaxPathLength characters.
-    bool BuildFullPath(const char* name, char (&path)[cMaxPathLength + 1]);
+    // exceed kMaxPathLength characters.
+    bool BuildFullPath(const char* name, char (&path)[kMaxPathLength + 1]);
 
   private:
     TPCFile* OpenFileWithMode(const char* name, unsigned short mode);

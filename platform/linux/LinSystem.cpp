@@ -27,12 +27,12 @@ namespace {
 
 ISystem* g_replacement = nullptr;
 
-constexpr unsigned int cRandomBytes = 8;
-constexpr const char* cUnknownSerial = "UNKNOWN";
-constexpr const char* cFirstDisk = "/dev/hda";
-constexpr std::size_t cIdentitySize = 512;
-constexpr std::size_t cSerialOffset = 20;
-constexpr std::size_t cSerialLength = 20;
+constexpr unsigned int kRandomBytes = 8;
+constexpr const char* kUnknownSerial = "UNKNOWN";
+constexpr const char* kFirstDisk = "/dev/hda";
+constexpr std::size_t kIdentitySize = 512;
+constexpr std::size_t kSerialOffset = 20;
+constexpr std::size_t kSerialLength = 20;
 
 // Writes `text` cut to fit `size` bytes with its terminator.
 void CopyText(const char* text, char* buffer, unsigned int size) {
@@ -135,8 +135,8 @@ Error TPCSystem::GenerateRandom(unsigned char* buffer) {
         return Error(kErrorRandomFailed);
     }
     unsigned int filled = 0;
-    while (filled < cRandomBytes) {
-        ssize_t count = getrandom(buffer + filled, cRandomBytes - filled, 0);
+    while (filled < kRandomBytes) {
+        ssize_t count = getrandom(buffer + filled, kRandomBytes - filled, 0);
         if (count < 0 && errno != EINTR) {
             return ErrnoError(kErrorRandomFailed);
         }
@@ -178,7 +178,7 @@ TLinSystem::~TLinSystem() {
 void TLinSystem::CreateDeviceLayer() {
     IFileSystem* trace = nullptr;
     // Without a trace file system the devices log no traffic.
-    static_cast<void>(MountFileSystem(cTraceDirectory, &trace));
+    static_cast<void>(MountFileSystem(kTraceDirectory, &trace));
     AdoptDeviceLayer(std::make_unique<TLinDeviceDebugLayer>(trace), trace);
 }
 
@@ -212,7 +212,7 @@ bool TLinSystem::WaitForActivity(TWaitSet& waits, unsigned long milliseconds) {
 }
 
 Error TLinSystem::MountFileSystem(const char* name, IFileSystem** fileSystem) {
-    const bool trace = name != nullptr && std::strcmp(name, cTraceDirectory) == 0;
+    const bool trace = name != nullptr && std::strcmp(name, kTraceDirectory) == 0;
     *fileSystem = new TLinFileSystem(trace ? m_traceDirectory.c_str() : name, m_executablePath);
     return Error(0);
 }
@@ -232,17 +232,17 @@ void TLinSystem::GetScreenSize(unsigned short& width, unsigned short& height, bo
 }
 
 Error TLinSystem::GetSerialNumber(char* buffer, unsigned int size) {
-    const TDescriptor disk(open(cFirstDisk, O_RDONLY | O_CLOEXEC));
+    const TDescriptor disk(open(kFirstDisk, O_RDONLY | O_CLOEXEC));
     if (!disk) {
-        CopyText(cUnknownSerial, buffer, size);
+        CopyText(kUnknownSerial, buffer, size);
         return Error(0);
     }
-    unsigned char identity[cIdentitySize] = {};
+    unsigned char identity[kIdentitySize] = {};
     const bool identified = ioctl(disk.Get(), HDIO_GET_IDENTITY, identity) == 0;
     if (identified) {
         SerialNumberFromIdentity(identity, buffer, size);
     } else {
-        CopyText(cUnknownSerial, buffer, size);
+        CopyText(kUnknownSerial, buffer, size);
     }
     return Error(0);
 }
@@ -270,8 +270,8 @@ void SerialNumberFromIdentity(const unsigned char* identity, char* buffer, unsig
     if (buffer == nullptr || size == 0) {
         return;
     }
-    const char* field = reinterpret_cast<const char*>(identity + cSerialOffset);
-    std::size_t length = std::min<std::size_t>(strnlen(field, cSerialLength), size - 1);
+    const char* field = reinterpret_cast<const char*>(identity + kSerialOffset);
+    std::size_t length = std::min<std::size_t>(strnlen(field, kSerialLength), size - 1);
     std::memcpy(buffer, field, length);
     buffer[length] = '\0';
 }

@@ -66,7 +66,7 @@ class TLinSystem : public TPCSystem {
     void Idle() override;
     static constexpr long kIdleMicroseconds = 100;
     bool WaitForActivity(TWaitSet& waits, unsigned long milliseconds) override;
-    // cTraceDirectory is mounted where the file locations put the trace
+    // kTraceDirectory is mounted where the file locations put the trace
     // directory; any other name as it is.
     Error MountFileSystem(const char* name, IFileSystem** fileSystem) override;
     IFileSystem* GetDefaultFileSystem() override;
@@ -86,7 +86,7 @@ class TLinSystem : public TPCSystem {
   private:
     std::string m_executablePath;
     TLinFileSystem m_defaultFileSystem;
-    std::string m_traceDirectory = cTraceDirectory;
+    std::string m_traceDirectory = kTraceDirectory;
 };
 
 // Local calendar time as the numbers YYYYMMDD and HHMMSS; either pointer may

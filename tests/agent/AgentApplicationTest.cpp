@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr unsigned short cPort = 9;
+constexpr unsigned short kPort = 9;
 
 // Something the agent did to its devices, and when.
 struct TEvent {
@@ -47,12 +47,12 @@ class TAgentWorld : public TTestSystem {
   public:
     TAgentWorld() {
         auto devices = std::make_unique<TTestDeviceLayer>();
-        devices->Provide(DEVICE_RS232, cPort, std::make_unique<TLine>(*this));
+        devices->Provide(DEVICE_RS232, kPort, std::make_unique<TLine>(*this));
         devices->Provide(DEVICE_ETHERNET, 0, std::make_unique<TEthernet>(*this));
         auto keyboard = std::make_unique<TKeyboard>();
         m_keyboard = keyboard.get();
         devices->Provide(DEVICE_KEYBOARD, 0, std::move(keyboard));
-        devices->Provide(DEVICE_USB, cPort, std::make_unique<TSerialNetworkInterface>(cPort));
+        devices->Provide(DEVICE_USB, kPort, std::make_unique<TSerialNetworkInterface>(kPort));
         SetDeviceLayer(std::move(devices));
     }
     // The devices note their closing into this world, so they go first.

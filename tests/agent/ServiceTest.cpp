@@ -101,7 +101,7 @@ std::string Joined(const std::vector<std::string>& messages) {
     return text;
 }
 
-const std::string cTime = "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]";
+const std::string kTime = "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]";
 
 class ServiceTest : public testing::Test {
   protected:
@@ -159,7 +159,7 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
     EXPECT_TRUE(std::regex_match(
         messages.back(), std::regex("READY=1\nSTATUS=serving ttyS99, link down, 0 connections, "
                                     "0 NAKs, last reset " +
-                                    cTime)))
+                                    kTime)))
         << messages.back();
 
     // Nothing on the line answers, so nothing changes but the keep-alives.
@@ -177,7 +177,7 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
             statuses.push_back(message);
         }
     }
-    const std::string lastReset = ", last reset " + cTime;
+    const std::string lastReset = ", last reset " + kTime;
     ASSERT_EQ(statuses.size(), 2u) << Joined(messages);
     EXPECT_TRUE(std::regex_match(
         statuses[0],
@@ -206,7 +206,7 @@ TEST_F(ServiceTest, StatusLineCarriesTheCounts) {
     // takes and acknowledges what the agent sends.
     const auto statusUntil = [&](const std::string& pattern) {
         const std::regex wanted("(READY=1\n)?STATUS=serving ttyS99, " + pattern + ", last reset " +
-                                cTime);
+                                kTime);
         const auto deadline = Clock::now() + seconds(10);
         std::vector<std::string> messages;
         while (Clock::now() < deadline) {
@@ -247,10 +247,10 @@ TEST_F(ServiceTest, StatusLineCarriesTheCounts) {
 // agent is not in; the unit's umask 0027. New logs belong to the directory's
 // group, which may read them, and to no one else.
 TEST_F(ServiceTest, LogsAreReadableByTheLogDirectorysGroupOnly) {
-    constexpr gid_t cLogGroup = 4;
+    constexpr gid_t kLogGroup = 4;
     const std::string trace = m_directory / "Trace";
     ASSERT_EQ(mkdir(trace.c_str(), 0750), 0);
-    ASSERT_EQ(chown(trace.c_str(), getuid(), cLogGroup), 0);
+    ASSERT_EQ(chown(trace.c_str(), getuid(), kLogGroup), 0);
     ASSERT_EQ(chmod(trace.c_str(), 02750), 0);
     m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
     m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
@@ -263,7 +263,7 @@ TEST_F(ServiceTest, LogsAreReadableByTheLogDirectorysGroupOnly) {
 
     struct stat log {};
     ASSERT_EQ(stat((trace + "/CommLog9.txt").c_str(), &log), 0);
-    EXPECT_EQ(log.st_gid, cLogGroup);
+    EXPECT_EQ(log.st_gid, kLogGroup);
     EXPECT_EQ(log.st_mode & 07777, 0640u);
 }
 

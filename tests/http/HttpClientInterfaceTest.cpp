@@ -20,11 +20,11 @@
 
 // Interface selection, connection set-up and what the desktop is shown,
 // against scripted interfaces and connections on a fake clock: every poll
-// moves the clock on by kPollMsec.
+// moves the clock on by kPollMs.
 
 namespace {
 
-constexpr unsigned long kPollMsec = 100;
+constexpr unsigned long kPollMs = 100;
 
 // A connection whose state turns from connecting to `outcome` after
 // `connectingPolls` polls of GetState.
@@ -39,7 +39,7 @@ class TScriptedConnection : public IConnection {
     long Receive(unsigned char*, unsigned long) override { return 0; }
     unsigned long GetPeerAddress() override { return 0; }
     CONNSTATE GetState() override {
-        m_clock.Advance(kPollMsec);
+        m_clock.Advance(kPollMs);
         return m_polls++ < connectingPolls ? CONNSTATE_CONNECTING : outcome;
     }
     Error GetLastError() override { return Error(lastError); }
@@ -67,7 +67,7 @@ class TScriptedInterface : public INetworkInterface {
     }
     void Close() override { m_journal.push_back(std::string("close ") + m_name); }
     unsigned GetCurrentState() override {
-        m_clock.Advance(kPollMsec);
+        m_clock.Advance(kPollMs);
         return m_polls++ < startingPolls ? 1 : readiness;
     }
     Error GetNetworkError() override { return Error(networkError); }
@@ -198,7 +198,7 @@ TEST_F(HttpClientInterfaceTest, InterfaceThatNeverComesUpTimesOutAndIsClosed) {
 
     EXPECT_EQ(chosen, nullptr);
     EXPECT_GE(system.Clock().Now(), 5000u);
-    EXPECT_LT(system.Clock().Now(), 5000u + 3 * kPollMsec);
+    EXPECT_LT(system.Clock().Now(), 5000u + 3 * kPollMs);
     EXPECT_TRUE(client.GetStatistics()->waitedForInterface);
     EXPECT_EQ(journal.back(), "close Ethernet");
 }
@@ -225,7 +225,7 @@ TEST_F(HttpClientInterfaceTest, InterfaceThatComesUpLateReportsItsStartTime) {
 
     EXPECT_EQ(chosen, &ethernet);
     EXPECT_TRUE(client.GetStatistics()->waitedForInterface);
-    EXPECT_EQ(client.GetStatistics()->interfaceStartMsec, 4 * kPollMsec) << "four polls";
+    EXPECT_EQ(client.GetStatistics()->interfaceStartMsec, 4 * kPollMs) << "four polls";
 }
 
 TEST_F(HttpClientInterfaceTest, InterfaceUpAtOnceIsNotWaitedFor) {
@@ -246,7 +246,7 @@ TEST_F(HttpClientInterfaceTest, ConnectCallsTheUrlsAddressAndPort) {
     EXPECT_EQ(ethernet.calledHost->address, 0x0A010203u);
     EXPECT_EQ(ethernet.calledHost->port, 8080);
     EXPECT_FALSE(ethernet.calledHost->secure);
-    EXPECT_EQ(client.GetStatistics()->connectMsec, 3 * kPollMsec);
+    EXPECT_EQ(client.GetStatistics()->connectMsec, 3 * kPollMs);
 }
 
 TEST_F(HttpClientInterfaceTest, HttpsUrlAsksForASecureConnection) {

@@ -53,7 +53,7 @@ class CustomerOnLine {
     }
 
     void Pump(std::size_t expectedBytes = 0) {
-        const std::size_t passes = 2 * (expectedBytes / THttpCustomer::cReadChunk) + 4;
+        const std::size_t passes = 2 * (expectedBytes / THttpCustomer::kReadChunk) + 4;
         for (std::size_t i = 0; i < passes; ++i) {
             customer.TryToReadRawData();
         }
@@ -351,7 +351,7 @@ std::string GetWithHeaderOfSize(std::size_t size) {
 }
 
 TEST(HttpCustomerTest, RequestsOverTheSizeBoundsAreRejected) {
-    const std::size_t kHeader = THttpCustomer::cMaxHeaderBytes;
+    const std::size_t kHeader = THttpCustomer::kMaxHeaderBytes;
     const std::string kPostStart = "POST /up HTTP/1.1\r\nContent-Length: ";
     struct {
         const char* label;
@@ -363,11 +363,11 @@ TEST(HttpCustomerTest, RequestsOverTheSizeBoundsAreRejected) {
         {"unfinished header at the bound", std::string(kHeader, 'G'), false},
         {"unfinished header over the bound", std::string(kHeader + 1, 'G'), true},
         {"body at the bound",
-         kPostStart + std::to_string(THttpCustomer::cMaxBodyBytes) + "\r\n\r\n", false},
+         kPostStart + std::to_string(THttpCustomer::kMaxBodyBytes) + "\r\n\r\n", false},
         {"body over the bound",
-         kPostStart + std::to_string(THttpCustomer::cMaxBodyBytes + 1) + "\r\n\r\n", true},
+         kPostStart + std::to_string(THttpCustomer::kMaxBodyBytes + 1) + "\r\n\r\n", true},
         {"body at the bound with leading zeros",
-         kPostStart + "0000000000" + std::to_string(THttpCustomer::cMaxBodyBytes) + "\r\n\r\n",
+         kPostStart + "0000000000" + std::to_string(THttpCustomer::kMaxBodyBytes) + "\r\n\r\n",
          false},
         // 2^32 + 10 must not pass for a body of 10 bytes.
         {"body length beyond 32 bits", kPostStart + "4294967306\r\n\r\n0123456789", true},
@@ -388,7 +388,7 @@ TEST(HttpCustomerTest, NothingMoreIsReadWhileARequestWaitsToBeCollected) {
     CustomerOnLine client;
     client.Feed(kGetAbc);
     ASSERT_TRUE(client.customer.IsRequestReceived());
-    client.Feed(std::string(4 * THttpCustomer::cMaxHeaderBytes, 'x'));
+    client.Feed(std::string(4 * THttpCustomer::kMaxHeaderBytes, 'x'));
     EXPECT_EQ(client.customer.GetErrorMessage(), "");
     EXPECT_EQ(client.customer.ReadRequest().ToString(), "abc.bin");
 }

@@ -423,7 +423,7 @@ TEST_F(HttpServerTest, ACustomerThatStopsReadingIsDroppedAndHoldsUpNoOne) {
     EXPECT_EQ(server.DeliverTextReply("T2", "s").Code(), 0u);
     EXPECT_EQ(Received(other), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\ns");
 
-    m_system.Clock().Advance(THttpServer::cStallLimitMsec - 1);
+    m_system.Clock().Advance(THttpServer::kStallLimitMs - 1);
     server.Process();
     EXPECT_TRUE(Connected(stalled));
     m_system.Clock().Advance(1);
@@ -433,10 +433,10 @@ TEST_F(HttpServerTest, ACustomerThatStopsReadingIsDroppedAndHoldsUpNoOne) {
 }
 
 TEST_F(HttpServerTest, CustomersAreCappedAndIdleOnesDropped) {
-    constexpr unsigned long kIdleMsec = 5000;
+    constexpr unsigned long kIdleMs = 5000;
     m_system.SetIdleStep(0);
     THttpServer server(kPort, 0, true);
-    server.SetLimits(2, kIdleMsec);
+    server.SetLimits(2, kIdleMs);
     TMemoryLine& waiting = NewClient();
     TMemoryLine& idle = NewClient();
     TMemoryLine& refused = NewClient();
@@ -447,7 +447,7 @@ TEST_F(HttpServerTest, CustomersAreCappedAndIdleOnesDropped) {
 
     Send(waiting, kGetFromT1);
     ASSERT_TRUE(NextRequest(server));
-    m_system.Clock().Advance(kIdleMsec);
+    m_system.Clock().Advance(kIdleMs);
     server.Process();
     EXPECT_FALSE(Connected(idle)) << "silent with nothing to do";
     EXPECT_TRUE(Connected(waiting)) << "its request awaits the application's reply";
@@ -699,7 +699,7 @@ TEST_F(HttpServerWithCurlTest, StoppedServerServesItsCustomersButAcceptsNoOneNew
 }
 
 TEST_F(HttpServerWithCurlTest, BodyOverTheBoundIsRefusedAndTheConnectionClosed) {
-    m_files.WriteFile("big", std::string(THttpCustomer::cMaxBodyBytes + 1, 'b'));
+    m_files.WriteFile("big", std::string(THttpCustomer::kMaxBodyBytes + 1, 'b'));
     auto curl = Curl({"-A", "T1", "-H", "Expect: 100-continue", "-D", m_files / "head",
                       "--data-binary", "@" + (m_files / "big"), Url("/post")});
     EXPECT_THAT(Results(*curl), ElementsAre("500 1"));
@@ -712,7 +712,7 @@ TEST_F(HttpServerWithCurlTest, HeaderOverTheBoundIsRefusedAndTheConnectionClosed
     TDescriptor client = ConnectToLoopback(m_port);
     ASSERT_TRUE(client.IsOpen());
     ASSERT_TRUE(SendAll(client, "GET /get?name=a&terminalSN=1 HTTP/1.1\r\nX-Pad: " +
-                                    std::string(THttpCustomer::cMaxHeaderBytes, 'p')));
+                                    std::string(THttpCustomer::kMaxHeaderBytes, 'p')));
     ASSERT_TRUE(PumpUntilReadable(client));
     const std::string reply = "HTTP/1.1 500 Request too large\r\nContent-Length: 0\r\n\r\n";
     EXPECT_EQ(ReceiveExactly(client, reply.size() + 1), reply) << "then the connection closes";
@@ -772,7 +772,7 @@ TEST_F(HttpServerWithCurlTest, AReplyReachesOnlyItsRequester) {
 
 TEST_F(HttpServerWithCurlTest, ABurstOfConnectionsIsAcceptedAtOnce) {
     constexpr int kClients = 200;
-    m_server.SetLimits(kClients, THttpServer::cDefaultIdleTimeoutMsec);
+    m_server.SetLimits(kClients, THttpServer::kDefaultIdleTimeoutMs);
     std::vector<TDescriptor> clients;
     for (int i = 0; i < kClients; ++i) {
         clients.push_back(ConnectToLoopback(m_port));

@@ -146,7 +146,7 @@ TEST_F(BufferedConnectionTest, SendInsistsUntilAllIsTakenOrTheInnerConnectionFai
 }
 
 TEST(BufferedConnectionSendStallTest, GivesUpOnlyAfterTheInnerConnectionTookNothingForTheLimit) {
-    constexpr unsigned long kLimit = TBufferedConnection::kSendStallLimitMsec;
+    constexpr unsigned long kLimit = TBufferedConnection::kSendStallLimitMs;
     // Long enough to outlast the limit, short enough to end if it is ignored.
     constexpr unsigned int kStall = 10 * kLimit;
     const struct {

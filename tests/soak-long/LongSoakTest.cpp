@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr double cLineRate = 11520;
+constexpr double kLineRate = 11520;
 // A service that has come back answers a probe within this time.
-constexpr double cRecoveryLimitMs = 10000;
+constexpr double kRecoveryLimitMs = 10000;
 
 struct TTally {
     unsigned completed = 0;
@@ -49,12 +49,12 @@ TTally Count(const std::vector<TLoadReport>& reports) {
 
 // Every run ends with a probe from the same terminal: a new call and a
 // round trip must work again soon after whatever happened before.
-const std::vector<std::string> cProbe = {"probe", "15"};
+const std::vector<std::string> kProbe = {"probe", "15"};
 
 void ExpectServiceBack(const TLoadReport& probe) {
     EXPECT_EQ(probe.Text("test"), "probe") << probe.Line();
     EXPECT_EQ(probe.Text("result"), "completed") << probe.Line();
-    EXPECT_LE(probe.Number("ms"), cRecoveryLimitMs) << probe.Line();
+    EXPECT_LE(probe.Number("ms"), kRecoveryLimitMs) << probe.Line();
     std::printf("  a new call afterwards: %s after %.0f ms (%s attempts)\n",
                 probe.Text("result").c_str(), probe.Number("ms"), probe.Text("attempts").c_str());
     std::fflush(stdout);
@@ -79,12 +79,12 @@ unsigned StallSeconds(TTerminalKind terminal) {
     return terminal == TTerminalKind::Model ? 5 : 20;
 }
 
-constexpr unsigned cSeeds = 5;
-const double cBitErrorRates[] = {0.0, 1e-5, 1e-4, 1e-3};
+constexpr unsigned kSeeds = 5;
+const double kBitErrorRates[] = {0.0, 1e-5, 1e-4, 1e-3};
 
 TEST(LongSoakTest, TransfersAtEveryBitErrorRate) {
     std::printf("\nChecked transfers of 64 KiB each way, paced line at %.0f bytes/s, %u seeds\n",
-                cLineRate, cSeeds);
+                kLineRate, kSeeds);
     struct TRow {
         TTerminalKind terminal;
         double ber;
@@ -93,17 +93,17 @@ TEST(LongSoakTest, TransfersAtEveryBitErrorRate) {
     };
     std::vector<TRow> table;
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
-        for (const double ber : cBitErrorRates) {
+        for (const double ber : kBitErrorRates) {
             SCOPED_TRACE(std::string(Name(terminal)) + ", bit-error rate " + std::to_string(ber));
             std::printf("%s, bit-error rate %g:\n", Name(terminal), ber);
             std::fflush(stdout);
             TTally down;
             TTally up;
-            for (unsigned seed = 1; seed <= cSeeds; ++seed) {
-                TTunnelRig rig(TLineSettings{.rate = cLineRate, .ber = ber, .seed = 2025 + seed});
+            for (unsigned seed = 1; seed <= kSeeds; ++seed) {
+                TTunnelRig rig(TLineSettings{.rate = kLineRate, .ber = ber, .seed = 2025 + seed});
                 rig.UseTerminal(terminal);
                 std::vector<std::string> tests = {"download", "64K", "upload", "64K"};
-                tests.insert(tests.end(), cProbe.begin(), cProbe.end());
+                tests.insert(tests.end(), kProbe.begin(), kProbe.end());
                 const std::vector<TLoadReport> reports = rig.Load(tests, StallSeconds(terminal));
                 for (const TLoadReport& report : reports) {
                     std::printf("  seed %u: %s\n", seed, report.Line().c_str());
@@ -168,15 +168,15 @@ TMemoryRuns RunInMemory(TTerminalKind terminal, double ber, bool download, unsig
 // The same transfers in memory under the fake clock, with many more seeds: the completion
 // table per terminal, direction and bit-error rate.
 TEST(LongSoakTest, InMemoryTransfersAtEveryBitErrorRate) {
-    constexpr unsigned cMemorySeeds = 40;
+    constexpr unsigned kMemorySeeds = 40;
     std::printf("\nChecked transfers of 64 KiB in memory, paced at 11520 bytes/s, %u seeds\n",
-                cMemorySeeds);
+                kMemorySeeds);
     std::printf("%-8s %-9s %-8s%s\n", "terminal", "direction", "BER",
                 TTransferTally::Header().c_str());
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
-        for (const double ber : cBitErrorRates) {
+        for (const double ber : kBitErrorRates) {
             for (const bool download : {true, false}) {
-                const TMemoryRuns runs = RunInMemory(terminal, ber, download, cMemorySeeds);
+                const TMemoryRuns runs = RunInMemory(terminal, ber, download, kMemorySeeds);
                 std::printf("%-8s %-9s %-8g%s  service failures %u%s%s\n", Name(terminal),
                             download ? "download" : "upload", ber, runs.tally.Row().c_str(),
                             runs.serviceFailures, runs.badSeeds.empty() ? "" : ", seeds",
@@ -194,7 +194,7 @@ TEST(LongSoakTest, InMemoryTransfersAtEveryBitErrorRate) {
 // with all of them, without each one, and without any (both ends for our half; the model has
 // none of its own).
 TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
-    constexpr unsigned cMeasureSeeds = 20;
+    constexpr unsigned kMeasureSeeds = 20;
     struct TSetting {
         const char* name;
         TFrameOptions options;
@@ -225,7 +225,7 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
     std::printf(
         "\nCompleted transfers of 64 KiB in memory, %u seeds, with and without each "
         "measure\n%-8s %-9s %-8s",
-        cMeasureSeeds, "terminal", "direction", "BER");
+        kMeasureSeeds, "terminal", "direction", "BER");
     for (const TSetting& setting : settings) {
         std::printf(" %17s", setting.name);
     }
@@ -237,7 +237,7 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
                             ber);
                 for (const TSetting& setting : settings) {
                     const TMemoryRuns runs =
-                        RunInMemory(terminal, ber, download, cMeasureSeeds, setting.options);
+                        RunInMemory(terminal, ber, download, kMeasureSeeds, setting.options);
                     std::printf(" %8u (%u wrong)", runs.tally.completed, runs.tally.wrong);
                     std::fflush(stdout);
                 }
@@ -264,11 +264,11 @@ TEST(LongSoakTest, ServiceComesBackAfterTheLinesTroubles) {
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {
         for (const TCase& c : cases) {
             SCOPED_TRACE(std::string(Name(terminal)) + ", " + c.trouble);
-            TTunnelRig rig(TLineSettings{.rate = cLineRate, .seed = 7});
+            TTunnelRig rig(TLineSettings{.rate = kLineRate, .seed = 7});
             rig.UseTerminal(terminal);
             rig.PauseInTransfers(c.pauseMs);
             std::vector<std::string> tests = {"download", "256K"};
-            tests.insert(tests.end(), cProbe.begin(), cProbe.end());
+            tests.insert(tests.end(), kProbe.begin(), kProbe.end());
             rig.StartLoad(tests, StallSeconds(terminal) + c.silentSeconds);
             std::this_thread::sleep_for(std::chrono::seconds(3));  // the connection is open by then
             if (c.command) {

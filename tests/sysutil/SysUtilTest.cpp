@@ -256,7 +256,7 @@ TEST(BuildDateTimeTest, CompilerDateAndTimeInDayMonthYearOrder) {
         {"Dec 10 2019", "11:47:18", "10.12.2019 11:47:18"},
     };
     for (const Case& c : cases) {
-        char stamp[cBuildDateTimeLength + 1];
+        char stamp[kBuildDateTimeLength + 1];
         FormatBuildDateTime(c.date, c.time, stamp);
         EXPECT_STREQ(stamp, c.stamp) << c.date;
     }
@@ -264,7 +264,7 @@ TEST(BuildDateTimeTest, CompilerDateAndTimeInDayMonthYearOrder) {
 
 TEST(BuildDateTimeTest, ProgramStampHasTheFixedForm) {
     std::string stamp = GetBuildDateTime();
-    ASSERT_EQ(stamp.size(), cBuildDateTimeLength);
+    ASSERT_EQ(stamp.size(), kBuildDateTimeLength);
     EXPECT_EQ(stamp[2], '.');
     EXPECT_EQ(stamp[5], '.');
     EXPECT_EQ(stamp[10], ' ');

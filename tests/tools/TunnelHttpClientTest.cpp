@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kExchangeLimitMsec = 60000;
+constexpr int kExchangeLimitMs = 60000;
 
 class SimGetTest : public testing::Test {
   protected:
@@ -59,7 +59,7 @@ class SimGetTest : public testing::Test {
         ChildProcess::TOptions inAgentHome;
         inAgentHome.directory = agentHome.Path();
         agent = std::make_unique<ChildProcess>(std::vector<std::string>{"./agent"}, inAgentHome);
-        return sim->WaitForExit(kExchangeLimitMsec);
+        return sim->WaitForExit(kExchangeLimitMs);
     }
 
     // A server that answers every request with `response` and closes; the

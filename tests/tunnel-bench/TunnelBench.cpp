@@ -19,8 +19,8 @@
 
 namespace {
 
-constexpr double cLineRate = 11520;
-constexpr double cMiB = 1024 * 1024;
+constexpr double kLineRate = 11520;
+constexpr double kMiB = 1024 * 1024;
 
 // How long a transfer on the unpaced line may run before the figures are
 // taken as they stand (BENCH_CAP_SECONDS).
@@ -67,22 +67,22 @@ std::string Prefix(TTerminalKind terminal) {
 void MeasureRawLine(TBenchTable& table) {
     TempDir directory;
     ChildProcess line({ToolPath("line-sim"), "--agent-link", directory / "far", "--terminal-link",
-                       directory / "near", "--rate", std::to_string(cLineRate)});
+                       directory / "near", "--rate", std::to_string(kLineRate)});
     ASSERT_TRUE(WaitFor([&] { return directory.Exists("far") && directory.Exists("near"); }));
     ChildProcess echo({ToolPath("tunnel-load"), "--line", directory / "far", "line-echo"});
     ChildProcess check({ToolPath("tunnel-load"), "--line", directory / "near", "line-check",
-                        std::to_string(static_cast<int>(cLineRate * 2))});
+                        std::to_string(static_cast<int>(kLineRate * 2))});
     const TLoadReport report = TLoadReport::Parse(check.ReadLine(30000));
     EXPECT_EQ(report.Text("result"), "completed") << report.Line();
     table.Add("raw_echo_bytes_per_s", "raw echo through the line", report.Number("bytes_per_s"),
-              "B/s", "configured " + std::to_string(static_cast<int>(cLineRate)) + " B/s");
+              "B/s", "configured " + std::to_string(static_cast<int>(kLineRate)) + " B/s");
 }
 
 // A transfer on the paced line, against the line and against what
 // stop-and-wait allows with the frames that were actually sent: each data
 // frame, then its ACK back, one after the other.
 void MeasureThroughput(TBenchTable& table, const char* test, TTerminalKind terminal) {
-    TTunnelRig rig(TLineSettings{.rate = cLineRate});
+    TTunnelRig rig(TLineSettings{.rate = kLineRate});
     rig.UseTerminal(terminal);
     ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);  // the link is up and the path warm
     const std::string before = rig.LineStats();
@@ -97,14 +97,14 @@ void MeasureThroughput(TBenchTable& table, const char* test, TTerminalKind termi
         return Count(after, direction, key) - Count(before, direction, key);
     };
     const double frameBytes = delta(forward, "data_wire_bytes") + delta(back, "ack_wire_bytes");
-    const double boundSeconds = frameBytes / cLineRate;
+    const double boundSeconds = frameBytes / kLineRate;
     const double seconds = reports[0].Number("ms") / 1000;
     const double rate = reports[0].Number("delivered") / seconds;
     const double bound = reports[0].Number("delivered") / boundSeconds;
     const std::string what = down ? "download" : "upload";
     const std::string key = Prefix(terminal) + what;
     table.Add(key + "_bytes_per_s", what + " of 256 KiB", rate, "B/s");
-    table.Add(key + "_of_line", what + " / line", rate / cLineRate, "");
+    table.Add(key + "_of_line", what + " / line", rate / kLineRate, "");
     table.Add(key + "_protocol_bound_bytes_per_s", what + " protocol bound (frames sent)", bound, "B/s",
               std::to_string(static_cast<long>(delta(forward, "data_frames"))) + " data frames");
     table.Add(key + "_of_bound", what + " / protocol bound", rate / bound, "");
@@ -185,7 +185,7 @@ void MeasureFastDownload(TBenchTable& table, int mebibytes, bool memory) {
     } else {
         table.Add("cpu_s_per_mib_" + std::to_string(mebibytes),
                   "agent CPU per MiB relayed, " + size + " download",
-                  relayed > 0 ? cpu / (relayed / cMiB) : 0, "s/MiB", note);
+                  relayed > 0 ? cpu / (relayed / kMiB) : 0, "s/MiB", note);
     }
 }
 
@@ -197,7 +197,7 @@ TEST(TunnelBench, Table) {
         table.Section(std::string("terminal: ") + Name(terminal));
         MeasureThroughput(table, "download", terminal);
         MeasureThroughput(table, "upload", terminal);
-        MeasureEcho(table, cLineRate, terminal);
+        MeasureEcho(table, kLineRate, terminal);
         MeasureEcho(table, 0, terminal);
     }
     table.Section("terminal: ours");

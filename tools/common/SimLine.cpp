@@ -49,7 +49,7 @@ Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** conne
 }
 
 IDevice* TSimLine::TLineDeviceLayer::CreateDevice(DEVICE kind, unsigned int index) {
-    if (kind == DEVICE_RS232 && index == cPort) {
+    if (kind == DEVICE_RS232 && index == kPort) {
         return new TLineInterface(m_fd, m_reading);
     }
     if (kind == DEVICE_COM) {
@@ -106,7 +106,7 @@ TSimLine::~TSimLine() {
 
 TSerialNetworkInterface& TSimLine::Tunnel() {
     return dynamic_cast<TSerialNetworkInterface&>(
-        *m_system.GetDeviceLayer()->GetDevice(DEVICE_COM, cPort));
+        *m_system.GetDeviceLayer()->GetDevice(DEVICE_COM, kPort));
 }
 
 INetworkInterface& TSimLine::Network() {

@@ -19,13 +19,13 @@ class TSerialNetworkInterface;
 
 // The terminal's end of a serial line to an agent, with the terminal's half
 // of the tunnel on it. While it exists ISystem::Instance() is a system whose
-// device layer knows the line as serial port cPort, so the tunnel of
-// DEVICE_COM cPort, and everything that picks an interface from the device
+// device layer knows the line as serial port kPort, so the tunnel of
+// DEVICE_COM kPort, and everything that picks an interface from the device
 // layer, runs on it.
 class TSimLine {
   public:
     // Not port 1, whose frame level would run in stream mode.
-    static constexpr unsigned short cPort = 2;
+    static constexpr unsigned short kPort = 2;
 
     // Opens a serial device at 115200 baud, 8N1. Null with the reason in
     // error when the device cannot be used.
@@ -43,7 +43,7 @@ class TSimLine {
     // The terminal's network over the line: our own tunnel, or the one given to UseNetwork.
     INetworkInterface& Network();
     // Plays the terminal with another tunnel over the same line (not owned; it reaches the
-    // line through the device layer's serial port cPort). Null brings our own back.
+    // line through the device layer's serial port kPort). Null brings our own back.
     void UseNetwork(INetworkInterface* network) { m_network = network; }
     // The line's descriptor, for waiting until the agent has sent something.
     int Descriptor() const { return m_line.Get(); }
@@ -117,7 +117,7 @@ class TSimLine {
         TReading& m_reading;
     };
 
-    // The platform's devices, with the line as serial port cPort.
+    // The platform's devices, with the line as serial port kPort.
     class TLineDeviceLayer : public TLinDeviceDebugLayer {
       public:
         // No traffic logs: the agent logs the line at its end.

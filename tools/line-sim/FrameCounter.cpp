@@ -2,23 +2,23 @@
 
 namespace {
 
-constexpr std::uint8_t cEnd = 0xC0;
-constexpr std::uint8_t cEsc = 0xDB;
+constexpr std::uint8_t kEnd = 0xC0;
+constexpr std::uint8_t kEsc = 0xDB;
 constexpr std::uint8_t cEscEnd = 0xDC;
 constexpr std::uint8_t cEscEsc = 0xDD;
 
-constexpr std::uint8_t cDataFrame = 0x41;
-constexpr std::uint8_t cAckFrame = 0x06;
-constexpr std::uint8_t cNakFrame = 0x15;
+constexpr std::uint8_t kDataFrame = 0x41;
+constexpr std::uint8_t kAckFrame = 0x06;
+constexpr std::uint8_t kNakFrame = 0x15;
 
 // Type, sequence and length before the data; the CRC after it.
-constexpr std::size_t cHeaderSize = 3;
-constexpr std::size_t cCrcSize = 2;
+constexpr std::size_t kHeaderSize = 3;
+constexpr std::size_t kCrcSize = 2;
 
 }  // namespace
 
 void TFrameCounter::Feed(std::uint8_t byte) {
-    if (byte == cEnd) {
+    if (byte == kEnd) {
         // As a SLIP receiver sees it: an END opens a frame unless it closes one.
         m_inFrame = m_frame.empty();
         if (!m_frame.empty()) {
@@ -33,12 +33,12 @@ void TFrameCounter::Feed(std::uint8_t byte) {
         return;  // between frames
     }
     ++m_wireBytes;
-    if (byte == cEsc) {
+    if (byte == kEsc) {
         m_escaped = true;
         return;
     }
     if (m_escaped) {
-        byte = byte == cEscEnd ? cEnd : byte == cEscEsc ? cEsc : byte;
+        byte = byte == cEscEnd ? kEnd : byte == cEscEsc ? kEsc : byte;
         m_escaped = false;
     }
     m_frame.push_back(byte);
@@ -47,18 +47,18 @@ void TFrameCounter::Feed(std::uint8_t byte) {
 void TFrameCounter::CountFrame() {
     const std::uint64_t wire = m_wireBytes + 2;
     switch (m_frame[0]) {
-        case cDataFrame:
+        case kDataFrame:
             ++m_counts.dataFrames;
             m_counts.dataWireBytes += wire;
-            if (m_frame.size() >= cHeaderSize + cCrcSize) {
-                m_counts.dataPayloadBytes += m_frame.size() - cHeaderSize - cCrcSize;
+            if (m_frame.size() >= kHeaderSize + kCrcSize) {
+                m_counts.dataPayloadBytes += m_frame.size() - kHeaderSize - kCrcSize;
             }
             break;
-        case cAckFrame:
+        case kAckFrame:
             ++m_counts.ackFrames;
             m_counts.ackWireBytes += wire;
             break;
-        case cNakFrame:
+        case kNakFrame:
             ++m_counts.nakFrames;
             m_counts.nakWireBytes += wire;
             break;

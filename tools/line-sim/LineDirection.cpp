@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::uint64_t cNever = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
@@ -29,7 +29,7 @@ void TLineDirection::SetFaults(double ber, double drop) {
 // drawing the gaps instead of one number per bit keeps low rates cheap.
 std::uint64_t TLineDirection::NextGap(double chance) {
     if (chance <= 0) {
-        return cNever;
+        return kNever;
     }
     if (chance >= 1) {
         return 0;
@@ -51,9 +51,9 @@ void TLineDirection::Accept(const std::uint8_t* data, std::size_t length,
             byte ^= static_cast<std::uint8_t>(1u << m_bitsToNextFlip);
             ++m_counts.flippedBits;
             const std::uint64_t gap = NextGap(m_ber);
-            m_bitsToNextFlip = gap == cNever ? cNever : m_bitsToNextFlip + 1 + gap;
+            m_bitsToNextFlip = gap == kNever ? kNever : m_bitsToNextFlip + 1 + gap;
         }
-        if (m_bitsToNextFlip != cNever) {
+        if (m_bitsToNextFlip != kNever) {
             m_bitsToNextFlip -= 8;
         }
         if (m_bytesToNextDrop == 0) {
@@ -61,7 +61,7 @@ void TLineDirection::Accept(const std::uint8_t* data, std::size_t length,
             m_bytesToNextDrop = NextGap(m_drop);
             continue;
         }
-        if (m_bytesToNextDrop != cNever) {
+        if (m_bytesToNextDrop != kNever) {
             --m_bytesToNextDrop;
         }
         Transmit(byte, now);

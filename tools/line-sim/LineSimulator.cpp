@@ -19,14 +19,14 @@ namespace {
 
 // What a sender may have written ahead of the line, like a UART driver's
 // transmit buffer: beyond it the sender waits.
-constexpr std::size_t cTransmitBuffer = 4096;
+constexpr std::size_t kTransmitBuffer = 4096;
 // Bytes that may wait for a receiver that does not read before the sender
 // is held back too.
-constexpr std::size_t cReceiveBacklog = 65536;
-constexpr std::size_t cChunk = 4096;
+constexpr std::size_t kReceiveBacklog = 65536;
+constexpr std::size_t kChunk = 4096;
 
 // The seeds of the two directions differ, so that their faults do.
-constexpr std::uint64_t cToAgentSeedOffset = 0x9E3779B97F4A7C15ull;
+constexpr std::uint64_t kToAgentSeedOffset = 0x9E3779B97F4A7C15ull;
 
 void AddCounts(std::ostringstream& out, const char* name, const TLineDirection& direction) {
     const TDirectionCounts& c = direction.Counts();
@@ -81,7 +81,7 @@ TLineSimulator::TLineSimulator(const TLineSimOptions& options, TEnd agent, TEnd 
       m_terminal(std::move(terminal)),
       m_control(std::move(control)),
       m_controlPath(m_control.IsOpen() ? options.controlPath : ""),
-      m_toAgent(options.rate, options.seed + cToAgentSeedOffset),
+      m_toAgent(options.rate, options.seed + kToAgentSeedOffset),
       m_toTerminal(options.rate, options.seed) {
     m_toAgent.SetFaults(options.ber, options.drop);
     m_toTerminal.SetFaults(options.ber, options.drop);
@@ -96,7 +96,7 @@ TLineSimulator::~TLineSimulator() {
 }
 
 bool TLineSimulator::TakesInput(const TLineDirection& leaving, TLineClock::time_point now) const {
-    return leaving.InFlight(now) < cTransmitBuffer && leaving.Backlog() < cReceiveBacklog;
+    return leaving.InFlight(now) < kTransmitBuffer && leaving.Backlog() < kReceiveBacklog;
 }
 
 void TLineSimulator::Step(std::chrono::milliseconds maxWait) {
@@ -142,7 +142,7 @@ void TLineSimulator::Step(std::chrono::milliseconds maxWait) {
 }
 
 void TLineSimulator::ReadFrom(TEnd& end, TLineDirection& leaving, TLineClock::time_point now) {
-    std::array<std::uint8_t, cChunk> buffer;
+    std::array<std::uint8_t, kChunk> buffer;
     const ssize_t count = read(end.pty.master.Get(), buffer.data(), buffer.size());
     if (count > 0) {
         leaving.Accept(buffer.data(), static_cast<std::size_t>(count), now);
@@ -150,7 +150,7 @@ void TLineSimulator::ReadFrom(TEnd& end, TLineDirection& leaving, TLineClock::ti
 }
 
 void TLineSimulator::DeliverTo(TEnd& end, TLineDirection& arriving, TLineClock::time_point now) {
-    std::array<std::uint8_t, cChunk> buffer;
+    std::array<std::uint8_t, kChunk> buffer;
     std::size_t visible = 0;
     end.blocked = false;
     while ((visible = arriving.PeekVisible(buffer.data(), buffer.size(), now)) > 0) {

@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr std::size_t cBlockSize = 4096;
+constexpr std::size_t kBlockSize = 4096;
 // Pause of a pass in which nothing moved, so an idle relay does not spin.
-constexpr int cIdlePauseMs = 5;
+constexpr int kIdlePauseMs = 5;
 
 // Writes all of data; false when the descriptor refuses.
 bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
@@ -48,12 +48,12 @@ ssize_t ReadReady(int fd, unsigned char* buffer, std::size_t size, int waitMs) {
 TRelayResult Relay(IConnection& connection, int input, int output,
                    const std::function<bool()>& stop) {
     TRelayResult result;
-    unsigned char buffer[cBlockSize];
+    unsigned char buffer[kBlockSize];
     bool inputOpen = true;
     bool connectionOpen = true;
     bool idle = false;
     while (!stop()) {
-        int waitMs = idle ? cIdlePauseMs : 0;
+        int waitMs = idle ? kIdlePauseMs : 0;
         idle = true;
         if (!inputOpen || !connectionOpen) {
             poll(nullptr, 0, waitMs);

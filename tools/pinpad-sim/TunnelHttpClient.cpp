@@ -5,13 +5,13 @@
 namespace {
 
 const char kUserAgent[] = "pinpad-sim";
-constexpr unsigned long kReplyTimeoutMsec = 15000;
+constexpr unsigned long kReplyTimeoutMs = 15000;
 
 }  // namespace
 
 TTunnelHttpClient::TTunnelHttpClient(TSerialNetworkInterface& tunnel, const std::string& url,
                                      IFileSystem* fileSystem)
-    : THttpClient(kUserAgent, url, kReplyTimeoutMsec, fileSystem), m_tunnel(tunnel) {}
+    : THttpClient(kUserAgent, url, kReplyTimeoutMs, fileSystem), m_tunnel(tunnel) {}
 
 Error TTunnelHttpClient::SelectNetworkInterface(INetworkInterface** iface) {
     *iface = nullptr;

@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr int cDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-constexpr mode_t cNewFileMode = 0644;
-constexpr mode_t cNewDirectoryMode = 0755;
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr mode_t kNewFileMode = 0644;
+constexpr mode_t kNewDirectoryMode = 0755;
 
 }  // namespace
 
@@ -20,9 +20,9 @@ TConfinedDirectory::TConfinedDirectory(int parent, const std::string& name, bool
         return;
     }
     if (create) {
-        mkdirat(parent, name.c_str(), cNewDirectoryMode);  // it may exist already
+        mkdirat(parent, name.c_str(), kNewDirectoryMode);  // it may exist already
     }
-    m_descriptor.Reset(openat(parent, name.c_str(), cDirectoryFlags));
+    m_descriptor.Reset(openat(parent, name.c_str(), kDirectoryFlags));
 }
 
 TConfinedDirectory::TConfinedDirectory(const std::string& path)
@@ -57,7 +57,7 @@ std::unique_ptr<IFileWritable> TConfinedDirectory::CreateNew(const std::string& 
         return nullptr;
     }
     const int fd = openat(m_descriptor.Get(), name.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, cNewFileMode);
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
     if (fd < 0) {
         return nullptr;
     }

@@ -6,9 +6,9 @@
 
 namespace {
 
-constexpr char cInvalidFileName[] = "Invalid file name";
-constexpr char cFileNotFound[] = "File not found";
-constexpr char cCannotStore[] = "Cannot store the data";
+constexpr char kInvalidFileName[] = "Invalid file name";
+constexpr char kFileNotFound[] = "File not found";
+constexpr char kCannotStore[] = "Cannot store the data";
 
 const char* DeliveryNote(const Error& result) {
     return result.Code() == 0 ? "" : " (not delivered: the client has gone)";
@@ -102,11 +102,11 @@ std::string TFileServer::UploadName(unsigned long number) {
 
 std::string TFileServer::ServeFile(const std::string& sender, const std::string& fileName) {
     std::string name;
-    const char* failure = cInvalidFileName;
+    const char* failure = kInvalidFileName;
     std::unique_ptr<IFileReadable> file;
     if (PercentDecode(fileName, name) && TConfinedDirectory::IsPlainName(name)) {
         file = m_files.OpenForRead(name);
-        failure = file ? nullptr : cFileNotFound;
+        failure = file ? nullptr : kFileNotFound;
     }
     if (failure != nullptr) {
         return failure + std::string(DeliveryNote(m_server.DeliverErrorReply(sender, failure)));
@@ -136,8 +136,8 @@ std::string TFileServer::StoreUpload(const std::string& sender, const T_BinaryDa
             file.reset();
             m_uploads.Erase(name);  // no partial upload is left behind
         }
-        return cCannotStore +
-               std::string(DeliveryNote(m_server.DeliverErrorReply(sender, cCannotStore)));
+        return kCannotStore +
+               std::string(DeliveryNote(m_server.DeliverErrorReply(sender, kCannotStore)));
     }
     file.reset();
     ++m_nextUpload;

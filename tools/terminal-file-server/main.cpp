@@ -31,22 +31,22 @@
 
 namespace {
 
-constexpr char cUploadsDirectory[] = "posted";
-constexpr unsigned long cIdleWaitMsec = 5;
-constexpr char cDefaultBindAddress[] = "127.0.0.1";
+constexpr char kUploadsDirectory[] = "posted";
+constexpr unsigned long kIdleWaitMs = 5;
+constexpr char kDefaultBindAddress[] = "127.0.0.1";
 // Each connection's traffic log is trimmed at this size.
-constexpr unsigned long cTrafficLogLimit = 1024 * 1024;
+constexpr unsigned long kTrafficLogLimit = 1024 * 1024;
 // Descriptors kept free of customers, for files, logs and the listener.
-constexpr unsigned long cSpareDescriptors = 16;
-constexpr unsigned long cMinCustomers = 4;
+constexpr unsigned long kSpareDescriptors = 16;
+constexpr unsigned long kMinCustomers = 4;
 
-const TOptionSpec cOptionSpecs[] = {
+const TOptionSpec kOptionSpecs[] = {
     {"--dir", "", true},
     {"--port", "", true},
     {"--bind", "", true},
 };
 
-const TToolSyntax cSyntax{
+const TToolSyntax kSyntax{
     "terminal-file-server",
     "usage: terminal-file-server --dir DIR --port N [--bind ADDRESS]\n"
     "\n"
@@ -63,7 +63,7 @@ const TToolSyntax cSyntax{
     "Runs until it is interrupted or terminated. Exit status: 0 when stopped,\n"
     "1 when the directory cannot be opened or the port cannot be listened on,\n"
     "2 for wrong arguments.\n",
-    cOptionSpecs};
+    kOptionSpecs};
 
 struct TOptions {
     std::string directory;  // absolute, of an existing directory
@@ -104,7 +104,7 @@ std::optional<TOptions> ParseOptions(const TArguments& args, std::string& error)
         return std::nullopt;
     }
     TOptions options;
-    options.bindAddress = *ParseAddress(cDefaultBindAddress);
+    options.bindAddress = *ParseAddress(kDefaultBindAddress);
     std::string directory;
     for (const TGivenOption& option : args.options) {
         const std::string& value = option.value;
@@ -155,7 +155,7 @@ bool CanListen(std::uint32_t address, unsigned short port) {
         return false;
     }
     ethernet->SetListenAddress(address);
-    ethernet->SetTrafficLogLimit(cTrafficLogLimit);
+    ethernet->SetTrafficLogLimit(kTrafficLogLimit);
     IConnection* listener = nullptr;
     const bool listening = ethernet->Listen(port, &listener).Code() == 0;
     delete listener;
@@ -167,17 +167,17 @@ bool CanListen(std::uint32_t address, unsigned short port) {
 unsigned long CustomerLimit() {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-        return THttpServer::cDefaultMaxCustomers;
+        return THttpServer::kDefaultMaxCustomers;
     }
     const auto room = static_cast<unsigned long>(limit.rlim_cur);
-    return std::clamp(room > cSpareDescriptors ? room - cSpareDescriptors : 0, cMinCustomers,
-                      THttpServer::cDefaultMaxCustomers);
+    return std::clamp(room > kSpareDescriptors ? room - kSpareDescriptors : 0, kMinCustomers,
+                      THttpServer::kDefaultMaxCustomers);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const auto read = ReadCommandLine<TOptions>(cSyntax, argc, argv, ParseOptions);
+    const auto read = ReadCommandLine<TOptions>(kSyntax, argc, argv, ParseOptions);
     if (const int* status = std::get_if<int>(&read)) {
         return *status;
     }
@@ -186,13 +186,13 @@ int main(int argc, char** argv) {
     if (!files.IsOpen()) {
         const int reason = errno;
         return ToolFailure(
-            cSyntax.program, 1,
+            kSyntax.program, 1,
             "cannot open the directory " + options.directory + ": " + std::strerror(reason));
     }
-    const TConfinedDirectory uploads(files.Descriptor(), cUploadsDirectory, true);
+    const TConfinedDirectory uploads(files.Descriptor(), kUploadsDirectory, true);
     if (!CanListen(options.bindAddress, options.port)) {
         const int reason = errno;
-        return ToolFailure(cSyntax.program, 1,
+        return ToolFailure(kSyntax.program, 1,
                            "cannot listen on " + FormatAddress(options.bindAddress) + ":" +
                                std::to_string(options.port) + ": " + std::strerror(reason));
     }
@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
     CatchStopSignals();
 
     THttpServer server(options.port, 0, true);
-    server.SetLimits(CustomerLimit(), THttpServer::cDefaultIdleTimeoutMsec);
+    server.SetLimits(CustomerLimit(), THttpServer::kDefaultIdleTimeoutMs);
     TFileServer fileServer(server, files, uploads, std::cout);
     // The port listens from here on, so a client that reads the line below
     // can connect at once.
@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
               << " port " << options.port << std::endl;
     while (!StopRequested()) {
         if (!fileServer.ServeNextRequest()) {
-            ISystem::Instance()->Wait(cIdleWaitMsec);
+            ISystem::Instance()->Wait(kIdleWaitMs);
         }
     }
     return 0;

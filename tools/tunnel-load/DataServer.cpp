@@ -15,11 +15,11 @@
 
 namespace {
 
-constexpr std::size_t cChunk = 65536;
-constexpr std::size_t cMaxHeader = 64;
-constexpr std::uint64_t cProgressStep = 8192;
+constexpr std::size_t kChunk = 65536;
+constexpr std::size_t kMaxHeader = 64;
+constexpr std::uint64_t kProgressStep = 8192;
 // An echo peer that does not read holds back our reading from it.
-constexpr std::size_t cMaxPendingOutput = 65536;
+constexpr std::size_t kMaxPendingOutput = 65536;
 
 }  // namespace
 
@@ -52,7 +52,7 @@ void TDataServer::Step(int maxWaitMs) {
     for (const auto& client : m_clients) {
         const bool sending = client->mode == TMode::Down || !client->output.empty();
         const bool reading = client->mode != TMode::Closing && client->mode != TMode::Down &&
-                             client->output.size() < cMaxPendingOutput;
+                             client->output.size() < kMaxPendingOutput;
         // A sending peer is still read, so that its close is seen.
         fds.push_back({client->socket.Get(),
                        static_cast<short>((reading || client->mode == TMode::Down ? POLLIN : 0) |
@@ -92,7 +92,7 @@ bool TDataServer::Serve(TClient& client, short events) {
 }
 
 bool TDataServer::ReadFrom(TClient& client) {
-    std::uint8_t buffer[cChunk];
+    std::uint8_t buffer[kChunk];
     const ssize_t count = recv(client.socket.Get(), buffer, sizeof buffer, 0);
     if (count < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
@@ -122,7 +122,7 @@ void TDataServer::TakeHeader(TClient& client, std::string rest) {
     client.header += rest;
     const std::size_t lineEnd = client.header.find('\n');
     if (lineEnd == std::string::npos) {
-        if (client.header.size() > cMaxHeader) {
+        if (client.header.size() > kMaxHeader) {
             client.output = "BAD header\n";
             client.mode = TMode::Closing;
         }
@@ -156,7 +156,7 @@ void TDataServer::TakeData(TClient& client, const std::uint8_t* data, std::size_
     if (client.done == client.total) {
         client.output += "OK " + std::to_string(client.total) + "\n";
         client.mode = TMode::Closing;
-    } else if (client.done - client.reportedUpTo >= cProgressStep) {
+    } else if (client.done - client.reportedUpTo >= kProgressStep) {
         client.reportedUpTo = client.done;
         client.output += "P " + std::to_string(client.done) + "\n";
     }
@@ -175,7 +175,7 @@ bool TDataServer::WriteTo(TClient& client) {
     if (client.mode != TMode::Down) {
         return client.mode != TMode::Closing;
     }
-    std::uint8_t buffer[cChunk];
+    std::uint8_t buffer[kChunk];
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, client.total - client.done));
     TRecordStream::Fill(client.done, buffer, length);

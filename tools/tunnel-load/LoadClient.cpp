@@ -12,15 +12,15 @@
 
 namespace {
 
-constexpr std::size_t cReceiveChunk = 4096;
+constexpr std::size_t kReceiveChunk = 4096;
 // Upload pieces: whole packets of the terminal's half (255 bytes each).
-constexpr std::size_t cUploadPiece = 255 * 16;
+constexpr std::size_t kUploadPiece = 255 * 16;
 // Upload bytes sent ahead of the server's last progress answer: enough to
 // keep the line busy, few enough to keep the tunnel's queue short.
-constexpr std::uint64_t cUploadWindow = 32768;
-constexpr auto cProbeAttemptLimit = std::chrono::seconds(3);
+constexpr std::uint64_t kUploadWindow = 32768;
+constexpr auto kProbeAttemptLimit = std::chrono::seconds(3);
 // The longest sleep on a quiet line, so that the tunnel's timers are served.
-constexpr int cIdleWaitMs = 20;
+constexpr int kIdleWaitMs = 20;
 
 // Watches a transfer: stalled once nothing has moved for the limit.
 class TStallWatch {
@@ -68,7 +68,7 @@ TLoadClient::TLoadClient(TSimLine& line, std::uint16_t serverPort, std::chrono::
 }
 
 void TLoadClient::Idle() {
-    m_line.WaitForLine(cIdleWaitMs);
+    m_line.WaitForLine(kIdleWaitMs);
 }
 
 void TLoadClient::PauseAt(std::uint64_t moved, std::uint64_t bytes, bool& paused) const {
@@ -142,7 +142,7 @@ std::string TLoadClient::ReceiveRecords(IConnection& connection, std::uint64_t b
     }
     TRecordChecker checker;
     TStallWatch watch(m_stallLimit);
-    std::vector<std::uint8_t> buffer(cReceiveChunk);
+    std::vector<std::uint8_t> buffer(kReceiveChunk);
     std::string result;
     bool paused = false;
     while (result.empty()) {
@@ -176,15 +176,15 @@ std::string TLoadClient::SendRecords(IConnection& connection, std::uint64_t byte
     std::uint64_t sent = 0;
     std::string answers;
     TStallWatch watch(m_stallLimit);
-    std::vector<std::uint8_t> buffer(std::max(cReceiveChunk, cUploadPiece));
+    std::vector<std::uint8_t> buffer(std::max(kReceiveChunk, kUploadPiece));
     std::string result;
     bool paused = false;
     while (result.empty()) {
         PauseAt(sent, bytes, paused);
-        const bool sending = sent < bytes && sent - checked < cUploadWindow;
+        const bool sending = sent < bytes && sent - checked < kUploadWindow;
         if (sending) {
             const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(
-                {cUploadPiece, bytes - sent, cUploadWindow - (sent - checked)}));
+                {kUploadPiece, bytes - sent, kUploadWindow - (sent - checked)}));
             TRecordStream::Fill(sent, buffer.data(), piece);
             if (connection.Send(buffer.data(), piece) < 0) {
                 return "closed";
@@ -316,9 +316,9 @@ TReport TLoadClient::Probe(unsigned seconds) {
         ++attempts;
         result.clear();
         double setupMs = 0;
-        auto connection = Connect(result, setupMs, cProbeAttemptLimit);
+        auto connection = Connect(result, setupMs, kProbeAttemptLimit);
         if (connection && SendAll(*connection, "ECHO\n") &&
-            RoundTrip(*connection, 0x5A, cProbeAttemptLimit, result)) {
+            RoundTrip(*connection, 0x5A, kProbeAttemptLimit, result)) {
             result = "completed";
             break;
         }

@@ -9,7 +9,7 @@
 namespace {
 
 // Tests of a terminal run; line-check needs no agent, the others do.
-constexpr std::array<const char*, 6> cTests = {"download", "upload", "echo",
+constexpr std::array<const char*, 6> kTests = {"download", "upload", "echo",
                                                "calls",    "probe",  "line-check"};
 
 // A count with an optional K or M suffix (KiB, MiB).
@@ -44,7 +44,7 @@ const TOptionSpec kOptions[] = {
 };
 
 bool IsTest(const std::string& word) {
-    return std::find(cTests.begin(), cTests.end(), word) != cTests.end();
+    return std::find(kTests.begin(), kTests.end(), word) != kTests.end();
 }
 
 // Whether the test's amount is a count of round trips, calls or seconds,

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr std::size_t cChunk = 4096;
+constexpr std::size_t kChunk = 4096;
 
 TDescriptor OpenRawLine(const std::string& path, std::string& error) {
     TDescriptor line(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
@@ -36,7 +36,7 @@ int EchoLine(const std::string& path, const std::function<bool()>& stop, std::st
         return 1;
     }
     std::vector<std::uint8_t> pending;
-    std::uint8_t buffer[cChunk];
+    std::uint8_t buffer[kChunk];
     while (!stop()) {
         pollfd fd{line.Get(), static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
         if (poll(&fd, 1, 1000) <= 0) {
@@ -73,7 +73,7 @@ TReport CheckLine(const std::string& path, std::uint64_t bytes, unsigned stallSe
     bool correct = true;
     const auto start = std::chrono::steady_clock::now();
     auto lastProgress = start;
-    std::uint8_t buffer[cChunk];
+    std::uint8_t buffer[kChunk];
     while (correct && received < data.size() &&
            std::chrono::steady_clock::now() - lastProgress < std::chrono::seconds(stallSeconds)) {
         pollfd fd{line.Get(), static_cast<short>(POLLIN | (sent < data.size() ? POLLOUT : 0)), 0};
@@ -82,7 +82,7 @@ TReport CheckLine(const std::string& path, std::uint64_t bytes, unsigned stallSe
         }
         if (sent < data.size()) {
             const ssize_t written =
-                write(line.Get(), data.data() + sent, std::min(cChunk, data.size() - sent));
+                write(line.Get(), data.data() + sent, std::min(kChunk, data.size() - sent));
             sent += written > 0 ? static_cast<std::size_t>(written) : 0;
         }
         const ssize_t count = read(line.Get(), buffer, sizeof buffer);

@@ -43,9 +43,9 @@ TRecordStream::TRecord TRecordStream::MakeRecord(std::uint32_t number) {
 
 void TRecordStream::Fill(std::uint64_t offset, std::uint8_t* out, std::size_t length) {
     while (length > 0) {
-        const TRecord record = MakeRecord(static_cast<std::uint32_t>(offset / cRecordSize));
-        const std::size_t start = offset % cRecordSize;
-        const std::size_t piece = std::min(length, cRecordSize - start);
+        const TRecord record = MakeRecord(static_cast<std::uint32_t>(offset / kRecordSize));
+        const std::size_t start = offset % kRecordSize;
+        const std::size_t piece = std::min(length, kRecordSize - start);
         std::memcpy(out, record.data() + start, piece);
         out += piece;
         offset += piece;
@@ -54,7 +54,7 @@ void TRecordStream::Fill(std::uint64_t offset, std::uint8_t* out, std::size_t le
 }
 
 bool TRecordChecker::Feed(const std::uint8_t* data, std::size_t length) {
-    std::uint8_t expected[TRecordStream::cRecordSize * 8];
+    std::uint8_t expected[TRecordStream::kRecordSize * 8];
     while (!m_failed && length > 0) {
         const std::size_t piece = std::min(length, sizeof expected);
         TRecordStream::Fill(m_verified, expected, piece);

@@ -11,13 +11,13 @@
 // without sharing anything but the length.
 class TRecordStream {
   public:
-    static constexpr std::size_t cRecordSize = 32;
+    static constexpr std::size_t kRecordSize = 32;
 
     // The bytes at offset..offset+length of the stream.
     static void Fill(std::uint64_t offset, std::uint8_t* out, std::size_t length);
 
   private:
-    using TRecord = std::array<std::uint8_t, cRecordSize>;
+    using TRecord = std::array<std::uint8_t, kRecordSize>;
     static TRecord MakeRecord(std::uint32_t number);
 };
 

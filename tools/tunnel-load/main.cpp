@@ -51,7 +51,7 @@ int RunTests(const TLoadOptions& options) {
                     return Fail(error);
                 }
                 if (options.modelTerminal) {
-                    model = std::make_unique<TTerminalModel>(TSimLine::cPort, false);
+                    model = std::make_unique<TTerminalModel>(TSimLine::kPort, false);
                     line->UseNetwork(model.get());
                 }
                 if (!line->WaitForAgent(options.waitSeconds, [] { return false; })) {

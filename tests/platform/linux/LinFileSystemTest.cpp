@@ -219,7 +219,7 @@ TEST_F(FileSystemTest, OverlongPathsFailInsteadOfBeingCut) {
     EXPECT_EQ(m_fs.GetFileLength(name.c_str()), 0u);
 
     // The longest name that fits still works.
-    std::string longest(cMaxPathLength - m_dir.Path().size() - 1, 'n');
+    std::string longest(kMaxPathLength - m_dir.Path().size() - 1, 'n');
     std::unique_ptr<IFileWritable> file(m_fs.OpenForWrite(longest.c_str(), 0x04));
     EXPECT_NE(file, nullptr);
 }
@@ -233,7 +233,7 @@ TEST_F(FileSystemTest, FileLengthAndFreeSpace) {
 }
 
 TEST(FileSystemPathTest, MakeFullPathJoinsTheRoot) {
-    char path[cMaxPathLength + 1];
+    char path[kMaxPathLength + 1];
     TLinFileSystem rooted("/tmp");
     EXPECT_STREQ(rooted.MakeFullPath(path, "a.txt"), "/tmp/a.txt");
     TLinFileSystem unrooted("Trace", "");  // executable unknown: no root
