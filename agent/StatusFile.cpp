@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/Descriptor.h"
+
 namespace {
 
 // Far more than the agent writes for the connections a terminal can hold.
@@ -43,26 +45,6 @@ bool WriteAll(int descriptor, const std::string& text) {
     return true;
 }
 
-// Closes the descriptor when it goes.
-class TClosing {
-  public:
-    explicit TClosing(int descriptor) : m_descriptor(descriptor) {}
-    ~TClosing() {
-        if (m_descriptor >= 0) {
-            close(m_descriptor);
-        }
-    }
-    TClosing(const TClosing&) = delete;
-    TClosing& operator=(const TClosing&) = delete;
-
-    int Get() const { return m_descriptor; }
-    // Closes now; false with errno set when that reports an error.
-    bool Close() { return close(std::exchange(m_descriptor, -1)) == 0; }
-
-  private:
-    int m_descriptor;
-};
-
 }  // namespace
 
 TStatusFile::TStatusFile(std::string directory)
@@ -78,8 +60,8 @@ std::optional<TStatusFile::TProblem> TStatusFile::Write(const std::string& text)
     // A file of this process's name is left from an earlier write that failed, or from an
     // earlier process of the same number; whatever it is, it goes, without being followed.
     unlink(m_temporary.c_str());
-    TClosing file(open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       0666));
+    TDescriptor file(
+        open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (file.Get() < 0) {
         return TProblem{errno, {}};
     }
@@ -98,7 +80,7 @@ std::optional<TStatusFile::TProblem> TStatusFile::Write(const std::string& text)
 
 bool TStatusFile::Read(const std::string& path, std::string& text, std::string& error) {
     // Without O_NONBLOCK a FIFO under the name would hold the open until a writer came.
-    TClosing file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    TDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
         error = std::strerror(errno);

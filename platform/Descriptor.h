@@ -22,6 +22,9 @@ class TDescriptor {
     [[nodiscard]] int Release();
     // Closes what this held and takes over `fd` (-1 to hold nothing).
     void Reset(int fd = -1);
+    // Closes now, leaving nothing held; false with errno set when the close reports an error,
+    // as it may for the last writes to a file. Holding nothing counts as a failure (EBADF).
+    [[nodiscard]] bool Close();
 
   private:
     int m_fd = -1;

@@ -22,6 +22,7 @@
 #include "RawTerminal.h"
 #include "agent/ServiceStatus.h"
 #include "common/SimLine.h"
+#include "platform/Descriptor.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
 
@@ -38,12 +39,12 @@ class TNotifySocket {
   public:
     TNotifySocket(const TempDir& directory, const char* watchdogUsec) {
         const std::string path = directory / "notify";
-        m_socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        m_socket.Reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         EXPECT_LT(path.size(), sizeof address.sun_path);
         path.copy(address.sun_path, sizeof address.sun_path - 1);
-        EXPECT_EQ(bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(bind(m_socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         setenv("NOTIFY_SOCKET", path.c_str(), 1);
         if (watchdogUsec != nullptr) {
             setenv("WATCHDOG_USEC", watchdogUsec, 1);
@@ -52,19 +53,18 @@ class TNotifySocket {
     ~TNotifySocket() {
         unsetenv("NOTIFY_SOCKET");
         unsetenv("WATCHDOG_USEC");
-        close(m_socket);
     }
     TNotifySocket(const TNotifySocket&) = delete;
     TNotifySocket& operator=(const TNotifySocket&) = delete;
 
     // The next message, or empty when none comes within limit.
     std::string Receive(milliseconds limit) {
-        pollfd ready{m_socket, POLLIN, 0};
+        pollfd ready{m_socket.Get(), POLLIN, 0};
         if (poll(&ready, 1, static_cast<int>(limit.count())) != 1) {
             return {};
         }
         char buffer[4096];
-        ssize_t length = recv(m_socket, buffer, sizeof buffer, 0);
+        ssize_t length = recv(m_socket.Get(), buffer, sizeof buffer, 0);
         return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
     }
 
@@ -90,7 +90,7 @@ class TNotifySocket {
     }
 
   private:
-    int m_socket = -1;
+    TDescriptor m_socket;
 };
 
 std::string Joined(const std::vector<std::string>& messages) {

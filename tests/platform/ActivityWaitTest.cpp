@@ -1,6 +1,5 @@
 #include "platform/ActivityWait.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +7,7 @@
 
 #include "platform/BufferedConnection.h"
 #include "support/MemoryConnection.h"
+#include "support/Pipe.h"
 #include "support/TestSystem.h"
 
 namespace {
@@ -15,28 +15,19 @@ namespace {
 // The read end of a pipe as a connection with a descriptor; the test writes into the other end.
 class PipeConnection : public IConnection, public IPollable {
   public:
-    PipeConnection() {
-        if (pipe2(m_ends, O_CLOEXEC) != 0) {
-            m_ends[0] = m_ends[1] = -1;
-        }
-    }
-    ~PipeConnection() override {
-        close(m_ends[0]);
-        close(m_ends[1]);
-    }
-    void Arrive() { EXPECT_EQ(write(m_ends[1], "x", 1), 1); }
+    void Arrive() { EXPECT_EQ(write(m_pipe.writeEnd.Get(), "x", 1), 1); }
 
     long Send(const unsigned char*, unsigned long) override { return 0; }
     long Receive(unsigned char* buffer, unsigned long length) override {
-        return read(m_ends[0], buffer, length);
+        return read(m_pipe.readEnd.Get(), buffer, length);
     }
     unsigned long GetPeerAddress() override { return 0; }
     CONNSTATE GetState() override { return CONNSTATE_CONNECTED; }
     Error GetLastError() override { return Error(0); }
-    int GetDescriptor() const override { return m_ends[0]; }
+    int GetDescriptor() const override { return m_pipe.readEnd.Get(); }
 
   private:
-    int m_ends[2] = {-1, -1};
+    TPipe m_pipe;
 };
 
 // A pause sleeps on what has a descriptor, directly or under a buffer, and wakes when it is

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace {
@@ -37,6 +38,16 @@ TEST_F(DescriptorTest, ClosesWhatItHoldsWhenItGoes) {
         EXPECT_EQ(owner.Get(), m_readEnd);
     }
     EXPECT_FALSE(IsOpenInProcess(m_readEnd));
+}
+
+// Closing at once says whether the close worked, for a file whose last writes may fail there.
+TEST_F(DescriptorTest, CloseReportsItsOutcomeAndLeavesNothingHeld) {
+    EXPECT_TRUE(m_read.Close());
+    EXPECT_FALSE(m_read.IsOpen());
+    EXPECT_FALSE(IsOpenInProcess(m_readEnd));
+    errno = 0;
+    EXPECT_FALSE(m_read.Close());
+    EXPECT_EQ(errno, EBADF);
 }
 
 TEST_F(DescriptorTest, ResetClosesTheOldAndTakesTheNew) {

@@ -3,21 +3,19 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "support/Pipe.h"
+
 namespace {
 
 // Both ends of a pipe, closed with the fixture.
 class WaitSetTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(pipe(m_ends), 0); }
-    void TearDown() override {
-        close(m_ends[0]);
-        close(m_ends[1]);
-    }
-    int ReadEnd() const { return m_ends[0]; }
-    int WriteEnd() const { return m_ends[1]; }
+    void SetUp() override { ASSERT_TRUE(m_pipe.readEnd.IsOpen()); }
+    int ReadEnd() const { return m_pipe.readEnd.Get(); }
+    int WriteEnd() const { return m_pipe.writeEnd.Get(); }
 
   private:
-    int m_ends[2] = {-1, -1};
+    TPipe m_pipe;
 };
 
 TEST_F(WaitSetTest, WakesOnlyForTheInterestsAsked) {

@@ -7,6 +7,8 @@
 #include <deque>
 #include <string>
 
+#include "support/Pipe.h"
+
 namespace {
 
 // A peer that answers once it has the whole request, then closes, as an
@@ -51,36 +53,16 @@ class TAnsweringPeer : public IConnection {
     bool m_closed;
 };
 
-class TPipe {
-  public:
-    TPipe() { EXPECT_EQ(pipe(m_ends), 0); }
-    ~TPipe() {
-        CloseRead();
-        CloseWrite();
+// What remains in the pipe once its writing end is closed.
+std::string Drain(TPipe& pipe) {
+    pipe.writeEnd.Reset();
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = read(pipe.readEnd.Get(), buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
     }
-    int Read() const { return m_ends[0]; }
-    int Write() const { return m_ends[1]; }
-    void CloseRead() { CloseEnd(0); }
-    void CloseWrite() { CloseEnd(1); }
-    std::string Drain() {
-        CloseWrite();
-        std::string text;
-        char buffer[256];
-        for (ssize_t n; (n = read(m_ends[0], buffer, sizeof buffer)) > 0;) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return text;
-    }
-
-  private:
-    void CloseEnd(int end) {
-        if (m_ends[end] >= 0) {
-            close(m_ends[end]);
-            m_ends[end] = -1;
-        }
-    }
-    int m_ends[2] = {-1, -1};
-};
+    return text;
+}
 
 bool Never() {
     return false;
@@ -89,14 +71,14 @@ bool Never() {
 TEST(RelayTest, InputGoesOutAndTheAnswerComesBackUntilThePeerCloses) {
     TAnsweringPeer peer("GET / HTTP/1.0\r\n\r\n", {"HTTP/1.0 200 OK\r\n", "\r\nbody"});
     TPipe input, output;
-    ASSERT_EQ(write(input.Write(), "GET / HTTP/1.0\r\n\r\n", 18), 18);
-    input.CloseWrite();  // the end of input does not end the relay
+    ASSERT_EQ(write(input.writeEnd.Get(), "GET / HTTP/1.0\r\n\r\n", 18), 18);
+    input.writeEnd.Reset();  // the end of input does not end the relay
 
-    TRelayResult result = Relay(peer, input.Read(), output.Write(), Never);
+    TRelayResult result = Relay(peer, input.readEnd.Get(), output.writeEnd.Get(), Never);
 
     EXPECT_EQ(result.end, TRelayEnd::ClosedByPeer);
     EXPECT_EQ(peer.received, "GET / HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(output.Drain(), "HTTP/1.0 200 OK\r\n\r\nbody");
+    EXPECT_EQ(Drain(output), "HTTP/1.0 200 OK\r\n\r\nbody");
     EXPECT_EQ(result.sent, 18u);
     EXPECT_EQ(result.received, 23u);
 }
@@ -104,22 +86,22 @@ TEST(RelayTest, InputGoesOutAndTheAnswerComesBackUntilThePeerCloses) {
 TEST(RelayTest, WhatThePeerSentIsWrittenOutEvenAfterItRefusedInput) {
     TAnsweringPeer peer("", {"bye"}, /*closed=*/true);
     TPipe input, output;
-    ASSERT_EQ(write(input.Write(), "late input", 10), 10);
+    ASSERT_EQ(write(input.writeEnd.Get(), "late input", 10), 10);
 
-    TRelayResult result = Relay(peer, input.Read(), output.Write(), Never);
+    TRelayResult result = Relay(peer, input.readEnd.Get(), output.writeEnd.Get(), Never);
 
     EXPECT_EQ(result.end, TRelayEnd::ClosedByPeer);
     EXPECT_EQ(result.sent, 0u);
-    EXPECT_EQ(output.Drain(), "bye");
+    EXPECT_EQ(Drain(output), "bye");
 }
 
 TEST(RelayTest, EndsWhenOutputRefusesData) {
     std::signal(SIGPIPE, SIG_IGN);
     TAnsweringPeer peer("", {"answer", "more"});
     TPipe input, output;
-    output.CloseRead();
+    output.readEnd.Reset();
 
-    TRelayResult result = Relay(peer, input.Read(), output.Write(), Never);
+    TRelayResult result = Relay(peer, input.readEnd.Get(), output.writeEnd.Get(), Never);
 
     EXPECT_EQ(result.end, TRelayEnd::OutputClosed);
     EXPECT_EQ(result.received, 0u);
@@ -129,7 +111,8 @@ TEST(RelayTest, StopsWhenAsked) {
     TAnsweringPeer peer("never sent", {});
     TPipe input, output;
     int passes = 0;
-    TRelayResult result = Relay(peer, input.Read(), output.Write(), [&] { return ++passes > 3; });
+    TRelayResult result =
+        Relay(peer, input.readEnd.Get(), output.writeEnd.Get(), [&] { return ++passes > 3; });
     EXPECT_EQ(result.end, TRelayEnd::Stopped);
 }
 
