@@ -75,12 +75,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const TOptions&
     }
     if (toPipe) {
         close(pipeEnds[1]);
-        output = pipeEnds[0];
+        output.Reset(pipeEnds[0]);
     }
     if (pid < 0) {
-        if (output >= 0) {
-            close(output);
-        }
+        output.Reset();
         throw std::runtime_error("cannot fork a child process");
     }
 }
@@ -90,9 +88,6 @@ ChildProcess::~ChildProcess() {
         kill(pid, SIGTERM);
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
-    }
-    if (output >= 0) {
-        close(output);
     }
 }
 
@@ -104,12 +99,12 @@ std::string ChildProcess::ReadLine(int timeoutMsec) {
             pending.erase(0, end + 1);
             return line;
         }
-        pollfd ready{output, POLLIN, 0};
-        if (output < 0 || poll(&ready, 1, timeoutMsec) <= 0) {
+        pollfd ready{output.Get(), POLLIN, 0};
+        if (!output.IsOpen() || poll(&ready, 1, timeoutMsec) <= 0) {
             return "";
         }
         char buffer[256];
-        const ssize_t n = read(output, buffer, sizeof buffer);
+        const ssize_t n = read(output.Get(), buffer, sizeof buffer);
         if (n <= 0) {
             return "";
         }

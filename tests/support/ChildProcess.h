@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Descriptor.h"
+
 // A program started for a test: a helper server, curl, the agent or another
 // program of the build. The destructor ends it by its process id, unless it has ended by
 // itself, and reaps it.
@@ -46,7 +48,7 @@ class ChildProcess {
     bool HasEnded();
 
     pid_t pid = -1;
-    int output = -1;
+    TDescriptor output;  // the pipe from the program's output, when it has one
     std::string pending;
     std::optional<int> exitStatus;
 };
