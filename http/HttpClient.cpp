@@ -217,7 +217,7 @@ Error THttpClient::EnableNetworkInterface(DEVICE kind, unsigned long timeoutMsec
     const Error opened = (*iface)->Open();
 
     Error waiting(kErrorNothingHappened);
-    const std::unique_ptr<ITimer> timer = StartPollTimer(timeoutMsec);
+    const std::unique_ptr<ITimer> timer = SystemTimers().CreateTimer(timeoutMsec);
     unsigned long state = (*iface)->GetCurrentState();
     while (state != INetworkInterface::kStateUp && state != INetworkInterface::kStateFailed &&
            !timer->IsExpired() && IsCode(waiting, kErrorNothingHappened)) {
@@ -271,7 +271,7 @@ Error THttpClient::ConnectToHost(std::unique_ptr<TBufferedConnection>& newConnec
         }
     }
 
-    const std::unique_ptr<ITimer> timer = StartPollTimer(kConnectTimeoutMs);
+    const std::unique_ptr<ITimer> timer = SystemTimers().CreateTimer(kConnectTimeoutMs);
     IConnection* called = nullptr;
     const Error calling =
         iface->Call(TNetworkHostParam(address, m_url.GetPort(), m_url.GetProtocol() == "https",

@@ -107,7 +107,7 @@ Error THttpResponseReader::StopRequested() const {
 }
 
 Error THttpResponseReader::ReadLine(std::string& line, unsigned long timeoutMsec) {
-    const std::unique_ptr<ITimer> timer = StartPollTimer(timeoutMsec);
+    const std::unique_ptr<ITimer> timer = SystemTimers().CreateTimer(timeoutMsec);
     Error result(kIncompleteLine);
     line.clear();
     unsigned char area[kLineArea];
@@ -161,7 +161,7 @@ Error THttpResponseReader::SplitHeaderLine(const std::string& line, std::string&
 
 Error THttpResponseReader::ReadHeader(unsigned long& contentLength, bool& lengthGiven,
                                       bool& chunked, std::string& reply) {
-    const std::unique_ptr<ITimer> deadline = StartPollTimer(kHeaderDeadlineMs);
+    const std::unique_ptr<ITimer> deadline = SystemTimers().CreateTimer(kHeaderDeadlineMs);
     for (;;) {
         std::string line;
         const unsigned long elapsed = deadline->GetElapsedMsec();
@@ -276,7 +276,7 @@ Error THttpResponseReader::ReadPortion(unsigned long length, std::string& reply,
                                        IFileWritable* file) {
     Error result(0);
     unsigned long received = 0;
-    const std::unique_ptr<ITimer> timer = StartPollTimer(kBodyInactivityMs);
+    const std::unique_ptr<ITimer> timer = SystemTimers().CreateTimer(kBodyInactivityMs);
     unsigned char area[kPortionSize];
     while (received < length && !result) {
         const long n = m_connection.Receive(area, std::min(length - received, kPortionSize));

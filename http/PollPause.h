@@ -1,14 +1,10 @@
 #pragma once
 
-#include <memory>
-
 #include "platform/ActivityWait.h"
 #include "platform/Connection.h"
 #include "platform/DescriptorReadiness.h"
-#include "platform/System.h"
-#include "platform/Timer.h"
 
-// Helpers of the HTTP client's polling loops.
+// The pause of the HTTP client's polling loops.
 
 // The longest pause of one pass of a polling loop.
 inline constexpr unsigned long kPollPauseMs = 1;
@@ -22,9 +18,4 @@ inline void PausePolling(IConnection* connection, unsigned interests) {
         pause.Add(*connection, interests);
     }
     pause.Sleep(kPollPauseMs);
-}
-
-// A timer of the system's, already running for that period.
-inline std::unique_ptr<ITimer> StartPollTimer(unsigned long milliseconds) {
-    return std::unique_ptr<ITimer>(ISystem::Instance()->CreateTimer(milliseconds));
 }
