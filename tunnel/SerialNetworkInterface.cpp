@@ -5,7 +5,7 @@
 #include "platform/Device.h"
 #include "platform/NetworkInterface.h"
 #include "platform/RS232.h"
-#include "platform/System.h"
+#include "platform/SystemDevices.h"
 #include "platform/WaitSet.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/SerialManager.h"
@@ -17,20 +17,6 @@ constexpr unsigned long kLineBaudRate = 115200;
 constexpr unsigned char kLineDataBits = 8;
 // The first port of the machine runs its frames in stream mode.
 constexpr unsigned short kStreamModePort = 1;
-
-// Opens the system's serial port of the params' index; without one there is no line and no
-// error.
-Error OpenSystemSerialPort(const TRs232Params& params, IConnection** line) {
-    auto* serialPort = dynamic_cast<IRS232Interface*>(
-        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_RS232, params.port));
-    return serialPort != nullptr ? serialPort->Connect(params, line) : Error(0);
-}
-
-INetworkInterface* SystemEthernet() {
-    return dynamic_cast<INetworkInterface*>(
-        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0));
-}
-
 }  // namespace
 
 TSerialNetworkInterface::TSerialNetworkInterface(unsigned short port)

@@ -29,7 +29,7 @@ class TSerialNetworkInterface : public INetworkInterface {
 
     // The tunnel on the system's serial port of that index, with the system's Ethernet interface
     // for the agent side's TCP connections and the system's timers, each looked up when a stack
-    // is built.
+    // is built (OpenSystemSerialPort, SystemEthernet, SystemTimers).
     explicit TSerialNetworkInterface(unsigned short port);
     // The tunnel on what openPort opens, with network (not owned, may be null) for the agent
     // side's TCP connections and timers for every timer of the stack; both must outlive it.

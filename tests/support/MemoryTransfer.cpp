@@ -13,6 +13,7 @@
 #include "MemoryConnection.h"
 #include "PacketPeer.h"
 #include "TestSystem.h"
+#include "platform/SystemDevices.h"
 #include "tunnel/SerialManager.h"
 #include "tunnel/SerialOutConnection.h"
 

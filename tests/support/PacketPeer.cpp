@@ -5,7 +5,6 @@
 #include "MemoryConnection.h"
 #include "platform/BufferedConnection.h"
 #include "platform/NetworkInterface.h"
-#include "platform/System.h"
 #include "tunnel/SerialManager.h"
 #include "tunnel/Slip.h"
 
@@ -20,11 +19,6 @@ constexpr int kMaxRounds = 20000;
 
 TFrameLevel* NewLineStack(IConnection* lineEnd, TFrameOptions options) {
     return new TFrameLevel(new SLIP(new TBufferedConnection(lineEnd)), options);
-}
-
-INetworkInterface* SystemEthernet() {
-    return dynamic_cast<INetworkInterface*>(
-        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0));
 }
 
 TPacketPeer::TPacketPeer(IConnection* lineEnd)

@@ -45,10 +45,6 @@ class TPacketPeer {
 // which it owns: what a serial manager is built on.
 TFrameLevel* NewLineStack(IConnection* lineEnd, TFrameOptions options = TFrameOptions());
 
-// The Ethernet interface of the installed system's device layer, which makes a serial
-// manager's TCP connections; null when the layer has none.
-INetworkInterface* SystemEthernet();
-
 // Steps of the manager on one end of the line, each answered by the peer on the other, until the
 // line has stayed quiet for a few rounds.
 void ExchangeUntilQuiet(TSerialManager& manager, TPacketPeer& peer, const TMemoryLine& line);

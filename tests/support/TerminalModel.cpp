@@ -4,8 +4,6 @@
 #include <cstring>
 
 #include "base/Conversions.h"
-#include "platform/DeviceLayer.h"
-#include "platform/RS232.h"
 #include "platform/System.h"
 #include "tunnel/FrameLevel.h"
 #include "tunnel/Slip.h"
@@ -465,22 +463,6 @@ TTerminalModel::TTerminalModel(TLineOpener openLine, bool streamMode)
     : m_openLine(std::move(openLine)),
       m_streamMode(streamMode),
       m_idle([] { ISystem::Instance()->Idle(); }) {}
-
-TTerminalModel::TTerminalModel(unsigned short port) : TTerminalModel(port, port == 1) {}
-
-TTerminalModel::TTerminalModel(unsigned short port, bool streamMode)
-    : TTerminalModel(
-          [port]() -> IConnection* {
-              auto* serial = dynamic_cast<IRS232Interface*>(
-                  ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_RS232, port));
-              IConnection* line = nullptr;
-              if (serial) {
-                  (void)serial->Connect(TRs232Params(port, 115200, 8, PARITY_NONE, STOPBITS_ONE),
-                                        &line);
-              }
-              return line;
-          },
-          streamMode) {}
 
 TTerminalModel::~TTerminalModel() = default;
 

@@ -187,10 +187,6 @@ class TTerminalModel : public INetworkInterface {
     using TLineOpener = std::function<IConnection*()>;
 
     TTerminalModel(TLineOpener openLine, bool streamMode);
-    // The line of the device layer's serial port `port`, at 115200 8N1; stream mode on port 1
-    // unless streamMode says otherwise.
-    explicit TTerminalModel(unsigned short port);
-    TTerminalModel(unsigned short port, bool streamMode);
     ~TTerminalModel() override;
 
     Error Open() override;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/SystemDevices.h"
 #include "platform/WaitSet.h"
 
 #include "support/LineChunk.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/LoopbackConnection.h"
+#include "platform/SystemDevices.h"
 #include "support/LineChunk.h"
 #include "support/MemoryConnection.h"
 #include "support/PacketPeer.h"

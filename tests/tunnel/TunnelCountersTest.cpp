@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Conversions.h"
+#include "platform/SystemDevices.h"
 #include "support/LineChunk.h"
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"

@@ -12,8 +12,7 @@
 #include "base/ErrorCodes.h"
 #include "common/LinkedPseudoTerminal.h"
 #include "platform/DescriptorReadiness.h"
-#include "platform/linux/LinDeviceLayer.h"
-#include "platform/linux/RS232Connection.h"
+#include "platform/RS232.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {
@@ -22,7 +21,27 @@ std::string Reason(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
+// A timer that runs out at once when told to stop.
+class TStoppableTimer : public ITimer {
+  public:
+    TStoppableTimer(std::unique_ptr<ITimer> inner, std::function<bool()> stopped)
+        : m_inner(std::move(inner)), m_stopped(std::move(stopped)) {}
+    bool IsExpired() override { return m_stopped() || m_inner->IsExpired(); }
+    void Restart(unsigned long milliseconds) override { m_inner->Restart(milliseconds); }
+    unsigned long GetElapsedMsec() override { return m_inner->GetElapsedMsec(); }
+
+  private:
+    std::unique_ptr<ITimer> m_inner;
+    std::function<bool()> m_stopped;
+};
+
 }  // namespace
+
+std::unique_ptr<ITimer> TSimLine::TStoppableTimers::CreateTimer(unsigned long milliseconds) {
+    const TReading& reading = m_reading;
+    return std::make_unique<TStoppableTimer>(SystemTimers().CreateTimer(milliseconds),
+                                             [&reading] { return reading.Stopped(); });
+}
 
 long TSimLine::TLineConnection::ReceiveData(unsigned char* buffer, unsigned long length) {
     if (m_reading.Stopped()) {
@@ -37,33 +56,8 @@ long TSimLine::TLineConnection::ReceiveData(unsigned char* buffer, unsigned long
     return received;
 }
 
-Error TSimLine::TLineInterface::Connect(const TRs232Params&, IConnection** connection) {
-    *connection = nullptr;
-    int fd = dup(m_fd);
-    if (fd < 0) {
-        return LinError(kErrorCannotConnect);
-    }
-    // The simulator keeps no traffic log of its own: the agent logs the line.
-    *connection = new TLineConnection(fd, m_reading);
-    return Error(0);
-}
-
-IDevice* TSimLine::TLineDeviceLayer::CreateDevice(DEVICE kind, unsigned int index) {
-    if (kind == DEVICE_RS232 && index == kPort) {
-        return new TLineInterface(m_fd, m_reading);
-    }
-    if (kind == DEVICE_COM) {
-        return TSerialNetworkInterface::MakeDevice(index);
-    }
-    return TLinDeviceDebugLayer::CreateDevice(kind, index);
-}
-
-void TSimLine::TLineSystem::CreateDeviceLayer() {
-    AdoptDeviceLayer(std::make_unique<TLineDeviceLayer>(m_fd, m_reading), nullptr);
-}
-
 std::unique_ptr<TSimLine> TSimLine::OpenDevice(const std::string& path, std::string& error) {
-    TDescriptor line(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    TDescriptor line(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!line.IsOpen()) {
         error = Reason("cannot open " + path);
         return nullptr;
@@ -94,19 +88,27 @@ TSimLine::TSimLine(TDescriptor line, TDescriptor agentSide, std::string link)
     : m_line(std::move(line)),
       m_agentSide(std::move(agentSide)),
       m_link(std::move(link)),
-      m_system(m_line.Get(), m_reading),
-      m_replaced(ISystem::Install(&m_system)) {}
+      m_timers(m_reading),
+      // The tunnel's stack closes its own duplicate of the line, never the line; the terminal
+      // makes no TCP connections of its own, so it has no network.
+      m_tunnel(std::make_unique<TSerialNetworkInterface>(
+          kPort,
+          [this](const TRs232Params&, IConnection** connection) {
+              *connection = OpenLine();
+              return *connection != nullptr ? Error(0) : Error(kErrorCannotConnect);
+          },
+          nullptr, m_timers)) {}
 
 TSimLine::~TSimLine() {
     if (!m_link.empty()) {
         unlink(m_link.c_str());
     }
-    ISystem::Install(m_replaced);
 }
 
-TSerialNetworkInterface& TSimLine::Tunnel() {
-    return dynamic_cast<TSerialNetworkInterface&>(
-        *m_system.GetDeviceLayer()->GetDevice(DEVICE_COM, kPort));
+IConnection* TSimLine::OpenLine() {
+    const int fd = fcntl(m_line.Get(), F_DUPFD_CLOEXEC, 0);
+    // The simulator keeps no traffic log of its own: the agent logs the line.
+    return fd >= 0 ? new TLineConnection(fd, m_reading) : nullptr;
 }
 
 INetworkInterface& TSimLine::Network() {

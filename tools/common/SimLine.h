@@ -4,24 +4,18 @@
 #include <memory>
 #include <string>
 
+#include "platform/Connection.h"
 #include "platform/Descriptor.h"
-#include "platform/DeviceLayer.h"
 #include "platform/NetworkInterface.h"
-#include "platform/RS232.h"
-#include "platform/System.h"
 #include "platform/Timer.h"
-#include "platform/linux/LinDeviceLayer.h"
-#include "platform/linux/LinSystem.h"
-#include "platform/linux/LinTimer.h"
+#include "platform/TimerSource.h"
 #include "platform/linux/RS232Connection.h"
 
 class TSerialNetworkInterface;
 
 // The terminal's end of a serial line to an agent, with the terminal's half
-// of the tunnel on it. While it exists ISystem::Instance() is a system whose
-// device layer knows the line as serial port kPort, so the tunnel of
-// DEVICE_COM kPort, and everything that picks an interface from the device
-// layer, runs on it.
+// of the tunnel on it. The tunnel opens the line through the line itself and
+// takes its timers from it, so nothing of the system is replaced.
 class TSimLine {
   public:
     // Not port 1, whose frame level would run in stream mode.
@@ -39,18 +33,22 @@ class TSimLine {
     TSimLine(const TSimLine&) = delete;
     TSimLine& operator=(const TSimLine&) = delete;
 
-    TSerialNetworkInterface& Tunnel();
+    // Our own tunnel over the line, as serial port kPort.
+    TSerialNetworkInterface& Tunnel() { return *m_tunnel; }
     // The terminal's network over the line: our own tunnel, or the one given to UseNetwork.
     INetworkInterface& Network();
     // Plays the terminal with another tunnel over the same line (not owned; it reaches the
-    // line through the device layer's serial port kPort). Null brings our own back.
+    // line through OpenLine). Null brings our own back.
     void UseNetwork(INetworkInterface* network) { m_network = network; }
+    // A new connection over the line, which the caller owns; closing it leaves the line open.
+    // Null when the line's descriptor cannot be duplicated.
+    IConnection* OpenLine();
     // The line's descriptor, for waiting until the agent has sent something.
     int Descriptor() const { return m_line.Get(); }
 
     // Once stop() is true, nothing more is read from the line and every
-    // timer of the system runs out at once, so that whatever waits on the
-    // tunnel (bringing it up, a call, an HTTP exchange) ends within a step.
+    // timer of our tunnel runs out at once, so that whatever waits on it
+    // (bringing it up, a call, a send) ends within a step.
     void StopWhen(std::function<bool()> stop) { m_reading.stop = std::move(stop); }
 
     // Brings the network's tunnel up: tries until an agent answers, seconds have passed
@@ -78,68 +76,28 @@ class TSimLine {
         bool Stopped() const { return stop && stop(); }
     };
 
-    // A timer of the line's system: expired once the line is to stop.
-    class TStoppableTimer : public TLinTimer {
+    // The system's timers, each expired once the line is to stop.
+    class TStoppableTimers : public ITimerSource {
       public:
-        TStoppableTimer(unsigned long milliseconds, const TReading& reading)
-            : TLinTimer(milliseconds), m_reading(reading) {}
-        bool IsExpired() override { return m_reading.Stopped() || TLinTimer::IsExpired(); }
+        explicit TStoppableTimers(const TReading& reading) : m_reading(reading) {}
+        std::unique_ptr<ITimer> CreateTimer(unsigned long milliseconds) override;
+        bool Pause(TWaitSet& waits, unsigned long milliseconds) override {
+            return SystemTimers().Pause(waits, milliseconds);
+        }
 
       private:
         const TReading& m_reading;
     };
 
-    // The line for the tunnel: a serial connection that tells whether its
-    // last read came back empty and, when steps must not wait, never waits.
+    // The line for a tunnel: a serial connection over its own duplicate of
+    // the line's descriptor that tells whether its last read came back empty
+    // and, when steps must not wait, never waits.
     class TLineConnection : public TLinRS232Connection {
       public:
+        // Owns fd from here on.
         TLineConnection(int fd, TReading& reading)
             : TLinRS232Connection(fd, "", nullptr), m_fd(fd), m_reading(reading) {}
         long ReceiveData(unsigned char* buffer, unsigned long length) override;
-
-      private:
-        int m_fd;
-        TReading& m_reading;
-    };
-
-    // The line as the device layer's serial port: every Connect hands out a
-    // connection over a duplicate of the line's descriptor, so the tunnel can
-    // close its stack without closing the line.
-    class TLineInterface : public IRS232Interface {
-      public:
-        TLineInterface(int fd, TReading& reading) : m_fd(fd), m_reading(reading) {}
-        Error Open() override { return Error(0); }
-        void Close() override {}
-        Error Connect(const TRs232Params& params, IConnection** connection) override;
-
-      private:
-        int m_fd;
-        TReading& m_reading;
-    };
-
-    // The platform's devices, with the line as serial port kPort.
-    class TLineDeviceLayer : public TLinDeviceDebugLayer {
-      public:
-        // No traffic logs: the agent logs the line at its end.
-        TLineDeviceLayer(int fd, TReading& reading)
-            : TLinDeviceDebugLayer(nullptr), m_fd(fd), m_reading(reading) {}
-        IDevice* CreateDevice(DEVICE kind, unsigned int index) override;
-
-      private:
-        int m_fd;
-        TReading& m_reading;
-    };
-
-    // The Linux system with the line in its device layer.
-    class TLineSystem : public TLinSystem {
-      public:
-        TLineSystem(int fd, TReading& reading) : m_fd(fd), m_reading(reading) {}
-        ITimer* CreateTimer(unsigned long milliseconds) override {
-            return new TStoppableTimer(milliseconds, m_reading);
-        }
-
-      protected:
-        void CreateDeviceLayer() override;
 
       private:
         int m_fd;
@@ -156,7 +114,7 @@ class TSimLine {
     TDescriptor m_agentSide;  // pseudo-terminal only: kept open so the line never hangs up
     std::string m_link;
     TReading m_reading;
-    TLineSystem m_system;
-    ISystem* m_replaced;
+    TStoppableTimers m_timers;
+    std::unique_ptr<TSerialNetworkInterface> m_tunnel;  // goes before the timers it uses
     INetworkInterface* m_network = nullptr;
 };

@@ -1,5 +1,9 @@
 #include "pinpad-sim/TunnelHttpClient.h"
 
+#include <utility>
+
+#include "base/ErrorCodes.h"
+#include "http/DesktopProgress.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {
@@ -9,9 +13,28 @@ constexpr unsigned long kReplyTimeoutMs = 15000;
 
 }  // namespace
 
+void TTunnelHttpClient::TStoppableProgress::Status(const std::string& text,
+                                                   const std::string& interfaceName) {
+    TDesktopProgress::Instance().Status(text, interfaceName);
+}
+
+void TTunnelHttpClient::TStoppableProgress::Percent(const std::string& fileName,
+                                                    unsigned percent,
+                                                    const std::string& interfaceName) {
+    TDesktopProgress::Instance().Percent(fileName, percent, interfaceName);
+}
+
+Error TTunnelHttpClient::TStoppableProgress::ShouldStop() {
+    return m_stop() ? Error(kErrorTransferFailed) : TDesktopProgress::Instance().ShouldStop();
+}
+
 TTunnelHttpClient::TTunnelHttpClient(TSerialNetworkInterface& tunnel, const std::string& url,
-                                     IFileSystem* fileSystem)
-    : THttpClient(kUserAgent, url, kReplyTimeoutMs, fileSystem), m_tunnel(tunnel) {}
+                                     IFileSystem* fileSystem, std::function<bool()> stop)
+    : THttpClient(kUserAgent, url, kReplyTimeoutMs, fileSystem),
+      m_tunnel(tunnel),
+      m_progress(std::move(stop)) {
+    SetProgress(&m_progress);
+}
 
 Error TTunnelHttpClient::SelectNetworkInterface(INetworkInterface** iface) {
     *iface = nullptr;
@@ -26,8 +49,9 @@ Error TTunnelHttpClient::SelectNetworkInterface(INetworkInterface** iface) {
 }
 
 Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url,
-                         std::string& body, std::string& statusLine) {
-    TTunnelHttpClient client(tunnel, url, nullptr);
+                         const std::function<bool()>& stop, std::string& body,
+                         std::string& statusLine) {
+    TTunnelHttpClient client(tunnel, url, nullptr, stop);
     const Error result = client.GetDocument(body);
     statusLine = result.Code() == THttpClient::kBadStatus ? body : "";
     return result;

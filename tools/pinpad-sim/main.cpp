@@ -206,7 +206,7 @@ class TSimulation {
         m_clock.Restart();
         std::string body;
         std::string statusLine;
-        const Error result = FetchThroughTunnel(m_line->Tunnel(), m_options.url, body, statusLine);
+        const Error result = FetchThroughTunnel(m_line->Tunnel(), m_options.url, StopRequested, body, statusLine);
         if (StopRequested()) {
             return StopStatus();
         }

@@ -51,7 +51,9 @@ int RunTests(const TLoadOptions& options) {
                     return Fail(error);
                 }
                 if (options.modelTerminal) {
-                    model = std::make_unique<TTerminalModel>(TSimLine::kPort, false);
+                    TSimLine& terminalLine = *line;
+                    model = std::make_unique<TTerminalModel>(
+                        [&terminalLine] { return terminalLine.OpenLine(); }, false);
                     line->UseNetwork(model.get());
                 }
                 if (!line->WaitForAgent(options.waitSeconds, [] { return false; })) {
