@@ -1,6 +1,5 @@
 #include "http/HttpClient.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -379,16 +378,26 @@ TEST_F(HttpClientTest, HeaderThatNeverEndsFailsAtItsDeadline) {
     EXPECT_FALSE(fs::exists(Received() / "copy.bin"));
 }
 
-// Files are created in the directory as usual, but every write to them fails
-// for want of space.
+// Files are created in the directory as usual, but every write to them fails,
+// as on a full disk.
 class TFullDisk : public TLinFileSystem {
   public:
     using TLinFileSystem::TLinFileSystem;
 
     IFileWritable* OpenForWrite(const char* name, unsigned short mode) override {
         std::unique_ptr<IFileWritable> created(TLinFileSystem::OpenForWrite(name, mode));
-        return created ? new TPCFile(name, open("/dev/full", O_WRONLY | O_CLOEXEC)) : nullptr;
+        return created ? new TUnwritable : nullptr;
     }
+
+  private:
+    class TUnwritable : public IFileWritable {
+      public:
+        long Read(unsigned char*, unsigned long) override { return 0; }
+        long Seek(unsigned long position) override { return position == 0 ? 0 : -1; }
+        long Tell() override { return 0; }
+        long GetLength() override { return 0; }
+        long Write(const unsigned char*, unsigned long) override { return -1; }
+    };
 };
 
 TEST_F(HttpClientTest, FileThatCannotBeWrittenFailsTheExchangeAndIsRemoved) {

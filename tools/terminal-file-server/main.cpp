@@ -27,6 +27,7 @@
 #include "common/WholeNumber.h"
 #include "http/HttpServer.h"
 #include "platform/System.h"
+#include "platform/SystemDevices.h"
 #include "platform/linux/SocketInterface.h"
 
 namespace {
@@ -148,8 +149,7 @@ std::string FormatAddress(std::uint32_t address) {
 // it keeps for every listen made from now on. When it cannot, errno tells
 // why.
 bool CanListen(std::uint32_t address, unsigned short port) {
-    auto* ethernet = dynamic_cast<TSocketInterface*>(
-        ISystem::Instance()->GetDeviceLayer()->GetDevice(DEVICE_ETHERNET, 0));
+    auto* ethernet = dynamic_cast<TSocketInterface*>(SystemEthernet());
     if (ethernet == nullptr) {
         errno = ENETDOWN;
         return false;
