@@ -8,7 +8,6 @@
 #include "log/SystemTracer.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
-#include "sysutil/SysUtil.h"
 
 const TPossibleInterface PossibleInterfaces[kPossibleInterfaceCount] = {
     {DEVICE_ETHERNET, "Ethernet", 5000}, {DEVICE_WIFI, "WiFi", 5000}, {DEVICE_GPRS, "GPRS", 80000},
@@ -83,7 +82,8 @@ void THttpClient::SetProgress(IHttpProgress* progress) {
 }
 
 void THttpClient::SetFileSystem(IFileSystem* fs) {
-    m_fileSystem = fs ? fs : SysUtil::DefaultFS();
+    // The system's default file system, as the utility facade's DefaultFS gives it.
+    m_fileSystem = fs ? fs : ISystem::Instance()->GetDefaultFileSystem();
 }
 
 Error THttpClient::GetFile(const std::string& fileName, unsigned long expectedSize) {

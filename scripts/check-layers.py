@@ -35,6 +35,12 @@ FORBIDDEN = {
     "tunnel": {"platform/System.h", "platform/DeviceLayer.h"},
 }
 
+# Layers of which a layer may include only the interfaces named: HTTP reaches
+# the utility facade's desktop through its interface, never the facade.
+INTERFACES_ONLY = {
+    ("http", "sysutil"): {"sysutil/Desktop.h", "sysutil/TerminalDevices.h"},
+}
+
 # Rings of classes that still include each other, each to be untangled; the
 # check fails on any other ring, and on one of these once it is gone, so
 # that the entry goes too.
@@ -103,6 +109,9 @@ def main():
                 problems.append(f"{relative}: includes {name}, above {layer}/")
             elif name in FORBIDDEN.get(layer, ()):
                 problems.append(f"{relative}: includes {name}, closed to {layer}/")
+            elif name not in INTERFACES_ONLY.get((layer, layer_of(name)), {name}):
+                problems.append(f"{relative}: includes {name}, not an interface of "
+                                f"{layer_of(name)}/")
             other = str(pathlib.PurePath(name).with_suffix(""))
             if other != unit:
                 edges.setdefault(unit, set()).add(other)
