@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "platform/linux/LinFileSystem.h"
 #include "support/MemoryConnection.h"
+#include "support/StandInFiles.h"
 #include "support/TempDir.h"
 #include "support/TestDeviceLayer.h"
 #include "support/TestSystem.h"
@@ -461,39 +462,11 @@ class TGeneratedAnswer : public IConnection {
     std::uint64_t m_sent = 0;
 };
 
-// Files are created in the directory as usual, but what is written to them is counted and
-// thrown away, so that a transfer of any size costs no disk.
-class TDiscardingFiles : public TLinFileSystem {
-  public:
-    using TLinFileSystem::TLinFileSystem;
-
-    IFileWritable* OpenForWrite(const char* name, unsigned short mode) override {
-        std::unique_ptr<IFileWritable> created(TLinFileSystem::OpenForWrite(name, mode));
-        return created ? new TDiscarded : nullptr;
-    }
-
-  private:
-    class TDiscarded : public IFileWritable {
-      public:
-        long Read(unsigned char*, unsigned long) override { return 0; }
-        long Seek(unsigned long) override { return -1; }
-        long Tell() override { return m_length; }
-        long GetLength() override { return m_length; }
-        long Write(const unsigned char*, unsigned long count) override {
-            m_length += static_cast<long>(count);
-            return static_cast<long>(count);
-        }
-
-      private:
-        long m_length = 0;
-    };
-};
-
 TEST_F(HttpClientLineTest, ProgressOfAFileBeyondFortyTwoMegabytesReachesAHundred) {
     const unsigned long size = 50'000'000;
     Provide(DEVICE_ETHERNET, "Ethernet").nextConnection = std::make_unique<TGeneratedAnswer>(size);
     TempDir dir;
-    TDiscardingFiles files(dir.Path().c_str());
+    TStandInFiles files(dir.Path().c_str(), TStandInFiles::TWrites::Discarded);
     TTestHttpClient fetching("test", "http://10.1.2.3:8080/get?file=big.bin&", 5000, &files);
 
     ASSERT_EQ(fetching.GetFile("big.bin", size).Code(), 0u);

@@ -17,6 +17,7 @@
 #include "platform/linux/LinSystem.h"
 #include "platform/linux/LinTimer.h"
 #include "support/ChildProcess.h"
+#include "support/StandInFiles.h"
 #include "support/TempDir.h"
 #include "support/TestSystem.h"
 
@@ -378,32 +379,10 @@ TEST_F(HttpClientTest, HeaderThatNeverEndsFailsAtItsDeadline) {
     EXPECT_FALSE(fs::exists(Received() / "copy.bin"));
 }
 
-// Files are created in the directory as usual, but every write to them fails,
-// as on a full disk.
-class TFullDisk : public TLinFileSystem {
-  public:
-    using TLinFileSystem::TLinFileSystem;
-
-    IFileWritable* OpenForWrite(const char* name, unsigned short mode) override {
-        std::unique_ptr<IFileWritable> created(TLinFileSystem::OpenForWrite(name, mode));
-        return created ? new TUnwritable : nullptr;
-    }
-
-  private:
-    class TUnwritable : public IFileWritable {
-      public:
-        long Read(unsigned char*, unsigned long) override { return 0; }
-        long Seek(unsigned long position) override { return position == 0 ? 0 : -1; }
-        long Tell() override { return 0; }
-        long GetLength() override { return 0; }
-        long Write(const unsigned char*, unsigned long) override { return -1; }
-    };
-};
-
 TEST_F(HttpClientTest, FileThatCannotBeWrittenFailsTheExchangeAndIsRemoved) {
     const std::string port =
         StartCannedServer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"});
-    TFullDisk fullDisk(Received().c_str());
+    TStandInFiles fullDisk(Received().c_str(), TStandInFiles::TWrites::Failing);
     THttpClient client(kUserAgent, Url(port, "file"), 5000, &fullDisk);
 
     EXPECT_EQ(client.GetFile("copy.bin", 5).Code(), 27005u);

@@ -574,10 +574,6 @@ TEST_F(TwoHalvesTest, OpenFailsAfterThreeSecondsWhenNobodyAnswers) {
     EXPECT_EQ(lonely.GetCurrentState(), 4u);
 }
 
-}  // namespace
-
-namespace {
-
 // Timers on a clock of their own that moves a millisecond each time a timer reads it, and pauses
 // that do not sleep, so that a loop waiting for a timer ends at once.
 class TTickingTimers : public ITimerSource {

@@ -1,24 +1,17 @@
 #include "line-sim/FrameCounter.h"
 
+#include "tunnel/FrameLevel.h"
+#include "tunnel/SlipCodec.h"
+
 namespace {
 
-constexpr std::uint8_t kEnd = 0xC0;
-constexpr std::uint8_t kEsc = 0xDB;
-constexpr std::uint8_t cEscEnd = 0xDC;
-constexpr std::uint8_t cEscEsc = 0xDD;
-
-constexpr std::uint8_t kDataFrame = 0x41;
-constexpr std::uint8_t kAckFrame = 0x06;
-constexpr std::uint8_t kNakFrame = 0x15;
-
-// Type, sequence and length before the data; the CRC after it.
-constexpr std::size_t kHeaderSize = 3;
+// The check after a frame's data.
 constexpr std::size_t kCrcSize = 2;
 
 }  // namespace
 
 void TFrameCounter::Feed(std::uint8_t byte) {
-    if (byte == kEnd) {
+    if (byte == TSlipCodec::END) {
         // As a SLIP receiver sees it: an END opens a frame unless it closes one.
         m_inFrame = m_frame.empty();
         if (!m_frame.empty()) {
@@ -33,12 +26,14 @@ void TFrameCounter::Feed(std::uint8_t byte) {
         return;  // between frames
     }
     ++m_wireBytes;
-    if (byte == kEsc) {
+    if (byte == TSlipCodec::ESC) {
         m_escaped = true;
         return;
     }
     if (m_escaped) {
-        byte = byte == cEscEnd ? kEnd : byte == cEscEsc ? kEsc : byte;
+        byte = byte == TSlipCodec::ESC_END   ? TSlipCodec::END
+               : byte == TSlipCodec::ESC_ESC ? TSlipCodec::ESC
+                                             : byte;
         m_escaped = false;
     }
     m_frame.push_back(byte);
@@ -47,18 +42,18 @@ void TFrameCounter::Feed(std::uint8_t byte) {
 void TFrameCounter::CountFrame() {
     const std::uint64_t wire = m_wireBytes + 2;
     switch (m_frame[0]) {
-        case kDataFrame:
+        case TFrameHeader::kData:
             ++m_counts.dataFrames;
             m_counts.dataWireBytes += wire;
-            if (m_frame.size() >= kHeaderSize + kCrcSize) {
-                m_counts.dataPayloadBytes += m_frame.size() - kHeaderSize - kCrcSize;
+            if (m_frame.size() >= TFrameHeader::kSize + kCrcSize) {
+                m_counts.dataPayloadBytes += m_frame.size() - TFrameHeader::kSize - kCrcSize;
             }
             break;
-        case kAckFrame:
+        case TFrameHeader::kAck:
             ++m_counts.ackFrames;
             m_counts.ackWireBytes += wire;
             break;
-        case kNakFrame:
+        case TFrameHeader::kNak:
             ++m_counts.nakFrames;
             m_counts.nakWireBytes += wire;
             break;

@@ -18,8 +18,7 @@ void TTunnelHttpClient::TStoppableProgress::Status(const std::string& text,
     TDesktopProgress::Instance().Status(text, interfaceName);
 }
 
-void TTunnelHttpClient::TStoppableProgress::Percent(const std::string& fileName,
-                                                    unsigned percent,
+void TTunnelHttpClient::TStoppableProgress::Percent(const std::string& fileName, unsigned percent,
                                                     const std::string& interfaceName) {
     TDesktopProgress::Instance().Percent(fileName, percent, interfaceName);
 }

@@ -206,7 +206,8 @@ class TSimulation {
         m_clock.Restart();
         std::string body;
         std::string statusLine;
-        const Error result = FetchThroughTunnel(m_line->Tunnel(), m_options.url, StopRequested, body, statusLine);
+        const Error result =
+            FetchThroughTunnel(m_line->Tunnel(), m_options.url, StopRequested, body, statusLine);
         if (StopRequested()) {
             return StopStatus();
         }
