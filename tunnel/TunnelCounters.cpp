@@ -12,5 +12,6 @@ TTunnelCounters& TTunnelCounters::operator+=(const TTunnelCounters& other) {
     closesAfterLoss += other.closesAfterLoss;
     callsRefused += other.callsRefused;
     peerResets += other.peerResets;
+    probesSent += other.probesSent;
     return *this;
 }

@@ -32,6 +32,9 @@ struct TTunnelCounters {
     std::uint64_t callsRefused = 0;
     // Resets the peer sent.
     std::uint64_t peerResets = 0;
+    // Data frames without data sent to ask whether the peer read a portion whose answer
+    // stayed out.
+    std::uint64_t probesSent = 0;
 
     TTunnelCounters& operator+=(const TTunnelCounters& other);
     bool operator==(const TTunnelCounters&) const = default;
