@@ -54,8 +54,7 @@ void TFrameLevel::Process() {
 }
 
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
-    return std::min(m_sender.MillisecondsToNextDeadline(),
-                    m_receiver.MillisecondsToNextDeadline());
+    return std::min(m_sender.MillisecondsToNextDeadline(), m_receiver.MillisecondsToNextDeadline());
 }
 
 void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {

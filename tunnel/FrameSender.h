@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/BinaryData.h"
+#include "tunnel/AnswerReader.h"
 #include "tunnel/DamagedAnswers.h"
 #include "tunnel/FrameOptions.h"
 #include "tunnel/FrameWriter.h"
@@ -99,9 +100,8 @@ class TFrameSender {
         TQuestion question;
     };
 
-    // The ACK or NAK a frame stands for, repaired if the options allow; none if it is no
-    // answer to a portion out.
-    std::optional<TFrameHeader> ReadAnswer(const T_BinaryData& frame) const;
+    // What ReadPortionAnswer must know of the portions out.
+    TAnswerContext AnswerContext() const;
     // A whole answer to a probe out, at the front or behind a damaged END.
     std::optional<std::uint8_t> ReadProbeAnswer(const T_BinaryData& frame) const;
     bool AnswersPortionOut(const TFrameHeader& header) const;
