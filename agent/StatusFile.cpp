@@ -47,10 +47,10 @@ bool WriteAll(int descriptor, const std::string& text) {
 
 }  // namespace
 
-TStatusFile::TStatusFile(std::string directory)
+TStatusFile::TStatusFile(std::string directory, const std::string& name)
     : m_directory(std::move(directory)),
-      m_path(m_directory + "/" + kName),
-      m_temporary(m_directory + "/." + kName + "." + std::to_string(getpid())) {}
+      m_path(m_directory + "/" + name),
+      m_temporary(m_directory + "/." + name + "." + std::to_string(getpid())) {}
 
 std::optional<TStatusFile::TProblem> TStatusFile::Write(const std::string& text) const {
     struct stat existing {};

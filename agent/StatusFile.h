@@ -2,9 +2,11 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
-// The file "Status.json" of a directory, replaced whole on every write: the
-// text goes into a new file of the writing process beside it, which is then
+// The file "Status.json" of a directory, or another file of it, replaced whole
+// on every write: the text goes into a new file of the writing process beside
+// it (named ".NAME.PID"), which is then
 // renamed over it, so a reader sees the old text or the new one and never a
 // part. Only a regular file, or nothing, is ever replaced: a symbolic link,
 // a directory or anything else under the name is left alone and the write
@@ -22,7 +24,9 @@ class TStatusFile {
         std::string obstacle;
     };
 
-    explicit TStatusFile(std::string directory);
+    explicit TStatusFile(std::string directory) : TStatusFile(std::move(directory), kName) {}
+    // The file name in directory.
+    TStatusFile(std::string directory, const std::string& name);
 
     // Where the file is.
     const std::string& Path() const { return m_path; }

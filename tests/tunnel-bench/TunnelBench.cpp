@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tunnel-rig/TunnelRig.h"
 #include "support/Loopback.h"
@@ -158,35 +161,71 @@ void MeasureCallsAndIdle(TBenchTable& table) {
               (rig.AgentCpuSeconds() - cpuBefore) / wall * 100, "% core");
 }
 
-// A download on the unpaced line: CPU of the agent per MiB relayed, and its
-// peak memory. A download still running at the cap is measured as it stands,
-// by the bytes the agent put on the line.
-void MeasureFastDownload(TBenchTable& table, int mebibytes, bool memory) {
-    TTunnelRig rig(TLineSettings{.rate = 0});
-    ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);
+// What a download on the unpaced line cost the agent.
+struct TFastDownload {
+    double cpuSeconds = 0;
+    double relayedBytes = 0;
+    long peakKb = 0;
+    std::string note;  // how it ended
+
+    double CpuPerMiB() const { return relayedBytes > 0 ? cpuSeconds / (relayedBytes / kMiB) : 0; }
+};
+
+// A download of mebibytes on the unpaced line from an agent run with agentArguments. A download
+// still running at the cap is measured as it stands, by the bytes the agent put on the line.
+TFastDownload RunFastDownload(int mebibytes, const std::vector<std::string>& agentArguments = {}) {
+    TTunnelRig rig(TLineSettings{.rate = 0}, agentArguments);
+    TFastDownload run;
+    EXPECT_EQ(rig.Load({"echo", "1"}).size(), 1u);
     const double cpuBefore = rig.AgentCpuSeconds();
     const std::string before = rig.LineStats();
     rig.StartLoad({"download", std::to_string(mebibytes) + "M"}, 60);
     const auto reports = rig.FinishLoad(CapSeconds() * 1000);
-    const double cpu = rig.AgentCpuSeconds() - cpuBefore;
+    run.cpuSeconds = rig.AgentCpuSeconds() - cpuBefore;
     const std::string after = rig.LineStats();
-    const long peakKb = rig.AgentStatusKb("VmHWM");
-    const double relayed = Count(after, "to_terminal", "data_payload_bytes") -
-                           Count(before, "to_terminal", "data_payload_bytes");
+    run.peakKb = rig.AgentStatusKb("VmHWM");
+    run.relayedBytes = Count(after, "to_terminal", "data_payload_bytes") -
+                       Count(before, "to_terminal", "data_payload_bytes");
+    run.note = reports.empty() ? "unfinished after " + std::to_string(CapSeconds()) + " s, " +
+                                     std::to_string(static_cast<long>(run.relayedBytes / 1024)) +
+                                     " KiB relayed"
+                               : reports[0].Text("result") + " in " +
+                                     std::to_string(static_cast<long>(reports[0].Number("ms"))) +
+                                     " ms";
+    return run;
+}
+
+// A download on the unpaced line: CPU of the agent per MiB relayed, and its
+// peak memory.
+void MeasureFastDownload(TBenchTable& table, int mebibytes, bool memory) {
+    const TFastDownload run = RunFastDownload(mebibytes);
     const std::string size = std::to_string(mebibytes) + " MiB";
-    const std::string note =
-        reports.empty() ? "unfinished after " + std::to_string(CapSeconds()) + " s, " +
-                              std::to_string(static_cast<long>(relayed / 1024)) + " KiB relayed"
-                        : reports[0].Text("result") + " in " +
-                              std::to_string(static_cast<long>(reports[0].Number("ms"))) + " ms";
     if (memory) {
         table.Add("fast_download_peak_rss_kb", "agent peak RSS, " + size + " download",
-                  static_cast<double>(peakKb), "kB", note);
+                  static_cast<double>(run.peakKb), "kB", run.note);
     } else {
         table.Add("cpu_s_per_mib_" + std::to_string(mebibytes),
-                  "agent CPU per MiB relayed, " + size + " download",
-                  relayed > 0 ? cpu / (relayed / kMiB) : 0, "s/MiB", note);
+                  "agent CPU per MiB relayed, " + size + " download", run.CpuPerMiB(), "s/MiB",
+                  run.note);
     }
+}
+
+// What writing the metrics costs: 8 MiB downloads without and with --metrics, taken in turns,
+// the cheaper of each pair of runs counting.
+void MeasureMetricsCost(TBenchTable& table) {
+    constexpr int kMebibytes = 8;
+    double without = 0;
+    double with = 0;
+    for (int round = 0; round < 2; ++round) {
+        const double plain = RunFastDownload(kMebibytes).CpuPerMiB();
+        const double metrics = RunFastDownload(kMebibytes, {"--metrics", "agent.prom"}).CpuPerMiB();
+        without = round == 0 ? plain : std::min(without, plain);
+        with = round == 0 ? metrics : std::min(with, metrics);
+    }
+    table.Add("cpu_s_per_mib_8_metrics", "agent CPU per MiB, 8 MiB download, --metrics", with,
+              "s/MiB", "best of 2; without: " + std::to_string(without) + " s/MiB");
+    table.Add("metrics_cpu_cost_percent", "CPU cost of --metrics", (with / without - 1) * 100,
+              "%");
 }
 
 TEST(TunnelBench, Table) {
@@ -206,6 +245,7 @@ TEST(TunnelBench, Table) {
     for (int mebibytes : {1, 8, 32}) {
         MeasureFastDownload(table, mebibytes, false);
     }
+    MeasureMetricsCost(table);
     const char* path = std::getenv("BENCH_JSON");
     table.Write(path ? path : "bench.json");
 }
