@@ -10,6 +10,9 @@ namespace {
 
 using EState = TServiceStatus::EState;
 
+// The node exporter reads the file as a user of its own, whatever the agent's umask.
+constexpr mode_t kReadableByAll = 0644;
+
 // A counter of the tunnel: its name after "pinpad_agent_", its figure and its help text.
 struct TCounter {
     const char* name;
@@ -134,7 +137,7 @@ class TExposition {
 TAgentMetrics::TAgentMetrics(const std::string& path, std::string instance,
                              std::int64_t startSeconds)
     : m_file(std::filesystem::path(path).parent_path().string(),
-             std::filesystem::path(path).filename().string()),
+             std::filesystem::path(path).filename().string(), kReadableByAll),
       m_instance(std::move(instance)),
       m_startSeconds(startSeconds) {}
 

@@ -11,7 +11,8 @@
 // exporter's textfile collector publishes ("*.prom" in its directory). Every
 // series is named "pinpad_agent_..." and labelled with the serial port and,
 // for one of several agents on a machine, with its instance name. The file
-// is replaced whole, as the status file is, and never through a link.
+// is replaced whole, as the status file is, and never through a link; anyone
+// may read it.
 //
 // The counters come from the status, whose tunnel figures run on across the
 // service cycles, so none runs backwards while the process lives; a new

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -25,8 +27,9 @@ class TStatusFile {
     };
 
     explicit TStatusFile(std::string directory) : TStatusFile(std::move(directory), kName) {}
-    // The file name in directory.
-    TStatusFile(std::string directory, const std::string& name);
+    // The file name in directory. Each new text gets the permissions mode when it is not 0,
+    // whatever the process's umask, else those the umask leaves of 0666.
+    TStatusFile(std::string directory, const std::string& name, mode_t mode = 0);
 
     // Where the file is.
     const std::string& Path() const { return m_path; }
@@ -44,4 +47,5 @@ class TStatusFile {
     std::string m_path;
     // The new text's file, named by the writing process.
     std::string m_temporary;
+    mode_t m_mode;
 };

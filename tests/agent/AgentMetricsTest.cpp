@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -188,6 +190,19 @@ TEST_F(MetricsKeeperTest, WrittenAtTheStatusMomentsWithTheTimeOfTheLastReset) {
         << text;
     EXPECT_TRUE(m_problems.empty());
     EXPECT_FALSE(m_directory.Exists("Status.json")) << "only the metrics were asked for";
+}
+
+// The node exporter runs as a user of its own: it may read the file
+// whatever the agent's umask (the units set 0027).
+TEST_F(MetricsKeeperTest, AnyoneMayReadTheFile) {
+    Start();
+    const mode_t umaskBefore = umask(027);
+    m_keeper.ServingStarted();
+    m_keeper.Observe(TTunnelSample());
+    umask(umaskBefore);
+    struct stat status {};
+    ASSERT_EQ(stat((m_directory / "agent.prom").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
 }
 
 TEST_F(MetricsKeeperTest, ALinkInTheFilesPlaceIsLeftAloneAndTheKeeperGoesOn) {
