@@ -1,19 +1,22 @@
 #include "agent/CommandLine.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
 
 // The value of "--name VALUE" or "--name=VALUE" at arguments[at], moving at past it; nothing
-// when arguments[at] is not that option. A missing or empty value is an error.
+// when arguments[at] is not that option. A missing or empty value is an error, which says that
+// the option needs what.
 std::optional<std::string> OptionValue(const std::vector<std::string>& arguments, std::size_t& at,
-                                       const std::string& name, std::string& error) {
+                                       const std::string& name, std::string& error,
+                                       const char* what = "a directory") {
     const std::string& argument = arguments[at];
     if (argument.starts_with(name + "=")) {
         ++at;
         std::string value = argument.substr(name.size() + 1);
         if (value.empty()) {
-            error = name + " needs a directory";
+            error = name + " needs " + what;
         }
         return value;
     }
@@ -21,12 +24,18 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& arguments
         return std::nullopt;
     }
     if (at + 1 >= arguments.size() || arguments[at + 1].empty()) {
-        error = name + " needs a directory";
+        error = name + " needs " + what;
         at = arguments.size();
         return std::string();
     }
     at += 2;
     return arguments[at - 1];
+}
+
+// Whether name may label the metrics: printable ASCII without spaces, as the instance names of
+// systemd's template units are.
+bool IsInstanceName(const std::string& name) {
+    return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7f; });
 }
 
 }  // namespace
@@ -48,12 +57,24 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.settingsDirectory = *dir;
         } else if (auto trace = OptionValue(arguments, at, "--trace", line.error)) {
             line.traceDirectory = *trace;
+        } else if (auto metrics = OptionValue(arguments, at, "--metrics", line.error, "a file")) {
+            line.metricsFile = *metrics;
+        } else if (auto instance =
+                       OptionValue(arguments, at, "--metrics-instance", line.error, "a name")) {
+            line.metricsInstance = *instance;
+            if (line.error.empty() && !IsInstanceName(*instance)) {
+                line.error = "--metrics-instance takes printable ASCII without spaces, not \"" +
+                             *instance + "\"";
+            }
         } else if (arguments[at] == "--status") {
             line.action = TCommandLine::Action::Status;
             ++at;
         } else {
             line.error = "unknown argument \"" + arguments[at] + "\" (see --help)";
         }
+    }
+    if (line.error.empty() && !line.metricsInstance.empty() && line.metricsFile.empty()) {
+        line.error = "--metrics-instance goes with --metrics FILE";
     }
     if (!line.error.empty()) {
         line.action = TCommandLine::Action::Fail;
@@ -62,7 +83,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 const char* AgentUsage() {
-    return "usage: agent [--dir DIR] [--trace DIR]\n"
+    return "usage: agent [--dir DIR] [--trace DIR] [--metrics FILE [--metrics-instance NAME]]\n"
            "       agent --status [--dir DIR] [--trace DIR]\n"
            "       agent --help | --version\n"
            "\n"
@@ -77,6 +98,12 @@ const char* AgentUsage() {
            "                (default: the directory of the agent's executable)\n"
            "  --trace DIR   write the traffic logs into DIR (default: Trace beside\n"
            "                the settings); it is created if missing\n"
+           "  --metrics FILE\n"
+           "                write Prometheus metrics into FILE (a *.prom file in the\n"
+           "                node exporter's textfile directory) whenever Status.json\n"
+           "                is written\n"
+           "  --metrics-instance NAME\n"
+           "                label every series with agent_instance=\"NAME\"\n"
            "  --status      print the Status.json of the agent of these directories\n"
            "                for a person, and end\n"
            "  --help        show this text\n"

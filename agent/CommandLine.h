@@ -14,6 +14,10 @@ struct TCommandLine {
     std::string settingsDirectory;
     // "--trace DIR": where the traffic logs go; empty: "Trace" beside the settings.
     std::string traceDirectory;
+    // "--metrics FILE": the Prometheus metrics go into FILE; empty: none are written.
+    std::string metricsFile;
+    // "--metrics-instance NAME": the label agent_instance of every series; empty: none.
+    std::string metricsInstance;
     // Why the command line was refused (Action::Fail).
     std::string error;
 };

@@ -39,7 +39,10 @@ struct TLineSettings {
 // tunnel-load runs as the terminal on the other side of the line.
 class TTunnelRig {
   public:
-    explicit TTunnelRig(const TLineSettings& line);
+    // The agent runs in Directory() with agentArguments, relative paths in them meaning files
+    // of that directory.
+    explicit TTunnelRig(const TLineSettings& line,
+                        const std::vector<std::string>& agentArguments = {});
 
     // The terminal of the runs that start from now on (ours at first).
     void UseTerminal(TTerminalKind terminal) { m_terminal = terminal; }
