@@ -165,8 +165,10 @@ void TAgentApplication::Run(bool pollKeyboard) {
     if (tunnel == nullptr || ethernet == nullptr) {
         return;
     }
-    TDestinationFilter destinations;
+    TDestinationFilter destinations([this](const std::string& line) { Report(line); });
     do {
+        // Read while idle too, so that a misspelt key is told before the service starts.
+        destinations.Reload();
         if (!IsEnabled()) {
             m_status.NotServing(false);
         } else if (const Error opened = tunnel->OpenAsService(); opened.Code() == 0) {
