@@ -121,6 +121,9 @@ TAgentApplication::TAgentApplication(TReporter report)
     TPortSetting setting = ReadPortSetting();
     m_serialPort = setting.port;
     m_settingsProblem = std::move(setting.problem);
+    if (setting.notice && !m_settingsProblem) {
+        Report(*setting.notice);
+    }
 }
 
 unsigned short TAgentApplication::LoadSerialPortNumber() {

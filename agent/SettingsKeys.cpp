@@ -106,6 +106,8 @@ TSettingsKeyCheck CheckSettingsKeys(std::string_view text, const std::vector<std
         if (meant != keys.end()) {
             if (inSection || name != *meant || separator == std::string_view::npos) {
                 check.misspelt.push_back({*meant, std::string(content), number});
+            } else {
+                ++check.lines[*meant];
             }
         } else if (separator != std::string_view::npos && !Trimmed(name).empty() &&
                    unknownSeen.insert(std::string(Trimmed(name))).second) {

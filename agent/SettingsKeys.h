@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,8 @@ struct TSettingsKeyCheck {
     std::vector<TKeyMisspelling> misspelt;
     // The unknown keys, as written, each once, in file order.
     std::vector<std::string> unknown;
+    // The lines that name a known key as the reader requires, by key.
+    std::map<std::string, unsigned> lines;
 
     // Whether some line misspells key.
     bool Misspells(std::string_view key) const;
