@@ -88,7 +88,8 @@ TPortSetting ReadPortSetting() {
     const TIniFile settings(kPortFile);
     const std::optional<std::string> value = settings.FindString(kPortKey);
     const TSettingsKeyCheck keys = CheckSettingsKeys(settings.Contents().ToString(), {kPortKey});
-    if (const auto count = keys.lines.find(kPortKey); count != keys.lines.end() && count->second > 1) {
+    if (const auto count = keys.lines.find(kPortKey);
+        count != keys.lines.end() && count->second > 1) {
         setting.notice = SettingsPath(kPortFile) + ": " + kPortKey + " is set " +
                          std::to_string(count->second) + " times; the first line is used";
     }

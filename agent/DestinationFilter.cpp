@@ -5,8 +5,8 @@
 #include "agent/AgentSettings.h"
 #include "agent/SettingsKeys.h"
 #include "base/ErrorCodes.h"
-#include "base/PrintableText.h"
 #include "base/LogEvent.h"
+#include "base/PrintableText.h"
 #include "platform/System.h"
 #include "platform/linux/IniFile.h"
 
@@ -69,7 +69,8 @@ void TDestinationFilter::Reload() {
     for (const TKeyMisspelling& misspelt : keys.misspelt) {
         const std::string text = "line " + std::to_string(misspelt.number) + " \"" +
                                  PrintableText(misspelt.line) + "\" is not read as " +
-                                 misspelt.key + " (the key starts its line, spelt so, before any "
+                                 misspelt.key +
+                                 " (the key starts its line, spelt so, before any "
                                  "[section], with \"=\" right after it)" +
                                  Consequence(misspelt.key);
         if (m_toldMisspellings.count(text) == 0) {

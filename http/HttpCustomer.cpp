@@ -401,8 +401,7 @@ bool THttpCustomer::RefillFromFile(TOutput& output) {
 }
 
 bool THttpCustomer::IsWaitingForRequest() const {
-    return !m_requestReceived && !m_awaitingReply && !HasPendingOutput() &&
-           !m_disconnectAfterReply;
+    return !m_requestReceived && !m_awaitingReply && !HasPendingOutput() && !m_disconnectAfterReply;
 }
 
 bool THttpCustomer::IsDone(unsigned long stallMsec, unsigned long idleMsec) {
@@ -410,9 +409,11 @@ bool THttpCustomer::IsDone(unsigned long stallMsec, unsigned long idleMsec) {
         return true;
     }
     if (m_bodyLeft != 0) {
-        return m_waiting->GetElapsedMsec() > kBodyGraceMs + m_bodyReceived * 1000 / kMinBodyBytesPerSecond;
+        return m_waiting->GetElapsedMsec() >
+               kBodyGraceMs + m_bodyReceived * 1000 / kMinBodyBytesPerSecond;
     }
-    if (m_headerDue && IsWaitingForRequest() && m_waiting->GetElapsedMsec() >= m_headerDeadlineMsec) {
+    if (m_headerDue && IsWaitingForRequest() &&
+        m_waiting->GetElapsedMsec() >= m_headerDeadlineMsec) {
         return true;
     }
     if (HasPendingOutput()) {

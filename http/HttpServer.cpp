@@ -96,7 +96,9 @@ void THttpServer::ValidateIncomingConnection(INetworkInterface* iface,
 }
 
 bool THttpServer::MakeRoomFor(unsigned long address) {
-    const auto sameAddress = [address](const THttpCustomer& c) { return c.PeerAddress() == address; };
+    const auto sameAddress = [address](const THttpCustomer& c) {
+        return c.PeerAddress() == address;
+    };
     const auto anyone = [](const THttpCustomer&) { return true; };
     const auto ofAddress = static_cast<unsigned long>(std::count_if(
         m_customers.begin(), m_customers.end(), [&](const auto& c) { return sameAddress(*c); }));

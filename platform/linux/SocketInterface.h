@@ -15,8 +15,8 @@ class TListeningSocket;
 // listening socket on its first Listen, shared by the connections that Listen
 // made for that port while they wait for a peer, and closed when the last of
 // them has accepted one or gone: a listen takes one connection, and the port
-// refuses further peers until the next. Every descriptor is close-on-exec. Connections log into "sock<descriptor>.txt" in the trace
-// file system.
+// refuses further peers until the next. Every descriptor is close-on-exec. Connections log into
+// "sock<descriptor>.txt" in the trace file system.
 class TSocketInterface : public virtual INetworkInterface {
   public:
     explicit TSocketInterface(IFileSystem* traceFileSystem);

@@ -283,7 +283,9 @@ TEST_F(AgentApplicationTest, PortNumberIsReadStrictly) {
         {"[x]\nComPort=4\n", 0, ": ComPort is not set (it must start a line before any [section])"},
         {"\x7f\x45LF garbage", 0,
          ": ComPort is not set (it must start a line before any [section])"},
-        {"\xEF\xBB\xBF" "ComPort=7\r\n", 7, ""},  // an editor's byte-order mark
+        {"\xEF\xBB\xBF"
+         "ComPort=7\r\n",
+         7, ""},  // an editor's byte-order mark
     };
     const std::string path = world.Home() + "/pinpad.ini";
     for (const Case& c : cases) {

@@ -87,8 +87,9 @@ TEST_F(DestinationFilterTest, MisspeltKeysAreToldAndMisspeltListsAllowNothing) {
 
 // Unknown keys are told once; comments and the keys spelt right are not.
 TEST_F(DestinationFilterTest, UnknownKeysAreToldOnce) {
-    WriteSettings("\xEF\xBB\xBF; a comment\r\n# another\r\nEnabled=1\r\nTimeout=5\r\n"
-                  "AllowListen=5000\r\n");
+    WriteSettings(
+        "\xEF\xBB\xBF; a comment\r\n# another\r\nEnabled=1\r\nTimeout=5\r\n"
+        "AllowListen=5000\r\n");
     std::vector<std::string> told;
     TDestinationFilter filter([&](const std::string& line) { told.push_back(line); });
     filter.Reload();

@@ -512,7 +512,8 @@ TEST(HttpCustomerTest, SlowRequestsMissTheirDeadlines) {
         unsigned long doneMs;  // when the customer is dropped
     } cases[] = {
         {"silent from the start", "", "", kHeaderMs},
-        {"a header one byte a second", "G", "ET /get?name=a&terminalSN=1 HTTP/1.1\r\nX: 1", kHeaderMs},
+        {"a header one byte a second", "G", "ET /get?name=a&terminalSN=1 HTTP/1.1\r\nX: 1",
+         kHeaderMs},
         {"a body of 5000 bytes, then silence",
          "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'b'), "",
          THttpCustomer::kBodyGraceMs + 5000 + 1},

@@ -40,7 +40,8 @@ class LineSimulatorTest : public testing::Test {
     std::string Carry(const TDescriptor& from, const TDescriptor& to, const std::string& bytes,
                       std::size_t expected,
                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-        EXPECT_EQ(write(from.Get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        EXPECT_EQ(write(from.Get(), bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
         std::string received;
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (received.size() < expected && std::chrono::steady_clock::now() < deadline) {

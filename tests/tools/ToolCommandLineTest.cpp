@@ -89,13 +89,13 @@ TEST_F(ToolCommandLineTest, HelpAndVersionGoToStandardOutput) {
 // and ends within a second of SIGTERM with the most a command may queue
 // waiting to go out.
 TEST_F(ToolCommandLineTest, LineSimRefusesBadCountsAndEndsOnSigterm) {
-    ChildProcess line({ToolPath("line-sim"), "--agent-link", m_directory / "agent",
-                       "--terminal-link", m_directory / "terminal", "--control",
-                       m_directory / "control", "--rate", "100"},
-                      {.directory = m_directory.Path(),
-                       .input = "/dev/null",
-                       .output = m_directory / "output",
-                       .error = m_directory / "error"});
+    ChildProcess line(
+        {ToolPath("line-sim"), "--agent-link", m_directory / "agent", "--terminal-link",
+         m_directory / "terminal", "--control", m_directory / "control", "--rate", "100"},
+        {.directory = m_directory.Path(),
+         .input = "/dev/null",
+         .output = m_directory / "output",
+         .error = m_directory / "error"});
     ASSERT_TRUE(WaitFor([&] { return m_directory.Exists("control"); }));
     {
         std::ofstream control(m_directory / "control");

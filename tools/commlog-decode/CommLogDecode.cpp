@@ -40,7 +40,7 @@ Options:
 Exit status: 0 decoded (whatever the logs hold), 1 a log cannot be read,
 2 bad arguments, 3 no log entry in the input, or input beyond the bounds.
 )",
-                                  kOptions};
+                                kOptions};
 
 std::optional<TDecodeOptions> ParseDecodeOptions(const TArguments& args, std::string& error) {
     TDecodeOptions options;

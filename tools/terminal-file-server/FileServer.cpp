@@ -38,8 +38,9 @@ TFileServer::TFileServer(THttpServer& server, const TConfinedDirectory& files,
                          const TConfinedDirectory& uploads, std::ostream& log)
     : m_server(server), m_files(files), m_uploads(uploads), m_log(log) {
     m_server.SetRejectionListener([this](const std::string& name, const std::string& message) {
-        m_log << "Refused a request" << (name.empty() ? "" : " from " + PrintableText(name, kMostShown)) << ": "
-              << PrintableText(message, kMostShown) << std::endl;
+        m_log << "Refused a request"
+              << (name.empty() ? "" : " from " + PrintableText(name, kMostShown)) << ": "
+              << PrintableText(message) << std::endl;
     });
 }
 
@@ -53,11 +54,13 @@ bool TFileServer::ServeNextRequest() {
     }
     if (type == HTTP_REQUEST_GET) {
         const std::string fileName = data.ToString();
-        m_log << "GET " << PrintableText(fileName, kMostShown) << " from " << PrintableText(sender, kMostShown) << " (serial "
-              << PrintableText(serial, kMostShown) << "): " << ServeFile(sender, fileName) << std::endl;
-    } else {
-        m_log << "POST from " << PrintableText(sender, kMostShown) << ": " << StoreUpload(sender, data)
+        m_log << "GET " << PrintableText(fileName, kMostShown) << " from "
+              << PrintableText(sender, kMostShown) << " (serial "
+              << PrintableText(serial, kMostShown) << "): " << ServeFile(sender, fileName)
               << std::endl;
+    } else {
+        m_log << "POST from " << PrintableText(sender, kMostShown) << ": "
+              << StoreUpload(sender, data) << std::endl;
     }
     return true;
 }
