@@ -34,7 +34,9 @@ enum : unsigned long {
 // in number, in all and per peer address; when a new connection finds no
 // room, the customer of its bound that has waited longest without a
 // complete request is closed for it, and without such a customer the new
-// connection is closed at once.
+// connection is closed at once. On the host's network a listen takes one
+// peer; a server that must not refuse peers between two listens holds its
+// port open (TSocketInterface::GetListeningSocket).
 class THttpServer {
   public:
     // Takes the interfaces that are up now: Ethernet when useEthernet, and
