@@ -174,6 +174,7 @@ void TFrameReceiver::AcceptDataFrame(const TFrameHeader& header, const T_BinaryD
     if (m_acceptedAny && (header.sequence != Next() || data.Length() == 0)) {
         m_breaks.push_back(m_received.Length());
     }
+    ++m_portionsAccepted;
     m_acceptedAny = true;
     m_acceptedSequence = header.sequence;
     m_acceptedData = data;

@@ -1,9 +1,7 @@
 #include "tunnel/FrameSender.h"
 
 #include <algorithm>
-#include <iterator>
 
-#include "tunnel/AnswerReader.h"
 #include "tunnel/FrameBytes.h"
 
 using namespace FrameBytes;
@@ -291,9 +289,16 @@ void TFrameSender::GiveUpOutgoing() {
     ResetLink();
 }
 
+void TFrameSender::PeerSentData() {
+    for (TPortionOut& out : m_inFlight) {
+        out.peerSpokeSince = true;
+    }
+}
+
 void TFrameSender::Repeat(std::size_t index) {
     TPortionOut& out = m_inFlight[index];
-    if (index + 1 != m_inFlight.size() && !out.portion.terms.repeatBehindNewer) {
+    if (out.portion.terms.resetsPeer &&
+        (index + 1 != m_inFlight.size() || out.peerSpokeSince)) {
         LosePortion(index);
     } else if (out.transmissionsLeft != 0) {
         Transmit(out);
@@ -329,7 +334,7 @@ void TFrameSender::SendNextDataPortion() {
     }
     ++m_sequence;
     m_inFlight.push_back(TPortionOut{
-        std::move(m_sendQueue.front()), m_sequence, kTransmissionsPerPortion, 0, 0, {}});
+        std::move(m_sendQueue.front()), m_sequence, kTransmissionsPerPortion, 0, 0, {}, false});
     m_sendQueue.pop_front();
     Transmit(m_inFlight.back());
 }

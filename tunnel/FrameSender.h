@@ -59,6 +59,8 @@ class TFrameSender {
     bool TakeAnswer(const T_BinaryData& frame);
     // Whether a whole answer that waits for its closing END should be taken now.
     bool ExpectsAnswer(const TFrameHeader& header) const;
+    // The peer's data was accepted: a reset still out may no longer go out again.
+    void PeerSentData();
     // Deals with portions whose answer is overdue: probes, repeats and losses.
     void CheckOverdue();
     bool IsReadyForPortion() const;
@@ -98,6 +100,8 @@ class TFrameSender {
         unsigned long sentMs = 0;
         unsigned long answerDueMs = 0;
         TQuestion question;
+        // Data came from the peer since its first transmission.
+        bool peerSpokeSince = false;
     };
 
     // What ReadPortionAnswer must know of the portions out.

@@ -158,7 +158,7 @@ class ProbeRig {
         for (unsigned long t = 0; t < ms; t += kStepMs) {
             system.Clock().Advance(kStepMs);
             m_now += kStepMs;
-            m_agent.ReceiveData();
+            m_agentReceived += m_agent.ReceiveData();
             if (m_now < m_pausedUntil) {
                 continue;
             }
@@ -176,6 +176,16 @@ class ProbeRig {
         }
     }
 
+    // The terminal's application hands data to its frame level.
+    void TerminalSends(const T_BinaryData& data) {
+        if (m_model) {
+            m_model->SendData(TModelBytes(data.GetData(), data.GetData() + data.Length()));
+        } else {
+            m_ours->SendData(data);
+        }
+    }
+    // What the agent received from the terminal so far.
+    const T_BinaryData& AgentReceived() const { return m_agentReceived; }
     const T_BinaryData& Delivered() const { return m_delivered; }
     int Breaks() const { return m_breaks; }
     unsigned long Now() const { return m_now; }
@@ -196,6 +206,7 @@ class ProbeRig {
     std::unique_ptr<TModelFrameLevel> m_model;
     std::unique_ptr<TFrameLevel> m_ours;
     T_BinaryData m_delivered;
+    T_BinaryData m_agentReceived;
     int m_breaks = 0;
     unsigned long m_now = 0;
     unsigned long m_pausedUntil = 0;
@@ -342,6 +353,25 @@ TEST_P(ProbeTest, APortionGoesOutAgainOnlyWhenTheTerminalNeverReadIt) {
             // A probe is no portion of the stream: only a portion given up breaks it.
             EXPECT_EQ(rig.Breaks(), result.delivered.size() == 3 ? 0 : 1);
         }
+    }
+}
+
+// A reset read late undoes what the terminal began meanwhile: it goes out again only while the
+// terminal has said nothing since.
+TEST_P(ProbeTest, AResetThatWasNeverReadGoesOutAgainOnlyWhileTheTerminalSaidNothingSince) {
+    TPortionTerms reset;
+    reset.resetsPeer = true;
+    for (const bool terminalSpoke : {false, true}) {
+        SCOPED_TRACE(terminalSpoke ? "the terminal called meanwhile" : "the terminal was quiet");
+        ProbeRig rig(GetParam(), {{TFault::Portion, 1}}, {}, false);
+        rig.Agent().SendData(Portion(9), reset);
+        if (terminalSpoke) {
+            rig.TerminalSends(Portion(5));
+        }
+        rig.Run(6000);
+        EXPECT_EQ(rig.AgentReceived(), terminalSpoke ? Portion(5) : T_BinaryData());
+        EXPECT_EQ(rig.Delivered(), terminalSpoke ? T_BinaryData() : Portion(9));
+        EXPECT_NE(rig.Agent().Counters().probesSent, 0u);
     }
 }
 
