@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TIME  ?= 60
 FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode fuzz_http_request fuzz_http_response \
-              fuzz_url fuzz_status_json
+              fuzz_url fuzz_status_json fuzz_settings fuzz_line_sim_commands
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 

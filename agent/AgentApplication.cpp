@@ -121,6 +121,9 @@ TAgentApplication::TAgentApplication(TReporter report)
     TPortSetting setting = ReadPortSetting();
     m_serialPort = setting.port;
     m_settingsProblem = std::move(setting.problem);
+    if (setting.notice && !m_settingsProblem) {
+        Report(*setting.notice);
+    }
 }
 
 unsigned short TAgentApplication::LoadSerialPortNumber() {
@@ -165,8 +168,10 @@ void TAgentApplication::Run(bool pollKeyboard) {
     if (tunnel == nullptr || ethernet == nullptr) {
         return;
     }
-    TDestinationFilter destinations;
+    TDestinationFilter destinations([this](const std::string& line) { Report(line); });
     do {
+        // Read while idle too, so that a misspelt key is told before the service starts.
+        destinations.Reload();
         if (!IsEnabled()) {
             m_status.NotServing(false);
         } else if (const Error opened = tunnel->OpenAsService(); opened.Code() == 0) {

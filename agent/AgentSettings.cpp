@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "agent/SettingsKeys.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
 #include "platform/linux/IniFile.h"
@@ -84,7 +85,14 @@ TPortSetting ReadPortSetting() {
     if (!FileIsThere(kPortFile, setting.problem) || setting.problem) {
         return setting;
     }
-    const std::optional<std::string> value = TIniFile(kPortFile).FindString(kPortKey);
+    const TIniFile settings(kPortFile);
+    const std::optional<std::string> value = settings.FindString(kPortKey);
+    const TSettingsKeyCheck keys = CheckSettingsKeys(settings.Contents().ToString(), {kPortKey});
+    if (const auto count = keys.lines.find(kPortKey);
+        count != keys.lines.end() && count->second > 1) {
+        setting.notice = SettingsPath(kPortFile) + ": " + kPortKey + " is set " +
+                         std::to_string(count->second) + " times; the first line is used";
+    }
     if (!value) {
         setting.problem = SettingsPath(kPortFile) + ": " + kPortKey +
                           " is not set (it must start a line before any [section])";

@@ -17,9 +17,11 @@ std::optional<std::uint64_t> ParseWholeNumber(std::string_view text);
 // The serial port the settings name. No "pinpad.ini" gives port 0 without a problem; so does
 // "ComPort=0". A file that exists but cannot be read, a missing key, and a value that is not a
 // number from 0 to 65535 give port 0 and a problem.
+// A second "ComPort" line is a notice: the first is used, as before.
 struct TPortSetting {
     unsigned short port = 0;
     std::optional<std::string> problem;
+    std::optional<std::string> notice;
 };
 TPortSetting ReadPortSetting();
 

@@ -2,8 +2,11 @@
 
 #include <vector>
 
+#include "agent/AgentSettings.h"
+#include "agent/SettingsKeys.h"
 #include "base/ErrorCodes.h"
 #include "base/LogEvent.h"
+#include "base/PrintableText.h"
 #include "platform/System.h"
 #include "platform/linux/IniFile.h"
 
@@ -12,6 +15,7 @@ namespace {
 constexpr const char* kSettingsFile = "agent.ini";
 constexpr const char* kCallKey = "AllowCall";
 constexpr const char* kListenKey = "AllowListen";
+constexpr const char* kEnabledKey = "Enabled";
 constexpr const char* kLogName = "AllowList.txt";
 // A terminal that keeps asking for a refused destination cannot fill the disk:
 // past this size the log keeps its newer half.
@@ -34,10 +38,21 @@ std::optional<std::string> ReadList(const TIniFile& settings, const char* key) {
     return value;
 }
 
+// What a misspelt key line leads to.
+std::string Consequence(const std::string& key) {
+    if (key == kCallKey) {
+        return "; no call is allowed until it is fixed";
+    }
+    if (key == kListenKey) {
+        return "; no listen is allowed until it is fixed";
+    }
+    return "";
+}
+
 }  // namespace
 
-TDestinationFilter::TDestinationFilter()
-    : m_trace(MountTrace()), m_log(kLogName, m_trace, kLogSizeLimit) {}
+TDestinationFilter::TDestinationFilter(TReporter report)
+    : m_report(std::move(report)), m_trace(MountTrace()), m_log(kLogName, m_trace, kLogSizeLimit) {}
 
 TDestinationFilter::~TDestinationFilter() {
     if (m_trace != nullptr) {
@@ -48,8 +63,33 @@ TDestinationFilter::~TDestinationFilter() {
 
 void TDestinationFilter::Reload() {
     const TIniFile settings(kSettingsFile);
-    std::optional<std::string> callList = ReadList(settings, kCallKey);
-    std::optional<std::string> listenList = ReadList(settings, kListenKey);
+    const TSettingsKeyCheck keys =
+        CheckSettingsKeys(settings.Contents().ToString(), {kEnabledKey, kCallKey, kListenKey});
+    std::set<std::string> misspellings;
+    for (const TKeyMisspelling& misspelt : keys.misspelt) {
+        const std::string text = "line " + std::to_string(misspelt.number) + " \"" +
+                                 PrintableText(misspelt.line) + "\" is not read as " +
+                                 misspelt.key +
+                                 " (the key starts its line, spelt so, before any "
+                                 "[section], with \"=\" right after it)" +
+                                 Consequence(misspelt.key);
+        if (m_toldMisspellings.count(text) == 0) {
+            Report(text);
+        }
+        misspellings.insert(text);
+    }
+    m_toldMisspellings = std::move(misspellings);
+    for (const std::string& key : keys.unknown) {
+        if (m_toldUnknownKeys.insert(key).second) {
+            Report("unknown key \"" + PrintableText(key) + "\" is ignored");
+        }
+    }
+
+    // A misspelt list admits nothing: the line was surely meant to limit the terminal.
+    std::optional<std::string> callList =
+        keys.Misspells(kCallKey) ? std::string() : ReadList(settings, kCallKey);
+    std::optional<std::string> listenList =
+        keys.Misspells(kListenKey) ? std::string() : ReadList(settings, kListenKey);
     const bool callChanged = !m_loaded || callList != m_callList;
     const bool listenChanged = !m_loaded || listenList != m_listenList;
     if (!callChanged && !listenChanged) {
@@ -87,6 +127,13 @@ unsigned long TDestinationFilter::Check(std::uint32_t socketId, std::uint32_t ad
     }
     Log("Refused listen " + id + " on port " + std::to_string(port));
     return kErrorCannotListen;
+}
+
+void TDestinationFilter::Report(const std::string& text) {
+    Log(text);
+    if (m_report) {
+        m_report(SettingsPath(kSettingsFile) + ": " + text);
+    }
 }
 
 void TDestinationFilter::Log(const std::string& text) {

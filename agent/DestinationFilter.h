@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "agent/DestinationPolicy.h"
@@ -12,10 +14,16 @@ class IFileSystem;
 // The agent's screen for the terminal's call and listen requests: the
 // destination lists "AllowCall" and "AllowListen" of "agent.ini", read anew on
 // every Reload. Entries it cannot read and requests it refuses are recorded in
-// "AllowList.txt" in the trace directory.
+// "AllowList.txt" in the trace directory. A line that misspells one of the
+// file's keys (see CheckSettingsKeys) is reported there and to the reporter;
+// a misspelt list admits nothing until the line is fixed, so that a list
+// meant to limit the terminal never lets everything through. Unknown keys are
+// reported once.
 class TDestinationFilter {
   public:
-    TDestinationFilter();
+    using TReporter = std::function<void(const std::string& line)>;
+
+    explicit TDestinationFilter(TReporter report = nullptr);
     ~TDestinationFilter();
     TDestinationFilter(const TDestinationFilter&) = delete;
     TDestinationFilter& operator=(const TDestinationFilter&) = delete;
@@ -31,11 +39,16 @@ class TDestinationFilter {
 
   private:
     void Log(const std::string& text);
+    void Report(const std::string& text);
 
+    TReporter m_report;
     IFileSystem* m_trace;
     TLoggerToFile m_log;
     bool m_loaded = false;
     std::optional<std::string> m_callList;
     std::optional<std::string> m_listenList;
     TDestinationPolicy m_policy;
+    // The misspellings told at the last reading, and every unknown key told.
+    std::set<std::string> m_toldMisspellings;
+    std::set<std::string> m_toldUnknownKeys;
 };

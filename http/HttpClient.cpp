@@ -86,13 +86,18 @@ void THttpClient::SetFileSystem(IFileSystem* fs) {
     m_fileSystem = fs ? fs : ISystem::Instance()->GetDefaultFileSystem();
 }
 
-Error THttpClient::GetFile(const std::string& fileName, unsigned long expectedSize) {
+Error THttpClient::GetFile(const std::string& fileName, unsigned long expectedSize,
+                           std::string* statusLine) {
     m_expectedFileSize = static_cast<std::uint32_t>(expectedSize);
     m_receivedFileBytes = 0;
     m_lastShownPercent = 0;
     m_bodyMustBeFramed = true;
     std::string reply;
-    return TalkToServer("", reply, fileName, false);
+    const Error result = TalkToServer("", reply, fileName, false);
+    if (statusLine != nullptr) {
+        *statusLine = result.Code() == kBadStatus ? reply : "";
+    }
+    return result;
 }
 
 Error THttpClient::GetDocument(std::string& body) {

@@ -87,8 +87,10 @@ class THttpClient {
     // A GET whose body is written into fileName, an empty body as an empty
     // file; expectedSize (0 for none) drives the progress messages. An
     // answer that gives neither a length nor chunked coding fails with
-    // kTransferFailed: where its body ends cannot be known.
-    Error GetFile(const std::string& fileName, unsigned long expectedSize);
+    // kTransferFailed: where its body ends cannot be known. On kBadStatus
+    // statusLine, when given, holds the server's status line.
+    Error GetFile(const std::string& fileName, unsigned long expectedSize,
+                  std::string* statusLine = nullptr);
     // A GET whose body comes back in body, framed as GetFile requires.
     Error GetDocument(std::string& body);
     // A POST of body (a GET when body is empty) whose response body comes

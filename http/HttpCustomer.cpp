@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/Conversions.h"
+#include "base/PrintableText.h"
 #include "base/StringReader.h"
 #include "http/HeaderText.h"
 #include "platform/BufferedConnection.h"
@@ -18,6 +19,9 @@ constexpr char kInvalidRequestType[] = "Invalid request type";
 constexpr char kNoNameOrSerial[] = "No file name or serial number in GET request";
 constexpr char kInvalidHeaderLine[] = "Invalid header line:";
 constexpr char kRequestTooLarge[] = "Request too large";
+constexpr char kCannotStore[] = "Cannot store the data";
+// Most bytes of a refused line that its reply's status line echoes, control bytes escaped.
+constexpr std::size_t kMostEchoed = 200;
 
 constexpr char kContentLength[] = "Content-Length";
 constexpr char kTransferEncoding[] = "Transfer-Encoding";
@@ -56,7 +60,9 @@ bool THeaderNameLess::operator()(const std::string& a, const std::string& b) con
 THttpCustomer::THttpCustomer(IConnection* connection)
     : m_connection(std::make_unique<TBufferedConnection>(connection)),
       m_socket(connection),
-      m_activity(ISystem::Instance()->CreateTimer(0)) {}
+      m_activity(ISystem::Instance()->CreateTimer(0)),
+      m_waiting(ISystem::Instance()->CreateTimer(0)),
+      m_peerAddress(connection->GetPeerAddress()) {}
 
 THttpCustomer::~THttpCustomer() = default;
 
@@ -67,7 +73,7 @@ void THttpCustomer::TryToReadRawData() {
     }
     unsigned char chunk[kReadChunk];
     unsigned long taken = 0;
-    while (taken < kMostReadPerPass) {
+    while (taken < kMostReadPerPass && !m_requestReceived) {
         const long count = m_connection->Receive(chunk, sizeof chunk);
         if (count < 0) {
             m_linkAborted = true;
@@ -76,17 +82,60 @@ void THttpCustomer::TryToReadRawData() {
         if (count == 0) {
             break;
         }
-        m_received.Add(chunk, static_cast<unsigned long>(count));
+        if (!m_headerDue && m_bodyLeft == 0 && m_received.Length() == 0) {
+            // The first byte of a later request: its header's time starts now.
+            m_headerDue = true;
+            m_waiting->Restart(0);
+        }
+        TakeBytes(chunk, static_cast<unsigned long>(count));
         taken += static_cast<unsigned long>(count);
-        m_parsePending = true;
         NoteActivity();
         if (m_received.Length() > kMaxHeaderBytes + kMaxBodyBytes) {
             break;  // more than any request may hold: the parse rejects it
         }
     }
-    if (m_parsePending) {
+    if (m_parsePending && !m_requestReceived) {
         ValidateCurrentRequest();
     }
+}
+
+void THttpCustomer::TakeBytes(const unsigned char* data, unsigned long length) {
+    if (m_bodyLeft != 0) {
+        const unsigned long body = std::min(m_bodyLeft, length);
+        StoreBody(data, body);
+        data += body;
+        length -= body;
+    }
+    if (length != 0) {
+        m_received.Add(data, length);
+        m_parsePending = true;
+    }
+}
+
+void THttpCustomer::StoreBody(const unsigned char* data, unsigned long length) {
+    m_bodyLeft -= length;
+    m_bodyReceived += length;
+    if (m_upload) {
+        if (!m_upload->Write(data, length)) {
+            m_upload.reset();
+            m_bodyLeft = 0;
+            RejectAndDisconnect(kCannotStore);
+            return;
+        }
+    } else if (m_requestType == HTTP_REQUEST_POST) {
+        m_content.Add(data, length);
+    }
+    // A GET may carry a body too; it is dropped, so that its bytes are not
+    // taken for a request of their own.
+    if (m_bodyLeft == 0) {
+        CompleteRequest();
+    }
+}
+
+void THttpCustomer::CompleteRequest() {
+    const auto userAgent = m_headers.find("User-Agent");
+    m_name = userAgent == m_headers.end() ? std::string() : userAgent->second;
+    m_requestReceived = true;
 }
 
 bool THttpCustomer::ValidateCurrentRequest() {
@@ -110,6 +159,10 @@ bool THttpCustomer::ValidateCurrentRequest() {
     if (!reader.GetNextString(line)) {
         return AwaitRestOfHeader();
     }
+    // The reader drops NUL bytes, which would join the parts of a name around them into
+    // another name: the request line is taken as it came.
+    line = m_received.ToString(0, position());
+    line.erase(line.find_last_not_of("\r\n") + 1);
     m_requestType = GetRequestTypeFromFirstLine(line);
     if (m_requestType == HTTP_REQUEST_INVALID) {
         SetErrorMessage(kInvalidRequestType);
@@ -134,7 +187,7 @@ bool THttpCustomer::ValidateCurrentRequest() {
             break;
         }
         if (!AddHeaderLine(line)) {
-            SetErrorMessage(kInvalidHeaderLine + line);
+            SetErrorMessage(kInvalidHeaderLine + PrintableText(line, kMostEchoed));
             return false;
         }
     }
@@ -143,8 +196,6 @@ bool THttpCustomer::ValidateCurrentRequest() {
         return false;
     }
 
-    // A GET may carry a body too; it is read and dropped, so that its bytes
-    // are not taken for a request of their own.
     unsigned long length = 0;
     if (!GetBodyLength(length)) {
         return false;
@@ -153,20 +204,30 @@ bool THttpCustomer::ValidateCurrentRequest() {
         RejectAsTooLarge();
         return false;
     }
-    if (reader.GetRemainingDataSize() < length) {
-        return false;
-    }
-    const T_BinaryData body = reader.GetRemainingData(length);
     if (m_requestType == HTTP_REQUEST_POST) {
-        m_content = body;
+        m_content.Clear();
+        if (length != 0 && m_uploadStore) {
+            m_upload = m_uploadStore();
+            if (!m_upload) {
+                RejectAndDisconnect(kCannotStore);
+                return false;
+            }
+        }
     }
-    // What follows is the start of the next request.
-    m_received = reader.GetRemainingData(T_BinaryData::kToEnd);
-    m_parsePending = m_received.Length() > 0;
-    const auto userAgent = m_headers.find("User-Agent");
-    m_name = userAgent == m_headers.end() ? std::string() : userAgent->second;
-    m_requestReceived = true;
-    return true;
+    // The header is complete: the body's time starts, and what follows the
+    // header is its first part.
+    m_headerDue = false;
+    m_waiting->Restart(0);
+    m_bodyReceived = 0;
+    m_bodyLeft = length;
+    const T_BinaryData rest = reader.GetRemainingData(T_BinaryData::kToEnd);
+    m_received.Clear();
+    m_parsePending = false;
+    if (length == 0) {
+        CompleteRequest();
+    }
+    TakeBytes(rest.GetData(), rest.Length());
+    return m_requestReceived && m_errorMessage.empty();
 }
 
 bool THttpCustomer::GetBodyLength(unsigned long& length) {
@@ -187,7 +248,8 @@ bool THttpCustomer::GetBodyLength(unsigned long& length) {
     }
     if (header->second.empty() || !ContainsOnlyDigits(header->second)) {
         // Any other reading would cut the stream at a guessed place.
-        RejectAndDisconnect(kInvalidHeaderLine + (kContentLength + (": " + header->second)));
+        RejectAndDisconnect(kInvalidHeaderLine +
+                            PrintableText(kContentLength + (": " + header->second), kMostEchoed));
         return false;
     }
     length = BodyLength(header->second);
@@ -241,7 +303,7 @@ bool THttpCustomer::AddHeaderLine(const std::string& line) {
     const auto known = m_headers.find(name);
     if (known != m_headers.end() && known->second != value &&
         EqualsIgnoringCase(name, kContentLength)) {
-        m_framingError = kInvalidHeaderLine + line;
+        m_framingError = kInvalidHeaderLine + PrintableText(line, kMostEchoed);
     }
     m_headers[name] = value;
     return true;
@@ -320,6 +382,7 @@ void THttpCustomer::FlushOutput() {
     }
     if (!m_awaitingReply) {
         NoteActivity();  // the idle time counts from the end of the reply
+        m_waiting->Restart(0);
     }
 }
 
@@ -337,8 +400,20 @@ bool THttpCustomer::RefillFromFile(TOutput& output) {
     return true;
 }
 
+bool THttpCustomer::IsWaitingForRequest() const {
+    return !m_requestReceived && !m_awaitingReply && !HasPendingOutput() && !m_disconnectAfterReply;
+}
+
 bool THttpCustomer::IsDone(unsigned long stallMsec, unsigned long idleMsec) {
     if (IsLinkAborted()) {
+        return true;
+    }
+    if (m_bodyLeft != 0) {
+        return m_waiting->GetElapsedMsec() >
+               kBodyGraceMs + m_bodyReceived * 1000 / kMinBodyBytesPerSecond;
+    }
+    if (m_headerDue && IsWaitingForRequest() &&
+        m_waiting->GetElapsedMsec() >= m_headerDeadlineMsec) {
         return true;
     }
     if (HasPendingOutput()) {
@@ -371,6 +446,8 @@ void THttpCustomer::RejectAsTooLarge() {
 }
 
 void THttpCustomer::RejectAndDisconnect(const std::string& message) {
+    m_upload.reset();
+    m_bodyLeft = 0;
     m_received.Clear();
     m_content.Clear();
     m_headers.clear();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +13,17 @@
 #include "platform/Timer.h"
 
 class TBufferedConnection;
+
+// Where the body of a POST goes while it arrives, when the server keeps bodies out of memory.
+// Dropping it unfinished discards what it holds.
+class IHttpUpload {
+  public:
+    virtual ~IHttpUpload() = default;
+    // Stores the next bytes of the body; false when they cannot be stored.
+    [[nodiscard]] virtual bool Write(const unsigned char* data, unsigned long length) = 0;
+};
+// Makes the place for the next body, or null when there is none.
+using THttpUploadStore = std::function<std::unique_ptr<IHttpUpload>()>;
 
 enum HTTP_REQUEST_TYPE : std::uint32_t {
     HTTP_REQUEST_INVALID = 0,
@@ -26,9 +38,12 @@ struct THeaderNameLess {
 
 // One accepted connection of the HTTP server, the request it is sending and
 // the reply going back to it. Received bytes are parsed from the start each
-// time more arrive, until a request is complete or rejected; it then waits
-// to be collected, is answered, and only once the answer has gone out is the
-// next request read. Replies are queued and go out as the connection takes
+// time more arrive, until the header is complete or rejected; the body then
+// goes where it belongs as it arrives (an upload store, memory, or nowhere for
+// a GET's). A complete request waits to be collected, is answered, and only
+// once the answer has gone out is the next request read. A client gets a
+// deadline for its header however its bytes trickle in, and must keep its body
+// coming at a least rate. Replies are queued and go out as the connection takes
 // them, so no peer that stops reading can hold the server up. A customer is
 // known by the User-Agent of its last complete request.
 class THttpCustomer {
@@ -43,9 +58,19 @@ class THttpCustomer {
     static constexpr unsigned long kMostReadPerPass = 16 * kReadChunk;
     // Size of the pieces a file reply is read in as the connection takes it.
     static constexpr unsigned long kFilePiece = 64 * 1024;
+    // How long the header of a request may take from its first byte (from the
+    // connection's start for its first request), unless set otherwise.
+    static constexpr unsigned long kDefaultHeaderDeadlineMs = 10000;
+    // A body may take this long plus one millisecond per byte received so far:
+    // at least 1000 bytes a second on average.
+    static constexpr unsigned long kBodyGraceMs = 10000;
+    static constexpr unsigned long kMinBodyBytesPerSecond = 1000;
 
     // Takes ownership of connection.
     explicit THttpCustomer(IConnection* connection);
+    // POST bodies go to store from now on instead of into memory.
+    void SetUploadStore(THttpUploadStore store) { m_uploadStore = std::move(store); }
+    void SetHeaderDeadline(unsigned long msec) { m_headerDeadlineMsec = msec; }
     ~THttpCustomer();
     THttpCustomer(const THttpCustomer&) = delete;
     THttpCustomer& operator=(const THttpCustomer&) = delete;
@@ -98,6 +123,18 @@ class THttpCustomer {
     // with nothing to do it has been silent for idleMsec.
     bool IsDone(unsigned long stallMsec, unsigned long idleMsec);
 
+    // Whether the customer has no complete request: neither one waiting, nor
+    // one awaiting or taking its reply; such a customer may be closed to make
+    // room. WaitingMsec is how long it has been so, or since its last request
+    // began.
+    bool IsWaitingForRequest() const;
+    unsigned long WaitingMsec() const { return m_waiting->GetElapsedMsec(); }
+    // The peer's address as the connection reports it.
+    unsigned long PeerAddress() const { return m_peerAddress; }
+    // The store's upload that holds the body of the request collected last;
+    // null when that body went into memory.
+    std::unique_ptr<IHttpUpload> TakeUpload() { return std::move(m_upload); }
+
     // The link failed, or the connection is no longer connected.
     bool IsLinkAborted();
     bool IsRequestReceived() const { return m_requestReceived; }
@@ -126,6 +163,12 @@ class THttpCustomer {
     // bound. Always false.
     bool AwaitRestOfHeader();
     void RejectAsTooLarge();
+    // Takes bytes that arrived: the body being received first, the rest for
+    // the next parse.
+    void TakeBytes(const unsigned char* data, unsigned long length);
+    // Passes body bytes on; the request is complete once the last has come.
+    void StoreBody(const unsigned char* data, unsigned long length);
+    void CompleteRequest();
     // Rejects the request with message and drops all that has been received:
     // its end cannot be found for sure, so the connection goes once it has
     // been told.
@@ -174,4 +217,17 @@ class THttpCustomer {
     std::deque<TOutput> m_output;
     // Runs from the last byte that came or went.
     std::unique_ptr<ITimer> m_activity;
+    // Runs from the start of the connection, of its last reply's end, of
+    // the first byte of a request, or of the end of a request's header.
+    std::unique_ptr<ITimer> m_waiting;
+    // The header deadline runs on m_waiting.
+    bool m_headerDue = true;
+    unsigned long m_headerDeadlineMsec = kDefaultHeaderDeadlineMs;
+    // Body bytes still to come, and received so far, of the request whose
+    // header is complete.
+    unsigned long m_bodyLeft = 0;
+    unsigned long m_bodyReceived = 0;
+    THttpUploadStore m_uploadStore;
+    std::unique_ptr<IHttpUpload> m_upload;
+    unsigned long m_peerAddress;
 };

@@ -1,5 +1,6 @@
 #include "http/HttpServer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/Device.h"
@@ -76,8 +77,11 @@ void THttpServer::ValidateIncomingConnection(INetworkInterface* iface,
         }
         switch (listener->GetState()) {
             case CONNSTATE_CONNECTED:
-                if (m_customers.size() < m_maxCustomers) {
-                    m_customers.push_back(std::make_unique<THttpCustomer>(listener.release()));
+                if (MakeRoomFor(listener->GetPeerAddress())) {
+                    auto customer = std::make_unique<THttpCustomer>(listener.release());
+                    customer->SetUploadStore(m_uploadStore);
+                    customer->SetHeaderDeadline(m_headerDeadlineMsec);
+                    m_customers.push_back(std::move(customer));
                 } else {
                     listener.reset();  // refused at once: the peer sees its connection close
                 }
@@ -89,6 +93,35 @@ void THttpServer::ValidateIncomingConnection(INetworkInterface* iface,
                 return;
         }
     }
+}
+
+bool THttpServer::MakeRoomFor(unsigned long address) {
+    const auto sameAddress = [address](const THttpCustomer& c) {
+        return c.PeerAddress() == address;
+    };
+    const auto anyone = [](const THttpCustomer&) { return true; };
+    const auto ofAddress = static_cast<unsigned long>(std::count_if(
+        m_customers.begin(), m_customers.end(), [&](const auto& c) { return sameAddress(*c); }));
+    if (ofAddress >= m_maxPerAddress && !CloseLongestWaiting(sameAddress)) {
+        return false;
+    }
+    return m_customers.size() < m_maxCustomers || CloseLongestWaiting(anyone);
+}
+
+bool THttpServer::CloseLongestWaiting(const std::function<bool(const THttpCustomer&)>& among) {
+    auto longest = m_customers.end();
+    for (auto it = m_customers.begin(); it != m_customers.end(); ++it) {
+        const THttpCustomer& customer = **it;
+        if (among(customer) && customer.IsWaitingForRequest() &&
+            (longest == m_customers.end() || customer.WaitingMsec() > (*longest)->WaitingMsec())) {
+            longest = it;
+        }
+    }
+    if (longest == m_customers.end()) {
+        return false;
+    }
+    m_customers.erase(longest);
+    return true;
 }
 
 void THttpServer::SetLimits(unsigned long maxCustomers, unsigned long idleTimeoutMsec) {
@@ -116,6 +149,7 @@ Error THttpServer::CheckPendingRequest(std::string& name, HTTP_REQUEST_TYPE& typ
         }
         if (customer.GetErrorMessage().empty()) {
             data = customer.ReadRequest(m_nextReplyOrder++);
+            m_handedUpload = customer.TakeUpload();
             name = customer.GetName();
             type = customer.GetRequestType();
             serial = customer.GetSerialNumber();

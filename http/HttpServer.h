@@ -29,8 +29,14 @@ enum : unsigned long {
 // what the connections take and hands over at most one request, and answers
 // requests it cannot parse with status 500 itself. Every reply states its
 // body's length. Customers that stop taking their reply, or stay silent
-// with nothing to do, are dropped; beyond a number of customers new
-// connections are closed at once.
+// with nothing to do, are dropped, and so are those whose request header
+// misses its deadline or whose body comes too slowly. Customers are bounded
+// in number, in all and per peer address; when a new connection finds no
+// room, the customer of its bound that has waited longest without a
+// complete request is closed for it, and without such a customer the new
+// connection is closed at once. On the host's network a listen takes one
+// peer; a server that must not refuse peers between two listens holds its
+// port open (TSocketInterface::GetListeningSocket).
 class THttpServer {
   public:
     // Takes the interfaces that are up now: Ethernet when useEthernet, and
@@ -45,6 +51,7 @@ class THttpServer {
     static constexpr unsigned long kStallLimitMs = 15000;
     static constexpr unsigned long kDefaultMaxCustomers = 64;
     static constexpr unsigned long kDefaultIdleTimeoutMs = 120000;
+    static constexpr unsigned long kDefaultMaxPerAddress = 16;
     // Most connections accepted on one interface per pass.
     static constexpr unsigned kAcceptsPerPass = 64;
 
@@ -52,6 +59,17 @@ class THttpServer {
     // waiting, none awaiting a reply and nothing to send is dropped after
     // idleTimeoutMsec without a byte.
     void SetLimits(unsigned long maxCustomers, unsigned long idleTimeoutMsec);
+    // At most maxPerAddress customers of one peer address at a time.
+    void SetAddressLimit(unsigned long maxPerAddress) { m_maxPerAddress = maxPerAddress; }
+    // How long a request header may take (THttpCustomer), for connections
+    // accepted from now on.
+    void SetHeaderDeadline(unsigned long msec) { m_headerDeadlineMsec = msec; }
+    // POST bodies go to store as they arrive, instead of into memory; the
+    // request's payload is then empty, and TakeUpload hands over the body.
+    void SetUploadStore(THttpUploadStore store) { m_uploadStore = std::move(store); }
+    // The upload holding the body of the request GetRequest handed over
+    // last, when it went to the store; null otherwise.
+    std::unique_ptr<IHttpUpload> TakeUpload() { return std::move(m_handedUpload); }
     // Told of every request the server answers with 500 itself: the
     // customer's name (that of its last complete request, or "") and the
     // reason.
@@ -133,6 +151,12 @@ class THttpServer {
     using TCustomerList = std::list<std::unique_ptr<THttpCustomer>>;
 
     TCustomerList::iterator FindCustomer(const std::string& name);
+    // Whether a customer of that peer address fits in, after closing the
+    // customer that has waited longest without a request where one must go.
+    bool MakeRoomFor(unsigned long address);
+    // Closes the customer among those `among` picks that has waited longest
+    // without a complete request; false when there is none.
+    bool CloseLongestWaiting(const std::function<bool(const THttpCustomer&)>& among);
     // The customer of that name whose request has awaited a reply longest.
     TCustomerList::iterator FindAddressee(const std::string& name);
     // Hands the addressee to deliver, which queues the reply (false: it has
@@ -150,6 +174,10 @@ class THttpServer {
     bool m_started = true;
     unsigned long m_maxCustomers = kDefaultMaxCustomers;
     unsigned long m_idleTimeoutMsec = kDefaultIdleTimeoutMs;
+    unsigned long m_maxPerAddress = kDefaultMaxPerAddress;
+    unsigned long m_headerDeadlineMsec = THttpCustomer::kDefaultHeaderDeadlineMs;
+    THttpUploadStore m_uploadStore;
+    std::unique_ptr<IHttpUpload> m_handedUpload;
     std::uint64_t m_nextReplyOrder = 0;
     TRejectionListener m_rejectionListener;
 };

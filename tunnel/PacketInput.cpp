@@ -60,6 +60,18 @@ void TPacketInput::Hunt() {
     m_bytes.Clear();
 }
 
+std::optional<TCutShortPacket> TPacketInput::DropOverlongFront() {
+    if (!Holds(m_bytes, 0, TPacketLayout::kLengthSize) || m_bytes.MsbWord(0) <= kMaxPacketLength) {
+        return std::nullopt;
+    }
+    const T_BinaryData rest = m_bytes.Copy(1, m_bytes.Length() - 1);
+    const TCutShortPacket cut = CutShort();
+    m_bytes = rest;
+    m_hunting = true;
+    Hunt();
+    return cut;
+}
+
 std::optional<TCutShortPacket> TPacketInput::TakeAbandoned() {
     if (m_bytes.Length() == 0 || m_sinceArrival->GetElapsedMsec() < kPeerGaveUpMs) {
         return std::nullopt;

@@ -7,6 +7,7 @@
 
 #include "base/BinaryData.h"
 #include "platform/TimerSource.h"
+#include "tunnel/SerialPacket.h"
 
 class ITimer;
 
@@ -35,6 +36,11 @@ struct TCutShortPacket {
 // A partial packet that meets with kPeerGaveUpMs of silence is dropped as well: such a peer
 // has reset its link by then, or will at its next turn, and will not send the rest.
 //
+// A packet whose length field announces more than a peer ever builds (kMaxDataLength bytes of
+// data behind its header) is broken, and so is the stream from it on: waiting for its rest
+// would swallow every packet that follows. Like a packet cut short it is dropped, and the input
+// hunts from its second byte on.
+//
 // After a break in the stream (the peer lost portions it had sent) the next byte may lie in the
 // middle of a packet. The input then hunts: it takes bytes from the first offset at which
 // well-formed packets run to the end of what has arrived, and drops the bytes before it. While
@@ -49,6 +55,8 @@ class TPacketInput {
     static constexpr unsigned long kPeerGaveUpMs = 2500;
     // The most data a peer puts into one packet.
     static constexpr unsigned long kMaxDataLength = 255;
+    // The longest packet a peer builds, counted like its length field.
+    static constexpr unsigned long kMaxPacketLength = TPacketLayout::kHeaderLength + kMaxDataLength;
 
     // isInUse tells whether a socket id names a connection in use; the silences are timed on
     // timers, which must outlive the input.
@@ -66,6 +74,9 @@ class TPacketInput {
     unsigned long MillisecondsToDeadline() const;
     // The waiting bytes, for packets to be taken off their front.
     T_BinaryData& Bytes() { return m_bytes; }
+    // Drops a broken packet in front of the waiting bytes, one longer than a peer builds, and
+    // hunts for the next well-formed packet behind it. Returns what is known of the packet.
+    [[nodiscard]] std::optional<TCutShortPacket> DropOverlongFront();
     // Drops what waits and takes bytes that follow a break in the stream, from the first
     // well-formed packet among them on (see above); they count as an arrival.
     void StartAfresh(const T_BinaryData& arrival);

@@ -23,12 +23,14 @@ TPacketLink::~TPacketLink() = default;
 
 std::optional<TCutShortPacket> TPacketLink::TakeArrival() {
     // Nothing past a break joins the input before the half packet in front of it is gone.
-    if (m_breakAhead) {
-        return std::nullopt;
+    if (!m_breakAhead) {
+        const T_BinaryData arrival = m_frameLevel->ReceiveData();
+        m_breakAhead = m_frameLevel->BreakFollows();
+        if (auto cut = m_input.Append(arrival)) {
+            return cut;  // what starts afresh begins with well-formed packets
+        }
     }
-    const T_BinaryData arrival = m_frameLevel->ReceiveData();
-    m_breakAhead = m_frameLevel->BreakFollows();
-    return m_input.Append(arrival);
+    return m_input.DropOverlongFront();
 }
 
 bool TPacketLink::ResyncAfterBreak() {

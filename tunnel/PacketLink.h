@@ -43,7 +43,8 @@ class TPacketLink {
     const TFrameLevel& Frames() const { return *m_frameLevel; }
 
     // Takes what the frame level received, unless a break waits ahead of the packet in front.
-    // Returns the packet the arrival cut short, if it started afresh.
+    // Returns the packet the arrival cut short, if it started afresh, or the broken packet in
+    // front that was dropped for being longer than a peer builds.
     [[nodiscard]] std::optional<TCutShortPacket> TakeArrival();
     // The bytes that wait for packets to be taken off their front.
     T_BinaryData& Input() { return m_input.Bytes(); }

@@ -33,6 +33,11 @@ void TIniFile::LoadData() {
     const std::unique_ptr<IFileReadable> file(fileSystem->OpenForRead(m_fileName.c_str()));
     if (file) {
         m_contents.ReadFromFile(*file);
+        // Editors that mark UTF-8 text put these bytes in front of the first key.
+        static const T_BinaryData kByteOrderMark(std::string("\xEF\xBB\xBF"));
+        if (m_contents.Copy(0, kByteOrderMark.Length()) == kByteOrderMark) {
+            m_contents = m_contents.Copy(kByteOrderMark.Length(), T_BinaryData::kToEnd);
+        }
     }
 }
 

@@ -20,8 +20,10 @@ class TIniFile {
     explicit TIniFile(const char* name);
 
     // Reads the file again; contents stay as they were when it cannot be
-    // opened.
+    // opened. A UTF-8 byte-order mark in front of the text is skipped.
     void LoadData();
+    // The text as read.
+    const T_BinaryData& Contents() const { return m_contents; }
 
     std::string GetSectionString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const;

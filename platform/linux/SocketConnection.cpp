@@ -104,6 +104,9 @@ void TSocketConnection::AcceptWaitingPeer() {
     }
     m_peerAddress = peer.sin_addr.s_addr;
     m_socket.Reset(accepted);
+    // One peer per listen: the port stops listening unless another listen waits on it.
+    m_listeningDescriptor = -1;
+    m_listeningSocket.reset();
     m_state = CONNSTATE_CONNECTED;
     char dotted[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);

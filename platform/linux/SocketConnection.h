@@ -42,8 +42,8 @@ class TSocketConnection : public IConnection, public TLoggerToFile, public IPoll
 
     virtual unsigned long GetSystemError() = 0;
     int GetDescriptor() const override { return Socket(); }
-    // Keeps the port's listening socket open for as long as this connection
-    // lives, whether or not it has accepted.
+    // Keeps the port's listening socket open while this connection waits
+    // for its peer; it lets go the moment it accepts one.
     void HoldListeningSocket(std::shared_ptr<TListeningSocket> listening) {
         m_listeningSocket = std::move(listening);
     }
@@ -64,7 +64,7 @@ class TSocketConnection : public IConnection, public TLoggerToFile, public IPoll
     // Outgoing or accepted: the socket this connection owns.
     TDescriptor m_socket;
     // While listening: the port's shared listening socket, which closes with
-    // the last connection holding it, not with this one.
+    // the last connection holding it, not with this one; -1 once accepted.
     int m_listeningDescriptor = -1;
     bool m_exception = false;
     bool m_writable = false;

@@ -12,10 +12,11 @@ class TListeningSocket;
 
 // The host's own TCP/IP network. Outgoing connects run in the background
 // and are noticed by the connection's GetState; every port gets one
-// listening socket on its first Listen, shared by all connections that Listen
-// made for that port and closed with the last of them. Every descriptor is
-// close-on-exec. Connections log into "sock<descriptor>.txt" in the trace
-// file system.
+// listening socket on its first Listen, shared by the connections that Listen
+// made for that port while they wait for a peer, and closed when the last of
+// them has accepted one or gone: a listen takes one connection, and the port
+// refuses further peers until the next. Every descriptor is close-on-exec. Connections log into
+// "sock<descriptor>.txt" in the trace file system.
 class TSocketInterface : public virtual INetworkInterface {
   public:
     explicit TSocketInterface(IFileSystem* traceFileSystem);
@@ -23,7 +24,7 @@ class TSocketInterface : public virtual INetworkInterface {
     TSocketInterface& operator=(const TSocketInterface&) = delete;
 
     // Forgets the listening sockets that are closed; an open one closes with
-    // the last connection that listens on it.
+    // the last connection that waits on it.
     void Close() override;
     unsigned GetCurrentState() override;
     Error GetNetworkError() override;
@@ -47,7 +48,9 @@ class TSocketInterface : public virtual INetworkInterface {
     // keepalive, or -1.
     long CreateNonblockingSocket();
     // The port's listening socket, made when no connection holds one; null
-    // if it cannot be made.
+    // if it cannot be made. Whoever holds it keeps the port open: a server
+    // that listens again after every connection it accepts holds it, so that
+    // peers coming in between wait in the backlog instead of being refused.
     std::shared_ptr<TListeningSocket> GetListeningSocket(unsigned short port);
     const char* GetConnLogName(long socket);
 

@@ -283,6 +283,9 @@ TEST_F(AgentApplicationTest, PortNumberIsReadStrictly) {
         {"[x]\nComPort=4\n", 0, ": ComPort is not set (it must start a line before any [section])"},
         {"\x7f\x45LF garbage", 0,
          ": ComPort is not set (it must start a line before any [section])"},
+        {"\xEF\xBB\xBF"
+         "ComPort=7\r\n",
+         7, ""},  // an editor's byte-order mark
     };
     const std::string path = world.Home() + "/pinpad.ini";
     for (const Case& c : cases) {
@@ -293,6 +296,18 @@ TEST_F(AgentApplicationTest, PortNumberIsReadStrictly) {
         EXPECT_EQ(agent.SerialPortNumber(), c.port) << shown;
         EXPECT_EQ(agent.SettingsProblem().value_or(path), path + c.problem) << shown;
     }
+}
+
+// A second "ComPort" line is told, and the first one is used as before.
+TEST_F(AgentApplicationTest, RepeatedPortIsTold) {
+    world.WriteSetting("pinpad.ini", "ComPort=9\r\nComPort=3\r\n");
+    std::vector<std::string> told;
+    TAgentApplication agent([&](const std::string& line) { told.push_back(line); });
+    EXPECT_EQ(agent.SerialPortNumber(), 9);
+    EXPECT_FALSE(agent.SettingsProblem());
+    EXPECT_EQ(told, std::vector<std::string>{world.Home() +
+                                             "/pinpad.ini: ComPort is set 2 times; the first "
+                                             "line is used"});
 }
 
 TEST_F(AgentApplicationTest, UnreadablePinpadIniIsAProblem) {

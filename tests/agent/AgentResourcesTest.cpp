@@ -3,11 +3,13 @@
 // played frame by frame, with loopback peers. Descriptors, listening ports and
 // memory are read from /proc.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +27,7 @@
 
 #include "AgentProgram.h"
 #include "RawTerminal.h"
+#include "support/HexBytes.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
 
@@ -231,6 +234,54 @@ TEST_F(AgentResourcesTest, ListeningPortsLiveOnlyWhileAListenUsesThem) {
     EXPECT_TRUE(WaitFor([&] { return !IsListening(shared); }, seconds(12)))
         << "the port outlived the service";
     EXPECT_EQ(SocketCount(agent), 0);
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+// A LISTEN takes one connection: once its peer is accepted the port refuses
+// further peers, and a later LISTEN on the port is not handed a peer that
+// came before it.
+TEST_F(AgentResourcesTest, AListenAcceptsOneConnection) {
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    const std::uint16_t port = FreeLoopbackPort();
+    m_terminal->Send(Listen(1, port));
+    EXPECT_TRUE(Sync().empty());
+    TDescriptor first = ConnectToLoopback(port);
+    ASSERT_TRUE(first.IsOpen());
+    EXPECT_THAT(m_terminal->NextPacket(), testing::StartsWith("CONNECTED 1 "));
+    EXPECT_TRUE(Sync().empty());
+    EXPECT_FALSE(IsListening(port)) << "the port still listens after its one connection";
+    EXPECT_FALSE(ConnectToLoopback(port).IsOpen());
+
+    m_terminal->Send(Listen(2, port));
+    EXPECT_TRUE(Sync().empty()) << "the new listen was handed an old peer";
+    TDescriptor second = ConnectToLoopback(port);
+    ASSERT_TRUE(second.IsOpen());
+    EXPECT_THAT(m_terminal->NextPacket(), testing::StartsWith("CONNECTED 2 "));
+    ASSERT_EQ(::send(second.Get(), "2", 1, 0), 1);
+    EXPECT_EQ(m_terminal->NextPacket(), "DATA_IN 2 len=1");
+    EXPECT_EQ(m_agent.Output(), "");
+}
+
+// A packet longer than a terminal builds is broken: the agent drops it and
+// hunts for the next well-formed packet, so what follows it, in the same
+// frame or the next, is served at once.
+TEST_F(AgentResourcesTest, APacketLongerThanATerminalBuildsSwallowsNothing) {
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    const LoopbackListener server = ListenOnLoopback();
+    const T_BinaryData reset = TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket();
+    T_BinaryData overlong = HexBytes("FFFF 08 00000001 7878787878");
+    m_terminal->SendData(overlong + reset + Call(2, server.port).BuildPacket());
+    EXPECT_EQ(m_terminal->NextPacket(3000), "CALL_RESULT 2 err=0");
+    TDescriptor peer = AcceptPeer(server.socket);
+    EXPECT_TRUE(peer.IsOpen());
+
+    // Data for the open connection, one byte longer than a terminal builds: it is dropped like
+    // data cut short, and its connection closed.
+    overlong = HexBytes("0105 08 00000002 78");
+    m_terminal->SendData(overlong);
+    m_terminal->Send(Call(3, server.port));
+    EXPECT_EQ(m_terminal->NextPacket(3000), "CLOSED 2");
+    EXPECT_EQ(m_terminal->NextPacket(3000), "CALL_RESULT 3 err=0");
     EXPECT_EQ(m_agent.Output(), "");
 }
 

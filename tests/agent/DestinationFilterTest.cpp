@@ -35,8 +35,7 @@ class DestinationFilterTest : public testing::Test {
 };
 
 TEST_F(DestinationFilterTest, WithoutListsEverythingGoesAheadUnlogged) {
-    for (const char* settings :
-         {"", "Enabled=1\r\n", "Enabled=1\r\n[Other]\r\nAllowCall=1.2.3.4\r\n"}) {
+    for (const char* settings : {"", "Enabled=1\r\n", "; AllowCall=1.2.3.4\r\nEnabled=1\r\n"}) {
         WriteSettings(settings);
         TDestinationFilter filter;
         filter.Reload();
@@ -44,6 +43,60 @@ TEST_F(DestinationFilterTest, WithoutListsEverythingGoesAheadUnlogged) {
         EXPECT_EQ(filter.Check(2, kLoopback, 5000, false), 0u) << settings;
     }
     EXPECT_EQ(LogEntries(), std::vector<std::string>{});
+}
+
+// A line that names a key in another spelling, case, blank placement or
+// section is told on the reporter and in the log; for a list it means that
+// nothing is allowed until it is fixed, even beside a correct line.
+TEST_F(DestinationFilterTest, MisspeltKeysAreToldAndMisspeltListsAllowNothing) {
+    const struct {
+        const char* line;
+        const char* key;
+    } cases[] = {
+        {"AllowCall =127.0.0.1", "AllowCall"},
+        {"allowcall=127.0.0.1", "AllowCall"},
+        {" AllowCall=127.0.0.1", "AllowCall"},
+        {"AllowCalls=127.0.0.1", "AllowCall"},
+        {"Allow_Call=127.0.0.1", "AllowCall"},
+        {"ALLOWCALL: 127.0.0.1", "AllowCall"},
+        {"AllowCall 127.0.0.1", "AllowCall"},
+        {"[Section]\r\nAllowCall=127.0.0.1", "AllowCall"},
+        {"allowlisten=5000", "AllowListen"},
+        {"AllowListen\t=5000", "AllowListen"},
+        {"[x]\r\nAllowListen=5000", "AllowListen"},
+        {"enabled=1", "Enabled"},
+        {"Enable=1", "Enabled"},
+    };
+    for (const auto& c : cases) {
+        WriteSettings(std::string("Enabled=1\r\nAllowCall=127.0.0.1\r\n") + c.line + "\r\n");
+        std::vector<std::string> told;
+        TDestinationFilter filter([&](const std::string& line) { told.push_back(line); });
+        filter.Reload();
+        filter.Reload();
+        ASSERT_EQ(told.size(), 1u) << c.line;
+        EXPECT_NE(told[0].find(std::string("is not read as ") + c.key), std::string::npos)
+            << told[0];
+        EXPECT_EQ(told[0].find('\r'), std::string::npos) << told[0];
+        const bool call = std::string(c.key) == "AllowCall";
+        const bool listen = std::string(c.key) == "AllowListen";
+        EXPECT_EQ(filter.Check(1, kLoopback, 80, true), call ? 20001u : 0u) << c.line;
+        EXPECT_EQ(filter.Check(2, kLoopback, 5000, false), listen ? 20008u : 0u) << c.line;
+        ASSERT_FALSE(LogEntries().empty()) << c.line;
+    }
+}
+
+// Unknown keys are told once; comments and the keys spelt right are not.
+TEST_F(DestinationFilterTest, UnknownKeysAreToldOnce) {
+    WriteSettings(
+        "\xEF\xBB\xBF; a comment\r\n# another\r\nEnabled=1\r\nTimeout=5\r\n"
+        "AllowListen=5000\r\n");
+    std::vector<std::string> told;
+    TDestinationFilter filter([&](const std::string& line) { told.push_back(line); });
+    filter.Reload();
+    filter.Reload();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("unknown key \"Timeout\" is ignored"), std::string::npos) << told[0];
+    EXPECT_EQ(filter.Check(2, kLoopback, 5000, false), 0u);
 }
 
 TEST_F(DestinationFilterTest, RefusalsAnswerWithTheirErrorAndAreLogged) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -27,11 +28,12 @@ namespace fs = std::filesystem;
 
 // An HTTP server on 127.0.0.1 for one request, on a thread of its own. It
 // sends answer once the request's header is in, or, with an empty answer,
-// holds the connection without a word until the client goes.
+// holds the connection without a word until the client goes. With a rest,
+// it sends that once released (or after ten seconds).
 class THttpPeer {
   public:
-    explicit THttpPeer(std::string answer)
-        : m_listener(ListenOnLoopback()), m_thread([this, answer] {
+    explicit THttpPeer(std::string answer, std::string rest = "")
+        : m_listener(ListenOnLoopback()), m_thread([this, answer, rest] {
               TDescriptor connection = AcceptPeer(m_listener.socket);
               std::string request;
               while (!request.ends_with("\r\n\r\n")) {
@@ -44,6 +46,11 @@ class THttpPeer {
               m_requested = true;
               if (!answer.empty()) {
                   SendAll(connection, answer);
+                  if (!rest.empty()) {
+                      m_releasedInTime =
+                          WaitFor([this] { return m_released.load(); }, std::chrono::seconds(10));
+                      SendAll(connection, rest);
+                  }
                   return;
               }
               // Until the client closes, or five quiet seconds have passed.
@@ -53,10 +60,15 @@ class THttpPeer {
 
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_listener.port) + "/x"; }
     bool Requested() const { return m_requested; }
+    void Release() { m_released = true; }
+    // Whether Release came before the rest had to go anyway.
+    bool ReleasedInTime() const { return m_releasedInTime; }
 
   private:
     LoopbackListener m_listener;
     std::atomic<bool> m_requested = false;
+    std::atomic<bool> m_released = false;
+    std::atomic<bool> m_releasedInTime = false;
     std::thread m_thread;
 };
 
@@ -137,12 +149,41 @@ TEST_F(PinpadSimGetTest, AFifoIsWrittenInPlace) {
     EXPECT_TRUE(S_ISFIFO(kind.st_mode)) << "the FIFO was replaced";
 }
 
+// The body goes to the output as it arrives: the first half of a document
+// is out before the server has sent the second, so no document is held in
+// memory whole.
+TEST_F(PinpadSimGetTest, TheBodyIsStreamedToTheOutput) {
+    const std::string half(64 * 1024, 'h');
+    THttpPeer server(
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(2 * half.size()) + "\r\n\r\n" + half,
+        half);
+    const std::string fifo = m_directory / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] {
+        std::ifstream in(fifo, std::ios::binary);
+        received.resize(half.size());
+        in.read(received.data(), static_cast<std::streamsize>(half.size()));
+        server.Release();
+        received.resize(static_cast<std::size_t>(in.gcount()));
+        received.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    });
+    Start({"-o", "fifo", "get", server.Url()}, true);
+    const int status = Status();
+    server.Release();
+    reader.join();
+    EXPECT_EQ(status, SIM_EXIT_OK) << Error();
+    EXPECT_TRUE(server.ReleasedInTime()) << "the first half came out only with the second";
+    EXPECT_EQ(received, half + half);
+}
+
 TEST_F(PinpadSimGetTest, FailuresSayWhatHappenedWithTheCode) {
     THttpPeer missing("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
     m_directory.WriteFile("body", "kept");
     Start({"-o", "body", "get", missing.Url()}, true);
     EXPECT_EQ(Status(), SIM_EXIT_HTTP_FAILED);
-    EXPECT_EQ(Error(), "pinpad-sim: get " + missing.Url() + " failed: HTTP 404 Not Found (27007)\n");
+    EXPECT_EQ(Error(),
+              "pinpad-sim: get " + missing.Url() + " failed: HTTP 404 Not Found (27007)\n");
     EXPECT_EQ(m_directory.ReadFile("body"), "kept");
     EXPECT_EQ(LeftBehind(), std::vector<std::string>{});
 }

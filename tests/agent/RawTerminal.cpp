@@ -42,6 +42,10 @@ void TRawTerminal::Send(const std::vector<TSerialPacket>& packets) {
     for (const TSerialPacket& packet : packets) {
         data += packet.BuildPacket();
     }
+    SendData(data);
+}
+
+void TRawTerminal::SendData(const T_BinaryData& data) {
     Write(Frame(TFrameHeader::kData, m_sequence++, data));
     ++framesSent;
 }

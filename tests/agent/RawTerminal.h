@@ -22,6 +22,8 @@ class TRawTerminal {
     // sends meanwhile.
     void Send(const std::vector<TSerialPacket>& packets);
     void Send(const TSerialPacket& packet) { Send(std::vector<TSerialPacket>{packet}); }
+    // Sends bytes as they are, as the data of one frame (at most 255 of them).
+    void SendData(const T_BinaryData& data);
     // Refuses a data frame of the agent by its number, as a terminal does a damaged one.
     void SendNak(std::uint8_t sequence);
     // Reads what the agent sends for timeoutMs, or until a packet has come when untilPacket.

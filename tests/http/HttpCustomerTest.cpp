@@ -472,7 +472,9 @@ TEST(HttpCustomerTest, StalledAndIdleCustomersAreDone) {
     }
     {
         CustomerOnLine idle;
-        idle.Feed("GET /get?name=a&terminalSN=1 HTTP/1.1\r\nUser-Agent: T");  // and no more
+        idle.Feed(kGetAbc);
+        idle.customer.ReadRequest();
+        idle.customer.DeliverReply(T_BinaryData(std::string("x")));
         clock.Advance(kIdle - 1);
         EXPECT_FALSE(idle.customer.IsDone(kStall, kIdle));
         clock.Advance(1);
@@ -491,6 +493,46 @@ TEST(HttpCustomerTest, StalledAndIdleCustomersAreDone) {
         waiting.Switches().zeroSends = 0;
         waiting.customer.FlushOutput();
         EXPECT_TRUE(waiting.customer.IsDone(kStall, kIdle)) << "to go once the reply has gone";
+    }
+}
+
+// A request's header has 10 s from the connection's start (or from the first
+// byte of a later request), however its bytes trickle in; its body must come
+// at 1000 bytes a second on average after 10 s of grace.
+TEST(HttpCustomerTest, SlowRequestsMissTheirDeadlines) {
+    constexpr unsigned long kStall = 15000;
+    constexpr unsigned long kIdle = 120000;
+    constexpr unsigned long kHeaderMs = THttpCustomer::kDefaultHeaderDeadlineMs;
+    TTestSystem system;
+    TFakeClock& clock = system.Clock();
+    const struct {
+        const char* name;
+        std::string first;     // sent at once
+        std::string trickle;   // one byte of it each second after
+        unsigned long doneMs;  // when the customer is dropped
+    } cases[] = {
+        {"silent from the start", "", "", kHeaderMs},
+        {"a header one byte a second", "G", "ET /get?name=a&terminalSN=1 HTTP/1.1\r\nX: 1",
+         kHeaderMs},
+        {"a body of 5000 bytes, then silence",
+         "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'b'), "",
+         THttpCustomer::kBodyGraceMs + 5000 + 1},
+    };
+    for (const auto& c : cases) {
+        CustomerOnLine client;
+        const std::uint32_t start = clock.Now();
+        client.Feed(c.first);
+        std::size_t next = 0;
+        while (!client.customer.IsDone(kStall, kIdle)) {
+            ASSERT_LT(clock.Now() - start, 3 * kHeaderMs) << c.name;
+            clock.Advance(c.trickle.empty() ? 1 : 1000);
+            if (next < c.trickle.size()) {
+                client.Feed(c.trickle.substr(next++, 1));
+            }
+        }
+        const unsigned long step = c.trickle.empty() ? 1 : 1000;
+        EXPECT_GE(clock.Now() - start, c.doneMs) << c.name;
+        EXPECT_LT(clock.Now() - start, c.doneMs + step) << c.name;
     }
 }
 

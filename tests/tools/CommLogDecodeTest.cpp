@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -478,6 +479,10 @@ TEST(CommLogDecodeTest, ARunOnFilesAndDirectories) {
     WriteConversation(logs);
     trace.WriteFile("CommLog1.txt", logs.Text(kLine));
     trace.WriteFile("notes.txt", "not a log");
+    // A loop of symbolic links among the logs is told and passed over.
+    TempDir looped;
+    looped.WriteFile("CommLog1.txt", logs.Text(kLine));
+    std::filesystem::create_symlink("sock5.txt", looped / "sock5.txt");
     TempDir other;
     other.WriteFile("passwd", "root:x:0:0:root:/root:/bin/bash\n");
     other.WriteFile("CommLog2.txt", logs.Text(kLine) + std::string(5000, 'x') + "\n");
@@ -505,6 +510,11 @@ TEST(CommLogDecodeTest, ARunOnFilesAndDirectories) {
          "CommLog1.txt #1 CALL 10.0.0.5:443: 05.09 14:03:22 for 3 s, 517 bytes out, 15 bytes in, "
          "closed from the network side (CLOSED)",
          ""},
+        {{looped.Path()},
+         DECODE_EXIT_OK,
+         "CommLog1.txt #1 CALL 10.0.0.5:443",
+         "commlog-decode: " + (looped / "sock5.txt") +
+             ": cannot be read: Too many levels of symbolic links; skipped\n"},
         {{trace / "CommLog1.txt"},
          DECODE_EXIT_OK,
          "05.09 14:03:22 CommLog1.txt < frame DATA seq 1, 13 bytes, CRC ok\n"

@@ -40,7 +40,8 @@ class LineSimulatorTest : public testing::Test {
     std::string Carry(const TDescriptor& from, const TDescriptor& to, const std::string& bytes,
                       std::size_t expected,
                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-        EXPECT_EQ(write(from.Get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        EXPECT_EQ(write(from.Get(), bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
         std::string received;
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (received.size() < expected && std::chrono::steady_clock::now() < deadline) {
@@ -97,10 +98,21 @@ TEST_F(LineSimulatorTest, CommandsScriptTheLinesTrouble) {
     EXPECT_NE(m_directory.ReadFile("stats.json").find("\"silenced\":4"), std::string::npos)
         << m_directory.ReadFile("stats.json");
 
-    for (const char* bad : {"garbage", "garbage 5 sideways", "silence -1", "faults 2 0", "explode"}) {
+    // Counts are whole numbers in range, and nothing follows what a command takes: a command
+    // refused queues nothing.
+    for (const char* bad :
+         {"garbage", "garbage 5 sideways", "garbage -5", "garbage 18446744073709551611",
+          "garbage 65537", "garbage 0", "garbage 5x", "garbage 5 agent extra", "garbage +5",
+          "silence -1", "silence 3600001", "silence 1.5", "faults 2 0", "faults 0.1",
+          "faults 0.1 nan", "faults 0.1 0.1 0.1", "replace now", "stats", "explode"}) {
+        error.clear();
         EXPECT_FALSE(m_line->Command(bad, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
+    EXPECT_EQ(m_line->ToAgent().Counts().garbageBytes, 10u);
+    EXPECT_EQ(m_line->ToTerminal().Counts().garbageBytes, 0u);
+    ASSERT_TRUE(m_line->Command("garbage 65536", error)) << error;
+    EXPECT_EQ(m_line->ToTerminal().Counts().garbageBytes, 65536u);
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,6 +85,29 @@ TEST_F(ToolCommandLineTest, HelpAndVersionGoToStandardOutput) {
     }
 }
 
+// The line simulator refuses a count out of range on its control FIFO, goes on,
+// and ends within a second of SIGTERM with the most a command may queue
+// waiting to go out.
+TEST_F(ToolCommandLineTest, LineSimRefusesBadCountsAndEndsOnSigterm) {
+    ChildProcess line(
+        {ToolPath("line-sim"), "--agent-link", m_directory / "agent", "--terminal-link",
+         m_directory / "terminal", "--control", m_directory / "control", "--rate", "100"},
+        {.directory = m_directory.Path(),
+         .input = "/dev/null",
+         .output = m_directory / "output",
+         .error = m_directory / "error"});
+    ASSERT_TRUE(WaitFor([&] { return m_directory.Exists("control"); }));
+    {
+        std::ofstream control(m_directory / "control");
+        control << "garbage -5\ngarbage 65536\n" << std::flush;
+    }
+    EXPECT_TRUE(WaitFor([&] { return !m_directory.ReadFile("error").empty(); }));
+    ASSERT_EQ(kill(line.Pid(), SIGTERM), 0);
+    EXPECT_EQ(line.WaitForExit(1000), 0);
+    EXPECT_EQ(m_directory.ReadFile("error"),
+              "line-sim: garbage needs a byte count from 1 to 65536, not -5\n");
+}
+
 TEST_F(ToolCommandLineTest, WrongArgumentsAndUnusableInputs) {
     m_directory.WriteFile("text", "root:x:0:0:root:/root:/bin/bash\n");
     m_directory.WriteFile("zeros", std::string(10000, '\0'));
@@ -138,6 +164,10 @@ TEST_F(ToolCommandLineTest, WrongArgumentsAndUnusableInputs) {
         {"line-sim", {"--bogus"}, 2, "line-sim: unknown option --bogus"},
         {"line-sim", {"--rate"}, 2, "line-sim: --rate needs a value"},
         {"line-sim", {"extra"}, 2, "line-sim: unexpected argument extra"},
+        {"line-sim",
+         {"--agent-link", "same", "--terminal-link", "./same"},
+         2,
+         "line-sim: --agent-link and --terminal-link must be two different paths"},
         {"line-sim",
          {"--agent-link", "a"},
          2,

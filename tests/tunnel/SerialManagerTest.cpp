@@ -15,6 +15,7 @@
 #include "platform/SystemDevices.h"
 #include "platform/WaitSet.h"
 
+#include "support/HexBytes.h"
 #include "support/LineChunk.h"
 #include "support/Loopback.h"
 #include "support/MemoryConnection.h"
@@ -343,10 +344,18 @@ TEST_F(AgentHalfTest, FastTcpPeerIsReadOnlyAsFastAsTheLineDrains) {
 TEST_F(AgentHalfTest, PeerThatTakesNothingIsDroppedOnceTheBacklogOverflows) {
     const std::uint16_t port = FreeLoopbackPort();
     Request(TSerialPacket(ACTION_LISTEN, 2, 0, port, 0));
-    const std::string block(4096, 'x');
-    for (int i = 0; i < 256; ++i) {
-        DataOut(2, block);
+    // Packets as full as a terminal builds them, a mebibyte in all.
+    const std::string block(TPacketInput::kMaxDataLength, 'x');
+    constexpr std::size_t kPacketsPerRound = 64;
+    std::size_t sent = 0;
+    while (sent + block.size() <= 1024 * 1024) {
+        for (std::size_t i = 0; i < kPacketsPerRound && sent + block.size() <= 1024 * 1024; ++i) {
+            ASSERT_TRUE(terminal.Send(TSerialPacket(ACTION_DATA_OUT, 2, Data(block))));
+            sent += block.size();
+        }
+        Exchange();
     }
+    DataOut(2, std::string(1024 * 1024 - sent, 'x'));
     EXPECT_THAT(Notices(), IsEmpty());  // a mebibyte waits for the peer
     DataOut(2, "x");
     EXPECT_THAT(Notices(), ElementsAre("CLOSED 2"));
@@ -460,6 +469,18 @@ struct TStackWithACall {
         terminal.TakePackets();
         return peer;
     }
+    // After the terminal's call under id 2: it is answered and its peer accepted, while the
+    // first connection was closed with nothing of the cut data reaching its peer.
+    void ExpectSecondCallServedAndFirstClosed(const TDescriptor& first, const char* name) {
+        Exchange();
+        const TDescriptor second = AcceptPeer(listener.socket);
+        Exchange();
+        std::vector<std::string> notices = Describe(terminal.TakePackets());
+        std::sort(notices.begin(), notices.end());
+        EXPECT_THAT(notices, ElementsAre("CALL_RESULT 2 err=0", "CLOSED 1")) << name;
+        EXPECT_TRUE(second.IsOpen()) << name;
+        EXPECT_EQ(ReceiveUntilClose(first), "") << name;
+    }
 };
 
 // After a gap the next portion may start inside a packet whose front and middle were lost. The
@@ -492,15 +513,36 @@ TEST_F(AgentHalfTest, ACallBehindTheTailOfALostPacketIsAnsweredAtOnce) {
             system.Clock().Advance(100);
             stack.terminal.Frames().SendData(call);
         }
-        stack.Exchange();
-        const TDescriptor second = AcceptPeer(stack.listener.socket);
-        stack.Exchange();
+        stack.ExpectSecondCallServedAndFirstClosed(first, c.name);
+    }
+}
 
-        std::vector<std::string> notices = Describe(stack.terminal.TakePackets());
-        std::sort(notices.begin(), notices.end());
-        EXPECT_THAT(notices, ElementsAre("CALL_RESULT 2 err=0", "CLOSED 1")) << c.name;
-        EXPECT_TRUE(second.IsOpen()) << c.name;
-        EXPECT_EQ(ReceiveUntilClose(first), "") << c.name;
+// A packet whose length announces more than a terminal builds is broken: it is dropped like a
+// packet cut short, its connection closed, and the packets behind it are found and served, in
+// the same portion or the next.
+TEST_F(AgentHalfTest, APacketLongerThanATerminalBuildsIsDroppedLikeOneCutShort) {
+    const struct {
+        const char* name;
+        const char* front;
+        bool callInTheSamePortion;
+    } cases[] = {
+        {"length 65535", "FFFF 08 00000001 7575757575", true},
+        {"one byte too long", "0105 08 00000001 75", false},
+        {"length 65535 of an unknown action", "FFFF 63 00000001", true},
+    };
+    for (const auto& c : cases) {
+        TStackWithACall stack;
+        const TDescriptor first = stack.Call(1);
+        const T_BinaryData call =
+            TSerialPacket(ACTION_CALL, 2, kLoopbackAddress, stack.listener.port, 0).BuildPacket();
+        if (c.callInTheSamePortion) {
+            stack.terminal.Frames().SendData(HexBytes(c.front) + call);
+        } else {
+            stack.terminal.Frames().SendData(HexBytes(c.front));
+            stack.Exchange();
+            stack.terminal.Frames().SendData(call);
+        }
+        stack.ExpectSecondCallServedAndFirstClosed(first, c.name);
     }
 }
 

@@ -26,7 +26,9 @@ normal and no problem. A summary of every connection follows (bytes each
 way, duration, how it ended).
 
 A damaged log is decoded as far as it can be read, and a line says where
-decoding stopped. A line longer than 4096 bytes ends the run, as do more
+decoding stopped. An entry of a directory that cannot be read (a loop of
+symbolic links, a file that cannot be opened) is told on standard error
+and passed over. A line longer than 4096 bytes ends the run, as do more
 than 64 MiB of logs together.
 
 Options:
@@ -38,7 +40,7 @@ Options:
 Exit status: 0 decoded (whatever the logs hold), 1 a log cannot be read,
 2 bad arguments, 3 no log entry in the input, or input beyond the bounds.
 )",
-                                  kOptions};
+                                kOptions};
 
 std::optional<TDecodeOptions> ParseDecodeOptions(const TArguments& args, std::string& error) {
     TDecodeOptions options;
@@ -55,7 +57,12 @@ int RunCommLogDecode(const TDecodeOptions& options, std::ostream& out, std::ostr
     const std::string_view program = kDecodeSyntax.program;
     std::string error;
     std::vector<TLogFile> files;
-    switch (ReadLogFiles(options.paths, files, error)) {
+    std::vector<std::string> skipped;
+    const TReadFailure read = ReadLogFiles(options.paths, files, skipped, error);
+    for (const std::string& entry : skipped) {
+        err << program << ": " << entry << "; skipped\n";
+    }
+    switch (read) {
         case TReadFailure::None:
             break;
         case TReadFailure::Unreadable:

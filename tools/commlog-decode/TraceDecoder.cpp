@@ -15,12 +15,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> LogsIn(const fs::path& directory, std::error_code& failure) {
+// The log files of the directory. An entry whose kind cannot be told (a loop of symbolic
+// links, one it may not look at) is noted in skipped with the reason, and the walk goes on.
+std::vector<std::string> LogsIn(const fs::path& directory, std::vector<std::string>& skipped,
+                                std::error_code& failure) {
     std::vector<std::string> lines;
     std::vector<std::string> sockets;
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory, failure)) {
+    fs::directory_iterator it(directory, failure);
+    for (; !failure && it != fs::directory_iterator(); it.increment(failure)) {
+        const fs::directory_entry& entry = *it;
         const std::string name = entry.path().filename().string();
-        if (!entry.is_regular_file() || !name.ends_with(".txt")) {
+        std::error_code kind;
+        const bool regular = entry.is_regular_file(kind);
+        if (kind) {
+            skipped.push_back(entry.path().string() + ": cannot be read: " + kind.message());
+            continue;
+        }
+        if (!regular || !name.ends_with(".txt")) {
             continue;
         }
         if (name.starts_with("CommLog")) {
@@ -132,12 +143,13 @@ TDecodeReport DecodeLogs(const std::vector<TLogFile>& files) {
 }
 
 TReadFailure ReadLogFiles(const std::vector<std::string>& paths, std::vector<TLogFile>& files,
-                          std::string& error) {
-    std::vector<std::string> names;
+                          std::vector<std::string>& skipped, std::string& error) {
+    // Each name, and whether it was found in a directory rather than named.
+    std::vector<std::pair<std::string, bool>> names;
     for (const std::string& path : paths) {
         std::error_code failure;
         if (fs::is_directory(path, failure)) {
-            const std::vector<std::string> inside = LogsIn(path, failure);
+            const std::vector<std::string> inside = LogsIn(path, skipped, failure);
             if (failure) {
                 error = path + ": cannot be read: " + failure.message();
                 return TReadFailure::Unreadable;
@@ -146,15 +158,21 @@ TReadFailure ReadLogFiles(const std::vector<std::string>& paths, std::vector<TLo
                 error = path + ": no CommLog*.txt or sock*.txt files in this directory";
                 return TReadFailure::Unreadable;
             }
-            names.insert(names.end(), inside.begin(), inside.end());
+            for (const std::string& name : inside) {
+                names.emplace_back(name, true);
+            }
         } else {
-            names.push_back(path);
+            names.emplace_back(path, false);
         }
     }
     std::size_t total = 0;
-    for (const std::string& name : names) {
+    for (const auto& [name, inDirectory] : names) {
         TLogFile file{fs::path(name).filename().string(), ""};
         const TReadFailure failure = ReadBounded(name, file.text, total, error);
+        if (failure == TReadFailure::Unreadable && inDirectory) {
+            skipped.push_back(error);
+            continue;
+        }
         if (failure != TReadFailure::None) {
             return failure;
         }

@@ -33,6 +33,8 @@ enum class TReadFailure {
 // The files named on the command line: a directory stands for its
 // "CommLog*.txt" files followed by its "sock*.txt" files. Reads them all
 // into files; on failure says why in error, with the system's reason where
-// there is one.
+// there is one. An entry of a directory that cannot be read (a loop of
+// symbolic links, a file it may not open) is passed over and noted in
+// skipped as "path: cannot be read: reason".
 TReadFailure ReadLogFiles(const std::vector<std::string>& paths, std::vector<TLogFile>& files,
-                          std::string& error);
+                          std::vector<std::string>& skipped, std::string& error);

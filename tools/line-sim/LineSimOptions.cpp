@@ -1,6 +1,7 @@
 #include "line-sim/LineSimOptions.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "common/WholeNumber.h"
 
@@ -55,6 +56,13 @@ std::optional<TLineSimOptions> ParseLineSimOptions(const TArguments& args, std::
         error = "both --agent-link and --terminal-link are needed";
         return std::nullopt;
     }
+    // One path for both would leave the second link in place of the first.
+    std::error_code ignored;
+    if (std::filesystem::absolute(options.agentLink, ignored).lexically_normal() ==
+        std::filesystem::absolute(options.terminalLink, ignored).lexically_normal()) {
+        error = "--agent-link and --terminal-link must be two different paths";
+        return std::nullopt;
+    }
     return options;
 }
 
@@ -74,8 +82,10 @@ const TToolSyntax kLineSimSyntax{
     "  -h, --help          show this text\n"
     "  --version           show the version\n"
     "Commands, one a line:\n"
-    "  garbage N [agent|terminal|both]  N random bytes toward that side (both)\n"
-    "  silence MS          lose everything sent in the next MS milliseconds\n"
+    "  garbage N [agent|terminal|both]  N random bytes toward that side (both);\n"
+    "                      N from 1 to 65536\n"
+    "  silence MS          lose everything sent in the next MS milliseconds (at\n"
+    "                      most an hour)\n"
     "  replace             the agent's device vanishes; a new one appears at\n"
     "                      the same link\n"
     "  faults BER DROP     change the fault rates\n"

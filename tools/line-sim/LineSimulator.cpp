@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "common/OutputFile.h"
+#include "line-sim/LineCommand.h"
 
 namespace {
 
@@ -181,63 +182,35 @@ void TLineSimulator::ReadCommands() {
 }
 
 bool TLineSimulator::Command(const std::string& line, std::string& error) {
-    std::istringstream words(line);
-    std::string verb;
-    words >> verb;
+    const std::optional<TLineCommand> command = ParseLineCommand(line, error);
+    if (!command) {
+        return false;
+    }
     const TLineClock::time_point now = TLineClock::now();
-    if (verb == "garbage") {
-        std::size_t length = 0;
-        std::string side = "both";
-        if (!(words >> length)) {
-            error = "garbage needs a byte count";
-            return false;
+    switch (command->verb) {
+        case TLineCommand::Verb::kGarbage:
+            if (command->toAgent) {
+                m_toAgent.InjectGarbage(command->count, now);
+            }
+            if (command->toTerminal) {
+                m_toTerminal.InjectGarbage(command->count, now);
+            }
+            return true;
+        case TLineCommand::Verb::kSilence: {
+            const auto until = now + std::chrono::milliseconds(command->count);
+            m_toAgent.SilenceUntil(until);
+            m_toTerminal.SilenceUntil(until);
+            return true;
         }
-        words >> side;
-        if (side != "agent" && side != "terminal" && side != "both") {
-            error = "garbage goes toward agent, terminal or both, not " + side;
-            return false;
-        }
-        if (side != "terminal") {
-            m_toAgent.InjectGarbage(length, now);
-        }
-        if (side != "agent") {
-            m_toTerminal.InjectGarbage(length, now);
-        }
-        return true;
+        case TLineCommand::Verb::kReplace:
+            return ReplaceAgentDevice(error);
+        case TLineCommand::Verb::kFaults:
+            m_toAgent.SetFaults(command->ber, command->drop);
+            m_toTerminal.SetFaults(command->ber, command->drop);
+            return true;
+        case TLineCommand::Verb::kStats:
+            return WriteStats(command->path, error);
     }
-    if (verb == "silence") {
-        long milliseconds = 0;
-        if (!(words >> milliseconds) || milliseconds < 0) {
-            error = "silence needs a duration in milliseconds";
-            return false;
-        }
-        m_toAgent.SilenceUntil(now + std::chrono::milliseconds(milliseconds));
-        m_toTerminal.SilenceUntil(now + std::chrono::milliseconds(milliseconds));
-        return true;
-    }
-    if (verb == "replace") {
-        return ReplaceAgentDevice(error);
-    }
-    if (verb == "faults") {
-        double ber = -1;
-        double drop = -1;
-        if (!(words >> ber >> drop) || ber < 0 || ber > 1 || drop < 0 || drop > 1) {
-            error = "faults needs a bit-error rate and a drop rate between 0 and 1";
-            return false;
-        }
-        m_toAgent.SetFaults(ber, drop);
-        m_toTerminal.SetFaults(ber, drop);
-        return true;
-    }
-    if (verb == "stats") {
-        std::string path;
-        if (!(words >> path)) {
-            error = "stats needs a path";
-            return false;
-        }
-        return WriteStats(path, error);
-    }
-    error = "unknown command: " + line;
     return false;
 }
 

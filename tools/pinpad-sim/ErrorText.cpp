@@ -76,7 +76,8 @@ std::string ErrorText(const Error& error, const std::string& statusLine) {
     std::string detail = std::to_string(code);
     const std::optional<Error> cause = error.Sub();
     if (cause && cause->Code() > kSystemErrorBase) {
-        detail += ": " + std::string(std::strerror(static_cast<int>(cause->Code() - kSystemErrorBase)));
+        detail +=
+            ": " + std::string(std::strerror(static_cast<int>(cause->Code() - kSystemErrorBase)));
     }
     return words + " (" + detail + ")";
 }

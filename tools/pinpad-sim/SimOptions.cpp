@@ -21,11 +21,10 @@ std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long 
 }
 
 bool IsHttp(const std::string& protocol) {
-    return protocol.size() == 4 && std::equal(protocol.begin(), protocol.end(), "http",
-                                              [](char given, char wanted) {
-                                                  return std::tolower(static_cast<unsigned char>(
-                                                             given)) == wanted;
-                                              });
+    return protocol.size() == 4 &&
+           std::equal(protocol.begin(), protocol.end(), "http", [](char given, char wanted) {
+               return std::tolower(static_cast<unsigned char>(given)) == wanted;
+           });
 }
 
 const TOptionSpec kOptions[] = {
@@ -105,7 +104,8 @@ std::optional<TSimOptions> ParseSimOptions(const TArguments& args, std::string& 
     return options;
 }
 
-const TToolSyntax kSimSyntax{"pinpad-sim", R"(Usage: pinpad-sim (--line DEVICE | --pty LINK) [-v] [--wait SECONDS] COMMAND
+const TToolSyntax kSimSyntax{
+    "pinpad-sim", R"(Usage: pinpad-sim (--line DEVICE | --pty LINK) [-v] [--wait SECONDS] COMMAND
 
 Plays the terminal's half of the serial tunnel, so that an agent can be tried
 without a PIN pad.
@@ -149,4 +149,4 @@ exchange of get failed, 7 the output of get cannot be written, 130 or 143
 ended by SIGINT or SIGTERM. Errors say what happened, with the error code
 after it.
 )",
-                              kOptions};
+    kOptions};

@@ -14,7 +14,7 @@ struct TSimOptions {
     std::string ptyLink;   // --pty: where to link the agent's side of a new pseudo-terminal
     std::string host;      // connect: dotted address or name
     unsigned short port = 0;
-    std::string url;         // get: what to fetch
+    std::string url;  // get: what to fetch
     // get: -o, where the body goes; standard output when empty or "-"
     std::string outputPath;
     unsigned waitSeconds = 30;

@@ -7,6 +7,7 @@
 #include "http/HttpClient.h"
 #include "http/HttpProgress.h"
 
+class TOutputFile;
 class TSerialNetworkInterface;
 
 // An HTTP client whose only network is the simulator's tunnel: every
@@ -38,10 +39,11 @@ class TTunnelHttpClient : public THttpClient {
     TStoppableProgress m_progress;
 };
 
-// A GET of url through the tunnel whose body comes back in body; an answer
-// that does not say where its body ends fails, and so does the exchange once
-// stop() is true. When the server answers with another status than 200,
-// statusLine holds its status line.
+// A GET of url through the tunnel whose body goes to output as it arrives, so
+// that no document is held in memory whole; an answer that does not say
+// where its body ends fails, and so does the exchange once stop() is true.
+// When the server answers with another status than 200, statusLine holds its
+// status line; when the output cannot be written, outputError says why.
 Error FetchThroughTunnel(TSerialNetworkInterface& tunnel, const std::string& url,
-                         const std::function<bool()>& stop, std::string& body,
-                         std::string& statusLine);
+                         const std::function<bool()>& stop, TOutputFile& output,
+                         std::string& statusLine, std::string& outputError);

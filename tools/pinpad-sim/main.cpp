@@ -204,19 +204,21 @@ class TSimulation {
     // get: one HTTP GET through the agent with our own client.
     int FetchDocument() {
         m_clock.Restart();
-        std::string body;
         std::string statusLine;
-        const Error result =
-            FetchThroughTunnel(m_line->Tunnel(), m_options.url, StopRequested, body, statusLine);
+        std::string error;
+        const Error result = FetchThroughTunnel(m_line->Tunnel(), m_options.url, StopRequested,
+                                                *m_output, statusLine, error);
         if (StopRequested()) {
             return StopStatus();
+        }
+        if (!error.empty()) {
+            return Fail(SIM_EXIT_OUTPUT_UNUSABLE, error);
         }
         if (result) {
             return Fail(SIM_EXIT_HTTP_FAILED,
                         "get " + m_options.url + " failed: " + ErrorText(result, statusLine));
         }
-        std::string error;
-        if (!m_output->Write(body, error) || !m_output->Finish(error)) {
+        if (!m_output->Finish(error)) {
             return Fail(SIM_EXIT_OUTPUT_UNUSABLE, error);
         }
         Report("fetched " + m_options.url + " in " + Elapsed());

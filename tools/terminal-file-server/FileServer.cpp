@@ -4,11 +4,16 @@
 #include <cstdio>
 #include <memory>
 
+#include "UploadFile.h"
+#include "base/PrintableText.h"
+
 namespace {
 
 constexpr char kInvalidFileName[] = "Invalid file name";
 constexpr char kFileNotFound[] = "File not found";
 constexpr char kCannotStore[] = "Cannot store the data";
+// Most bytes of a text from a client that a log line shows.
+constexpr std::size_t kMostShown = 200;
 
 const char* DeliveryNote(const Error& result) {
     return result.Code() == 0 ? "" : " (not delivered: the client has gone)";
@@ -27,30 +32,15 @@ int HexValue(char c) {
     return -1;
 }
 
-// Shown in a log line as it came, apart from bytes that would break the line.
-std::string Printable(const std::string& text) {
-    std::string shown;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            shown += escaped;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 }  // namespace
 
 TFileServer::TFileServer(THttpServer& server, const TConfinedDirectory& files,
                          const TConfinedDirectory& uploads, std::ostream& log)
     : m_server(server), m_files(files), m_uploads(uploads), m_log(log) {
     m_server.SetRejectionListener([this](const std::string& name, const std::string& message) {
-        m_log << "Refused a request" << (name.empty() ? "" : " from " + Printable(name)) << ": "
-              << message << std::endl;
+        m_log << "Refused a request"
+              << (name.empty() ? "" : " from " + PrintableText(name, kMostShown)) << ": "
+              << PrintableText(message) << std::endl;
     });
 }
 
@@ -64,11 +54,13 @@ bool TFileServer::ServeNextRequest() {
     }
     if (type == HTTP_REQUEST_GET) {
         const std::string fileName = data.ToString();
-        m_log << "GET " << Printable(fileName) << " from " << Printable(sender) << " (serial "
-              << Printable(serial) << "): " << ServeFile(sender, fileName) << std::endl;
-    } else {
-        m_log << "POST from " << Printable(sender) << ": " << StoreUpload(sender, data)
+        m_log << "GET " << PrintableText(fileName, kMostShown) << " from "
+              << PrintableText(sender, kMostShown) << " (serial "
+              << PrintableText(serial, kMostShown) << "): " << ServeFile(sender, fileName)
               << std::endl;
+    } else {
+        m_log << "POST from " << PrintableText(sender, kMostShown) << ": "
+              << StoreUpload(sender, data) << std::endl;
     }
     return true;
 }
@@ -117,30 +109,34 @@ std::string TFileServer::ServeFile(const std::string& sender, const std::string&
 }
 
 std::string TFileServer::StoreUpload(const std::string& sender, const T_BinaryData& body) {
-    // A new file of the next free number: a name taken already, by a file or
-    // by a planted link, is passed over, never written through.
-    std::unique_ptr<IFileWritable> file;
+    // A body the server stored as it came is in an upload file already; one that came whole
+    // (an empty one) goes into a new one now.
+    std::unique_ptr<IHttpUpload> taken = m_server.TakeUpload();
+    std::unique_ptr<TUploadFile> upload(dynamic_cast<TUploadFile*>(taken.get()));
+    if (upload) {
+        static_cast<void>(taken.release());
+    } else {
+        upload = TUploadFile::Create(m_uploads);
+        if (upload && !upload->Write(body.GetData(), body.Length())) {
+            upload.reset();
+        }
+    }
+    // The next free number: a name taken already, by a file or by a planted link, is passed
+    // over, never written through.
     std::string name;
-    for (;;) {
+    bool stored = false;
+    while (upload && !stored) {
         name = UploadName(m_nextUpload);
-        file = m_uploads.CreateNew(name);
-        if (file || errno != EEXIST) {
+        stored = upload->Publish(name);
+        if (!stored && errno != EEXIST) {
             break;
         }
         ++m_nextUpload;
     }
-    const bool stored =
-        file && file->Write(body.GetData(), body.Length()) == static_cast<long>(body.Length());
     if (!stored) {
-        if (file) {
-            file.reset();
-            m_uploads.Erase(name);  // no partial upload is left behind
-        }
         return kCannotStore +
                std::string(DeliveryNote(m_server.DeliverErrorReply(sender, kCannotStore)));
     }
-    file.reset();
-    ++m_nextUpload;
     const Error result = m_server.DeliverTextReply(sender, "OK");
-    return std::to_string(body.Length()) + " bytes stored as " + name + DeliveryNote(result);
+    return std::to_string(upload->Length()) + " bytes stored as " + name + DeliveryNote(result);
 }

@@ -22,12 +22,14 @@
 #include <variant>
 
 #include "FileServer.h"
+#include "UploadFile.h"
 #include "common/CommandLine.h"
 #include "common/StopSignal.h"
 #include "common/WholeNumber.h"
 #include "http/HttpServer.h"
 #include "platform/System.h"
 #include "platform/SystemDevices.h"
+#include "platform/linux/ListeningSocket.h"
 #include "platform/linux/SocketInterface.h"
 
 namespace {
@@ -145,21 +147,19 @@ std::string FormatAddress(std::uint32_t address) {
     return dotted;
 }
 
-// Whether the host's network can listen on the port of that address, which
-// it keeps for every listen made from now on. When it cannot, errno tells
-// why.
-bool CanListen(std::uint32_t address, unsigned short port) {
+// The listening socket of the port on that address, which the host's network
+// keeps for every listen made from now on. Held, it keeps the port open
+// between the server's listens, each of which takes one peer. Null when the
+// port cannot listen; errno tells why.
+std::shared_ptr<TListeningSocket> HoldPort(std::uint32_t address, unsigned short port) {
     auto* ethernet = dynamic_cast<TSocketInterface*>(SystemEthernet());
     if (ethernet == nullptr) {
         errno = ENETDOWN;
-        return false;
+        return nullptr;
     }
     ethernet->SetListenAddress(address);
     ethernet->SetTrafficLogLimit(kTrafficLogLimit);
-    IConnection* listener = nullptr;
-    const bool listening = ethernet->Listen(port, &listener).Code() == 0;
-    delete listener;
-    return listening;
+    return ethernet->GetListeningSocket(port);
 }
 
 // As many customers as the descriptor limit leaves room for, up to the
@@ -190,7 +190,8 @@ int main(int argc, char** argv) {
             "cannot open the directory " + options.directory + ": " + std::strerror(reason));
     }
     const TConfinedDirectory uploads(files.Descriptor(), kUploadsDirectory, true);
-    if (!CanListen(options.bindAddress, options.port)) {
+    const std::shared_ptr<TListeningSocket> port = HoldPort(options.bindAddress, options.port);
+    if (!port) {
         const int reason = errno;
         return ToolFailure(kSyntax.program, 1,
                            "cannot listen on " + FormatAddress(options.bindAddress) + ":" +
@@ -201,6 +202,9 @@ int main(int argc, char** argv) {
 
     THttpServer server(options.port, 0, true);
     server.SetLimits(CustomerLimit(), THttpServer::kDefaultIdleTimeoutMs);
+    // Bodies go to their files as they arrive: memory stays small whatever the clients send.
+    server.SetUploadStore(
+        [&uploads]() -> std::unique_ptr<IHttpUpload> { return TUploadFile::Create(uploads); });
     TFileServer fileServer(server, files, uploads, std::cout);
     // The port listens from here on, so a client that reads the line below
     // can connect at once.

@@ -194,10 +194,10 @@ TEST_F(SocketInterfaceTest, ListenOnAPortHeldElsewhereFails) {
     delete connection;
 }
 
-// A port is open exactly while a connection made by Listen for it lives:
-// accepted or still waiting, each keeps the listening socket, and the last
-// one to go closes it.
-TEST_F(SocketInterfaceTest, ListeningSocketLivesAsLongAsItsConnections) {
+// A port is open exactly while a connection made by Listen for it waits
+// for a peer: each listen takes one connection, and the port refuses further
+// peers from the moment the last waiting listen has accepted or gone.
+TEST_F(SocketInterfaceTest, ListeningSocketLivesWhileAListenWaits) {
     const std::uint16_t port = FreeLoopbackPort();
     std::unique_ptr<IConnection> first = Listen(port);
     std::unique_ptr<IConnection> second = Listen(port);
@@ -206,21 +206,43 @@ TEST_F(SocketInterfaceTest, ListeningSocketLivesAsLongAsItsConnections) {
     ASSERT_TRUE(peer.IsOpen());
     ASSERT_TRUE(WaitFor([&] { return first->GetState() == CONNSTATE_CONNECTED; }));
 
-    second.reset();  // the accepted connection still holds the port
-    m_network.Close();
-    EXPECT_TRUE(ConnectToLoopback(port).IsOpen());
+    // The second listen still waits: the port stays open, and shares the socket.
     std::unique_ptr<IConnection> third = Listen(port);
     ASSERT_TRUE(third);
+    second.reset();
+    TDescriptor next = ConnectToLoopback(port);
+    EXPECT_TRUE(next.IsOpen());
     EXPECT_TRUE(WaitFor([&] { return third->GetState() == CONNSTATE_CONNECTED; }))
         << "a second socket was made for the port instead of sharing the open one";
 
-    third.reset();
-    first.reset();
-    EXPECT_FALSE(ConnectToLoopback(port).IsOpen()) << "the port is still open";
-    // A new listen opens the port again.
+    // Both listens have their peer: a third peer is refused, although the
+    // accepted connections live on.
+    EXPECT_FALSE(ConnectToLoopback(port).IsOpen()) << "the port still listens";
+    EXPECT_EQ(first->GetState(), CONNSTATE_CONNECTED);
+    // A new listen opens the port again, and a peer of before is not handed to it.
     std::unique_ptr<IConnection> again = Listen(port);
     ASSERT_TRUE(again);
+    EXPECT_EQ(again->GetState(), CONNSTATE_LISTENING);
     EXPECT_TRUE(ConnectToLoopback(port).IsOpen());
+}
+
+// A server that listens again after each connection holds its port open in
+// between: peers that come meanwhile wait in the backlog, none is refused.
+TEST_F(SocketInterfaceTest, AHeldPortStaysOpenBetweenListens) {
+    const std::uint16_t port = FreeLoopbackPort();
+    std::shared_ptr<TListeningSocket> held = m_network.GetListeningSocket(port);
+    std::unique_ptr<IConnection> first = Listen(port);
+    ASSERT_TRUE(first);
+    TDescriptor a = ConnectToLoopback(port);
+    ASSERT_TRUE(WaitFor([&] { return first->GetState() == CONNSTATE_CONNECTED; }));
+    TDescriptor b = ConnectToLoopback(port);
+    EXPECT_TRUE(b.IsOpen());
+    std::unique_ptr<IConnection> second = Listen(port);
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(WaitFor([&] { return second->GetState() == CONNSTATE_CONNECTED; }));
+
+    held.reset();
+    EXPECT_FALSE(ConnectToLoopback(port).IsOpen()) << "the port outlived its holder";
 }
 
 TEST_F(SocketInterfaceTest, ListenOnPortZeroIsRefused) {
