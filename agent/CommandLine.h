@@ -14,7 +14,7 @@ struct TCommandLine {
     std::string settingsDirectory;
     // "--trace DIR": where the traffic logs go; empty: "Trace" beside the settings.
     std::string traceDirectory;
-    // Why the command line was refused (Action::Fail).
+    // Why the command line was refused (Action::Fail), such as "unknown option -x".
     std::string error;
 };
 
@@ -22,5 +22,5 @@ struct TCommandLine {
 // "--dir=DIR"; "--help" and "--version" win over anything else.
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// The text of "--help".
-const char* AgentUsage();
+// The text of "--help", for the program of that name.
+std::string AgentUsage(const std::string& program);
