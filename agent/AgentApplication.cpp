@@ -86,7 +86,6 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
            INetworkInterface& ethernet, TDestinationFilter& destinations, TStatusKeeper& status) {
     ISystem* system = ISystem::Instance();
     destinations.Reload();
-    agent.ReloadTrafficLogSettings();
     tunnel.SetCallFilter([&destinations](std::uint32_t socketId, std::uint32_t address,
                                          std::uint16_t port, bool calling) {
         return destinations.Check(socketId, address, port, calling);
@@ -241,15 +240,19 @@ void TAgentApplication::Run(bool pollKeyboard) {
     do {
         if (!IsEnabled()) {
             m_status.NotServing(TServiceStatus::EState::Disabled);
-        } else if (const Error opened = tunnel->OpenAsService(); opened.Code() == 0) {
-            m_openFailureReported = kNoOpenFailure;
-            m_status.ServingStarted();
-            Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations, m_status);
         } else {
-            m_status.NotServing(SystemReason(opened) == EBUSY
-                                    ? TServiceStatus::EState::PortBusy
-                                    : TServiceStatus::EState::PortUnavailable);
-            ReportOpenFailure(opened);
+            // The line's log takes them from its first entry on.
+            ReloadTrafficLogSettings();
+            if (const Error opened = tunnel->OpenAsService(); opened.Code() == 0) {
+                m_openFailureReported = kNoOpenFailure;
+                m_status.ServingStarted();
+                Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations, m_status);
+            } else {
+                m_status.NotServing(SystemReason(opened) == EBUSY
+                                        ? TServiceStatus::EState::PortBusy
+                                        : TServiceStatus::EState::PortUnavailable);
+                ReportOpenFailure(opened);
+            }
         }
         m_status.Settle(*tunnel);
         service.KeepAlive();

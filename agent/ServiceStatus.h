@@ -31,12 +31,12 @@ struct TServiceStatus {
     std::string port;  // the serial device, such as "/dev/ttyS0"
     // While serving: whether the terminal answers on the line, when known.
     std::optional<bool> linkUp;
+    std::vector<TFigure> figures;
+    std::string lastReset;  // "HH:MM:SS"; empty before the first reset
     // While serving: the seconds since the terminal was last heard (any
     // frame), kNeverHeard before it ever was; left out when not known.
     static constexpr unsigned long kNeverHeard = ~0UL;
     std::optional<unsigned long> heardSecondsAgo;
-    std::vector<TFigure> figures;
-    std::string lastReset;  // "HH:MM:SS"; empty before the first reset
 
     // The status line: the state and port (and the link and when the
     // terminal was last heard, while serving), then the figures in their order, then the time of the last reset.

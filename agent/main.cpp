@@ -45,11 +45,14 @@ std::string Absolute(const std::string& path) {
     return std::filesystem::absolute(path, ignored).lexically_normal().string();
 }
 
-// Takes the lock of each directory; false, told on standard error, when another agent holds
-// one of them.
+// One agent per directory: takes the lock of each directory, making a missing one first (the
+// trace directory); false, told on standard error, when another agent holds one of them. A
+// directory that can be neither made nor opened is left to the logs to tell.
 bool LockDirectories(const std::vector<std::string>& directories,
                      std::vector<TDirectoryLock>& locks) {
     for (const std::string& directory : directories) {
+        std::error_code ignored;
+        std::filesystem::create_directories(directory, ignored);
         pid_t holder = 0;
         if (locks.emplace_back().Take(directory, holder) == TDirectoryLock::EResult::Held) {
             ReportOnStandardError("another agent" +
@@ -127,14 +130,6 @@ int main(int argc, char** argv) {
     if (line.action == TCommandLine::Action::Status) {
         return PrintStatus(trace);
     }
-    // One agent per directory: the trace directory is made first, so that it can be locked.
-    std::error_code ignored;
-    std::filesystem::create_directories(trace, ignored);
-    std::vector<TDirectoryLock> locks;
-    if (!LockDirectories(trace == settings ? std::vector{settings} : std::vector{settings, trace},
-                         locks)) {
-        return kBadUse;
-    }
     // A serial device named relative to the working directory (ttyS99) is found among the
     // settings the command line names.
     if (!line.settingsDirectory.empty() && chdir(settings.c_str()) != 0) {
@@ -158,8 +153,14 @@ int main(int argc, char** argv) {
         traceProblems.OnStatusFailure(problem);
     });
     int status = 0;
+    std::vector<TDirectoryLock> locks;
     if (agent->SettingsProblem()) {
         status = Refuse(*agent->SettingsProblem());
+    } else if (agent->SerialPortNumber() != 0 &&
+               !LockDirectories(trace == settings ? std::vector{settings}
+                                                  : std::vector{settings, trace},
+                                locks)) {
+        status = kBadUse;
     } else {
         agent->Run(false);
     }

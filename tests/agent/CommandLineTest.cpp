@@ -32,8 +32,8 @@ TEST(CommandLineTest, ArgumentsAndWhatTheyAskFor) {
         {{"--help"}, Action::Help, "", "", ""},
         {{"--bogus", "-h"}, Action::Help, "", "", ""},
         {{"--dir", "x", "--version"}, Action::Version, "", "", ""},
-        {{"--bogus"}, Action::Fail, "", "", "unknown argument \"--bogus\" (see --help)"},
-        {{"--dir", "x", "extra"}, Action::Fail, "x", "", "unknown argument \"extra\" (see --help)"},
+        {{"--bogus"}, Action::Fail, "", "", "unknown option --bogus"},
+        {{"--dir", "x", "extra"}, Action::Fail, "x", "", "unknown option extra"},
         {{"--dir"}, Action::Fail, "", "", "--dir needs a directory"},
         {{"--trace", ""}, Action::Fail, "", "", "--trace needs a directory"},
         {{"--dir="}, Action::Fail, "", "", "--dir needs a directory"},
@@ -41,7 +41,7 @@ TEST(CommandLineTest, ArgumentsAndWhatTheyAskFor) {
          Action::Fail,
          "",
          "",
-         "unknown argument \"--directory\" (see --help)"},
+         "unknown option --directory"},
     };
     for (const Case& c : cases) {
         const TCommandLine line = ParseCommandLine(c.arguments);

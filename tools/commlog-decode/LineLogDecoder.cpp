@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "LogDecoders.h"
@@ -181,6 +182,14 @@ struct TDirection {
     // The last data frame with a good CRC, to find gaps in the numbering.
     bool haveGood = false;
     std::uint8_t lastGoodSeq = 0;
+    // The number of the last data frame with data: the current portion.
+    bool havePortion = false;
+    std::uint8_t portionSeq = 0;
+    // The last frame was an ACK of this number (to tell a doubled ACK).
+    bool lastWasAck = false;
+    std::uint8_t lastAckSeq = 0;
+    // Numbers this side has acknowledged (to tell a refreshed ACK).
+    std::set<std::uint8_t> acknowledged;
     std::map<std::uint8_t, TStamp> unanswered;  // data frames by sequence number
 };
 
@@ -238,6 +247,8 @@ class TLineSession {
         const T_BinaryData data(frame.GetDataRef(), TFrameHeader::kSize, length);
         switch (type) {
             case TFrameHeader::kData:
+                // An ACK of this frame is a first answer, never a refresh.
+                answered.acknowledged.erase(seq);
                 DataFrame(stamp, direction, seq, data, good);
                 return;
             case TFrameHeader::kAck:
@@ -255,8 +266,44 @@ class TLineSession {
         }
     }
 
+    // The log's owner is the agent: what it sent ('>') is its side.
+    static bool IsAgent(const TDirection& direction) { return direction.mark == '>'; }
+
+    // An empty data frame that is one of the agent's probes, or the terminal's
+    // empty portion under its current number (its answer to a NAK when it had
+    // nothing out): neither carries data nor moves the numbering. True when
+    // the frame was one of them and has been told.
+    bool EmptyPortion(const TStamp& stamp, TDirection& direction, std::uint8_t seq,
+                      const T_BinaryData& data, bool good) {
+        if (!good || data.Length() != 0) {
+            return false;
+        }
+        if (IsAgent(direction)) {
+            if (!direction.havePortion || seq == direction.portionSeq ||
+                seq == static_cast<std::uint8_t>(direction.portionSeq + 1)) {
+                return false;
+            }
+            m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                       "DATA " + Seq(seq) + ", 0 bytes, CRC ok, probe");
+            m_sink.Measure(stamp, "probe",
+                           "DATA " + Seq(seq) + " without data asks for an overdue answer");
+            return true;
+        }
+        if (!direction.haveGood || seq != direction.lastGoodSeq) {
+            return false;
+        }
+        m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                   "DATA " + Seq(seq) + ", 0 bytes, CRC ok, nothing was out");
+        direction.unanswered[seq] = stamp;
+        return true;
+    }
+
     void DataFrame(const TStamp& stamp, TDirection& direction, std::uint8_t seq,
                    const T_BinaryData& data, bool good) {
+        direction.lastWasAck = false;
+        if (EmptyPortion(stamp, direction, seq, data, good)) {
+            return;
+        }
         const bool retransmission = direction.haveLast && direction.lastSeq == seq &&
                                     (!direction.lastGood || direction.lastData == data);
         m_sink.Add(stamp, direction.mark, TLayer::Frame,
@@ -265,7 +312,12 @@ class TLineSession {
         if (!good) {
             m_sink.Problem(stamp, "bad CRC on DATA " + Seq(seq) + ": its data is dropped");
         }
-        if (retransmission) {
+        if (retransmission && IsAgent(direction) && direction.lastNaks == 0 &&
+            direction.lastData == data) {
+            m_sink.Measure(stamp, "doubled notice", "DATA " + Seq(seq) + " goes out twice");
+        } else if (retransmission && !IsAgent(direction)) {
+            // The terminal never sends again by itself: this answers a NAK of the agent.
+        } else if (retransmission) {
             m_sink.Problem(stamp, "DATA " + Seq(seq) + " is sent again");
         } else {
             direction.lastNaks = 0;
@@ -286,6 +338,10 @@ class TLineSession {
             direction.haveGood = true;
             direction.lastGoodSeq = seq;
         }
+        if (good && data.Length() != 0) {
+            direction.havePortion = true;
+            direction.portionSeq = seq;
+        }
         direction.unanswered[seq] = stamp;
         if (deliver) {
             direction.packets += data;
@@ -293,15 +349,35 @@ class TLineSession {
         }
     }
 
-    void Answer(const TStamp& stamp, const TDirection& direction, TDirection& answered, bool ack,
+    void Answer(const TStamp& stamp, TDirection& direction, TDirection& answered, bool ack,
                 std::uint8_t seq, bool good) {
         m_sink.Add(stamp, direction.mark, TLayer::Frame,
                    std::string(ack ? "ACK " : "NAK ") + Seq(seq) + (good ? "" : ", CRC BAD"));
         answered.unanswered.erase(seq);
+        const bool doubled = direction.lastWasAck && direction.lastAckSeq == seq;
+        direction.lastWasAck = ack;
+        direction.lastAckSeq = seq;
         if (ack) {
+            if (IsAgent(direction) && doubled) {
+                m_sink.Measure(stamp, "doubled ACK", "ACK " + Seq(seq) + " goes out twice");
+            } else if (IsAgent(direction) && direction.acknowledged.contains(seq)) {
+                m_sink.Measure(stamp, "ACK refresh", "ACK " + Seq(seq) + " once more");
+            }
+            direction.acknowledged.insert(seq);
             return;
         }
-        m_sink.Problem(stamp, "NAK for DATA " + Seq(seq) + ": its receiver found a bad CRC");
+        direction.acknowledged.erase(seq);
+        if (IsAgent(direction)) {
+            // A damaged copy of that portion came last: the damage is the problem, this
+            // its refusal. Otherwise the agent asks for a portion that may be lost whole.
+            if (answered.haveLast && answered.lastSeq == seq && !answered.lastGood) {
+                m_sink.Measure(stamp, "refusal", "NAK " + Seq(seq) + " refuses a damaged copy");
+            } else {
+                m_sink.Measure(stamp, "poll", "NAK " + Seq(seq) + " asks for a portion lost whole");
+            }
+        } else {
+            m_sink.Problem(stamp, "NAK for DATA " + Seq(seq) + ": its receiver found a bad CRC");
+        }
         if (answered.haveLast && answered.lastSeq == seq && ++answered.lastNaks == 3) {
             m_sink.Problem(stamp, "third NAK for " + Seq(seq) +
                                       ": the sender resets the link and drops its queued data");
