@@ -191,10 +191,10 @@ bool TAgentApplication::IsStopped(bool pollKeyboard) {
     return m_stopped;
 }
 
-void TAgentApplication::Pause(bool pollKeyboard) {
+void TAgentApplication::Pause() {
     TServiceNotifier& service = TServiceNotifier::Instance();
     const std::unique_ptr<ITimer> pause(ISystem::Instance()->CreateTimer(kRetryPauseMs));
-    for (unsigned long elapsed = 0; elapsed < kRetryPauseMs && !IsStopped(pollKeyboard);
+    for (unsigned long elapsed = 0; elapsed < kRetryPauseMs && StopSignal() == 0;
          elapsed = pause->GetElapsedMsec()) {
         TWaitSet nothing;
         ISystem::Instance()->WaitForActivity(
@@ -256,6 +256,6 @@ void TAgentApplication::Run(bool pollKeyboard) {
         }
         m_status.Settle(*tunnel);
         service.KeepAlive();
-        Pause(pollKeyboard);
+        Pause();
     } while (!IsStopped(pollKeyboard));
 }

@@ -58,8 +58,9 @@ class TAgentApplication {
     }
 
   private:
-    // The 5 s between two attempts, fed to the watchdog and ended by a stop.
-    void Pause(bool pollKeyboard);
+    // The 5 s between two attempts, keeping the watchdog fed; a stop signal
+    // ends it early.
+    void Pause();
     void ReportOpenFailure(const Error& failure);
     void Report(const std::string& line);
 

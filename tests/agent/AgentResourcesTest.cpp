@@ -416,21 +416,27 @@ TEST_F(AgentResourcesTest, SettingsAndLogsWhereTheCommandLineSays) {
     settings.WriteFile("pinpad.ini", "ComPort=9\r\n");
     settings.WriteFile("agent.ini", "Enabled=1\r\n");
     m_directory.WriteFile("pinpad.ini", "ComPort=5\r\n");  // not these
-    ASSERT_NO_FATAL_FAILURE(Serve({"--dir", settings.Path(), "--trace", logs / "traffic"}));
+    // Port 9's device is found among the settings, wherever the agent runs.
+    m_terminal = TRawTerminal::Make(settings / "ttyS99");
+    ASSERT_TRUE(m_terminal);
+    m_agent.Start({"--dir", settings.Path(), "--trace", logs / "traffic"});
+    ASSERT_EQ(m_terminal->NextPacket(20000), "RESET 0") << m_agent.Output();
     EXPECT_TRUE(WaitFor([&] { return logs.Exists("traffic/CommLog9.txt"); }));
     EXPECT_FALSE(m_directory.Exists("Trace"));
     EXPECT_FALSE(settings.Exists("Trace"));
+    EXPECT_EQ(m_agent.Output(), "");
+    m_agent.Stop();  // one agent per settings directory
 
     // Without --trace the logs go beside the settings.
     TempDir second;
     TAgentProgram beside(second);
-    std::unique_ptr<TRawTerminal> line = TRawTerminal::Make(second / "ttyS99");
-    ASSERT_TRUE(line);
+    m_terminal.reset();  // its link goes with it
+    m_terminal = TRawTerminal::Make(settings / "ttyS99");
+    ASSERT_TRUE(m_terminal);
     beside.Start({"--dir", settings.Path()});
-    EXPECT_EQ(line->NextPacket(20000), "RESET 0") << beside.Output();
+    EXPECT_EQ(m_terminal->NextPacket(20000), "RESET 0") << beside.Output();
     EXPECT_TRUE(WaitFor([&] { return settings.Exists("Trace/CommLog9.txt"); }));
     EXPECT_EQ(beside.Output(), "");
-    EXPECT_EQ(m_agent.Output(), "");
 }
 
 // A second agent for a port that one already serves says so once, leaves
@@ -445,8 +451,8 @@ TEST_F(AgentResourcesTest, OneAgentPerSerialPort) {
     TAgentProgram other(otherDirectory);
     other.Start();
 
-    const std::string inUse =
-        "agent: serial port ttyS99 is in use by another program; trying again every 5 s\n";
+    const std::string inUse = "agent: serial port " + (otherDirectory / "ttyS99") +
+                              " is in use by another program; trying again every 5 s\n";
     EXPECT_TRUE(WaitFor([&] { return other.Output() == inUse; }));
     m_terminal->Pump(6000);  // another attempt
     EXPECT_EQ(other.Output(), inUse);

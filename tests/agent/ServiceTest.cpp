@@ -190,9 +190,9 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
                                 "opened" +
                                 lastReset)))
         << statuses[1];
-    EXPECT_EQ(m_agent.Output(),
-              "agent: serial port " + (m_directory / "ttyS99") +
-                  " cannot be opened: No such file or directory; trying again every 5 s\n");
+    const std::string told = "agent: serial port " + (m_directory / "ttyS99") +
+                             " cannot be opened: No such file or directory; trying again every 5 s\n";
+    EXPECT_TRUE(WaitFor([&] { return m_agent.Output() == told; })) << m_agent.Output();
 }
 
 // Idle, disabled or waiting for its port, the agent feeds the watchdog at half its interval;

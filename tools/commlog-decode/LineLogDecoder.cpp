@@ -219,7 +219,9 @@ class TLineSession {
                 m_sink.Problem(stamp, "DATA " + Seq(seq) + " " + way + " at " + at.Text() +
                                           " was never answered");
             }
-            if (direction->slip.InFrame()) {
+            // An END after a frame's closing END opens nothing worth telling: the agent
+            // ends every frame with END END.
+            if (direction->slip.InFrame() && direction->slip.Collected().Length() != 0) {
                 m_sink.Problem(stamp, "a " + way + " frame was never completed");
             }
             if (direction->packets.Length() != 0) {
