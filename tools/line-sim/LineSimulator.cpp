@@ -35,7 +35,8 @@ void AddCounts(std::ostringstream& out, const char* name, const TLineDirection& 
         << ",\"flipped_bits\":" << c.flippedBits << ",\"dropped\":" << c.droppedBytes
         << ",\"garbage\":" << c.garbageBytes << ",\"silenced\":" << c.silencedBytes
         << ",\"data_frames\":" << f.dataFrames << ",\"data_wire_bytes\":" << f.dataWireBytes
-        << ",\"data_payload_bytes\":" << f.dataPayloadBytes << ",\"ack_frames\":" << f.ackFrames
+        << ",\"data_payload_bytes\":" << f.dataPayloadBytes
+        << ",\"empty_data_frames\":" << f.emptyDataFrames << ",\"ack_frames\":" << f.ackFrames
         << ",\"ack_wire_bytes\":" << f.ackWireBytes << ",\"nak_frames\":" << f.nakFrames
         << ",\"nak_wire_bytes\":" << f.nakWireBytes << ",\"other_frames\":" << f.otherFrames
         << '}';
