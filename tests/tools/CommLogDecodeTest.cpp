@@ -193,6 +193,16 @@ TEST(CommLogDecodeTest, TheAgentsMeasuresAreNoProblems) {
          },
          {"probe: DATA seq 9 without data asks for an overdue answer"},
          {}},
+        {"a portion the terminal never read, sent again after its probe",
+         [&](TTrafficLogs& l) {
+             l.Sent(kLine, DataFrame(5, reset));
+             l.Sent(kLine, DataFrame(9, T_BinaryData()));
+             l.Received(kLine, Ack(9));
+             l.Sent(kLine, DataFrame(5, reset));
+             l.Received(kLine, Ack(5));
+         },
+         {"probe: DATA seq 9 without data asks for an overdue answer"},
+         {"DATA seq 5 is sent again"}},
         {"the same frames from the terminal, and new data under an old number",
          [&](TTrafficLogs& l) {
              l.Sent(kLine, DataFrame(1, reset));

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "LogDecoders.h"
@@ -243,6 +244,7 @@ class TLineSession {
         }
         const std::uint8_t type = frame[0];
         const std::uint8_t seq = frame[1];
+        const bool followsData = std::exchange(m_lastDataFrom, nullptr) == &direction;
         const unsigned long checked = TFrameHeader::kSize + length;
         const bool good =
             CountCrc(frame.GetData(), checked) == MSB_TO_WORD(frame.GetData() + checked);
@@ -251,7 +253,7 @@ class TLineSession {
             case TFrameHeader::kData:
                 // An ACK of this frame is a first answer, never a refresh.
                 answered.acknowledged.erase(seq);
-                DataFrame(stamp, direction, seq, data, good);
+                DataFrame(stamp, direction, seq, data, good, followsData);
                 return;
             case TFrameHeader::kAck:
             case TFrameHeader::kNak:
@@ -300,12 +302,14 @@ class TLineSession {
         return true;
     }
 
+    // followsData: the frame before it on the line was this direction's last data frame.
     void DataFrame(const TStamp& stamp, TDirection& direction, std::uint8_t seq,
-                   const T_BinaryData& data, bool good) {
+                   const T_BinaryData& data, bool good, bool followsData) {
         direction.lastWasAck = false;
         if (EmptyPortion(stamp, direction, seq, data, good)) {
             return;
         }
+        m_lastDataFrom = &direction;
         const bool retransmission = direction.haveLast && direction.lastSeq == seq &&
                                     (!direction.lastGood || direction.lastData == data);
         m_sink.Add(stamp, direction.mark, TLayer::Frame,
@@ -314,8 +318,9 @@ class TLineSession {
         if (!good) {
             m_sink.Problem(stamp, "bad CRC on DATA " + Seq(seq) + ": its data is dropped");
         }
-        if (retransmission && IsAgent(direction) && direction.lastNaks == 0 &&
-            direction.lastData == data) {
+        // A copy right behind the first is a doubled notice; one after a NAK or a probe
+        // answers a portion that was refused or never read.
+        if (retransmission && IsAgent(direction) && followsData && direction.lastData == data) {
             m_sink.Measure(stamp, "doubled notice", "DATA " + Seq(seq) + " goes out twice");
         } else if (retransmission && !IsAgent(direction)) {
             // The terminal never sends again by itself: this answers a NAK of the agent.
@@ -407,6 +412,8 @@ class TLineSession {
 
     TEventSink& m_sink;
     TTunnelSockets& m_sockets;
+    // The direction whose data frame was the line's last frame, if one was.
+    const TDirection* m_lastDataFrom = nullptr;
     TDirection m_sent{'>'};
     TDirection m_received{'<'};
 };
