@@ -193,6 +193,22 @@ TEST(CommLogDecodeTest, TheAgentsMeasuresAreNoProblems) {
          },
          {"probe: DATA seq 9 without data asks for an overdue answer"},
          {}},
+        // Our own half of the tunnel probes too; a field terminal's empty portion under the
+        // next number shows that its link reset dropped that portion.
+        {"the terminal's probe, and its empty portion under the next number",
+         [&](TTrafficLogs& l) {
+             l.Received(kLine, DataFrame(1, call));
+             l.Sent(kLine, Ack(1));
+             l.Received(kLine, DataFrame(7, T_BinaryData()));
+             l.Sent(kLine, Ack(7));
+             l.Received(kLine, DataFrame(2, T_BinaryData()));
+             l.Sent(kLine, Ack(2));
+             l.Received(kLine, DataFrame(3, close3));
+             l.Sent(kLine, Ack(3));
+         },
+         {"probe: DATA seq 7 without data asks for an overdue answer"},
+         {"DATA seq 2 without data: the terminal's link reset dropped its portion and what was "
+          "queued behind it"}},
         {"a portion the terminal never read, sent again after its probe",
          [&](TTrafficLogs& l) {
              l.Sent(kLine, DataFrame(5, reset));

@@ -273,31 +273,39 @@ class TLineSession {
     // The log's owner is the agent: what it sent ('>') is its side.
     static bool IsAgent(const TDirection& direction) { return direction.mark == '>'; }
 
-    // An empty data frame that is one of the agent's probes, or the terminal's
-    // empty portion under its current number (its answer to a NAK when it had
-    // nothing out): neither carries data nor moves the numbering. True when
-    // the frame was one of them and has been told.
+    // An empty data frame: a probe (under a number that is neither the
+    // sender's current portion's nor the next; the agent and our own half of
+    // the tunnel send them), or the terminal's empty portion, under its
+    // current number its answer to a NAK when it had nothing out, under the
+    // next one the sign that its link reset dropped that portion. None of them
+    // carries data. True when the frame was one of them and has been told.
     bool EmptyPortion(const TStamp& stamp, TDirection& direction, std::uint8_t seq,
                       const T_BinaryData& data, bool good) {
-        if (!good || data.Length() != 0) {
+        if (!good || data.Length() != 0 || !direction.havePortion) {
             return false;
         }
-        if (IsAgent(direction)) {
-            if (!direction.havePortion || seq == direction.portionSeq ||
-                seq == static_cast<std::uint8_t>(direction.portionSeq + 1)) {
-                return false;
-            }
+        const bool current = seq == direction.portionSeq;
+        const bool next = seq == static_cast<std::uint8_t>(direction.portionSeq + 1);
+        if (!current && !next) {
             m_sink.Add(stamp, direction.mark, TLayer::Frame,
                        "DATA " + Seq(seq) + ", 0 bytes, CRC ok, probe");
             m_sink.Measure(stamp, "probe",
                            "DATA " + Seq(seq) + " without data asks for an overdue answer");
             return true;
         }
-        if (!direction.haveGood || seq != direction.lastGoodSeq) {
+        if (IsAgent(direction)) {
             return false;
         }
         m_sink.Add(stamp, direction.mark, TLayer::Frame,
-                   "DATA " + Seq(seq) + ", 0 bytes, CRC ok, nothing was out");
+                   "DATA " + Seq(seq) + ", 0 bytes, CRC ok, " +
+                       (current ? "nothing was out" : "an empty portion"));
+        if (next) {
+            m_sink.Problem(stamp, "DATA " + Seq(seq) +
+                                      " without data: the terminal's link reset dropped its "
+                                      "portion and what was queued behind it");
+            direction.haveGood = true;
+            direction.lastGoodSeq = seq;
+        }
         direction.unanswered[seq] = stamp;
         return true;
     }
