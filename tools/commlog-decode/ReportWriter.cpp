@@ -120,7 +120,7 @@ std::string RenderText(const TDecodeReport& report) {
             ++measureCount;
         }
     }
-    text += "\nMeasures of the agent: " + std::to_string(measureCount) + "\n";
+    text += "\nMeasures: " + std::to_string(measureCount) + "\n";
     for (const auto& [kind, count] : measures) {
         text += kind + ": " + std::to_string(count) + "\n";
     }
