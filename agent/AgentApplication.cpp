@@ -211,11 +211,10 @@ void TAgentApplication::ReportOpenFailure(const Error& failure) {
     m_openFailureReported = reason;
     const std::string device = DevicePath(m_serialPort);
     if (reason == EBUSY) {
-        Report("serial port " + device +
-               " is in use by another program; trying again every 5 s");
+        Report("serial port " + device + " is in use by another program; trying again every 5 s");
     } else {
-        Report("serial port " + device + " cannot be opened: " +
-               (reason != 0 ? std::strerror(reason) : "unknown reason") +
+        Report("serial port " + device +
+               " cannot be opened: " + (reason != 0 ? std::strerror(reason) : "unknown reason") +
                "; trying again every 5 s");
     }
 }

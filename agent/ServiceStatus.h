@@ -39,6 +39,7 @@ struct TServiceStatus {
     std::optional<unsigned long> heardSecondsAgo;
 
     // The status line: the state and port (and the link and when the
-    // terminal was last heard, while serving), then the figures in their order, then the time of the last reset.
+    // terminal was last heard, while serving), then the figures in their order, then the time of
+    // the last reset.
     [[nodiscard]] std::string Line() const;
 };

@@ -186,8 +186,8 @@ TServiceStatus TStatusKeeper::ServiceStatus() const {
     }
     if (m_status.state == TServiceStatus::EState::Serving) {
         service.linkUp = m_status.linkUp;
-        service.heardSecondsAgo = m_sinceHeard ? m_sinceHeard->GetElapsedMsec() / 1000
-                                               : TServiceStatus::kNeverHeard;
+        service.heardSecondsAgo =
+            m_sinceHeard ? m_sinceHeard->GetElapsedMsec() / 1000 : TServiceStatus::kNeverHeard;
         const TTunnelCounters& counters = m_status.counters;
         service.figures = {
             {"connection", "connections", m_status.connections.size()},

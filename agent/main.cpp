@@ -55,10 +55,10 @@ bool LockDirectories(const std::vector<std::string>& directories,
         std::filesystem::create_directories(directory, ignored);
         pid_t holder = 0;
         if (locks.emplace_back().Take(directory, holder) == TDirectoryLock::EResult::Held) {
-            ReportOnStandardError("another agent" +
-                                  (holder > 0 ? " (process " + std::to_string(holder) + ")"
-                                              : std::string()) +
-                                  " serves " + directory + "; this one ends");
+            ReportOnStandardError(
+                "another agent" +
+                (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+                " serves " + directory + "; this one ends");
             return false;
         }
     }
@@ -157,9 +157,9 @@ int main(int argc, char** argv) {
     if (agent->SettingsProblem()) {
         status = Refuse(*agent->SettingsProblem());
     } else if (agent->SerialPortNumber() != 0 &&
-               !LockDirectories(trace == settings ? std::vector{settings}
-                                                  : std::vector{settings, trace},
-                                locks)) {
+               !LockDirectories(
+                   trace == settings ? std::vector{settings} : std::vector{settings, trace},
+                   locks)) {
         status = kBadUse;
     } else {
         agent->Run(false);

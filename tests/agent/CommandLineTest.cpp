@@ -37,11 +37,7 @@ TEST(CommandLineTest, ArgumentsAndWhatTheyAskFor) {
         {{"--dir"}, Action::Fail, "", "", "--dir needs a directory"},
         {{"--trace", ""}, Action::Fail, "", "", "--trace needs a directory"},
         {{"--dir="}, Action::Fail, "", "", "--dir needs a directory"},
-        {{"--directory", "x"},
-         Action::Fail,
-         "",
-         "",
-         "unknown option --directory"},
+        {{"--directory", "x"}, Action::Fail, "", "", "unknown option --directory"},
     };
     for (const Case& c : cases) {
         const TCommandLine line = ParseCommandLine(c.arguments);

@@ -38,18 +38,20 @@ TEST(OperatorTest, ASecondAgentOnTheSameDirectoryEndsAndTouchesNothing) {
     directory.WriteFile("agent.ini", "Enabled=1\r\n");
     TAgentProgram first(directory);
     first.Start();
-    ASSERT_TRUE(WaitForText(directory, "Trace/Status.json", "\"pid\": " + std::to_string(first.Pid())));
+    ASSERT_TRUE(
+        WaitForText(directory, "Trace/Status.json", "\"pid\": " + std::to_string(first.Pid())));
 
     ChildProcess second({directory / "agent"},
                         ChildProcess::TOptions{.directory = directory.Path(),
                                                .output = directory / "second.out",
                                                .error = directory / "second.out"});
     EXPECT_EQ(second.WaitForExit(10000), 2);
-    EXPECT_EQ(directory.ReadFile("second.out"),
-              "agent: another agent (process " + std::to_string(first.Pid()) + ") serves " +
-                  directory.Path() + "; this one ends\n");
-    EXPECT_EQ(directory.ReadFile("Trace/Status.json").find("\"pid\": " + std::to_string(second.Pid())),
-              std::string::npos);
+    EXPECT_EQ(directory.ReadFile("second.out"), "agent: another agent (process " +
+                                                    std::to_string(first.Pid()) + ") serves " +
+                                                    directory.Path() + "; this one ends\n");
+    EXPECT_EQ(
+        directory.ReadFile("Trace/Status.json").find("\"pid\": " + std::to_string(second.Pid())),
+        std::string::npos);
     EXPECT_FALSE(first.WaitForExit(std::chrono::milliseconds(0)).has_value()) << "still serving";
 
     // A second agent with other settings but the same trace directory ends the same way.
@@ -67,7 +69,8 @@ TEST(OperatorTest, ASecondAgentOnTheSameDirectoryEndsAndTouchesNothing) {
     first.Stop();
     TAgentProgram again(directory);
     again.Start();
-    EXPECT_TRUE(WaitForText(directory, "Trace/Status.json", "\"pid\": " + std::to_string(again.Pid())));
+    EXPECT_TRUE(
+        WaitForText(directory, "Trace/Status.json", "\"pid\": " + std::to_string(again.Pid())));
 }
 
 // Run from another working directory, --dir D finds ttyS99 in D; while it is missing, and
@@ -96,7 +99,8 @@ TEST(OperatorTest, DevicesAreFoundInTheSettingsDirectoryAndTheirTroubleIsTold) {
     ASSERT_TRUE(line) << error;
     TDescriptor holder(open((directory / "held").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     ASSERT_EQ(flock(holder.Get(), LOCK_EX | LOCK_NB), 0);
-    ASSERT_EQ(symlink(std::filesystem::read_symlink(directory / "held").c_str(), device.c_str()), 0);
+    ASSERT_EQ(symlink(std::filesystem::read_symlink(directory / "held").c_str(), device.c_str()),
+              0);
     ASSERT_TRUE(WaitForText(elsewhere, "agent.out",
                             "agent: serial port " + device +
                                 " is in use by another program; trying again every 5 s\n"));
@@ -119,8 +123,9 @@ TEST(OperatorTest, TheProgramNamesItselfAsInvokedAndRefusesUnknownOptions) {
                                             .error = directory / "out"});
     EXPECT_EQ(run.WaitForExit(10000), 2);
     const std::string output = directory.ReadFile("out");
-    EXPECT_TRUE(output.starts_with("pinpad-agent: unknown option --bogus\n"
-                                   "usage: pinpad-agent [--dir DIR] [--trace DIR]\n"))
+    EXPECT_TRUE(
+        output.starts_with("pinpad-agent: unknown option --bogus\n"
+                           "usage: pinpad-agent [--dir DIR] [--trace DIR]\n"))
         << output;
 }
 

@@ -158,10 +158,11 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
     std::vector<std::string> messages = manager.ReceiveUntil("READY=1\nSTATUS=.*", seconds(10));
     ASSERT_FALSE(messages.empty());
     EXPECT_TRUE(std::regex_match(
-        messages.back(), std::regex("READY=1\nSTATUS=serving ttyS99, link down, terminal not heard yet, "
-                                    "0 connections, "
-                                    "0 NAKs, last reset " +
-                                    kTime)))
+        messages.back(),
+        std::regex("READY=1\nSTATUS=serving ttyS99, link down, terminal not heard yet, "
+                   "0 connections, "
+                   "0 NAKs, last reset " +
+                   kTime)))
         << messages.back();
 
     // Nothing on the line answers, so nothing changes but the keep-alives.
@@ -190,8 +191,9 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
                                 "opened" +
                                 lastReset)))
         << statuses[1];
-    const std::string told = "agent: serial port " + (m_directory / "ttyS99") +
-                             " cannot be opened: No such file or directory; trying again every 5 s\n";
+    const std::string told =
+        "agent: serial port " + (m_directory / "ttyS99") +
+        " cannot be opened: No such file or directory; trying again every 5 s\n";
     EXPECT_TRUE(WaitFor([&] { return m_agent.Output() == told; })) << m_agent.Output();
 }
 

@@ -38,8 +38,7 @@ void AddCounts(std::ostringstream& out, const char* name, const TLineDirection& 
         << ",\"data_payload_bytes\":" << f.dataPayloadBytes
         << ",\"empty_data_frames\":" << f.emptyDataFrames << ",\"ack_frames\":" << f.ackFrames
         << ",\"ack_wire_bytes\":" << f.ackWireBytes << ",\"nak_frames\":" << f.nakFrames
-        << ",\"nak_wire_bytes\":" << f.nakWireBytes << ",\"other_frames\":" << f.otherFrames
-        << '}';
+        << ",\"nak_wire_bytes\":" << f.nakWireBytes << ",\"other_frames\":" << f.otherFrames << '}';
 }
 
 }  // namespace
@@ -72,8 +71,8 @@ std::unique_ptr<TLineSimulator> TLineSimulator::Create(const TLineSimOptions& op
         if (mkfifo(options.controlPath.c_str(), 0600) != 0 ||
             !(control = TDescriptor(open(options.controlPath.c_str(), O_RDWR | O_NONBLOCK)))
                  .IsOpen()) {
-            error = "cannot make the control FIFO " + options.controlPath + ": " +
-                    std::strerror(errno);
+            error =
+                "cannot make the control FIFO " + options.controlPath + ": " + std::strerror(errno);
             return nullptr;
         }
     }
