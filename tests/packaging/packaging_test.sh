@@ -348,8 +348,11 @@ EOF
     if ((!hardened)); then
         skip "built without hardening (HARDENING=OFF, a debug or sanitizer build): not checked"
     elif command -v hardening-check >/dev/null; then
+        # Control-flow protection is not asked of the programs: Debian 12's
+        # hardening=+all has none, and its runtime objects lack the property.
         for program in pinpad-agent pinpad-sim commlog-decode; do
-            hardening-check --quiet "$tmp/unpacked/usr/bin/$program" >"$tmp/hardening.log" 2>&1 ||
+            hardening-check --quiet --nocfprotection "$tmp/unpacked/usr/bin/$program" \
+                >"$tmp/hardening.log" 2>&1 ||
                 fail "hardening-check $program: $(cat "$tmp/hardening.log")"
         done
     else
