@@ -8,7 +8,8 @@ FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode fuzz_http_request fuzz_http
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 
-.PHONY: all build test sanitize fuzz clean programs demo install package soak bench scan
+.PHONY: all deps build test sanitize fuzz clean programs demo install install-system package soak \
+        bench scan
 
 all: build
 
@@ -16,7 +17,13 @@ build:
 	@cmake -S . -B $(BUILD) $(GENERATOR) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# What the build and the tests need, from Debian; the script names every
+# package it installs and does nothing when all are there.
+deps:
+	@scripts/install-deps.sh
+
+test: deps
+	@$(MAKE) --no-print-directory build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -65,14 +72,27 @@ programs:
 	@cmake --build $(BUILD) -j $(JOBS) --target agent pinpad-sim commlog-decode
 
 # A file fetched over HTTP through the agent from a simulated PIN pad.
-demo: programs
+demo: deps
+	@$(MAKE) --no-print-directory programs
 	@scripts/demo.sh $(BUILD)/bin demo
 
 # make install [PREFIX=/usr/local]: the programs stripped under PREFIX (by
-# default /usr), the settings in /etc/pinpad-agent, the units, the service
-# user and the log directories; DESTDIR is honoured as usual.
+# default /usr), the units and the definitions of the service user and the
+# log directories under PREFIX/lib, the settings and the log rotation in
+# PREFIX/etc (/etc for /usr); DESTDIR is honoured as usual. Nothing is
+# written outside PREFIX (or DESTDIR).
 install: programs
 	cmake --install $(BUILD) --strip $(if $(PREFIX),--prefix $(PREFIX))
+
+# make install-system [PREFIX=...]: make install, then what the package's
+# maintainer scripts do on the running system: the service user, the log
+# directories, and systemd told about the units.
+SYSTEM_PREFIX = $(or $(PREFIX),/usr)
+install-system: install
+	@if [ -n "$(DESTDIR)" ]; then echo "install-system acts on the running system: no DESTDIR" >&2; exit 2; fi
+	systemd-sysusers $(SYSTEM_PREFIX)/lib/sysusers.d/pinpad-agent.conf
+	systemd-tmpfiles --create $(SYSTEM_PREFIX)/lib/tmpfiles.d/pinpad-agent.conf
+	if [ -d /run/systemd/system ]; then systemctl daemon-reload; fi
 
 # A Debian package of the same layout in $(BUILD), its debug symbols in a
 # -dbgsym package beside it.

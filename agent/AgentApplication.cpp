@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,12 +14,14 @@
 #include "agent/AgentSettings.h"
 #include "agent/DestinationFilter.h"
 #include "agent/ServiceNotifier.h"
+#include "agent/StopSignals.h"
 #include "base/Error.h"
 #include "platform/DeviceLayer.h"
 #include "platform/NetworkInterface.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
 #include "platform/WaitSet.h"
+#include "platform/linux/LoggerToFile.h"
 #include "platform/linux/RS232Interface.h"
 #include "sysutil/SysUtil.h"
 #include "tunnel/SerialNetworkInterface.h"
@@ -32,15 +36,29 @@ constexpr unsigned long kLongestIdleWaitMs = 1000;
 constexpr unsigned long kSettingsCheckMs = 5000;
 constexpr unsigned long kRetryPauseMs = 5000;
 
-// Whether a failed open of the tunnel failed because another program holds
-// the serial port.
-bool IsPortInUse(const Error& failure) {
+// The system's reason (an errno value) below a failed open of the tunnel;
+// 0 when it gives none.
+int SystemReason(const Error& failure) {
     for (std::optional<Error> cause = failure.Sub(); cause; cause = cause->Sub()) {
-        if (cause->Code() == kLinErrnoBase + EBUSY) {
-            return true;
+        if (cause->Code() > kLinErrnoBase && cause->Code() < kLinErrnoBase + 4096) {
+            return static_cast<int>(cause->Code() - kLinErrnoBase);
         }
     }
-    return false;
+    return 0;
+}
+
+// The serial device as a person finds it: a name relative to the working
+// directory with that directory in front.
+std::string DevicePath(unsigned short port) {
+    std::string name = SerialDeviceName(port);
+    if (!name.starts_with("/")) {
+        std::error_code error;
+        const std::filesystem::path here = std::filesystem::current_path(error);
+        if (!error) {
+            name = (here / name).string();
+        }
+    }
+    return name;
 }
 
 // One pass of the serving loop: a tunnel step, and when it found nothing to
@@ -56,7 +74,8 @@ void ServeOnePass(TSerialNetworkInterface& tunnel, ITimer& settingsTimer,
         kSettingsCheckMs - std::min(kSettingsCheckMs, settingsTimer.GetElapsedMsec());
     ISystem::Instance()->WaitForActivity(
         waits, std::min({kLongestIdleWaitMs, untilSettingsCheck,
-                         tunnel.MillisecondsToNextDeadline(), status.MillisecondsToNextWrite()}));
+                         tunnel.MillisecondsToNextDeadline(), status.MillisecondsToNextWrite(),
+                         TServiceNotifier::Instance().MillisecondsToNextKeepAlive()}));
 }
 
 // Serves the terminal for one cycle: steps the tunnel while there is work
@@ -88,10 +107,11 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
             }
             if (settingsTimer->IsExpired()) {
                 if (!agent.IsEnabled()) {
-                    status.NotServing(false);
+                    status.NotServing(TServiceStatus::EState::Disabled);
                     break;
                 }
                 destinations.Reload();
+                agent.ReloadTrafficLogSettings();
                 settingsTimer->Restart(kSettingsCheckMs);
             }
         } while (!agent.IsStopped(pollKeyboard));
@@ -104,8 +124,16 @@ void Serve(TAgentApplication& agent, bool pollKeyboard, TSerialNetworkInterface&
 
 }  // namespace
 
+namespace {
+std::string programName = "agent";
+}  // namespace
+
+void SetProgramName(std::string name) {
+    programName = std::move(name);
+}
+
 void ReportOnStandardError(const std::string& line) {
-    std::fprintf(stderr, "agent: %s\n", line.c_str());
+    std::fprintf(stderr, "%s: %s\n", programName.c_str(), line.c_str());
 }
 
 TAgentApplication* TAgentApplication::Instance() {
@@ -139,6 +167,16 @@ bool TAgentApplication::IsEnabled() {
     return setting.enabled;
 }
 
+void TAgentApplication::ReloadTrafficLogSettings() {
+    TTrafficLogSetting setting = ReadTrafficLogSetting();
+    if (setting.problem && setting.problem != m_trafficLogProblem) {
+        Report(*setting.problem);
+    }
+    m_trafficLogProblem = std::move(setting.problem);
+    TLoggerToFile::SetTrafficPolicy(setting.payloads,
+                                    static_cast<unsigned long>(setting.limitBytes));
+}
+
 void TAgentApplication::Report(const std::string& line) {
     if (m_report) {
         m_report(line);
@@ -146,10 +184,42 @@ void TAgentApplication::Report(const std::string& line) {
 }
 
 bool TAgentApplication::IsStopped(bool pollKeyboard) {
+    if (!m_stopped && StopSignal() != 0) {
+        m_stopped = true;
+        TServiceNotifier::Instance().Stopping();
+    }
     if (!m_stopped && pollKeyboard && SysUtil::GetKeyPressed() != 0) {
         m_stopped = true;
     }
     return m_stopped;
+}
+
+void TAgentApplication::Pause() {
+    TServiceNotifier& service = TServiceNotifier::Instance();
+    const std::unique_ptr<ITimer> pause(ISystem::Instance()->CreateTimer(kRetryPauseMs));
+    for (unsigned long elapsed = 0; elapsed < kRetryPauseMs && StopSignal() == 0;
+         elapsed = pause->GetElapsedMsec()) {
+        TWaitSet nothing;
+        ISystem::Instance()->WaitForActivity(
+            nothing, std::min(kRetryPauseMs - elapsed, service.MillisecondsToNextKeepAlive()));
+        service.KeepAlive();
+    }
+}
+
+void TAgentApplication::ReportOpenFailure(const Error& failure) {
+    const int reason = SystemReason(failure);
+    if (reason == m_openFailureReported) {
+        return;
+    }
+    m_openFailureReported = reason;
+    const std::string device = DevicePath(m_serialPort);
+    if (reason == EBUSY) {
+        Report("serial port " + device + " is in use by another program; trying again every 5 s");
+    } else {
+        Report("serial port " + device +
+               " cannot be opened: " + (reason != 0 ? std::strerror(reason) : "unknown reason") +
+               "; trying again every 5 s");
+    }
 }
 
 void TAgentApplication::Run(bool pollKeyboard) {
@@ -173,21 +243,23 @@ void TAgentApplication::Run(bool pollKeyboard) {
         // Read while idle too, so that a misspelt key is told before the service starts.
         destinations.Reload();
         if (!IsEnabled()) {
-            m_status.NotServing(false);
-        } else if (const Error opened = tunnel->OpenAsService(); opened.Code() == 0) {
-            m_portBusyReported = false;
-            m_status.ServingStarted();
-            Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations, m_status);
+            m_status.NotServing(TServiceStatus::EState::Disabled);
         } else {
-            m_status.NotServing(true);
-            if (IsPortInUse(opened) && !m_portBusyReported) {
-                m_portBusyReported = true;
-                Report("serial port " + SerialDeviceName(m_serialPort) +
-                       " is in use by another program; trying again every 5 s");
+            // The line's log takes them from its first entry on.
+            ReloadTrafficLogSettings();
+            if (const Error opened = tunnel->OpenAsService(); opened.Code() == 0) {
+                m_openFailureReported = kNoOpenFailure;
+                m_status.ServingStarted();
+                Serve(*this, pollKeyboard, *tunnel, *ethernet, destinations, m_status);
+            } else {
+                m_status.NotServing(SystemReason(opened) == EBUSY
+                                        ? TServiceStatus::EState::PortBusy
+                                        : TServiceStatus::EState::PortUnavailable);
+                ReportOpenFailure(opened);
             }
         }
         m_status.Settle(*tunnel);
         service.KeepAlive();
-        ISystem::Instance()->Wait(kRetryPauseMs);
+        Pause();
     } while (!IsStopped(pollKeyboard));
 }

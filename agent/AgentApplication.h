@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "agent/StatusKeeper.h"
+#include "base/Error.h"
 
 // The agent's top level: reads its settings beside the executable and drives
 // the serial tunnel from a single polling loop. It owns no devices; the device
@@ -33,12 +34,19 @@ class TAgentApplication {
     // once it has changed.
     bool IsEnabled();
 
-    // Whether a stop was requested; polls the keyboard only when allowed.
+    // "TrafficLogs" and "TrafficLogLimit" of "agent.ini", read anew and
+    // applied to every traffic log from its next entry on. A bad value is
+    // reported, again only once it has changed.
+    void ReloadTrafficLogSettings();
+
+    // Whether a stop was requested, by SIGTERM or SIGINT (which also tells
+    // the service manager) or by a key; polls the keyboard only when allowed.
     bool IsStopped(bool pollKeyboard);
     // Serves the terminal until IsStopped(pollKeyboard) says so; returns at
     // once without a port, with a settings problem, or without the two
-    // network interfaces. A serial port that another program holds is
-    // reported once and tried again every 5 seconds.
+    // network interfaces. A serial port that cannot be opened is reported
+    // with the system's reason, again only when the reason changes, and
+    // tried again every 5 seconds.
     void Run(bool pollKeyboard);
 
     unsigned short SerialPortNumber() const { return m_serialPort; }
@@ -56,6 +64,10 @@ class TAgentApplication {
     }
 
   private:
+    // The 5 s between two attempts, keeping the watchdog fed; a stop signal
+    // ends it early.
+    void Pause();
+    void ReportOpenFailure(const Error& failure);
     void Report(const std::string& line);
 
     bool m_stopped = false;
@@ -64,9 +76,14 @@ class TAgentApplication {
     TReporter m_report;
     // The bad "Enabled" value told last; cleared by a good one.
     std::optional<std::string> m_enabledProblem;
-    bool m_portBusyReported = false;
+    std::optional<std::string> m_trafficLogProblem;
+    // The system's reason for the open failure told last; reset by an open.
+    static constexpr int kNoOpenFailure = -1;
+    int m_openFailureReported = kNoOpenFailure;
     TStatusKeeper m_status;
 };
 
-// Writes the line to standard error as "agent: LINE".
+// Writes the line to standard error as "PROGRAM: LINE".
 void ReportOnStandardError(const std::string& line);
+// The name those lines start with, as the program was invoked; "agent" until set.
+void SetProgramName(std::string name);

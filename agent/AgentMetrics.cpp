@@ -59,6 +59,8 @@ const char* StateLabel(EState state) {
             return "disabled";
         case EState::PortUnavailable:
             return "port-unavailable";
+        case EState::PortBusy:
+            return "port-busy";
         case EState::Serving:
             return "serving";
         case EState::LineLost:
@@ -67,8 +69,8 @@ const char* StateLabel(EState state) {
     return "";
 }
 
-constexpr std::array<EState, 5> kStates{EState::NoPort, EState::Disabled, EState::PortUnavailable,
-                                        EState::Serving, EState::LineLost};
+constexpr std::array<EState, 6> kStates{EState::NoPort,   EState::Disabled, EState::PortUnavailable,
+                                        EState::PortBusy, EState::Serving,  EState::LineLost};
 
 // A label value with backslash, quote and line feed escaped.
 std::string Escaped(const std::string& value) {

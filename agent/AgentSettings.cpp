@@ -17,6 +17,10 @@ constexpr const char* kPortFile = "pinpad.ini";
 constexpr const char* kPortKey = "ComPort";
 constexpr const char* kEnabledFile = "agent.ini";
 constexpr const char* kEnabledKey = "Enabled";
+constexpr const char* kPayloadsKey = "TrafficLogs";
+constexpr const char* kLogLimitKey = "TrafficLogLimit";
+// The largest limit a log's trimming can hold: 4 GiB less 1 KiB.
+constexpr std::uint64_t kLargestLogLimitKiB = 4 * 1024 * 1024 - 1;
 constexpr std::uint64_t kHighestPort = std::numeric_limits<unsigned short>::max();
 
 bool IsBlank(char c) {
@@ -121,5 +125,29 @@ TEnabledSetting ReadEnabledSetting() {
         return setting;
     }
     setting.enabled = *number != 0;
+    return setting;
+}
+
+TTrafficLogSetting ReadTrafficLogSetting() {
+    TTrafficLogSetting setting;
+    TIniFile settings(kEnabledFile);
+    if (const std::optional<std::string> value = settings.FindString(kPayloadsKey)) {
+        if (const std::optional<std::uint64_t> number = ParseWholeNumber(*value)) {
+            setting.payloads = *number != 0;
+        } else {
+            setting.problem = SettingsPath(kEnabledFile) + ": " + kPayloadsKey + " " +
+                              Quoted(*value) + " is not a whole number; traffic is logged";
+        }
+    }
+    if (const std::optional<std::string> value = settings.FindString(kLogLimitKey)) {
+        const std::optional<std::uint64_t> kib = ParseWholeNumber(*value);
+        if (kib && *kib <= kLargestLogLimitKiB) {
+            setting.limitBytes = *kib * 1024;
+        } else if (!setting.problem) {
+            setting.problem = SettingsPath(kEnabledFile) + ": " + kLogLimitKey + " " +
+                              Quoted(*value) + " is not a size in KiB (a whole number from 0 to " +
+                              std::to_string(kLargestLogLimitKiB) + "); the logs are not cut";
+        }
+    }
     return setting;
 }

@@ -33,5 +33,16 @@ struct TEnabledSetting {
 };
 TEnabledSetting ReadEnabledSetting();
 
+// What the traffic logs hold: "TrafficLogs" (0: no entries of sent and received bytes; any
+// other number or no key: all entries) and "TrafficLogLimit" (KiB at which each traffic log is
+// cut to its newer half; 0 or no key: no limit). A value that is not a whole number keeps that
+// key's default, with a problem.
+struct TTrafficLogSetting {
+    bool payloads = true;
+    std::uint64_t limitBytes = 0;
+    std::optional<std::string> problem;
+};
+TTrafficLogSetting ReadTrafficLogSetting();
+
 // The full path of a file of the default file system, for messages.
 std::string SettingsPath(const char* name);

@@ -35,10 +35,11 @@ constexpr std::array<std::pair<const char*, std::uint64_t TTunnelCounters::*>, 1
     {"terminalResets", &TTunnelCounters::peerResets},
 }};
 
-constexpr std::array<std::pair<const char*, EState>, 5> kStates{{
+constexpr std::array<std::pair<const char*, EState>, 6> kStates{{
     {"no-port", EState::NoPort},
     {"disabled", EState::Disabled},
     {"port-unavailable", EState::PortUnavailable},
+    {"port-busy", EState::PortBusy},
     {"serving", EState::Serving},
     {"line-lost", EState::LineLost},
 }};
@@ -252,6 +253,7 @@ std::string StatusToJson(const TAgentStatus& status) {
         {"port", status.port},
         {"link", status.linkUp ? "up" : "down"},
         {"lastReset", TextOrNull(status.lastReset)},
+        {"lastHeard", TextOrNull(status.lastHeard)},
         {"counters", std::move(counters)},
         {"connections", std::move(connections)},
     };
@@ -287,6 +289,10 @@ std::optional<TAgentStatus> StatusFromJson(const std::string& text, std::string&
     reader.Text("port", status.port);
     reader.Word("link", kLinkStates, status.linkUp);
     reader.Text("lastReset", status.lastReset, true);
+    // Written since the agent tells when the terminal was last heard.
+    if (file.is_object() && file.contains("lastHeard")) {
+        reader.Text("lastHeard", status.lastHeard, true);
+    }
     if (const TJson* counters = reader.Field("counters")) {
         TFieldReader counterReader(*counters, "counters", error);
         for (const auto& [name, member] : kCounters) {
@@ -319,6 +325,7 @@ std::string DescribeStatus(const TAgentStatus& status, bool writerEnded) {
     const std::pair<const char*, std::string> lines[] = {
         {"state", service.Line()},
         {"last reset", status.lastReset.empty() ? "none yet" : Printable(status.lastReset)},
+        {"last heard", status.lastHeard.empty() ? "never" : Printable(status.lastHeard)},
         {"written", Printable(status.written) + " by process " + std::to_string(status.pid) +
                         (writerEnded ? ", which has ended" : "")},
         {"frames", SentAndReceived(counters.framesSent, counters.framesReceived)},

@@ -18,6 +18,9 @@ struct TAgentStatus {
     // Local time of the last reset, the agent's own or the terminal's, as
     // "YYYY-MM-DD HH:MM:SS"; empty before the first.
     std::string lastReset;
+    // Local time the terminal was last heard (any frame), in the same form;
+    // empty before the first.
+    std::string lastHeard;
     // Local time the status was taken, in the same form.
     std::string written;
     // The agent's process.

@@ -38,6 +38,38 @@ bool IsInstanceName(const std::string& name) {
     return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7f; });
 }
 
+// What the usage says after its synopsis.
+constexpr const char* kDescription =
+    "\n"
+    "Lends the PC's network to a PIN pad on a serial port. The agent reads\n"
+    "pinpad.ini (ComPort) once and agent.ini (Enabled, AllowCall, AllowListen,\n"
+    "TrafficLogs, TrafficLogLimit) every 5 seconds, and writes a traffic log per\n"
+    "connection. It runs until it is terminated and prints nothing but the\n"
+    "problems a person must fix. Every few seconds, and soon after the link or a\n"
+    "connection changes, it writes how it is doing to Status.json beside the\n"
+    "traffic logs. One agent serves a settings and trace directory at a time.\n"
+    "\n"
+    "  --dir DIR     read pinpad.ini and agent.ini from DIR, and find a\n"
+    "                relative serial device (ttyS99) there (default: the\n"
+    "                directory of the agent's executable)\n"
+    "  --trace DIR   write the traffic logs into DIR (default: Trace beside\n"
+    "                the settings); it is created if missing\n"
+    "  --metrics FILE\n"
+    "                write Prometheus metrics into FILE (a *.prom file in the\n"
+    "                node exporter's textfile directory) whenever Status.json\n"
+    "                is written\n"
+    "  --metrics-instance NAME\n"
+    "                label every series with agent_instance=\"NAME\"\n"
+    "  --status      print the Status.json of the agent of these directories\n"
+    "                for a person, and end\n"
+    "  --help        show this text\n"
+    "  --version     show the agent's version\n"
+    "\n"
+    "Exit status: 0 when no serial port is configured (no pinpad.ini, or\n"
+    "ComPort=0); 2 for a bad command line, a bad pinpad.ini, or directories\n"
+    "another agent serves. With --status: 0 when the status was printed, 1\n"
+    "when Status.json is missing or unreadable.\n";
+
 }  // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -70,7 +102,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.action = TCommandLine::Action::Status;
             ++at;
         } else {
-            line.error = "unknown argument \"" + arguments[at] + "\" (see --help)";
+            line.error = "unknown option " + arguments[at];
         }
     }
     if (line.error.empty() && !line.metricsInstance.empty() && line.metricsFile.empty()) {
@@ -82,34 +114,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     return line;
 }
 
-const char* AgentUsage() {
-    return "usage: agent [--dir DIR] [--trace DIR] [--metrics FILE [--metrics-instance NAME]]\n"
-           "       agent --status [--dir DIR] [--trace DIR]\n"
-           "       agent --help | --version\n"
-           "\n"
-           "Lends the PC's network to a PIN pad on a serial port. The agent reads\n"
-           "pinpad.ini (ComPort) once and agent.ini (Enabled, AllowCall, AllowListen)\n"
-           "every 5 seconds, and writes a traffic log per connection. It runs until it\n"
-           "is terminated and prints nothing but the problems a person must fix. Every\n"
-           "few seconds, and soon after the link or a connection changes, it writes how\n"
-           "it is doing to Status.json beside the traffic logs.\n"
-           "\n"
-           "  --dir DIR     read pinpad.ini and agent.ini from DIR\n"
-           "                (default: the directory of the agent's executable)\n"
-           "  --trace DIR   write the traffic logs into DIR (default: Trace beside\n"
-           "                the settings); it is created if missing\n"
-           "  --metrics FILE\n"
-           "                write Prometheus metrics into FILE (a *.prom file in the\n"
-           "                node exporter's textfile directory) whenever Status.json\n"
-           "                is written\n"
-           "  --metrics-instance NAME\n"
-           "                label every series with agent_instance=\"NAME\"\n"
-           "  --status      print the Status.json of the agent of these directories\n"
-           "                for a person, and end\n"
-           "  --help        show this text\n"
-           "  --version     show the agent's version\n"
-           "\n"
-           "Exit status: 0 when no serial port is configured (no pinpad.ini, or\n"
-           "ComPort=0); 2 for a bad command line or a bad pinpad.ini. With --status:\n"
-           "0 when the status was printed, 1 when Status.json is missing or unreadable.\n";
+std::string AgentUsage(const std::string& program) {
+    std::string text = "usage: " + program +
+                       " [--dir DIR] [--trace DIR] [--metrics FILE [--metrics-instance NAME]]\n";
+    text += "       " + program + " --status [--dir DIR] [--trace DIR]\n";
+    text += "       " + program + " --help | --version\n";
+    return text + kDescription;
 }

@@ -18,7 +18,7 @@ struct TCommandLine {
     std::string metricsFile;
     // "--metrics-instance NAME": the label agent_instance of every series; empty: none.
     std::string metricsInstance;
-    // Why the command line was refused (Action::Fail).
+    // Why the command line was refused (Action::Fail), such as "unknown option -x".
     std::string error;
 };
 
@@ -26,5 +26,5 @@ struct TCommandLine {
 // "--dir=DIR"; "--help" and "--version" win over anything else.
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// The text of "--help".
-const char* AgentUsage();
+// The text of "--help", for the program of that name.
+std::string AgentUsage(const std::string& program);

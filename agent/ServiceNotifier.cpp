@@ -30,6 +30,21 @@ void TServiceNotifier::KeepAlive() {
     }
 }
 
+unsigned long TServiceNotifier::MillisecondsToNextKeepAlive() const {
+    if (!m_keepAliveTimer) {
+        return ~0UL;
+    }
+    const unsigned long elapsed = m_keepAliveTimer->GetElapsedMsec();
+    return elapsed >= m_keepAliveMs ? 0 : m_keepAliveMs - elapsed;
+}
+
+void TServiceNotifier::Stopping() {
+    if (m_notifying && !m_stopping) {
+        m_stopping = true;
+        sd_notify(0, "STOPPING=1");
+    }
+}
+
 void TServiceNotifier::Publish(const TServiceStatus& status) {
     if (!m_notifying) {
         return;

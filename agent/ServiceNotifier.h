@@ -8,8 +8,9 @@
 class ITimer;
 
 // Keeps the service manager informed through libsystemd: READY=1 with the
-// first status; a STATUS= line whenever the status line changes; and
-// WATCHDOG=1 at half the interval the manager asks for. Outside a service
+// first status; a STATUS= line whenever the status line changes;
+// WATCHDOG=1 at half the interval the manager asks for; and STOPPING=1 when
+// the agent is asked to stop. Outside a service
 // manager (no NOTIFY_SOCKET) every call returns at once.
 class TServiceNotifier {
   public:
@@ -29,10 +30,16 @@ class TServiceNotifier {
     // From every pass of the agent's loops: WATCHDOG=1 when half the
     // manager's interval has passed since the last one.
     void KeepAlive();
+    // How long a loop may sleep before the next WATCHDOG=1 is due; ~0UL
+    // without a watchdog.
+    unsigned long MillisecondsToNextKeepAlive() const;
+    // Sends STOPPING=1, once.
+    void Stopping();
 
   private:
     bool m_notifying;
     bool m_ready = false;
+    bool m_stopping = false;
     std::string m_published;
     unsigned long m_keepAliveMs = 0;  // 0: no watchdog
     std::unique_ptr<ITimer> m_keepAliveTimer;

@@ -2,6 +2,20 @@
 
 namespace {
 
+// ", link up, terminal last heard 3 s ago" as far as it is known.
+std::string Heard(const TServiceStatus& status) {
+    std::string text;
+    if (status.linkUp.has_value()) {
+        text = *status.linkUp ? ", link up" : ", link down";
+    }
+    if (status.heardSecondsAgo == TServiceStatus::kNeverHeard) {
+        text += ", terminal not heard yet";
+    } else if (status.heardSecondsAgo.has_value()) {
+        text += ", terminal last heard " + std::to_string(*status.heardSecondsAgo) + " s ago";
+    }
+    return text;
+}
+
 std::string Describe(const TServiceStatus& status) {
     const std::string& port = status.port;
     switch (status.state) {
@@ -11,11 +25,10 @@ std::string Describe(const TServiceStatus& status) {
             return "idle on " + port + ", link down: disabled in agent.ini";
         case TServiceStatus::EState::PortUnavailable:
             return "waiting for " + port + ", link down: the port cannot be opened";
+        case TServiceStatus::EState::PortBusy:
+            return "waiting for " + port + ", link down: the port is in use by another program";
         case TServiceStatus::EState::Serving:
-            if (!status.linkUp.has_value()) {
-                return "serving " + port;
-            }
-            return "serving " + port + (*status.linkUp ? ", link up" : ", link down");
+            return "serving " + port + Heard(status);
         case TServiceStatus::EState::LineLost:
             return "waiting for " + port + ", link down: the line was lost";
     }

@@ -75,8 +75,8 @@ void TStatusKeeper::SettingsRead(unsigned short port) {
     }
 }
 
-void TStatusKeeper::NotServing(bool enabled) {
-    SetState(enabled ? TServiceStatus::EState::PortUnavailable : TServiceStatus::EState::Disabled);
+void TStatusKeeper::NotServing(TServiceStatus::EState state) {
+    SetState(state);
 }
 
 void TStatusKeeper::ServingStarted() {
@@ -145,6 +145,14 @@ bool TStatusKeeper::Take(const TTunnelSample& sample) {
         NoteReset();
         changed = true;
     }
+    if (sample.counters.framesReceived != m_status.counters.framesReceived) {
+        m_status.lastHeard = Now();
+        if (m_sinceHeard) {
+            m_sinceHeard->Restart(kPeriodMs);
+        } else {
+            m_sinceHeard.reset(ISystem::Instance()->CreateTimer(kPeriodMs));
+        }
+    }
     m_status.counters = sample.counters;
     const bool serving = m_status.state == TServiceStatus::EState::Serving;
     const bool linkUp = serving && sample.linkUp;
@@ -203,6 +211,8 @@ TServiceStatus TStatusKeeper::ServiceStatus() const {
     }
     if (m_status.state == TServiceStatus::EState::Serving) {
         service.linkUp = m_status.linkUp;
+        service.heardSecondsAgo =
+            m_sinceHeard ? m_sinceHeard->GetElapsedMsec() / 1000 : TServiceStatus::kNeverHeard;
         const TTunnelCounters& counters = m_status.counters;
         service.figures = {
             {"connection", "connections", m_status.connections.size()},

@@ -54,9 +54,9 @@ class TStatusKeeper {
     // "pinpad.ini" is read: the agent serves the serial device of port, or
     // ends when port is 0 (which the service manager hears at once).
     void SettingsRead(unsigned short port);
-    // The service cycle did not start (or ended): disabled, or the port did
-    // not open.
-    void NotServing(bool enabled);
+    // The service cycle did not start (or ended), for the reason state
+    // names: Disabled, PortUnavailable or PortBusy.
+    void NotServing(TServiceStatus::EState state);
     // A service cycle started: the line is open and the new tunnel has just
     // sent its reset.
     void ServingStarted();
@@ -107,4 +107,6 @@ class TStatusKeeper {
     unsigned long m_writes = 0;
     // The tunnel's last sample, its buffers kept from pass to pass.
     TTunnelSample m_sample;
+    // Since the terminal was last heard; none before it ever was.
+    std::unique_ptr<ITimer> m_sinceHeard;
 };

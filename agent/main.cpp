@@ -1,7 +1,9 @@
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,6 +14,8 @@
 #include "agent/AgentApplication.h"
 #include "agent/AgentStatus.h"
 #include "agent/CommandLine.h"
+#include "agent/DirectoryLock.h"
+#include "agent/StopSignals.h"
 #include "agent/TraceProblems.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
@@ -21,8 +25,10 @@
 
 // Without arguments the agent reads its settings beside its executable, serves until the
 // process is terminated and prints nothing but problems a person must fix. Exit status 2
-// stands for a bad command line or a bad "pinpad.ini". With --status it prints the status
-// file that an agent of the same directories writes, and ends.
+// stands for a bad command line, a bad "pinpad.ini" or directories that another agent
+// serves. With --status it prints the status file that an agent of the same directories
+// writes, and ends. SIGTERM and SIGINT end it after it has closed the line and told the
+// service manager, by the same signal.
 
 namespace {
 
@@ -37,6 +43,26 @@ int Refuse(const std::string& why) {
 std::string Absolute(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::absolute(path, ignored).lexically_normal().string();
+}
+
+// One agent per directory: takes the lock of each directory, making a missing one first (the
+// trace directory); false, told on standard error, when another agent holds one of them. A
+// directory that can be neither made nor opened is left to the logs to tell.
+bool LockDirectories(const std::vector<std::string>& directories,
+                     std::vector<TDirectoryLock>& locks) {
+    for (const std::string& directory : directories) {
+        std::error_code ignored;
+        std::filesystem::create_directories(directory, ignored);
+        pid_t holder = 0;
+        if (locks.emplace_back().Take(directory, holder) == TDirectoryLock::EResult::Held) {
+            ReportOnStandardError(
+                "another agent" +
+                (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+                " serves " + directory + "; this one ends");
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -67,16 +93,21 @@ int PrintStatus(const std::string& trace) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string program =
+        argc > 0 && *argv[0] != '\0' ? std::filesystem::path(argv[0]).filename().string() : "agent";
+    SetProgramName(program);
     const TCommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (line.action) {
         case TCommandLine::Action::Help:
-            std::fputs(AgentUsage(), stdout);
+            std::fputs(AgentUsage(program).c_str(), stdout);
             return 0;
         case TCommandLine::Action::Version:
             std::printf("pinpad-agent %s\n", kProjectVersion);
             return 0;
         case TCommandLine::Action::Fail:
-            return Refuse(line.error);
+            ReportOnStandardError(line.error);
+            std::fputs(AgentUsage(program).c_str(), stderr);
+            return kBadUse;
         case TCommandLine::Action::Serve:
         case TCommandLine::Action::Status:
             break;
@@ -99,6 +130,12 @@ int main(int argc, char** argv) {
     if (line.action == TCommandLine::Action::Status) {
         return PrintStatus(trace);
     }
+    // A serial device named relative to the working directory (ttyS99) is found among the
+    // settings the command line names.
+    if (!line.settingsDirectory.empty() && chdir(settings.c_str()) != 0) {
+        return Refuse("--dir " + line.settingsDirectory + ": " + std::strerror(errno));
+    }
+    CatchStopSignals();
     // The program's own system, with its files where the command line says.
     std::optional<TLinSystem> located;
     if (!line.settingsDirectory.empty() || !line.traceDirectory.empty()) {
@@ -123,12 +160,19 @@ int main(int argc, char** argv) {
                                 });
     }
     int status = 0;
+    std::vector<TDirectoryLock> locks;
     if (agent->SettingsProblem()) {
         status = Refuse(*agent->SettingsProblem());
+    } else if (agent->SerialPortNumber() != 0 &&
+               !LockDirectories(
+                   trace == settings ? std::vector{settings} : std::vector{settings, trace},
+                   locks)) {
+        status = kBadUse;
     } else {
         agent->Run(false);
     }
     TLoggerToFile::SetFailureListener(nullptr);
     ISystem::Install(nullptr);
+    EndByStopSignal();
     return status;
 }

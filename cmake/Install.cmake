@@ -1,19 +1,20 @@
 # Installation beside a real PIN pad, laid out as Debian lays out a service:
-# the programs in <prefix>/bin (the agent as pinpad-agent), the settings in
-# /etc/pinpad-agent, the traffic logs in /var/log/pinpad-agent, the units,
-# the service user and the log directories under <prefix>/lib. The prefix is
-# /usr unless given (make install PREFIX=..., cmake --install --prefix ...);
-# settings and logs stay where an administrator looks for them whatever it is.
+# the programs in <prefix>/bin (the agent as pinpad-agent), the units, the
+# service user's and the log directories' definitions under <prefix>/lib, the
+# settings in <etc>/pinpad-agent and the log rotation in <etc>/logrotate.d,
+# the traffic logs in <var>/log/pinpad-agent. The prefix is /usr unless given
+# (make install PREFIX=..., cmake --install --prefix ...); <etc> and <var> are
+# /etc and /var for /usr, <prefix>/etc and <prefix>/var for any other prefix,
+# so that an install writes nothing outside its prefix (or DESTDIR). The
+# prefix is known only when the install runs, so every file that names a path
+# is written then. Nothing of the running system (users, directories,
+# systemd) is touched here: the package's maintainer scripts and
+# make install-system do that.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX "/usr" CACHE PATH "Installation prefix" FORCE)
 endif()
-set(PINPAD_SETTINGS_DIR "/etc/pinpad-agent" CACHE PATH "Settings of the installed agent")
-set(PINPAD_LOG_DIR "/var/log/pinpad-agent" CACHE PATH "Traffic logs of the installed agent")
-set(PINPAD_METRICS_DIR "/var/lib/prometheus/node-exporter" CACHE PATH
-    "The node exporter's textfile directory, where the installed agents write their metrics")
 set(PINPAD_SERVICE_USER "pinpad-agent")
 set(PINPAD_DOC_DIR "share/doc/pinpad-agent")
-
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(staged ${PROJECT_BINARY_DIR}/packaging)
 
@@ -29,17 +30,6 @@ if(TARGET agent)
   ")
 endif()
 
-# Files whose paths are known now. The units name the agent's own path,
-# which depends on the prefix chosen at install time; they are written then.
-set(LOG_DIR ${PINPAD_LOG_DIR})
-set(METRICS_DIR ${PINPAD_METRICS_DIR})
-set(SERVICE_USER ${PINPAD_SERVICE_USER})
-configure_file(${packaging}/pinpad-agent.sysusers.in ${staged}/sysusers.conf @ONLY)
-configure_file(${packaging}/pinpad-agent.tmpfiles.in ${staged}/tmpfiles.conf @ONLY)
-configure_file(${packaging}/pinpad-agent.logrotate.in ${staged}/logrotate @ONLY)
-install(FILES ${staged}/sysusers.conf DESTINATION lib/sysusers.d RENAME pinpad-agent.conf)
-install(FILES ${staged}/tmpfiles.conf DESTINATION lib/tmpfiles.d RENAME pinpad-agent.conf)
-install(FILES ${staged}/logrotate DESTINATION /etc/logrotate.d RENAME pinpad-agent)
 install(FILES ${packaging}/pinpad.ini ${packaging}/agent.ini ${packaging}/pinpad-agent.rules.yml
         DESTINATION ${PINPAD_DOC_DIR}/examples)
 
@@ -66,28 +56,44 @@ foreach(page ${man_pages})
   install(FILES ${staged}/man/${name}.gz DESTINATION share/man/man1)
 endforeach()
 
-# At install time: the units, for the prefix chosen then, and the settings,
-# only where none are in place, so that a new install keeps what the
-# administrator changed (the package leaves that to dpkg's conffiles). An
-# install into the running system (no DESTDIR) also creates the service user
-# and the log directories, as the package does.
+# At install time, for the prefix chosen then: the units, the service user,
+# the log directories and the log rotation; the settings only where none are
+# in place, so that a new install keeps what the administrator changed (the
+# package leaves that to dpkg's conffiles).
 file(READ ${packaging}/service-settings.in service_settings)
 string(STRIP "${service_settings}" service_settings)
 file(WRITE ${staged}/service-settings "${service_settings}")
 install(CODE "
-  set(BIN_DIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
-  set(SETTINGS_DIR \"${PINPAD_SETTINGS_DIR}\")
-  set(LOG_DIR \"${PINPAD_LOG_DIR}\")
-  set(METRICS_DIR \"${PINPAD_METRICS_DIR}\")
+  set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+  if(prefix STREQUAL \"/usr\")
+    set(etc /etc)
+    set(var /var)
+  else()
+    set(etc \"\${prefix}/etc\")
+    set(var \"\${prefix}/var\")
+  endif()
+  set(BIN_DIR \"\${prefix}/bin\")
+  set(SETTINGS_DIR \"\${etc}/pinpad-agent\")
+  set(LOG_DIR \"\${var}/log/pinpad-agent\")
+  set(METRICS_DIR \"\${var}/lib/prometheus/node-exporter\")
+  set(SERVICE_USER ${PINPAD_SERVICE_USER})
   file(READ \"${staged}/service-settings\" SERVICE_SETTINGS)
-  foreach(unit pinpad-agent.service pinpad-agent@.service)
-    set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/\${unit}\")
-    message(STATUS \"Installing: \${target}\")
-    configure_file(\"${packaging}/\${unit}.in\" \"\${target}\" @ONLY)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${target}\")
+  set(root \"\$ENV{DESTDIR}\")
+  foreach(file
+      \"pinpad-agent.service.in|\${prefix}/lib/systemd/system/pinpad-agent.service\"
+      \"pinpad-agent@.service.in|\${prefix}/lib/systemd/system/pinpad-agent@.service\"
+      \"pinpad-agent.sysusers.in|\${prefix}/lib/sysusers.d/pinpad-agent.conf\"
+      \"pinpad-agent.tmpfiles.in|\${prefix}/lib/tmpfiles.d/pinpad-agent.conf\"
+      \"pinpad-agent.logrotate.in|\${etc}/logrotate.d/pinpad-agent\")
+    string(REPLACE \"|\" \";\" file \"\${file}\")
+    list(GET file 0 template)
+    list(GET file 1 target)
+    message(STATUS \"Installing: \${root}\${target}\")
+    configure_file(\"${packaging}/\${template}\" \"\${root}\${target}\" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${root}\${target}\")
   endforeach()
   foreach(settings pinpad.ini agent.ini)
-    set(target \"\$ENV{DESTDIR}${PINPAD_SETTINGS_DIR}/\${settings}\")
+    set(target \"\${root}\${SETTINGS_DIR}/\${settings}\")
     if(NOT EXISTS \"\${target}\")
       message(STATUS \"Installing: \${target}\")
       configure_file(\"${packaging}/\${settings}\" \"\${target}\" COPYONLY)
@@ -96,18 +102,6 @@ install(CODE "
       message(STATUS \"Keeping: \${target}\")
     endif()
   endforeach()
-")
-install(CODE "
-  if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
-    find_program(sysusers systemd-sysusers)
-    find_program(tmpfiles systemd-tmpfiles)
-    if(sysusers AND tmpfiles)
-      execute_process(COMMAND \"\${sysusers}\" \"\${CMAKE_INSTALL_PREFIX}/lib/sysusers.d/pinpad-agent.conf\")
-      execute_process(COMMAND \"\${tmpfiles}\" --create \"\${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d/pinpad-agent.conf\")
-    else()
-      message(WARNING \"Create the user ${PINPAD_SERVICE_USER} and ${PINPAD_LOG_DIR}/Trace by hand\")
-    endif()
-  endif()
 ")
 
 # make package: a Debian package of the same layout, with the debug symbols
@@ -131,10 +125,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_POST_BUILD_SCRIPTS ${packaging}/FinishDebugPackage.cmake)
 file(WRITE ${staged}/debian/conffiles
-     "${PINPAD_SETTINGS_DIR}/pinpad.ini\n"
-     "${PINPAD_SETTINGS_DIR}/agent.ini\n"
+     "/etc/pinpad-agent/pinpad.ini\n"
+     "/etc/pinpad-agent/agent.ini\n"
      "/etc/logrotate.d/pinpad-agent\n")
 set(control_extra ${staged}/debian/conffiles)
+set(LOG_DIR /var/log/pinpad-agent)
 foreach(script postinst prerm postrm)
   configure_file(${packaging}/debian/${script} ${staged}/debian/${script} @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ

@@ -135,5 +135,7 @@ show_log CommLog9.txt 6
 [[ -n $sock_log ]] && show_log "$sock_log" 8
 echo "    what the agent wrote in Status.json after the fetch (agent --status):"
 "$agent_dir/agent" --status 2>&1 | sed 's/^/      | /' || true
+echo "    what commlog-decode makes of the traffic logs (problems, and the tunnel's measures):"
+"$bin/commlog-decode" "$trace" 2>&1 | sed -n '/^Problems:/,/^Connections:/p' | sed '/^Connections:/d;/^$/d;s/^/      | /' || true
 echo
 echo "Every process the demo started has been stopped."

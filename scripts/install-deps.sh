@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and every make target need and
-# a fresh machine may lack; run it once before the quick start, as root or
-# with sudo. Packages already in place are left alone.
+# a fresh machine may lack; make demo and make test run it first. It names
+# every package it installs (as root, or through sudo) and says nothing when
+# all are in place.
 set -euo pipefail
 
 packages=(
@@ -14,8 +15,9 @@ packages=(
     clang libclang-rt-dev
     # make package, and the packaging tests: dpkg-deb, dpkg-shlibdeps, file,
     # strip, objcopy and readelf, gzip, systemd-analyze, logrotate, groff for
-    # the manual pages
-    dpkg-dev file binutils gzip systemd logrotate groff-base
+    # the manual pages, dpkg-buildflags for the hardening flags,
+    # hardening-check (devscripts) and lintian for the package
+    dpkg-dev file binutils gzip systemd logrotate groff-base devscripts lintian
     # the metrics tests: Debian's node exporter, and promtool (in prometheus)
     prometheus-node-exporter prometheus
 )
@@ -28,8 +30,15 @@ for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}"
-    if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+    echo "install-deps: installing from Debian: ${missing[*]}"
+    if [ "$(id -u)" -eq 0 ]; then
+        sudo=""
+    elif command -v sudo >/dev/null; then
+        sudo="sudo"
+    else
+        echo "install-deps: run scripts/install-deps.sh as root to install them" >&2
+        exit 1
+    fi
     $sudo apt-get update -qq
     # policy-rc.d answering 101 keeps every package's daemon from starting
     # during the install; one already in place (as in containers) is kept.

@@ -45,6 +45,16 @@ TLoggerToFile::TFailureListener& FailureListener() {
     return listener;
 }
 
+struct TTrafficPolicy {
+    bool payloads = true;
+    std::uint32_t sizeLimit = 0;
+};
+
+TTrafficPolicy& TrafficPolicy() {
+    static TTrafficPolicy policy;
+    return policy;
+}
+
 void ReportOpenFailure(const char* fileName, IFileSystem& fileSystem) {
     if (FailureListener()) {
         const std::optional<Error> cause = fileSystem.GetLastError().Sub();
@@ -53,6 +63,10 @@ void ReportOpenFailure(const char* fileName, IFileSystem& fileSystem) {
 }
 
 }  // namespace
+
+void TLoggerToFile::SetTrafficPolicy(bool payloads, unsigned long sizeLimit) {
+    TrafficPolicy() = {payloads, static_cast<std::uint32_t>(sizeLimit)};
+}
 
 void TLoggerToFile::SetFailureListener(TFailureListener listener) {
     FailureListener() = std::move(listener);
@@ -66,7 +80,7 @@ TLoggerToFile::TLoggerToFile(const char* fileName, IFileSystem* fileSystem, unsi
 }
 
 void TLoggerToFile::LogData(const TLogEvent& event) {
-    if (!m_fileSystem) {
+    if (!m_fileSystem || (event.NeedsHexDump() && !TrafficPolicy().payloads)) {
         return;
     }
     TrimFile();
@@ -108,11 +122,12 @@ void TLoggerToFile::LogData(const TLogEvent& event) {
 }
 
 void TLoggerToFile::TrimFile() {
-    if (m_sizeLimit == 0 || !m_fileSystem) {
+    const std::uint32_t limit = m_sizeLimit != 0 ? m_sizeLimit : TrafficPolicy().sizeLimit;
+    if (limit == 0 || !m_fileSystem) {
         return;
     }
     const std::uint32_t size = m_fileSystem->GetFileLength(m_fileName);
-    if (size < m_sizeLimit) {
+    if (size < limit) {
         return;
     }
     // Without the rename, "tmpflnm" could be a leftover of another log, whose
@@ -130,7 +145,7 @@ void TLoggerToFile::TrimFile() {
     if (!target) {
         return;
     }
-    const std::uint32_t keep = m_sizeLimit / 2;
+    const std::uint32_t keep = limit / 2;
     const long start = static_cast<long>(size - keep);
     if (source->Seek(static_cast<unsigned long>(start)) != start) {
         return;  // the old contents stay in the temporary file

@@ -26,6 +26,11 @@ class TLoggerToFile : public ILogger {
 
     // The one listener of the process; failures are silent without one.
     static void SetFailureListener(TFailureListener listener);
+    // What every log of the process writes from its next entry on: with
+    // payloads off, no entries of sent and received bytes (the others
+    // stay); a size limit, applied to each log that has none of its own
+    // (0: none). By default payloads are on and there is no limit.
+    static void SetTrafficPolicy(bool payloads, unsigned long sizeLimit);
 
     void LogData(const TLogEvent& event) override;
     // From the next entry on, trims at this size instead; 0 disables trimming.

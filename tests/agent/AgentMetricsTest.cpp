@@ -92,6 +92,7 @@ TEST(AgentMetricsTest, EverySeriesCarriesItsFigureAndPromtoolAcceptsTheText) {
         R"(pinpad_agent_state{state="no-port",)" + labels + "} 0",
         R"(pinpad_agent_state{state="disabled",)" + labels + "} 0",
         R"(pinpad_agent_state{state="port-unavailable",)" + labels + "} 0",
+        R"(pinpad_agent_state{state="port-busy",)" + labels + "} 0",
         R"(pinpad_agent_state{state="serving",)" + labels + "} 1",
         R"(pinpad_agent_state{state="line-lost",)" + labels + "} 0",
         "pinpad_agent_link_up{" + labels + "} 1",

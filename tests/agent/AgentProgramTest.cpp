@@ -219,6 +219,30 @@ TEST_F(AgentProgramTest, TheTrafficLogDecoderReadsBackWhatTheAgentLogged) {
     }
     EXPECT_EQ(report.find("decoding stopped"), std::string::npos) << report;
     EXPECT_EQ(report.find("bad CRC"), std::string::npos) << report;
+    // The agent's own measures on a clean line are no problems.
+    EXPECT_NE(report.find("\nProblems: 0\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("doubled ACK: "), std::string::npos) << report;
+}
+
+// With TrafficLogs=0 the logs keep the connections and errors but no bytes.
+TEST_F(AgentProgramTest, TrafficLogsOffKeepsNoPayloads) {
+    m_directory.WriteFile("agent.ini", "Enabled=1\r\nTrafficLogs=0\r\n");
+    TAnsweringPeer server(20, "pong from the network");
+    WriteSettings("ComPort=9\r\n", "");
+    PlugInTerminal();
+    m_agent.Start();
+    ASSERT_TRUE(m_line->WaitForAgent(20, [] { return false; }));
+    std::string answer;
+    long received = 0;
+    ExchangeThroughAgent(server, "ping from the pinpad", answer, received);
+    ASSERT_EQ(answer, "pong from the network");
+    const std::string socketLog = WaitForClosedSocketLog();
+    ASSERT_FALSE(socketLog.empty());
+    const std::string text = TraceFile(socketLog) + TraceFile("CommLog9.txt");
+    EXPECT_EQ(text.find(" >"), std::string::npos) << text;
+    EXPECT_EQ(text.find(" <"), std::string::npos) << text;
+    EXPECT_NE(TraceFile(socketLog).find("Disconnected"), std::string::npos);
+    EXPECT_EQ(m_agent.Output(), "");
 }
 
 TEST_F(AgentProgramTest, SwitchingTheServiceOffAndOnStartsANewCycleWithAReset) {

@@ -430,17 +430,22 @@ TEST_F(AgentResourcesTest, CommandLine) {
     struct Case {
         std::vector<std::string> arguments;
         int status;
-        std::string output;  // a regular expression
+        std::string output;  // a regular expression for its first line
+        bool usage;          // the usage follows on standard error
     };
     const Case cases[] = {
-        {{"--help"}, 0, "usage: agent \\[--dir DIR\\] \\[--trace DIR\\] (.|\n)*"},
-        {{"--version"}, 0, "pinpad-agent [0-9]+\\.[0-9]+\\.[0-9]+\n"},
-        {{"--dir", ".", "--version"}, 0, "pinpad-agent [0-9.]+\n"},
-        {{"--bogus"}, 2, "agent: unknown argument \"--bogus\" \\(see --help\\)\n"},
-        {{"serve"}, 2, "agent: unknown argument \"serve\" \\(see --help\\)\n"},
-        {{"--dir"}, 2, "agent: --dir needs a directory\n"},
-        {{"--trace="}, 2, "agent: --trace needs a directory\n"},
-        {{"--dir", "missing"}, 2, "agent: --dir missing: not a directory\n"},
+        {{"--help"}, 0,
+         "usage: agent \\[--dir DIR\\] \\[--trace DIR\\] \\[--metrics FILE \\[--metrics-instance NAME\\]\\]",
+         false},
+        {{"--version"}, 0, "pinpad-agent [0-9]+\\.[0-9]+\\.[0-9]+", false},
+        {{"--dir", ".", "--version"}, 0, "pinpad-agent [0-9.]+", false},
+        {{"--bogus"}, 2, "agent: unknown option --bogus", true},
+        {{"serve"}, 2, "agent: unknown option serve", true},
+        {{"--dir"}, 2, "agent: --dir needs a directory", true},
+        {{"--trace="}, 2, "agent: --trace needs a directory", true},
+        {{"--dir", "missing"}, 2, "agent: --dir missing: not a directory", false},
+        {{"--metrics"}, 2, "agent: --metrics needs a file", true},
+        {{"--metrics-instance", "lane1"}, 2, "agent: --metrics-instance goes with --metrics FILE", true},
     };
     for (const Case& c : cases) {
         TempDir directory;
@@ -449,8 +454,12 @@ TEST_F(AgentResourcesTest, CommandLine) {
         agent.Start(c.arguments);
         const std::string shown = c.arguments.front() + " ...";
         EXPECT_EQ(agent.WaitForExit(seconds(5)), c.status) << shown;
-        EXPECT_TRUE(std::regex_match(agent.Output(), std::regex(c.output)))
-            << shown << ": " << agent.Output();
+        const std::string output = agent.Output();
+        const std::size_t lineEnd = output.find('\n');
+        EXPECT_TRUE(std::regex_match(output.substr(0, lineEnd), std::regex(c.output)))
+            << shown << ": " << output;
+        EXPECT_EQ(output.substr(lineEnd + 1).starts_with("usage: agent [--dir DIR]"), c.usage)
+            << shown << ": " << output;
         EXPECT_FALSE(directory.Exists("Trace")) << shown;
     }
 }
@@ -462,21 +471,27 @@ TEST_F(AgentResourcesTest, SettingsAndLogsWhereTheCommandLineSays) {
     settings.WriteFile("pinpad.ini", "ComPort=9\r\n");
     settings.WriteFile("agent.ini", "Enabled=1\r\n");
     m_directory.WriteFile("pinpad.ini", "ComPort=5\r\n");  // not these
-    ASSERT_NO_FATAL_FAILURE(Serve({"--dir", settings.Path(), "--trace", logs / "traffic"}));
+    // Port 9's device is found among the settings, wherever the agent runs.
+    m_terminal = TRawTerminal::Make(settings / "ttyS99");
+    ASSERT_TRUE(m_terminal);
+    m_agent.Start({"--dir", settings.Path(), "--trace", logs / "traffic"});
+    ASSERT_EQ(m_terminal->NextPacket(20000), "RESET 0") << m_agent.Output();
     EXPECT_TRUE(WaitFor([&] { return logs.Exists("traffic/CommLog9.txt"); }));
     EXPECT_FALSE(m_directory.Exists("Trace"));
     EXPECT_FALSE(settings.Exists("Trace"));
+    EXPECT_EQ(m_agent.Output(), "");
+    m_agent.Stop();  // one agent per settings directory
 
     // Without --trace the logs go beside the settings.
     TempDir second;
     TAgentProgram beside(second);
-    std::unique_ptr<TRawTerminal> line = TRawTerminal::Make(second / "ttyS99");
-    ASSERT_TRUE(line);
+    m_terminal.reset();  // its link goes with it
+    m_terminal = TRawTerminal::Make(settings / "ttyS99");
+    ASSERT_TRUE(m_terminal);
     beside.Start({"--dir", settings.Path()});
-    EXPECT_EQ(line->NextPacket(20000), "RESET 0") << beside.Output();
+    EXPECT_EQ(m_terminal->NextPacket(20000), "RESET 0") << beside.Output();
     EXPECT_TRUE(WaitFor([&] { return settings.Exists("Trace/CommLog9.txt"); }));
     EXPECT_EQ(beside.Output(), "");
-    EXPECT_EQ(m_agent.Output(), "");
 }
 
 // A second agent for a port that one already serves says so once, leaves
@@ -491,8 +506,8 @@ TEST_F(AgentResourcesTest, OneAgentPerSerialPort) {
     TAgentProgram other(otherDirectory);
     other.Start();
 
-    const std::string inUse =
-        "agent: serial port ttyS99 is in use by another program; trying again every 5 s\n";
+    const std::string inUse = "agent: serial port " + (otherDirectory / "ttyS99") +
+                              " is in use by another program; trying again every 5 s\n";
     EXPECT_TRUE(WaitFor([&] { return other.Output() == inUse; }));
     m_terminal->Pump(6000);  // another attempt
     EXPECT_EQ(other.Output(), inUse);

@@ -19,6 +19,7 @@ TAgentStatus BusyAgent() {
     status.port = "ttyS0";
     status.linkUp = true;
     status.lastReset = "2026-12-10 10:03:12";
+    status.lastHeard = "2026-12-10 10:04:58";
     status.written = "2026-12-10 10:05:00";
     status.pid = 4242;
     status.counters = {.framesSent = 120,
@@ -68,6 +69,7 @@ TEST(AgentStatusTest, FieldsHaveTheirDocumentedNamesAndForms) {
              "\"state\": \"serving\"",
              "\"link\": \"up\"",
              "\"lastReset\": \"2026-12-10 10:03:12\"",
+             "\"lastHeard\": \"2026-12-10 10:04:58\"",
              "\"naksReceived\": 14",
              "\"terminalResets\": 7",
              "\"kind\": \"call\"",
@@ -81,6 +83,18 @@ TEST(AgentStatusTest, FieldsHaveTheirDocumentedNamesAndForms) {
     }
     TAgentStatus fresh;
     EXPECT_NE(StatusToJson(fresh).find("\"lastReset\": null"), std::string::npos);
+    EXPECT_NE(StatusToJson(fresh).find("\"lastHeard\": null"), std::string::npos);
+    fresh.state = EState::PortBusy;
+    EXPECT_NE(StatusToJson(fresh).find("\"state\": \"port-busy\""), std::string::npos);
+
+    // A file of an agent that did not yet tell when the terminal was heard reads as never.
+    std::string older = StatusToJson(BusyAgent());
+    const std::size_t heard = older.find("  \"lastHeard\"");
+    older.erase(heard, older.find("  \"counters\"") - heard);
+    std::string error;
+    const auto read = StatusFromJson(older, error);
+    ASSERT_TRUE(read) << error << "\n" << older;
+    EXPECT_EQ(read->lastHeard, "");
 }
 
 // Control characters, quotes and bytes that are not UTF-8 in a string leave
@@ -178,6 +192,7 @@ TEST(AgentStatusTest, DescribedForAPersonInAlignedLines) {
     EXPECT_EQ(DescribeStatus(status, true),
               "state            serving tty?[2JS0, link up\n"
               "last reset       2026-12-10 10:03:12\n"
+              "last heard       2026-12-10 10:04:58\n"
               "written          2026-12-10 10:05:00 by process 4242, which has ended\n"
               "frames           120 sent, 118 received\n"
               "NAKs             1 sent, 14 received\n"
@@ -201,6 +216,7 @@ TEST(AgentStatusTest, DescribedForAPersonInAlignedLines) {
     EXPECT_TRUE(text.starts_with("state            idle on ttyS1, link down: disabled in "
                                  "agent.ini\n"
                                  "last reset       none yet\n"
+                                 "last heard       never\n"
                                  "written          2026-12-10 10:05:00 by process 7\n"))
         << text;
     EXPECT_TRUE(text.ends_with("connections      0\n")) << text;

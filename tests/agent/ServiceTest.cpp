@@ -11,6 +11,7 @@
 #include <sys/un.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -157,9 +158,11 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
     std::vector<std::string> messages = manager.ReceiveUntil("READY=1\nSTATUS=.*", seconds(10));
     ASSERT_FALSE(messages.empty());
     EXPECT_TRUE(std::regex_match(
-        messages.back(), std::regex("READY=1\nSTATUS=serving ttyS99, link down, 0 connections, "
-                                    "0 NAKs, last reset " +
-                                    kTime)))
+        messages.back(),
+        std::regex("READY=1\nSTATUS=serving ttyS99, link down, terminal not heard yet, "
+                   "0 connections, "
+                   "0 NAKs, last reset " +
+                   kTime)))
         << messages.back();
 
     // Nothing on the line answers, so nothing changes but the keep-alives.
@@ -188,7 +191,42 @@ TEST_F(ServiceTest, ServingAgentReportsTheLinkAndKeepsTheWatchdogFed) {
                                 "opened" +
                                 lastReset)))
         << statuses[1];
-    EXPECT_EQ(m_agent.Output(), "");
+    const std::string told =
+        "agent: serial port " + (m_directory / "ttyS99") +
+        " cannot be opened: No such file or directory; trying again every 5 s\n";
+    EXPECT_TRUE(WaitFor([&] { return m_agent.Output() == told; })) << m_agent.Output();
+}
+
+// Idle, disabled or waiting for its port, the agent feeds the watchdog at half its interval;
+// SIGTERM and SIGINT bring STOPPING=1, and the agent ends by that signal.
+TEST_F(ServiceTest, WatchdogIsFedInEveryStateAndAStopIsAnnounced) {
+    struct TCase {
+        const char* agent;
+        int signal;
+        int keepAlives;  // the first case waits through a 5 s pause between attempts
+    } cases[] = {{"", SIGTERM, 12}, {"Enabled=1\r\n", SIGINT, 3}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.agent);
+        TempDir directory;
+        directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
+        if (*c.agent != '\0') {
+            directory.WriteFile("agent.ini", c.agent);
+        }
+        TAgentProgram agent(directory);
+        TNotifySocket manager(directory, "1000000");
+        agent.Start();
+        ASSERT_TRUE(manager.Receive(seconds(10)).starts_with("READY=1"));
+        // Keep-alives every 500 ms: each comes well within the second the watchdog allows,
+        // through the 5 s pause between attempts too.
+        for (int i = 0; i < c.keepAlives; ++i) {
+            ASSERT_EQ(manager.Receive(milliseconds(1000)), "WATCHDOG=1") << i;
+        }
+        ASSERT_EQ(kill(agent.Pid(), c.signal), 0);
+        const std::vector<std::string> messages = manager.ReceiveUntil("STOPPING=1", seconds(5));
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back(), "STOPPING=1") << Joined(messages);
+        EXPECT_EQ(agent.WaitForExit(seconds(5)), -c.signal);
+    }
 }
 
 // The status line carries the link, the connections and the NAKs of both
@@ -205,8 +243,9 @@ TEST_F(ServiceTest, StatusLineCarriesTheCounts) {
     // The status lines until one matches pattern; the terminal meanwhile
     // takes and acknowledges what the agent sends.
     const auto statusUntil = [&](const std::string& pattern) {
-        const std::regex wanted("(READY=1\n)?STATUS=serving ttyS99, " + pattern + ", last reset " +
-                                kTime);
+        const std::regex wanted(
+            "(READY=1\n)?STATUS=serving ttyS99, link up, terminal last heard [0-9]+ s ago, " +
+            pattern + ", last reset " + kTime);
         const auto deadline = Clock::now() + seconds(10);
         std::vector<std::string> messages;
         while (Clock::now() < deadline) {
@@ -222,12 +261,12 @@ TEST_F(ServiceTest, StatusLineCarriesTheCounts) {
         ADD_FAILURE() << "no " << pattern << " in " << Joined(messages);
         return Joined(messages);
     };
-    statusUntil("link up, 0 connections, 0 NAKs");
+    statusUntil("0 connections, 0 NAKs");
 
     LoopbackListener server = ListenOnLoopback();
     terminal->Send(TSerialPacket(ACTION_CALL, 1, kLoopbackAddress, server.port, 0));
     EXPECT_EQ(terminal->NextPacket(), "CALL_RESULT 1 err=0");
-    statusUntil("link up, 1 connection, 0 NAKs");
+    statusUntil("1 connection, 0 NAKs");
 
     // The terminal refuses a frame once.
     terminal->acknowledge = false;
@@ -235,10 +274,10 @@ TEST_F(ServiceTest, StatusLineCarriesTheCounts) {
     EXPECT_EQ(terminal->NextPacket(), "CLOSED 7");
     terminal->acknowledge = true;
     terminal->SendNak(terminal->lastDataSequence);
-    statusUntil("link up, 1 connection, 1 NAK");
+    statusUntil("1 connection, 1 NAK");
 
     terminal->Send(TSerialPacket(ACTION_CLOSE, 1, 0, 0, 0));
-    const std::string messages = statusUntil("link up, 0 connections, 1 NAK");
+    const std::string messages = statusUntil("0 connections, 1 NAK");
     EXPECT_EQ(messages.find("READY"), std::string::npos) << "READY=1 came twice: " << messages;
     EXPECT_EQ(m_agent.Output(), "");
 }
@@ -275,13 +314,20 @@ TEST(ServiceStatusTest, LineNamesTheStateThenTheFiguresThenTheLastReset) {
         TServiceStatus status;
         const char* line;
     } cases[] = {
-        {{EState::NoPort, "", {}, {}, ""}, "no serial port configured"},
-        {{EState::Serving, "/dev/ttyS0", {}, {}, ""}, "serving /dev/ttyS0"},
-        {{EState::Serving, "/dev/ttyS0", false, {}, ""}, "serving /dev/ttyS0, link down"},
-        {{EState::Serving, "/dev/ttyS0", true, figures, "10:03:12"},
+        {{EState::NoPort, "", {}, {}, "", {}}, "no serial port configured"},
+        {{EState::Serving, "/dev/ttyS0", {}, {}, "", {}}, "serving /dev/ttyS0"},
+        {{EState::Serving, "/dev/ttyS0", false, {}, "", {}}, "serving /dev/ttyS0, link down"},
+        {{EState::Serving, "/dev/ttyS0", true, figures, "10:03:12", {}},
          "serving /dev/ttyS0, link up, 1 connection, 14 NAKs, 0 repeats, last reset 10:03:12"},
-        {{EState::Disabled, "ttyS99", true, {}, "10:03:12"},
+        {{EState::Disabled, "ttyS99", true, {}, "10:03:12", {}},
          "idle on ttyS99, link down: disabled in agent.ini, last reset 10:03:12"},
+        {{EState::Serving, "ttyS99", true, figures, "10:03:12", 3},
+         "serving ttyS99, link up, terminal last heard 3 s ago, 1 connection, 14 NAKs, 0 repeats, "
+         "last reset 10:03:12"},
+        {{EState::Serving, "ttyS99", false, {}, "", TServiceStatus::kNeverHeard},
+         "serving ttyS99, link down, terminal not heard yet"},
+        {{EState::PortBusy, "ttyS99", {}, {}, "", 3},
+         "waiting for ttyS99, link down: the port is in use by another program"},
     };
     for (const TCase& c : cases) {
         EXPECT_EQ(c.status.Line(), c.line);

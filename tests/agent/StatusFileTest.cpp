@@ -261,7 +261,7 @@ TEST_F(StatusKeeperTest, StateChangesAreWrittenAndProblemsToldWithoutStopping) {
     ASSERT_EQ(m_problems.size(), 1u);
     EXPECT_EQ(m_problems[0].error, ENOENT);
     fs::create_directory(m_directory.Path());
-    m_keeper.NotServing(true);
+    m_keeper.NotServing(TServiceStatus::EState::PortUnavailable);
     m_system.Clock().Advance(TStatusKeeper::kChangeGapMs);
     m_keeper.Observe(TTunnelSample());
     EXPECT_EQ(Written().state, TServiceStatus::EState::PortUnavailable);
@@ -272,10 +272,10 @@ TEST_F(StatusKeeperTest, StateChangesAreWrittenAndProblemsToldWithoutStopping) {
 // port) writes its change at once and its figures as they fall due.
 TEST_F(StatusKeeperTest, AnIdleLoopWritesItsStateAtOnceAndThenEveryFiveSeconds) {
     const TSerialNetworkInterface closed(9);
-    m_keeper.NotServing(false);
+    m_keeper.NotServing(TServiceStatus::EState::Disabled);
     m_keeper.Settle(closed);
     EXPECT_EQ(Written().state, TServiceStatus::EState::Disabled);
-    m_keeper.NotServing(true);
+    m_keeper.NotServing(TServiceStatus::EState::PortUnavailable);
     m_keeper.Settle(closed);
     EXPECT_EQ(Written().state, TServiceStatus::EState::PortUnavailable);
     EXPECT_EQ(m_keeper.Writes(), 2u);

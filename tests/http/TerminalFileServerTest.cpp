@@ -336,6 +336,22 @@ TEST_F(TerminalFileServerTest, PostBodiesAreStoredAsNumberedFiles) {
     EXPECT_EQ(m_server->ReadLine(), "POST from T1: 10 bytes stored as 00000002.bin");
 }
 
+// A server that cannot start makes nothing: no uploads directory, no traffic logs.
+TEST_F(TerminalFileServerTest, APortInUseEndsItWithStatusOneAndNothingMade) {
+    const LoopbackListener taken = ListenOnLoopback();
+    ChildProcess server({ServerPath(), "--dir", m_root / "served", "--port",
+                         std::to_string(taken.port)},
+                        ChildProcess::TOptions{.directory = "",
+                                               .output = m_root / "out",
+                                               .error = m_root / "out"});
+    EXPECT_EQ(server.WaitForExit(10000), std::optional<int>(1));
+    EXPECT_EQ(m_root.ReadFile("out"), "terminal-file-server: cannot listen on 127.0.0.1:" +
+                                          std::to_string(taken.port) +
+                                          ": Address already in use\n");
+    EXPECT_FALSE(m_root.Exists("served/posted"));
+    EXPECT_FALSE(m_root.Exists("bin/Trace"));
+}
+
 // Interrupted or terminated, the server ends as its usage says: status 0.
 TEST_F(TerminalFileServerTest, StopSignalsEndItWithStatusZero) {
     for (const int signal : {SIGINT, SIGTERM}) {

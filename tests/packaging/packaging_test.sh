@@ -7,9 +7,12 @@
 # Exit status 0 passed, 1 failed, 77 skipped (no Debian packaging tools).
 #   install  cmake --install into a temporary DESTDIR; the layout, the units
 #            (systemd-analyze verify and security), the service user and the
-#            log directories made by their own tools under a temporary root
+#            log directories made by their own tools under a temporary root;
+#            an install with a temporary --prefix and no DESTDIR, which must
+#            write nothing outside it
 #   package  cpack into a temporary directory; dpkg-deb -I and -c of the
-#            package and its debug symbols package
+#            package and its debug symbols package; hardening-check of every
+#            program and lintian's verdict on the package
 set -euo pipefail
 
 mode=$1
@@ -101,7 +104,39 @@ check_log_rotation() {
         fail "after seven rotations the logs are: $kept"
 }
 
+# An install into a prefix of its own, as root and without DESTDIR: every file
+# it lists lies below the prefix, the settings and the log rotation in
+# PREFIX/etc, the units name the prefix's paths, and no user is made.
+check_prefix_install() {
+    local prefix=$tmp/prefix user_before
+    user_before=$(getent passwd pinpad-agent || true)
+    (cd "$installer" && cmake -DCMAKE_INSTALL_PREFIX="$prefix" -P "$installer/cmake_install.cmake") \
+        >"$tmp/prefix-install.log" 2>&1 ||
+        { cat "$tmp/prefix-install.log" >&2; fail "the install into a prefix failed"; return; }
+    local manifest=$installer/install_manifest.txt
+    [[ -s $manifest ]] || { fail "the install into a prefix lists no files"; return; }
+    local outside
+    outside=$(grep -v "^$prefix/" "$manifest" || true)
+    [[ -z $outside ]] || fail "the install into $prefix wrote outside it: $outside"
+    if grep -q '^-- \(Installing\|Up-to-date\|Keeping\): /\(etc\|var\|usr\)/' "$tmp/prefix-install.log"; then
+        fail "the install into a prefix names system paths: $(grep -m1 ': /\(etc\|var\|usr\)/' "$tmp/prefix-install.log")"
+    fi
+    local file
+    for file in etc/pinpad-agent/pinpad.ini etc/pinpad-agent/agent.ini etc/logrotate.d/pinpad-agent \
+        bin/pinpad-agent lib/systemd/system/pinpad-agent.service lib/sysusers.d/pinpad-agent.conf \
+        lib/tmpfiles.d/pinpad-agent.conf; do
+        [[ -e $prefix/$file ]] || fail "the install into a prefix lacks $file"
+    done
+    expect_line "$prefix/lib/systemd/system/pinpad-agent.service" \
+        "ExecStart=$prefix/bin/pinpad-agent --dir $prefix/etc/pinpad-agent --trace $prefix/var/log/pinpad-agent/Trace"
+    expect_line "$prefix/etc/logrotate.d/pinpad-agent" \
+        "$prefix/var/log/pinpad-agent/Trace/*.txt $prefix/var/log/pinpad-agent/*/Trace/*.txt {"
+    [[ $(getent passwd pinpad-agent || true) == "$user_before" ]] ||
+        fail "the install into a prefix changed the service user"
+}
+
 check_install() {
+    check_prefix_install
     local root=$tmp/root
     install_into "$root" --strip >"$tmp/install.log" ||
         { cat "$tmp/install.log" >&2; fail "cmake --install failed"; return; }
@@ -311,6 +346,32 @@ EOF
         [[ -n $id ]] || { fail "$program has no build id"; continue; }
         expect_line "$tmp/dbgsym-contents" "./usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
     done
+    # Every program built with Debian's hardening, when the build asked for it;
+    # lintian finds no error or warning, and no hardening tag among its notes.
+    local hardened=0 lintian_bad='^(E|W): '
+    grep -q '^PINPAD_HARDENED:INTERNAL=ON' "$build/CMakeCache.txt" && hardened=1
+    ((hardened)) && lintian_bad='^(E|W): |hardening'
+    if ((!hardened)); then
+        skip "built without hardening (HARDENING=OFF, a debug or sanitizer build): not checked"
+    elif command -v hardening-check >/dev/null; then
+        # Control-flow protection is not asked of the programs: Debian 12's
+        # hardening=+all has none, and its runtime objects lack the property.
+        for program in pinpad-agent pinpad-sim commlog-decode; do
+            hardening-check --quiet --nocfprotection "$tmp/unpacked/usr/bin/$program" \
+                >"$tmp/hardening.log" 2>&1 ||
+                fail "hardening-check $program: $(cat "$tmp/hardening.log")"
+        done
+    else
+        skip "hardening-check (devscripts) missing: the programs' hardening is not checked"
+    fi
+    if command -v lintian >/dev/null; then
+        lintian -I --tag-display-limit 0 "$deb" >"$tmp/lintian.log" 2>&1 || true
+        if grep -E "$lintian_bad" "$tmp/lintian.log" >"$tmp/lintian-bad.log"; then
+            fail "lintian: $(cat "$tmp/lintian-bad.log")"
+        fi
+    else
+        skip "lintian missing: the package is not checked by it"
+    fi
     echo "package: $(basename "$deb") $(stat -c %s "$deb") bytes," \
         "$(grep -o 'Installed-Size: [0-9]*' "$tmp/info") KiB installed;" \
         "debug symbols: $(stat -c %s "$dbgsym") bytes"

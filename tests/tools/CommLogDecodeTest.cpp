@@ -132,6 +132,118 @@ TEST(CommLogDecodeTest, DecodesATunnelConversationLayerByLayer) {
     EXPECT_EQ(second.ending, "closed by the terminal (CLOSE)");
 }
 
+// The agent's own measures are counted as what they are, never as problems; the same
+// frames from the terminal, or changed data under one number, still are.
+TEST(CommLogDecodeTest, TheAgentsMeasuresAreNoProblems) {
+    using TWrite = std::function<void(TTrafficLogs&)>;
+    const T_BinaryData close3 = PacketBytes(Notice(ACTION_CLOSE, 3));
+    // A packet of the agent that needs no connection: the reset a tunnel starts with.
+    const T_BinaryData reset = PacketBytes(Notice(ACTION_RESET, 0));
+    const T_BinaryData call = PacketBytes(Call(3));
+    struct TCase {
+        const char* name;
+        TWrite write;
+        std::vector<std::string> measures;
+        std::vector<std::string> problems;
+    };
+    const TCase cases[] = {
+        {"doubled notice and doubled ACK",
+         [&](TTrafficLogs& l) {
+             l.Received(kLine, DataFrame(1, call));
+             l.Sent(kLine, Ack(1));
+             l.Sent(kLine, Ack(1));
+             l.Sent(kLine, DataFrame(1, PacketBytes(Notice(ACTION_CALL_RESULT, 3))));
+             l.Sent(kLine, DataFrame(1, PacketBytes(Notice(ACTION_CALL_RESULT, 3))));
+             l.Received(kLine, Ack(1));
+             l.Received(kLine, Ack(1));
+         },
+         {"doubled ACK: ACK seq 1 goes out twice", "doubled notice: DATA seq 1 goes out twice"},
+         {}},
+        {"ACK refreshes",
+         [&](TTrafficLogs& l) {
+             l.Received(kLine, DataFrame(1, close3));
+             l.Sent(kLine, Ack(1));
+             l.Sent(kLine, DataFrame(1, reset));
+             l.Received(kLine, Ack(1));
+             l.Sent(kLine, Ack(1));
+             l.Sent(kLine, DataFrame(2, reset));
+             l.Received(kLine, Ack(2));
+             l.Sent(kLine, Ack(1));
+         },
+         {"ACK refresh: ACK seq 1 once more", "ACK refresh: ACK seq 1 once more"},
+         {}},
+        {"polls, answered by an empty portion and by the portion itself",
+         [&](TTrafficLogs& l) {
+             l.Received(kLine, DataFrame(1, call));
+             l.Sent(kLine, Ack(1));
+             l.Sent(kLine, Nak(2));
+             l.Received(kLine, DataFrame(1, T_BinaryData()));
+             l.Sent(kLine, Ack(1));
+             l.Sent(kLine, Nak(2));
+             l.Received(kLine, DataFrame(2, close3));
+             l.Sent(kLine, Ack(2));
+         },
+         {"poll: NAK seq 2 asks for a portion lost whole",
+          "poll: NAK seq 2 asks for a portion lost whole"},
+         {}},
+        {"probe",
+         [&](TTrafficLogs& l) {
+             l.Sent(kLine, DataFrame(5, reset));
+             l.Sent(kLine, DataFrame(9, T_BinaryData()));
+             l.Received(kLine, Ack(5));
+         },
+         {"probe: DATA seq 9 without data asks for an overdue answer"},
+         {}},
+        // Our own half of the tunnel probes too; a field terminal's empty portion under the
+        // next number shows that its link reset dropped that portion.
+        {"the terminal's probe, and its empty portion under the next number",
+         [&](TTrafficLogs& l) {
+             l.Received(kLine, DataFrame(1, call));
+             l.Sent(kLine, Ack(1));
+             l.Received(kLine, DataFrame(7, T_BinaryData()));
+             l.Sent(kLine, Ack(7));
+             l.Received(kLine, DataFrame(2, T_BinaryData()));
+             l.Sent(kLine, Ack(2));
+             l.Received(kLine, DataFrame(3, close3));
+             l.Sent(kLine, Ack(3));
+         },
+         {"probe: DATA seq 7 without data asks for an overdue answer"},
+         {"DATA seq 2 without data: the terminal's link reset dropped its portion and what was "
+          "queued behind it"}},
+        {"a portion the terminal never read, sent again after its probe",
+         [&](TTrafficLogs& l) {
+             l.Sent(kLine, DataFrame(5, reset));
+             l.Sent(kLine, DataFrame(9, T_BinaryData()));
+             l.Received(kLine, Ack(9));
+             l.Sent(kLine, DataFrame(5, reset));
+             l.Received(kLine, Ack(5));
+         },
+         {"probe: DATA seq 9 without data asks for an overdue answer"},
+         {"DATA seq 5 is sent again"}},
+        {"the same frames from the terminal, and new data under an old number",
+         [&](TTrafficLogs& l) {
+             l.Sent(kLine, DataFrame(1, reset));
+             l.Received(kLine, Nak(1));
+             l.Sent(kLine, DataFrame(1, reset));
+             l.Sent(kLine, DataFrame(1, call));
+             l.Received(kLine, Ack(1));
+         },
+         {},
+         {"NAK for DATA seq 1: its receiver found a bad CRC", "DATA seq 1 is sent again",
+          "sequence gap: seq 1 follows seq 1"}},
+    };
+    for (const TCase& c : cases) {
+        TTrafficLogs logs;
+        logs.At(100000);
+        logs.Opened(kLine);
+        c.write(logs);
+        logs.Closed(kLine);
+        const TDecodeReport report = DecodeLine(logs);
+        EXPECT_EQ(Texts(report, TEvent::TLayer::Measure), c.measures) << c.name;
+        EXPECT_EQ(Problems(report), c.problems) << c.name;
+    }
+}
+
 TEST(CommLogDecodeTest, FlagsWhatAPersonShouldLookAt) {
     using TWrite = std::function<void(TTrafficLogs&)>;
     const T_BinaryData close3 = PacketBytes(Notice(ACTION_CLOSE, 3));
@@ -141,15 +253,15 @@ TEST(CommLogDecodeTest, FlagsWhatAPersonShouldLookAt) {
         std::vector<std::string> problems;
     };
     const TCase cases[] = {
-        {"bad CRC, NAK and retransmission",
+        // The agent's refusal and the terminal's answer to it follow from the damage.
+        {"bad CRC, refused and sent again",
          [&](TTrafficLogs& l) {
              l.Received(kLine, DataFrame(1, close3, true));
              l.Sent(kLine, Nak(1));
              l.Received(kLine, DataFrame(1, close3));
              l.Sent(kLine, Ack(1));
          },
-         {"bad CRC on DATA seq 1: its data is dropped",
-          "NAK for DATA seq 1: its receiver found a bad CRC", "DATA seq 1 is sent again"}},
+         {"bad CRC on DATA seq 1: its data is dropped"}},
         {"third NAK",
          [&](TTrafficLogs& l) {
              for (int i = 0; i < 3; ++i) {

@@ -19,10 +19,12 @@ CommLog*.txt and sock*.txt files in it. The hex dumps of the serial log are
 decoded layer by layer into SLIP frames, frames (type, sequence number,
 length, CRC) and tunnel packets, shown in one timeline with the socket logs'
 traffic. Problems are marked "!!" and listed after the timeline: bad CRCs,
-NAKs, retransmissions, unanswered frames, resets that drop open connections,
-sequence gaps, failed calls with the meaning of their error code,
-connections that never closed. The reset with which every tunnel starts is
-normal and no problem. A summary of every connection follows (bytes each
+NAKs of the terminal, retransmissions, unanswered frames, resets that drop
+open connections, sequence gaps, failed calls with the meaning of their
+error code, connections that never closed. The reset with which every tunnel
+starts is normal and no problem. The agent's own measures (doubled notices
+and ACKs, ACK refreshes, polls, refusals, probes) are marked ".." and
+counted by kind, never as problems. A summary of every connection follows (bytes each
 way, duration, how it ended).
 
 A damaged log is decoded as far as it can be read, and a line says where

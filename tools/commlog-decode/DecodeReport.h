@@ -7,9 +7,11 @@
 
 #include "CommLogReader.h"
 
-// One line of the timeline: something seen in a log, or a problem found there.
+// One line of the timeline: something seen in a log, a problem found there, or
+// one of the agent's own measures (a doubled notice, a doubled or refreshed
+// ACK, a poll, a refusal, a probe), which is no problem.
 struct TEvent {
-    enum class TLayer { Log, Frame, Packet, Problem };
+    enum class TLayer { Log, Frame, Packet, Problem, Measure };
 
     TStamp stamp;
     std::string source;    // the log file's name
@@ -56,6 +58,10 @@ class TEventSink {
     }
     void Problem(const TStamp& stamp, std::string text) {
         Add(stamp, ' ', TEvent::TLayer::Problem, std::move(text));
+    }
+    // kind names the measure ("poll"); the report counts them by it.
+    void Measure(const TStamp& stamp, const std::string& kind, const std::string& text) {
+        Add(stamp, ' ', TEvent::TLayer::Measure, kind + ": " + text);
     }
 
     const std::string& Source() const { return m_source; }

@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "LogDecoders.h"
@@ -181,6 +183,14 @@ struct TDirection {
     // The last data frame with a good CRC, to find gaps in the numbering.
     bool haveGood = false;
     std::uint8_t lastGoodSeq = 0;
+    // The number of the last data frame with data: the current portion.
+    bool havePortion = false;
+    std::uint8_t portionSeq = 0;
+    // The last frame was an ACK of this number (to tell a doubled ACK).
+    bool lastWasAck = false;
+    std::uint8_t lastAckSeq = 0;
+    // Numbers this side has acknowledged (to tell a refreshed ACK).
+    std::set<std::uint8_t> acknowledged;
     std::map<std::uint8_t, TStamp> unanswered;  // data frames by sequence number
 };
 
@@ -210,7 +220,9 @@ class TLineSession {
                 m_sink.Problem(stamp, "DATA " + Seq(seq) + " " + way + " at " + at.Text() +
                                           " was never answered");
             }
-            if (direction->slip.InFrame()) {
+            // An END after a frame's closing END opens nothing worth telling: the agent
+            // ends every frame with END END.
+            if (direction->slip.InFrame() && direction->slip.Collected().Length() != 0) {
                 m_sink.Problem(stamp, "a " + way + " frame was never completed");
             }
             if (direction->packets.Length() != 0) {
@@ -232,13 +244,16 @@ class TLineSession {
         }
         const std::uint8_t type = frame[0];
         const std::uint8_t seq = frame[1];
+        const bool followsData = std::exchange(m_lastDataFrom, nullptr) == &direction;
         const unsigned long checked = TFrameHeader::kSize + length;
         const bool good =
             CountCrc(frame.GetData(), checked) == MSB_TO_WORD(frame.GetData() + checked);
         const T_BinaryData data(frame.GetDataRef(), TFrameHeader::kSize, length);
         switch (type) {
             case TFrameHeader::kData:
-                DataFrame(stamp, direction, seq, data, good);
+                // An ACK of this frame is a first answer, never a refresh.
+                answered.acknowledged.erase(seq);
+                DataFrame(stamp, direction, seq, data, good, followsData);
                 return;
             case TFrameHeader::kAck:
             case TFrameHeader::kNak:
@@ -255,8 +270,54 @@ class TLineSession {
         }
     }
 
+    // The log's owner is the agent: what it sent ('>') is its side.
+    static bool IsAgent(const TDirection& direction) { return direction.mark == '>'; }
+
+    // An empty data frame: a probe (under a number that is neither the
+    // sender's current portion's nor the next; the agent and our own half of
+    // the tunnel send them), or the terminal's empty portion, under its
+    // current number its answer to a NAK when it had nothing out, under the
+    // next one the sign that its link reset dropped that portion. None of them
+    // carries data. True when the frame was one of them and has been told.
+    bool EmptyPortion(const TStamp& stamp, TDirection& direction, std::uint8_t seq,
+                      const T_BinaryData& data, bool good) {
+        if (!good || data.Length() != 0 || !direction.havePortion) {
+            return false;
+        }
+        const bool current = seq == direction.portionSeq;
+        const bool next = seq == static_cast<std::uint8_t>(direction.portionSeq + 1);
+        if (!current && !next) {
+            m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                       "DATA " + Seq(seq) + ", 0 bytes, CRC ok, probe");
+            m_sink.Measure(stamp, "probe",
+                           "DATA " + Seq(seq) + " without data asks for an overdue answer");
+            return true;
+        }
+        if (IsAgent(direction)) {
+            return false;
+        }
+        m_sink.Add(stamp, direction.mark, TLayer::Frame,
+                   "DATA " + Seq(seq) + ", 0 bytes, CRC ok, " +
+                       (current ? "nothing was out" : "an empty portion"));
+        if (next) {
+            m_sink.Problem(stamp, "DATA " + Seq(seq) +
+                                      " without data: the terminal's link reset dropped its "
+                                      "portion and what was queued behind it");
+            direction.haveGood = true;
+            direction.lastGoodSeq = seq;
+        }
+        direction.unanswered[seq] = stamp;
+        return true;
+    }
+
+    // followsData: the frame before it on the line was this direction's last data frame.
     void DataFrame(const TStamp& stamp, TDirection& direction, std::uint8_t seq,
-                   const T_BinaryData& data, bool good) {
+                   const T_BinaryData& data, bool good, bool followsData) {
+        direction.lastWasAck = false;
+        if (EmptyPortion(stamp, direction, seq, data, good)) {
+            return;
+        }
+        m_lastDataFrom = &direction;
         const bool retransmission = direction.haveLast && direction.lastSeq == seq &&
                                     (!direction.lastGood || direction.lastData == data);
         m_sink.Add(stamp, direction.mark, TLayer::Frame,
@@ -265,7 +326,13 @@ class TLineSession {
         if (!good) {
             m_sink.Problem(stamp, "bad CRC on DATA " + Seq(seq) + ": its data is dropped");
         }
-        if (retransmission) {
+        // A copy right behind the first is a doubled notice; one after a NAK or a probe
+        // answers a portion that was refused or never read.
+        if (retransmission && IsAgent(direction) && followsData && direction.lastData == data) {
+            m_sink.Measure(stamp, "doubled notice", "DATA " + Seq(seq) + " goes out twice");
+        } else if (retransmission && !IsAgent(direction)) {
+            // The terminal never sends again by itself: this answers a NAK of the agent.
+        } else if (retransmission) {
             m_sink.Problem(stamp, "DATA " + Seq(seq) + " is sent again");
         } else {
             direction.lastNaks = 0;
@@ -286,6 +353,10 @@ class TLineSession {
             direction.haveGood = true;
             direction.lastGoodSeq = seq;
         }
+        if (good && data.Length() != 0) {
+            direction.havePortion = true;
+            direction.portionSeq = seq;
+        }
         direction.unanswered[seq] = stamp;
         if (deliver) {
             direction.packets += data;
@@ -293,15 +364,35 @@ class TLineSession {
         }
     }
 
-    void Answer(const TStamp& stamp, const TDirection& direction, TDirection& answered, bool ack,
+    void Answer(const TStamp& stamp, TDirection& direction, TDirection& answered, bool ack,
                 std::uint8_t seq, bool good) {
         m_sink.Add(stamp, direction.mark, TLayer::Frame,
                    std::string(ack ? "ACK " : "NAK ") + Seq(seq) + (good ? "" : ", CRC BAD"));
         answered.unanswered.erase(seq);
+        const bool doubled = direction.lastWasAck && direction.lastAckSeq == seq;
+        direction.lastWasAck = ack;
+        direction.lastAckSeq = seq;
         if (ack) {
+            if (IsAgent(direction) && doubled) {
+                m_sink.Measure(stamp, "doubled ACK", "ACK " + Seq(seq) + " goes out twice");
+            } else if (IsAgent(direction) && direction.acknowledged.contains(seq)) {
+                m_sink.Measure(stamp, "ACK refresh", "ACK " + Seq(seq) + " once more");
+            }
+            direction.acknowledged.insert(seq);
             return;
         }
-        m_sink.Problem(stamp, "NAK for DATA " + Seq(seq) + ": its receiver found a bad CRC");
+        direction.acknowledged.erase(seq);
+        if (IsAgent(direction)) {
+            // A damaged copy of that portion came last: the damage is the problem, this
+            // its refusal. Otherwise the agent asks for a portion that may be lost whole.
+            if (answered.haveLast && answered.lastSeq == seq && !answered.lastGood) {
+                m_sink.Measure(stamp, "refusal", "NAK " + Seq(seq) + " refuses a damaged copy");
+            } else {
+                m_sink.Measure(stamp, "poll", "NAK " + Seq(seq) + " asks for a portion lost whole");
+            }
+        } else {
+            m_sink.Problem(stamp, "NAK for DATA " + Seq(seq) + ": its receiver found a bad CRC");
+        }
         if (answered.haveLast && answered.lastSeq == seq && ++answered.lastNaks == 3) {
             m_sink.Problem(stamp, "third NAK for " + Seq(seq) +
                                       ": the sender resets the link and drops its queued data");
@@ -329,6 +420,8 @@ class TLineSession {
 
     TEventSink& m_sink;
     TTunnelSockets& m_sockets;
+    // The direction whose data frame was the line's last frame, if one was.
+    const TDirection* m_lastDataFrom = nullptr;
     TDirection m_sent{'>'};
     TDirection m_received{'<'};
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -32,6 +34,8 @@ std::string Indent(TEvent::TLayer layer) {
             return "  ";
         case TEvent::TLayer::Problem:
             return "!! ";
+        case TEvent::TLayer::Measure:
+            return ".. ";
         case TEvent::TLayer::Log:
             break;
     }
@@ -46,6 +50,8 @@ const char* LayerName(TEvent::TLayer layer) {
             return "packet";
         case TEvent::TLayer::Problem:
             return "problem";
+        case TEvent::TLayer::Measure:
+            return "measure";
         case TEvent::TLayer::Log:
             break;
     }
@@ -104,6 +110,19 @@ std::string RenderText(const TDecodeReport& report) {
         if (IsProblem(event)) {
             text += event.stamp.Text() + " " + event.source + ": " + event.text + "\n";
         }
+    }
+    // The agent's measures, counted by their kind, the text before the colon.
+    std::map<std::string, std::size_t> measures;
+    std::size_t measureCount = 0;
+    for (const TEvent& event : report.timeline) {
+        if (event.layer == TEvent::TLayer::Measure) {
+            ++measures[event.text.substr(0, event.text.find(':'))];
+            ++measureCount;
+        }
+    }
+    text += "\nMeasures: " + std::to_string(measureCount) + "\n";
+    for (const auto& [kind, count] : measures) {
+        text += kind + ": " + std::to_string(count) + "\n";
     }
     text += "\nConnections: " + std::to_string(report.connections.size()) + "\n";
     for (const TConnectionSummary& connection : report.connections) {

@@ -7,7 +7,29 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+
+namespace {
+
+// Where the symbolic link at path points; empty when it is no link.
+std::string LinkTarget(const std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target);
+    return length > 0 && static_cast<std::size_t>(length) < sizeof target
+               ? std::string(target, static_cast<std::size_t>(length))
+               : std::string();
+}
+
+// Whether the file at path is what an earlier run leaves behind: a symbolic
+// link to a pseudo-terminal that no longer exists.
+bool IsLeftOver(const std::string& path, const struct stat& file) {
+    struct stat target {};
+    return S_ISLNK(file.st_mode) && LinkTarget(path).starts_with("/dev/pts/") &&
+           stat(path.c_str(), &target) != 0 && errno == ENOENT;
+}
+
+}  // namespace
 
 bool MakeRawLine(int fd) {
     termios settings{};
@@ -44,16 +66,36 @@ bool MakeLinkedPseudoTerminal(const std::string& linkPath, TLinkedPseudoTerminal
     }
     struct stat existing {};
     if (lstat(linkPath.c_str(), &existing) == 0) {
-        if (!S_ISLNK(existing.st_mode)) {
-            error = linkPath + " exists and is not a symbolic link; not replacing it";
+        if (!IsLeftOver(linkPath, existing)) {
+            error = linkPath +
+                    " exists; not replacing it (only a link to a pseudo-terminal that no longer "
+                    "exists is replaced)";
             return false;
         }
-        unlink(linkPath.c_str());  // left behind by an earlier run
+        unlink(linkPath.c_str());
     }
-    if (symlink(ptsname(masterEnd.Get()), linkPath.c_str()) != 0) {
+    const std::string target = ptsname(masterEnd.Get());
+    if (symlink(target.c_str(), linkPath.c_str()) != 0) {
         return fail("cannot create the link " + linkPath);
     }
     made.master = std::move(masterEnd);
     made.slave = std::move(slaveEnd);
+    made.link = TOwnedLink(linkPath, target);
     return true;
+}
+
+TOwnedLink& TOwnedLink::operator=(TOwnedLink&& other) noexcept {
+    if (this != &other) {
+        Remove();
+        m_path = std::exchange(other.m_path, std::string());
+        m_target = std::exchange(other.m_target, std::string());
+    }
+    return *this;
+}
+
+void TOwnedLink::Remove() {
+    if (!m_path.empty() && LinkTarget(m_path) == m_target) {
+        unlink(m_path.c_str());
+    }
+    m_path.clear();
 }

@@ -71,7 +71,7 @@ std::unique_ptr<TSimLine> TSimLine::OpenDevice(const std::string& path, std::str
         return nullptr;
     }
     tcflush(line.Get(), TCIOFLUSH);
-    return std::unique_ptr<TSimLine>(new TSimLine(std::move(line), TDescriptor(), ""));
+    return std::unique_ptr<TSimLine>(new TSimLine(std::move(line), TDescriptor(), TOwnedLink()));
 }
 
 std::unique_ptr<TSimLine> TSimLine::MakePseudoTerminal(const std::string& linkPath,
@@ -81,10 +81,10 @@ std::unique_ptr<TSimLine> TSimLine::MakePseudoTerminal(const std::string& linkPa
         return nullptr;
     }
     return std::unique_ptr<TSimLine>(
-        new TSimLine(std::move(made.master), std::move(made.slave), linkPath));
+        new TSimLine(std::move(made.master), std::move(made.slave), std::move(made.link)));
 }
 
-TSimLine::TSimLine(TDescriptor line, TDescriptor agentSide, std::string link)
+TSimLine::TSimLine(TDescriptor line, TDescriptor agentSide, TOwnedLink link)
     : m_line(std::move(line)),
       m_agentSide(std::move(agentSide)),
       m_link(std::move(link)),
@@ -99,11 +99,7 @@ TSimLine::TSimLine(TDescriptor line, TDescriptor agentSide, std::string link)
           },
           nullptr, m_timers)) {}
 
-TSimLine::~TSimLine() {
-    if (!m_link.empty()) {
-        unlink(m_link.c_str());
-    }
-}
+TSimLine::~TSimLine() = default;
 
 IConnection* TSimLine::OpenLine() {
     const int fd = fcntl(m_line.Get(), F_DUPFD_CLOEXEC, 0);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "common/LinkedPseudoTerminal.h"
 #include "platform/Connection.h"
 #include "platform/Descriptor.h"
 #include "platform/NetworkInterface.h"
@@ -25,7 +26,7 @@ class TSimLine {
     // error when the device cannot be used.
     static std::unique_ptr<TSimLine> OpenDevice(const std::string& path, std::string& error);
     // Makes a pseudo-terminal pair and a symbolic link linkPath to its agent
-    // side; the link goes with the line.
+    // side; the link goes with the line, if it still points there.
     static std::unique_ptr<TSimLine> MakePseudoTerminal(const std::string& linkPath,
                                                         std::string& error);
 
@@ -104,7 +105,7 @@ class TSimLine {
         TReading& m_reading;
     };
 
-    TSimLine(TDescriptor line, TDescriptor agentSide, std::string link);
+    TSimLine(TDescriptor line, TDescriptor agentSide, TOwnedLink link);
 
     // Drops what the agent's side has not read, so a late agent does not
     // find a backlog of stale requests.
@@ -112,7 +113,7 @@ class TSimLine {
 
     TDescriptor m_line;
     TDescriptor m_agentSide;  // pseudo-terminal only: kept open so the line never hangs up
-    std::string m_link;
+    TOwnedLink m_link;
     TReading m_reading;
     TStoppableTimers m_timers;
     std::unique_ptr<TSerialNetworkInterface> m_tunnel;  // goes before the timers it uses

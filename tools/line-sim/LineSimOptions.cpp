@@ -90,5 +90,7 @@ const TToolSyntax kLineSimSyntax{
     "                      the same link\n"
     "  faults BER DROP     change the fault rates\n"
     "  stats PATH          write the counts to PATH (JSON)\n"
-    "Ends on SIGINT or SIGTERM, removing its links.\n",
+    "An existing path is refused, unless it is a link to a pseudo-terminal that\n"
+    "no longer exists (left by an earlier run). Ends on SIGINT or SIGTERM,\n"
+    "removing the links it made while they still point at its pseudo-terminals.\n",
     kOptions};

@@ -54,12 +54,19 @@ std::unique_ptr<TLineSimulator> TLineSimulator::Create(const TLineSimOptions& op
         return nullptr;
     }
     if (!MakeLinkedPseudoTerminal(terminal.link, terminal.pty, error)) {
-        unlink(agent.link.c_str());
         return nullptr;
     }
     TDescriptor control;
     if (!options.controlPath.empty()) {
-        unlink(options.controlPath.c_str());
+        // Only a FIFO, left by an earlier run, is replaced.
+        struct stat existing {};
+        if (lstat(options.controlPath.c_str(), &existing) == 0) {
+            if (!S_ISFIFO(existing.st_mode)) {
+                error = options.controlPath + " exists and is not a FIFO; not replacing it";
+                return nullptr;
+            }
+            unlink(options.controlPath.c_str());
+        }
         // Opened for writing too, so that the FIFO never reports its end
         // when a writer goes.
         if (mkfifo(options.controlPath.c_str(), 0600) != 0 ||
@@ -67,8 +74,6 @@ std::unique_ptr<TLineSimulator> TLineSimulator::Create(const TLineSimOptions& op
                  .IsOpen()) {
             error =
                 "cannot make the control FIFO " + options.controlPath + ": " + std::strerror(errno);
-            unlink(agent.link.c_str());
-            unlink(terminal.link.c_str());
             return nullptr;
         }
     }
@@ -89,8 +94,7 @@ TLineSimulator::TLineSimulator(const TLineSimOptions& options, TEnd agent, TEnd 
 }
 
 TLineSimulator::~TLineSimulator() {
-    unlink(m_agent.link.c_str());
-    unlink(m_terminal.link.c_str());
+    // The links go with the pseudo-terminals.
     if (!m_controlPath.empty()) {
         unlink(m_controlPath.c_str());
     }

@@ -7,7 +7,9 @@
 // until it is interrupted or terminated.
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -27,6 +29,7 @@
 #include "common/StopSignal.h"
 #include "common/WholeNumber.h"
 #include "http/HttpServer.h"
+#include "platform/Descriptor.h"
 #include "platform/System.h"
 #include "platform/SystemDevices.h"
 #include "platform/linux/ListeningSocket.h"
@@ -63,9 +66,10 @@ const TToolSyntax kSyntax{
     "  -h, --help       this text\n"
     "  --version        the version\n"
     "\n"
-    "Runs until it is interrupted or terminated. Exit status: 0 when stopped,\n"
-    "1 when the directory cannot be opened or the port cannot be listened on,\n"
-    "2 for wrong arguments.\n",
+    "Runs until it is interrupted or terminated. Exit status: 0 when stopped\n"
+    "by SIGINT or SIGTERM, 1 when the directory cannot be opened or the port\n"
+    "cannot be listened on (nothing is created then), 2 for wrong arguments\n"
+    "(a missing --dir or --port, a DIR that is not a directory).\n",
     kOptionSpecs};
 
 struct TOptions {
@@ -147,6 +151,23 @@ std::string FormatAddress(std::uint32_t address) {
     return dotted;
 }
 
+// Whether a socket of its own can be bound to the address and port, tried
+// before the server makes anything (its uploads directory, its traffic
+// logs). When it cannot, errno tells why.
+bool CanBind(std::uint32_t address, unsigned short port) {
+    const TDescriptor probe(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!probe) {
+        return false;
+    }
+    const int reuse = 1;
+    setsockopt(probe.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = htonl(address);
+    return bind(probe.Get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
+}
+
 // The listening socket of the port on that address, which the host's network
 // keeps for every listen made from now on. Held, it keeps the port open
 // between the server's listens, each of which takes one peer. Null when the
@@ -189,14 +210,17 @@ int main(int argc, char** argv) {
             kSyntax.program, 1,
             "cannot open the directory " + options.directory + ": " + std::strerror(reason));
     }
-    const TConfinedDirectory uploads(files.Descriptor(), kUploadsDirectory, true);
-    const std::shared_ptr<TListeningSocket> port = HoldPort(options.bindAddress, options.port);
+    // Nothing is made (uploads, traffic logs) while the port may yet fail.
+    const std::shared_ptr<TListeningSocket> port =
+        CanBind(options.bindAddress, options.port) ? HoldPort(options.bindAddress, options.port)
+                                                   : nullptr;
     if (!port) {
         const int reason = errno;
         return ToolFailure(kSyntax.program, 1,
                            "cannot listen on " + FormatAddress(options.bindAddress) + ":" +
                                std::to_string(options.port) + ": " + std::strerror(reason));
     }
+    const TConfinedDirectory uploads(files.Descriptor(), kUploadsDirectory, true);
 
     CatchStopSignals();
 

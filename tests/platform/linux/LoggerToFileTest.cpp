@@ -112,6 +112,37 @@ TEST_F(LoggerToFileTest, TrimsToTheLastHalfOfTheLimitBeforeTheNextEntry) {
     }
 }
 
+// The process's traffic policy: without payloads only the entries without bytes stay; its size
+// limit trims a log that has none of its own, and a log's own limit wins.
+TEST_F(LoggerToFileTest, TrafficPolicyDropsPayloadsAndBoundsEveryLog) {
+    EXPECT_EQ(m_clock.SetDateTime(20190903, 90501).Code(), 0u);
+    const unsigned char bytes[] = {1, 2, 3};
+    TLoggerToFile::SetTrafficPolicy(false, 0);
+    TLoggerToFile logger("CommLog1.txt", &m_files, 0);
+    logger.LogData(T_LE_Connected("10.0.0.5"));
+    logger.LogData(T_LE_Sent(bytes, sizeof bytes));
+    logger.LogData(T_LE_Received(bytes, sizeof bytes));
+    logger.LogData(T_LE_ComError(20003));
+    logger.LogData(T_LE_Disconnected());
+    EXPECT_EQ(LogText(),
+              "03.09 09:05:01 Connected10.0.0.5\r\n03.09 09:05:01 Error 20003\r\n"
+              "03.09 09:05:01 Disconnected\n\r\n");
+
+    const std::string entry = "03.09 09:05:01 Connected\r\n";
+    struct Case {
+        unsigned long ownLimit;
+        std::size_t keptBytes;  // of 1500 old bytes
+    } cases[] = {{0, 500}, {2000, 1500}};
+    TLoggerToFile::SetTrafficPolicy(true, 1000);
+    for (const Case& c : cases) {
+        const std::string old(1500, 'o');
+        WriteLog(old);
+        TLoggerToFile("CommLog1.txt", &m_files, c.ownLimit).LogData(T_LE_Connected(nullptr));
+        EXPECT_EQ(LogText(), old.substr(old.size() - c.keptBytes) + entry) << c.ownLimit;
+    }
+    TLoggerToFile::SetTrafficPolicy(true, 0);
+}
+
 // A directory whose renames fail, as on a file system that refuses them.
 class NoRenameFileSystem : public TLinFileSystem {
   public:
