@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "agent/AgentSettings.h"
+#include "agent/CapturingNetwork.h"
+#include "agent/LineCapture.h"
 #include "agent/DestinationFilter.h"
 #include "agent/ServiceNotifier.h"
 #include "base/Error.h"
@@ -165,6 +167,13 @@ void TAgentApplication::Run(bool pollKeyboard) {
     if (tunnel == nullptr || ethernet == nullptr) {
         return;
     }
+    std::optional<TCapturingNetwork> capturedNetwork;
+    if (m_capture != nullptr) {
+        capturedNetwork.emplace(*ethernet, *m_capture);
+        tunnel->SetNetwork(&*capturedNetwork);
+        tunnel->SetLineTap(
+            [recorder = m_capture](IConnection* port) { return new TLineCapture(port, *recorder); });
+    }
     TDestinationFilter destinations;
     do {
         if (!IsEnabled()) {
@@ -185,4 +194,6 @@ void TAgentApplication::Run(bool pollKeyboard) {
         service.KeepAlive();
         ISystem::Instance()->Wait(kRetryPauseMs);
     } while (!IsStopped(pollKeyboard));
+    tunnel->SetLineTap(nullptr);
+    tunnel->SetNetwork(nullptr);
 }

@@ -7,6 +7,8 @@
 
 #include "agent/StatusKeeper.h"
 
+class TCaptureRecorder;
+
 // The agent's top level: reads its settings beside the executable and drives
 // the serial tunnel from a single polling loop. It owns no devices; the device
 // layer keeps them. It is silent but for problems a person must fix, each
@@ -49,6 +51,10 @@ class TAgentApplication {
         m_status.WriteInto(directory, std::move(listener));
     }
 
+    // Run records the serial line and the terminal's TCP connections into recorder (not
+    // owned, must outlive Run); null records nothing.
+    void CaptureInto(TCaptureRecorder* recorder) { m_capture = recorder; }
+
   private:
     void Report(const std::string& line);
 
@@ -60,6 +66,7 @@ class TAgentApplication {
     std::optional<std::string> m_enabledProblem;
     bool m_portBusyReported = false;
     TStatusKeeper m_status;
+    TCaptureRecorder* m_capture = nullptr;
 };
 
 // Writes the line to standard error as "agent: LINE".

@@ -48,12 +48,17 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.settingsDirectory = *dir;
         } else if (auto trace = OptionValue(arguments, at, "--trace", line.error)) {
             line.traceDirectory = *trace;
+        } else if (ParseCaptureOption(arguments, at, line.capture, line.error)) {
+            continue;
         } else if (arguments[at] == "--status") {
             line.action = TCommandLine::Action::Status;
             ++at;
         } else {
             line.error = "unknown argument \"" + arguments[at] + "\" (see --help)";
         }
+    }
+    if (line.error.empty()) {
+        line.error = CheckCaptureOptions(line.capture);
     }
     if (!line.error.empty()) {
         line.action = TCommandLine::Action::Fail;
@@ -63,6 +68,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 
 const char* AgentUsage() {
     return "usage: agent [--dir DIR] [--trace DIR]\n"
+           "             [--capture FILE [--capture-size MiB [--capture-files N]]]\n"
            "       agent --status [--dir DIR] [--trace DIR]\n"
            "       agent --help | --version\n"
            "\n"
@@ -77,6 +83,12 @@ const char* AgentUsage() {
            "                (default: the directory of the agent's executable)\n"
            "  --trace DIR   write the traffic logs into DIR (default: Trace beside\n"
            "                the settings); it is created if missing\n"
+           "  --capture FILE  record the serial line and the TCP connections into\n"
+           "                FILE, a new pcapng file for Wireshark (- for standard\n"
+           "                output: agent --capture - | wireshark -k -i -)\n"
+           "  --capture-size MiB  start a new file of the capture when one would grow\n"
+           "                past MiB: FILE_00001.pcapng, FILE_00002.pcapng, ...\n"
+           "  --capture-files N  keep the newest N files of the capture (default 2)\n"
            "  --status      print the Status.json of the agent of these directories\n"
            "                for a person, and end\n"
            "  --help        show this text\n"

@@ -1,6 +1,8 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <csignal>
+#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -11,6 +13,7 @@
 #include "ProjectVersion.h"
 #include "agent/AgentApplication.h"
 #include "agent/AgentStatus.h"
+#include "agent/CaptureRecorder.h"
 #include "agent/CommandLine.h"
 #include "agent/TraceProblems.h"
 #include "platform/FileSystem.h"
@@ -18,6 +21,7 @@
 #include "platform/linux/LinFileSystem.h"
 #include "platform/linux/LinSystem.h"
 #include "platform/linux/LoggerToFile.h"
+#include "platform/linux/RS232Interface.h"
 
 // Without arguments the agent reads its settings beside its executable, serves until the
 // process is terminated and prints nothing but problems a person must fix. Exit status 2
@@ -62,6 +66,29 @@ int PrintStatus(const std::string& trace) {
         status->pid <= 0 || (kill(static_cast<pid_t>(status->pid), 0) != 0 && errno == ESRCH);
     std::fputs(DescribeStatus(*status, ended).c_str(), stdout);
     return 0;
+}
+
+// Opens the capture the command line asks for; false, told on standard error, when it cannot
+// be opened.
+bool OpenCapture(const TCaptureOptions& options, unsigned short port,
+                 std::unique_ptr<TCaptureRecorder>& capture) {
+    TCaptureRecorder::TSettings settings{options.path, {}};
+    if (options.sizeMiB != 0) {
+        settings.bounds.fileBytes = static_cast<std::uint64_t>(options.sizeMiB) << 20;
+        settings.bounds.files = static_cast<unsigned>(
+            options.files != 0 ? options.files : TCaptureOptions::kDefaultRingFiles);
+    }
+    if (options.path == "-") {
+        // A reader that goes away must stop the capture, not the agent.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+    std::string error;
+    capture = TCaptureRecorder::Open(settings, SerialDeviceName(port), ReportOnStandardError,
+                                     error);
+    if (!capture) {
+        ReportOnStandardError("cannot capture into " + error);
+    }
+    return capture != nullptr;
 }
 
 }  // namespace
@@ -116,10 +143,16 @@ int main(int argc, char** argv) {
         traceProblems.OnStatusFailure(problem);
     });
     int status = 0;
+    std::unique_ptr<TCaptureRecorder> capture;
     if (agent->SettingsProblem()) {
         status = Refuse(*agent->SettingsProblem());
+    } else if (!line.capture.path.empty() && agent->SerialPortNumber() != 0 &&
+               !OpenCapture(line.capture, agent->SerialPortNumber(), capture)) {
+        status = kBadUse;
     } else {
+        agent->CaptureInto(capture.get());
         agent->Run(false);
+        agent->CaptureInto(nullptr);
     }
     TLoggerToFile::SetFailureListener(nullptr);
     ISystem::Install(nullptr);

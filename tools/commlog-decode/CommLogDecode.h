@@ -18,6 +18,8 @@ enum TDecodeExit : int {
 // What commlog-decode was asked to do.
 struct TDecodeOptions {
     bool json = false;
+    // "--pcapng OUT": write a capture for Wireshark there instead of the report.
+    std::string pcapng;
     std::vector<std::string> paths;  // log files and directories
 };
 
