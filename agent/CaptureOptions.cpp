@@ -43,6 +43,19 @@ unsigned long WholeNumber(const std::string& name, const std::string& value, uns
     return number;
 }
 
+// A size in MiB from kMinSizeMiB to kMaxSizeMiB as bytes, or 0 with the reason in error.
+std::uint64_t FileBytes(const std::string& value, std::string& error) {
+    double mebibytes = 0;
+    const char* end = value.data() + value.size();
+    const auto [stop, problem] = std::from_chars(value.data(), end, mebibytes);
+    if (problem != std::errc() || stop != end || !(mebibytes >= TCaptureOptions::kMinSizeMiB) ||
+        mebibytes > TCaptureOptions::kMaxSizeMiB) {
+        error = "--capture-size takes MiB from 0.0625 to 1048576, not \"" + value + "\"";
+        return 0;
+    }
+    return static_cast<std::uint64_t>(mebibytes * 1024 * 1024);
+}
+
 }  // namespace
 
 bool ParseCaptureOption(const std::vector<std::string>& arguments, std::size_t& at,
@@ -52,8 +65,7 @@ bool ParseCaptureOption(const std::vector<std::string>& arguments, std::size_t& 
         options.path = value;
     } else if (TakeValue(arguments, at, "--capture-size", value, error)) {
         if (error.empty()) {
-            options.sizeMiB =
-                WholeNumber("--capture-size", value, TCaptureOptions::kMaxSizeMiB, error);
+            options.fileBytes = FileBytes(value, error);
         }
     } else if (TakeValue(arguments, at, "--capture-files", value, error)) {
         if (error.empty()) {
@@ -66,13 +78,13 @@ bool ParseCaptureOption(const std::vector<std::string>& arguments, std::size_t& 
 }
 
 std::string CheckCaptureOptions(const TCaptureOptions& options) {
-    if (options.path.empty() && (options.sizeMiB != 0 || options.files != 0)) {
+    if (options.path.empty() && (options.fileBytes != 0 || options.files != 0)) {
         return "--capture-size and --capture-files need --capture FILE";
     }
-    if (options.files != 0 && options.sizeMiB == 0) {
+    if (options.files != 0 && options.fileBytes == 0) {
         return "--capture-files needs --capture-size";
     }
-    if (options.path == "-" && options.sizeMiB != 0) {
+    if (options.path == "-" && options.fileBytes != 0) {
         return "a capture to standard output (--capture -) takes no --capture-size";
     }
     return std::string();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,13 +9,15 @@
 // "--capture-size MiB" and "--capture-files N" for a ring of bounded files.
 struct TCaptureOptions {
     std::string path;
-    // 0: one file without a bound.
-    unsigned long sizeMiB = 0;
+    // Bytes a file of the ring may hold, from "--capture-size MiB" (a number such as 2 or
+    // 0.5); 0: one file without a bound.
+    std::uint64_t fileBytes = 0;
     // Files of the ring; 0 until given (then 2 with a size).
     unsigned long files = 0;
 
     // The largest file size and ring that may be asked for.
-    static constexpr unsigned long kMaxSizeMiB = 1024 * 1024;
+    static constexpr double kMinSizeMiB = 1.0 / 16;
+    static constexpr double kMaxSizeMiB = 1024 * 1024;
     static constexpr unsigned long kMaxFiles = 100000;
     static constexpr unsigned long kDefaultRingFiles = 2;
 };

@@ -73,8 +73,8 @@ int PrintStatus(const std::string& trace) {
 bool OpenCapture(const TCaptureOptions& options, unsigned short port,
                  std::unique_ptr<TCaptureRecorder>& capture) {
     TCaptureRecorder::TSettings settings{options.path, {}};
-    if (options.sizeMiB != 0) {
-        settings.bounds.fileBytes = static_cast<std::uint64_t>(options.sizeMiB) << 20;
+    if (options.fileBytes != 0) {
+        settings.bounds.fileBytes = options.fileBytes;
         settings.bounds.files = static_cast<unsigned>(
             options.files != 0 ? options.files : TCaptureOptions::kDefaultRingFiles);
     }
