@@ -18,9 +18,9 @@ enum TDecodeExit : int {
 // What commlog-decode was asked to do.
 struct TDecodeOptions {
     bool json = false;
+    std::vector<std::string> paths;  // log files and directories
     // "--pcapng OUT": write a capture for Wireshark there instead of the report.
     std::string pcapng;
-    std::vector<std::string> paths;  // log files and directories
 };
 
 // The decoder's command line: its name, usage and options.
