@@ -2,7 +2,9 @@
 // tshark with the tunnel's dissector, on runs of the real agent while pinpad-sim fetches a
 // document through it. tshark runs with its home in the test's directory.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -98,6 +100,11 @@ class CaptureTest : public testing::Test {
     // its options) and the agent with arguments, once the line is there.
     void StartFetch(const std::string& url, const std::vector<std::string>& agentArguments,
                     const std::vector<std::string>& line = {}) {
+        StartSimulator(url, line);
+        m_agent.Start(agentArguments);
+    }
+
+    void StartSimulator(const std::string& url, const std::vector<std::string>& line = {}) {
         std::vector<std::string> sim = {ToolPath("pinpad-sim"), "--wait", "20"};
         if (line.empty()) {
             sim.insert(sim.end(), {"--pty", m_directory / "ttyS99"});
@@ -119,7 +126,6 @@ class CaptureTest : public testing::Test {
                                         .output = m_directory / "sim.out",
                                         .error = m_directory / "sim.out"});
         ASSERT_TRUE(WaitFor([&] { return m_directory.Exists("ttyS99"); }));
-        m_agent.Start(agentArguments);
     }
 
     // Waits for the fetch, then for the agent to let go of the line, which puts down the
@@ -396,6 +402,34 @@ TEST_F(CaptureTest, ACaptureCutShortByAKilledAgentStillOpens) {
                                    std::string::npos)
         << m_directory.ReadFile("tshark.err");
     EXPECT_GT(std::count(listed.begin(), listed.end(), '\n'), 100);
+}
+
+// A live view on standard output that goes away stops the capture, told once; the agent keeps
+// serving.
+TEST_F(CaptureTest, AReaderThatGoesAwayStopsOnlyTheCapture) {
+    const std::string fifo = m_directory / "view";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    TDescriptor view(open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(view);
+    TDocumentServer server(20000);
+    StartSimulator(server.Url());
+    ChildProcess agent({m_directory / "agent", "--capture", "-"},
+                       ChildProcess::TOptions{.directory = m_directory.Path(),
+                                              .output = fifo,
+                                              .error = m_directory / "agent.err"});
+    // The section header comes first, then the view closes.
+    std::string start;
+    ASSERT_TRUE(WaitFor([&] {
+        char bytes[4];
+        const ssize_t got = read(view.Get(), bytes, sizeof bytes - start.size());
+        start.append(bytes, got > 0 ? static_cast<std::size_t>(got) : 0);
+        return start.size() == 4;
+    }));
+    EXPECT_EQ(start, std::string("\x0A\x0D\x0D\x0A", 4));
+    view.Reset();
+    FinishFetch(server);
+    EXPECT_EQ(m_directory.ReadFile("agent.err"),
+              "agent: capture stopped: standard output: Broken pipe\n");
 }
 
 TEST_F(CaptureTest, AnExistingFileOrLinkIsNeverWritten) {
