@@ -38,6 +38,8 @@ install(FILES ${staged}/sysusers.conf DESTINATION lib/sysusers.d RENAME pinpad-a
 install(FILES ${staged}/tmpfiles.conf DESTINATION lib/tmpfiles.d RENAME pinpad-agent.conf)
 install(FILES ${staged}/logrotate DESTINATION /etc/logrotate.d RENAME pinpad-agent)
 install(FILES ${packaging}/pinpad.ini ${packaging}/agent.ini DESTINATION ${PINPAD_DOC_DIR}/examples)
+# The tunnel's dissector for Wireshark, for users to enable (README).
+install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/pinpad.lua DESTINATION share/pinpad-agent/wireshark)
 
 # Debian's documentation files: the copyright as it is, the changelog and
 # the manual pages (every *.1 under docs/man or packaging/man) compressed

@@ -8,6 +8,8 @@ packages=(
     # make build, make test, make demo
     make cmake ninja-build g++ libgtest-dev libgmock-dev libsystemd-dev nlohmann-json3-dev curl
     python3
+    # the capture tests read the agent's captures with Wireshark's dissectors
+    tshark
     # make bench
     libbenchmark-dev
     # make fuzz: clang with its fuzzer and sanitizer runtimes
@@ -25,5 +27,8 @@ if ((${#missing[@]})); then
     echo "installing: ${missing[*]}"
     if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
     $sudo apt-get update -qq
+    # tshark's package asks whether users may capture; the tests need no capturing rights.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" |
+        $sudo debconf-set-selections
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
