@@ -31,12 +31,22 @@ void TCaptureRecorder::RecordLine(tunnelcapture::TLineDirection direction,
                                   tunnelcapture::TLineKind kind, const std::uint8_t* data,
                                   std::size_t length) {
     if (!m_file->Stopped()) {
-        m_file->Write(tunnelcapture::LineBlock(m_clock(), direction, kind, data, length));
+        const std::uint64_t now = m_clock();
+        Write(tunnelcapture::LineBlock(now, direction, kind, data, length), now);
     }
 }
 
 void TCaptureRecorder::RecordTcp(bool outbound, const std::vector<std::uint8_t>& packet) {
     if (!m_file->Stopped()) {
-        m_file->Write(tunnelcapture::TcpBlock(m_clock(), outbound, packet));
+        const std::uint64_t now = m_clock();
+        Write(tunnelcapture::TcpBlock(now, outbound, packet), now);
+    }
+}
+
+void TCaptureRecorder::Write(const std::vector<std::uint8_t>& block, std::uint64_t now) {
+    m_file->Write(block);
+    if (!m_waiting) {
+        m_waiting = true;
+        m_waitingSince = now;
     }
 }

@@ -37,7 +37,7 @@ long TLineCapture::Receive(unsigned char* buffer, unsigned long length) {
     if (received > 0) {
         m_fromTerminal.Feed(buffer, static_cast<unsigned long>(received));
     } else {
-        m_recorder.Flush();
+        m_recorder.FlushIfDue();
     }
     return received;
 }

@@ -18,7 +18,8 @@ class TLineCapture : public IConnection, public ISerialLine {
     TLineCapture& operator=(const TLineCapture&) = delete;
 
     long Send(const unsigned char* data, unsigned long length) override;
-    // A read that finds nothing also puts down what the capture gathered: the line is idle.
+    // A read that finds nothing also puts down what the capture gathered, when it is due: the
+    // line is idle.
     long Receive(unsigned char* buffer, unsigned long length) override;
     unsigned long GetPeerAddress() override { return m_port->GetPeerAddress(); }
     CONNSTATE GetState() override { return m_port->GetState(); }

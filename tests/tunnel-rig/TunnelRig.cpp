@@ -43,7 +43,8 @@ double TLoadReport::Number(const std::string& key) const {
     return text.empty() ? -1 : std::stod(text);
 }
 
-TTunnelRig::TTunnelRig(const TLineSettings& line) : m_agent(m_directory) {
+TTunnelRig::TTunnelRig(const TLineSettings& line, const std::vector<std::string>& agentArguments)
+    : m_agent(m_directory) {
     m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
     m_directory.WriteFile("agent.ini", "Enabled=1\r\n");
     m_line = std::make_unique<ChildProcess>(
@@ -61,7 +62,7 @@ TTunnelRig::TTunnelRig(const TLineSettings& line) : m_agent(m_directory) {
     const std::string announced = m_server->ReadLine();
     EXPECT_TRUE(announced.starts_with("port ")) << announced;
     m_serverPort = static_cast<std::uint16_t>(std::atoi(announced.c_str() + 5));
-    m_agent.Start();
+    m_agent.Start(agentArguments);
 }
 
 void TTunnelRig::StartLoad(const std::vector<std::string>& tests, unsigned stallSeconds) {

@@ -39,7 +39,9 @@ struct TLineSettings {
 // tunnel-load runs as the terminal on the other side of the line.
 class TTunnelRig {
   public:
-    explicit TTunnelRig(const TLineSettings& line);
+    // The agent runs with agentArguments besides its own directory's settings.
+    explicit TTunnelRig(const TLineSettings& line,
+                        const std::vector<std::string>& agentArguments = {});
 
     // The terminal of the runs that start from now on (ours at first).
     void UseTerminal(TTerminalKind terminal) { m_terminal = terminal; }

@@ -221,7 +221,7 @@ end
 local function add_packet(packet, pinfo, tree)
     local tvb = ByteArray.new(packet.bytes, true):tvb("Tunnel packet")
     local length = tvb(0, 2):uint()
-    local item = tree:add(pinfo and pinpad or pinpad, tvb(), "Tunnel packet")
+    local item = tree:add(pinpad, tvb(), "Tunnel packet")
     item:add(f.packet_frames, packet.frames)
     item:add(f.packet_length, tvb(0, 2))
     if length <= 4 then
@@ -263,7 +263,7 @@ local function add_packet(packet, pinfo, tree)
     return summary
 end
 
-local function dissect_frame(tvb, pinfo, tree, direction, number)
+local function dissect_frame(tvb, pinfo, tree, number)
     local bytes = tvb:raw()
     local info = {}
     if #bytes < 5 or #bytes < bytes:byte(3) + 5 then
@@ -356,7 +356,7 @@ function pinpad.dissector(tvb, pinfo, tree)
         if not pinfo.visited then
             analysis[pinfo.number] = analyse(pinfo.number, direction, body:raw())
         end
-        summary = dissect_frame(body, pinfo, subtree, direction, pinfo.number)
+        summary = dissect_frame(body, pinfo, subtree, pinfo.number)
     end
     subtree:append_text(", " .. summary)
     pinfo.cols.info = summary
