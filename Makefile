@@ -8,7 +8,7 @@ FUZZERS    ?= fuzz_line_protocol fuzz_commlog_decode fuzz_http_request fuzz_http
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(if $(shell command -v ninja),-G Ninja,)
 
-.PHONY: all build test sanitize fuzz clean programs demo install package soak bench
+.PHONY: all build test sanitize fuzz clean programs demo install package soak bench scan
 
 all: build
 
@@ -45,6 +45,12 @@ fuzz:
 # prints what it measured.
 soak: build
 	TEST_TOOLS_DIR=$(CURDIR)/$(BUILD)/bin $(BUILD)/bin/tunnel_soak
+
+# Many seeds of the checked in-memory transfers at once, one table row:
+# make scan ARGS="--terminal model --ber 1e-4 --seeds 1000" (tunnel_scan --help
+# lists the options).
+scan: build
+	$(BUILD)/bin/tunnel_scan $(ARGS)
 
 # The tunnel's performance on the real agent behind a line paced at 11520
 # bytes/s: a table on the terminal, the figures in $(BUILD)/bench.json.

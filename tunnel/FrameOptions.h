@@ -37,8 +37,15 @@ struct TFrameOptions {
     // so a portion gets through although no transmission of it arrived whole: a terminal sends
     // a portion at most three times and then drops its queue.
     bool combineCopies = true;
+    // Asks, when a portion's answer is overdue, whether the peer read it: a data frame without
+    // data under a number no portion has had lately or has next (see TFrameSender). A peer
+    // answers every data frame it reads, in order, and takes one without data as nothing; ours
+    // also knows it for no portion of the stream, so it neither refuses it as one nor marks a
+    // break. A portion the answer shows unread goes out again under its own number: the peer
+    // holds nothing of it, so nothing is delivered twice.
+    bool probeUnanswered = true;
 
     static TFrameOptions AllOff() {
-        return TFrameOptions{false, false, false, false, false, false, false};
+        return TFrameOptions{false, false, false, false, false, false, false, false};
     }
 };

@@ -294,13 +294,16 @@ void TSerialManager::DeleteAllBoundConnections() {
 }
 
 void TSerialManager::SendResetFrame() {
-    // Ahead of everything waiting, and ahead of the answer to anything the peer sent before:
-    // a peer that saw its own reset acknowledged first would count its next requests as
-    // made after ours and lose them to it. The link reset right after drops it from the
-    // frame level.
-    m_link.Frames().SendDataFirst(TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket());
-    m_link.Frames().ResetLink();
+    // The link goes down until the peer answers; the reset goes out ahead of everything, and
+    // ahead of the answer to anything the peer sent before: a peer that saw its own reset
+    // acknowledged first would count its next requests as made after ours and lose them to it.
+    // It is never sent again on a time-out, as a second one would drop connections opened
+    // after the first, but it is when a probe shows the peer never read it.
     m_link.ForgetPacketsInFlight();
+    m_link.Frames().ResetLink();
+    TPortionTerms terms;
+    terms.repeatBehindNewer = false;
+    m_link.Frames().SendDataFirst(TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket(), terms);
 }
 
 void TSerialManager::SendCloseFrame(unsigned long socketId) {

@@ -9,6 +9,9 @@ bool SLIP::SendData(const T_BinaryData& payload) {
     frame += EscapeSpecialCharacters(payload);
     frame.AddDirectBytes(END, m_doubleDelimiters ? 2 : 1);
     const long sent = m_connection->Send(frame.GetData(), frame.Length());
+    if (sent > 0) {
+        m_bytesWritten += static_cast<unsigned long>(sent);
+    }
     return sent >= 0 && static_cast<unsigned long>(sent) == frame.Length();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "base/BinaryData.h"
@@ -34,6 +35,8 @@ class SLIP {
 
     // Writes one framed payload with a single send; true when all of it was taken.
     bool SendData(const T_BinaryData& payload);
+    // Raw bytes the line has taken so far, delimiters and escapes included.
+    std::uint64_t BytesWritten() const { return m_bytesWritten; }
     // Reads byte by byte until a frame completes or no byte is ready. Returns
     // that frame's payload, or an empty buffer; a partly received frame is kept
     // for the next call. Bytes outside a frame are dropped, and an END that
@@ -64,4 +67,5 @@ class SLIP {
     std::unique_ptr<IConnection> m_connection;
     TSlipDecoder m_decoder;
     bool m_doubleDelimiters = false;
+    std::uint64_t m_bytesWritten = 0;
 };

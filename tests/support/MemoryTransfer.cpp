@@ -179,6 +179,7 @@ class TWorld {
     // The line: time passes with every byte it carries; bytes are damaged or lost at random,
     // and nothing gets through while it is silent.
     void Carry(std::vector<unsigned char>& chunk) {
+        const double startMs = static_cast<double>(Now()) + m_lineMs;
         m_lineMs += static_cast<double>(chunk.size()) * 1000 / kLineBytesPerSecond;
         const auto whole = static_cast<unsigned long>(m_lineMs);
         m_lineMs -= static_cast<double>(whole);
@@ -189,6 +190,7 @@ class TWorld {
             }
             return;
         }
+        Cut(chunk, startMs);
         std::bernoulli_distribution flip(std::min(1.0, m_plan.bitErrorRate * 8));
         std::bernoulli_distribution drop(m_plan.byteDropRate);
         std::uniform_int_distribution<int> bit(0, 7);
@@ -199,6 +201,32 @@ class TWorld {
             }
             kept.push_back(flip(m_random) ? static_cast<unsigned char>(byte ^ (1 << bit(m_random)))
                                           : byte);
+        }
+        chunk.swap(kept);
+    }
+
+    // Drops the bytes that cross the line during a cut; the chunk's first byte starts at startMs.
+    void Cut(std::vector<unsigned char>& chunk, double startMs) {
+        if (m_plan.cutsPerSecond <= 0) {
+            return;
+        }
+        std::exponential_distribution<double> gap(m_plan.cutsPerSecond / 1000);
+        std::uniform_real_distribution<double> length(5, 50);
+        if (m_nextCutMs < 0) {
+            m_nextCutMs = startMs + gap(m_cutRandom);
+            m_cutLengthMs = length(m_cutRandom);
+        }
+        std::vector<unsigned char> kept;
+        const double byteMs = 1000.0 / kLineBytesPerSecond;
+        for (std::size_t i = 0; i < chunk.size(); ++i) {
+            const double at = startMs + static_cast<double>(i) * byteMs;
+            while (at >= m_nextCutMs + m_cutLengthMs) {
+                m_nextCutMs += m_cutLengthMs + gap(m_cutRandom);
+                m_cutLengthMs = length(m_cutRandom);
+            }
+            if (at < m_nextCutMs) {
+                kept.push_back(chunk[i]);
+            }
         }
         chunk.swap(kept);
     }
@@ -442,6 +470,10 @@ class TWorld {
     TWorldSystem m_system;
     TMemoryLine m_line;
     std::mt19937 m_random;
+    // The cuts have their own sequence, so that runs without them stay as they were.
+    std::mt19937 m_cutRandom{m_plan.seed * 7919u + 1};
+    double m_nextCutMs = -1;
+    double m_cutLengthMs = 0;
     double m_lineMs = 0;
     bool m_silent = false;
     bool m_noisy = true;

@@ -34,6 +34,9 @@ struct TTransferPlan {
     // tunnel for this long, and the line carries nothing for this long (one after the other).
     unsigned long pauseMs = 0;
     unsigned long silenceMs = 0;
+    // Cuts of the line at random moments while it is noisy, this many per second on average,
+    // each 5 to 50 ms long: every byte crossing the line during one is lost, either way.
+    double cutsPerSecond = 0;
     // The measures of the agent's frame level, and of our terminal half's.
     TFrameOptions agentOptions;
     TFrameOptions ourTerminalOptions;
