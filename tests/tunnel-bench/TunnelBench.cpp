@@ -192,11 +192,11 @@ void MeasureFastDownload(TBenchTable& table, int mebibytes, bool memory) {
 }
 
 // The agent's CPU per MiB relayed on the unpaced line, and the same with --capture, which
-// records every frame and every TCP segment of the download. Each is the best of two runs, taken
+// records every frame and every TCP segment of the download. Each is the best of three runs, taken
 // in turn, so that a busy moment of the machine weighs on neither alone.
 void MeasureCaptureCost(TBenchTable& table) {
     constexpr int kMebibytes = 4;
-    constexpr int kRounds = 2;
+    constexpr int kRounds = 3;
     double perMiB[2] = {0, 0};
     std::uintmax_t captureBytes = 0;
     for (int round = 0; round < kRounds; ++round) {
