@@ -195,7 +195,7 @@ class CaptureTest : public testing::Test {
         return Fields(capture, "pinpad || http",
                       {"pinpad.direction", "pinpad.frame.type", "pinpad.frame.seq",
                        "pinpad.frame.len", "pinpad.frame.check", "pinpad.frame.check_good",
-                       "pinpad.garbage", "pinpad.packet.action", "pinpad.packet.socket",
+                       "pinpad.garbage.bytes", "pinpad.packet.action", "pinpad.packet.socket",
                        "pinpad.packet.address", "pinpad.packet.port", "pinpad.packet.error",
                        "pinpad.packet.length", "pinpad.packet.data", "http.request.method",
                        "http.response.code"});

@@ -33,7 +33,7 @@ TCarried Carried(const TempDir& directory, const std::string& capture, std::uint
          kTshark, "-X", std::string("lua_script:") + PINPAD_DISSECTOR, "-r", capture, "-Y",
          "pinpad || tcp.len > 0", "-T", "fields", "-E", "occurrence=a", "-e",
          "pinpad.packet.action", "-e", "pinpad.packet.data", "-e", "tcp.srcport", "-e",
-         "tcp.payload", "-e", "pinpad.frame.check_good", "-e", "pinpad.garbage"},
+         "tcp.payload", "-e", "pinpad.frame.check_good", "-e", "pinpad.garbage.bytes"},
         ChildProcess::TOptions{.directory = directory.Path(),
                                .output = directory / "tshark.out",
                                .error = directory / "tshark.err"});

@@ -34,7 +34,7 @@ local ACTION_LENGTHS = { [1] = 11, [2] = 7, [3] = 11, [4] = 9, [5] = 5, [6] = 5,
 local f = {
     direction = ProtoField.uint8("pinpad.direction", "Direction", base.DEC, DIRECTIONS),
     record = ProtoField.uint8("pinpad.record", "Record", base.DEC, RECORD_KINDS),
-    garbage = ProtoField.bytes("pinpad.garbage", "Bytes outside any frame"),
+    garbage = ProtoField.bytes("pinpad.garbage.bytes", "Bytes outside any frame"),
     frame_type = ProtoField.uint8("pinpad.frame.type", "Frame type", base.HEX, FRAME_TYPES),
     frame_seq = ProtoField.uint8("pinpad.frame.seq", "Number", base.DEC),
     frame_len = ProtoField.uint8("pinpad.frame.len", "Length", base.DEC),
