@@ -11,8 +11,8 @@
 
 #include "agent/AgentSettings.h"
 #include "agent/CapturingNetwork.h"
-#include "agent/LineCapture.h"
 #include "agent/DestinationFilter.h"
+#include "agent/LineCapture.h"
 #include "agent/ServiceNotifier.h"
 #include "base/Error.h"
 #include "platform/DeviceLayer.h"
@@ -171,8 +171,9 @@ void TAgentApplication::Run(bool pollKeyboard) {
     if (m_capture != nullptr) {
         capturedNetwork.emplace(*ethernet, *m_capture);
         tunnel->SetNetwork(&*capturedNetwork);
-        tunnel->SetLineTap(
-            [recorder = m_capture](IConnection* port) { return new TLineCapture(port, *recorder); });
+        tunnel->SetLineTap([recorder = m_capture](IConnection* port) {
+            return new TLineCapture(port, *recorder);
+        });
     }
     TDestinationFilter destinations;
     do {

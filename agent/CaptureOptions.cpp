@@ -6,8 +6,8 @@ namespace {
 
 // The value of "--name VALUE" or "--name=VALUE" at arguments[at], or false when arguments[at]
 // is another argument.
-bool TakeValue(const std::vector<std::string>& arguments, std::size_t& at,
-               const std::string& name, std::string& value, std::string& error) {
+bool TakeValue(const std::vector<std::string>& arguments, std::size_t& at, const std::string& name,
+               std::string& value, std::string& error) {
     const std::string& argument = arguments[at];
     if (argument.starts_with(name + "=")) {
         value = argument.substr(name.size() + 1);
@@ -69,7 +69,8 @@ bool ParseCaptureOption(const std::vector<std::string>& arguments, std::size_t& 
         }
     } else if (TakeValue(arguments, at, "--capture-files", value, error)) {
         if (error.empty()) {
-            options.files = WholeNumber("--capture-files", value, TCaptureOptions::kMaxFiles, error);
+            options.files =
+                WholeNumber("--capture-files", value, TCaptureOptions::kMaxFiles, error);
         }
     } else {
         return false;

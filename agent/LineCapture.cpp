@@ -2,8 +2,7 @@
 
 namespace {
 
-TLineCutter::TSink Recording(TCaptureRecorder& recorder,
-                             tunnelcapture::TLineDirection direction) {
+TLineCutter::TSink Recording(TCaptureRecorder& recorder, tunnelcapture::TLineDirection direction) {
     return [&recorder, direction](TLineCutter::TKind kind, const T_BinaryData& bytes) {
         recorder.RecordLine(direction,
                             kind == TLineCutter::TKind::Frame ? tunnelcapture::TLineKind::Frame

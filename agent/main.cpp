@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
-#include <memory>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -83,8 +83,8 @@ bool OpenCapture(const TCaptureOptions& options, unsigned short port,
         std::signal(SIGPIPE, SIG_IGN);
     }
     std::string error;
-    capture = TCaptureRecorder::Open(settings, SerialDeviceName(port), ReportOnStandardError,
-                                     error);
+    capture =
+        TCaptureRecorder::Open(settings, SerialDeviceName(port), ReportOnStandardError, error);
     if (!capture) {
         ReportOnStandardError("cannot capture into " + error);
     }

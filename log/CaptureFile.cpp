@@ -52,8 +52,8 @@ TCaptureFile::TCaptureFile(std::string path, TBounds bounds, std::vector<std::ui
       m_standardOutput(m_path == "-") {}
 
 std::unique_ptr<TCaptureFile> TCaptureFile::Open(const std::string& path, TBounds bounds,
-                                                 std::vector<std::uint8_t> header,
-                                                 TReporter report, std::string& error) {
+                                                 std::vector<std::uint8_t> header, TReporter report,
+                                                 std::string& error) {
     if (bounds.files == 0) {
         bounds.files = 1;
     }
@@ -84,8 +84,8 @@ bool TCaptureFile::StartFile(std::string& error) {
         const std::string name =
             m_bounds.fileBytes == 0 ? m_path : RingFileName(m_path, m_started + 1);
         m_fileName = name;
-        m_file.Reset(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          kCaptureMode));
+        m_file.Reset(
+            open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kCaptureMode));
         if (!m_file) {
             error = name + ": " + std::strerror(errno);
             return false;

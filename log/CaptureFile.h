@@ -31,8 +31,8 @@ class TCaptureFile {
     // Opens path ("-" for standard output, which takes no bounds) and writes the header.
     // Null, with the reason in error, when it cannot.
     static std::unique_ptr<TCaptureFile> Open(const std::string& path, TBounds bounds,
-                                              std::vector<std::uint8_t> header,
-                                              TReporter report, std::string& error);
+                                              std::vector<std::uint8_t> header, TReporter report,
+                                              std::string& error);
     ~TCaptureFile();
     TCaptureFile(const TCaptureFile&) = delete;
     TCaptureFile& operator=(const TCaptureFile&) = delete;

@@ -117,7 +117,8 @@ void TTcpConversation::Send(TSide from, std::uint8_t flags, const std::uint8_t* 
     packet[tcp + 12] = (kTcpHeaderLength / 4) << 4;
     packet[tcp + 13] = flags;
     Put16At(packet, tcp + 14, kWindow);
-    std::copy(data, data + length, packet.begin() + static_cast<std::ptrdiff_t>(tcp + kTcpHeaderLength));
+    std::copy(data, data + length,
+              packet.begin() + static_cast<std::ptrdiff_t>(tcp + kTcpHeaderLength));
 
     // The checksum covers a pseudo-header of the addresses, the protocol and the TCP length.
     const std::size_t tcpLength = kTcpHeaderLength + length;

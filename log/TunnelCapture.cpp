@@ -9,8 +9,8 @@ pcapng::TBytes Header(const std::string& comment, const std::string& lineName) {
         pcapng::SectionHeader(comment, std::string("pinpad-agent ") + kProjectVersion);
     const pcapng::TBytes line = pcapng::InterfaceDescription(
         pcapng::kLinkTypeUser0, lineName, "PIN pad tunnel: SLIP frames of the serial line");
-    const pcapng::TBytes tcp = pcapng::InterfaceDescription(
-        pcapng::kLinkTypeRawIp, "tcp", "TCP connections held for the PIN pad");
+    const pcapng::TBytes tcp = pcapng::InterfaceDescription(pcapng::kLinkTypeRawIp, "tcp",
+                                                            "TCP connections held for the PIN pad");
     header.insert(header.end(), line.begin(), line.end());
     header.insert(header.end(), tcp.begin(), tcp.end());
     return header;

@@ -7,9 +7,8 @@ void TLineCutter::Feed(const unsigned char* data, unsigned long length) {
         const unsigned char byte = data[i];
         const bool wasInFrame = m_decoder.InFrame();
         // An overlong frame is dropped by the decoder as the byte past its limit arrives.
-        const bool overlong =
-            wasInFrame && byte != TSlipCodec::END &&
-            m_decoder.Collected().Length() == TSlipCodec::kMaxRawFrameLength;
+        const bool overlong = wasInFrame && byte != TSlipCodec::END &&
+                              m_decoder.Collected().Length() == TSlipCodec::kMaxRawFrameLength;
         if (overlong) {
             m_garbage += m_decoder.Collected();
         }

@@ -4,8 +4,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -134,8 +134,8 @@ class CaptureTest : public testing::Test {
         ASSERT_EQ(m_sim->WaitForExit(60000).value_or(-1), SIM_EXIT_OK)
             << m_directory.ReadFile("sim.out");
         m_line.reset();
-        EXPECT_EQ(m_directory.ReadFile("got"), server.Response().substr(
-                                                   server.Response().find("\r\n\r\n") + 4));
+        EXPECT_EQ(m_directory.ReadFile("got"),
+                  server.Response().substr(server.Response().find("\r\n\r\n") + 4));
         ASSERT_TRUE(WaitFor(
             [&] {
                 return m_directory.ReadFile("Trace/CommLog9.txt").find("Disconnected") !=
@@ -147,11 +147,14 @@ class CaptureTest : public testing::Test {
     // Runs tshark with the dissector on the capture; returns its output.
     std::string Tshark(const std::string& capture, const std::vector<std::string>& arguments,
                        int* status = nullptr) {
-        std::vector<std::string> argv = {"env", "HOME=" + m_directory.Path(),
+        std::vector<std::string> argv = {"env",
+                                         "HOME=" + m_directory.Path(),
                                          "XDG_CONFIG_HOME=" + (m_directory / ".config"),
-                                         kTshark, "-X",
+                                         kTshark,
+                                         "-X",
                                          std::string("lua_script:") + PINPAD_DISSECTOR,
-                                         "-r", capture};
+                                         "-r",
+                                         capture};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         ChildProcess tshark(argv, ChildProcess::TOptions{.directory = m_directory.Path(),
                                                          .output = m_directory / "tshark.out",
@@ -192,13 +195,13 @@ class CaptureTest : public testing::Test {
 
     // Everything the tests look at, for every record of the capture.
     TRows AllFields(const std::string& capture) {
-        return Fields(capture, "pinpad || http",
-                      {"pinpad.direction", "pinpad.frame.type", "pinpad.frame.seq",
-                       "pinpad.frame.len", "pinpad.frame.check", "pinpad.frame.check_good",
-                       "pinpad.garbage.bytes", "pinpad.packet.action", "pinpad.packet.socket",
-                       "pinpad.packet.address", "pinpad.packet.port", "pinpad.packet.error",
-                       "pinpad.packet.length", "pinpad.packet.data", "http.request.method",
-                       "http.response.code"});
+        return Fields(
+            capture, "pinpad || http",
+            {"pinpad.direction", "pinpad.frame.type", "pinpad.frame.seq", "pinpad.frame.len",
+             "pinpad.frame.check", "pinpad.frame.check_good", "pinpad.garbage.bytes",
+             "pinpad.packet.action", "pinpad.packet.socket", "pinpad.packet.address",
+             "pinpad.packet.port", "pinpad.packet.error", "pinpad.packet.length",
+             "pinpad.packet.data", "http.request.method", "http.response.code"});
     }
 
     TempDir m_directory;
@@ -218,11 +221,11 @@ std::vector<std::string> Split(const std::string& text) {
 
 // What a capture shows of the tunnel, from one run of tshark.
 struct TDissection {
-    TRows frames;   // direction, type, number, length, check
-    TRows packets;  // direction, action, socket
-    TRows calls;    // address, port
+    TRows frames;                     // direction, type, number, length, check
+    TRows packets;                    // direction, action, socket
+    TRows calls;                      // address, port
     std::vector<std::string> errors;  // of every CALL_RESULT
-    std::string dataOut;  // the data of every DATA_OUT, hex
+    std::string dataOut;              // the data of every DATA_OUT, hex
     std::string dataIn;
     std::size_t badChecks = 0;
     std::size_t garbage = 0;
@@ -285,8 +288,8 @@ TRows FramesOfTheLog(const std::string& log) {
             char type[8];
             std::snprintf(check, sizeof check, "0x%04x", b[3 + b[2]] << 8 | b[4 + b[2]]);
             std::snprintf(type, sizeof type, "0x%02x", b[0]);
-            frames.push_back({received ? "0" : "1", type, std::to_string(b[1]),
-                              std::to_string(b[2]), check});
+            frames.push_back(
+                {received ? "0" : "1", type, std::to_string(b[1]), std::to_string(b[2]), check});
         }
     }
     return frames;
@@ -327,7 +330,8 @@ TEST_F(CaptureTest, ALiveCaptureShowsTheFetchLayerByLayer) {
     for (std::string line; std::getline(follow, line);) {
         if (line.starts_with("\t")) {
             fromServer += line.substr(1);
-        } else if (!line.empty() && line.find_first_not_of("0123456789abcdef") == std::string::npos) {
+        } else if (!line.empty() &&
+                   line.find_first_not_of("0123456789abcdef") == std::string::npos) {
             fromClient += line;
         }
     }
@@ -369,8 +373,8 @@ TEST_F(CaptureTest, BitErrorsShowAsExpertInformation) {
 
 TEST_F(CaptureTest, ARingNeverGrowsPastItsBound) {
     TDocumentServer server(100000);
-    StartFetch(server.Url(), {"--capture", "ring.pcapng", "--capture-size", "0.0625",
-                              "--capture-files", "2"});
+    StartFetch(server.Url(),
+               {"--capture", "ring.pcapng", "--capture-size", "0.0625", "--capture-files", "2"});
     FinishFetch(server);
     std::map<std::string, std::uintmax_t> files;
     for (const fs::directory_entry& entry : fs::directory_iterator(m_directory.Path())) {
@@ -398,8 +402,8 @@ TEST_F(CaptureTest, ACaptureCutShortByAKilledAgentStillOpens) {
     m_sim.reset();
     int status = 0;
     const std::string listed = Tshark(capture, {}, &status);
-    EXPECT_TRUE(status == 0 || m_directory.ReadFile("tshark.err").find("cut short") !=
-                                   std::string::npos)
+    EXPECT_TRUE(status == 0 ||
+                m_directory.ReadFile("tshark.err").find("cut short") != std::string::npos)
         << m_directory.ReadFile("tshark.err");
     EXPECT_GT(std::count(listed.begin(), listed.end(), '\n'), 100);
 }
@@ -413,10 +417,10 @@ TEST_F(CaptureTest, AReaderThatGoesAwayStopsOnlyTheCapture) {
     ASSERT_TRUE(view);
     TDocumentServer server(20000);
     StartSimulator(server.Url());
-    ChildProcess agent({m_directory / "agent", "--capture", "-"},
-                       ChildProcess::TOptions{.directory = m_directory.Path(),
-                                              .output = fifo,
-                                              .error = m_directory / "agent.err"});
+    ChildProcess agent(
+        {m_directory / "agent", "--capture", "-"},
+        ChildProcess::TOptions{
+            .directory = m_directory.Path(), .output = fifo, .error = m_directory / "agent.err"});
     // The section header comes first, then the view closes.
     std::string start;
     ASSERT_TRUE(WaitFor([&] {

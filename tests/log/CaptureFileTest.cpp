@@ -37,7 +37,8 @@ TEST(CaptureFileTest, ANewFileHoldsTheHeaderAndTheBlocks) {
     capture->Write(Block('a'));
     capture->Write(Block('b'));
     capture->Flush();
-    EXPECT_EQ(directory.ReadFile("one.pcapng"), Text(kHeader) + Text(Block('a')) + Text(Block('b')));
+    EXPECT_EQ(directory.ReadFile("one.pcapng"),
+              Text(kHeader) + Text(Block('a')) + Text(Block('b')));
     struct stat file {};
     ASSERT_EQ(stat((directory / "one.pcapng").c_str(), &file), 0);
     EXPECT_EQ(file.st_mode & 0777, 0640u);
@@ -85,9 +86,9 @@ TEST(CaptureFileTest, AFailedWriteStopsTheCaptureAndIsToldOnce) {
     TempDir directory;
     std::vector<std::string> told;
     std::string error;
-    auto capture = TCaptureFile::Open(directory / "full.pcapng", {}, kHeader,
-                                      [&told](const std::string& line) { told.push_back(line); },
-                                      error);
+    auto capture = TCaptureFile::Open(
+        directory / "full.pcapng", {}, kHeader,
+        [&told](const std::string& line) { told.push_back(line); }, error);
     ASSERT_NE(capture, nullptr) << error;
     // A file size limit stands in for a full disk.
     rlimit before{};

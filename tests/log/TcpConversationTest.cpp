@@ -59,9 +59,9 @@ class TRecorded {
             EXPECT_EQ(Sum(packet, 20, packet.size(), pseudo), 0xFFFF) << "TCP checksum";
             std::string flags;
             const std::uint8_t bits = packet[33];
-            for (const auto& [bit, name] : {std::pair{0x02, "S"}, std::pair{0x01, "F"},
-                                            std::pair{0x04, "R"}, std::pair{0x08, "P"},
-                                            std::pair{0x10, "A"}}) {
+            for (const auto& [bit, name] :
+                 {std::pair{0x02, "S"}, std::pair{0x01, "F"}, std::pair{0x04, "R"},
+                  std::pair{0x08, "P"}, std::pair{0x10, "A"}}) {
                 flags += (bits & bit) != 0 ? name : "";
             }
             segments.push_back({client ? "client" : "server", flags, Long(packet, 24),
@@ -107,8 +107,8 @@ TEST(TcpConversationTest, ARefusalOrAResetEndsEverything) {
     TTcpConversation call(kClient, kServer, 7, refused.Sink());
     call.Refuse();
     call.Close(TSide::Client);
-    EXPECT_EQ(refused.segments, (std::vector<TSegment>{{"client", "S", 7, 0, 0},
-                                                       {"server", "RA", ~7u, 8, 0}}));
+    EXPECT_EQ(refused.segments,
+              (std::vector<TSegment>{{"client", "S", 7, 0, 0}, {"server", "RA", ~7u, 8, 0}}));
 
     TRecorded reset;
     TTcpConversation broken(kClient, kServer, 7, reset.Sink());

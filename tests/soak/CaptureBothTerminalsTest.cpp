@@ -28,15 +28,35 @@ struct TCarried {
 };
 
 TCarried Carried(const TempDir& directory, const std::string& capture, std::uint16_t server) {
-    ChildProcess tshark(
-        {"env", "HOME=" + directory.Path(), "XDG_CONFIG_HOME=" + (directory / ".config"),
-         kTshark, "-X", std::string("lua_script:") + PINPAD_DISSECTOR, "-r", capture, "-Y",
-         "pinpad || tcp.len > 0", "-T", "fields", "-E", "occurrence=a", "-e",
-         "pinpad.packet.action", "-e", "pinpad.packet.data", "-e", "tcp.srcport", "-e",
-         "tcp.payload", "-e", "pinpad.frame.check_good", "-e", "pinpad.garbage.bytes"},
-        ChildProcess::TOptions{.directory = directory.Path(),
-                               .output = directory / "tshark.out",
-                               .error = directory / "tshark.err"});
+    ChildProcess tshark({"env",
+                         "HOME=" + directory.Path(),
+                         "XDG_CONFIG_HOME=" + (directory / ".config"),
+                         kTshark,
+                         "-X",
+                         std::string("lua_script:") + PINPAD_DISSECTOR,
+                         "-r",
+                         capture,
+                         "-Y",
+                         "pinpad || tcp.len > 0",
+                         "-T",
+                         "fields",
+                         "-E",
+                         "occurrence=a",
+                         "-e",
+                         "pinpad.packet.action",
+                         "-e",
+                         "pinpad.packet.data",
+                         "-e",
+                         "tcp.srcport",
+                         "-e",
+                         "tcp.payload",
+                         "-e",
+                         "pinpad.frame.check_good",
+                         "-e",
+                         "pinpad.garbage.bytes"},
+                        ChildProcess::TOptions{.directory = directory.Path(),
+                                               .output = directory / "tshark.out",
+                                               .error = directory / "tshark.err"});
     EXPECT_EQ(tshark.WaitForExit(60000), 0) << directory.ReadFile("tshark.err");
     TCarried carried;
     std::istringstream lines(directory.ReadFile("tshark.out"));
@@ -59,7 +79,8 @@ TCarried Carried(const TempDir& directory, const std::string& capture, std::uint
             carried.dataOut += data;
         }
         if (!field[2].empty()) {
-            (field[2] == std::to_string(server) ? carried.fromServer : carried.toServer) += field[3];
+            (field[2] == std::to_string(server) ? carried.fromServer : carried.toServer) +=
+                field[3];
         }
         carried.troubles += (field[4] == "0" ? 1 : 0) + (field[5].empty() ? 0 : 1);
     }

@@ -71,8 +71,8 @@ TEST(DissectorTest, FramesPacketsAndTheirTroubles) {
         {from, TLineKind::Frame, Frame(0x41, 1, reset, true), "Wrong check", "", ""},
         {from, TLineKind::Garbage, {0x11, 0x22}, "Garbage on the line: 2 bytes", "", ""},
         {from, TLineKind::Frame, {0x41, 0x02, 0x00}, "Frame shorter", "", ""},
-        {from, TLineKind::Frame, Frame(0x41, 2, {0x00, 0x03, 0x01, 0x02, 0x03}),
-         "Packet too short", "", ""},
+        {from, TLineKind::Frame, Frame(0x41, 2, {0x00, 0x03, 0x01, 0x02, 0x03}), "Packet too short",
+         "", ""},
         {from, TLineKind::Frame, Frame(0x41, 3, {0x00, 0x05, 0x0C, 0, 0, 0, 1}),
          "Unknown action 12", "12", ""},
     };

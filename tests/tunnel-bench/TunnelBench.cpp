@@ -16,8 +16,8 @@
 #include <regex>
 #include <thread>
 
-#include "tunnel-rig/TunnelRig.h"
 #include "support/Loopback.h"
+#include "tunnel-rig/TunnelRig.h"
 
 namespace {
 
@@ -107,7 +107,8 @@ void MeasureThroughput(TBenchTable& table, const char* test, TTerminalKind termi
     const std::string key = Prefix(terminal) + what;
     table.Add(key + "_bytes_per_s", what + " of 256 KiB", rate, "B/s");
     table.Add(key + "_of_line", what + " / line", rate / kLineRate, "");
-    table.Add(key + "_protocol_bound_bytes_per_s", what + " protocol bound (frames sent)", bound, "B/s",
+    table.Add(key + "_protocol_bound_bytes_per_s", what + " protocol bound (frames sent)", bound,
+              "B/s",
               std::to_string(static_cast<long>(delta(forward, "data_frames"))) + " data frames");
     table.Add(key + "_of_bound", what + " / protocol bound", rate / bound, "");
 }
@@ -124,7 +125,8 @@ void MeasureEcho(TBenchTable& table, double rate, TTerminalKind terminal) {
     EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
     const std::string line = rate > 0 ? "paced" : "unpaced";
     for (const char* p : {"p50", "p95", "p99"}) {
-        table.Add(key + "_" + p + "_ms", "echo round trip " + std::string(p) + ", " + line + " line",
+        table.Add(key + "_" + p + "_ms",
+                  "echo round trip " + std::string(p) + ", " + line + " line",
                   reports[0].Number(std::string(p) + "_ms"), "ms");
     }
     if (rate > 0) {
@@ -148,14 +150,16 @@ void MeasureCallsAndIdle(TBenchTable& table) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
     for (const char* p : {"p50", "p95", "p99"}) {
-        table.Add(std::string("call_setup_") + p + "_ms", "call set-up " + std::string(p) + ", unpaced",
+        table.Add(std::string("call_setup_") + p + "_ms",
+                  "call set-up " + std::string(p) + ", unpaced",
                   reports[0].Number(std::string(p) + "_ms"), "ms");
     }
     // Serving, with the link up and nothing to do.
     const double cpuBefore = rig.AgentCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(10));
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     table.Add("idle_cpu_percent", "idle CPU of a serving agent (10 s)",
               (rig.AgentCpuSeconds() - cpuBefore) / wall * 100, "% core");
 }

@@ -44,7 +44,9 @@ TEST(LineCutterTest, FramesAndWhatWasNoFrame) {
         overlongGarbage += "41";
     }
     const TCase cases[] = {
-        {"frames, unstuffed", HexList({"C0 41 DB DC 42 C0 C0 06 DB DD C0"}), {"F:41C042", "F:06DB"}},
+        {"frames, unstuffed",
+         HexList({"C0 41 DB DC 42 C0 C0 06 DB DD C0"}),
+         {"F:41C042", "F:06DB"}},
         {"a frame across reads", HexList({"C0 41", "42 C0"}), {"F:4142"}},
         {"noise between frames", HexList({"C0 41 C0 11 22 C0 42 C0"}), {"F:41", "G:1122", "F:42"}},
         {"noise at the end of a read keeps its place",

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <memory>
-#include <optional>
 #include <deque>
 #include <map>
+#include <memory>
+#include <optional>
 
 #include "CommLogReader.h"
 #include "log/TcpConversation.h"
@@ -35,7 +35,7 @@ struct TRecord {
 
 // The peers that the terminal's packets name, in the order the connections came about.
 struct TTunnelPeers {
-    std::deque<TEndpoint> calls;  // calls the agent reported connected
+    std::deque<TEndpoint> calls;        // calls the agent reported connected
     std::deque<std::uint16_t> listens;  // listening ports that accepted a peer
 };
 
@@ -88,14 +88,15 @@ void AddLineRecord(std::vector<TRecord>& records, const TStamp& stamp,
 // The serial log's records, and the peers its packets name.
 std::vector<TRecord> LineRecords(const TCommLog& log, TTunnelPeers& peers) {
     std::vector<TRecord> records;
-    std::map<std::uint32_t, TEndpoint> calling;   // by socket id
+    std::map<std::uint32_t, TEndpoint> calling;  // by socket id
     std::map<std::uint32_t, std::uint16_t> listening;
     TPacketStream fromTerminal;
     TPacketStream toTerminal;
     const TStamp* stamp = nullptr;
     auto cutter = [&](tunnelcapture::TLineDirection direction) {
         return TLineCutter([&records, &stamp, direction, &fromTerminal, &toTerminal, &calling,
-                            &listening, &peers](TLineCutter::TKind kind, const T_BinaryData& bytes) {
+                            &listening,
+                            &peers](TLineCutter::TKind kind, const T_BinaryData& bytes) {
             AddLineRecord(records, *stamp, direction, kind, bytes);
             if (kind != TLineCutter::TKind::Frame) {
                 return;
@@ -199,10 +200,10 @@ std::vector<TRecord> SocketRecords(const TCommLog& log, TTunnelPeers& peers,
             case TLogEntry::TKind::Sent:
             case TLogEntry::TKind::Received:
                 if (conversation) {
-                    const TSide from = entry.kind == TLogEntry::TKind::Sent
-                                           ? agent
-                                           : (agent == TSide::Client ? TSide::Server
-                                                                     : TSide::Client);
+                    const TSide from =
+                        entry.kind == TLogEntry::TKind::Sent
+                            ? agent
+                            : (agent == TSide::Client ? TSide::Server : TSide::Client);
                     conversation->Data(from, entry.bytes.GetData(), entry.bytes.Length());
                 }
                 break;
