@@ -24,6 +24,7 @@
 #include "support/ChildProcess.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
+#include "support/Tshark.h"
 #include "tunnel/SlipDecoder.h"
 
 namespace {
@@ -31,8 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using TRows = std::vector<std::vector<std::string>>;
-
-constexpr const char* kTshark = "/usr/bin/tshark";
 
 std::string Hex(const std::string& bytes) {
     std::string hex;
@@ -89,7 +88,7 @@ class TDocumentServer {
 class CaptureTest : public testing::Test {
   protected:
     void SetUp() override {
-        if (!fs::exists(kTshark)) {
+        if (!HaveTshark()) {
             GTEST_SKIP() << "tshark is not installed (scripts/install-deps.sh installs it)";
         }
         m_directory.WriteFile("pinpad.ini", "ComPort=9\r\n");
@@ -147,27 +146,17 @@ class CaptureTest : public testing::Test {
     // Runs tshark with the dissector on the capture; returns its output.
     std::string Tshark(const std::string& capture, const std::vector<std::string>& arguments,
                        int* status = nullptr) {
-        std::vector<std::string> argv = {"env",
-                                         "HOME=" + m_directory.Path(),
-                                         "XDG_CONFIG_HOME=" + (m_directory / ".config"),
-                                         kTshark,
-                                         "-X",
-                                         std::string("lua_script:") + PINPAD_DISSECTOR,
-                                         "-r",
-                                         capture};
+        std::vector<std::string> argv = {"-r", capture};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        ChildProcess tshark(argv, ChildProcess::TOptions{.directory = m_directory.Path(),
-                                                         .output = m_directory / "tshark.out",
-                                                         .error = m_directory / "tshark.err"});
-        const int exit = tshark.WaitForExit(60000).value_or(-1);
+        const TTsharkRun run = RunTshark(m_directory, argv);
         if (status != nullptr) {
-            *status = exit;
+            *status = run.status;
         } else {
-            EXPECT_EQ(exit, 0) << m_directory.ReadFile("tshark.err");
+            EXPECT_EQ(run.status, 0) << run.errors;
         }
-        EXPECT_EQ(m_directory.ReadFile("tshark.err").find("Lua"), std::string::npos)
-            << m_directory.ReadFile("tshark.err");
-        return m_directory.ReadFile("tshark.out");
+        EXPECT_EQ(run.errors.find("Lua"), std::string::npos) << run.errors;
+        m_tsharkErrors = run.errors;
+        return run.output;
     }
 
     // The fields of the packets that match filter, one row a packet; a field with several
@@ -205,6 +194,7 @@ class CaptureTest : public testing::Test {
     }
 
     TempDir m_directory;
+    std::string m_tsharkErrors;  // of the last run
     TAgentProgram m_agent{m_directory};
     std::unique_ptr<ChildProcess> m_line;
     std::unique_ptr<ChildProcess> m_sim;

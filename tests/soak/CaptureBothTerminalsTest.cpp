@@ -4,18 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/ChildProcess.h"
 #include "support/Loopback.h"
+#include "support/Tshark.h"
 #include "tunnel-rig/TunnelRig.h"
 
 namespace {
-
-constexpr const char* kTshark = "/usr/bin/tshark";
 
 // The data of the capture, each way, as hex: what the line's data packets carried and what
 // the TCP segments carried, and the frames whose check was wrong or that were no frame.
@@ -28,38 +25,19 @@ struct TCarried {
 };
 
 TCarried Carried(const TempDir& directory, const std::string& capture, std::uint16_t server) {
-    ChildProcess tshark({"env",
-                         "HOME=" + directory.Path(),
-                         "XDG_CONFIG_HOME=" + (directory / ".config"),
-                         kTshark,
-                         "-X",
-                         std::string("lua_script:") + PINPAD_DISSECTOR,
-                         "-r",
-                         capture,
-                         "-Y",
-                         "pinpad || tcp.len > 0",
-                         "-T",
-                         "fields",
-                         "-E",
-                         "occurrence=a",
-                         "-e",
-                         "pinpad.packet.action",
-                         "-e",
-                         "pinpad.packet.data",
-                         "-e",
-                         "tcp.srcport",
-                         "-e",
-                         "tcp.payload",
-                         "-e",
-                         "pinpad.frame.check_good",
-                         "-e",
-                         "pinpad.garbage.bytes"},
-                        ChildProcess::TOptions{.directory = directory.Path(),
-                                               .output = directory / "tshark.out",
-                                               .error = directory / "tshark.err"});
-    EXPECT_EQ(tshark.WaitForExit(60000), 0) << directory.ReadFile("tshark.err");
+    const TTsharkRun run = RunTshark(directory, {"-r", capture,
+                                                 "-Y", "pinpad || tcp.len > 0",
+                                                 "-T", "fields",
+                                                 "-E", "occurrence=a",
+                                                 "-e", "pinpad.packet.action",
+                                                 "-e", "pinpad.packet.data",
+                                                 "-e", "tcp.srcport",
+                                                 "-e", "tcp.payload",
+                                                 "-e", "pinpad.frame.check_good",
+                                                 "-e", "pinpad.garbage.bytes"});
+    EXPECT_EQ(run.status, 0) << run.errors;
     TCarried carried;
-    std::istringstream lines(directory.ReadFile("tshark.out"));
+    std::istringstream lines(run.output);
     for (std::string line; std::getline(lines, line);) {
         std::vector<std::string> field;
         std::istringstream columns(line);
@@ -88,7 +66,7 @@ TCarried Carried(const TempDir& directory, const std::string& capture, std::uint
 }
 
 TEST(CaptureBothTerminalsTest, TheLineCarriesWhatTheConnectionsCarried) {
-    if (!std::filesystem::exists(kTshark)) {
+    if (!HaveTshark()) {
         GTEST_SKIP() << "tshark is not installed (scripts/install-deps.sh installs it)";
     }
     for (const TTerminalKind terminal : {TTerminalKind::Ours, TTerminalKind::Model}) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,16 +11,14 @@
 
 #include "base/Conversions.h"
 #include "log/TunnelCapture.h"
-#include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "support/Tshark.h"
 
 namespace {
 
 using tunnelcapture::TLineDirection;
 using tunnelcapture::TLineKind;
 using TBytes = std::vector<std::uint8_t>;
-
-constexpr const char* kTshark = "/usr/bin/tshark";
 
 // A frame of that type and number around data, with its check (spoilt when asked).
 TBytes Frame(std::uint8_t type, std::uint8_t number, const TBytes& data, bool spoilt = false) {
@@ -38,7 +35,7 @@ TBytes Frame(std::uint8_t type, std::uint8_t number, const TBytes& data, bool sp
 }
 
 TEST(DissectorTest, FramesPacketsAndTheirTroubles) {
-    if (!std::filesystem::exists(kTshark)) {
+    if (!HaveTshark()) {
         GTEST_SKIP() << "tshark is not installed (scripts/install-deps.sh installs it)";
     }
     const auto to = TLineDirection::ToTerminal;
@@ -89,16 +86,12 @@ TEST(DissectorTest, FramesPacketsAndTheirTroubles) {
     }
     directory.WriteFile("made-up.pcapng", capture);
 
-    ChildProcess tshark(
-        {"env", "HOME=" + directory.Path(), "XDG_CONFIG_HOME=" + (directory / ".config"), kTshark,
-         "-X", std::string("lua_script:") + PINPAD_DISSECTOR, "-r", directory / "made-up.pcapng",
-         "-T", "fields", "-E", "occurrence=a", "-e", "_ws.expert.message", "-e",
-         "pinpad.packet.action", "-e", "pinpad.frame.probe_answer_to"},
-        ChildProcess::TOptions{.directory = directory.Path(),
-                               .output = directory / "out",
-                               .error = directory / "err"});
-    ASSERT_EQ(tshark.WaitForExit(30000), 0) << directory.ReadFile("err");
-    std::istringstream lines(directory.ReadFile("out"));
+    const TTsharkRun run =
+        RunTshark(directory, {"-r", directory / "made-up.pcapng", "-T", "fields", "-E",
+                              "occurrence=a", "-e", "_ws.expert.message", "-e",
+                              "pinpad.packet.action", "-e", "pinpad.frame.probe_answer_to"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    std::istringstream lines(run.output);
     std::size_t index = 0;
     for (std::string line; std::getline(lines, line); ++index) {
         ASSERT_LT(index, std::size(records)) << line;
