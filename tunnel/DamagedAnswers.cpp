@@ -22,7 +22,8 @@ unsigned Distance(const T_BinaryData& frame, const T_BinaryData& answer) {
         }
         unsigned bits = 0;
         for (unsigned long i = 0; i < kAnswerSize; ++i) {
-            bits += static_cast<unsigned>(std::popcount(static_cast<unsigned>(frame[offset + i] ^ answer[i])));
+            bits += static_cast<unsigned>(
+                std::popcount(static_cast<unsigned>(frame[offset + i] ^ answer[i])));
         }
         best = std::min(best, bits);
     }

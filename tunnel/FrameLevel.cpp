@@ -54,8 +54,7 @@ void TFrameLevel::Process() {
 }
 
 unsigned long TFrameLevel::MillisecondsToNextDeadline() const {
-    return std::min(m_sender.MillisecondsToNextDeadline(),
-                    m_receiver.MillisecondsToNextDeadline());
+    return std::min(m_sender.MillisecondsToNextDeadline(), m_receiver.MillisecondsToNextDeadline());
 }
 
 void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
@@ -66,7 +65,11 @@ void TFrameLevel::ProcessReceivedFrame(const T_BinaryData& frame) {
         return;
     }
     if (frame[0] == TFrameHeader::kData) {
+        const std::uint64_t accepted = m_receiver.PortionsAccepted();
         m_receiver.TakeDataFrame(frame);
+        if (m_receiver.PortionsAccepted() != accepted) {
+            m_sender.PeerSentData();
+        }
         return;
     }
     if (m_sender.TakeAnswer(frame)) {

@@ -91,7 +91,8 @@ T_BinaryData TFrameReceiver::TakeData() {
 void TFrameReceiver::SendRepeatsDue() {
     if (m_ackRefreshes.TakeDue()) {
         // A refresh the line did not take is one fewer; the next may get through.
-        static_cast<void>(m_writer.Write(TFrameHeader(TFrameHeader::kAck, m_acceptedSequence, 0), {}));
+        static_cast<void>(
+            m_writer.Write(TFrameHeader(TFrameHeader::kAck, m_acceptedSequence, 0), {}));
     }
     if (m_nextPortionPolls.TakeDue()) {
         SendNak(Next(), true);
@@ -173,6 +174,7 @@ void TFrameReceiver::AcceptDataFrame(const TFrameHeader& header, const T_BinaryD
     if (m_acceptedAny && (header.sequence != Next() || data.Length() == 0)) {
         m_breaks.push_back(m_received.Length());
     }
+    ++m_portionsAccepted;
     m_acceptedAny = true;
     m_acceptedSequence = header.sequence;
     m_acceptedData = data;

@@ -48,6 +48,8 @@ class TFrameReceiver {
     // The data received so far, up to the next break in the stream, removed.
     T_BinaryData TakeData();
     bool BreakFollows() const { return m_breakFollows; }
+    // Portions accepted so far, empty ones included.
+    std::uint64_t PortionsAccepted() const { return m_portionsAccepted; }
     // Sends the refreshes, polls and late refusals that are due.
     void SendRepeatsDue();
     unsigned long MillisecondsToNextDeadline() const;
@@ -100,4 +102,5 @@ class TFrameReceiver {
     TTimedRepeats m_lateRefusal;
     // Damaged transmissions of the number after the one accepted last.
     TDamagedCopies m_damagedCopies;
+    std::uint64_t m_portionsAccepted = 0;
 };

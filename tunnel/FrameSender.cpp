@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "tunnel/AnswerReader.h"
 #include "tunnel/FrameBytes.h"
 
 using namespace FrameBytes;
@@ -30,7 +31,7 @@ bool TFrameSender::TakeAnswer(const T_BinaryData& frame) {
         ProcessProbeAnswer(*probe);
         return true;
     }
-    if (const std::optional<TFrameHeader> answer = ReadAnswer(frame)) {
+    if (const std::optional<TFrameHeader> answer = ReadPortionAnswer(frame, AnswerContext())) {
         if (answer->type == TFrameHeader::kAck) {
             ProcessAck(answer->sequence);
         } else {
@@ -51,41 +52,12 @@ bool TFrameSender::ExpectsAnswer(const TFrameHeader& header) const {
     return m_probes.IsOut(header.sequence);
 }
 
-std::optional<TFrameHeader> TFrameSender::ReadAnswer(const T_BinaryData& frame) const {
-    // A whole NAK whose number is one bit off that of the one portion out: the peer refused
-    // that portion after its number was damaged on the way. With one portion out, every
-    // answer speaks of its latest transmission, so the portion was not taken. Probe numbers
-    // are chosen far from the portions', so a probe's answer is never read so.
-    if (m_options.repairAnswers && IsComplete(frame) && frame[0] == TFrameHeader::kNak &&
-        HasGoodCrc(frame) && !m_streamMode && m_inFlight.size() == 1 &&
-        DiffersInOneBit(frame[1], m_inFlight.front().sequence)) {
-        return TFrameHeader(TFrameHeader::kNak, m_inFlight.front().sequence, 0);
+TAnswerContext TFrameSender::AnswerContext() const {
+    TAnswerContext context{m_options.repairAnswers, {}, m_sequence, m_streamMode};
+    for (const TPortionOut& out : m_inFlight) {
+        context.portionsOut.push_back(out.sequence);
     }
-    if (IsComplete(frame) && IsAnswerType(frame[0])) {
-        // The check of an answer is not needed to obey it, only to repair it.
-        const TFrameHeader header(frame[0], frame[1], frame[2]);
-        if (!m_options.repairAnswers || AnswersPortionOut(header) ||
-            header.sequence == m_sequence || HasGoodCrc(frame)) {
-            return header;
-        }
-    }
-    if (!m_options.repairAnswers) {
-        return std::nullopt;
-    }
-    // A garbage byte in front: the END before the answer was damaged.
-    if (const auto glued = WholeAnswerAt(frame, 1); glued && AnswersPortionOut(*glued)) {
-        return glued;
-    }
-    // One flipped bit in type, number or length. An ACK and a NAK differ in three bits, so no
-    // single flip turns one into the other.
-    if (frame.Length() >= kOverhead) {
-        const auto repaired = HeaderWithOneBitRepaired(frame);
-        if (repaired && IsAnswerType(repaired->type) && repaired->length == 0 &&
-            AnswersPortionOut(*repaired)) {
-            return repaired;
-        }
-    }
-    return std::nullopt;
+    return context;
 }
 
 std::optional<std::uint8_t> TFrameSender::ReadProbeAnswer(const T_BinaryData& frame) const {
@@ -181,9 +153,8 @@ void TFrameSender::ProcessProbeAnswer(std::uint8_t number) {
             continue;
         }
         const TPortionOut& out = m_inFlight[index];
-        const std::optional<unsigned char> read =
-            question.unreadable.Read(out.sequence, m_options.doubleNotices &&
-                                                       out.portion.terms.twiceAtOnce);
+        const std::optional<unsigned char> read = question.unreadable.Read(
+            out.sequence, m_options.doubleNotices && out.portion.terms.twiceAtOnce);
         if (!read) {
             question.open = true;
             ++index;
@@ -320,9 +291,16 @@ void TFrameSender::GiveUpOutgoing() {
     ResetLink();
 }
 
+void TFrameSender::PeerSentData() {
+    for (TPortionOut& out : m_inFlight) {
+        out.peerSpokeSince = true;
+    }
+}
+
 void TFrameSender::Repeat(std::size_t index) {
     TPortionOut& out = m_inFlight[index];
-    if (index + 1 != m_inFlight.size() && !out.portion.terms.repeatBehindNewer) {
+    if (out.portion.terms.resetsPeer &&
+        (index + 1 != m_inFlight.size() || out.peerSpokeSince)) {
         LosePortion(index);
     } else if (out.transmissionsLeft != 0) {
         Transmit(out);
@@ -357,8 +335,8 @@ void TFrameSender::SendNextDataPortion() {
         return;
     }
     ++m_sequence;
-    m_inFlight.push_back(
-        TPortionOut{std::move(m_sendQueue.front()), m_sequence, kTransmissionsPerPortion, 0, 0, {}});
+    m_inFlight.push_back(TPortionOut{
+        std::move(m_sendQueue.front()), m_sequence, kTransmissionsPerPortion, 0, 0, {}, false});
     m_sendQueue.pop_front();
     Transmit(m_inFlight.back());
 }

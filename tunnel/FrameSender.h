@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/BinaryData.h"
+#include "tunnel/AnswerReader.h"
 #include "tunnel/DamagedAnswers.h"
 #include "tunnel/FrameOptions.h"
 #include "tunnel/FrameWriter.h"
@@ -58,6 +59,8 @@ class TFrameSender {
     bool TakeAnswer(const T_BinaryData& frame);
     // Whether a whole answer that waits for its closing END should be taken now.
     bool ExpectsAnswer(const TFrameHeader& header) const;
+    // The peer's data was accepted: a reset still out may no longer go out again.
+    void PeerSentData();
     // Deals with portions whose answer is overdue: probes, repeats and losses.
     void CheckOverdue();
     bool IsReadyForPortion() const;
@@ -97,11 +100,12 @@ class TFrameSender {
         unsigned long sentMs = 0;
         unsigned long answerDueMs = 0;
         TQuestion question;
+        // Data came from the peer since its first transmission.
+        bool peerSpokeSince = false;
     };
 
-    // The ACK or NAK a frame stands for, repaired if the options allow; none if it is no
-    // answer to a portion out.
-    std::optional<TFrameHeader> ReadAnswer(const T_BinaryData& frame) const;
+    // What ReadPortionAnswer must know of the portions out.
+    TAnswerContext AnswerContext() const;
     // A whole answer to a probe out, at the front or behind a damaged END.
     std::optional<std::uint8_t> ReadProbeAnswer(const T_BinaryData& frame) const;
     bool AnswersPortionOut(const TFrameHeader& header) const;

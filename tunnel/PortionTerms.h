@@ -14,10 +14,10 @@ struct TPortionTerms {
     // level's options allow): for short notices whose second delivery changes nothing, so that
     // one copy damaged beyond a refusal costs no wait for the timer.
     bool twiceAtOnce = false;
-    // Whether a portion the peer refused, or never read, may go out again behind newer
-    // portions (in stream mode): yes for packets of one connection, which no newer portion
-    // continues; not for a reset, which would undo what the newer portions began.
-    bool repeatBehindNewer = true;
+    // The portion resets the peer. One the peer refused or never read goes out again only
+    // while nothing was sent after it and nothing came from the peer since: a reset read late
+    // would undo what either began.
+    bool resetsPeer = false;
 };
 
 // How the data of a tagged SendData call ended: acknowledged whole, or given up (a portion of it

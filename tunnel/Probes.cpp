@@ -18,8 +18,7 @@ std::uint8_t TProbes::ChooseNumber(std::uint8_t current, unsigned long window) c
         return static_cast<std::uint8_t>(current - number) <= 2 * window || number == next;
     };
     const auto used = [&](std::uint8_t number) {
-        return std::find(m_numbersUsed.begin(), m_numbersUsed.end(), number) !=
-               m_numbersUsed.end();
+        return std::find(m_numbersUsed.begin(), m_numbersUsed.end(), number) != m_numbersUsed.end();
     };
     std::uint8_t best = 0;
     unsigned bestDistance = 0;

@@ -298,11 +298,12 @@ void TSerialManager::SendResetFrame() {
     // ahead of the answer to anything the peer sent before: a peer that saw its own reset
     // acknowledged first would count its next requests as made after ours and lose them to it.
     // It is never sent again on a time-out, as a second one would drop connections opened
-    // after the first, but it is when a probe shows the peer never read it.
+    // after the first, but it is when a probe shows the peer never read it and nothing came
+    // from the peer since.
     m_link.ForgetPacketsInFlight();
     m_link.Frames().ResetLink();
     TPortionTerms terms;
-    terms.repeatBehindNewer = false;
+    terms.resetsPeer = true;
     m_link.Frames().SendDataFirst(TSerialPacket(ACTION_RESET, 0, 0, 0, 0).BuildPacket(), terms);
 }
 

@@ -213,6 +213,8 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
     noPolls.pollNext = false;
     TFrameOptions noCombining;
     noCombining.combineCopies = false;
+    TFrameOptions noProbes;
+    noProbes.probeUnanswered = false;
     const TSetting settings[] = {{"all measures", TFrameOptions()},
                                  {"no answer repair", noRepair},
                                  {"single ACKs", singleAcks},
@@ -221,6 +223,7 @@ TEST(LongSoakTest, InMemoryCompletionWithAndWithoutEachMeasure) {
                                  {"single notices", singleNotices},
                                  {"no polls", noPolls},
                                  {"no combining", noCombining},
+                                 {"no probes", noProbes},
                                  {"no measure", TFrameOptions::AllOff()}};
     std::printf(
         "\nCompleted transfers of 64 KiB in memory, %u seeds, with and without each "

@@ -111,6 +111,10 @@ void MeasureThroughput(TBenchTable& table, const char* test, TTerminalKind termi
               "B/s",
               std::to_string(static_cast<long>(delta(forward, "data_frames"))) + " data frames");
     table.Add(key + "_of_bound", what + " / protocol bound", rate / bound, "");
+    // A clean line answers every portion in time: neither end has cause to ask.
+    table.Add(key + "_probes", what + " probes (empty data frames)",
+              delta("to_terminal", "empty_data_frames") + delta("to_agent", "empty_data_frames"),
+              "");
 }
 
 void MeasureEcho(TBenchTable& table, double rate, TTerminalKind terminal) {

@@ -134,9 +134,8 @@ int main(int argc, char** argv) {
         if (std::fgets(line, sizeof line, in) != nullptr) {
             TTransferTally part;
             int used = 0;
-            std::sscanf(line, "%u %u %u %u %u %u %u%n", &part.runs, &part.completed,
-                        &part.closed, &part.wrong, &part.silent, &part.unanswered,
-                        &part.tcpLeftOpen, &used);
+            std::sscanf(line, "%u %u %u %u %u %u %u%n", &part.runs, &part.completed, &part.closed,
+                        &part.wrong, &part.silent, &part.unanswered, &part.tcpLeftOpen, &used);
             total.runs += part.runs;
             total.completed += part.completed;
             total.closed += part.closed;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "support/TerminalModel.h"
 #include "support/TestSystem.h"
 #include "tunnel/FrameLevel.h"
+#include "tunnel/Probes.h"
 
 namespace {
 
@@ -45,8 +47,12 @@ struct TFault {
 };
 using TFaults = std::vector<TFault>;
 
-bool IsDataFrame(const TWire& wire) { return wire.size() > 3 && wire[1] == TFrameHeader::kData; }
-bool IsProbeFrame(const TWire& wire) { return IsDataFrame(wire) && wire[3] == 0; }
+bool IsDataFrame(const TWire& wire) {
+    return wire.size() > 3 && wire[1] == TFrameHeader::kData;
+}
+bool IsProbeFrame(const TWire& wire) {
+    return IsDataFrame(wire) && wire[3] == 0;
+}
 
 void Damage(TWire& wire, TFault::Damage damage) {
     switch (damage) {
@@ -152,7 +158,7 @@ class ProbeRig {
         for (unsigned long t = 0; t < ms; t += kStepMs) {
             system.Clock().Advance(kStepMs);
             m_now += kStepMs;
-            m_agent.ReceiveData();
+            m_agentReceived += m_agent.ReceiveData();
             if (m_now < m_pausedUntil) {
                 continue;
             }
@@ -160,7 +166,8 @@ class ProbeRig {
             for (int call = 0; call < 4; ++call) {
                 if (m_model) {
                     const TModelBytes bytes = m_model->ReceiveData();
-                    m_delivered += T_BinaryData(bytes.data(), static_cast<unsigned long>(bytes.size()));
+                    m_delivered +=
+                        T_BinaryData(bytes.data(), static_cast<unsigned long>(bytes.size()));
                 } else {
                     m_delivered += m_ours->ReceiveData();
                     m_breaks += m_ours->BreakFollows() ? 1 : 0;
@@ -169,6 +176,16 @@ class ProbeRig {
         }
     }
 
+    // The terminal's application hands data to its frame level.
+    void TerminalSends(const T_BinaryData& data) {
+        if (m_model) {
+            m_model->SendData(TModelBytes(data.GetData(), data.GetData() + data.Length()));
+        } else {
+            m_ours->SendData(data);
+        }
+    }
+    // What the agent received from the terminal so far.
+    const T_BinaryData& AgentReceived() const { return m_agentReceived; }
     const T_BinaryData& Delivered() const { return m_delivered; }
     int Breaks() const { return m_breaks; }
     unsigned long Now() const { return m_now; }
@@ -189,6 +206,7 @@ class ProbeRig {
     std::unique_ptr<TModelFrameLevel> m_model;
     std::unique_ptr<TFrameLevel> m_ours;
     T_BinaryData m_delivered;
+    T_BinaryData m_agentReceived;
     int m_breaks = 0;
     unsigned long m_now = 0;
     unsigned long m_pausedUntil = 0;
@@ -223,31 +241,85 @@ const TProbeCase kCases[] = {
     {"clean line", {}, {}, 0, false, kAll, false, kAll},
     {"portion dropped", {{TFault::Portion, 2}}, {}, 0, false, kAll, true, kAll},
     {"portion refused", {{TFault::Portion, 2, TFault::DataBit}}, {}, 0, false, kAll, false, kAll},
-    {"portion with both ENDs damaged", {{TFault::Portion, 2, TFault::Ends}}, {}, 0, false, kAll,
-     true, kAll},
-    {"ACK damaged beyond repair", {}, {{TFault::Answer, 2, TFault::TypeBits}}, 0, false, kAll,
-     true, kAll},
-    {"ACK with both ENDs damaged", {}, {{TFault::Answer, 2, TFault::Ends}}, 0, false, kAll, false,
+    {"portion with both ENDs damaged",
+     {{TFault::Portion, 2, TFault::Ends}},
+     {},
+     0,
+     false,
+     kAll,
+     true,
+     kAll},
+    {"ACK damaged beyond repair",
+     {},
+     {{TFault::Answer, 2, TFault::TypeBits}},
+     0,
+     false,
+     kAll,
+     true,
+     kAll},
+    {"ACK with both ENDs damaged",
+     {},
+     {{TFault::Answer, 2, TFault::Ends}},
+     0,
+     false,
+     kAll,
+     false,
      kAll},
     // A cut of the line that takes the ACK and the first probe: the question stays open, and
     // the portion is given up rather than delivered twice. Our half refreshes its ACK.
-    {"ACK and the first probe cut off", {{TFault::Probe, 1}}, {{TFault::Answer, 2}}, 0, false,
-     {{1, 2, 3}, "+1 -2 +3"}, true, kAll},
+    {"ACK and the first probe cut off",
+     {{TFault::Probe, 1}},
+     {{TFault::Answer, 2}},
+     0,
+     false,
+     {{1, 2, 3}, "+1 -2 +3"},
+     true,
+     kAll},
     // Only the first probe's prompt answer tells that the portion was never read. Our half
     // asks for a portion it lacks by itself.
-    {"portion and the first probe dropped", {{TFault::Portion, 2}, {TFault::Probe, 1}}, {}, 0,
-     false, kSecondGivenUp, true, kAll},
-    {"portion dropped and the probe's answer cut off", {{TFault::Portion, 2}},
-     {{TFault::ProbeAnswer, 1}}, 0, false, kSecondGivenUp, true, kAll},
+    {"portion and the first probe dropped",
+     {{TFault::Portion, 2}, {TFault::Probe, 1}},
+     {},
+     0,
+     false,
+     kSecondGivenUp,
+     true,
+     kAll},
+    {"portion dropped and the probe's answer cut off",
+     {{TFault::Portion, 2}},
+     {{TFault::ProbeAnswer, 1}},
+     0,
+     false,
+     kSecondGivenUp,
+     true,
+     kAll},
     {"terminal away for 3 s", {}, {}, 3000, false, kAll, true, kAll},
-    {"terminal away for 3 s, portion dropped", {{TFault::Portion, 2}}, {}, 3000, false,
-     kSecondGivenUp, true, kSecondGivenUp},
+    {"terminal away for 3 s, portion dropped",
+     {{TFault::Portion, 2}},
+     {},
+     3000,
+     false,
+     kSecondGivenUp,
+     true,
+     kSecondGivenUp},
     // Each portion holds whole packets of one connection, so the one sent again behind a newer
     // one puts no connection's bytes out of order.
-    {"stream mode, portion dropped", {{TFault::Portion, 2}}, {}, 0, true, {{1, 3, 2}, "+1 +3 +2"},
-     true, {{1, 3, 2}, "+1 +3 +2"}},
-    {"stream mode, ACK damaged", {}, {{TFault::Answer, 2, TFault::TypeBits}}, 0, true,
-     {{1, 2, 3}, "+1 +3 +2"}, true, {{1, 2, 3}, "+1 +3 +2"}},
+    {"stream mode, portion dropped",
+     {{TFault::Portion, 2}},
+     {},
+     0,
+     true,
+     {{1, 3, 2}, "+1 +3 +2"},
+     true,
+     {{1, 3, 2}, "+1 +3 +2"}},
+    {"stream mode, ACK damaged",
+     {},
+     {{TFault::Answer, 2, TFault::TypeBits}},
+     0,
+     true,
+     {{1, 2, 3}, "+1 +3 +2"},
+     true,
+     {{1, 2, 3}, "+1 +3 +2"}},
 };
 
 class ProbeTest : public ::testing::TestWithParam<bool> {};
@@ -280,6 +352,56 @@ TEST_P(ProbeTest, APortionGoesOutAgainOnlyWhenTheTerminalNeverReadIt) {
         } else if (!c.streamMode) {
             // A probe is no portion of the stream: only a portion given up breaks it.
             EXPECT_EQ(rig.Breaks(), result.delivered.size() == 3 ? 0 : 1);
+        }
+    }
+}
+
+// A reset read late undoes what the terminal began meanwhile: it goes out again only while the
+// terminal has said nothing since.
+TEST_P(ProbeTest, AResetThatWasNeverReadGoesOutAgainOnlyWhileTheTerminalSaidNothingSince) {
+    TPortionTerms reset;
+    reset.resetsPeer = true;
+    for (const bool terminalSpoke : {false, true}) {
+        SCOPED_TRACE(terminalSpoke ? "the terminal called meanwhile" : "the terminal was quiet");
+        ProbeRig rig(GetParam(), {{TFault::Portion, 1}}, {}, false);
+        rig.Agent().SendData(Portion(9), reset);
+        if (terminalSpoke) {
+            rig.TerminalSends(Portion(5));
+        }
+        rig.Run(6000);
+        EXPECT_EQ(rig.AgentReceived(), terminalSpoke ? Portion(5) : T_BinaryData());
+        EXPECT_EQ(rig.Delivered(), terminalSpoke ? T_BinaryData() : Portion(9));
+        EXPECT_NE(rig.Agent().Counters().probesSent, 0u);
+    }
+}
+
+// The numbers of probes: never one a portion had lately or has next (a peer would take the probe
+// for a portion of the stream, or for the empty portion of a link reset), never one of the last
+// probes' (a late answer would be read as the new one's), and at least three bits away from the
+// numbers of the portions that may be out (a damaged answer would be read as theirs).
+TEST(ProbeNumbersTest, StayClearOfThePortionsAndOfTheLastProbes) {
+    constexpr unsigned long kWindow = TFrameSender::kStreamWindow;
+    for (unsigned current = 0; current < 256; ++current) {
+        TProbes probes;
+        std::vector<std::uint8_t> used;
+        for (int probe = 0; probe < 20; ++probe) {
+            const std::uint8_t number =
+                probes.ChooseNumber(static_cast<std::uint8_t>(current), kWindow);
+            const auto back = static_cast<std::uint8_t>(current - number);
+            ASSERT_GT(back, 2 * kWindow) << current;
+            ASSERT_NE(number, static_cast<std::uint8_t>(current + 1)) << current;
+            for (std::size_t last =
+                     used.size() > TProbes::kRemembered ? used.size() - TProbes::kRemembered : 0;
+                 last < used.size(); ++last) {
+                ASSERT_NE(number, used[last]) << current;
+            }
+            for (unsigned long out = 0; out <= kWindow; ++out) {
+                const unsigned bits = static_cast<unsigned>(std::popcount(
+                    static_cast<unsigned>(number ^ static_cast<std::uint8_t>(current - out))));
+                ASSERT_GE(bits, 3u) << current;
+            }
+            used.push_back(number);
+            static_cast<void>(probes.Sent(number, 0));
         }
     }
 }

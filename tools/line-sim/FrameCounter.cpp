@@ -47,6 +47,7 @@ void TFrameCounter::CountFrame() {
             m_counts.dataWireBytes += wire;
             if (m_frame.size() >= TFrameHeader::kSize + kCrcSize) {
                 m_counts.dataPayloadBytes += m_frame.size() - TFrameHeader::kSize - kCrcSize;
+                m_counts.emptyDataFrames += m_frame.size() == TFrameHeader::kSize + kCrcSize;
             }
             break;
         case TFrameHeader::kAck:

@@ -11,6 +11,9 @@ struct TFrameCounts {
     std::uint64_t dataFrames = 0;
     std::uint64_t dataWireBytes = 0;
     std::uint64_t dataPayloadBytes = 0;  // the data the frames carry
+    // Data frames without data: probes, and the empty portion a terminal sends when a NAK for
+    // its current number finds nothing out.
+    std::uint64_t emptyDataFrames = 0;
     std::uint64_t ackFrames = 0;
     std::uint64_t ackWireBytes = 0;
     std::uint64_t nakFrames = 0;

@@ -35,10 +35,10 @@ void AddCounts(std::ostringstream& out, const char* name, const TLineDirection& 
         << ",\"flipped_bits\":" << c.flippedBits << ",\"dropped\":" << c.droppedBytes
         << ",\"garbage\":" << c.garbageBytes << ",\"silenced\":" << c.silencedBytes
         << ",\"data_frames\":" << f.dataFrames << ",\"data_wire_bytes\":" << f.dataWireBytes
-        << ",\"data_payload_bytes\":" << f.dataPayloadBytes << ",\"ack_frames\":" << f.ackFrames
+        << ",\"data_payload_bytes\":" << f.dataPayloadBytes
+        << ",\"empty_data_frames\":" << f.emptyDataFrames << ",\"ack_frames\":" << f.ackFrames
         << ",\"ack_wire_bytes\":" << f.ackWireBytes << ",\"nak_frames\":" << f.nakFrames
-        << ",\"nak_wire_bytes\":" << f.nakWireBytes << ",\"other_frames\":" << f.otherFrames
-        << '}';
+        << ",\"nak_wire_bytes\":" << f.nakWireBytes << ",\"other_frames\":" << f.otherFrames << '}';
 }
 
 }  // namespace
@@ -64,8 +64,8 @@ std::unique_ptr<TLineSimulator> TLineSimulator::Create(const TLineSimOptions& op
         if (mkfifo(options.controlPath.c_str(), 0600) != 0 ||
             !(control = TDescriptor(open(options.controlPath.c_str(), O_RDWR | O_NONBLOCK)))
                  .IsOpen()) {
-            error = "cannot make the control FIFO " + options.controlPath + ": " +
-                    std::strerror(errno);
+            error =
+                "cannot make the control FIFO " + options.controlPath + ": " + std::strerror(errno);
             unlink(agent.link.c_str());
             unlink(terminal.link.c_str());
             return nullptr;
