@@ -43,6 +43,16 @@ TEST(LineCutterTest, FramesAndWhatWasNoFrame) {
     for (int i = 0; i < 521; ++i) {
         overlongGarbage += "41";
     }
+    // The same across two reads, the limit passed in the second.
+    T_BinaryData firstHalf = HexBytes("C0");
+    firstHalf.AddDirectBytes(0x41, 300);
+    T_BinaryData secondHalf;
+    secondHalf.AddDirectBytes(0x41, 300);
+    secondHalf += HexBytes("C0");
+    std::string splitGarbage = "G:";
+    for (int i = 0; i < 600; ++i) {
+        splitGarbage += "41";
+    }
     const TCase cases[] = {
         {"frames, unstuffed",
          HexList({"C0 41 DB DC 42 C0 C0 06 DB DD C0"}),
@@ -54,6 +64,7 @@ TEST(LineCutterTest, FramesAndWhatWasNoFrame) {
          {"F:41", "G:11", "G:22", "F:42"}},
         {"a doubled END opens nothing", HexList({"C0 41 C0 C0 C0 42 C0"}), {"F:41", "F:42"}},
         {"a frame too long for one is garbage, raw", {overlong}, {overlongGarbage}},
+        {"a frame too long across reads", {firstHalf, secondHalf}, {splitGarbage}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
