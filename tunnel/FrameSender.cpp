@@ -1,9 +1,7 @@
 #include "tunnel/FrameSender.h"
 
 #include <algorithm>
-#include <iterator>
 
-#include "tunnel/AnswerReader.h"
 #include "tunnel/FrameBytes.h"
 
 using namespace FrameBytes;
