@@ -50,6 +50,12 @@ class TAgentApplication {
     void WriteStatusInto(const std::string& directory, TStatusKeeper::TProblemListener listener) {
         m_status.WriteInto(directory, std::move(listener));
     }
+    // Run keeps the metrics file at path from then on, its series labelled with instance when
+    // not empty; problems go to the listener.
+    void WriteMetricsInto(const std::string& path, const std::string& instance,
+                          TStatusKeeper::TProblemListener listener) {
+        m_status.WriteMetricsInto(path, instance, std::move(listener));
+    }
 
     // Run records the serial line and the terminal's TCP connections into recorder (not
     // owned, must outlive Run); null records nothing.

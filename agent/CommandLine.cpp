@@ -1,19 +1,22 @@
 #include "agent/CommandLine.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
 
 // The value of "--name VALUE" or "--name=VALUE" at arguments[at], moving at past it; nothing
-// when arguments[at] is not that option. A missing or empty value is an error.
+// when arguments[at] is not that option. A missing or empty value is an error, which says that
+// the option needs what.
 std::optional<std::string> OptionValue(const std::vector<std::string>& arguments, std::size_t& at,
-                                       const std::string& name, std::string& error) {
+                                       const std::string& name, std::string& error,
+                                       const char* what = "a directory") {
     const std::string& argument = arguments[at];
     if (argument.starts_with(name + "=")) {
         ++at;
         std::string value = argument.substr(name.size() + 1);
         if (value.empty()) {
-            error = name + " needs a directory";
+            error = name + " needs " + what;
         }
         return value;
     }
@@ -21,12 +24,18 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& arguments
         return std::nullopt;
     }
     if (at + 1 >= arguments.size() || arguments[at + 1].empty()) {
-        error = name + " needs a directory";
+        error = name + " needs " + what;
         at = arguments.size();
         return std::string();
     }
     at += 2;
     return arguments[at - 1];
+}
+
+// Whether name may label the metrics: printable ASCII without spaces, as the instance names of
+// systemd's template units are.
+bool IsInstanceName(const std::string& name) {
+    return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7f; });
 }
 
 }  // namespace
@@ -50,12 +59,24 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.traceDirectory = *trace;
         } else if (ParseCaptureOption(arguments, at, line.capture, line.error)) {
             continue;
+        } else if (auto metrics = OptionValue(arguments, at, "--metrics", line.error, "a file")) {
+            line.metricsFile = *metrics;
+        } else if (auto instance =
+                       OptionValue(arguments, at, "--metrics-instance", line.error, "a name")) {
+            line.metricsInstance = *instance;
+            if (line.error.empty() && !IsInstanceName(*instance)) {
+                line.error = "--metrics-instance takes printable ASCII without spaces, not \"" +
+                             *instance + "\"";
+            }
         } else if (arguments[at] == "--status") {
             line.action = TCommandLine::Action::Status;
             ++at;
         } else {
             line.error = "unknown argument \"" + arguments[at] + "\" (see --help)";
         }
+    }
+    if (line.error.empty() && !line.metricsInstance.empty() && line.metricsFile.empty()) {
+        line.error = "--metrics-instance goes with --metrics FILE";
     }
     if (line.error.empty()) {
         line.error = CheckCaptureOptions(line.capture);
@@ -67,7 +88,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 const char* AgentUsage() {
-    return "usage: agent [--dir DIR] [--trace DIR]\n"
+    return "usage: agent [--dir DIR] [--trace DIR] [--metrics FILE [--metrics-instance NAME]]\n"
            "             [--capture FILE [--capture-size MiB [--capture-files N]]]\n"
            "       agent --status [--dir DIR] [--trace DIR]\n"
            "       agent --help | --version\n"
@@ -90,6 +111,12 @@ const char* AgentUsage() {
            "                past MiB (0.0625 or more, such as 0.5 or 100):\n"
            "                FILE_00001.pcapng, FILE_00002.pcapng, ...\n"
            "  --capture-files N  keep the newest N files of the capture (default 2)\n"
+           "  --metrics FILE\n"
+           "                write Prometheus metrics into FILE (a *.prom file in the\n"
+           "                node exporter's textfile directory) whenever Status.json\n"
+           "                is written\n"
+           "  --metrics-instance NAME\n"
+           "                label every series with agent_instance=\"NAME\"\n"
            "  --status      print the Status.json of the agent of these directories\n"
            "                for a person, and end\n"
            "  --help        show this text\n"

@@ -18,6 +18,10 @@ struct TCommandLine {
     std::string traceDirectory;
     // "--capture FILE" and its bounds; no path: no capture.
     TCaptureOptions capture;
+    // "--metrics FILE": the Prometheus metrics go into FILE; empty: none are written.
+    std::string metricsFile;
+    // "--metrics-instance NAME": the label agent_instance of every series; empty: none.
+    std::string metricsInstance;
     // Why the command line was refused (Action::Fail).
     std::string error;
 };

@@ -47,10 +47,11 @@ bool WriteAll(int descriptor, const std::string& text) {
 
 }  // namespace
 
-TStatusFile::TStatusFile(std::string directory)
+TStatusFile::TStatusFile(std::string directory, const std::string& name, mode_t mode)
     : m_directory(std::move(directory)),
-      m_path(m_directory + "/" + kName),
-      m_temporary(m_directory + "/." + kName + "." + std::to_string(getpid())) {}
+      m_path(m_directory + "/" + name),
+      m_temporary(m_directory + "/." + name + "." + std::to_string(getpid())),
+      m_mode(mode) {}
 
 std::optional<TStatusFile::TProblem> TStatusFile::Write(const std::string& text) const {
     struct stat existing {};
@@ -65,8 +66,8 @@ std::optional<TStatusFile::TProblem> TStatusFile::Write(const std::string& text)
     if (file.Get() < 0) {
         return TProblem{errno, {}};
     }
-    if (!WriteAll(file.Get(), text) || !file.Close() ||
-        rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+    if ((m_mode != 0 && fchmod(file.Get(), m_mode) != 0) || !WriteAll(file.Get(), text) ||
+        !file.Close() || rename(m_temporary.c_str(), m_path.c_str()) != 0) {
         const int error = errno;
         unlink(m_temporary.c_str());
         // A directory that took the name since it was looked at refuses the rename.

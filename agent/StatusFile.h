@@ -1,10 +1,14 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
+#include <utility>
 
-// The file "Status.json" of a directory, replaced whole on every write: the
-// text goes into a new file of the writing process beside it, which is then
+// The file "Status.json" of a directory, or another file of it, replaced whole
+// on every write: the text goes into a new file of the writing process beside
+// it (named ".NAME.PID"), which is then
 // renamed over it, so a reader sees the old text or the new one and never a
 // part. Only a regular file, or nothing, is ever replaced: a symbolic link,
 // a directory or anything else under the name is left alone and the write
@@ -22,7 +26,10 @@ class TStatusFile {
         std::string obstacle;
     };
 
-    explicit TStatusFile(std::string directory);
+    explicit TStatusFile(std::string directory) : TStatusFile(std::move(directory), kName) {}
+    // The file name in directory. Each new text gets the permissions mode when it is not 0,
+    // whatever the process's umask, else those the umask leaves of 0666.
+    TStatusFile(std::string directory, const std::string& name, mode_t mode = 0);
 
     // Where the file is.
     const std::string& Path() const { return m_path; }
@@ -40,4 +47,5 @@ class TStatusFile {
     std::string m_path;
     // The new text's file, named by the writing process.
     std::string m_temporary;
+    mode_t m_mode;
 };

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -26,6 +27,13 @@ std::string Now() {
     std::snprintf(text, sizeof text, "%04lu-%02lu-%02lu %02lu:%02lu:%02lu", date / 10000 % 10000,
                   date / 100 % 100, date % 100, time / 10000 % 100, time / 100 % 100, time % 100);
     return text;
+}
+
+// The system's time as Unix seconds.
+std::int64_t UnixSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 // Whether two lists hold the same connections in the same states; the bytes
@@ -53,6 +61,12 @@ void TStatusKeeper::WriteInto(const std::string& directory, TProblemListener lis
     m_listener = std::move(listener);
 }
 
+void TStatusKeeper::WriteMetricsInto(const std::string& path, const std::string& instance,
+                                     TProblemListener listener) {
+    m_metrics.emplace(path, instance, UnixSeconds());
+    m_metricsListener = std::move(listener);
+}
+
 void TStatusKeeper::SettingsRead(unsigned short port) {
     if (port == 0) {
         SetState(TServiceStatus::EState::NoPort);
@@ -66,12 +80,17 @@ void TStatusKeeper::NotServing(bool enabled) {
 }
 
 void TStatusKeeper::ServingStarted() {
-    m_status.lastReset = Now();
+    NoteReset();
     SetState(TServiceStatus::EState::Serving);
 }
 
 void TStatusKeeper::LineLost() {
     SetState(TServiceStatus::EState::LineLost);
+}
+
+void TStatusKeeper::NoteReset() {
+    m_status.lastReset = Now();
+    m_lastResetSeconds = UnixSeconds();
 }
 
 void TStatusKeeper::SetState(TServiceStatus::EState state) {
@@ -87,7 +106,7 @@ void TStatusKeeper::SetState(TServiceStatus::EState state) {
 }
 
 bool TStatusKeeper::IsActive() const {
-    return m_file.has_value() || m_notifier.IsNotifying();
+    return m_file.has_value() || m_metrics.has_value() || m_notifier.IsNotifying();
 }
 
 void TStatusKeeper::Pass(const TSerialNetworkInterface& tunnel) {
@@ -123,7 +142,7 @@ void TStatusKeeper::Settle(const TSerialNetworkInterface& tunnel) {
 bool TStatusKeeper::Take(const TTunnelSample& sample) {
     bool changed = false;
     if (sample.counters.peerResets != m_status.counters.peerResets) {
-        m_status.lastReset = Now();
+        NoteReset();
         changed = true;
     }
     m_status.counters = sample.counters;
@@ -160,6 +179,12 @@ void TStatusKeeper::Write() {
     }
     ++m_writes;
     m_notifier.Publish(ServiceStatus());
+    if (m_metrics) {
+        if (const auto problem = m_metrics->Write(m_status, m_lastResetSeconds);
+            problem && m_metricsListener) {
+            m_metricsListener(*problem);
+        }
+    }
     if (!m_file) {
         return;
     }

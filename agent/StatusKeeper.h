@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/AgentMetrics.h"
 #include "agent/AgentStatus.h"
 #include "agent/StatusFile.h"
 
@@ -22,7 +23,8 @@ struct TTunnelSample {
 };
 
 // Keeps how the agent is doing and tells it: to the service manager as its
-// status line, and in the status file of a directory. Both are brought up to
+// status line, in the status file of a directory, and in a metrics file. All
+// are brought up to
 // date every 5 seconds and soon after a change of the service's state, of the
 // link or of a connection (opened, answered, closed), or a reset by the
 // terminal: a change is told at once when the last write is 250 ms old, else
@@ -44,6 +46,10 @@ class TStatusKeeper {
 
     // From now on the status file of directory is written too.
     void WriteInto(const std::string& directory, TProblemListener listener);
+    // From now on the metrics file at path is written too, at the same
+    // moments; instance labels its series when not empty.
+    void WriteMetricsInto(const std::string& path, const std::string& instance,
+                          TProblemListener listener);
 
     // "pinpad.ini" is read: the agent serves the serial device of port, or
     // ends when port is 0 (which the service manager hears at once).
@@ -76,6 +82,8 @@ class TStatusKeeper {
   private:
     bool IsActive() const;
     void SetState(TServiceStatus::EState state);
+    // The link was reset now, by the agent or the terminal.
+    void NoteReset();
     // What the tunnel shows now, in m_sample.
     const TTunnelSample& Sample(const TSerialNetworkInterface& tunnel);
     // Takes in what the sample shows; true when the link or a connection
@@ -87,6 +95,10 @@ class TStatusKeeper {
     TServiceNotifier& m_notifier;
     std::optional<TStatusFile> m_file;
     TProblemListener m_listener;
+    std::optional<TAgentMetrics> m_metrics;
+    TProblemListener m_metricsListener;
+    // The last reset's time in Unix seconds, for the metrics.
+    std::optional<std::int64_t> m_lastResetSeconds;
     TAgentStatus m_status;
     // Something changed that is not written yet.
     bool m_changed = false;

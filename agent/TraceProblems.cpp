@@ -28,6 +28,19 @@ void TTraceProblems::OnStatusFailure(const TStatusFile::TProblem& problem) {
     }
 }
 
+void TTraceProblems::OnMetricsFailure(const std::string& path,
+                                      const TStatusFile::TProblem& problem) {
+    if (m_metricsReported) {
+        return;
+    }
+    m_metricsReported = true;
+    if (problem.obstacle.empty()) {
+        m_report("cannot write the metrics file " + path + ": " + std::strerror(problem.error));
+    } else {
+        m_report(path + " is " + problem.obstacle + "; the metrics are not written into it");
+    }
+}
+
 void TTraceProblems::ReportDirectory(int error) {
     if (!m_directoryReported) {
         m_directoryReported = true;

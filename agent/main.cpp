@@ -142,6 +142,13 @@ int main(int argc, char** argv) {
     agent->WriteStatusInto(trace, [&traceProblems](const TStatusFile::TProblem& problem) {
         traceProblems.OnStatusFailure(problem);
     });
+    if (!line.metricsFile.empty()) {
+        const std::string metrics = Absolute(line.metricsFile);
+        agent->WriteMetricsInto(metrics, line.metricsInstance,
+                                [&traceProblems, metrics](const TStatusFile::TProblem& problem) {
+                                    traceProblems.OnMetricsFailure(metrics, problem);
+                                });
+    }
     int status = 0;
     std::unique_ptr<TCaptureRecorder> capture;
     if (agent->SettingsProblem()) {

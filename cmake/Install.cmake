@@ -9,6 +9,8 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 set(PINPAD_SETTINGS_DIR "/etc/pinpad-agent" CACHE PATH "Settings of the installed agent")
 set(PINPAD_LOG_DIR "/var/log/pinpad-agent" CACHE PATH "Traffic logs of the installed agent")
+set(PINPAD_METRICS_DIR "/var/lib/prometheus/node-exporter" CACHE PATH
+    "The node exporter's textfile directory, where the installed agents write their metrics")
 set(PINPAD_SERVICE_USER "pinpad-agent")
 set(PINPAD_DOC_DIR "share/doc/pinpad-agent")
 
@@ -30,6 +32,7 @@ endif()
 # Files whose paths are known now. The units name the agent's own path,
 # which depends on the prefix chosen at install time; they are written then.
 set(LOG_DIR ${PINPAD_LOG_DIR})
+set(METRICS_DIR ${PINPAD_METRICS_DIR})
 set(SERVICE_USER ${PINPAD_SERVICE_USER})
 configure_file(${packaging}/pinpad-agent.sysusers.in ${staged}/sysusers.conf @ONLY)
 configure_file(${packaging}/pinpad-agent.tmpfiles.in ${staged}/tmpfiles.conf @ONLY)
@@ -37,7 +40,8 @@ configure_file(${packaging}/pinpad-agent.logrotate.in ${staged}/logrotate @ONLY)
 install(FILES ${staged}/sysusers.conf DESTINATION lib/sysusers.d RENAME pinpad-agent.conf)
 install(FILES ${staged}/tmpfiles.conf DESTINATION lib/tmpfiles.d RENAME pinpad-agent.conf)
 install(FILES ${staged}/logrotate DESTINATION /etc/logrotate.d RENAME pinpad-agent)
-install(FILES ${packaging}/pinpad.ini ${packaging}/agent.ini DESTINATION ${PINPAD_DOC_DIR}/examples)
+install(FILES ${packaging}/pinpad.ini ${packaging}/agent.ini ${packaging}/pinpad-agent.rules.yml
+        DESTINATION ${PINPAD_DOC_DIR}/examples)
 # The tunnel's dissector for Wireshark, for users to enable (README).
 install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/pinpad.lua DESTINATION share/pinpad-agent/wireshark)
 
@@ -76,6 +80,7 @@ install(CODE "
   set(BIN_DIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
   set(SETTINGS_DIR \"${PINPAD_SETTINGS_DIR}\")
   set(LOG_DIR \"${PINPAD_LOG_DIR}\")
+  set(METRICS_DIR \"${PINPAD_METRICS_DIR}\")
   file(READ \"${staged}/service-settings\" SERVICE_SETTINGS)
   foreach(unit pinpad-agent.service pinpad-agent@.service)
     set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/\${unit}\")
@@ -120,6 +125,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "systemd | systemd-standalone-sysusers")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "logrotate")
+# Publishes the agents' metrics to Prometheus.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus-node-exporter")
 set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -18,7 +18,13 @@ packages=(
     # strip, objcopy and readelf, gzip, systemd-analyze, logrotate, groff for
     # the manual pages
     dpkg-dev file binutils gzip systemd logrotate groff-base
+    # the metrics tests: Debian's node exporter, and promtool (in prometheus)
+    prometheus-node-exporter prometheus
 )
+# Packages that bring a daemon: the tests start their own on 127.0.0.1, so
+# when this script installs one, it is neither started by the install nor
+# enabled for the next boot, and nothing is left listening on the network.
+daemons=(prometheus-node-exporter prometheus)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
@@ -27,8 +33,23 @@ if ((${#missing[@]})); then
     echo "installing: ${missing[*]}"
     if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
     $sudo apt-get update -qq
+    # policy-rc.d answering 101 keeps every package's daemon from starting
+    # during the install; one already in place (as in containers) is kept.
+    policy=/usr/sbin/policy-rc.d
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\n# Written by install-deps.sh during an install: no daemon starts.\nexit 101\n' |
+            $sudo tee "$policy" >/dev/null
+        $sudo chmod 755 "$policy"
+        trap '$sudo rm -f "$policy"' EXIT
+    fi
     # tshark's package asks whether users may capture; the tests need no capturing rights.
     echo "wireshark-common wireshark-common/install-setuid boolean false" |
         $sudo debconf-set-selections
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    for p in "${daemons[@]}"; do
+        if [[ " ${missing[*]} " == *" $p "* ]] && command -v deb-systemd-helper >/dev/null; then
+            echo "not enabling the service $p: the tests run their own"
+            $sudo deb-systemd-helper disable "$p.service" >/dev/null
+        fi
+    done
 fi

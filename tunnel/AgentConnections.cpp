@@ -62,7 +62,7 @@ Error TAgentConnections::CreateBoundConnection(unsigned long socketId, unsigned 
     if (connection != nullptr) {
         DeleteBoundConnection(socketId);
         m_connections[static_cast<std::uint32_t>(socketId)] = std::make_unique<TConnInfo>(
-            connection, calling, calling ? static_cast<std::uint32_t>(ipAddr) : 0, port);
+            connection, m_bytesToPeers, calling, calling ? static_cast<std::uint32_t>(ipAddr) : 0, port);
     }
     return result;
 }
@@ -165,6 +165,7 @@ CONNSTATE TAgentConnections::ProcessReceive(std::uint32_t socketId, TConnInfo& i
         m_progress = true;
         const auto count = static_cast<unsigned long>(received);
         info.CountReceived(count);
+        m_bytesFromPeers += count;
         for (unsigned long offset = 0; offset < count; offset += TPacketLayout::kMaxDataPerPacket) {
             const T_BinaryData data(block + offset,
                                     std::min(TPacketLayout::kMaxDataPerPacket, count - offset), 0);

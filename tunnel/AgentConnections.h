@@ -60,6 +60,9 @@ class TAgentConnections {
     void ListConnections(std::vector<TConnectionFigures>& into) const;
     // Calls and listens refused so far.
     std::uint64_t CallsRefused() const { return m_callsRefused; }
+    // Bytes handed to the TCP peers and read from them so far, closed connections included.
+    std::uint64_t BytesToPeers() const { return m_bytesToPeers; }
+    std::uint64_t BytesFromPeers() const { return m_bytesFromPeers; }
     // Whether anything moved since the last call.
     bool TakeProgress() { return std::exchange(m_progress, false); }
 
@@ -77,6 +80,9 @@ class TAgentConnections {
 
     TPacketLink& m_link;
     INetworkInterface* m_network;
+    // Declared before the connections, whose records add to the first, so that it outlives them.
+    std::uint64_t m_bytesToPeers = 0;
+    std::uint64_t m_bytesFromPeers = 0;
     std::map<std::uint32_t, std::unique_ptr<TConnInfo>> m_connections;
     TCallFilter m_callFilter;
     std::uint64_t m_callsRefused = 0;

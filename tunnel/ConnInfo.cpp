@@ -13,13 +13,14 @@ constexpr unsigned long kMaxPendingOutput = 1024 * 1024;
 
 }  // namespace
 
-TConnInfo::TConnInfo(IConnection* connection, bool calling, std::uint32_t address,
-                     std::uint16_t port)
+TConnInfo::TConnInfo(IConnection* connection, std::uint64_t& sentTotal, bool calling,
+                     std::uint32_t address, std::uint16_t port)
     : m_connection(connection),
       m_state(calling ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING),
       m_calling(calling),
       m_address(address),
-      m_port(port) {}
+      m_port(port),
+      m_sentTotal(sentTotal) {}
 
 TConnectionFigures TConnInfo::Figures(std::uint32_t socketId) const {
     return TConnectionFigures{.socketId = socketId,
@@ -47,6 +48,7 @@ bool TConnInfo::FlushOutput() {
         }
         m_pendingOutput.Cut(0, static_cast<unsigned long>(taken));
         m_bytesToPeer += static_cast<unsigned long>(taken);
+        m_sentTotal += static_cast<unsigned long>(taken);
         if (static_cast<unsigned long>(taken) < offered) {
             break;
         }

@@ -12,9 +12,10 @@
 // reported, LISTENING for a listen that has not accepted, CONNECTED once reported.
 class TConnInfo {
   public:
-    // A call goes to address:port; a listen waits on port.
-    TConnInfo(IConnection* connection, bool calling, std::uint32_t address = 0,
-              std::uint16_t port = 0);
+    // A call goes to address:port; a listen waits on port. The bytes handed to the peer are
+    // added to sentTotal as well, which must outlive the record.
+    TConnInfo(IConnection* connection, std::uint64_t& sentTotal, bool calling,
+              std::uint32_t address = 0, std::uint16_t port = 0);
 
     IConnection* Connection() const { return m_connection.get(); }
     CONNSTATE State() const { return m_state; }
@@ -47,6 +48,7 @@ class TConnInfo {
     std::uint32_t m_address;
     std::uint16_t m_port;
     std::uint32_t m_peerAddress = 0;
+    std::uint64_t& m_sentTotal;
     std::uint64_t m_bytesToPeer = 0;
     std::uint64_t m_bytesFromPeer = 0;
 };

@@ -212,6 +212,8 @@ TTunnelCounters TSerialManager::Counters() const {
     TTunnelCounters counters = m_link.Frames().Counters();
     counters += m_counters;
     counters.callsRefused += m_agent.CallsRefused();
+    counters.bytesToPeers += m_agent.BytesToPeers();
+    counters.bytesFromPeers += m_agent.BytesFromPeers();
     return counters;
 }
 

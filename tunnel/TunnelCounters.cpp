@@ -13,5 +13,7 @@ TTunnelCounters& TTunnelCounters::operator+=(const TTunnelCounters& other) {
     callsRefused += other.callsRefused;
     peerResets += other.peerResets;
     probesSent += other.probesSent;
+    bytesToPeers += other.bytesToPeers;
+    bytesFromPeers += other.bytesFromPeers;
     return *this;
 }

@@ -35,6 +35,10 @@ struct TTunnelCounters {
     // Data frames without data sent to ask whether the peer read a portion whose answer
     // stayed out.
     std::uint64_t probesSent = 0;
+    // Bytes handed to the TCP peers and read from them, over every connection
+    // the tunnel held for the terminal, closed ones included.
+    std::uint64_t bytesToPeers = 0;
+    std::uint64_t bytesFromPeers = 0;
 
     TTunnelCounters& operator+=(const TTunnelCounters& other);
     bool operator==(const TTunnelCounters&) const = default;

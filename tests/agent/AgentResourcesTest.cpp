@@ -382,7 +382,7 @@ TEST_F(AgentResourcesTest, CommandLine) {
         std::string output;  // a regular expression
     };
     const Case cases[] = {
-        {{"--help"}, 0, "usage: agent \\[--dir DIR\\] \\[--trace DIR\\]\n(.|\n)*"},
+        {{"--help"}, 0, "usage: agent \\[--dir DIR\\] \\[--trace DIR\\] (.|\n)*"},
         {{"--version"}, 0, "pinpad-agent [0-9]+\\.[0-9]+\\.[0-9]+\n"},
         {{"--dir", ".", "--version"}, 0, "pinpad-agent [0-9.]+\n"},
         {{"--bogus"}, 2, "agent: unknown argument \"--bogus\" \\(see --help\\)\n"},

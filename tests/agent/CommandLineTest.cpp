@@ -121,4 +121,54 @@ TEST(CommandLineTest, CaptureOptions) {
     }
 }
 
+TEST(CommandLineTest, MetricsFileAndInstance) {
+    using Action = TCommandLine::Action;
+    struct Case {
+        std::vector<std::string> arguments;
+        Action action;
+        std::string file;
+        std::string instance;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"--metrics", "/m/a.prom"}, Action::Serve, "/m/a.prom", "", ""},
+        {{"--metrics-instance=lane1", "--metrics=a.prom"}, Action::Serve, "a.prom", "lane1", ""},
+        {{"--metrics", "a.prom", "--metrics-instance", "back\\x2doffice"},
+         Action::Serve,
+         "a.prom",
+         "back\\x2doffice",
+         ""},
+        {{"--metrics"}, Action::Fail, "", "", "--metrics needs a file"},
+        {{"--metrics", "a.prom", "--metrics-instance="},
+         Action::Fail,
+         "",
+         "",
+         "--metrics-instance needs a name"},
+        {{"--metrics-instance", "lane1"},
+         Action::Fail,
+         "",
+         "",
+         "--metrics-instance goes with --metrics FILE"},
+        {{"--metrics", "a.prom", "--metrics-instance", "lane 1"},
+         Action::Fail,
+         "",
+         "",
+         "--metrics-instance takes printable ASCII without spaces, not \"lane 1\""},
+        {{"--metrics", "a.prom", "--metrics-instance", "l\xc3\xa4ne"},
+         Action::Fail,
+         "",
+         "",
+         "--metrics-instance takes printable ASCII without spaces, not \"l\xc3\xa4ne\""},
+    };
+    for (const Case& c : cases) {
+        const TCommandLine line = ParseCommandLine(c.arguments);
+        EXPECT_EQ(line.action, c.action) << c.arguments[0];
+        EXPECT_EQ(line.error, c.error) << c.arguments[0];
+        if (c.action == Action::Serve) {
+            EXPECT_EQ(line.metricsFile, c.file);
+            EXPECT_EQ(line.metricsInstance, c.instance);
+        }
+    }
+}
+
 }  // namespace

@@ -128,15 +128,19 @@ check_install() {
         fail "a second install replaced the edited pinpad.ini"
 
     local units=$root/usr/lib/systemd/system
+    local metrics=/var/lib/prometheus/node-exporter
     check_unit "$units/pinpad-agent.service" \
-        "/usr/bin/pinpad-agent --dir /etc/pinpad-agent --trace /var/log/pinpad-agent/Trace"
+        "/usr/bin/pinpad-agent --dir /etc/pinpad-agent --trace /var/log/pinpad-agent/Trace --metrics $metrics/pinpad-agent.prom"
     expect_line "$units/pinpad-agent.service" "WorkingDirectory=/etc/pinpad-agent"
-    expect_line "$units/pinpad-agent.service" "ReadWritePaths=/var/log/pinpad-agent/Trace"
+    expect_line "$units/pinpad-agent.service" "ReadWritePaths=/var/log/pinpad-agent/Trace -$metrics"
     check_unit "$units/pinpad-agent@.service" \
-        "/usr/bin/pinpad-agent --dir /etc/pinpad-agent/%i --trace /var/log/pinpad-agent/%i/Trace"
+        "/usr/bin/pinpad-agent --dir /etc/pinpad-agent/%i --trace /var/log/pinpad-agent/%i/Trace --metrics $metrics/pinpad-agent-%i.prom --metrics-instance %i"
     expect_line "$units/pinpad-agent@.service" "WorkingDirectory=/etc/pinpad-agent/%i"
+    expect_line "$units/pinpad-agent@.service" "ReadWritePaths=/var/log/pinpad-agent -$metrics"
 
     local doc=$root/usr/share/doc/pinpad-agent
+    cmp -s "$doc/examples/pinpad-agent.rules.yml" "$source/packaging/pinpad-agent.rules.yml" ||
+        fail "the alert rules are not in usr/share/doc/pinpad-agent/examples"
     [[ -s $doc/copyright ]] || fail "usr/share/doc/pinpad-agent/copyright is missing"
     if gzip -t "$doc/changelog.gz" 2>/dev/null; then
         local top
@@ -190,6 +194,8 @@ check_install() {
             owner=$(stat -c '%u:%g %a' "$sysroot/$directory" 2>/dev/null || true)
             [[ $owner == "$uid:4 2750" ]] || fail "$directory is '$owner', not $uid:4 2750"
         done
+        owner=$(stat -c '%u:%g %a' "$sysroot/$metrics" 2>/dev/null || true)
+        [[ $owner == "0:0 755" ]] || fail "${metrics#/} is '$owner', not 0:0 755"
     else
         skip "systemd-sysusers or systemd-tmpfiles missing: the user and directories are not checked"
     fi
@@ -274,7 +280,8 @@ EOF
         ./usr/lib/sysusers.d/pinpad-agent.conf ./usr/lib/tmpfiles.d/pinpad-agent.conf \
         ./usr/share/doc/pinpad-agent/copyright ./usr/share/doc/pinpad-agent/changelog.gz \
         ./usr/share/man/man1/pinpad-agent.1.gz ./usr/share/man/man1/pinpad-sim.1.gz \
-        ./usr/share/man/man1/commlog-decode.1.gz ./usr/share/pinpad-agent/wireshark/pinpad.lua; do
+        ./usr/share/man/man1/commlog-decode.1.gz ./usr/share/doc/pinpad-agent/examples/pinpad-agent.rules.yml \
+        ./usr/share/pinpad-agent/wireshark/pinpad.lua; do
         expect_line "$tmp/contents" "$field"
     done
     if grep -q '^\./usr/lib/debug/' "$tmp/contents"; then

@@ -5,6 +5,7 @@
 // model's keys start with "model_".
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,9 +15,13 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "agent/AgentMetrics.h"
 #include "support/Loopback.h"
+#include "support/TempDir.h"
 #include "tunnel-rig/TunnelRig.h"
 
 namespace {
@@ -168,34 +173,54 @@ void MeasureCallsAndIdle(TBenchTable& table) {
               (rig.AgentCpuSeconds() - cpuBefore) / wall * 100, "% core");
 }
 
-// A download on the unpaced line: CPU of the agent per MiB relayed, and its
-// peak memory. A download still running at the cap is measured as it stands,
-// by the bytes the agent put on the line.
-void MeasureFastDownload(TBenchTable& table, int mebibytes, bool memory) {
-    TTunnelRig rig(TLineSettings{.rate = 0});
-    ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);
+// What a download on the unpaced line cost the agent.
+struct TFastDownload {
+    double cpuSeconds = 0;
+    double seconds = 0;  // how long it ran
+    double relayedBytes = 0;
+    long peakKb = 0;
+    std::string note;  // how it ended
+
+    double CpuPerMiB() const { return relayedBytes > 0 ? cpuSeconds / (relayedBytes / kMiB) : 0; }
+};
+
+// A download of mebibytes on the unpaced line from an agent run with agentArguments. A download
+// still running at the cap is measured as it stands, by the bytes the agent put on the line.
+TFastDownload RunFastDownload(int mebibytes, const std::vector<std::string>& agentArguments = {}) {
+    TTunnelRig rig(TLineSettings{.rate = 0}, agentArguments);
+    TFastDownload run;
+    EXPECT_EQ(rig.Load({"echo", "1"}).size(), 1u);
     const double cpuBefore = rig.AgentCpuSeconds();
     const std::string before = rig.LineStats();
     rig.StartLoad({"download", std::to_string(mebibytes) + "M"}, 60);
     const auto reports = rig.FinishLoad(CapSeconds() * 1000);
-    const double cpu = rig.AgentCpuSeconds() - cpuBefore;
+    run.cpuSeconds = rig.AgentCpuSeconds() - cpuBefore;
+    run.seconds = reports.empty() ? CapSeconds() : reports[0].Number("ms") / 1000;
     const std::string after = rig.LineStats();
-    const long peakKb = rig.AgentStatusKb("VmHWM");
-    const double relayed = Count(after, "to_terminal", "data_payload_bytes") -
-                           Count(before, "to_terminal", "data_payload_bytes");
+    run.peakKb = rig.AgentStatusKb("VmHWM");
+    run.relayedBytes = Count(after, "to_terminal", "data_payload_bytes") -
+                       Count(before, "to_terminal", "data_payload_bytes");
+    run.note = reports.empty() ? "unfinished after " + std::to_string(CapSeconds()) + " s, " +
+                                     std::to_string(static_cast<long>(run.relayedBytes / 1024)) +
+                                     " KiB relayed"
+                               : reports[0].Text("result") + " in " +
+                                     std::to_string(static_cast<long>(reports[0].Number("ms"))) +
+                                     " ms";
+    return run;
+}
+
+// A download on the unpaced line: CPU of the agent per MiB relayed, and its
+// peak memory.
+void MeasureFastDownload(TBenchTable& table, int mebibytes, bool memory) {
+    const TFastDownload run = RunFastDownload(mebibytes);
     const std::string size = std::to_string(mebibytes) + " MiB";
-    const std::string note =
-        reports.empty() ? "unfinished after " + std::to_string(CapSeconds()) + " s, " +
-                              std::to_string(static_cast<long>(relayed / 1024)) + " KiB relayed"
-                        : reports[0].Text("result") + " in " +
-                              std::to_string(static_cast<long>(reports[0].Number("ms"))) + " ms";
     if (memory) {
         table.Add("fast_download_peak_rss_kb", "agent peak RSS, " + size + " download",
-                  static_cast<double>(peakKb), "kB", note);
+                  static_cast<double>(run.peakKb), "kB", run.note);
     } else {
         table.Add("cpu_s_per_mib_" + std::to_string(mebibytes),
-                  "agent CPU per MiB relayed, " + size + " download",
-                  relayed > 0 ? cpu / (relayed / kMiB) : 0, "s/MiB", note);
+                  "agent CPU per MiB relayed, " + size + " download", run.CpuPerMiB(), "s/MiB",
+                  run.note);
     }
 }
 
@@ -238,6 +263,63 @@ void MeasureCaptureCost(TBenchTable& table) {
               perMiB[0] > 0 ? (perMiB[1] / perMiB[0] - 1) * 100 : 0, "%", "bound: 10 %");
 }
 
+// CPU seconds this process has used so far.
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The CPU seconds one write of the metrics file takes: the text of a serving agent's figures,
+// and the file replaced, timed in this process.
+double MetricsWriteCpuSeconds() {
+    constexpr int kWrites = 2000;
+    const TempDir directory;
+    TAgentStatus status;
+    status.state = TServiceStatus::EState::Serving;
+    status.port = "ttyS99";
+    status.linkUp = true;
+    status.connections.resize(2);
+    const TAgentMetrics metrics(directory / "agent.prom", "lane1", 1);
+    const double before = ProcessCpuSeconds();
+    for (int write = 0; write < kWrites; ++write) {
+        ++status.counters.framesSent;
+        EXPECT_FALSE(metrics.Write(status, 1));
+    }
+    return (ProcessCpuSeconds() - before) / kWrites;
+}
+
+// What writing the metrics costs. Measured: 8 MiB downloads without and with --metrics, taken
+// in turns, the cheapest of each kind counting; on a busy machine the difference is mostly
+// noise. Bounded: a write's CPU at the most frequent writing (4 a second) over the download's
+// time per MiB, against the agent's CPU per MiB.
+void MeasureMetricsCost(TBenchTable& table) {
+    constexpr int kMebibytes = 8;
+    constexpr int kRounds = 3;
+    TFastDownload without;
+    double with = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const TFastDownload plain = RunFastDownload(kMebibytes);
+        const double metrics = RunFastDownload(kMebibytes, {"--metrics", "agent.prom"}).CpuPerMiB();
+        if (round == 0 || plain.CpuPerMiB() < without.CpuPerMiB()) {
+            without = plain;
+        }
+        with = round == 0 ? metrics : std::min(with, metrics);
+    }
+    table.Add("cpu_s_per_mib_8_metrics", "agent CPU per MiB, 8 MiB download, --metrics", with,
+              "s/MiB",
+              "best of " + std::to_string(kRounds) + "; without: " +
+                  std::to_string(without.CpuPerMiB()) + " s/MiB");
+    table.Add("metrics_cpu_cost_measured_percent", "CPU cost of --metrics, measured",
+              (with / without.CpuPerMiB() - 1) * 100, "%");
+    const double write = MetricsWriteCpuSeconds();
+    table.Add("metrics_write_cpu_us", "CPU of one metrics file write", write * 1e6, "us");
+    const double secondsPerMiB = without.seconds / (without.relayedBytes / kMiB);
+    table.Add("metrics_cpu_cost_bound_percent", "CPU cost of --metrics, at 4 writes/s",
+              4 * secondsPerMiB * write / without.CpuPerMiB() * 100, "%");
+}
+
 TEST(TunnelBench, Table) {
     TBenchTable table;
     table.Section("\nTunnel benchmark: the agent behind a line paced at 11520 bytes/s each way");
@@ -256,6 +338,7 @@ TEST(TunnelBench, Table) {
         MeasureFastDownload(table, mebibytes, false);
     }
     MeasureCaptureCost(table);
+    MeasureMetricsCost(table);
     const char* path = std::getenv("BENCH_JSON");
     table.Write(path ? path : "bench.json");
 }

@@ -39,7 +39,8 @@ struct TLineSettings {
 // tunnel-load runs as the terminal on the other side of the line.
 class TTunnelRig {
   public:
-    // The agent runs with agentArguments besides its own directory's settings.
+    // The agent runs in Directory() with agentArguments, relative paths in them meaning files
+    // of that directory.
     explicit TTunnelRig(const TLineSettings& line,
                         const std::vector<std::string>& agentArguments = {});
 

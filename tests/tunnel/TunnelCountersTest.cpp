@@ -131,7 +131,8 @@ TEST_F(TunnelPacketCountersTest, ConnectionsAreListedWithTheirBytesEachWay) {
     EXPECT_EQ(connections[1],
               (TConnectionFigures{.socketId = 2, .state = CONNSTATE_LISTENING, .port = listened}));
 
-    // The listen's peer is known once accepted; a close by the terminal takes the call away.
+    // The listen's peer is known once accepted; a close by the terminal takes the call away,
+    // and its bytes stay in the totals.
     const TDescriptor accepted = ConnectToLoopback(listened);
     EXPECT_EQ(Notices(), std::vector<std::string>{"CONNECTED 2 addr=0100007F port=0"});
     Request(TSerialPacket(ACTION_CLOSE, 1, 0, 0, 0));
@@ -139,7 +140,12 @@ TEST_F(TunnelPacketCountersTest, ConnectionsAreListedWithTheirBytesEachWay) {
     ASSERT_EQ(connections.size(), 1u);
     EXPECT_EQ(connections[0].state, CONNSTATE_CONNECTED);
     EXPECT_EQ(connections[0].peerAddress, 0x0100007Fu);  // as the socket reports it
-    EXPECT_EQ(PacketCounters(), TTunnelCounters());
+    Request(TSerialPacket(ACTION_DATA_OUT, 2, T_BinaryData("wxyz")));
+    EXPECT_EQ(ReceiveExactly(accepted, 4), "wxyz");
+    TTunnelCounters expected;
+    expected.bytesToPeers = 3 + 4;
+    expected.bytesFromPeers = 5;
+    EXPECT_EQ(PacketCounters(), expected);
 }
 
 TEST_F(TunnelPacketCountersTest, RefusalsLossesBreaksAndResetsAreCounted) {
@@ -172,6 +178,7 @@ TEST_F(TunnelPacketCountersTest, RefusalsLossesBreaksAndResetsAreCounted) {
     system.Clock().Advance(TFrameLevel::kUnrepeatedTimeoutMs);
     EXPECT_EQ(Notices(), std::vector<std::string>{"CLOSED 3"});
     expected.closesAfterLoss = 1;
+    expected.bytesFromPeers = 4;  // read from the peer, then lost on the line
     EXPECT_EQ(PacketCounters(), expected);
 
     // Data the terminal lost closes every connection there is.
