@@ -12,7 +12,9 @@
 #include <utility>
 
 #include "agent/AgentSettings.h"
+#include "agent/CapturingNetwork.h"
 #include "agent/DestinationFilter.h"
+#include "agent/LineCapture.h"
 #include "agent/ServiceNotifier.h"
 #include "agent/StopSignals.h"
 #include "base/Error.h"
@@ -238,6 +240,14 @@ void TAgentApplication::Run(bool pollKeyboard) {
     if (tunnel == nullptr || ethernet == nullptr) {
         return;
     }
+    std::optional<TCapturingNetwork> capturedNetwork;
+    if (m_capture != nullptr) {
+        capturedNetwork.emplace(*ethernet, *m_capture);
+        tunnel->SetNetwork(&*capturedNetwork);
+        tunnel->SetLineTap([recorder = m_capture](IConnection* port) {
+            return new TLineCapture(port, *recorder);
+        });
+    }
     TDestinationFilter destinations([this](const std::string& line) { Report(line); });
     do {
         // Read while idle too, so that a misspelt key is told before the service starts.
@@ -262,4 +272,6 @@ void TAgentApplication::Run(bool pollKeyboard) {
         service.KeepAlive();
         Pause();
     } while (!IsStopped(pollKeyboard));
+    tunnel->SetLineTap(nullptr);
+    tunnel->SetNetwork(nullptr);
 }

@@ -8,6 +8,8 @@
 #include "agent/StatusKeeper.h"
 #include "base/Error.h"
 
+class TCaptureRecorder;
+
 // The agent's top level: reads its settings beside the executable and drives
 // the serial tunnel from a single polling loop. It owns no devices; the device
 // layer keeps them. It is silent but for problems a person must fix, each
@@ -63,6 +65,10 @@ class TAgentApplication {
         m_status.WriteMetricsInto(path, instance, std::move(listener));
     }
 
+    // Run records the serial line and the terminal's TCP connections into recorder (not
+    // owned, must outlive Run); null records nothing.
+    void CaptureInto(TCaptureRecorder* recorder) { m_capture = recorder; }
+
   private:
     // The 5 s between two attempts, keeping the watchdog fed; a stop signal
     // ends it early.
@@ -81,6 +87,7 @@ class TAgentApplication {
     static constexpr int kNoOpenFailure = -1;
     int m_openFailureReported = kNoOpenFailure;
     TStatusKeeper m_status;
+    TCaptureRecorder* m_capture = nullptr;
 };
 
 // Writes the line to standard error as "PROGRAM: LINE".

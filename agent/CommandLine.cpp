@@ -54,6 +54,13 @@ constexpr const char* kDescription =
     "                directory of the agent's executable)\n"
     "  --trace DIR   write the traffic logs into DIR (default: Trace beside\n"
     "                the settings); it is created if missing\n"
+    "  --capture FILE  record the serial line and the TCP connections into\n"
+    "                FILE, a new pcapng file for Wireshark (- for standard\n"
+    "                output: pinpad-agent --capture - | wireshark -k -i -)\n"
+    "  --capture-size MiB  start a new file of the capture when one would grow\n"
+    "                past MiB (0.0625 or more, such as 0.5 or 100):\n"
+    "                FILE_00001.pcapng, FILE_00002.pcapng, ...\n"
+    "  --capture-files N  keep the newest N files of the capture (default 2)\n"
     "  --metrics FILE\n"
     "                write Prometheus metrics into FILE (a *.prom file in the\n"
     "                node exporter's textfile directory) whenever Status.json\n"
@@ -89,6 +96,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.settingsDirectory = *dir;
         } else if (auto trace = OptionValue(arguments, at, "--trace", line.error)) {
             line.traceDirectory = *trace;
+        } else if (ParseCaptureOption(arguments, at, line.capture, line.error)) {
+            continue;
         } else if (auto metrics = OptionValue(arguments, at, "--metrics", line.error, "a file")) {
             line.metricsFile = *metrics;
         } else if (auto instance =
@@ -108,6 +117,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     if (line.error.empty() && !line.metricsInstance.empty() && line.metricsFile.empty()) {
         line.error = "--metrics-instance goes with --metrics FILE";
     }
+    if (line.error.empty()) {
+        line.error = CheckCaptureOptions(line.capture);
+    }
     if (!line.error.empty()) {
         line.action = TCommandLine::Action::Fail;
     }
@@ -115,8 +127,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string AgentUsage(const std::string& program) {
+    const std::string indent(program.size() + 8, ' ');
     std::string text = "usage: " + program +
                        " [--dir DIR] [--trace DIR] [--metrics FILE [--metrics-instance NAME]]\n";
+    text += indent + "[--capture FILE [--capture-size MiB [--capture-files N]]]\n";
     text += "       " + program + " --status [--dir DIR] [--trace DIR]\n";
     text += "       " + program + " --help | --version\n";
     return text + kDescription;

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "agent/CaptureOptions.h"
+
 // What the agent's command line asks for. Without arguments the agent serves with its
 // settings and traffic logs beside its executable.
 struct TCommandLine {
@@ -14,6 +16,8 @@ struct TCommandLine {
     std::string settingsDirectory;
     // "--trace DIR": where the traffic logs go; empty: "Trace" beside the settings.
     std::string traceDirectory;
+    // "--capture FILE" and its bounds; no path: no capture.
+    TCaptureOptions capture;
     // "--metrics FILE": the Prometheus metrics go into FILE; empty: none are written.
     std::string metricsFile;
     // "--metrics-instance NAME": the label agent_instance of every series; empty: none.

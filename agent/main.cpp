@@ -2,9 +2,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -13,6 +15,7 @@
 #include "ProjectVersion.h"
 #include "agent/AgentApplication.h"
 #include "agent/AgentStatus.h"
+#include "agent/CaptureRecorder.h"
 #include "agent/CommandLine.h"
 #include "agent/DirectoryLock.h"
 #include "agent/StopSignals.h"
@@ -22,6 +25,7 @@
 #include "platform/linux/LinFileSystem.h"
 #include "platform/linux/LinSystem.h"
 #include "platform/linux/LoggerToFile.h"
+#include "platform/linux/RS232Interface.h"
 
 // Without arguments the agent reads its settings beside its executable, serves until the
 // process is terminated and prints nothing but problems a person must fix. Exit status 2
@@ -88,6 +92,29 @@ int PrintStatus(const std::string& trace) {
         status->pid <= 0 || (kill(static_cast<pid_t>(status->pid), 0) != 0 && errno == ESRCH);
     std::fputs(DescribeStatus(*status, ended).c_str(), stdout);
     return 0;
+}
+
+// Opens the capture the command line asks for; false, told on standard error, when it cannot
+// be opened.
+bool OpenCapture(const TCaptureOptions& options, unsigned short port,
+                 std::unique_ptr<TCaptureRecorder>& capture) {
+    TCaptureRecorder::TSettings settings{options.path, {}};
+    if (options.fileBytes != 0) {
+        settings.bounds.fileBytes = options.fileBytes;
+        settings.bounds.files = static_cast<unsigned>(
+            options.files != 0 ? options.files : TCaptureOptions::kDefaultRingFiles);
+    }
+    if (options.path == "-") {
+        // A reader that goes away must stop the capture, not the agent.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+    std::string error;
+    capture =
+        TCaptureRecorder::Open(settings, SerialDeviceName(port), ReportOnStandardError, error);
+    if (!capture) {
+        ReportOnStandardError("cannot capture into " + error);
+    }
+    return capture != nullptr;
 }
 
 }  // namespace
@@ -161,15 +188,20 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     std::vector<TDirectoryLock> locks;
+    std::unique_ptr<TCaptureRecorder> capture;
     if (agent->SettingsProblem()) {
         status = Refuse(*agent->SettingsProblem());
     } else if (agent->SerialPortNumber() != 0 &&
-               !LockDirectories(
-                   trace == settings ? std::vector{settings} : std::vector{settings, trace},
-                   locks)) {
+               (!LockDirectories(
+                    trace == settings ? std::vector{settings} : std::vector{settings, trace},
+                    locks) ||
+                (!line.capture.path.empty() &&
+                 !OpenCapture(line.capture, agent->SerialPortNumber(), capture)))) {
         status = kBadUse;
     } else {
+        agent->CaptureInto(capture.get());
         agent->Run(false);
+        agent->CaptureInto(nullptr);
     }
     TLoggerToFile::SetFailureListener(nullptr);
     ISystem::Install(nullptr);

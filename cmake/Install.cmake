@@ -32,6 +32,8 @@ endif()
 
 install(FILES ${packaging}/pinpad.ini ${packaging}/agent.ini ${packaging}/pinpad-agent.rules.yml
         DESTINATION ${PINPAD_DOC_DIR}/examples)
+# The tunnel's dissector for Wireshark, for users to enable (README).
+install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/pinpad.lua DESTINATION share/pinpad-agent/wireshark)
 
 # Debian's documentation files: the copyright as it is, the changelog and
 # the manual pages (every *.1 under docs/man or packaging/man) compressed

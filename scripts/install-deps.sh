@@ -9,6 +9,8 @@ packages=(
     # make build, make test, make demo
     make cmake ninja-build g++ libgtest-dev libgmock-dev libsystemd-dev nlohmann-json3-dev curl
     python3
+    # the capture tests read the agent's captures with Wireshark's dissectors
+    tshark
     # make bench
     libbenchmark-dev
     # make fuzz: clang with its fuzzer and sanitizer runtimes
@@ -49,6 +51,9 @@ if ((${#missing[@]})); then
         $sudo chmod 755 "$policy"
         trap '$sudo rm -f "$policy"' EXIT
     fi
+    # tshark's package asks whether users may capture; the tests need no capturing rights.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" |
+        $sudo debconf-set-selections
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
     for p in "${daemons[@]}"; do
         if [[ " ${missing[*]} " == *" $p "* ]] && command -v deb-systemd-helper >/dev/null; then

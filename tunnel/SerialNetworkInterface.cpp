@@ -52,10 +52,14 @@ void TSerialNetworkInterface::InitSerialManager(bool waitForLink) {
     if (line == nullptr) {
         return;
     }
+    if (m_lineTap) {
+        line = m_lineTap(line);
+    }
     m_line = dynamic_cast<ISerialLine*>(line);
     m_lineInput = new TBufferedConnection(line, m_timers);
     m_manager = std::make_unique<TSerialManager>(
-        new TFrameLevel(new SLIP(m_lineInput), TFrameOptions(), m_timers), m_network(), m_timers);
+        new TFrameLevel(new SLIP(m_lineInput), TFrameOptions(), m_timers),
+        m_networkOverride != nullptr ? m_networkOverride : m_network(), m_timers);
     m_manager->SetCallFilter(m_callFilter);
     if (waitForLink && !m_manager->WaitInterfaceReady()) {
         Close();

@@ -80,6 +80,15 @@ class TSerialNetworkInterface : public INetworkInterface {
     // Screens the terminal's call and listen requests, in this stack and every one built
     // later; an empty filter admits them all.
     void SetCallFilter(TCallFilter filter);
+    // Puts the serial port of every stack built from now on through tap, whose result the stack
+    // reads and writes instead: the port itself or a filter that owns it (an ISerialLine if a
+    // loop is to sleep on it). An empty tap leaves the port as it is.
+    using TLineTap = std::function<IConnection*(IConnection* port)>;
+    void SetLineTap(TLineTap tap) { m_lineTap = std::move(tap); }
+    // The network for the agent side's TCP connections of every stack built from now on,
+    // instead of the one given or looked up; null goes back to that one. It must outlive the
+    // stacks.
+    void SetNetwork(INetworkInterface* network) { m_networkOverride = network; }
     // Runs the frame level in stream mode, or not, whatever the port says, in this stack and
     // every one built later.
     void SetStreamMode(bool on);
@@ -96,6 +105,8 @@ class TSerialNetworkInterface : public INetworkInterface {
     TSerialPortOpener m_openPort;
     // The interface for the agent side's TCP connections, asked for when a stack is built.
     std::function<INetworkInterface*()> m_network;
+    INetworkInterface* m_networkOverride = nullptr;
+    TLineTap m_lineTap;
     ITimerSource& m_timers;
     std::unique_ptr<TSerialManager> m_manager;
     TCallFilter m_callFilter;

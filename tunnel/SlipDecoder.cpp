@@ -1,5 +1,7 @@
 #include "tunnel/SlipDecoder.h"
 
+#include <cstring>
+
 #include "tunnel/SlipCodec.h"
 
 bool TSlipDecoder::Feed(unsigned char byte) {
@@ -15,6 +17,25 @@ bool TSlipDecoder::Feed(unsigned char byte) {
         ++m_dropped;
     }
     return false;
+}
+
+unsigned long TSlipDecoder::FeedRun(const unsigned char* data, unsigned long length) {
+    const auto* end = static_cast<const unsigned char*>(std::memchr(data, TSlipCodec::END, length));
+    const auto run = static_cast<unsigned long>(end != nullptr ? end - data : length);
+    if (!m_inFrame) {
+        m_dropped += run;
+    } else if (m_received.Length() + run <= TSlipCodec::kMaxRawFrameLength) {
+        m_received += T_BinaryData(data, run);
+    } else {
+        for (unsigned long i = 0; i < run; ++i) {
+            if (m_inFrame) {
+                Collect(data[i]);
+            } else {
+                ++m_dropped;
+            }
+        }
+    }
+    return run;
 }
 
 T_BinaryData TSlipDecoder::TakeFrame() {

@@ -12,6 +12,9 @@ class TSlipDecoder {
     // Takes one raw byte; true when it closed a frame, which TakeFrame then
     // hands out.
     bool Feed(unsigned char byte);
+    // Takes the raw bytes before the first END among data at once, as Feed would take them one
+    // at a time, and returns how many it took; the END, if any, is left for Feed.
+    unsigned long FeedRun(const unsigned char* data, unsigned long length);
     // The completed frame, unstuffed; the collection starts over.
     T_BinaryData TakeFrame();
 

@@ -54,6 +54,69 @@ TEST(CommandLineTest, ArgumentsAndWhatTheyAskFor) {
     }
 }
 
+TEST(CommandLineTest, CaptureOptions) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string path;
+        std::uint64_t fileBytes;
+        unsigned long files;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"--capture", "line.pcapng"}, "line.pcapng", 0, 0, ""},
+        {{"--capture=-"}, "-", 0, 0, ""},
+        {{"--capture", "c", "--capture-size", "2", "--capture-files=5"}, "c", 2 << 20, 5, ""},
+        {{"--capture", "c", "--capture-size=0.5"}, "c", 1 << 19, 0, ""},
+        {{"--capture"}, "", 0, 0, "--capture needs a value"},
+        {{"--capture", "c", "--capture-size", "0.01"},
+         "",
+         0,
+         0,
+         "--capture-size takes MiB from 0.0625 to 1048576, not \"0.01\""},
+        {{"--capture", "c", "--capture-size", "1", "--capture-files", "0"},
+         "",
+         0,
+         0,
+         "--capture-files takes a whole number from 1 to 100000, not \"0\""},
+        {{"--capture", "c", "--capture-size", "x1"},
+         "",
+         0,
+         0,
+         "--capture-size takes MiB from 0.0625 to 1048576, not \"x1\""},
+        {{"--capture-size", "1"},
+         "",
+         0,
+         0,
+         "--capture-size and --capture-files need --capture FILE"},
+        {{"--capture", "c", "--capture-files", "3"},
+         "",
+         0,
+         0,
+         "--capture-files needs --capture-size"},
+        {{"--capture", "-", "--capture-size", "1"},
+         "",
+         0,
+         0,
+         "a capture to standard output (--capture -) takes no --capture-size"},
+    };
+    for (const Case& c : cases) {
+        const TCommandLine line = ParseCommandLine(c.arguments);
+        std::string shown;
+        for (const std::string& argument : c.arguments) {
+            shown += argument + " ";
+        }
+        EXPECT_EQ(line.error, c.error) << shown;
+        if (c.error.empty()) {
+            EXPECT_EQ(line.action, TCommandLine::Action::Serve) << shown;
+            EXPECT_EQ(line.capture.path, c.path) << shown;
+            EXPECT_EQ(line.capture.fileBytes, c.fileBytes) << shown;
+            EXPECT_EQ(line.capture.files, c.files) << shown;
+        } else {
+            EXPECT_EQ(line.action, TCommandLine::Action::Fail) << shown;
+        }
+    }
+}
+
 TEST(CommandLineTest, MetricsFileAndInstance) {
     using Action = TCommandLine::Action;
     struct Case {

@@ -315,7 +315,8 @@ EOF
         ./usr/lib/sysusers.d/pinpad-agent.conf ./usr/lib/tmpfiles.d/pinpad-agent.conf \
         ./usr/share/doc/pinpad-agent/copyright ./usr/share/doc/pinpad-agent/changelog.gz \
         ./usr/share/man/man1/pinpad-agent.1.gz ./usr/share/man/man1/pinpad-sim.1.gz \
-        ./usr/share/man/man1/commlog-decode.1.gz ./usr/share/doc/pinpad-agent/examples/pinpad-agent.rules.yml; do
+        ./usr/share/man/man1/commlog-decode.1.gz ./usr/share/doc/pinpad-agent/examples/pinpad-agent.rules.yml \
+        ./usr/share/pinpad-agent/wireshark/pinpad.lua; do
         expect_line "$tmp/contents" "$field"
     done
     if grep -q '^\./usr/lib/debug/' "$tmp/contents"; then

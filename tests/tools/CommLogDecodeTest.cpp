@@ -580,7 +580,7 @@ struct TRun {
 TRun RunDecoder(const std::vector<std::string>& paths, bool json = false) {
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunCommLogDecode(TDecodeOptions{json, paths}, out, err);
+    const int status = RunCommLogDecode(TDecodeOptions{json, paths, {}}, out, err);
     return TRun{status, out.str(), err.str()};
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -223,6 +224,45 @@ void MeasureFastDownload(TBenchTable& table, int mebibytes, bool memory) {
     }
 }
 
+// The agent's CPU per MiB relayed on the unpaced line, and the same with --capture, which
+// records every frame and every TCP segment of the download. Each is the best of three runs, taken
+// in turn, so that a busy moment of the machine weighs on neither alone.
+void MeasureCaptureCost(TBenchTable& table) {
+    constexpr int kMebibytes = 4;
+    constexpr int kRounds = 3;
+    double perMiB[2] = {0, 0};
+    std::uintmax_t captureBytes = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        for (const bool capturing : {false, true}) {
+            TTunnelRig rig(TLineSettings{.rate = 0},
+                           capturing ? std::vector<std::string>{"--capture", "bench.pcapng"}
+                                     : std::vector<std::string>{});
+            ASSERT_EQ(rig.Load({"echo", "1"}).size(), 1u);
+            const double cpuBefore = rig.AgentCpuSeconds();
+            const std::string before = rig.LineStats();
+            const auto reports = rig.Load({"download", std::to_string(kMebibytes) + "M"}, 60);
+            const double cpu = rig.AgentCpuSeconds() - cpuBefore;
+            const double relayed = Count(rig.LineStats(), "to_terminal", "data_payload_bytes") -
+                                   Count(before, "to_terminal", "data_payload_bytes");
+            ASSERT_EQ(reports.size(), 1u);
+            EXPECT_EQ(reports[0].Text("result"), "completed") << reports[0].Line();
+            double& best = perMiB[capturing ? 1 : 0];
+            const double measured = relayed > 0 ? cpu / (relayed / kMiB) : 0;
+            best = round == 0 ? measured : std::min(best, measured);
+            if (capturing) {
+                captureBytes = std::filesystem::file_size(rig.Directory() / "bench.pcapng");
+            }
+        }
+    }
+    const std::string size = std::to_string(kMebibytes) + " MiB download";
+    table.Add("no_capture_cpu_s_per_mib", "agent CPU per MiB, " + size, perMiB[0], "s/MiB",
+              "best of " + std::to_string(kRounds));
+    table.Add("capture_cpu_s_per_mib", "agent CPU per MiB, " + size + ", --capture", perMiB[1],
+              "s/MiB", std::to_string(captureBytes / 1024) + " KiB of capture");
+    table.Add("capture_cpu_cost_percent", "CPU cost of --capture per MiB",
+              perMiB[0] > 0 ? (perMiB[1] / perMiB[0] - 1) * 100 : 0, "%", "bound: 10 %");
+}
+
 // CPU seconds this process has used so far.
 double ProcessCpuSeconds() {
     rusage usage{};
@@ -297,6 +337,7 @@ TEST(TunnelBench, Table) {
     for (int mebibytes : {1, 8, 32}) {
         MeasureFastDownload(table, mebibytes, false);
     }
+    MeasureCaptureCost(table);
     MeasureMetricsCost(table);
     const char* path = std::getenv("BENCH_JSON");
     table.Write(path ? path : "bench.json");

@@ -9,8 +9,8 @@
 
 #include "agent/AgentProgram.h"
 #include "support/ChildProcess.h"
-#include "support/TerminalKind.h"
 #include "support/TempDir.h"
+#include "support/TerminalKind.h"
 
 // One report line of tunnel-load: its fields as text.
 class TLoadReport {
@@ -53,7 +53,8 @@ class TTunnelRig {
     // example {"download", "64K"}) and returns its reports; stall is the
     // seconds without progress that fail a test. Each test must report
     // within half a minute of its stall time.
-    std::vector<TLoadReport> Load(const std::vector<std::string>& tests, unsigned stallSeconds = 20);
+    std::vector<TLoadReport> Load(const std::vector<std::string>& tests,
+                                  unsigned stallSeconds = 20);
     // Starts the same run without waiting for it; FinishLoad collects its
     // reports, waiting at most timeoutMs for each, and ends it.
     void StartLoad(const std::vector<std::string>& tests, unsigned stallSeconds = 20);

@@ -1,15 +1,30 @@
 #include "CommLogDecode.h"
 
+#include <memory>
+
+#include "PcapngExport.h"
 #include "ReportWriter.h"
+#include "common/OutputFile.h"
 #include "TraceDecoder.h"
 
 namespace {
 
-const TOptionSpec kOptions[] = {{"--json", "", false}};
+const TOptionSpec kOptions[] = {{"--json", "", false}, {"--pcapng", "", true}};
+
+// Writes the capture of the files to path; false, told on err, when it cannot.
+bool WriteCapture(const std::vector<TLogFile>& files, const std::string& path, std::ostream& err) {
+    std::string error;
+    std::unique_ptr<TOutputFile> output = TOutputFile::Open(path, error);
+    if (output && output->Write(ExportPcapng(files), error) && output->Finish(error)) {
+        return true;
+    }
+    err << kDecodeSyntax.program << ": " << error << "\n";
+    return false;
+}
 
 }  // namespace
 
-const TToolSyntax kDecodeSyntax{"commlog-decode", R"(Usage: commlog-decode [--json] LOG...
+const TToolSyntax kDecodeSyntax{"commlog-decode", R"(Usage: commlog-decode [--json | --pcapng OUT] LOG...
 
 Decodes the traffic logs an agent writes into its "Trace" directory: the
 serial line's "CommLog<port>.txt" and the sockets' "sock<number>.txt".
@@ -36,17 +51,34 @@ than 64 MiB of logs together.
 Options:
   --json       write the report as one JSON object: the timeline, the
                problems, the connections and where decoding stopped
+  --pcapng OUT write no report but a capture for Wireshark into OUT (- for
+               standard output): the serial line's frames and the socket
+               logs' connections as TCP, in the logs' order; the logs have
+               one-second stamps and no year, so the times are approximate
+               (the file's comment says how). Open it with the dissector in
+               /usr/share/pinpad-agent/wireshark/pinpad.lua
   -h, --help   show this text
   --version    show the version
 
-Exit status: 0 decoded (whatever the logs hold), 1 a log cannot be read,
+Exit status: 0 decoded (whatever the logs hold), 1 a log cannot be read
+or the capture cannot be written,
 2 bad arguments, 3 no log entry in the input, or input beyond the bounds.
 )",
                                 kOptions};
 
 std::optional<TDecodeOptions> ParseDecodeOptions(const TArguments& args, std::string& error) {
     TDecodeOptions options;
-    options.json = !args.options.empty();  // --json is the only option
+    for (const TGivenOption& option : args.options) {
+        if (option.name == "--json") {
+            options.json = true;
+        } else {
+            options.pcapng = option.value;
+        }
+    }
+    if (options.json && !options.pcapng.empty()) {
+        error = "--json and --pcapng cannot go together";
+        return std::nullopt;
+    }
     options.paths = args.operands;
     if (options.paths.empty()) {
         error = "no log given";
@@ -79,6 +111,9 @@ int RunCommLogDecode(const TDecodeOptions& options, std::ostream& out, std::ostr
         err << program << ": no log entry in " << (files.size() == 1 ? files[0].name : "the files")
             << ": not a traffic log\n";
         return DECODE_EXIT_NOT_A_LOG;
+    }
+    if (!options.pcapng.empty()) {
+        return WriteCapture(files, options.pcapng, err) ? DECODE_EXIT_OK : DECODE_EXIT_UNREADABLE;
     }
     out << (options.json ? RenderJson(report) : RenderText(report));
     return DECODE_EXIT_OK;

@@ -19,6 +19,8 @@ enum TDecodeExit : int {
 struct TDecodeOptions {
     bool json = false;
     std::vector<std::string> paths;  // log files and directories
+    // "--pcapng OUT": write a capture for Wireshark there instead of the report.
+    std::string pcapng;
 };
 
 // The decoder's command line: its name, usage and options.
