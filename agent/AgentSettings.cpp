@@ -17,8 +17,8 @@ constexpr const char* kPortFile = "pinpad.ini";
 constexpr const char* kPortKey = "ComPort";
 constexpr const char* kEnabledFile = "agent.ini";
 constexpr const char* kEnabledKey = "Enabled";
-constexpr const char* kPayloadsKey = "TrafficLogs";
-constexpr const char* kLogLimitKey = "TrafficLogLimit";
+constexpr const char* kPayloadsKey = kTrafficLogsKey;
+constexpr const char* kLogLimitKey = kTrafficLogLimitKey;
 // The largest limit a log's trimming can hold: 4 GiB less 1 KiB.
 constexpr std::uint64_t kLargestLogLimitKiB = 4 * 1024 * 1024 - 1;
 constexpr std::uint64_t kHighestPort = std::numeric_limits<unsigned short>::max();

@@ -33,6 +33,10 @@ struct TEnabledSetting {
 };
 TEnabledSetting ReadEnabledSetting();
 
+// The keys of "agent.ini" that set the traffic logs.
+inline constexpr const char* kTrafficLogsKey = "TrafficLogs";
+inline constexpr const char* kTrafficLogLimitKey = "TrafficLogLimit";
+
 // What the traffic logs hold: "TrafficLogs" (0: no entries of sent and received bytes; any
 // other number or no key: all entries) and "TrafficLogLimit" (KiB at which each traffic log is
 // cut to its newer half; 0 or no key: no limit). A value that is not a whole number keeps that

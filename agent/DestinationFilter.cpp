@@ -63,8 +63,9 @@ TDestinationFilter::~TDestinationFilter() {
 
 void TDestinationFilter::Reload() {
     const TIniFile settings(kSettingsFile);
-    const TSettingsKeyCheck keys =
-        CheckSettingsKeys(settings.Contents().ToString(), {kEnabledKey, kCallKey, kListenKey});
+    const TSettingsKeyCheck keys = CheckSettingsKeys(
+        settings.Contents().ToString(),
+        {kEnabledKey, kCallKey, kListenKey, kTrafficLogsKey, kTrafficLogLimitKey});
     std::set<std::string> misspellings;
     for (const TKeyMisspelling& misspelt : keys.misspelt) {
         const std::string text = "line " + std::to_string(misspelt.number) + " \"" +

@@ -125,7 +125,7 @@ TEST(OperatorTest, TheProgramNamesItselfAsInvokedAndRefusesUnknownOptions) {
     const std::string output = directory.ReadFile("out");
     EXPECT_TRUE(
         output.starts_with("pinpad-agent: unknown option --bogus\n"
-                           "usage: pinpad-agent [--dir DIR] [--trace DIR]\n"))
+                           "usage: pinpad-agent [--dir DIR] [--trace DIR] "))
         << output;
 }
 

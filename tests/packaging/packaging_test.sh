@@ -128,7 +128,7 @@ check_prefix_install() {
         [[ -e $prefix/$file ]] || fail "the install into a prefix lacks $file"
     done
     expect_line "$prefix/lib/systemd/system/pinpad-agent.service" \
-        "ExecStart=$prefix/bin/pinpad-agent --dir $prefix/etc/pinpad-agent --trace $prefix/var/log/pinpad-agent/Trace"
+        "ExecStart=$prefix/bin/pinpad-agent --dir $prefix/etc/pinpad-agent --trace $prefix/var/log/pinpad-agent/Trace --metrics $prefix/var/lib/prometheus/node-exporter/pinpad-agent.prom"
     expect_line "$prefix/etc/logrotate.d/pinpad-agent" \
         "$prefix/var/log/pinpad-agent/Trace/*.txt $prefix/var/log/pinpad-agent/*/Trace/*.txt {"
     [[ $(getent passwd pinpad-agent || true) == "$user_before" ]] ||
