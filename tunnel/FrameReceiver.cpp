@@ -68,11 +68,15 @@ void TFrameReceiver::TakeDamagedType(const T_BinaryData& frame) {
 }
 
 bool TFrameReceiver::IsProbe(const T_BinaryData& frame) const {
-    // Before anything was accepted an empty frame may also be the peer's own empty portion,
-    // which starts its stream with a break; taken so, a probe only marks a break where nothing
-    // was lost.
-    return m_acceptedAny && frame.Length() >= TFrameHeader::kSize && frame[2] == 0 &&
-           frame[1] != m_acceptedSequence && frame[1] != Next();
+    // Before anything was accepted there is no number to tell a probe from the peer's own empty
+    // portion by. Either is taken as nothing: a peer sends its empty portion when its link reset
+    // dropped its queue, so what it sends next starts afresh, and nothing of a stream is waiting
+    // here yet for the rest of a packet. Taken as a portion, a probe would make the peer's next
+    // portion look like a gap, and the gap would close the connections it opens.
+    if (frame.Length() < TFrameHeader::kSize || frame[2] != 0) {
+        return false;
+    }
+    return !m_acceptedAny || (frame[1] != m_acceptedSequence && frame[1] != Next());
 }
 
 T_BinaryData TFrameReceiver::TakeData() {

@@ -55,8 +55,8 @@ class TFrameReceiver {
     unsigned long MillisecondsToNextDeadline() const;
 
   private:
-    // A data frame without data, after a portion was accepted, under a number that is neither
-    // that portion's nor the next: the peer asks whether we read its portions. It is answered
+    // A data frame without data under a number that is neither the portion accepted last nor
+    // the next, or before any was: the peer asks whether we read its portions. It is answered
     // and taken as nothing.
     bool IsProbe(const T_BinaryData& frame) const;
     void AcceptDataFrame(const TFrameHeader& header, const T_BinaryData& data);

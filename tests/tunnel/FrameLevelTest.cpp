@@ -156,7 +156,7 @@ TEST_F(FrameLevelTest, DeliversEachPortionOnceAndMarksWhereThePeerLostSome) {
         {"same number, other bytes", {{1, "01"}, {1, "05"}}, {"01|", "05"}},
         {"older number", {{5, "01"}, {4, "02"}}, {"01|", "02"}},
         {"two gaps", {{1, "01"}, {3, "03"}, {6, "06"}}, {"01|", "03|", "06"}},
-        {"gap before anything was taken", {{1, ""}, {3, "03"}}, {"|", "03"}},
+        {"empty portion before anything was taken", {{1, ""}, {3, "03"}}, {"03"}},
         {"empty portion under the next number: the peer dropped it and its queue",
          {{1, "01"}, {2, ""}, {3, "03"}},
          {"01|", "03"}},
