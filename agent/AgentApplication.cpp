@@ -16,7 +16,6 @@
 #include "agent/DestinationFilter.h"
 #include "agent/LineCapture.h"
 #include "agent/ServiceNotifier.h"
-#include "agent/StopSignals.h"
 #include "base/Error.h"
 #include "platform/DeviceLayer.h"
 #include "platform/NetworkInterface.h"
@@ -25,6 +24,7 @@
 #include "platform/WaitSet.h"
 #include "platform/linux/LoggerToFile.h"
 #include "platform/linux/RS232Interface.h"
+#include "platform/linux/StopSignals.h"
 #include "sysutil/SysUtil.h"
 #include "tunnel/SerialNetworkInterface.h"
 

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,7 +17,6 @@
 #include "agent/CaptureRecorder.h"
 #include "agent/CommandLine.h"
 #include "agent/DirectoryLock.h"
-#include "agent/StopSignals.h"
 #include "agent/TraceProblems.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
@@ -26,6 +24,7 @@
 #include "platform/linux/LinSystem.h"
 #include "platform/linux/LoggerToFile.h"
 #include "platform/linux/RS232Interface.h"
+#include "platform/linux/StopSignals.h"
 
 // Without arguments the agent reads its settings beside its executable, serves until the
 // process is terminated and prints nothing but problems a person must fix. Exit status 2
@@ -103,10 +102,6 @@ bool OpenCapture(const TCaptureOptions& options, unsigned short port,
         settings.bounds.fileBytes = options.fileBytes;
         settings.bounds.files = static_cast<unsigned>(
             options.files != 0 ? options.files : TCaptureOptions::kDefaultRingFiles);
-    }
-    if (options.path == "-") {
-        // A reader that goes away must stop the capture, not the agent.
-        std::signal(SIGPIPE, SIG_IGN);
     }
     std::string error;
     capture =

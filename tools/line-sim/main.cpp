@@ -6,8 +6,8 @@
 
 #include "common/CommandLine.h"
 #include "common/OutputFile.h"
-#include "common/StopSignal.h"
 #include "line-sim/LineSimulator.h"
+#include "platform/linux/StopSignals.h"
 
 int main(int argc, char** argv) {
     const auto read =

@@ -15,12 +15,12 @@
 #include "common/CommandLine.h"
 #include "common/OutputFile.h"
 #include "common/SimLine.h"
-#include "common/StopSignal.h"
 #include "pinpad-sim/ErrorText.h"
 #include "pinpad-sim/Relay.h"
 #include "pinpad-sim/SimOptions.h"
 #include "pinpad-sim/TunnelHttpClient.h"
 #include "platform/NetworkInterface.h"
+#include "platform/linux/StopSignals.h"
 #include "tunnel/SerialNetworkInterface.h"
 
 namespace {

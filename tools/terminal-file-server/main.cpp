@@ -26,7 +26,6 @@
 #include "FileServer.h"
 #include "UploadFile.h"
 #include "common/CommandLine.h"
-#include "common/StopSignal.h"
 #include "common/WholeNumber.h"
 #include "http/HttpServer.h"
 #include "platform/Descriptor.h"
@@ -34,6 +33,7 @@
 #include "platform/SystemDevices.h"
 #include "platform/linux/ListeningSocket.h"
 #include "platform/linux/SocketInterface.h"
+#include "platform/linux/StopSignals.h"
 
 namespace {
 
@@ -211,9 +211,9 @@ int main(int argc, char** argv) {
             "cannot open the directory " + options.directory + ": " + std::strerror(reason));
     }
     // Nothing is made (uploads, traffic logs) while the port may yet fail.
-    const std::shared_ptr<TListeningSocket> port =
-        CanBind(options.bindAddress, options.port) ? HoldPort(options.bindAddress, options.port)
-                                                   : nullptr;
+    const std::shared_ptr<TListeningSocket> port = CanBind(options.bindAddress, options.port)
+                                                       ? HoldPort(options.bindAddress, options.port)
+                                                       : nullptr;
     if (!port) {
         const int reason = errno;
         return ToolFailure(kSyntax.program, 1,

@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "common/SimLine.h"
-#include "common/StopSignal.h"
+#include "platform/linux/StopSignals.h"
 #include "support/TerminalModel.h"
 #include "tunnel-load/DataServer.h"
 #include "tunnel-load/LoadClient.h"

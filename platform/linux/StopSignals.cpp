@@ -1,4 +1,4 @@
-#include "agent/StopSignals.h"
+#include "platform/linux/StopSignals.h"
 
 #include <csignal>
 
@@ -13,16 +13,20 @@ void RequestStop(int signal) {
 }  // namespace
 
 void CatchStopSignals() {
-    // Without SA_RESTART, so that a sleep of the loop ends at the signal.
     struct sigaction stop {};
     stop.sa_handler = RequestStop;
     sigemptyset(&stop.sa_mask);
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGINT, &stop, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int StopSignal() {
     return stopSignal;
+}
+
+int StopStatus() {
+    return stopSignal == 0 ? 0 : 128 + stopSignal;
 }
 
 void EndByStopSignal() {
