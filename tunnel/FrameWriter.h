@@ -29,7 +29,8 @@ T_BinaryData BuildFrame(const TFrameHeader& header, const T_BinaryData& data);
 
 // Writes frames through the SLIP layer and keeps an estimate of when the line has carried them:
 // each byte takes its time at the line's speed, behind the bytes written before it. The estimate
-// is never early on a line of that speed or slower, which is all its users need.
+// is never early on a line of that speed or faster; a slower line (a port set lower, a simulator
+// that falls behind) carries the bytes later, which its users' allowance has to cover.
 class TFrameWriter {
   public:
     // 115200 baud with a start and a stop bit per byte.

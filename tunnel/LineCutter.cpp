@@ -29,7 +29,7 @@ void TLineCutter::Feed(const unsigned char* data, unsigned long length) {
             m_garbage += m_decoder.Collected();
         }
         if (!inFrame || overlong) {
-            m_garbage += T_BinaryData(data + i, run);
+            m_garbage.Add(data + i, run);
         }
         i += m_decoder.FeedRun(data + i, run);
         static_cast<void>(m_decoder.TakeDroppedCount());

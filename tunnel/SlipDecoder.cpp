@@ -25,7 +25,7 @@ unsigned long TSlipDecoder::FeedRun(const unsigned char* data, unsigned long len
     if (!m_inFrame) {
         m_dropped += run;
     } else if (m_received.Length() + run <= TSlipCodec::kMaxRawFrameLength) {
-        m_received += T_BinaryData(data, run);
+        m_received.Add(data, run);
     } else {
         for (unsigned long i = 0; i < run; ++i) {
             if (m_inFrame) {
