@@ -300,8 +300,13 @@ Error THttpResponseReader::ReadPortion(unsigned long length, std::string& reply,
         } else if (n < 0 || timer->IsExpired()) {
             result = Error(kTransferFailed);
         } else {
-            // Nothing yet: give the processor away while the server is slow.
+            // Nothing yet: give the processor away while the server is slow, and end the wait
+            // when asked to, as a wait for a line does.
             PausePolling(&m_connection, READINESS_READABLE);
+            const Error stop = StopRequested();
+            if (stop.Code() != kErrorNothingHappened) {
+                result = stop;
+            }
         }
     }
     return result;

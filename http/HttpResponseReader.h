@@ -25,8 +25,9 @@ class THttpResponseReader {
         kBadHeaderLine = 27008,
     };
 
-    // Asked on every pass of a wait for a line: kErrorNothingHappened to go
-    // on waiting; any other cause ends the wait with that cause.
+    // Asked on every pass of a wait for a line or for more of the body:
+    // kErrorNothingHappened to go on waiting; any other cause ends the wait
+    // with that cause.
     using StopCheck = std::function<Error()>;
     // Told how many more bytes of the body went into the file.
     using FileProgress = std::function<void(unsigned long bytes)>;

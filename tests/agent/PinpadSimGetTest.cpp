@@ -102,6 +102,20 @@ class PinpadSimGetTest : public testing::Test {
     int Status(int limitMs = 30000) { return m_sim->WaitForExit(limitMs).value_or(-1); }
     std::string Error() const { return m_directory.ReadFile("error"); }
 
+    // The agent's logs of its TCP connections, one after the other.
+    std::string SocketLogs() const {
+        std::string logs;
+        const fs::path trace = m_directory / "Trace";
+        if (fs::is_directory(trace)) {
+            for (const fs::directory_entry& entry : fs::directory_iterator(trace)) {
+                if (entry.path().filename().string().starts_with("sock")) {
+                    logs += m_directory.ReadFile(fs::relative(entry.path(), m_directory.Path()));
+                }
+            }
+        }
+        return logs;
+    }
+
     // The names in the directory that are neither the test's nor the agent's.
     std::vector<std::string> LeftBehind() const {
         std::vector<std::string> names;
@@ -198,30 +212,43 @@ TEST_F(PinpadSimGetTest, AConnectionNobodyTakesIsNamed) {
 }
 
 // A signal ends the simulator at once with the shell's status for it: while
-// it waits for an agent, and while a get waits for its answer, which leaves
-// the old file untouched and nothing beside it.
+// it waits for an agent, while a get waits for its answer, and while it waits
+// for the rest of a body that stopped coming; the old file stays untouched
+// and nothing is left beside it.
 TEST_F(PinpadSimGetTest, ASignalEndsAnySubcommandAtOnce) {
+    enum class TStage { WaitingForAgent, WaitingForAnswer, WaitingForBody };
     struct TCase {
         int signal;
-        bool duringGet;
+        TStage stage;
         int status;
     };
     const TCase cases[] = {
-        {SIGINT, false, 130},
-        {SIGTERM, false, 143},
-        {SIGINT, true, 130},
+        {SIGINT, TStage::WaitingForAgent, 130},
+        {SIGTERM, TStage::WaitingForAgent, 143},
+        {SIGINT, TStage::WaitingForAnswer, 130},
+        {SIGTERM, TStage::WaitingForBody, 143},
     };
     for (const TCase& c : cases) {
-        SCOPED_TRACE(std::to_string(c.signal) + (c.duringGet ? " during get" : " waiting"));
-        std::optional<THttpPeer> silent;
+        SCOPED_TRACE(std::to_string(c.signal) + " at stage " +
+                     std::to_string(static_cast<int>(c.stage)));
+        // Silent, or a first part of the body and the rest only after ten seconds.
+        std::optional<THttpPeer> server;
         std::string url = "http://127.0.0.1:1/x";
-        if (c.duringGet) {
-            url = silent.emplace("").Url();
+        if (c.stage == TStage::WaitingForAnswer) {
+            url = server.emplace("").Url();
+        } else if (c.stage == TStage::WaitingForBody) {
+            url = server.emplace("HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\nBODYPART", "REST")
+                      .Url();
         }
         m_directory.WriteFile("body", "kept");
-        Start({"-o", "body", "get", url}, c.duringGet);
-        if (c.duringGet) {
-            ASSERT_TRUE(WaitFor([&] { return silent->Requested(); }, std::chrono::seconds(20)));
+        Start({"-o", "body", "get", url}, c.stage != TStage::WaitingForAgent);
+        if (server) {
+            ASSERT_TRUE(WaitFor([&] { return server->Requested(); }, std::chrono::seconds(20)));
+        }
+        if (c.stage == TStage::WaitingForBody) {
+            // The agent has taken the first part from the server.
+            ASSERT_TRUE(WaitFor([&] { return SocketLogs().find("BODYPART") != std::string::npos; },
+                                std::chrono::seconds(20)));
         }
         kill(m_sim->Pid(), c.signal);
         // Well before the 10 s of --wait and the 15 s an answer may take.
@@ -231,6 +258,10 @@ TEST_F(PinpadSimGetTest, ASignalEndsAnySubcommandAtOnce) {
         EXPECT_EQ(LeftBehind(), std::vector<std::string>{});
         EXPECT_FALSE(m_directory.Exists("ttyS99")) << "the link outlived the simulator";
         m_sim.reset();
+        m_agent.Stop();
+        if (server) {
+            server->Release();
+        }
     }
 }
 
