@@ -56,16 +56,10 @@ class TDocumentServer {
                      std::to_string(size) + "\r\n\r\n" + body;
         m_thread = std::thread([this] {
             TDescriptor connection = AcceptPeer(m_listener.socket);
-            std::string request;
-            while (!request.ends_with("\r\n\r\n")) {
-                const std::string piece = ReceiveExactly(connection, 1);
-                if (piece.empty()) {
-                    return;
-                }
-                request += piece;
+            m_request = ReceiveRequestHeader(connection);
+            if (!m_request.empty()) {
+                SendAll(connection, m_response);
             }
-            m_request = request;
-            SendAll(connection, m_response);
         });
     }
     ~TDocumentServer() { m_thread.join(); }

@@ -35,13 +35,8 @@ class THttpPeer {
     explicit THttpPeer(std::string answer, std::string rest = "")
         : m_listener(ListenOnLoopback()), m_thread([this, answer, rest] {
               TDescriptor connection = AcceptPeer(m_listener.socket);
-              std::string request;
-              while (!request.ends_with("\r\n\r\n")) {
-                  const std::string piece = ReceiveExactly(connection, 1);
-                  if (piece.empty()) {
-                      return;
-                  }
-                  request += piece;
+              if (ReceiveRequestHeader(connection).empty()) {
+                  return;
               }
               m_requested = true;
               if (!answer.empty()) {

@@ -86,3 +86,15 @@ std::string ReceiveExactly(const TDescriptor& socket, std::size_t count) {
     }
     return bytes;
 }
+
+std::string ReceiveRequestHeader(const TDescriptor& socket) {
+    std::string header;
+    while (!header.ends_with("\r\n\r\n")) {
+        const std::string piece = ReceiveExactly(socket, 1);
+        if (piece.empty()) {
+            return "";
+        }
+        header += piece;
+    }
+    return header;
+}

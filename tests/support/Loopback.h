@@ -33,6 +33,10 @@ bool SendAll(const TDescriptor& socket, const std::string& bytes);
 // when the peer closes or goes quiet. Any readable descriptor will do.
 std::string ReceiveExactly(const TDescriptor& socket, std::size_t count);
 
+// Receives an HTTP request's header up to and with its empty line, a byte at a time so that
+// nothing after it is taken; empty when the peer closes or goes quiet first.
+std::string ReceiveRequestHeader(const TDescriptor& socket);
+
 // Polls `condition` until it holds or `limit` has passed; whether it held.
 template <class Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
