@@ -33,7 +33,10 @@ class TCapturedConnection : public IConnection, public IPollable {
     // when it accepts.
     TCapturedConnection(IConnection* inner, TCaptureRecorder& recorder,
                         std::optional<TEndpoint> callee)
-        : m_inner(inner), m_recorder(recorder), m_outgoing(callee.has_value()) {
+        : m_inner(inner),
+          m_pollable(dynamic_cast<const IPollable*>(inner)),
+          m_recorder(recorder),
+          m_outgoing(callee.has_value()) {
         if (m_outgoing) {
             // The connect in progress has bound the socket already.
             const TEndpoint local =
@@ -85,8 +88,7 @@ class TCapturedConnection : public IConnection, public IPollable {
     }
 
     int GetDescriptor() const override {
-        const auto* pollable = dynamic_cast<const IPollable*>(m_inner.get());
-        return pollable != nullptr ? pollable->GetDescriptor() : -1;
+        return m_pollable != nullptr ? m_pollable->GetDescriptor() : -1;
     }
 
   private:
@@ -135,6 +137,8 @@ class TCapturedConnection : public IConnection, public IPollable {
     }
 
     std::unique_ptr<IConnection> m_inner;
+    // The inner connection as the poller sees it; null when it is not pollable.
+    const IPollable* m_pollable;
     TCaptureRecorder& m_recorder;
     bool m_outgoing;
     CONNSTATE m_lastState = m_outgoing ? CONNSTATE_CONNECTING : CONNSTATE_LISTENING;

@@ -15,6 +15,8 @@ TLineCutter::TSink Recording(TCaptureRecorder& recorder, tunnelcapture::TLineDir
 
 TLineCapture::TLineCapture(IConnection* port, TCaptureRecorder& recorder)
     : m_port(port),
+      m_pollable(dynamic_cast<const IPollable*>(port)),
+      m_serialLine(dynamic_cast<ISerialLine*>(port)),
       m_recorder(recorder),
       m_fromTerminal(Recording(recorder, tunnelcapture::TLineDirection::FromTerminal)),
       m_toTerminal(Recording(recorder, tunnelcapture::TLineDirection::ToTerminal)) {}
@@ -42,12 +44,11 @@ long TLineCapture::Receive(unsigned char* buffer, unsigned long length) {
 }
 
 int TLineCapture::GetDescriptor() const {
-    const auto* pollable = dynamic_cast<const IPollable*>(m_port.get());
-    return pollable != nullptr ? pollable->GetDescriptor() : -1;
+    return m_pollable != nullptr ? m_pollable->GetDescriptor() : -1;
 }
 
 void TLineCapture::SetReceiveWait(unsigned long milliseconds) {
-    if (auto* line = dynamic_cast<ISerialLine*>(m_port.get())) {
-        line->SetReceiveWait(milliseconds);
+    if (m_serialLine != nullptr) {
+        m_serialLine->SetReceiveWait(milliseconds);
     }
 }

@@ -31,6 +31,9 @@ class TLineCapture : public IConnection, public ISerialLine {
 
   private:
     std::unique_ptr<IConnection> m_port;
+    // The port as the poller and the serial line see it; null where it is not one.
+    const IPollable* m_pollable;
+    ISerialLine* m_serialLine;
     TCaptureRecorder& m_recorder;
     TLineCutter m_fromTerminal;
     TLineCutter m_toTerminal;

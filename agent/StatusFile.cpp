@@ -26,25 +26,6 @@ const char* Kind(mode_t mode) {
     return "not a regular file";
 }
 
-// Writes all of text; false with errno set when it cannot.
-bool WriteAll(int descriptor, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t count = write(descriptor, text.data() + written, text.size() - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            if (count == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
 }  // namespace
 
 TStatusFile::TStatusFile(std::string directory, const std::string& name, mode_t mode)
@@ -66,8 +47,9 @@ std::optional<TStatusFile::TProblem> TStatusFile::Write(const std::string& text)
     if (file.Get() < 0) {
         return TProblem{errno, {}};
     }
-    if ((m_mode != 0 && fchmod(file.Get(), m_mode) != 0) || !WriteAll(file.Get(), text) ||
-        !file.Close() || rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+    if ((m_mode != 0 && fchmod(file.Get(), m_mode) != 0) ||
+        !WriteAll(file.Get(), text.data(), text.size()) || !file.Close() ||
+        rename(m_temporary.c_str(), m_path.c_str()) != 0) {
         const int error = errno;
         unlink(m_temporary.c_str());
         // A directory that took the name since it was looked at refuses the rename.

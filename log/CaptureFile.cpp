@@ -11,24 +11,6 @@ namespace {
 
 constexpr mode_t kCaptureMode = 0640;
 
-bool WriteWhole(int descriptor, const std::uint8_t* data, std::size_t length) {
-    while (length > 0) {
-        const ssize_t written = write(descriptor, data, length);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = ENOSPC;
-            }
-            return false;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string TCaptureFile::RingFileName(const std::string& path, unsigned index) {
@@ -103,7 +85,7 @@ bool TCaptureFile::StartFile(std::string& error) {
     }
     ++m_started;
     m_fileBytes = 0;
-    if (!WriteWhole(m_file.Get(), m_header.data(), m_header.size())) {
+    if (!WriteAll(m_file.Get(), m_header.data(), m_header.size())) {
         error = m_fileName + ": " + std::strerror(errno);
         return false;
     }
@@ -141,7 +123,7 @@ void TCaptureFile::Flush() {
     if (m_stopped || m_gathered.empty()) {
         return;
     }
-    if (!WriteWhole(m_file.Get(), m_gathered.data(), m_gathered.size())) {
+    if (!WriteAll(m_file.Get(), m_gathered.data(), m_gathered.size())) {
         Stop(m_fileName + ": " + std::strerror(errno));
         return;
     }

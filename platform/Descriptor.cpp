@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <utility>
 
 TDescriptor::~TDescriptor() {
@@ -28,4 +30,23 @@ void TDescriptor::Reset(int fd) {
     if (old >= 0 && old != fd) {
         close(old);
     }
+}
+
+bool WriteAll(int descriptor, const void* data, std::size_t length) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        const ssize_t written = write(descriptor, bytes, length);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
 }

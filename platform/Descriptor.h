@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 // Sole owner of an open descriptor, which it closes when it goes or is given
 // another. Move only; a moved-from owner holds nothing. -1 means none.
 class TDescriptor {
@@ -29,3 +31,7 @@ class TDescriptor {
   private:
     int m_fd = -1;
 };
+
+// Writes all length bytes of data to descriptor, going on after a short write or an
+// interruption; false with errno set when it cannot (EIO when it takes nothing).
+[[nodiscard]] bool WriteAll(int descriptor, const void* data, std::size_t length);

@@ -4,8 +4,8 @@
 
 #include "PcapngExport.h"
 #include "ReportWriter.h"
-#include "common/OutputFile.h"
 #include "TraceDecoder.h"
+#include "common/OutputFile.h"
 
 namespace {
 
@@ -24,7 +24,8 @@ bool WriteCapture(const std::vector<TLogFile>& files, const std::string& path, s
 
 }  // namespace
 
-const TToolSyntax kDecodeSyntax{"commlog-decode", R"(Usage: commlog-decode [--json | --pcapng OUT] LOG...
+const TToolSyntax kDecodeSyntax{"commlog-decode",
+                                R"(Usage: commlog-decode [--json | --pcapng OUT] LOG...
 
 Decodes the traffic logs an agent writes into its "Trace" directory: the
 serial line's "CommLog<port>.txt" and the sockets' "sock<number>.txt".

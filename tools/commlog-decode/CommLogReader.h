@@ -20,6 +20,23 @@ struct TStamp {
     long Key() const;
 };
 
+// Merging the files of one trace by time: the index of the list whose next item (next[i] of
+// list i) has the earliest stamp, the first such list on a tie, so that each file's own order is
+// kept; lists.size() once every list is used up.
+template <typename TItem>
+std::size_t EarliestNext(const std::vector<std::vector<TItem>>& lists,
+                         const std::vector<std::size_t>& next) {
+    std::size_t best = lists.size();
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        if (next[i] < lists[i].size() &&
+            (best == lists.size() ||
+             lists[i][next[i]].stamp.Key() < lists[best][next[best]].stamp.Key())) {
+            best = i;
+        }
+    }
+    return best;
+}
+
 // One entry of a communication log.
 struct TLogEntry {
     enum class TKind { Connected, Disconnected, Sent, Received, Error, Other };

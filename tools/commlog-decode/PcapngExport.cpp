@@ -287,14 +287,7 @@ std::string ExportPcapng(const std::vector<TLogFile>& files) {
     std::vector<std::size_t> next(perFile.size(), 0);
     std::uint64_t last = 0;
     for (;;) {
-        std::size_t best = perFile.size();
-        for (std::size_t i = 0; i < perFile.size(); ++i) {
-            if (next[i] < perFile[i].size() &&
-                (best == perFile.size() ||
-                 perFile[i][next[i]].stamp.Key() < perFile[best][next[best]].stamp.Key())) {
-                best = i;
-            }
-        }
+        const std::size_t best = EarliestNext(perFile, next);
         if (best == perFile.size()) {
             return capture;
         }

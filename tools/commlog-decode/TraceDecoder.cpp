@@ -51,14 +51,7 @@ std::vector<TEvent> Merge(std::vector<std::vector<TEvent>>& files) {
     std::vector<TEvent> timeline;
     std::vector<std::size_t> next(files.size(), 0);
     for (;;) {
-        std::size_t best = files.size();
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            if (next[i] < files[i].size() &&
-                (best == files.size() ||
-                 files[i][next[i]].stamp.Key() < files[best][next[best]].stamp.Key())) {
-                best = i;
-            }
-        }
+        const std::size_t best = EarliestNext(files, next);
         if (best == files.size()) {
             return timeline;
         }

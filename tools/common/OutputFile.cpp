@@ -51,8 +51,8 @@ mode_t NewFileMode() {
 
 // What stands at an output path, its symbolic links followed.
 struct TTarget {
-    fs::path path;       // the end of the links, or the path itself
-    std::string shown;   // the path as given, with the end of its links
+    fs::path path;      // the end of the links, or the path itself
+    std::string shown;  // the path as given, with the end of its links
     bool exists = false;
     struct stat status {};
     fs::path directory;  // where a temporary file of a regular file goes
@@ -82,9 +82,8 @@ bool FindTarget(const std::string& path, TTarget& target, std::string& error) {
     target.directory = target.path.has_parent_path() ? target.path.parent_path() : fs::path(".");
     struct stat directory {};
     if (stat(target.directory.c_str(), &directory) != 0) {
-        error = Reason("cannot write " + target.shown + ": no directory " +
-                           target.directory.string(),
-                       errno);
+        error = Reason(
+            "cannot write " + target.shown + ": no directory " + target.directory.string(), errno);
         return false;
     }
     if (!S_ISDIR(directory.st_mode)) {
@@ -165,16 +164,9 @@ TOutputFile::~TOutputFile() {
 }
 
 bool TOutputFile::Write(std::string_view data, std::string& error) {
-    while (!data.empty()) {
-        const ssize_t written = write(m_descriptor.Get(), data.data(), data.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            error = Reason("cannot write " + (m_target.empty() ? "the output" : m_target), errno);
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
+    if (!WriteAll(m_descriptor.Get(), data.data(), data.size())) {
+        error = Reason("cannot write " + (m_target.empty() ? "the output" : m_target), errno);
+        return false;
     }
     return true;
 }

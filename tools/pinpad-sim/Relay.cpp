@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/Descriptor.h"
 #include "platform/DescriptorReadiness.h"
 
 namespace {
@@ -12,22 +13,6 @@ namespace {
 constexpr std::size_t kBlockSize = 4096;
 // Pause of a pass in which nothing moved, so an idle relay does not spin.
 constexpr int kIdlePauseMs = 5;
-
-// Writes all of data; false when the descriptor refuses.
-bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
-    while (length > 0) {
-        ssize_t written = write(fd, data, length);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 // Reads what input has ready within waitMs: the byte count, 0 at its end, -1
 // when nothing is ready.

@@ -42,18 +42,10 @@ TUploadFile::~TUploadFile() {
 }
 
 bool TUploadFile::Write(const unsigned char* data, unsigned long length) {
-    while (length != 0) {
-        const ssize_t written = write(m_file.Get(), data, length);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        length -= static_cast<unsigned long>(written);
-        m_length += static_cast<unsigned long>(written);
+    if (!WriteAll(m_file.Get(), data, length)) {
+        return false;
     }
+    m_length += length;
     return true;
 }
 
